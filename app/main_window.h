@@ -1,0 +1,140 @@
+#pragma once
+// The main window: every control the operator works with, the fields the subsystems share,
+// start-up and exit. The handlers of each subsystem live with that subsystem.
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <QWidget>
+#include <memory>
+
+#include "app/help_window.h"
+#include "generator/generator_state.h"
+#include "platform/forms/controls.h"
+#include "platform/forms/picture_box.h"
+
+namespace recording {
+class Form6;
+}
+
+namespace app {
+
+class Form1 : public QWidget {
+  Q_OBJECT
+
+ public:
+  // Builds the controls and runs the loading; the window is not shown.
+  explicit Form1(QWidget* parent = nullptr);
+  ~Form1() override;
+
+  void Form_Load();
+  void Form_Activate() {}
+  void Command5_Click();
+  void Command16_Click();
+
+  // The picture window, loaded again should it be gone.
+  recording::Form6& Form6();
+  // The help window if it is open.
+  Form2* HelpWindow() const { return form2_; }
+  bool Unloaded() const { return unloaded_; }
+
+  // Shared fields.
+  generator::GeneratorState Gen;
+  std::int32_t CameraOn = 0;
+
+  // Right column.
+  QLabel* Label16;
+  QLineEdit* Text2;
+  QLabel* Label17;
+  QLineEdit* Text3;
+  QGroupBox* Frame4;
+  QRadioButton* Option7;
+  QRadioButton* Option8;
+  QPushButton* Command11;
+  QPushButton* Command13;
+  QPushButton* Command12;
+  QPushButton* Command15;
+  QPushButton* Command22;
+  QLineEdit* Text40;
+  QPushButton* Command2;
+  QPushButton* Command19;
+  QGroupBox* Frame5;
+  QRadioButton* Option9;
+  QRadioButton* Option10;
+  QPushButton* Command24;
+  QPushButton* Command1;
+  QLabel* Label9;
+  QLineEdit* Text13;
+  QLabel* Label11;
+  QLineEdit* Text1;
+  QLabel* Label5;
+  QLineEdit* Text8;
+  QLabel* Label7;
+  QLineEdit* Text10;
+  QLabel* Label4;
+  QComboBox* Combo2;
+  forms::CheckBox* Check3;
+  QPushButton* Command5;
+  QPushButton* Command16;
+
+  // Bottom panel.
+  QLabel* Label10;
+  QComboBox* Combo1;
+  QLabel* Label1;
+  QLabel* Label12;
+  QLabel* Label15;
+  QGroupBox* Frame1;
+  QRadioButton* Option1;
+  QRadioButton* Option2;
+  QGroupBox* Frame2;
+  QRadioButton* Option3;
+  QRadioButton* Option4;
+  QLabel* Label3;
+  QLineEdit* Text5;
+  QGroupBox* Frame3;
+  QRadioButton* Option5;
+  QRadioButton* Option6;
+  QPushButton* Command3;
+  QLineEdit* Text20;
+  QLabel* Label13;
+  QLineEdit* Text15;
+  forms::CheckBox* Check5;
+  QLineEdit* Text22;
+  forms::PictureBox* Picture2;
+  forms::CheckBox* Check2;
+  QLineEdit* Text7;
+  QPushButton* Command20;
+  QLineEdit* Text4;
+  QLabel* Label8;
+  QLineEdit* Text27;
+  QPushButton* Command4;
+
+  // Camera preview area.
+  forms::PictureBox* Picture1;
+  forms::Shape* Shape1;
+  QLabel* Label2;
+  QLabel* Label20;
+  QLabel* Label24;
+
+  QTimer* Timer1;
+  QTimer* Timer2;
+
+ protected:
+  bool event(QEvent* event) override;
+  // The title-bar close runs the exit sequence, so no hidden window or tone outlives it.
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void CreateControls();
+
+  std::unique_ptr<recording::Form6> form6_;
+  QPointer<Form2> form2_;
+  bool unloaded_ = false;
+};
+
+}  // namespace app

@@ -1,0 +1,1 @@
+#include "generator/generator_state.h"

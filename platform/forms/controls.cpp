@@ -1,0 +1,37 @@
+#include "platform/forms/controls.h"
+
+#include <QPainter>
+#include <QStyleOptionButton>
+#include <QStylePainter>
+
+namespace forms {
+
+void CheckBox::paintEvent(QPaintEvent*) {
+  QStylePainter painter(this);
+  QStyleOptionButton option;
+  initStyleOption(&option);
+  const QRect indicator = style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, this);
+  QStyleOptionButton indicatorOption = option;
+  indicatorOption.rect = indicator;
+  painter.drawPrimitive(QStyle::PE_IndicatorCheckBox, indicatorOption);
+  const QRect textRect = rect().adjusted(indicator.right() + 5, 0, 0, 0);
+  painter.drawItemText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, palette(),
+                       isEnabled(), text(), QPalette::WindowText);
+}
+
+Shape::Shape(QWidget* parent) : QWidget(parent) {
+  setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+void Shape::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.setPen(QPen(Qt::black, 1));
+  painter.drawRect(rect().adjusted(0, 0, -1, -1));
+}
+
+QRect WrappedCaptionRect(const QFont& font, const QString& text, int width) {
+  return QFontMetrics(font).boundingRect(QRect(0, 0, width, 10000),
+                                         Qt::AlignLeft | Qt::TextWordWrap, text);
+}
+
+}  // namespace forms

@@ -1,0 +1,35 @@
+#pragma once
+// Controls whose behaviour the toolkit's own widgets lack: check boxes and option buttons
+// whose caption wraps onto further lines like the original's, and the outline shape.
+
+#include <QCheckBox>
+#include <QFrame>
+#include <QRadioButton>
+
+namespace forms {
+
+// Paints its caption word-wrapped beside the indicator, so a narrow control shows it whole.
+class CheckBox : public QCheckBox {
+  Q_OBJECT
+ public:
+  using QCheckBox::QCheckBox;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  bool hitButton(const QPoint& pos) const override { return rect().contains(pos); }
+};
+
+// A rectangle outline that lets clicks through to what lies below it.
+class Shape : public QWidget {
+  Q_OBJECT
+ public:
+  explicit Shape(QWidget* parent = nullptr);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+};
+
+// The rectangle a caption needs inside `width` pixels when it wraps at blanks.
+QRect WrappedCaptionRect(const QFont& font, const QString& text, int width);
+
+}  // namespace forms

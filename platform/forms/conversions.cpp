@@ -1,0 +1,41 @@
+#include "platform/forms/conversions.h"
+
+#include <QLocale>
+#include <cfenv>
+#include <cmath>
+#include <limits>
+
+#include "platform/forms/runtime_error.h"
+
+namespace forms {
+
+double CDbl(const QString& text) {
+  bool ok = false;
+  const double value = QLocale().toDouble(text.trimmed(), &ok);
+  if (ok) return value;
+  // Qt reports an out-of-range number as a failed conversion that still yields infinity.
+  if (std::isinf(value)) Raise(kOverflow);
+  Raise(kTypeMismatch);
+}
+
+std::int32_t CLng(double value) {
+  const int saved = std::fegetround();
+  std::fesetround(FE_TONEAREST);
+  const double rounded = std::nearbyint(value);
+  std::fesetround(saved);
+  if (!(rounded >= std::numeric_limits<std::int32_t>::min() &&
+        rounded <= std::numeric_limits<std::int32_t>::max())) {
+    Raise(kOverflow);
+  }
+  return static_cast<std::int32_t>(rounded);
+}
+
+std::int32_t CLng(const QString& text) {
+  return CLng(CDbl(text));
+}
+
+QString FormatGeneral(double value) {
+  return QLocale().toString(value, 'g', std::numeric_limits<double>::digits10);
+}
+
+}  // namespace forms

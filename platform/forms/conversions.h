@@ -1,0 +1,24 @@
+#pragma once
+// The BASIC-style conversions the handlers use on operator input: the user's locale decides
+// the decimal separator, integers round half to even, failures raise run-time errors.
+
+#include <QString>
+#include <cstdint>
+
+namespace forms {
+
+// Text to double in the default locale (QLocale()); blanks around the number are allowed.
+// Raises 13 (type mismatch) for text that is not a number, 6 (overflow) beyond double.
+double CDbl(const QString& text);
+
+// Double to a 32-bit integer, rounding to nearest with ties to even. Raises 6 (overflow)
+// outside the 32-bit range (NaN included).
+std::int32_t CLng(double value);
+
+// Text to a 32-bit integer: CDbl, then CLng.
+std::int32_t CLng(const QString& text);
+
+// A double in the general number format: as few digits as needed, the locale's separator.
+QString FormatGeneral(double value);
+
+}  // namespace forms

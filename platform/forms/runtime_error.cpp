@@ -1,0 +1,36 @@
+#include "platform/forms/runtime_error.h"
+
+namespace forms {
+
+RuntimeError::RuntimeError(int number, QString source, QString description)
+    : std::runtime_error(
+          QStringLiteral("%1 (%2): %3").arg(number).arg(source, description).toStdString()),
+      number_(number),
+      source_(std::move(source)),
+      description_(std::move(description)) {}
+
+QString StandardDescription(int number) {
+  switch (number) {
+    case kInvalidProcedureCall:
+      return QStringLiteral("Invalid procedure call or argument");
+    case kOverflow:
+      return QStringLiteral("Overflow");
+    case kSubscriptOutOfRange:
+      return QStringLiteral("Subscript out of range");
+    case kDivisionByZero:
+      return QStringLiteral("Division by zero");
+    case kTypeMismatch:
+      return QStringLiteral("Type mismatch");
+    case kPathFileAccess:
+      return QStringLiteral("Path/File access error");
+    default:
+      return QStringLiteral("Application-defined or object-defined error");
+  }
+}
+
+void Raise(int number, const QString& source, const QString& description) {
+  throw RuntimeError(number, source,
+                     description.isEmpty() ? StandardDescription(number) : description);
+}
+
+}  // namespace forms

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds and runs every test without a display.
+#   scripts/test.sh             normal build in build/
+#   scripts/test.sh --sanitize  address + undefined-behaviour sanitizers in build-asan/
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/install-deps.sh"
+if [[ "${1:-}" == "--sanitize" ]]; then
+  build="$root/build-asan"
+  "$root/scripts/build.sh" "$build" -DSTROBOLUX_SANITIZE=ON -DSTROBOLUX_BENCH=OFF
+  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+  # Leaks inside the system's font and GL libraries are not ours to fix.
+  export LSAN_OPTIONS=suppressions=$root/tests/lsan.supp
+else
+  build="$root/build"
+  "$root/scripts/build.sh" "$build"
+fi
+cd "$build"
+QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)"

@@ -1,0 +1,47 @@
+#pragma once
+// Shared helpers of the test suites: a recording message box and a locale switch.
+
+#include <QLocale>
+#include <QString>
+#include <utility>
+#include <vector>
+
+#include "platform/forms/message_box.h"
+
+namespace testing_support {
+
+// Replaces the message box for the lifetime of the object and records every call.
+class MessageBoxRecorder {
+ public:
+  MessageBoxRecorder();
+  ~MessageBoxRecorder();
+  MessageBoxRecorder(const MessageBoxRecorder&) = delete;
+  MessageBoxRecorder& operator=(const MessageBoxRecorder&) = delete;
+
+  struct Shown {
+    QString text;
+    QString title;
+  };
+  const std::vector<Shown>& Calls() const { return calls_; }
+
+ private:
+  std::vector<Shown> calls_;
+  forms::MessageBoxFunction previous_;
+};
+
+// Sets the default locale for the lifetime of the object.
+class ScopedLocale {
+ public:
+  explicit ScopedLocale(const QLocale& locale) : previous_(QLocale()) {
+    QLocale::setDefault(locale);
+  }
+  ~ScopedLocale() { QLocale::setDefault(previous_); }
+
+ private:
+  QLocale previous_;
+};
+
+// Lets deferred deletions run, as returning to the event loop would.
+void FlushDeferredDeletes();
+
+}  // namespace testing_support
