@@ -1,0 +1,134 @@
+#include "platform/gst/virtual_devices.h"
+
+#include <mutex>
+#include <vector>
+
+#include "platform/gst/gst_util.h"
+
+namespace gstutil {
+namespace {
+
+struct SoundEntry {
+  QString name;
+  QString wavPath;
+};
+
+std::mutex& EntriesMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+std::vector<SoundEntry>& SoundEntries() {
+  static std::vector<SoundEntry> entries;
+  return entries;
+}
+
+// ---- GstDevice for a virtual sound output -------------------------------------------------
+
+struct VirtualSoundDevice {
+  GstDevice parent;
+  gchar* wav_path;
+};
+struct VirtualSoundDeviceClass {
+  GstDeviceClass parent_class;
+};
+
+G_DEFINE_TYPE(VirtualSoundDevice, virtual_sound_device, GST_TYPE_DEVICE)
+
+GstElement* VirtualSoundCreateElement(GstDevice* device, const gchar* name) {
+  auto* self = reinterpret_cast<VirtualSoundDevice*>(device);
+  // filesink sync=true paces the stream at the pipeline clock, like a sound card would.
+  gchar* description = g_strdup_printf(
+      "wavenc ! filesink sync=true async=false location=\"%s\"", self->wav_path);
+  GError* error = nullptr;
+  GstElement* bin = gst_parse_bin_from_description(description, TRUE, &error);
+  g_free(description);
+  if (error) {
+    g_error_free(error);
+    return nullptr;
+  }
+  if (name) gst_element_set_name(bin, name);
+  return bin;
+}
+
+void VirtualSoundDeviceFinalize(GObject* object) {
+  g_free(reinterpret_cast<VirtualSoundDevice*>(object)->wav_path);
+  G_OBJECT_CLASS(virtual_sound_device_parent_class)->finalize(object);
+}
+
+void virtual_sound_device_class_init(VirtualSoundDeviceClass* klass) {
+  GST_DEVICE_CLASS(klass)->create_element = VirtualSoundCreateElement;
+  G_OBJECT_CLASS(klass)->finalize = VirtualSoundDeviceFinalize;
+}
+
+void virtual_sound_device_init(VirtualSoundDevice* self) { self->wav_path = nullptr; }
+
+// ---- GstDeviceProvider listing the registered entries -------------------------------------
+
+struct VirtualDeviceProvider {
+  GstDeviceProvider parent;
+};
+struct VirtualDeviceProviderClass {
+  GstDeviceProviderClass parent_class;
+};
+
+G_DEFINE_TYPE(VirtualDeviceProvider, virtual_device_provider, GST_TYPE_DEVICE_PROVIDER)
+
+GList* VirtualProbe(GstDeviceProvider*) {
+  std::lock_guard lock(EntriesMutex());
+  GList* devices = nullptr;
+  for (const SoundEntry& entry : SoundEntries()) {
+    GstCaps* caps = gst_caps_from_string(
+        "audio/x-raw, format=(string){ S16LE, U8 }, layout=(string)interleaved, "
+        "rate=(int)[ 1, 2147483647 ], channels=(int)[ 1, 2 ]");
+    GstStructure* properties =
+        gst_structure_new("properties", "is-default", G_TYPE_BOOLEAN, FALSE, nullptr);
+    auto* device = static_cast<VirtualSoundDevice*>(g_object_new(
+        virtual_sound_device_get_type(), "display-name", entry.name.toUtf8().constData(),
+        "device-class", "Audio/Sink", "caps", caps, "properties", properties, nullptr));
+    device->wav_path = g_strdup(entry.wavPath.toUtf8().constData());
+    gst_caps_unref(caps);
+    gst_structure_free(properties);
+    devices = g_list_append(devices, gst_object_ref_sink(device));
+  }
+  return devices;
+}
+
+void virtual_device_provider_class_init(VirtualDeviceProviderClass* klass) {
+  auto* provider = GST_DEVICE_PROVIDER_CLASS(klass);
+  provider->probe = VirtualProbe;
+  gst_device_provider_class_set_static_metadata(provider, "Strobolux virtual devices",
+                                                "Audio/Sink", "Built-in devices for tests",
+                                                "Strobolux");
+}
+
+void virtual_device_provider_init(VirtualDeviceProvider*) {}
+
+gboolean PluginInit(GstPlugin* plugin) {
+  return gst_device_provider_register(plugin, "stroboluxvirtualdevices", GST_RANK_PRIMARY,
+                                      virtual_device_provider_get_type());
+}
+
+void EnsureRegistered() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    EnsureInitialized();
+    gst_plugin_register_static(GST_VERSION_MAJOR, GST_VERSION_MINOR, "stroboluxvirtual",
+                               "Built-in virtual devices", PluginInit, "1.0", "LGPL",
+                               "strobolux", "strobolux", "strobolux");
+  });
+}
+
+}  // namespace
+
+void RegisterVirtualSoundDevice(const QString& name, const QString& wavPath) {
+  EnsureRegistered();
+  std::lock_guard lock(EntriesMutex());
+  SoundEntries().push_back({name, wavPath});
+}
+
+void ClearVirtualSoundDevices() {
+  std::lock_guard lock(EntriesMutex());
+  SoundEntries().clear();
+}
+
+}  // namespace gstutil

@@ -1,0 +1,198 @@
+#include "platform/wave/wave_out.h"
+
+#include <QObject>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "platform/gst/gst_util.h"
+#include "platform/wave/wave_stream.h"
+
+namespace wave {
+
+const QEvent::Type WaveOutEvent::kType = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+namespace {
+
+struct Device {
+  QString name;
+  gstutil::CapsPtr caps;  // null: capabilities could not be read
+  std::shared_ptr<GstDevice> device;
+  bool isDefault = false;
+};
+
+// The device list as of the latest waveOutGetNumDevs; device numbers index into it.
+std::vector<Device>& Devices() {
+  static std::vector<Device> devices;
+  return devices;
+}
+
+void ListDevices() {
+  gstutil::EnsureInitialized();
+  std::vector<Device> devices;
+  GstDeviceMonitor* monitor = gst_device_monitor_new();
+  GstCaps* filter = gst_caps_new_empty_simple("audio/x-raw");
+  gst_device_monitor_add_filter(monitor, "Audio/Sink", filter);
+  gst_caps_unref(filter);
+  gst_device_monitor_start(monitor);
+  GList* found = gst_device_monitor_get_devices(monitor);
+  // The monitor lists the newest first; keep the order the devices were found in.
+  found = g_list_reverse(found);
+  for (GList* item = found; item; item = item->next) {
+    auto* device = static_cast<GstDevice*>(item->data);
+    Device entry;
+    gchar* name = gst_device_get_display_name(device);
+    entry.name = QString::fromUtf8(name ? name : "");
+    g_free(name);
+    entry.caps.reset(gst_device_get_caps(device));
+    if (GstStructure* properties = gst_device_get_properties(device)) {
+      gboolean isDefault = FALSE;
+      if (gst_structure_get_boolean(properties, "is-default", &isDefault))
+        entry.isDefault = isDefault;
+      gst_structure_free(properties);
+    }
+    entry.device = gstutil::Share(device);  // takes the list's reference
+    devices.push_back(std::move(entry));
+  }
+  g_list_free(found);
+  gst_device_monitor_stop(monitor);
+  gst_object_unref(monitor);
+  Devices() = std::move(devices);
+}
+
+std::vector<Device>& KnownDevices() {
+  static bool listed = false;
+  if (!listed) {
+    ListDevices();
+    listed = true;
+  }
+  return Devices();
+}
+
+bool Readable(const Device& device) { return device.caps && !device.name.isEmpty(); }
+
+// The device a number stands for: -1 maps to the default output (or the first one).
+const Device* Resolve(int number) {
+  std::vector<Device>& devices = KnownDevices();
+  if (number == WAVE_MAPPER) {
+    for (const Device& device : devices)
+      if (device.isDefault && Readable(device)) return &device;
+    for (const Device& device : devices)
+      if (Readable(device)) return &device;
+    return nullptr;
+  }
+  if (number < 0 || number >= static_cast<int>(devices.size())) return nullptr;
+  return &devices[static_cast<size_t>(number)];
+}
+
+bool ValidPcm(const WAVEFORMATEX& format) {
+  if (format.wFormatTag != WAVE_FORMAT_PCM) return false;
+  if (format.nChannels < 1 || format.nChannels > 2) return false;
+  if (format.wBitsPerSample != 8 && format.wBitsPerSample != 16) return false;
+  if (format.nSamplesPerSec == 0 || format.nSamplesPerSec > 0x7fffffffu) return false;
+  const std::uint32_t block = format.nChannels * format.wBitsPerSample / 8u;
+  return format.nBlockAlign == block &&
+         static_cast<std::uint64_t>(format.nSamplesPerSec) * block == format.nAvgBytesPerSec;
+}
+
+bool Supports(const Device& device, const WAVEFORMATEX& format) {
+  gstutil::CapsPtr wanted(gst_caps_new_simple(
+      "audio/x-raw", "format", G_TYPE_STRING, format.wBitsPerSample == 8 ? "U8" : "S16LE",
+      "layout", G_TYPE_STRING, "interleaved", "channels", G_TYPE_INT,
+      static_cast<int>(format.nChannels), "rate", G_TYPE_INT,
+      static_cast<int>(format.nSamplesPerSec), nullptr));
+  return gst_caps_can_intersect(device.caps.get(), wanted.get());
+}
+
+struct Handles {
+  std::map<HWAVEOUT, std::shared_ptr<WaveOutStream>> open;
+  HWAVEOUT next = 1;
+};
+Handles& OpenHandles() {
+  static Handles handles;
+  return handles;
+}
+
+std::shared_ptr<WaveOutStream> Find(HWAVEOUT handle) {
+  const auto found = OpenHandles().open.find(handle);
+  return found == OpenHandles().open.end() ? nullptr : found->second;
+}
+
+}  // namespace
+
+std::uint32_t waveOutGetNumDevs() {
+  ListDevices();
+  return static_cast<std::uint32_t>(Devices().size());
+}
+
+MMRESULT waveOutGetDevCaps(int device, WAVEOUTCAPS* caps) {
+  if (!caps) return MMSYSERR_INVALPARAM;
+  const Device* resolved = Resolve(device);
+  if (!resolved) return MMSYSERR_BADDEVICEID;
+  if (!Readable(*resolved)) return MMSYSERR_NODRIVER;
+  caps->szPname = device == WAVE_MAPPER ? QStringLiteral("Sound Mapper") : resolved->name;
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveOutOpen(HWAVEOUT* handle, int device, const WAVEFORMATEX* format,
+                     QObject* callback, std::intptr_t, std::uint32_t flags) {
+  if (!format) return MMSYSERR_INVALPARAM;
+  const Device* resolved = Resolve(device);
+  if (!resolved) return MMSYSERR_BADDEVICEID;
+  if (!Readable(*resolved)) return MMSYSERR_NODRIVER;
+  if (!ValidPcm(*format) || !Supports(*resolved, *format)) return WAVERR_BADFORMAT;
+  if (flags & WAVE_FORMAT_QUERY) return MMSYSERR_NOERROR;
+  if (!handle) return MMSYSERR_INVALPARAM;
+  if ((flags & CALLBACK_WINDOW) == 0) callback = nullptr;
+
+  GstElement* sink = gst_device_create_element(resolved->device.get(), nullptr);
+  if (!sink) return MMSYSERR_NODRIVER;
+  const HWAVEOUT id = OpenHandles().next++;
+  std::shared_ptr<WaveOutStream> stream = WaveOutStream::Open(sink, *format, callback, id);
+  if (!stream) return MMSYSERR_ERROR;  // busy or gone
+  OpenHandles().open[id] = std::move(stream);
+  *handle = id;
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveOutPrepareHeader(HWAVEOUT handle, WAVEHDR* header, std::uint32_t size) {
+  if (!Find(handle)) return MMSYSERR_INVALHANDLE;
+  if (!header || size < kWaveHdrSize || !header->lpData) return MMSYSERR_INVALPARAM;
+  header->dwFlags |= WHDR_PREPARED;
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveOutUnprepareHeader(HWAVEOUT handle, WAVEHDR* header, std::uint32_t size) {
+  const std::shared_ptr<WaveOutStream> stream = Find(handle);
+  if (!stream) return MMSYSERR_INVALHANDLE;
+  if (!header || size < kWaveHdrSize) return MMSYSERR_INVALPARAM;
+  if (stream->IsQueued(header)) return WAVERR_STILLPLAYING;
+  header->dwFlags &= ~WHDR_PREPARED;
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveOutWrite(HWAVEOUT handle, WAVEHDR* header, std::uint32_t size) {
+  const std::shared_ptr<WaveOutStream> stream = Find(handle);
+  if (!stream) return MMSYSERR_INVALHANDLE;
+  if (!header || size < kWaveHdrSize) return MMSYSERR_INVALPARAM;
+  if ((header->dwFlags & WHDR_PREPARED) == 0) return WAVERR_UNPREPARED;
+  return stream->Write(header);
+}
+
+MMRESULT waveOutReset(HWAVEOUT handle) {
+  const std::shared_ptr<WaveOutStream> stream = Find(handle);
+  if (!stream) return MMSYSERR_INVALHANDLE;
+  stream->Reset();
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT waveOutClose(HWAVEOUT handle) {
+  const std::shared_ptr<WaveOutStream> stream = Find(handle);
+  if (!stream) return MMSYSERR_INVALHANDLE;
+  if (stream->HasQueued()) return WAVERR_STILLPLAYING;
+  OpenHandles().open.erase(handle);
+  stream->Close();
+  return MMSYSERR_NOERROR;
+}
+
+}  // namespace wave

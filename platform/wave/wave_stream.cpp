@@ -1,0 +1,315 @@
+#include "platform/wave/wave_stream.h"
+
+#include <gst/app/gstappsrc.h>
+
+#include <QCoreApplication>
+#include <QtGlobal>
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+namespace wave {
+namespace {
+
+// A header whose data arrives after the device ran dry starts this far ahead of "now", so its
+// first samples are not already late when they reach the sink.
+constexpr GstClockTime kRestartLead = 30 * GST_MSECOND;
+
+struct PlayedNote {
+  std::shared_ptr<WaveOutStream> stream;
+  WAVEHDR* header;
+  std::uint64_t generation;
+};
+
+GstCaps* CapsFor(const WAVEFORMATEX& format) {
+  return gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING,
+                             format.wBitsPerSample == 8 ? "U8" : "S16LE", "layout",
+                             G_TYPE_STRING, "interleaved", "rate", G_TYPE_INT,
+                             static_cast<int>(format.nSamplesPerSec), "channels", G_TYPE_INT,
+                             static_cast<int>(format.nChannels), nullptr);
+}
+
+}  // namespace
+
+WaveOutStream::WaveOutStream(QObject* callback, HWAVEOUT id, const WAVEFORMATEX& format)
+    : callback_(callback),
+      id_(id),
+      format_(format),
+      chunk_bytes_(std::max<std::uint32_t>(
+          format.nBlockAlign, format.nAvgBytesPerSec / 100 / format.nBlockAlign * format.nBlockAlign)) {}
+
+std::shared_ptr<WaveOutStream> WaveOutStream::Open(GstElement* sink, const WAVEFORMATEX& format,
+                                                   QObject* callback, HWAVEOUT id) {
+  std::shared_ptr<WaveOutStream> stream(new WaveOutStream(callback, id, format));
+  if (!stream->Start(sink)) {
+    stream->Close();
+    return nullptr;
+  }
+  stream->opened_ = true;
+  stream->Post(MM_WOM_OPEN, nullptr);
+  return stream;
+}
+
+bool WaveOutStream::Start(GstElement* sink) {
+  pipeline_ = gst_pipeline_new(nullptr);
+  appsrc_ = gst_element_factory_make("appsrc", nullptr);
+  GstElement* convert = gst_element_factory_make("audioconvert", nullptr);
+  GstElement* resample = gst_element_factory_make("audioresample", nullptr);
+  if (!pipeline_ || !appsrc_ || !convert || !resample || !sink) {
+    for (GstElement* element : {appsrc_, convert, resample, sink})
+      if (element) gst_object_unref(gst_object_ref_sink(element));
+    appsrc_ = nullptr;
+    return false;
+  }
+  GstCaps* caps = CapsFor(format_);
+  g_object_set(appsrc_, "caps", caps, "format", GST_FORMAT_TIME, "is-live", TRUE, "block", TRUE,
+               "max-bytes", static_cast<guint64>(4 * chunk_bytes_), "min-latency",
+               static_cast<gint64>(0), nullptr);
+  gst_caps_unref(caps);
+  gst_bin_add_many(GST_BIN(pipeline_), appsrc_, convert, resample, sink, nullptr);
+  if (!gst_element_link_many(appsrc_, convert, resample, sink, nullptr)) return false;
+
+  GstBus* bus = gst_element_get_bus(pipeline_);
+  gst_bus_set_sync_handler(bus, &WaveOutStream::OnBusMessage, this, nullptr);
+  gst_object_unref(bus);
+  GstPad* source = gst_element_get_static_pad(appsrc_, "src");
+  gst_pad_add_probe(source, GST_PAD_PROBE_TYPE_BUFFER, &WaveOutStream::DropStale, this, nullptr);
+  gst_object_unref(source);
+
+  if (gst_element_set_state(pipeline_, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) return false;
+  GstState state = GST_STATE_NULL;
+  gst_element_get_state(pipeline_, &state, nullptr, 2 * GST_SECOND);
+  if (state != GST_STATE_PLAYING) return false;
+  clock_ = gst_element_get_clock(pipeline_);
+  if (!clock_) return false;
+  base_time_ = gst_element_get_base_time(pipeline_);
+  GstQuery* query = gst_query_new_latency();
+  if (gst_element_query(pipeline_, query)) {
+    gboolean live = FALSE;
+    GstClockTime min_latency = 0;
+    gst_query_parse_latency(query, &live, &min_latency, nullptr);
+    if (GST_CLOCK_TIME_IS_VALID(min_latency)) latency_ = min_latency;
+  }
+  gst_query_unref(query);
+
+  feeder_ = std::thread([this] { FeedLoop(); });
+  return true;
+}
+
+WaveOutStream::~WaveOutStream() { Close(); }
+
+GstClockTime WaveOutStream::RunningTimeNow() const {
+  const GstClockTime now = gst_clock_get_time(clock_);
+  return now > base_time_ ? now - base_time_ : 0;
+}
+
+MMRESULT WaveOutStream::Write(WAVEHDR* header) {
+  std::lock_guard lock(mutex_);
+  if (closed_) return MMSYSERR_INVALHANDLE;
+  if (std::find(pending_.begin(), pending_.end(), header) != pending_.end() ||
+      std::find(playing_.begin(), playing_.end(), header) != playing_.end()) {
+    return WAVERR_STILLPLAYING;
+  }
+  pending_.push_back(header);
+  wake_.notify_all();
+  return MMSYSERR_NOERROR;
+}
+
+bool WaveOutStream::IsQueued(const WAVEHDR* header) {
+  std::lock_guard lock(mutex_);
+  return std::find(pending_.begin(), pending_.end(), header) != pending_.end() ||
+         std::find(playing_.begin(), playing_.end(), header) != playing_.end();
+}
+
+bool WaveOutStream::HasQueued() {
+  std::lock_guard lock(mutex_);
+  return !pending_.empty() || !playing_.empty();
+}
+
+void WaveOutStream::FeedLoop() {
+  const std::uint32_t frame_bytes = format_.nBlockAlign;
+  for (;;) {
+    GstBuffer* buffer = nullptr;
+    std::uint64_t generation = 0;
+    {
+      std::unique_lock lock(mutex_);
+      wake_.wait(lock, [&] { return stopping_ || !pending_.empty(); });
+      if (stopping_) return;
+      WAVEHDR* header = pending_.front();
+      generation = generation_;
+      const std::uint32_t length = header->dwBufferLength / frame_bytes * frame_bytes;
+      if (fed_bytes_ == 0) {
+        // A header that comes after the device ran dry starts at "now", not in the past.
+        const GstClockTime now = RunningTimeNow();
+        const GstClockTime next =
+            timeline_start_ + gst_util_uint64_scale(timeline_frames_, GST_SECOND,
+                                                    format_.nSamplesPerSec);
+        if (retime_ || next + latency_ < now) {
+          timeline_start_ = now + kRestartLead;
+          timeline_frames_ = 0;
+          retime_ = false;
+        }
+      }
+      const std::uint32_t bytes = std::min(chunk_bytes_, length - fed_bytes_);
+      if (bytes > 0) {
+        buffer = gst_buffer_new_allocate(nullptr, bytes, nullptr);
+        gst_buffer_fill(buffer, 0, header->lpData + fed_bytes_, bytes);
+        const std::uint64_t frames = bytes / frame_bytes;
+        GST_BUFFER_PTS(buffer) =
+            timeline_start_ +
+            gst_util_uint64_scale(timeline_frames_, GST_SECOND, format_.nSamplesPerSec);
+        GST_BUFFER_DURATION(buffer) =
+            gst_util_uint64_scale(timeline_frames_ + frames, GST_SECOND, format_.nSamplesPerSec) -
+            gst_util_uint64_scale(timeline_frames_, GST_SECOND, format_.nSamplesPerSec);
+        timeline_frames_ += frames;
+        fed_bytes_ += bytes;
+      }
+      if (fed_bytes_ >= length) {
+        // Whole header handed over: it is done once its last sample has been played.
+        pending_.pop_front();
+        playing_.push_back(header);
+        fed_bytes_ = 0;
+        const GstClockTime end =
+            base_time_ + latency_ + timeline_start_ +
+            gst_util_uint64_scale(timeline_frames_, GST_SECOND, format_.nSamplesPerSec);
+        GstClockID wait = gst_clock_new_single_shot_id(clock_, end);
+        // The clock owns the note until the wait is done or unscheduled.
+        auto note = std::make_unique<PlayedNote>(PlayedNote{shared_from_this(), header, generation});
+        gst_clock_id_wait_async(wait, &WaveOutStream::OnClockTime, note.release(), [](gpointer data) {
+          std::unique_ptr<PlayedNote>(static_cast<PlayedNote*>(data));
+        });
+        waits_.push_back(wait);
+      }
+    }
+    if (buffer) {
+      GST_BUFFER_OFFSET(buffer) = generation;  // lets the pad probe drop it after a reset
+      gst_app_src_push_buffer(GST_APP_SRC(appsrc_), buffer);  // takes the buffer
+    }
+  }
+}
+
+GstPadProbeReturn WaveOutStream::DropStale(GstPad*, GstPadProbeInfo* info, gpointer user_data) {
+  auto* self = static_cast<WaveOutStream*>(user_data);
+  GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+  return buffer && GST_BUFFER_OFFSET(buffer) != self->live_generation_.load()
+             ? GST_PAD_PROBE_DROP
+             : GST_PAD_PROBE_OK;
+}
+
+gboolean WaveOutStream::OnClockTime(GstClock*, GstClockTime, GstClockID id, gpointer user_data) {
+  auto* note = static_cast<PlayedNote*>(user_data);
+  {
+    std::lock_guard lock(note->stream->mutex_);
+    auto& waits = note->stream->waits_;
+    const auto found = std::find(waits.begin(), waits.end(), id);
+    if (found != waits.end()) {
+      gst_clock_id_unref(*found);
+      waits.erase(found);
+    }
+  }
+  note->stream->Played(note->header, note->generation);
+  return TRUE;
+}
+
+void WaveOutStream::Played(WAVEHDR* header, std::uint64_t generation) {
+  std::lock_guard lock(mutex_);
+  if (closed_ || generation != generation_) return;
+  const auto found = std::find(playing_.begin(), playing_.end(), header);
+  if (found == playing_.end()) return;
+  playing_.erase(found);
+  Post(MM_WOM_DONE, header);
+}
+
+void WaveOutStream::Post(std::uint32_t message, WAVEHDR* header) {
+  if (callback_) QCoreApplication::postEvent(callback_, new WaveOutEvent(message, id_, header));
+}
+
+void WaveOutStream::Reset() {
+  if (!appsrc_) return;
+  // No flush: a flush would make a file sink truncate what it has written. Samples already
+  // handed to the pipeline are dropped at its entry instead; at most the chunk the sink
+  // holds (about 10 ms) is still heard.
+  std::vector<WAVEHDR*> returned;
+  std::vector<GstClockID> waits;
+  {
+    std::lock_guard lock(mutex_);
+    ++generation_;
+    live_generation_.store(generation_);
+    // Those handed to the device first come back first.
+    returned.assign(playing_.begin(), playing_.end());
+    returned.insert(returned.end(), pending_.begin(), pending_.end());
+    pending_.clear();
+    playing_.clear();
+    fed_bytes_ = 0;
+    retime_ = true;
+    waits.swap(waits_);
+  }
+  for (GstClockID wait : waits) {
+    gst_clock_id_unschedule(wait);
+    gst_clock_id_unref(wait);
+  }
+  for (WAVEHDR* header : returned) Post(MM_WOM_DONE, header);
+}
+
+void WaveOutStream::Close() {
+  {
+    std::lock_guard lock(mutex_);
+    if (closed_) return;
+  }
+  if (feeder_.joinable()) {
+    // Let what is already in the pipeline reach the device before it is released.
+    gst_app_src_end_of_stream(GST_APP_SRC(appsrc_));
+    std::unique_lock lock(mutex_);
+    eos_seen_.wait_for(lock, std::chrono::seconds(2), [&] { return eos_; });
+  }
+  std::vector<GstClockID> waits;
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+    closed_ = true;
+    waits.swap(waits_);
+    wake_.notify_all();
+  }
+  for (GstClockID wait : waits) {
+    gst_clock_id_unschedule(wait);
+    gst_clock_id_unref(wait);
+  }
+  if (pipeline_) gst_element_set_state(pipeline_, GST_STATE_NULL);  // unblocks any push
+  if (feeder_.joinable()) feeder_.join();
+  if (clock_) gst_object_unref(clock_);
+  clock_ = nullptr;
+  if (pipeline_) {
+    GstBus* bus = gst_element_get_bus(pipeline_);
+    gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
+    gst_object_unref(bus);
+    gst_object_unref(pipeline_);
+  }
+  pipeline_ = nullptr;
+  appsrc_ = nullptr;
+  if (opened_) Post(MM_WOM_CLOSE, nullptr);
+}
+
+GstBusSyncReply WaveOutStream::OnBusMessage(GstBus*, GstMessage* message, gpointer user_data) {
+  auto* self = static_cast<WaveOutStream*>(user_data);
+  switch (GST_MESSAGE_TYPE(message)) {
+    case GST_MESSAGE_EOS: {
+      std::lock_guard lock(self->mutex_);
+      self->eos_ = true;
+      self->eos_seen_.notify_all();
+      break;
+    }
+    case GST_MESSAGE_ERROR: {
+      GError* error = nullptr;
+      gst_message_parse_error(message, &error, nullptr);
+      qWarning("wave output: %s", error ? error->message : "unknown error");
+      if (error) g_error_free(error);
+      break;
+    }
+    default:
+      break;
+  }
+  gst_message_unref(message);
+  return GST_BUS_DROP;  // nothing else reads this bus: drop rather than pile up
+}
+
+}  // namespace wave

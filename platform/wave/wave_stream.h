@@ -1,0 +1,81 @@
+#pragma once
+// One open wave-output device: a GStreamer pipeline fed from the queued headers in real time,
+// with a "played" notification per header taken from the pipeline clock.
+
+#include <gst/gst.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/wave/wave_out.h"
+
+namespace wave {
+
+class WaveOutStream : public std::enable_shared_from_this<WaveOutStream> {
+ public:
+  // Builds `appsrc ! audioconvert ! audioresample ! sink` for the format and starts it.
+  // Takes ownership of a floating `sink`. Returns null when the pipeline does not start.
+  static std::shared_ptr<WaveOutStream> Open(GstElement* sink, const WAVEFORMATEX& format,
+                                             QObject* callback, HWAVEOUT id);
+  ~WaveOutStream();
+  WaveOutStream(const WaveOutStream&) = delete;
+  WaveOutStream& operator=(const WaveOutStream&) = delete;
+
+  // Queues a header behind those already queued; refuses one that is queued already.
+  MMRESULT Write(WAVEHDR* header);
+  bool IsQueued(const WAVEHDR* header);
+  bool HasQueued();
+  // Stops playback at once and returns every queued header as done.
+  void Reset();
+  // Lets what was handed to the device drain, then releases it. Idempotent.
+  void Close();
+
+ private:
+  WaveOutStream(QObject* callback, HWAVEOUT id, const WAVEFORMATEX& format);
+  bool Start(GstElement* sink);
+  void FeedLoop();
+  void Played(WAVEHDR* header, std::uint64_t generation);
+  void Post(std::uint32_t message, WAVEHDR* header);
+  GstClockTime RunningTimeNow() const;
+  static gboolean OnClockTime(GstClock* clock, GstClockTime time, GstClockID id,
+                              gpointer user_data);
+  static GstPadProbeReturn DropStale(GstPad* pad, GstPadProbeInfo* info, gpointer user_data);
+  static GstBusSyncReply OnBusMessage(GstBus* bus, GstMessage* message, gpointer user_data);
+
+  QObject* const callback_;
+  const HWAVEOUT id_;
+  const WAVEFORMATEX format_;
+  const std::uint32_t chunk_bytes_;  // about 10 ms, so that a reset is heard at once
+
+  GstElement* pipeline_ = nullptr;
+  GstElement* appsrc_ = nullptr;
+  GstClock* clock_ = nullptr;
+  GstClockTime base_time_ = 0;
+  GstClockTime latency_ = 0;
+
+  std::mutex mutex_;  // guards everything below and the header memory while it is read
+  std::condition_variable wake_;
+  std::deque<WAVEHDR*> pending_;  // queued, not yet completely handed to the pipeline
+  std::deque<WAVEHDR*> playing_;  // handed over, waiting for their end to be played
+  std::uint32_t fed_bytes_ = 0;   // of pending_.front()
+  std::vector<GstClockID> waits_;
+  std::uint64_t generation_ = 0;  // advanced by every reset
+  GstClockTime timeline_start_ = 0;
+  std::uint64_t timeline_frames_ = 0;
+  bool retime_ = true;
+  bool stopping_ = false;
+  bool closed_ = false;
+  bool opened_ = false;  // reported open to the callback window, so a close is reported too
+  bool eos_ = false;
+  std::condition_variable eos_seen_;
+
+  std::atomic<std::uint64_t> live_generation_{0};  // read by the pad probe
+  std::thread feeder_;
+};
+
+}  // namespace wave

@@ -1,0 +1,215 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+#include <numeric>
+
+#include "platform/gst/virtual_devices.h"
+#include "platform/wave/wave_out.h"
+#include "tests/support/wav_file.h"
+
+using namespace wave;
+
+namespace {
+
+WAVEFORMATEX Pcm16Mono(std::uint32_t rate) {
+  WAVEFORMATEX format;
+  format.wFormatTag = WAVE_FORMAT_PCM;
+  format.nChannels = 1;
+  format.nSamplesPerSec = rate;
+  format.nAvgBytesPerSec = rate * 2;
+  format.nBlockAlign = 2;
+  format.wBitsPerSample = 16;
+  format.cbSize = 18;
+  return format;
+}
+
+int DeviceNumber(const QString& name) {
+  const int count = static_cast<int>(waveOutGetNumDevs());
+  for (int d = 0; d < count; ++d) {
+    WAVEOUTCAPS caps;
+    if (waveOutGetDevCaps(d, &caps) == MMSYSERR_NOERROR && caps.szPname == name) return d;
+  }
+  return -2;
+}
+
+// Collects the notifications and, like the generator, re-queues both headers on each DONE.
+class Receiver : public QObject {
+ public:
+  HWAVEOUT handle = 0;
+  WAVEHDR* first = nullptr;
+  WAVEHDR* second = nullptr;
+  bool requeue = true;
+  std::vector<std::uint32_t> messages;
+  std::vector<WAVEHDR*> done;
+
+  bool event(QEvent* e) override {
+    if (e->type() != WaveOutEvent::kType) return QObject::event(e);
+    auto* notice = static_cast<WaveOutEvent*>(e);
+    messages.push_back(notice->Message());
+    if (notice->Message() == MM_WOM_DONE) {
+      done.push_back(notice->Header());
+      if (requeue) {
+        waveOutWrite(handle, first, kWaveHdrSize);
+        waveOutWrite(handle, second, kWaveHdrSize);
+      }
+    }
+    return true;
+  }
+};
+
+void WaitFor(int milliseconds) { QTest::qWait(milliseconds); }
+
+class WaveOutTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir.isValid());
+    gstutil::ClearVirtualSoundDevices();
+    gstutil::RegisterVirtualSoundDevice(QStringLiteral("Test output A"), dir.filePath("a.wav"));
+    gstutil::RegisterVirtualSoundDevice(QStringLiteral("Test output B"), dir.filePath("b.wav"));
+  }
+  void TearDown() override { gstutil::ClearVirtualSoundDevices(); }
+  QTemporaryDir dir;
+};
+
+}  // namespace
+
+TEST_F(WaveOutTest, ListsDevicesWithFullNamesAndAnswersFormatQueries) {
+  const int a = DeviceNumber(QStringLiteral("Test output A"));
+  const int b = DeviceNumber(QStringLiteral("Test output B"));
+  ASSERT_GE(a, 0);
+  ASSERT_GE(b, 0);
+  EXPECT_NE(a, b);
+  WAVEOUTCAPS mapper;
+  EXPECT_EQ(waveOutGetDevCaps(WAVE_MAPPER, &mapper), MMSYSERR_NOERROR);
+  EXPECT_FALSE(mapper.szPname.isEmpty());
+  WAVEOUTCAPS none;
+  EXPECT_EQ(waveOutGetDevCaps(static_cast<int>(waveOutGetNumDevs()), &none), MMSYSERR_BADDEVICEID);
+
+  const WAVEFORMATEX good = Pcm16Mono(44100);
+  EXPECT_EQ(waveOutOpen(nullptr, a, &good, nullptr, 0, WAVE_FORMAT_QUERY), MMSYSERR_NOERROR);
+  WAVEFORMATEX notPcm = good;
+  notPcm.wFormatTag = 2;
+  EXPECT_EQ(waveOutOpen(nullptr, a, &notPcm, nullptr, 0, WAVE_FORMAT_QUERY), WAVERR_BADFORMAT);
+  WAVEFORMATEX inconsistent = good;
+  inconsistent.nAvgBytesPerSec = 1234;
+  EXPECT_EQ(waveOutOpen(nullptr, a, &inconsistent, nullptr, 0, WAVE_FORMAT_QUERY),
+            WAVERR_BADFORMAT);
+  EXPECT_EQ(waveOutOpen(nullptr, 999, &good, nullptr, 0, WAVE_FORMAT_QUERY), MMSYSERR_BADDEVICEID);
+}
+
+TEST_F(WaveOutTest, NoDeviceAtAllLeavesNothingToMapTo) {
+  gstutil::ClearVirtualSoundDevices();
+  if (waveOutGetNumDevs() != 0) GTEST_SKIP() << "this machine has a real sound output";
+  WAVEOUTCAPS caps;
+  EXPECT_EQ(waveOutGetDevCaps(WAVE_MAPPER, &caps), MMSYSERR_BADDEVICEID);
+  const WAVEFORMATEX format = Pcm16Mono(48000);
+  HWAVEOUT handle = 0;
+  EXPECT_NE(waveOutOpen(&handle, WAVE_MAPPER, &format, nullptr, 0, CALLBACK_WINDOW),
+            MMSYSERR_NOERROR);
+}
+
+TEST_F(WaveOutTest, CallsWithoutAnOpenDeviceFailHarmlessly) {
+  WAVEHDR header;
+  std::vector<std::int16_t> data(100);
+  header.lpData = reinterpret_cast<char*>(data.data());
+  header.dwBufferLength = 200;
+  EXPECT_EQ(waveOutReset(0), MMSYSERR_INVALHANDLE);
+  EXPECT_EQ(waveOutUnprepareHeader(0, &header, kWaveHdrSize), MMSYSERR_INVALHANDLE);
+  EXPECT_EQ(waveOutPrepareHeader(0, &header, kWaveHdrSize), MMSYSERR_INVALHANDLE);
+  EXPECT_EQ(waveOutWrite(0, &header, kWaveHdrSize), MMSYSERR_INVALHANDLE);
+  EXPECT_EQ(waveOutClose(0), MMSYSERR_INVALHANDLE);
+  EXPECT_EQ(header.dwFlags, 0u);
+}
+
+TEST_F(WaveOutTest, QueuesHeadersInOrderAndRequeuesThemWithoutGaps) {
+  const int device = DeviceNumber(QStringLiteral("Test output A"));
+  ASSERT_GE(device, 0);
+  const std::uint32_t rate = 8000;
+  const WAVEFORMATEX format = Pcm16Mono(rate);
+  // Two 0.25 s buffers with distinct ramps, so order and continuity show in the file.
+  std::vector<std::int16_t> one(2000), two(2000);
+  std::iota(one.begin(), one.end(), std::int16_t{0});
+  std::iota(two.begin(), two.end(), std::int16_t{10000});
+  WAVEHDR h1{reinterpret_cast<char*>(one.data()), 4000, 0};
+  WAVEHDR h2{reinterpret_cast<char*>(two.data()), 4000, 0};
+
+  Receiver receiver;
+  HWAVEOUT handle = 0;
+  ASSERT_EQ(waveOutOpen(&handle, device, &format, &receiver, -1, CALLBACK_WINDOW),
+            MMSYSERR_NOERROR);
+  receiver.handle = handle;
+  receiver.first = &h1;
+  receiver.second = &h2;
+
+  EXPECT_EQ(waveOutWrite(handle, &h1, kWaveHdrSize), WAVERR_UNPREPARED);
+  EXPECT_EQ(waveOutPrepareHeader(handle, &h1, kWaveHdrSize), MMSYSERR_NOERROR);
+  EXPECT_EQ(waveOutPrepareHeader(handle, &h2, kWaveHdrSize), MMSYSERR_NOERROR);
+  EXPECT_EQ(waveOutWrite(handle, &h1, kWaveHdrSize), MMSYSERR_NOERROR);
+  EXPECT_EQ(waveOutWrite(handle, &h2, kWaveHdrSize), MMSYSERR_NOERROR);
+  EXPECT_EQ(waveOutWrite(handle, &h1, kWaveHdrSize), WAVERR_STILLPLAYING);
+  EXPECT_EQ(waveOutUnprepareHeader(handle, &h1, kWaveHdrSize), WAVERR_STILLPLAYING);
+  EXPECT_EQ(waveOutClose(handle), WAVERR_STILLPLAYING);
+
+  QElapsedTimer elapsed;
+  elapsed.start();
+  WaitFor(1400);
+  const size_t doneBeforeReset = receiver.done.size();
+  // Real time: 1.4 s of 0.25 s buffers, the first starting about 30 ms late.
+  EXPECT_GE(doneBeforeReset, 4u);
+  EXPECT_LE(doneBeforeReset, 6u);
+  // Buffers come back in the order they were queued, alternating.
+  for (size_t i = 0; i < doneBeforeReset; ++i)
+    EXPECT_EQ(receiver.done[i], i % 2 == 0 ? &h1 : &h2) << i;
+
+  receiver.requeue = false;
+  EXPECT_EQ(waveOutReset(handle), MMSYSERR_NOERROR);
+  WaitFor(50);
+  // The reset returns both queued buffers as done, and both may now be unprepared.
+  EXPECT_EQ(receiver.done.size(), doneBeforeReset + 2);
+  EXPECT_EQ(waveOutUnprepareHeader(handle, &h1, kWaveHdrSize), MMSYSERR_NOERROR);
+  EXPECT_EQ(waveOutUnprepareHeader(handle, &h2, kWaveHdrSize), MMSYSERR_NOERROR);
+  EXPECT_EQ(waveOutWrite(handle, &h1, kWaveHdrSize), WAVERR_UNPREPARED);
+  EXPECT_EQ(waveOutClose(handle), MMSYSERR_NOERROR);
+  EXPECT_EQ(waveOutReset(handle), MMSYSERR_INVALHANDLE);
+  WaitFor(20);
+  ASSERT_FALSE(receiver.messages.empty());
+  EXPECT_EQ(receiver.messages.front(), MM_WOM_OPEN);
+  EXPECT_EQ(receiver.messages.back(), MM_WOM_CLOSE);
+
+  const QString path = dir.filePath("a.wav");
+  const qint64 sizeAtClose = QFileInfo(path).size();
+  WaitFor(300);
+  EXPECT_EQ(QFileInfo(path).size(), sizeAtClose);  // nothing plays after the stop
+
+  const testing_support::WavContent wav = testing_support::ReadWav(path);
+  ASSERT_TRUE(wav.valid);
+  EXPECT_EQ(wav.sampleRate, rate);
+  // Every sample continues the h1, h2, h1, ... sequence: no gap, no repeat, no loss.
+  ASSERT_GE(wav.samples.size(), 2000u * doneBeforeReset);
+  EXPECT_LE(wav.samples.size(), 2000u * (doneBeforeReset + 1));
+  for (size_t i = 0; i < wav.samples.size(); ++i) {
+    const size_t position = i % 4000;
+    const std::int16_t expected =
+        position < 2000 ? one[position] : two[position - 2000];
+    ASSERT_EQ(wav.samples[i], expected) << "sample " << i;
+  }
+}
+
+TEST_F(WaveOutTest, SecondOpenOfTheSameDeviceAfterClose) {
+  const int device = DeviceNumber(QStringLiteral("Test output B"));
+  ASSERT_GE(device, 0);
+  const WAVEFORMATEX format = Pcm16Mono(11025);
+  for (int round = 0; round < 2; ++round) {
+    Receiver receiver;
+    HWAVEOUT handle = 0;
+    ASSERT_EQ(waveOutOpen(&handle, device, &format, &receiver, -1, CALLBACK_WINDOW),
+              MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOutClose(handle), MMSYSERR_NOERROR);
+    WaitFor(10);
+    EXPECT_EQ(receiver.messages, (std::vector<std::uint32_t>{MM_WOM_OPEN, MM_WOM_CLOSE}));
+  }
+}
