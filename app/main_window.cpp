@@ -44,12 +44,50 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
   setWindowTitle(Str("Strobolux     form1    Запись картинок в эксперименте Майкельсона-Морли "));
   setFixedSize(793, 671);
   CreateControls();
-  connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
-  connect(Command16, &QPushButton::clicked, this, &Form1::Command16_Click);
+  generator::GeneratorControls controls;
+  controls.Combo1 = Combo1;
+  controls.Text15 = Text15;
+  controls.Text4 = Text4;
+  controls.Text27 = Text27;
+  controls.Text5 = Text5;
+  controls.Text7 = Text7;
+  controls.Text22 = Text22;
+  controls.Option1 = Option1;
+  controls.Option2 = Option2;
+  controls.Option3 = Option3;
+  controls.Option4 = Option4;
+  controls.Option5 = Option5;
+  controls.Option6 = Option6;
+  controls.Check2 = Check2;
+  controls.Check3 = Check3;
+  controls.Check5 = Check5;
+  controls.Command20 = Command20;
+  controls.Command4 = Command4;
+  controls.Label1 = Label1;
+  controls.Label12 = Label12;
+  controls.Label15 = Label15;
+  controls.Picture2 = Picture2;
+  controls.Timer1 = Timer1;
+  controls.Timer2 = Timer2;
+  controls.ShowForm6 = [this] { Form6().show(); };
+  generator_ = std::make_unique<generator::Generator>(Gen, std::move(controls));
+  ConnectHandlers();
   Form_Load();
 }
 
-Form1::~Form1() = default;
+// The device is released while the window still exists to receive its last notices.
+Form1::~Form1() {
+  generator_.reset();
+}
+
+void Form1::ConnectHandlers() {
+  connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
+  connect(Command16, &QPushButton::clicked, this, &Form1::Command16_Click);
+  generator::Generator* tone = generator_.get();
+  connect(Combo1, &QComboBox::activated, this, [tone](int row) { tone->Combo1_Click(row); });
+  connect(Command20, &QPushButton::clicked, this, [tone] { tone->Command20_Click(); });
+  connect(Command4, &QPushButton::clicked, this, [tone] { tone->Command4_Click(); });
+}
 
 void Form1::CreateControls() {
   QWidget* w = this;
@@ -161,8 +199,8 @@ void Form1::Form_Load() {
   Timer2->start();
   CameraOn = 0;
   Gen.PictureNumber = 0;
-  // The audio device list and the wave-output notification window come with the tone
-  // generator (start-up steps 6 and 7).
+  generator_->FillDeviceList();
+  generator_->InstallCallbackWindow(this);
   Combo2->setEnabled(false);
   Option10->setChecked(false);
   Option10->setEnabled(false);
@@ -184,9 +222,7 @@ void Form1::Command5_Click() {
 }
 
 void Form1::Command16_Click() {
-  if (Gen.StopRequested == 0) {
-    // The wave output stops here once the tone generator exists.
-  }
+  if (Gen.StopRequested == 0) generator_->StopStream();
   Gen.StopRequested = 1;
   if (CameraOn == 1) {
     // The camera back ends disconnect here.

@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "app/help_window.h"
+#include "generator/generator.h"
 #include "generator/generator_state.h"
 #include "platform/forms/controls.h"
 #include "platform/forms/picture_box.h"
@@ -42,6 +43,7 @@ class Form1 : public QWidget {
   // The help window if it is open.
   Form2* HelpWindow() const { return form2_; }
   bool Unloaded() const { return unloaded_; }
+  generator::Generator& Generator() { return *generator_; }
 
   // Shared fields.
   generator::GeneratorState Gen;
@@ -131,8 +133,10 @@ class Form1 : public QWidget {
 
  private:
   void CreateControls();
+  void ConnectHandlers();
 
   std::unique_ptr<recording::Form6> form6_;
+  std::unique_ptr<generator::Generator> generator_;
   QPointer<Form2> form2_;
   bool unloaded_ = false;
 };

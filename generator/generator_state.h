@@ -1,8 +1,15 @@
 #pragma once
 // The generator's one record for the whole program run: the tone parameters the start
-// validates and the clock state the period clock and the recording read.
+// validates, the device and its two sample buffers, and the clock state the period clock and
+// the recording read.
 
 #include <cstdint>
+#include <vector>
+
+#include "platform/forms/events.h"
+#include "platform/wave/wave_out.h"
+
+class QWidget;
 
 namespace generator {
 
@@ -12,7 +19,7 @@ inline constexpr double kTwoPi = 6.28318530717958;
 inline constexpr double kPhase270 = 9.42477796076937 / 2;
 
 struct GeneratorState {
-  // Tone.
+  // Tone and audio resources.
   double FreqNumerator = 0;
   std::int32_t FreqDenominator = 0;
   double Omega = 0;
@@ -20,7 +27,15 @@ struct GeneratorState {
   double Phase = 0;
   double TriangleStep = 0;
   std::int32_t SampleRate = 0;
+  wave::WAVEFORMATEX WaveFormat;
   std::int32_t BufferLength = 0;
+  std::vector<std::int16_t> Buffer1;
+  std::vector<std::int16_t> Buffer2;
+  wave::WAVEHDR Header1;
+  wave::WAVEHDR Header2;
+  wave::HWAVEOUT WaveOutHandle = 0;
+  QWidget* CallbackWindow = nullptr;
+  forms::WindowProc PrevWndProc;
 
   // Clock and display.
   double AmplitudeFraction = 0;

@@ -11,7 +11,7 @@ packages=(
   gstreamer1.0-alsa gstreamer1.0-pulseaudio
   linux-libc-dev
   libturbojpeg0-dev libpng-dev libgif-dev
-  libgtest-dev
+  libgtest-dev libbenchmark-dev
   fonts-dejavu-core
 )
 # Extra tools some commands need: Xvfb for screenshots, clang for the fuzzer build.

@@ -37,8 +37,8 @@ G_DEFINE_TYPE(VirtualSoundDevice, virtual_sound_device, GST_TYPE_DEVICE)
 GstElement* VirtualSoundCreateElement(GstDevice* device, const gchar* name) {
   auto* self = reinterpret_cast<VirtualSoundDevice*>(device);
   // filesink sync=true paces the stream at the pipeline clock, like a sound card would.
-  gchar* description = g_strdup_printf(
-      "wavenc ! filesink sync=true async=false location=\"%s\"", self->wav_path);
+  gchar* description =
+      g_strdup_printf("wavenc ! filesink sync=true async=false location=\"%s\"", self->wav_path);
   GError* error = nullptr;
   GstElement* bin = gst_parse_bin_from_description(description, TRUE, &error);
   g_free(description);
@@ -60,7 +60,9 @@ void virtual_sound_device_class_init(VirtualSoundDeviceClass* klass) {
   G_OBJECT_CLASS(klass)->finalize = VirtualSoundDeviceFinalize;
 }
 
-void virtual_sound_device_init(VirtualSoundDevice* self) { self->wav_path = nullptr; }
+void virtual_sound_device_init(VirtualSoundDevice* self) {
+  self->wav_path = nullptr;
+}
 
 // ---- GstDeviceProvider listing the registered entries -------------------------------------
 
@@ -96,9 +98,8 @@ GList* VirtualProbe(GstDeviceProvider*) {
 void virtual_device_provider_class_init(VirtualDeviceProviderClass* klass) {
   auto* provider = GST_DEVICE_PROVIDER_CLASS(klass);
   provider->probe = VirtualProbe;
-  gst_device_provider_class_set_static_metadata(provider, "Strobolux virtual devices",
-                                                "Audio/Sink", "Built-in devices for tests",
-                                                "Strobolux");
+  gst_device_provider_class_set_static_metadata(provider, "Strobolux virtual devices", "Audio/Sink",
+                                                "Built-in devices for tests", "Strobolux");
 }
 
 void virtual_device_provider_init(VirtualDeviceProvider*) {}
@@ -113,8 +114,8 @@ void EnsureRegistered() {
   std::call_once(once, [] {
     EnsureInitialized();
     gst_plugin_register_static(GST_VERSION_MAJOR, GST_VERSION_MINOR, "stroboluxvirtual",
-                               "Built-in virtual devices", PluginInit, "1.0", "LGPL",
-                               "strobolux", "strobolux", "strobolux");
+                               "Built-in virtual devices", PluginInit, "1.0", "LGPL", "strobolux",
+                               "strobolux", "strobolux");
   });
 }
 

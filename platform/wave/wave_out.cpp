@@ -69,7 +69,9 @@ std::vector<Device>& KnownDevices() {
   return Devices();
 }
 
-bool Readable(const Device& device) { return device.caps && !device.name.isEmpty(); }
+bool Readable(const Device& device) {
+  return device.caps && !device.name.isEmpty();
+}
 
 // The device a number stands for: -1 maps to the default output (or the first one).
 const Device* Resolve(int number) {
@@ -97,10 +99,9 @@ bool ValidPcm(const WAVEFORMATEX& format) {
 
 bool Supports(const Device& device, const WAVEFORMATEX& format) {
   gstutil::CapsPtr wanted(gst_caps_new_simple(
-      "audio/x-raw", "format", G_TYPE_STRING, format.wBitsPerSample == 8 ? "U8" : "S16LE",
-      "layout", G_TYPE_STRING, "interleaved", "channels", G_TYPE_INT,
-      static_cast<int>(format.nChannels), "rate", G_TYPE_INT,
-      static_cast<int>(format.nSamplesPerSec), nullptr));
+      "audio/x-raw", "format", G_TYPE_STRING, format.wBitsPerSample == 8 ? "U8" : "S16LE", "layout",
+      G_TYPE_STRING, "interleaved", "channels", G_TYPE_INT, static_cast<int>(format.nChannels),
+      "rate", G_TYPE_INT, static_cast<int>(format.nSamplesPerSec), nullptr));
   return gst_caps_can_intersect(device.caps.get(), wanted.get());
 }
 
@@ -134,8 +135,8 @@ MMRESULT waveOutGetDevCaps(int device, WAVEOUTCAPS* caps) {
   return MMSYSERR_NOERROR;
 }
 
-MMRESULT waveOutOpen(HWAVEOUT* handle, int device, const WAVEFORMATEX* format,
-                     QObject* callback, std::intptr_t, std::uint32_t flags) {
+MMRESULT waveOutOpen(HWAVEOUT* handle, int device, const WAVEFORMATEX* format, QObject* callback,
+                     std::intptr_t, std::uint32_t flags) {
   if (!format) return MMSYSERR_INVALPARAM;
   const Device* resolved = Resolve(device);
   if (!resolved) return MMSYSERR_BADDEVICEID;

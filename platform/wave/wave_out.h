@@ -79,8 +79,8 @@ MMRESULT waveOutGetDevCaps(int device, WAVEOUTCAPS* caps);
 
 // With WAVE_FORMAT_QUERY only asks whether the device can play the format and opens nothing.
 // With CALLBACK_WINDOW, `callback` receives WaveOutEvents (open, done, close).
-MMRESULT waveOutOpen(HWAVEOUT* handle, int device, const WAVEFORMATEX* format,
-                     QObject* callback, std::intptr_t instance, std::uint32_t flags);
+MMRESULT waveOutOpen(HWAVEOUT* handle, int device, const WAVEFORMATEX* format, QObject* callback,
+                     std::intptr_t instance, std::uint32_t flags);
 MMRESULT waveOutPrepareHeader(HWAVEOUT handle, WAVEHDR* header, std::uint32_t size);
 MMRESULT waveOutUnprepareHeader(HWAVEOUT handle, WAVEHDR* header, std::uint32_t size);
 MMRESULT waveOutWrite(HWAVEOUT handle, WAVEHDR* header, std::uint32_t size);

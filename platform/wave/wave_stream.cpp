@@ -22,11 +22,10 @@ struct PlayedNote {
 };
 
 GstCaps* CapsFor(const WAVEFORMATEX& format) {
-  return gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING,
-                             format.wBitsPerSample == 8 ? "U8" : "S16LE", "layout",
-                             G_TYPE_STRING, "interleaved", "rate", G_TYPE_INT,
-                             static_cast<int>(format.nSamplesPerSec), "channels", G_TYPE_INT,
-                             static_cast<int>(format.nChannels), nullptr);
+  return gst_caps_new_simple(
+      "audio/x-raw", "format", G_TYPE_STRING, format.wBitsPerSample == 8 ? "U8" : "S16LE", "layout",
+      G_TYPE_STRING, "interleaved", "rate", G_TYPE_INT, static_cast<int>(format.nSamplesPerSec),
+      "channels", G_TYPE_INT, static_cast<int>(format.nChannels), nullptr);
 }
 
 }  // namespace
@@ -36,7 +35,8 @@ WaveOutStream::WaveOutStream(QObject* callback, HWAVEOUT id, const WAVEFORMATEX&
       id_(id),
       format_(format),
       chunk_bytes_(std::max<std::uint32_t>(
-          format.nBlockAlign, format.nAvgBytesPerSec / 100 / format.nBlockAlign * format.nBlockAlign)) {}
+          format.nBlockAlign,
+          format.nAvgBytesPerSec / 100 / format.nBlockAlign * format.nBlockAlign)) {}
 
 std::shared_ptr<WaveOutStream> WaveOutStream::Open(GstElement* sink, const WAVEFORMATEX& format,
                                                    QObject* callback, HWAVEOUT id) {
@@ -96,7 +96,9 @@ bool WaveOutStream::Start(GstElement* sink) {
   return true;
 }
 
-WaveOutStream::~WaveOutStream() { Close(); }
+WaveOutStream::~WaveOutStream() {
+  Close();
+}
 
 GstClockTime WaveOutStream::RunningTimeNow() const {
   const GstClockTime now = gst_clock_get_time(clock_);
@@ -142,8 +144,8 @@ void WaveOutStream::FeedLoop() {
         // A header that comes after the device ran dry starts at "now", not in the past.
         const GstClockTime now = RunningTimeNow();
         const GstClockTime next =
-            timeline_start_ + gst_util_uint64_scale(timeline_frames_, GST_SECOND,
-                                                    format_.nSamplesPerSec);
+            timeline_start_ +
+            gst_util_uint64_scale(timeline_frames_, GST_SECOND, format_.nSamplesPerSec);
         if (retime_ || next + latency_ < now) {
           timeline_start_ = now + kRestartLead;
           timeline_frames_ = 0;
@@ -174,10 +176,11 @@ void WaveOutStream::FeedLoop() {
             gst_util_uint64_scale(timeline_frames_, GST_SECOND, format_.nSamplesPerSec);
         GstClockID wait = gst_clock_new_single_shot_id(clock_, end);
         // The clock owns the note until the wait is done or unscheduled.
-        auto note = std::make_unique<PlayedNote>(PlayedNote{shared_from_this(), header, generation});
-        gst_clock_id_wait_async(wait, &WaveOutStream::OnClockTime, note.release(), [](gpointer data) {
-          std::unique_ptr<PlayedNote>(static_cast<PlayedNote*>(data));
-        });
+        auto note =
+            std::make_unique<PlayedNote>(PlayedNote{shared_from_this(), header, generation});
+        gst_clock_id_wait_async(
+            wait, &WaveOutStream::OnClockTime, note.release(),
+            [](gpointer data) { std::unique_ptr<PlayedNote>(static_cast<PlayedNote*>(data)); });
         waits_.push_back(wait);
       }
     }
@@ -191,9 +194,8 @@ void WaveOutStream::FeedLoop() {
 GstPadProbeReturn WaveOutStream::DropStale(GstPad*, GstPadProbeInfo* info, gpointer user_data) {
   auto* self = static_cast<WaveOutStream*>(user_data);
   GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
-  return buffer && GST_BUFFER_OFFSET(buffer) != self->live_generation_.load()
-             ? GST_PAD_PROBE_DROP
-             : GST_PAD_PROBE_OK;
+  return buffer && GST_BUFFER_OFFSET(buffer) != self->live_generation_.load() ? GST_PAD_PROBE_DROP
+                                                                              : GST_PAD_PROBE_OK;
 }
 
 gboolean WaveOutStream::OnClockTime(GstClock*, GstClockTime, GstClockID id, gpointer user_data) {

@@ -61,7 +61,9 @@ class Receiver : public QObject {
   }
 };
 
-void WaitFor(int milliseconds) { QTest::qWait(milliseconds); }
+void WaitFor(int milliseconds) {
+  QTest::qWait(milliseconds);
+}
 
 class WaveOutTest : public ::testing::Test {
  protected:
@@ -193,8 +195,7 @@ TEST_F(WaveOutTest, QueuesHeadersInOrderAndRequeuesThemWithoutGaps) {
   EXPECT_LE(wav.samples.size(), 2000u * (doneBeforeReset + 1));
   for (size_t i = 0; i < wav.samples.size(); ++i) {
     const size_t position = i % 4000;
-    const std::int16_t expected =
-        position < 2000 ? one[position] : two[position - 2000];
+    const std::int16_t expected = position < 2000 ? one[position] : two[position - 2000];
     ASSERT_EQ(wav.samples[i], expected) << "sample " << i;
   }
 }

@@ -1,0 +1,115 @@
+// Plays two alternating buffers on the virtual sound device and measures, on the GUI thread,
+// how late each "played" notice is handled against the buffer's ideal end, and how much CPU
+// the streaming costs.  Usage: bench_wave_notify [seconds] [buffer-ms]
+
+#include <sys/resource.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+#include "platform/gst/virtual_devices.h"
+#include "platform/wave/wave_out.h"
+
+using namespace wave;
+
+namespace {
+
+double CpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+class Player : public QObject {
+ public:
+  HWAVEOUT handle = 0;
+  WAVEHDR* headers[2] = {};
+  QElapsedTimer clock;
+  std::vector<double> doneAt;  // ms since the first write
+
+  bool event(QEvent* e) override {
+    if (e->type() != WaveOutEvent::kType) return QObject::event(e);
+    if (static_cast<WaveOutEvent*>(e)->Message() == MM_WOM_DONE) {
+      doneAt.push_back(clock.nsecsElapsed() / 1e6);
+      waveOutWrite(handle, headers[0], kWaveHdrSize);
+      waveOutWrite(handle, headers[1], kWaveHdrSize);
+    }
+    return true;
+  }
+};
+
+double Percentile(std::vector<double> values, double p) {
+  std::sort(values.begin(), values.end());
+  const size_t index = std::min(values.size() - 1, static_cast<size_t>(p * values.size()));
+  return values[index];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication application(argc, argv);
+  const int seconds = argc > 1 ? std::atoi(argv[1]) : 30;
+  const int bufferMs = argc > 2 ? std::atoi(argv[2]) : 100;
+  QTemporaryDir dir;
+  gstutil::RegisterVirtualSoundDevice(QStringLiteral("bench"), dir.filePath("bench.wav"));
+  int device = -2;
+  for (int d = 0; d < static_cast<int>(waveOutGetNumDevs()); ++d) {
+    WAVEOUTCAPS caps;
+    if (waveOutGetDevCaps(d, &caps) == MMSYSERR_NOERROR && caps.szPname == "bench") device = d;
+  }
+  WAVEFORMATEX format{WAVE_FORMAT_PCM, 1, 48000, 96000, 2, 16, 18};
+  const size_t samples = static_cast<size_t>(48 * bufferMs);
+  std::vector<std::int16_t> one(samples), two(samples);
+  for (size_t i = 0; i < samples; ++i)
+    one[i] = two[i] = static_cast<std::int16_t>(10000 * std::sin(i * 2 * M_PI * 100 / 48000));
+  WAVEHDR h1{reinterpret_cast<char*>(one.data()), static_cast<std::uint32_t>(samples * 2), 0};
+  WAVEHDR h2{reinterpret_cast<char*>(two.data()), static_cast<std::uint32_t>(samples * 2), 0};
+
+  Player player;
+  player.headers[0] = &h1;
+  player.headers[1] = &h2;
+  if (waveOutOpen(&player.handle, device, &format, &player, -1, CALLBACK_WINDOW) != 0) {
+    std::fprintf(stderr, "cannot open the virtual device\n");
+    return 1;
+  }
+  waveOutPrepareHeader(player.handle, &h1, kWaveHdrSize);
+  waveOutPrepareHeader(player.handle, &h2, kWaveHdrSize);
+  const double cpuBefore = CpuSeconds();
+  player.clock.start();
+  waveOutWrite(player.handle, &h1, kWaveHdrSize);
+  waveOutWrite(player.handle, &h2, kWaveHdrSize);
+  QTimer::singleShot(seconds * 1000, &application, &QCoreApplication::quit);
+  application.exec();
+  const double cpu = CpuSeconds() - cpuBefore;
+  const double wall = player.clock.nsecsElapsed() / 1e9;
+  waveOutReset(player.handle);
+  waveOutUnprepareHeader(player.handle, &h1, kWaveHdrSize);
+  waveOutUnprepareHeader(player.handle, &h2, kWaveHdrSize);
+  waveOutClose(player.handle);
+
+  if (player.doneAt.size() < 3) {
+    std::fprintf(stderr, "too few notices: %zu\n", player.doneAt.size());
+    return 1;
+  }
+  // The first buffer's start is taken from the first notice, so the numbers show the
+  // spread of the notices around a regular schedule with no gap.
+  const double first = player.doneAt.front() - bufferMs;
+  std::vector<double> lateness;
+  for (size_t k = 0; k < player.doneAt.size(); ++k)
+    lateness.push_back(player.doneAt[k] - (first + (k + 1) * bufferMs));
+  std::printf("notices: %zu in %.1f s (expected %.0f)\n", player.doneAt.size(), wall,
+              wall * 1000 / bufferMs);
+  std::printf("lateness vs schedule, ms: median %.3f  p99 %.3f  max %.3f  min %.3f\n",
+              Percentile(lateness, 0.5), Percentile(lateness, 0.99), Percentile(lateness, 1.0),
+              Percentile(lateness, 0.0));
+  std::printf("first buffer started %.1f ms after the first write\n", first);
+  std::printf("CPU: %.2f %% of one core\n", 100 * cpu / wall);
+  return 0;
+}

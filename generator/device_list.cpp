@@ -1,0 +1,70 @@
+// The audio device list and the format check of a row click.
+
+#include <cmath>
+
+#include "generator/generator.h"
+#include "platform/forms/conversions.h"
+#include "platform/forms/message_box.h"
+#include "platform/forms/runtime_error.h"
+
+namespace generator {
+
+void Generator::FillDeviceList() {
+  const QString prompt = c_.Combo1->currentText();
+  const auto count = static_cast<std::int16_t>(wave::waveOutGetNumDevs());
+  for (int device = wave::WAVE_MAPPER; device < count; ++device) {
+    wave::WAVEOUTCAPS caps;
+    if (wave::waveOutGetDevCaps(device, &caps) != wave::MMSYSERR_NOERROR) continue;
+    // The row keeps its device number, so a device left out does not shift the others.
+    c_.Combo1->addItem(caps.szPname, device);
+  }
+  // Filling an editable list makes its first row current; the operator has chosen none yet.
+  c_.Combo1->setCurrentIndex(-1);
+  c_.Combo1->setEditText(prompt);
+}
+
+void Generator::SetWaveFormat() {
+  // Everything is checked before anything is stored: a bad rate leaves the old format.
+  const double typed = forms::CDbl(c_.Text15->text());
+  if (typed != std::floor(typed) || typed <= 0) forms::Raise(forms::kInvalidProcedureCall);
+  const std::int32_t rate = forms::CLng(typed);
+  std::int32_t bits = 0;
+  if (__builtin_mul_overflow(rate, 16, &bits)) forms::Raise(forms::kOverflow);
+
+  wave::WAVEFORMATEX format;
+  format.wBitsPerSample = 16;
+  format.wFormatTag = wave::WAVE_FORMAT_PCM;
+  format.nChannels = 1;
+  format.nSamplesPerSec = static_cast<std::uint32_t>(rate);
+  format.nAvgBytesPerSec = static_cast<std::uint32_t>(forms::CLng(bits / 8.0));
+  format.nBlockAlign = static_cast<std::uint16_t>(forms::CLng(16 * 1 / 8.0));
+  format.cbSize = 18;
+  s_.SampleRate = rate;
+  s_.WaveFormat = format;
+}
+
+void Generator::Combo1_Click(int row) {
+  try {
+    SetWaveFormat();
+  } catch (const forms::RuntimeError&) {
+    forms::MsgBox(QString::fromUtf8("Ошибка в работе программы"), QStringLiteral("Strobolux"));
+    return;
+  }
+  const QVariant device = c_.Combo1->itemData(row);
+  const wave::MMRESULT answer = device.isValid()
+                                    ? wave::waveOutOpen(nullptr, device.toInt(), &s_.WaveFormat,
+                                                        nullptr, 0, wave::WAVE_FORMAT_QUERY)
+                                    : wave::MMSYSERR_BADDEVICEID;
+  c_.Label1->setText(answer == wave::MMSYSERR_NOERROR
+                         ? QString::fromUtf8("формат этим устройством поддерживается")
+                         : QString::fromUtf8("формат этим устройством не поддерживается"));
+  // A second start during a run would re-size the buffers the device is playing.
+  if (!run_active_) c_.Command20->setEnabled(true);
+}
+
+int Generator::ChosenDevice() const {
+  const QVariant device = c_.Combo1->itemData(c_.Combo1->currentIndex());
+  return device.isValid() ? device.toInt() : wave::WAVE_MAPPER - 1;
+}
+
+}  // namespace generator

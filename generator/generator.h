@@ -1,0 +1,89 @@
+#pragma once
+// The tone generator: the audio device list and format check, the start and stop of a run,
+// the signal drawing, and the streaming of the two sample buffers to the wave output.
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <functional>
+
+#include "generator/generator_state.h"
+#include "generator/synthesis.h"
+#include "platform/forms/picture_box.h"
+
+class QEvent;
+
+namespace generator {
+
+// The main-window controls the generator reads and writes.
+struct GeneratorControls {
+  QComboBox* Combo1 = nullptr;
+  QLineEdit* Text15 = nullptr;        // sample rate
+  QLineEdit* Text4 = nullptr;         // frequency numerator
+  QLineEdit* Text27 = nullptr;        // frequency denominator
+  QLineEdit* Text5 = nullptr;         // amplitude, %
+  QLineEdit* Text7 = nullptr;         // NC0
+  QLineEdit* Text22 = nullptr;        // drawing time scale
+  QRadioButton* Option1 = nullptr;    // sine
+  QRadioButton* Option2 = nullptr;    // triangle
+  QRadioButton* Option3 = nullptr;    // phase 0
+  QRadioButton* Option4 = nullptr;    // phase 270
+  QRadioButton* Option5 = nullptr;    // clock mode
+  QRadioButton* Option6 = nullptr;    // Timer 1 mode
+  QAbstractButton* Check2 = nullptr;  // periodic recording
+  QAbstractButton* Check3 = nullptr;  // show the picture window
+  QAbstractButton* Check5 = nullptr;  // draw the signal
+  QPushButton* Command20 = nullptr;   // start
+  QPushButton* Command4 = nullptr;    // stop
+  QLabel* Label1 = nullptr;
+  QLabel* Label12 = nullptr;
+  QLabel* Label15 = nullptr;
+  forms::PictureBox* Picture2 = nullptr;
+  QTimer* Timer1 = nullptr;
+  QTimer* Timer2 = nullptr;
+  std::function<void()> ShowForm6;
+  // Makes the run's picture folder; set once the output folders exist as a feature.
+  std::function<void()> CreatePictureFolder;
+};
+
+class Generator {
+ public:
+  Generator(GeneratorState& state, GeneratorControls controls);
+  ~Generator();  // releases a device still open
+  Generator(const Generator&) = delete;
+  Generator& operator=(const Generator&) = delete;
+
+  // Device list and format check.
+  void FillDeviceList();
+  void SetWaveFormat();
+  void Combo1_Click(int row);
+
+  // Start and stop.
+  void Command20_Click();
+  void Command4_Click();
+  void DrawGrid();
+  void DrawSignalBuffer(const std::vector<std::int16_t>& buffer, int kind);
+
+  // Streaming.
+  void InstallCallbackWindow(QWidget* window);
+  bool WaveWindowProc(QObject* window, QEvent* event);
+  void OpenStream();
+  void StopStream();
+
+  bool RunActive() const { return run_active_; }
+
+ private:
+  void StartSequence();
+  WaveShape CurrentShape() const;
+  int ChosenDevice() const;
+
+  GeneratorState& s_;
+  GeneratorControls c_;
+  bool run_active_ = false;
+};
+
+}  // namespace generator

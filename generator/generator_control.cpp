@@ -1,0 +1,137 @@
+// Start and stop of the generator, and the drawing of the synthesized signal.
+
+#include <QColor>
+#include <cmath>
+#include <new>
+
+#include "generator/generator.h"
+#include "generator/synthesis.h"
+#include "platform/forms/conversions.h"
+#include "platform/forms/events.h"
+#include "platform/forms/message_box.h"
+#include "platform/forms/runtime_error.h"
+
+namespace generator {
+namespace {
+
+const QString kTitle = QStringLiteral("Strobolux");
+
+double Divide(double numerator, double denominator) {
+  if (denominator == 0) forms::Raise(numerator == 0 ? forms::kOverflow : forms::kDivisionByZero);
+  const double quotient = numerator / denominator;
+  if (!std::isfinite(quotient)) forms::Raise(forms::kOverflow);
+  return quotient;
+}
+
+}  // namespace
+
+Generator::Generator(GeneratorState& state, GeneratorControls controls)
+    : s_(state), c_(std::move(controls)) {}
+
+Generator::~Generator() {
+  if (s_.WaveOutHandle != 0) StopStream();
+  // The window outlives the generator: give it back the procedure it had.
+  if (s_.CallbackWindow) forms::SetWindowProc(s_.CallbackWindow, std::move(s_.PrevWndProc));
+}
+
+WaveShape Generator::CurrentShape() const {
+  return {c_.Option1->isChecked(), c_.Option2->isChecked(), c_.Option3->isChecked(),
+          c_.Option4->isChecked()};
+}
+
+void Generator::Command20_Click() {
+  try {
+    StartSequence();
+  } catch (const forms::RuntimeError&) {
+    forms::MsgBox(QString::fromUtf8("Ошибка в работе программы"), kTitle);
+  } catch (const std::bad_alloc&) {
+    forms::MsgBox(QString::fromUtf8("Ошибка в работе программы"), kTitle);
+  }
+}
+
+void Generator::StartSequence() {
+  s_.FreqNumerator = forms::CDbl(c_.Text4->text());
+  s_.Omega = s_.FreqNumerator * kTwoPi;
+  s_.ClockPeriod = Divide(1, s_.FreqNumerator);
+  s_.FreqDenominator = forms::CLng(c_.Text27->text());
+  if (s_.FreqNumerator < 2) {
+    forms::MsgBox(QString::fromUtf8("Частота не может быть задана меньше 2 Гц"), kTitle);
+    return;
+  }
+  if (s_.FreqDenominator < 2 || s_.FreqDenominator % 2 != 0) {
+    forms::MsgBox(
+        QString::fromUtf8("Знаменатель у частоты не может быть меньше 2 и должен быть кратен 2"),
+        kTitle);
+    return;
+  }
+  s_.AmplitudeFraction = forms::CDbl(c_.Text5->text()) / 100;
+  s_.Amplitude = s_.AmplitudeFraction * 32767;
+  if (c_.Option3->isChecked()) s_.Phase = 0;
+  if (c_.Option4->isChecked()) s_.Phase = kPhase270;
+  s_.StopRequested = 0;
+  s_.DrawScale = forms::CDbl(c_.Text22->text());
+  s_.PeriodsInGroup = 0;
+  s_.NC0 = forms::CLng(c_.Text7->text());
+  s_.PictureNumber = 0;
+  s_.TickNow = 0;
+  s_.TickLast = 0;
+  if (c_.Check3->isChecked() && c_.ShowForm6) c_.ShowForm6();
+  const bool drawing = c_.Check5->isChecked();
+  if (drawing) DrawGrid();
+  if (c_.Check2->isChecked() && c_.CreatePictureFolder) c_.CreatePictureFolder();
+  OpenStream();
+  FillBuffer(s_, s_.Buffer1, CurrentShape());
+  if (drawing) DrawSignalBuffer(s_.Buffer1, 1);
+  FillBuffer(s_, s_.Buffer2, CurrentShape());
+  if (drawing) DrawSignalBuffer(s_.Buffer2, 2);
+  wave::waveOutWrite(s_.WaveOutHandle, &s_.Header1, wave::kWaveHdrSize);
+  wave::waveOutWrite(s_.WaveOutHandle, &s_.Header2, wave::kWaveHdrSize);
+  c_.Command20->setEnabled(false);
+  c_.Command4->setEnabled(true);
+  run_active_ = true;
+  // The recording clock takes over here: Timer 1 in the Timer 1 mode, otherwise the period
+  // clock, which returns only when a stop is requested.
+}
+
+void Generator::Command4_Click() {
+  StopStream();
+  c_.Command20->setEnabled(true);
+  c_.Command4->setEnabled(false);
+  run_active_ = false;
+  s_.StopRequested = 1;
+  c_.Timer1->stop();
+  c_.Timer2->start();
+}
+
+void Generator::DrawGrid() {
+  forms::PictureBox& box = *c_.Picture2;
+  box.Cls();
+  box.Scale(0, 4, 4, -4);
+  const QColor grey(200, 200, 200);
+  for (int x = 0; x <= 4; ++x) {
+    for (int y = -4; y <= 4; ++y) {
+      box.Line(0, y, 4, y, grey);
+      box.Line(x, -4, x, 4, grey);
+    }
+  }
+  const QColor axis = QColor::fromRgb(1, 0, 0);  // colour value 1
+  box.Line(0, 4, 0, -4, axis);
+  box.Line(0, 0, 4, 0, axis);
+}
+
+void Generator::DrawSignalBuffer(const std::vector<std::int16_t>& buffer, int kind) {
+  forms::PictureBox& box = *c_.Picture2;
+  const QColor color = kind == 1 ? QColor(255, 0, 0) : QColor(0, 0, 255);
+  const double offset = (s_.TickNow - s_.TickLast) / 1000;
+  // A buffer that was never allocated (the device did not open) cannot be drawn.
+  if (buffer.empty()) forms::Raise(forms::kSubscriptOutOfRange);
+  for (std::int32_t i = 0; i < s_.BufferLength; ++i) {
+    if (static_cast<size_t>(i) >= buffer.size()) forms::Raise(forms::kSubscriptOutOfRange);
+    const auto y = static_cast<float>(buffer[static_cast<size_t>(i)] / 10000.0);
+    auto x = static_cast<float>(Divide(offset + Divide(i, s_.SampleRate), s_.DrawScale));
+    if (kind == 2) x = static_cast<float>(x + 0.1);
+    box.PSet(x, y, color);
+  }
+}
+
+}  // namespace generator

@@ -1,1 +1,0 @@
-#include "generator/generator_state.h"

@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QTest>
+
+#include "platform/wave/wave_out.h"
+#include "tests/support/generator_fixture.h"
+#include "tests/support/wav_file.h"
+
+using testing_support::GeneratorFixture;
+
+class StreamingTest : public GeneratorFixture {
+ protected:
+  // Plays the tone for about `milliseconds` with the events running, then stops it.
+  void PlayFor(int milliseconds) {
+    ChooseVirtualDevice();
+    QTest::mouseClick(form->Command20, Qt::LeftButton);
+    ASSERT_NE(form->Gen.WaveOutHandle, 0u);
+    QTest::qWait(milliseconds);
+    QTest::mouseClick(form->Command4, Qt::LeftButton);
+    QTest::qWait(20);
+  }
+
+  // Every sample of the file is the synthesized one, buffer after buffer, with nothing
+  // missing, repeated or inserted at the boundaries.
+  void ExpectContinuousTone(double minimumSeconds) {
+    const testing_support::WavContent wav = testing_support::ReadWav(WavPath());
+    ASSERT_TRUE(wav.valid);
+    EXPECT_EQ(wav.sampleRate, 48000u);
+    const std::vector<std::int16_t>& buffer = form->Gen.Buffer1;
+    ASSERT_EQ(buffer.size(), 96000u);
+    EXPECT_GE(wav.samples.size(), static_cast<size_t>(minimumSeconds * 48000));
+    for (size_t k = 0; k < wav.samples.size(); ++k)
+      ASSERT_EQ(wav.samples[k], buffer[k % buffer.size()]) << "sample " << k;
+  }
+};
+
+TEST_F(StreamingTest, HundredHertzSinePlaysContinuouslyAndStopsForGood) {
+  form->Text4->setText(QStringLiteral("200"));
+  PlayFor(3000);
+  EXPECT_TRUE(boxes.Calls().empty());
+  // 100 Hz at peak 32767: the buffer holds 200 whole periods of 480 samples.
+  EXPECT_EQ(form->Gen.Buffer1[120], 32767);
+  EXPECT_EQ(form->Gen.Buffer1[480], 0);
+  ExpectContinuousTone(2.8);
+  const qint64 size = QFileInfo(WavPath()).size();
+  QTest::qWait(300);
+  EXPECT_EQ(QFileInfo(WavPath()).size(), size);
+}
+
+TEST_F(StreamingTest, OddNumeratorRunsOnWithoutAPhaseJump) {
+  form->Text4->setText(QStringLiteral("3"));
+  PlayFor(2600);  // past the first buffer boundary at 2 s
+  ExpectContinuousTone(2.4);
+}
+
+TEST_F(StreamingTest, RepeatedPlayedNoticesQueueEachBufferOnce) {
+  ChooseVirtualDevice();
+  QTest::mouseClick(form->Command20, Qt::LeftButton);
+  const wave::HWAVEOUT handle = form->Gen.WaveOutHandle;
+  // Two notices handled in one go, while both buffers are still queued.
+  for (int i = 0; i < 2; ++i)
+    QCoreApplication::postEvent(
+        form.get(), new wave::WaveOutEvent(wave::MM_WOM_DONE, handle, &form->Gen.Header1));
+  QCoreApplication::sendPostedEvents(form.get(), wave::WaveOutEvent::kType);
+  EXPECT_EQ(wave::waveOutWrite(handle, &form->Gen.Header1, wave::kWaveHdrSize),
+            wave::WAVERR_STILLPLAYING);
+  EXPECT_EQ(wave::waveOutWrite(handle, &form->Gen.Header2, wave::kWaveHdrSize),
+            wave::WAVERR_STILLPLAYING);
+  QTest::qWait(2300);
+  QTest::mouseClick(form->Command4, Qt::LeftButton);
+  QTest::qWait(20);
+  ExpectContinuousTone(2.1);
+}
+
+TEST_F(StreamingTest, ExitDuringARunStopsTheTone) {
+  ChooseVirtualDevice();
+  QTest::mouseClick(form->Command20, Qt::LeftButton);
+  QTest::qWait(300);
+  form->Command16_Click();
+  EXPECT_EQ(form->Gen.WaveOutHandle, 0u);
+  EXPECT_EQ(form->Gen.StopRequested, 1);
+  const qint64 size = QFileInfo(WavPath()).size();
+  QTest::qWait(200);
+  EXPECT_EQ(QFileInfo(WavPath()).size(), size);
+  ExpectContinuousTone(0.2);
+}
+
+TEST_F(StreamingTest, ExitAfterAStopDoesNotStopAgain) {
+  ChooseVirtualDevice();
+  QTest::mouseClick(form->Command20, Qt::LeftButton);
+  QTest::mouseClick(form->Command4, Qt::LeftButton);
+  ASSERT_EQ(form->Gen.StopRequested, 1);
+  // A device handle the exit would release if it stopped the stream a second time.
+  wave::HWAVEOUT handle = 0;
+  ASSERT_EQ(wave::waveOutOpen(&handle, form->Combo1->itemData(VirtualRow()).toInt(),
+                              &form->Gen.WaveFormat, nullptr, 0, 0),
+            wave::MMSYSERR_NOERROR);
+  form->Gen.WaveOutHandle = handle;
+  form->Command16_Click();
+  EXPECT_EQ(wave::waveOutClose(handle), wave::MMSYSERR_NOERROR);  // still open
+  form->Gen.WaveOutHandle = 0;
+}

@@ -1,0 +1,33 @@
+#include "tests/support/generator_fixture.h"
+
+#include "platform/gst/virtual_devices.h"
+
+namespace testing_support {
+
+const QString kVirtualName = QStringLiteral("Виртуальный выход");
+
+void GeneratorFixture::SetUp() {
+  ASSERT_TRUE(dir_.isValid());
+  gstutil::ClearVirtualSoundDevices();
+  gstutil::RegisterVirtualSoundDevice(kVirtualName, WavPath());
+  form = std::make_unique<app::Form1>();
+}
+
+void GeneratorFixture::TearDown() {
+  form.reset();
+  gstutil::ClearVirtualSoundDevices();
+  FlushDeferredDeletes();
+}
+
+int GeneratorFixture::VirtualRow() const {
+  return form->Combo1->findText(kVirtualName);
+}
+
+void GeneratorFixture::ChooseVirtualDevice() {
+  const int row = VirtualRow();
+  ASSERT_GE(row, 0);
+  form->Combo1->setCurrentIndex(row);
+  emit form->Combo1->activated(row);
+}
+
+}  // namespace testing_support

@@ -1,0 +1,32 @@
+#pragma once
+// A main window whose audio list holds a virtual sound device writing into a temporary WAV.
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <memory>
+
+#include "app/main_window.h"
+#include "tests/support/test_support.h"
+
+namespace testing_support {
+
+class GeneratorFixture : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // The list row of the virtual device, or -1.
+  int VirtualRow() const;
+  // Clicks the virtual device's row as the operator would.
+  void ChooseVirtualDevice();
+  QString WavPath() const { return dir_.filePath(QStringLiteral("tone.wav")); }
+
+  MessageBoxRecorder boxes;
+  std::unique_ptr<app::Form1> form;
+
+ private:
+  QTemporaryDir dir_;
+};
+
+}  // namespace testing_support
