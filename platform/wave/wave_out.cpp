@@ -36,8 +36,6 @@ void ListDevices() {
   gst_caps_unref(filter);
   gst_device_monitor_start(monitor);
   GList* found = gst_device_monitor_get_devices(monitor);
-  // The monitor lists the newest first; keep the order the devices were found in.
-  found = g_list_reverse(found);
   for (GList* item = found; item; item = item->next) {
     auto* device = static_cast<GstDevice*>(item->data);
     Device entry;

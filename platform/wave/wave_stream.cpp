@@ -61,6 +61,10 @@ bool WaveOutStream::Start(GstElement* sink) {
     appsrc_ = nullptr;
     return false;
   }
+  // The sink must not wait for a first buffer to reach PLAYING: the clock's base time is
+  // needed before anything is queued.
+  if (g_object_class_find_property(G_OBJECT_GET_CLASS(sink), "async"))
+    g_object_set(sink, "async", FALSE, nullptr);
   GstCaps* caps = CapsFor(format_);
   g_object_set(appsrc_, "caps", caps, "format", GST_FORMAT_TIME, "is-live", TRUE, "block", TRUE,
                "max-bytes", static_cast<guint64>(4 * chunk_bytes_), "min-latency",
