@@ -4,6 +4,7 @@
 
 #include "app/app_style.h"
 #include "app/main_window.h"
+#include "platform/forms/application.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ int main(int argc, char* argv[]) {
         stderr);
     return 1;
   }
-  QApplication application(argc, argv);
+  forms::Application application(argc, argv);
   application.setQuitOnLastWindowClosed(false);  // the exit button ends the program
   app::ApplyApplicationStyle(application);
   app::Form1 form1;

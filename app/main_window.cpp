@@ -52,6 +52,12 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
   controls.Text5 = Text5;
   controls.Text7 = Text7;
   controls.Text22 = Text22;
+  controls.Text20 = Text20;
+  controls.Text1 = Text1;
+  controls.Text8 = Text8;
+  controls.Text10 = Text10;
+  controls.Text2 = Text2;
+  controls.Text3 = Text3;
   controls.Option1 = Option1;
   controls.Option2 = Option2;
   controls.Option3 = Option3;
@@ -63,6 +69,7 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
   controls.Check5 = Check5;
   controls.Command20 = Command20;
   controls.Command4 = Command4;
+  controls.Command3 = Command3;
   controls.Label1 = Label1;
   controls.Label12 = Label12;
   controls.Label15 = Label15;
@@ -87,6 +94,15 @@ void Form1::ConnectHandlers() {
   connect(Combo1, &QComboBox::activated, this, [tone](int row) { tone->Combo1_Click(row); });
   connect(Command20, &QPushButton::clicked, this, [tone] { tone->Command20_Click(); });
   connect(Command4, &QPushButton::clicked, this, [tone] { tone->Command4_Click(); });
+  connect(Command3, &QPushButton::clicked, this, [tone] { tone->Command3_Click(); });
+  connect(Option5, &QRadioButton::toggled, this, [tone](bool on) {
+    if (on) tone->Option5_Click();
+  });
+  connect(Option6, &QRadioButton::toggled, this, [tone](bool on) {
+    if (on) tone->Option6_Click();
+  });
+  connect(Timer1, &QTimer::timeout, this, [tone] { tone->Timer1_Timer(); });
+  connect(Timer2, &QTimer::timeout, this, [tone] { tone->Timer2_Timer(); });
 }
 
 void Form1::CreateControls() {

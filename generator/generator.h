@@ -13,6 +13,7 @@
 
 #include "generator/generator_state.h"
 #include "generator/synthesis.h"
+#include "platform/forms/clock.h"
 #include "platform/forms/picture_box.h"
 
 class QEvent;
@@ -28,6 +29,12 @@ struct GeneratorControls {
   QLineEdit* Text5 = nullptr;         // amplitude, %
   QLineEdit* Text7 = nullptr;         // NC0
   QLineEdit* Text22 = nullptr;        // drawing time scale
+  QLineEdit* Text20 = nullptr;        // Timer 1 period, s
+  QLineEdit* Text1 = nullptr;         // picture number
+  QLineEdit* Text8 = nullptr;         // T0
+  QLineEdit* Text10 = nullptr;        // T - T0, s
+  QLineEdit* Text2 = nullptr;         // date
+  QLineEdit* Text3 = nullptr;         // time
   QRadioButton* Option1 = nullptr;    // sine
   QRadioButton* Option2 = nullptr;    // triangle
   QRadioButton* Option3 = nullptr;    // phase 0
@@ -39,6 +46,7 @@ struct GeneratorControls {
   QAbstractButton* Check5 = nullptr;  // draw the signal
   QPushButton* Command20 = nullptr;   // start
   QPushButton* Command4 = nullptr;    // stop
+  QPushButton* Command3 = nullptr;    // apply Text20 to Timer1
   QLabel* Label1 = nullptr;
   QLabel* Label12 = nullptr;
   QLabel* Label15 = nullptr;
@@ -48,6 +56,8 @@ struct GeneratorControls {
   std::function<void()> ShowForm6;
   // Makes the run's picture folder; set once the output folders exist as a feature.
   std::function<void()> CreatePictureFolder;
+  // Records the periodic picture of one instant; set once the periodic recording exists.
+  std::function<void()> RecordPicture;
 };
 
 class Generator {
@@ -74,16 +84,31 @@ class Generator {
   void OpenStream();
   void StopStream();
 
+  // Recording clock.
+  void RunClock();
+  void Timer1_Timer();
+  void Timer2_Timer();
+  void Option5_Click();
+  void Option6_Click();
+  void Command3_Click();
+  // The recording of one instant, once the periodic recording exists (tests put a double).
+  void SetRecordPicture(std::function<void()> record) { c_.RecordPicture = std::move(record); }
+  // Tests drive the clock with simulated time; the source must outlive the generator.
+  void SetTimeSource(forms::TimeSource& time) { time_ = &time; }
+
   bool RunActive() const { return run_active_; }
 
  private:
   void StartSequence();
+  void EnterRecordingMode();
+  void WaitForNextPass(std::int64_t startNs, std::int64_t elapsedMs);
   WaveShape CurrentShape() const;
   int ChosenDevice() const;
 
   GeneratorState& s_;
   GeneratorControls c_;
   bool run_active_ = false;
+  forms::TimeSource* time_ = &forms::SystemTime();
 };
 
 }  // namespace generator

@@ -72,6 +72,11 @@ void Generator::StartSequence() {
   s_.DrawScale = forms::CDbl(c_.Text22->text());
   s_.PeriodsInGroup = 0;
   s_.NC0 = forms::CLng(c_.Text7->text());
+  // Below 1 the clock would never reach an instant again and could not be stopped.
+  if (s_.NC0 < 1) {
+    forms::MsgBox(QString::fromUtf8("NC0 не может быть меньше 1"), kTitle);
+    return;
+  }
   s_.PictureNumber = 0;
   s_.TickNow = 0;
   s_.TickLast = 0;
@@ -89,8 +94,7 @@ void Generator::StartSequence() {
   c_.Command20->setEnabled(false);
   c_.Command4->setEnabled(true);
   run_active_ = true;
-  // The recording clock takes over here: Timer 1 in the Timer 1 mode, otherwise the period
-  // clock, which returns only when a stop is requested.
+  EnterRecordingMode();
 }
 
 void Generator::Command4_Click() {

@@ -3,13 +3,35 @@
 #include <QLocale>
 #include <QRegularExpression>
 #include <chrono>
+#include <thread>
 
 namespace forms {
 
+namespace {
+
+class SystemTimeSource final : public TimeSource {
+ public:
+  std::int64_t Nanoseconds() override {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  }
+  void SleepUntil(std::int64_t deadline) override {
+    std::this_thread::sleep_until(
+        std::chrono::steady_clock::time_point(std::chrono::nanoseconds(deadline)));
+  }
+  QDateTime Now() override { return QDateTime::currentDateTime(); }
+};
+
+}  // namespace
+
+TimeSource& SystemTime() {
+  static SystemTimeSource source;
+  return source;
+}
+
 std::uint32_t GetTickCount() {
-  const auto since = std::chrono::steady_clock::now().time_since_epoch();
-  return static_cast<std::uint32_t>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
+  return SystemTime().TickCount();
 }
 
 QString DisplayDate(const QDateTime& moment) {

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "platform/forms/events.h"
+#include "platform/forms/runtime_error.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -53,4 +55,17 @@ TEST(WindowProc, ConsumedEventsDoNotReachTheWindow) {
   QCoreApplication::postEvent(&window, new QEvent(kNotification));
   forms::DoEvents();
   EXPECT_EQ(window.custom, 1);
+}
+
+TEST(LastResortCatch, UntrappedErrorIsReportedAndTheProgramGoesOn) {
+  testing_support::MessageBoxRecorder boxes;
+  QObject target;
+  QObject::connect(&target, &QObject::objectNameChanged, [] { forms::Raise(forms::kOverflow); });
+  QMetaObject::invokeMethod(
+      &target, [&] { target.setObjectName(QStringLiteral("x")); }, Qt::QueuedConnection);
+  forms::DoEvents();
+  ASSERT_EQ(boxes.Calls().size(), 1u);
+  EXPECT_TRUE(boxes.Calls()[0].text.startsWith(QString::fromUtf8("Ошибка в работе программы")));
+  EXPECT_TRUE(boxes.Calls()[0].text.contains(QStringLiteral("Overflow")));
+  EXPECT_EQ(boxes.Calls()[0].title, QStringLiteral("Strobolux"));
 }

@@ -1,5 +1,6 @@
 #pragma once
-// A main window whose audio list holds a virtual sound device writing into a temporary WAV.
+// A main window whose audio list holds a virtual sound device writing into a temporary WAV,
+// in the Timer 1 mode.
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <QApplication>
+#include "platform/forms/application.h"
 
 #include "app/app_style.h"
 
@@ -8,7 +8,7 @@ int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   // Tests never need a display, also when run by hand or listed at discovery time.
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication application(argc, argv);
+  forms::Application application(argc, argv);
   application.setQuitOnLastWindowClosed(false);
   app::ApplyApplicationStyle(application);
   return RUN_ALL_TESTS();
