@@ -1,0 +1,121 @@
+#include "platform/gdiplus/gdiplus.h"
+
+#include <map>
+#include <optional>
+
+#include "platform/gdiplus/encoders.h"
+
+namespace gdiplus {
+namespace {
+
+enum class Format { Gif, Jpeg, Png };
+
+struct Registry {
+  std::map<Format, bool> available{{Format::Gif, true}, {Format::Jpeg, true}, {Format::Png, true}};
+  bool fault = false;
+  std::uintptr_t nextToken = 1;
+};
+
+Registry& Encoders() {
+  static Registry registry;
+  return registry;
+}
+
+gdi::GUID Parse(const char* text) {
+  gdi::GUID guid;
+  gdi::CLSIDFromString(QString::fromLatin1(text), &guid);
+  return guid;
+}
+
+std::optional<Format> FormatOf(const gdi::GUID& encoder) {
+  if (encoder == Parse(kGifEncoderText)) return Format::Gif;
+  if (encoder == Parse(kJpegEncoderText)) return Format::Jpeg;
+  if (encoder == Parse(kPngEncoderText)) return Format::Png;
+  return std::nullopt;
+}
+
+// The JPEG quality from the parameter block: 75 without one, as GDI+ does.
+std::optional<int> JpegQuality(const EncoderParameters* parameters) {
+  if (!parameters || parameters->Count == 0) return 75;
+  if (parameters->Count != 1) return std::nullopt;
+  const EncoderParameter& quality = parameters->Parameter[0];
+  if (!(quality.Guid == Parse(kEncoderQualityText)) || quality.NumberOfValues != 1 ||
+      quality.Type != EncoderParameterValueTypeLong || !quality.Value) {
+    return std::nullopt;
+  }
+  const auto value = *static_cast<const std::uint32_t*>(quality.Value);
+  if (value > 100) return std::nullopt;
+  return static_cast<int>(value);
+}
+
+}  // namespace
+
+Status GdiplusStartup(std::uintptr_t* token, const GdiplusStartupInput* input, void*) {
+  if (!token) return InvalidParameter;
+  *token = 0;
+  if (!input || input->GdiplusVersion != 1) return InvalidParameter;
+  for (const auto& [format, available] : Encoders().available)
+    if (!available) return FileNotFound;
+  *token = Encoders().nextToken++;
+  return Ok;
+}
+
+void GdiplusShutdown(std::uintptr_t) {}
+
+Status GdipCreateBitmapFromHBITMAP(gdi::HBITMAP bitmap, gdi::HPALETTE,
+                                   std::unique_ptr<GpImage>* image) {
+  if (!image) return InvalidParameter;
+  QImage pixels = gdi::BitmapImage(bitmap);
+  if (pixels.isNull()) return InvalidParameter;
+  *image = std::make_unique<GpImage>(GpImage{std::move(pixels)});
+  return Ok;
+}
+
+Status GdipSaveImageToStream(const GpImage* image, FileStream* stream, const gdi::GUID* encoder,
+                             const EncoderParameters* parameters) {
+  if (!image || !stream || !encoder) return InvalidParameter;
+  const std::optional<Format> format = FormatOf(*encoder);
+  if (!format || !Encoders().available[*format]) return FileNotFound;
+  std::optional<QByteArray> bytes;
+  if (!Encoders().fault) {
+    switch (*format) {
+      case Format::Jpeg: {
+        const std::optional<int> quality = JpegQuality(parameters);
+        if (!quality) return InvalidParameter;
+        bytes = EncodeJpeg(image->pixels, *quality);
+        break;
+      }
+      case Format::Png:
+        bytes = EncodePng(image->pixels);
+        break;
+      case Format::Gif:
+        bytes = EncodeGif(image->pixels);
+        break;
+    }
+  }
+  if (!bytes) return GenericError;
+  return stream->Write(bytes->constData(), static_cast<std::size_t>(bytes->size())) == gdi::S_OK
+             ? Ok
+             : Win32Error;
+}
+
+Status GdipDisposeImage(std::unique_ptr<GpImage>& image) {
+  if (!image) return InvalidParameter;
+  image.reset();
+  return Ok;
+}
+
+namespace testing {
+
+void SetEncoderAvailable(const char* encoderText, bool available) {
+  if (const std::optional<Format> format = FormatOf(Parse(encoderText)))
+    Encoders().available[*format] = available;
+}
+
+void SetEncoderFault(bool failing) {
+  Encoders().fault = failing;
+}
+
+}  // namespace testing
+
+}  // namespace gdiplus

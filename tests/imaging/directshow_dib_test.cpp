@@ -1,0 +1,207 @@
+#include <gtest/gtest.h>
+
+#include <QImage>
+
+#include "imaging/DirectShowDIB.h"
+#include "platform/forms/runtime_error.h"
+#include "platform/gdi/gdi.h"
+#include "tests/imaging/dib_builder.h"
+
+using imaging::DirectShowDIB;
+using testing_support::Header;
+using testing_support::Pack;
+using testing_support::Stride;
+
+namespace {
+
+// A w x h picture whose pixel (x, y), counted from the top, has a colour of its own.
+QRgb Expected(int x, int y) {
+  return qRgb((x * 37) & 0xFF, (y * 53) & 0xFF, (x + y) & 0xFF);
+}
+
+// The rows of that picture in a 24- or 32-bit DIB, bottom-up unless topDown.
+std::vector<std::uint8_t> TrueColorRows(int w, int h, int bits, bool topDown) {
+  const int stride = Stride(w, bits);
+  std::vector<std::uint8_t> rows(static_cast<size_t>(stride * h), 0);
+  for (int r = 0; r < h; ++r) {
+    const int y = topDown ? r : h - 1 - r;
+    for (int x = 0; x < w; ++x) {
+      std::uint8_t* p = rows.data() + r * stride + x * (bits / 8);
+      p[0] = static_cast<std::uint8_t>(qBlue(Expected(x, y)));
+      p[1] = static_cast<std::uint8_t>(qGreen(Expected(x, y)));
+      p[2] = static_cast<std::uint8_t>(qRed(Expected(x, y)));
+    }
+  }
+  return rows;
+}
+
+void ExpectPicture(const std::shared_ptr<gdi::Picture>& picture, int w, int h,
+                   const std::function<QRgb(int, int)>& expected) {
+  ASSERT_NE(picture, nullptr);
+  const QImage image = picture->Image();
+  ASSERT_EQ(image.size(), QSize(w, h));
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      ASSERT_EQ(image.pixel(x, y), expected(x, y) | 0xFF000000u) << x << "," << y;
+}
+
+int NumberOf(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const forms::RuntimeError& error) {
+    return error.Number();
+  }
+  return 0;
+}
+
+}  // namespace
+
+TEST(DirectShowDIB, TwentyFourBitFrameBecomesAPictureOfItsSize) {
+  DirectShowDIB dib;
+  const auto live = gdi::LiveObjectCount();
+  {
+    const auto picture =
+        dib.CreatePicture(Pack(Header(7, 5, 24), {}, TrueColorRows(7, 5, 24, false)));
+    ExpectPicture(picture, 7, 5, Expected);
+    EXPECT_EQ(picture->hPal(), 0u);
+    EXPECT_EQ(dib.LastError, 0);
+    EXPECT_TRUE(dib.LastDescription.isEmpty());
+    EXPECT_EQ(gdi::LiveObjectCount(), live + 1);  // the bitmap, owned by the picture
+  }
+  EXPECT_EQ(gdi::LiveObjectCount(), live);  // gone with the last reference
+}
+
+TEST(DirectShowDIB, ThirtyTwoBitTopDownAndNonZeroLowerBound) {
+  DirectShowDIB dib;
+  ExpectPicture(dib.CreatePicture(Pack(Header(6, 4, 32), {}, TrueColorRows(6, 4, 32, false))), 6, 4,
+                Expected);
+  ExpectPicture(dib.CreatePicture(Pack(Header(6, -4, 24), {}, TrueColorRows(6, 4, 24, true))), 6, 4,
+                Expected);
+  ExpectPicture(dib.CreatePicture(Pack(Header(3, 3, 24), {}, TrueColorRows(3, 3, 24, false), -7)),
+                3, 3, Expected);
+}
+
+TEST(DirectShowDIB, PaletteImagesUseTheTableAsColoursWhateverTheMode) {
+  DirectShowDIB dib;
+  // 256 entries: the rows start at element 10 + 256 = 266, and the mode is "palette".
+  std::vector<std::uint32_t> table(256);
+  for (std::uint32_t i = 0; i < 256; ++i) table[i] = (i << 16) | ((255 - i) << 8) | (i / 2);
+  const int w = 5, h = 3;
+  std::vector<std::uint8_t> rows(static_cast<size_t>(Stride(w, 8) * h));
+  for (int r = 0; r < h; ++r)
+    for (int x = 0; x < w; ++x)
+      rows[static_cast<size_t>(r * Stride(w, 8) + x)] = static_cast<std::uint8_t>(x * 40 + r);
+  const forms::LongArray packed = Pack(Header(w, h, 8, gdi::BI_RGB, 256), table, rows);
+  ASSERT_EQ(packed.Elements[266] & 0xFF, 0);  // first row, first pixel: index 0
+  ExpectPicture(dib.CreatePicture(packed), w, h, [&](int x, int y) {
+    const std::uint32_t i = static_cast<std::uint32_t>(x * 40 + (h - 1 - y));
+    return qRgb(static_cast<int>(i), static_cast<int>(255 - i), static_cast<int>(i / 2));
+  });
+}
+
+TEST(DirectShowDIB, SixteenBitFieldsAndFourBitRunLengths) {
+  DirectShowDIB dib;
+  // 5-6-5 with the masks after the 40-byte header: the rows begin after them.
+  const int w = 4, h = 2;
+  std::vector<std::uint8_t> rows(static_cast<size_t>(Stride(w, 16) * h));
+  const std::uint16_t pure[4] = {0xF800, 0x07E0, 0x001F, 0xFFFF};
+  for (int r = 0; r < h; ++r)
+    for (int x = 0; x < w; ++x) {
+      rows[static_cast<size_t>(r * Stride(w, 16) + 2 * x)] = pure[x] & 0xFF;
+      rows[static_cast<size_t>(r * Stride(w, 16) + 2 * x + 1)] = pure[x] >> 8;
+    }
+  const QRgb colors[4] = {qRgb(255, 0, 0), qRgb(0, 255, 0), qRgb(0, 0, 255), qRgb(255, 255, 255)};
+  ExpectPicture(
+      dib.CreatePicture(Pack(Header(w, h, 16, gdi::BI_BITFIELDS), {0xF800, 0x07E0, 0x001F}, rows)),
+      w, h, [&](int x, int) { return colors[x]; });
+
+  // RLE4, 16 colours: a run of 6 alternating 1/2, end of line, an absolute run 3,4,5, end.
+  std::vector<std::uint32_t> table(16);
+  for (std::uint32_t i = 0; i < 16; ++i) table[i] = i * 0x101010;
+  const std::vector<std::uint8_t> rle = {6, 0x12, 0, 0, 0, 3, 0x34, 0x50, 0, 1};
+  const auto picture = dib.CreatePicture(Pack(Header(6, 2, 4, gdi::BI_RLE4, 16), table, rle));
+  ASSERT_NE(picture, nullptr) << dib.LastDescription.toStdString();
+  const QImage image = picture->Image();
+  const auto grey = [](int i) { return qRgb(i * 16, i * 16, i * 16); };
+  EXPECT_EQ(image.pixel(0, 1), grey(1));  // bottom row first
+  EXPECT_EQ(image.pixel(1, 1), grey(2));
+  EXPECT_EQ(image.pixel(5, 1), grey(2));
+  EXPECT_EQ(image.pixel(0, 0), grey(3));
+  EXPECT_EQ(image.pixel(2, 0), grey(5));
+  EXPECT_EQ(image.pixel(4, 0), qRgb(0, 0, 0));  // never written
+}
+
+TEST(DirectShowDIB, HeaderSizeIsDividedWithTruncation) {
+  DirectShowDIB dib;
+  gdi::BITMAPINFOHEADER header = Header(2, 2, 24);
+  header.biSize = 42;  // 10 header elements: the rows start at element 10
+  forms::LongArray packed = Pack(Header(2, 2, 24), {}, TrueColorRows(2, 2, 24, false));
+  std::memcpy(packed.Elements.data(), &header, sizeof header);
+  ExpectPicture(dib.CreatePicture(packed), 2, 2, Expected);
+}
+
+TEST(DirectShowDIB, FailuresAreReportedWithTheirTextAndLeaveNothingBehind) {
+  DirectShowDIB dib;
+  const auto live = gdi::LiveObjectCount();
+  // A bit count the section cannot take.
+  EXPECT_EQ(dib.CreatePicture(Pack(Header(4, 4, 3), {}, std::vector<std::uint8_t>(64))), nullptr);
+  EXPECT_EQ(dib.LastError, 87);
+  EXPECT_EQ(dib.LastDescription, QStringLiteral("CreateDIBSection error 0x00000057 (87)"));
+  // A run-length bitmap that stops before its end mark: the pixel copy fails.
+  std::vector<std::uint32_t> table(256);
+  EXPECT_EQ(dib.CreatePicture(Pack(Header(4, 4, 8, gdi::BI_RLE8, 256), table, {4, 1, 0})), nullptr);
+  EXPECT_EQ(dib.LastDescription, QStringLiteral("SetDIBits error 0x00000057 (87)"));
+  EXPECT_EQ(gdi::LiveObjectCount(), live);
+  // A success afterwards clears the report.
+  EXPECT_NE(dib.CreatePicture(Pack(Header(1, 1, 24), {}, TrueColorRows(1, 1, 24, false))), nullptr);
+  EXPECT_EQ(dib.LastError, 0);
+  EXPECT_TRUE(dib.LastDescription.isEmpty());
+}
+
+TEST(DirectShowDIB, FailureTextsShowTheBitPatternAndTheSignedValue) {
+  EXPECT_EQ(imaging::FailureText(QStringLiteral("CreateDIBSection error 0x"), 8),
+            QStringLiteral("CreateDIBSection error 0x00000008 (8)"));
+  EXPECT_EQ(
+      imaging::FailureText(QStringLiteral("OleCreatePictureIndirect error 0x"), gdi::E_INVALIDARG),
+      QStringLiteral("OleCreatePictureIndirect error 0x80070057 (-2147024809)"));
+}
+
+TEST(DirectShowDIB, ArraysItCannotReadRaiseOutOfRangeAndKeepTheReport) {
+  DirectShowDIB dib;
+  dib.CreatePicture(Pack(Header(4, 4, 3), {}, std::vector<std::uint8_t>(64)));  // a report
+  const QString report = dib.LastDescription;
+  const auto live = gdi::LiveObjectCount();
+
+  forms::LongArray unallocated;
+  unallocated.Dimensions = 0;
+  forms::LongArray twoDimensional = Pack(Header(1, 1, 24), {}, TrueColorRows(1, 1, 24, false));
+  twoDimensional.Dimensions = 2;
+  forms::LongArray headerOnly;
+  headerOnly.Elements.resize(5);
+  forms::LongArray shortRows = Pack(Header(64, 64, 24), {}, TrueColorRows(64, 63, 24, false));
+  forms::LongArray tableBeyondEnd = Pack(Header(2, 2, 8, gdi::BI_RGB, 200), {}, {});
+
+  for (const forms::LongArray* array :
+       {&unallocated, &twoDimensional, &headerOnly, &shortRows, &tableBeyondEnd}) {
+    EXPECT_EQ(NumberOf([&] { dib.CreatePicture(*array); }), forms::kSubscriptOutOfRange);
+    EXPECT_EQ(dib.LastError, 87);
+    EXPECT_EQ(dib.LastDescription, report);
+    EXPECT_EQ(gdi::LiveObjectCount(), live);
+  }
+}
+
+TEST(Gdi, PictureCreationChecksItsDescription) {
+  gdi::GUID ipicture;
+  ASSERT_EQ(gdi::CLSIDFromString(QString::fromLatin1(gdi::kIPictureText), &ipicture), gdi::S_OK);
+  EXPECT_EQ(ipicture.bytes[0], 0x80);  // first group stored little-endian
+  EXPECT_EQ(ipicture.bytes[3], 0x7B);
+  EXPECT_EQ(ipicture.bytes[15], 0xAB);
+  gdi::GUID other;
+  EXPECT_EQ(gdi::CLSIDFromString(QStringLiteral("{nonsense}"), &other), gdi::CO_E_CLASSSTRING);
+
+  std::shared_ptr<gdi::Picture> picture;
+  gdi::PICTDESC description{16, gdi::PICTYPE_BITMAP, 0, 0};  // no bitmap
+  EXPECT_EQ(gdi::OleCreatePictureIndirect(&description, ipicture, true, &picture),
+            gdi::E_INVALIDARG);
+  EXPECT_EQ(picture, nullptr);
+}
