@@ -18,3 +18,7 @@ else
 fi
 cd "$build"
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)"
+if [[ "${1:-}" == "--sanitize" ]]; then
+  # A short run of the picture-conversion fuzzer belongs to the sanitizer checks.
+  "$root/scripts/fuzz.sh" 30
+fi

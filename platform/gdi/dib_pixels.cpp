@@ -207,8 +207,15 @@ std::optional<DibInfo> ParseDibInfo(const void* info, std::size_t infoBytes) {
 }
 
 std::optional<std::int64_t> DibPixelBytes(const BITMAPINFOHEADER& header) {
+  // Called before the header was checked: anything odd is left to the header check.
   if (header.biCompression != BI_RGB && header.biCompression != BI_BITFIELDS) return std::nullopt;
-  return Stride(header) * std::abs(static_cast<std::int64_t>(header.biHeight));
+  if (header.biWidth <= 0 || header.biBitCount == 0 || header.biBitCount > 32) return std::nullopt;
+  std::int64_t bytes = 0;
+  if (__builtin_mul_overflow(Stride(header), std::abs(static_cast<std::int64_t>(header.biHeight)),
+                             &bytes)) {
+    return INT64_MAX;  // more than any array holds
+  }
+  return bytes;
 }
 
 int ReadDibPixels(const DibInfo& info, const std::uint8_t* bits, std::size_t bitsBytes, int lines,

@@ -180,9 +180,12 @@ TEST(DirectShowDIB, ArraysItCannotReadRaiseOutOfRangeAndKeepTheReport) {
   headerOnly.Elements.resize(5);
   forms::LongArray shortRows = Pack(Header(64, 64, 24), {}, TrueColorRows(64, 63, 24, false));
   forms::LongArray tableBeyondEnd = Pack(Header(2, 2, 8, gdi::BI_RGB, 200), {}, {});
+  // Rows whose byte count does not even fit in 64 bits.
+  forms::LongArray hugeRows =
+      Pack(Header(2000000000, 2000000000, 32), {}, std::vector<std::uint8_t>(16));
 
   for (const forms::LongArray* array :
-       {&unallocated, &twoDimensional, &headerOnly, &shortRows, &tableBeyondEnd}) {
+       {&unallocated, &twoDimensional, &headerOnly, &shortRows, &tableBeyondEnd, &hugeRows}) {
     EXPECT_EQ(NumberOf([&] { dib.CreatePicture(*array); }), forms::kSubscriptOutOfRange);
     EXPECT_EQ(dib.LastError, 87);
     EXPECT_EQ(dib.LastDescription, report);
