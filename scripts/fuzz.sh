@@ -16,4 +16,4 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export LSAN_OPTIONS=suppressions=$root/tests/lsan.supp
 "$build/bin/fuzz_create_picture" -max_total_time="$seconds" -max_len=65536 \
-  -rss_limit_mb=4096 -print_final_stats=1 "$corpus"
+  -rss_limit_mb=4096 -print_final_stats=1 -artifact_prefix="$build/" "$corpus"
