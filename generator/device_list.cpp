@@ -28,8 +28,7 @@ void Generator::SetWaveFormat() {
   const double typed = forms::CDbl(c_.Text15->text());
   if (typed != std::floor(typed) || typed <= 0) forms::Raise(forms::kInvalidProcedureCall);
   const std::int32_t rate = forms::CLng(typed);
-  std::int32_t bits = 0;
-  if (__builtin_mul_overflow(rate, 16, &bits)) forms::Raise(forms::kOverflow);
+  const std::int32_t bits = forms::ToLong(std::int64_t{rate} * 16);
 
   wave::WAVEFORMATEX format;
   format.wBitsPerSample = 16;

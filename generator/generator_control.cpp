@@ -16,13 +16,6 @@ namespace {
 
 const QString kTitle = QStringLiteral("Strobolux");
 
-double Divide(double numerator, double denominator) {
-  if (denominator == 0) forms::Raise(numerator == 0 ? forms::kOverflow : forms::kDivisionByZero);
-  const double quotient = numerator / denominator;
-  if (!std::isfinite(quotient)) forms::Raise(forms::kOverflow);
-  return quotient;
-}
-
 }  // namespace
 
 Generator::Generator(GeneratorState& state, GeneratorControls controls)
@@ -52,7 +45,7 @@ void Generator::Command20_Click() {
 void Generator::StartSequence() {
   s_.FreqNumerator = forms::CDbl(c_.Text4->text());
   s_.Omega = s_.FreqNumerator * kTwoPi;
-  s_.ClockPeriod = Divide(1, s_.FreqNumerator);
+  s_.ClockPeriod = forms::Divide(1, s_.FreqNumerator);
   s_.FreqDenominator = forms::CLng(c_.Text27->text());
   if (s_.FreqNumerator < 2) {
     forms::MsgBox(QString::fromUtf8("Частота не может быть задана меньше 2 Гц"), kTitle);
@@ -132,7 +125,8 @@ void Generator::DrawSignalBuffer(const std::vector<std::int16_t>& buffer, int ki
   for (std::int32_t i = 0; i < s_.BufferLength; ++i) {
     if (static_cast<size_t>(i) >= buffer.size()) forms::Raise(forms::kSubscriptOutOfRange);
     const auto y = static_cast<float>(buffer[static_cast<size_t>(i)] / 10000.0);
-    auto x = static_cast<float>(Divide(offset + Divide(i, s_.SampleRate), s_.DrawScale));
+    auto x =
+        static_cast<float>(forms::Divide(offset + forms::Divide(i, s_.SampleRate), s_.DrawScale));
     if (kind == 2) x = static_cast<float>(x + 0.1);
     box.PSet(x, y, color);
   }

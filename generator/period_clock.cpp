@@ -19,17 +19,11 @@ constexpr std::int64_t kMillisecond = 1000000;
 // time even when the next period is far away.
 constexpr std::int64_t kLongestSleep = 20 * kMillisecond;
 
-std::int32_t Checked(std::int64_t value) {
-  if (value < INT32_MIN || value > INT32_MAX) forms::Raise(forms::kOverflow);
-  return static_cast<std::int32_t>(value);
-}
-
 // Whole clock periods since T0, as a 32-bit count. A period that ends exactly on a tick is
 // counted on that tick: 1 / FreqNumerator is inexact in binary, and 15 / 1000 / 0.005 comes
 // out as 2.9999999999999996, which would put such instants a whole tick late.
 std::int32_t WholePeriods(std::int64_t elapsedMs, double clockPeriod) {
-  if (clockPeriod == 0) forms::Raise(forms::kDivisionByZero);
-  const double periods = std::trunc(elapsedMs / 1000.0 / clockPeriod * (1 + 1e-12));
+  const double periods = std::trunc(forms::Divide(elapsedMs / 1000.0, clockPeriod) * (1 + 1e-12));
   if (!(periods >= INT32_MIN && periods <= INT32_MAX)) forms::Raise(forms::kOverflow);
   return static_cast<std::int32_t>(periods);
 }
@@ -88,11 +82,12 @@ void Generator::RunClock() {
     const std::int32_t l = s_.NC0;
     const std::int32_t m = s_.PeriodsInGroup;
     const std::int32_t f = WholePeriods(elapsedMs, s_.ClockPeriod);
-    if (f >= Checked(Checked(static_cast<std::int64_t>(l) * k) + static_cast<std::int64_t>(m) + 1))
+    if (f >= forms::ToLong(forms::ToLong(static_cast<std::int64_t>(l) * k) +
+                           static_cast<std::int64_t>(m) + 1))
       s_.PeriodsInGroup = m + 1;
     if (s_.PeriodsInGroup == l) {
       s_.PeriodsInGroup = 0;
-      s_.PictureNumber = Checked(static_cast<std::int64_t>(k) + 1);
+      s_.PictureNumber = forms::ToLong(static_cast<std::int64_t>(k) + 1);
       c_.Text1->setText(QString::number(s_.PictureNumber));
       c_.Text10->setText(forms::FormatGeneral((s_.TickNow - s_.TickStart) / 1000));
       if (c_.Check2->isChecked() && c_.RecordPicture) c_.RecordPicture();

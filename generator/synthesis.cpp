@@ -25,24 +25,11 @@ std::int16_t& At(std::vector<std::int16_t>& buffer, std::int32_t length, std::in
   return buffer[static_cast<size_t>(index)];
 }
 
-double Divide(double numerator, double denominator) {
-  if (denominator == 0) forms::Raise(numerator == 0 ? forms::kOverflow : forms::kDivisionByZero);
-  const double quotient = numerator / denominator;
-  if (!std::isfinite(quotient)) forms::Raise(forms::kOverflow);
-  return quotient;
-}
-
-std::int32_t Multiply32(std::int32_t a, std::int32_t b) {
-  std::int32_t product = 0;
-  if (__builtin_mul_overflow(a, b, &product)) forms::Raise(forms::kOverflow);
-  return product;
-}
-
 void FillSine(GeneratorState& s, std::vector<std::int16_t>& buffer) {
   const double rate = s.SampleRate;
   const double denominator = s.FreqDenominator;
   for (std::int32_t i = 0; i < s.BufferLength; ++i) {
-    const double t = Divide(Divide(i, rate), denominator);
+    const double t = forms::Divide(forms::Divide(i, rate), denominator);
     const double x = s.Omega * t + s.Phase;
     At(buffer, s.BufferLength, i) = ToSample(s.Amplitude * std::sin(x));
   }
@@ -52,19 +39,20 @@ void FillTriangle(GeneratorState& s, std::vector<std::int16_t>& buffer, const Wa
   const double n = s.FreqNumerator;
   const double a = s.Amplitude;
   const double length = s.BufferLength;
-  s.TriangleStep = Divide(n * 4 * a, length);
+  s.TriangleStep = forms::Divide(n * 4 * a, length);
   const double ts = s.TriangleStep;
   // The breakpoints fall up to a sample early when a period is not a multiple of 4 samples;
   // the peaks are clamped so that the ramps never overshoot the amplitude.
   const auto sample = [a](double value) { return ToSample(std::clamp(value, -a, a)); };
-  const std::int32_t last = forms::CLng(Divide(length, n) - 1);
+  const std::int32_t last = forms::CLng(forms::Divide(length, n) - 1);
   if (shape.phase270) {
-    const double h = Divide(Divide(length, 2), n) - 1;
+    const double h = forms::Divide(forms::Divide(length, 2), n) - 1;
     for (std::int32_t i = 0; i <= last; ++i)
       At(buffer, s.BufferLength, i) = i <= h ? sample(i * ts - a) : sample(3 * a - i * ts);
   } else if (shape.phase0) {
-    const double q1 = Divide(Divide(length, 4), n) - 1;
-    const double q3 = Divide(Divide(Multiply32(3, s.BufferLength), 4), n) - 1;
+    const double q1 = forms::Divide(forms::Divide(length, 4), n) - 1;
+    const double q3 =
+        forms::Divide(forms::Divide(forms::ToLong(std::int64_t{3} * s.BufferLength), 4), n) - 1;
     for (std::int32_t i = 0; i <= last; ++i) {
       const double value = i <= q1 ? i * ts : i <= q3 ? 2 * a - i * ts : i * ts - 4 * a;
       At(buffer, s.BufferLength, i) = sample(value);
@@ -72,9 +60,9 @@ void FillTriangle(GeneratorState& s, std::vector<std::int16_t>& buffer, const Wa
   }
   // The first period, copied into the following ones.
   const std::int32_t periods = forms::CLng(n - 1);
-  const std::int32_t periodEnd = forms::CLng(Divide(length, n) - 1);
+  const std::int32_t periodEnd = forms::CLng(forms::Divide(length, n) - 1);
   for (std::int32_t p = 1; p <= periods; ++p) {
-    const double start = Divide(Multiply32(p, s.BufferLength), n);
+    const double start = forms::Divide(forms::ToLong(std::int64_t{p} * s.BufferLength), n);
     for (std::int32_t j = 0; j <= periodEnd; ++j) {
       At(buffer, s.BufferLength, forms::CLng(start + j)) = At(buffer, s.BufferLength, j);
     }

@@ -46,11 +46,8 @@ void Generator::OpenStream() {
     return;
   }
   c_.Label15->setText(QString::fromUtf8("звуковой поток запущен"));
-  std::int32_t bytesPerSecond = 0;
-  if (__builtin_mul_overflow(static_cast<std::int32_t>(s_.WaveFormat.nBlockAlign), s_.SampleRate,
-                             &bytesPerSecond)) {
-    forms::Raise(forms::kOverflow);
-  }
+  const std::int32_t bytesPerSecond =
+      forms::ToLong(std::int64_t{s_.WaveFormat.nBlockAlign} * s_.SampleRate);
   s_.BufferLength = forms::CLng(bytesPerSecond * 0.5 * s_.FreqDenominator);
   s_.Buffer1.assign(static_cast<size_t>(s_.BufferLength), 0);
   s_.Buffer2.assign(static_cast<size_t>(s_.BufferLength), 0);

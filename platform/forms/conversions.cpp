@@ -34,6 +34,21 @@ std::int32_t CLng(const QString& text) {
   return CLng(CDbl(text));
 }
 
+double Divide(double numerator, double denominator) {
+  if (denominator == 0) Raise(numerator == 0 ? kOverflow : kDivisionByZero);
+  const double quotient = numerator / denominator;
+  if (!std::isfinite(quotient)) Raise(kOverflow);
+  return quotient;
+}
+
+std::int32_t ToLong(std::int64_t value) {
+  if (value < std::numeric_limits<std::int32_t>::min() ||
+      value > std::numeric_limits<std::int32_t>::max()) {
+    Raise(kOverflow);
+  }
+  return static_cast<std::int32_t>(value);
+}
+
 QString FormatGeneral(double value) {
   return QLocale().toString(value, 'g', std::numeric_limits<double>::digits10);
 }

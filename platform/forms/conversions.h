@@ -18,6 +18,14 @@ std::int32_t CLng(double value);
 // Text to a 32-bit integer: CDbl, then CLng.
 std::int32_t CLng(const QString& text);
 
+// Division of doubles as the original's arithmetic did it: raises 11 (division by zero), or
+// 6 (overflow) for 0 / 0 and for a result beyond the range of a double.
+double Divide(double numerator, double denominator);
+
+// A whole-number result, computed in 64 bits, as a 32-bit integer: raises 6 (overflow)
+// outside the 32-bit range.
+std::int32_t ToLong(std::int64_t value);
+
 // A double in the general number format: as few digits as needed, the locale's separator.
 QString FormatGeneral(double value);
 

@@ -19,13 +19,6 @@ const QString kBelow2Hz = Str("Частота не может быть зада�
 const QString kDenominator =
     Str("Знаменатель у частоты не может быть меньше 2 и должен быть кратен 2");
 
-int CountColor(const QImage& image, const QColor& color) {
-  int count = 0;
-  for (int y = 0; y < image.height(); ++y)
-    for (int x = 0; x < image.width(); ++x) count += image.pixelColor(x, y) == color;
-  return count;
-}
-
 }  // namespace
 
 class GeneratorControlTest : public GeneratorFixture {
@@ -223,8 +216,8 @@ TEST_F(GeneratorControlTest, DrawingShowsTheGridTheAxesAndBothBuffers) {
     EXPECT_EQ(image.pixelColor(image.width() - 2, row), y == 0 ? axis : grey) << "y=" << y;
   }
   // Buffer 1 in red from x = 0; buffer 2 the same curve in blue, 0.1 unit further right.
-  EXPECT_GT(CountColor(image, red), 50);
-  EXPECT_GT(CountColor(image, blue), 50);
+  EXPECT_GT(testing_support::CountPixels(image, red), 50);
+  EXPECT_GT(testing_support::CountPixels(image, blue), 50);
   const int shift = static_cast<int>(box.ToPixels(0.1, 0).x());
   int redLeft = image.width(), blueLeft = image.width();
   for (int x = 0; x < image.width(); ++x)

@@ -108,3 +108,12 @@ TEST(Clock, TickCountAdvancesInMilliseconds) {
   EXPECT_GE(elapsed, 20u);
   EXPECT_LT(elapsed, 5000u);
 }
+
+TEST(Conversions, DivisionAndWholeNumberResultsFailLikeTheOriginalsArithmetic) {
+  EXPECT_DOUBLE_EQ(forms::Divide(1, 4), 0.25);
+  EXPECT_EQ(ErrorNumberOf([] { forms::Divide(1, 0); }), forms::kDivisionByZero);
+  EXPECT_EQ(ErrorNumberOf([] { forms::Divide(0, 0); }), forms::kOverflow);
+  EXPECT_EQ(ErrorNumberOf([] { forms::Divide(1e308, 1e-10); }), forms::kOverflow);
+  EXPECT_EQ(forms::ToLong(std::int64_t{-2147483648}), std::numeric_limits<std::int32_t>::min());
+  EXPECT_EQ(ErrorNumberOf([] { forms::ToLong(std::int64_t{2147483648}); }), forms::kOverflow);
+}

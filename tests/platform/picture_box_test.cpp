@@ -7,8 +7,10 @@
 
 #include "platform/forms/picture_box.h"
 #include "platform/forms/runtime_error.h"
+#include "tests/support/test_support.h"
 
 using forms::PictureBox;
+using testing_support::CountPixels;
 
 namespace {
 
@@ -18,13 +20,6 @@ std::unique_ptr<PictureBox> MakeBox(int width, int height) {
   box->resize(width + 4, height + 4);  // two-pixel border on each side
   box->SetBackColor(Qt::white);
   return box;
-}
-
-int CountPixels(const QImage& image, const QColor& color) {
-  int count = 0;
-  for (int y = 0; y < image.height(); ++y)
-    for (int x = 0; x < image.width(); ++x) count += image.pixelColor(x, y) == color;
-  return count;
 }
 
 }  // namespace

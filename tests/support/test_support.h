@@ -1,6 +1,8 @@
 #pragma once
 // Shared helpers of the test suites: a recording message box and a locale switch.
 
+#include <QColor>
+#include <QImage>
 #include <QLocale>
 #include <QString>
 #include <utility>
@@ -40,6 +42,9 @@ class ScopedLocale {
  private:
   QLocale previous_;
 };
+
+// How many pixels of an image have exactly this colour.
+int CountPixels(const QImage& image, const QColor& color);
 
 // Lets deferred deletions run, as returning to the event loop would.
 void FlushDeferredDeletes();
