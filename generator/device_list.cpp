@@ -4,7 +4,6 @@
 
 #include "generator/generator.h"
 #include "platform/forms/conversions.h"
-#include "platform/forms/message_box.h"
 #include "platform/forms/runtime_error.h"
 
 namespace generator {
@@ -46,7 +45,7 @@ void Generator::Combo1_Click(int row) {
   try {
     SetWaveFormat();
   } catch (const forms::RuntimeError&) {
-    forms::MsgBox(QString::fromUtf8("Ошибка в работе программы"), QStringLiteral("Strobolux"));
+    ReportFailure();
     return;
   }
   const QVariant device = c_.Combo1->itemData(row);

@@ -96,9 +96,9 @@ class Generator {
   // Tests drive the clock with simulated time; the source must outlive the generator.
   void SetTimeSource(forms::TimeSource& time) { time_ = &time; }
 
-  bool RunActive() const { return run_active_; }
-
  private:
+  // The one message of a failed operation: "Ошибка в работе программы", title "Strobolux".
+  static void ReportFailure();
   void StartSequence();
   void EnterRecordingMode();
   void WaitForNextPass(std::int64_t startNs, std::int64_t elapsedMs);

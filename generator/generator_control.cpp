@@ -32,13 +32,17 @@ WaveShape Generator::CurrentShape() const {
           c_.Option4->isChecked()};
 }
 
+void Generator::ReportFailure() {
+  forms::MsgBox(QString::fromUtf8("Ошибка в работе программы"), kTitle);
+}
+
 void Generator::Command20_Click() {
   try {
     StartSequence();
   } catch (const forms::RuntimeError&) {
-    forms::MsgBox(QString::fromUtf8("Ошибка в работе программы"), kTitle);
+    ReportFailure();
   } catch (const std::bad_alloc&) {
-    forms::MsgBox(QString::fromUtf8("Ошибка в работе программы"), kTitle);
+    ReportFailure();
   }
 }
 

@@ -8,7 +8,6 @@
 #include "generator/generator.h"
 #include "platform/forms/conversions.h"
 #include "platform/forms/events.h"
-#include "platform/forms/message_box.h"
 #include "platform/forms/runtime_error.h"
 
 namespace generator {
@@ -45,9 +44,6 @@ int TimerInterval(double milliseconds) {
   if (interval < 1) forms::Raise(forms::kInvalidProcedureCall);
   return interval;
 }
-
-const QString kError = QString::fromUtf8("Ошибка в работе программы");
-const QString kTitle = QStringLiteral("Strobolux");
 
 }  // namespace
 
@@ -118,7 +114,7 @@ void Generator::Timer1_Timer() {
   try {
     if (c_.RecordPicture) c_.RecordPicture();
   } catch (const forms::RuntimeError&) {
-    forms::MsgBox(kError, kTitle);
+    ReportFailure();
   }
 }
 
@@ -140,7 +136,7 @@ void Generator::Command3_Click() {
   try {
     c_.Timer1->setInterval(TimerInterval(forms::CLng(c_.Text20->text())));
   } catch (const forms::RuntimeError&) {
-    forms::MsgBox(kError, kTitle);
+    ReportFailure();
   }
 }
 

@@ -161,8 +161,11 @@ HRESULT OleCreatePictureIndirect(const PICTDESC* description, const GUID& iid, b
                                  std::shared_ptr<Picture>* picture) {
   if (!picture) return E_INVALIDARG;
   *picture = nullptr;
-  GUID ipicture;
-  CLSIDFromString(QString::fromLatin1(kIPictureText), &ipicture);
+  static const GUID ipicture = [] {
+    GUID parsed;
+    CLSIDFromString(QString::fromLatin1(kIPictureText), &parsed);
+    return parsed;
+  }();
   if (!(iid == ipicture)) return E_NOINTERFACE;
   if (!description || description->cbSizeofstruct != sizeof(PICTDESC) ||
       description->picType != PICTYPE_BITMAP || !FindBitmap(description->hbitmap)) {

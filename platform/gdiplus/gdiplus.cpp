@@ -28,9 +28,12 @@ gdi::GUID Parse(const char* text) {
 }
 
 std::optional<Format> FormatOf(const gdi::GUID& encoder) {
-  if (encoder == Parse(kGifEncoderText)) return Format::Gif;
-  if (encoder == Parse(kJpegEncoderText)) return Format::Jpeg;
-  if (encoder == Parse(kPngEncoderText)) return Format::Png;
+  static const gdi::GUID gif = Parse(kGifEncoderText);
+  static const gdi::GUID jpeg = Parse(kJpegEncoderText);
+  static const gdi::GUID png = Parse(kPngEncoderText);
+  if (encoder == gif) return Format::Gif;
+  if (encoder == jpeg) return Format::Jpeg;
+  if (encoder == png) return Format::Png;
   return std::nullopt;
 }
 
@@ -39,7 +42,8 @@ std::optional<int> JpegQuality(const EncoderParameters* parameters) {
   if (!parameters || parameters->Count == 0) return 75;
   if (parameters->Count != 1) return std::nullopt;
   const EncoderParameter& quality = parameters->Parameter[0];
-  if (!(quality.Guid == Parse(kEncoderQualityText)) || quality.NumberOfValues != 1 ||
+  static const gdi::GUID qualityGuid = Parse(kEncoderQualityText);
+  if (!(quality.Guid == qualityGuid) || quality.NumberOfValues != 1 ||
       quality.Type != EncoderParameterValueTypeLong || !quality.Value) {
     return std::nullopt;
   }

@@ -21,6 +21,14 @@ struct PlayedNote {
   std::uint64_t generation;
 };
 
+void CancelWaits(std::vector<GstClockID>& waits) {
+  for (GstClockID wait : waits) {
+    gst_clock_id_unschedule(wait);
+    gst_clock_id_unref(wait);
+  }
+  waits.clear();
+}
+
 GstCaps* CapsFor(const WAVEFORMATEX& format) {
   return gst_caps_new_simple(
       "audio/x-raw", "format", G_TYPE_STRING, format.wBitsPerSample == 8 ? "U8" : "S16LE", "layout",
@@ -109,13 +117,19 @@ GstClockTime WaveOutStream::RunningTimeNow() const {
   return now > base_time_ ? now - base_time_ : 0;
 }
 
+GstClockTime WaveOutStream::TimelineAt(std::uint64_t frames) const {
+  return timeline_start_ + gst_util_uint64_scale(frames, GST_SECOND, format_.nSamplesPerSec);
+}
+
+bool WaveOutStream::QueuedLocked(const WAVEHDR* header) const {
+  return std::find(pending_.begin(), pending_.end(), header) != pending_.end() ||
+         std::find(playing_.begin(), playing_.end(), header) != playing_.end();
+}
+
 MMRESULT WaveOutStream::Write(WAVEHDR* header) {
   std::lock_guard lock(mutex_);
   if (closed_) return MMSYSERR_INVALHANDLE;
-  if (std::find(pending_.begin(), pending_.end(), header) != pending_.end() ||
-      std::find(playing_.begin(), playing_.end(), header) != playing_.end()) {
-    return WAVERR_STILLPLAYING;
-  }
+  if (QueuedLocked(header)) return WAVERR_STILLPLAYING;
   pending_.push_back(header);
   wake_.notify_all();
   return MMSYSERR_NOERROR;
@@ -123,8 +137,7 @@ MMRESULT WaveOutStream::Write(WAVEHDR* header) {
 
 bool WaveOutStream::IsQueued(const WAVEHDR* header) {
   std::lock_guard lock(mutex_);
-  return std::find(pending_.begin(), pending_.end(), header) != pending_.end() ||
-         std::find(playing_.begin(), playing_.end(), header) != playing_.end();
+  return QueuedLocked(header);
 }
 
 bool WaveOutStream::HasQueued() {
@@ -147,10 +160,7 @@ void WaveOutStream::FeedLoop() {
       if (fed_bytes_ == 0) {
         // A header that comes after the device ran dry starts at "now", not in the past.
         const GstClockTime now = RunningTimeNow();
-        const GstClockTime next =
-            timeline_start_ +
-            gst_util_uint64_scale(timeline_frames_, GST_SECOND, format_.nSamplesPerSec);
-        if (retime_ || next + latency_ < now) {
+        if (retime_ || TimelineAt(timeline_frames_) + latency_ < now) {
           timeline_start_ = now + kRestartLead;
           timeline_frames_ = 0;
           retime_ = false;
@@ -161,12 +171,9 @@ void WaveOutStream::FeedLoop() {
         buffer = gst_buffer_new_allocate(nullptr, bytes, nullptr);
         gst_buffer_fill(buffer, 0, header->lpData + fed_bytes_, bytes);
         const std::uint64_t frames = bytes / frame_bytes;
-        GST_BUFFER_PTS(buffer) =
-            timeline_start_ +
-            gst_util_uint64_scale(timeline_frames_, GST_SECOND, format_.nSamplesPerSec);
+        GST_BUFFER_PTS(buffer) = TimelineAt(timeline_frames_);
         GST_BUFFER_DURATION(buffer) =
-            gst_util_uint64_scale(timeline_frames_ + frames, GST_SECOND, format_.nSamplesPerSec) -
-            gst_util_uint64_scale(timeline_frames_, GST_SECOND, format_.nSamplesPerSec);
+            TimelineAt(timeline_frames_ + frames) - TimelineAt(timeline_frames_);
         timeline_frames_ += frames;
         fed_bytes_ += bytes;
       }
@@ -175,9 +182,7 @@ void WaveOutStream::FeedLoop() {
         pending_.pop_front();
         playing_.push_back(header);
         fed_bytes_ = 0;
-        const GstClockTime end =
-            base_time_ + latency_ + timeline_start_ +
-            gst_util_uint64_scale(timeline_frames_, GST_SECOND, format_.nSamplesPerSec);
+        const GstClockTime end = base_time_ + latency_ + TimelineAt(timeline_frames_);
         GstClockID wait = gst_clock_new_single_shot_id(clock_, end);
         // The clock owns the note until the wait is done or unscheduled.
         auto note =
@@ -250,10 +255,7 @@ void WaveOutStream::Reset() {
     retime_ = true;
     waits.swap(waits_);
   }
-  for (GstClockID wait : waits) {
-    gst_clock_id_unschedule(wait);
-    gst_clock_id_unref(wait);
-  }
+  CancelWaits(waits);
   for (WAVEHDR* header : returned) Post(MM_WOM_DONE, header);
 }
 
@@ -276,10 +278,7 @@ void WaveOutStream::Close() {
     waits.swap(waits_);
     wake_.notify_all();
   }
-  for (GstClockID wait : waits) {
-    gst_clock_id_unschedule(wait);
-    gst_clock_id_unref(wait);
-  }
+  CancelWaits(waits);
   if (pipeline_) gst_element_set_state(pipeline_, GST_STATE_NULL);  // unblocks any push
   if (feeder_.joinable()) feeder_.join();
   if (clock_) gst_object_unref(clock_);

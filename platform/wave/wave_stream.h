@@ -42,6 +42,9 @@ class WaveOutStream : public std::enable_shared_from_this<WaveOutStream> {
   void Played(WAVEHDR* header, std::uint64_t generation);
   void Post(std::uint32_t message, WAVEHDR* header);
   GstClockTime RunningTimeNow() const;
+  // Running time of a frame of the current timeline.
+  GstClockTime TimelineAt(std::uint64_t frames) const;
+  bool QueuedLocked(const WAVEHDR* header) const;  // with mutex_ held
   static gboolean OnClockTime(GstClock* clock, GstClockTime time, GstClockID id,
                               gpointer user_data);
   static GstPadProbeReturn DropStale(GstPad* pad, GstPadProbeInfo* info, gpointer user_data);
