@@ -9,6 +9,7 @@ packages=(
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   gstreamer1.0-alsa gstreamer1.0-pulseaudio
+  gstreamer1.0-x gstreamer1.0-tools
   linux-libc-dev
   libturbojpeg0-dev libpng-dev libgif-dev
   libgtest-dev libbenchmark-dev

@@ -9,4 +9,8 @@ void EnsureInitialized() {
   std::call_once(once, [] { gst_init(nullptr, nullptr); });
 }
 
+QString ErrorText(const GError* error, const char* fallback) {
+  return QString::fromUtf8(error && error->message ? error->message : fallback);
+}
+
 }  // namespace gstutil

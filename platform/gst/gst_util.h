@@ -1,8 +1,10 @@
 #pragma once
-// Shared GStreamer parts: one-time initialisation and owning handles for GStreamer objects.
+// Shared GStreamer parts: one-time initialisation and owning handles for every GStreamer and
+// GLib object the platform layer holds, so that nothing is released by hand.
 
 #include <gst/gst.h>
 
+#include <QString>
 #include <memory>
 
 namespace gstutil {
@@ -10,32 +12,56 @@ namespace gstutil {
 // Initialises GStreamer once per process; safe to call from anywhere.
 void EnsureInitialized();
 
+// Owning pointers whose deleters are the libraries' own release functions. (Several of
+// those are static inline in the headers, so each gets a small deleter of its own.)
+#define STROBOLUX_GST_HANDLE(Name, Type, release)            \
+  struct Name##Release {                                     \
+    void operator()(Type* object) const { release(object); } \
+  };                                                         \
+  using Name = std::unique_ptr<Type, Name##Release>
+
 struct ObjectUnref {
   void operator()(gpointer object) const {
     if (object) gst_object_unref(object);
   }
 };
-struct CapsUnref {
-  void operator()(GstCaps* caps) const {
-    if (caps) gst_caps_unref(caps);
-  }
-};
-struct MessageUnref {
-  void operator()(GstMessage* message) const {
-    if (message) gst_message_unref(message);
-  }
-};
-
 template <class T>
 using ObjectPtr = std::unique_ptr<T, ObjectUnref>;
 using ElementPtr = ObjectPtr<GstElement>;
-using CapsPtr = std::unique_ptr<GstCaps, CapsUnref>;
-using MessagePtr = std::unique_ptr<GstMessage, MessageUnref>;
+using PadPtr = ObjectPtr<GstPad>;
+using BusPtr = ObjectPtr<GstBus>;
+using ClockPtr = ObjectPtr<GstClock>;
+using DevicePtr = ObjectPtr<GstDevice>;
+STROBOLUX_GST_HANDLE(CapsPtr, GstCaps, gst_caps_unref);
+STROBOLUX_GST_HANDLE(MessagePtr, GstMessage, gst_message_unref);
+STROBOLUX_GST_HANDLE(SamplePtr, GstSample, gst_sample_unref);
+STROBOLUX_GST_HANDLE(BufferPtr, GstBuffer, gst_buffer_unref);
+STROBOLUX_GST_HANDLE(QueryPtr, GstQuery, gst_query_unref);
+STROBOLUX_GST_HANDLE(StructurePtr, GstStructure, gst_structure_free);
+STROBOLUX_GST_HANDLE(ErrorPtr, GError, g_error_free);
+STROBOLUX_GST_HANDLE(CharPtr, gchar, g_free);
+#undef STROBOLUX_GST_HANDLE
+
+// A GList of GStreamer objects, each unreferenced with the list.
+struct ObjectListFree {
+  void operator()(GList* list) const { g_list_free_full(list, gst_object_unref); }
+};
+using ObjectList = std::unique_ptr<GList, ObjectListFree>;
+
+// Takes the floating reference of a newly made element, so that a handle owns it.
+inline ElementPtr Adopt(GstElement* element) {
+  return ElementPtr(element ? GST_ELEMENT(gst_object_ref_sink(element)) : nullptr);
+}
 
 // Shared ownership of a GStreamer object (reference counted by GStreamer itself).
 template <class T>
 std::shared_ptr<T> Share(T* object) {
-  return std::shared_ptr<T>(object, ObjectUnref());
+  return std::shared_ptr<T>(object, [](T* o) {
+    if (o) gst_object_unref(o);
+  });
 }
+
+// The text of a GError, or a fallback when there is none.
+QString ErrorText(const GError* error, const char* fallback = "unknown error");
 
 }  // namespace gstutil

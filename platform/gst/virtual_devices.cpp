@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/gst/gst_util.h"
+#include "platform/gst/test_camera.h"
 
 namespace gstutil {
 namespace {
@@ -20,6 +21,10 @@ std::mutex& EntriesMutex() {
 std::vector<SoundEntry>& SoundEntries() {
   static std::vector<SoundEntry> entries;
   return entries;
+}
+bool& CamerasRegistered() {
+  static bool registered = false;
+  return registered;
 }
 
 // ---- GstDevice for a virtual sound output -------------------------------------------------
@@ -64,6 +69,58 @@ void virtual_sound_device_init(VirtualSoundDevice* self) {
   self->wav_path = nullptr;
 }
 
+// ---- GstDevice for a test camera ----------------------------------------------------------
+
+struct VirtualCameraDevice {
+  GstDevice parent;
+  gboolean jpeg;
+};
+struct VirtualCameraDeviceClass {
+  GstDeviceClass parent_class;
+};
+
+G_DEFINE_TYPE(VirtualCameraDevice, virtual_camera_device, GST_TYPE_DEVICE)
+
+GstElement* VirtualCameraCreateElement(GstDevice* device, const gchar* name) {
+  return MakeTestCameraSource(reinterpret_cast<VirtualCameraDevice*>(device)->jpeg, name);
+}
+
+void virtual_camera_device_class_init(VirtualCameraDeviceClass* klass) {
+  GST_DEVICE_CLASS(klass)->create_element = VirtualCameraCreateElement;
+}
+
+void virtual_camera_device_init(VirtualCameraDevice* self) {
+  self->jpeg = FALSE;
+}
+
+GstDevice* NewCamera(const char* name, bool jpeg) {
+  const char* sizes[] = {"width=640,height=480", "width=320,height=240", "width=1280,height=720"};
+  const char* rates = "framerate={ (fraction)30/1, (fraction)15/1 }";
+  GstCaps* caps = gst_caps_new_empty();
+  for (const char* size : sizes) {
+    const QString structure = QStringLiteral("%1,%2,%3")
+                                  .arg(jpeg ? "image/jpeg" : "video/x-raw,format=YUY2")
+                                  .arg(size)
+                                  .arg(rates);
+    gst_caps_append(caps, gst_caps_from_string(structure.toUtf8().constData()));
+  }
+  if (jpeg) {
+    gst_caps_append(caps, gst_caps_from_string(QStringLiteral("video/x-raw,format=YUY2,%1,%2")
+                                                   .arg(sizes[0])
+                                                   .arg(rates)
+                                                   .toUtf8()
+                                                   .constData()));
+  }
+  StructurePtr properties(gst_structure_new("properties", "strobolux.driver-text", G_TYPE_STRING,
+                                            kTestCameraDriver, nullptr));
+  auto* device = static_cast<VirtualCameraDevice*>(
+      g_object_new(virtual_camera_device_get_type(), "display-name", name, "device-class",
+                   "Video/Source", "caps", caps, "properties", properties.get(), nullptr));
+  gst_caps_unref(caps);
+  device->jpeg = jpeg;
+  return GST_DEVICE(gst_object_ref_sink(device));
+}
+
 // ---- GstDeviceProvider listing the registered entries -------------------------------------
 
 struct VirtualDeviceProvider {
@@ -92,13 +149,18 @@ GList* VirtualProbe(GstDeviceProvider*) {
     gst_structure_free(properties);
     devices = g_list_append(devices, gst_object_ref_sink(device));
   }
+  if (CamerasRegistered()) {
+    devices = g_list_append(devices, NewCamera(kTestCameraYuy2, false));
+    devices = g_list_append(devices, NewCamera(kTestCameraMjpeg, true));
+  }
   return devices;
 }
 
 void virtual_device_provider_class_init(VirtualDeviceProviderClass* klass) {
   auto* provider = GST_DEVICE_PROVIDER_CLASS(klass);
   provider->probe = VirtualProbe;
-  gst_device_provider_class_set_static_metadata(provider, "Strobolux virtual devices", "Audio/Sink",
+  gst_device_provider_class_set_static_metadata(provider, "Strobolux virtual devices",
+                                                "Audio/Sink/Video/Source",
                                                 "Built-in devices for tests", "Strobolux");
 }
 
@@ -130,6 +192,17 @@ void RegisterVirtualSoundDevice(const QString& name, const QString& wavPath) {
 void ClearVirtualSoundDevices() {
   std::lock_guard lock(EntriesMutex());
   SoundEntries().clear();
+}
+
+void RegisterVirtualCameras() {
+  EnsureRegistered();
+  std::lock_guard lock(EntriesMutex());
+  CamerasRegistered() = true;
+}
+
+void ClearVirtualCameras() {
+  std::lock_guard lock(EntriesMutex());
+  CamerasRegistered() = false;
 }
 
 }  // namespace gstutil

@@ -13,4 +13,16 @@ void RegisterVirtualSoundDevice(const QString& name, const QString& wavPath);
 // Removes every virtual sound device registered so far.
 void ClearVirtualSoundDevices();
 
+// The two test cameras, listed under "Video/Source" after any real camera:
+// "Test camera YUY2" (YUY2 at 640 x 480, 320 x 240 and 1280 x 720, 30 and 15 fps) and
+// "Test camera MJPEG" (JPEG at the same sizes, plus YUY2 640 x 480). Registering twice
+// lists them once.
+void RegisterVirtualCameras();
+void ClearVirtualCameras();
+
+inline constexpr const char* kTestCameraYuy2 = "Test camera YUY2";
+inline constexpr const char* kTestCameraMjpeg = "Test camera MJPEG";
+// The driver text the test cameras report.
+inline constexpr const char* kTestCameraDriver = "Strobolux test camera driver 1.0";
+
 }  // namespace gstutil

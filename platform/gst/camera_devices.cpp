@@ -1,0 +1,170 @@
+#include "platform/gst/camera_devices.h"
+
+#include <algorithm>
+
+#include "platform/gst/gst_util.h"
+
+namespace gstutil {
+namespace {
+
+QString StringProperty(const GstStructure* properties, const char* name) {
+  if (!properties) return {};
+  const gchar* value = gst_structure_get_string(properties, name);
+  return value ? QString::fromUtf8(value) : QString();
+}
+
+QString UIntProperty(const GstStructure* properties, const char* name) {
+  guint value = 0;
+  if (!properties || !gst_structure_get_uint(properties, name, &value)) return {};
+  // V4L2 packs the version as major << 16 | minor << 8 | patch.
+  return QStringLiteral("%1.%2.%3").arg(value >> 16).arg((value >> 8) & 0xff).arg(value & 0xff);
+}
+
+void AddRate(std::vector<FrameRate>& rates, const GValue* value) {
+  if (GST_VALUE_HOLDS_FRACTION(value)) {
+    FrameRate rate{gst_value_get_fraction_numerator(value),
+                   gst_value_get_fraction_denominator(value)};
+    if (rate.numerator > 0 && std::find(rates.begin(), rates.end(), rate) == rates.end())
+      rates.push_back(rate);
+  } else if (GST_VALUE_HOLDS_LIST(value)) {
+    for (guint i = 0; i < gst_value_list_get_size(value); ++i)
+      AddRate(rates, gst_value_list_get_value(value, i));
+  } else if (GST_VALUE_HOLDS_FRACTION_RANGE(value)) {
+    // A continuous range: its highest and lowest ends are what a list can show.
+    AddRate(rates, gst_value_get_fraction_range_max(value));
+    AddRate(rates, gst_value_get_fraction_range_min(value));
+  }
+}
+
+std::vector<int> IntValues(const GValue* value) {
+  if (!value) return {};
+  if (G_VALUE_HOLDS_INT(value)) return {g_value_get_int(value)};
+  std::vector<int> values;
+  if (GST_VALUE_HOLDS_LIST(value)) {
+    for (guint i = 0; i < gst_value_list_get_size(value); ++i) {
+      const GValue* item = gst_value_list_get_value(value, i);
+      if (G_VALUE_HOLDS_INT(item)) values.push_back(g_value_get_int(item));
+    }
+  }
+  return values;
+}
+
+std::vector<QString> StringValues(const GValue* value) {
+  if (!value) return {};
+  if (G_VALUE_HOLDS_STRING(value)) return {QString::fromUtf8(g_value_get_string(value))};
+  std::vector<QString> values;
+  if (GST_VALUE_HOLDS_LIST(value)) {
+    for (guint i = 0; i < gst_value_list_get_size(value); ++i) {
+      const GValue* item = gst_value_list_get_value(value, i);
+      if (G_VALUE_HOLDS_STRING(item)) values.push_back(QString::fromUtf8(g_value_get_string(item)));
+    }
+  }
+  return values;
+}
+
+}  // namespace
+
+QString CameraFormat::Describe() const {
+  return QStringLiteral("%1 %2 x %3")
+      .arg(IsJpeg() ? QStringLiteral("MJPEG") : format)
+      .arg(width)
+      .arg(height);
+}
+
+GstCaps* CameraFormat::MakeCaps(const FrameRate* rate) const {
+  GstCaps* caps = gst_caps_new_simple(media.toUtf8().constData(), "width", G_TYPE_INT, width,
+                                      "height", G_TYPE_INT, height, nullptr);
+  if (IsRaw())
+    gst_caps_set_simple(caps, "format", G_TYPE_STRING, format.toUtf8().constData(), nullptr);
+  const FrameRate* chosen = rate ? rate : (rates.empty() ? nullptr : &rates.front());
+  if (chosen)
+    gst_caps_set_simple(caps, "framerate", GST_TYPE_FRACTION, chosen->numerator,
+                        chosen->denominator, nullptr);
+  return caps;
+}
+
+std::vector<CameraFormat> FormatsOf(const GstCaps* caps) {
+  std::vector<CameraFormat> formats;
+  if (!caps || gst_caps_is_any(caps)) return formats;
+  for (guint i = 0; i < gst_caps_get_size(caps); ++i) {
+    const GstStructure* s = gst_caps_get_structure(caps, i);
+    const QString media = QString::fromUtf8(gst_structure_get_name(s));
+    if (media != QLatin1String("video/x-raw") && media != QLatin1String("image/jpeg")) continue;
+    std::vector<QString> pixel_formats = StringValues(gst_structure_get_value(s, "format"));
+    if (media == QLatin1String("image/jpeg")) pixel_formats = {QString()};
+    const std::vector<int> widths = IntValues(gst_structure_get_value(s, "width"));
+    const std::vector<int> heights = IntValues(gst_structure_get_value(s, "height"));
+    if (widths.size() != 1 || heights.size() != 1) continue;  // ranges are not a camera size
+    std::vector<FrameRate> rates;
+    if (const GValue* rate = gst_structure_get_value(s, "framerate")) AddRate(rates, rate);
+    std::sort(rates.begin(), rates.end(),
+              [](const FrameRate& a, const FrameRate& b) { return a.PerSecond() > b.PerSecond(); });
+    for (const QString& pixel_format : pixel_formats) {
+      auto same = std::find_if(formats.begin(), formats.end(), [&](const CameraFormat& f) {
+        return f.media == media && f.format == pixel_format && f.width == widths[0] &&
+               f.height == heights[0];
+      });
+      if (same != formats.end()) {
+        for (const FrameRate& r : rates)
+          if (std::find(same->rates.begin(), same->rates.end(), r) == same->rates.end())
+            same->rates.push_back(r);
+        continue;
+      }
+      formats.push_back({media, pixel_format, widths[0], heights[0], rates});
+    }
+  }
+  return formats;
+}
+
+bool CameraDevice::HasRaw() const {
+  return FirstRaw() != nullptr;
+}
+
+const CameraFormat* CameraDevice::Find(bool raw, int width, int height) const {
+  for (const CameraFormat& f : formats)
+    if (f.IsRaw() == raw && f.width == width && f.height == height) return &f;
+  return nullptr;
+}
+
+const CameraFormat* CameraDevice::FirstRaw() const {
+  for (const CameraFormat& f : formats)
+    if (f.IsRaw()) return &f;
+  return nullptr;
+}
+
+const CameraFormat* CameraDevice::FirstJpeg() const {
+  for (const CameraFormat& f : formats)
+    if (f.IsJpeg()) return &f;
+  return nullptr;
+}
+
+std::vector<CameraDevice> ListCameras() {
+  EnsureInitialized();
+  ObjectPtr<GstDeviceMonitor> monitor(gst_device_monitor_new());
+  gst_device_monitor_add_filter(monitor.get(), "Video/Source", nullptr);
+  ObjectList devices(gst_device_monitor_get_devices(monitor.get()));
+  std::vector<CameraDevice> cameras;
+  for (GList* item = devices.get(); item; item = item->next) {
+    auto* device = GST_DEVICE(item->data);
+    CameraDevice camera;
+    CharPtr name(gst_device_get_display_name(device));
+    camera.name = QString::fromUtf8(name ? name.get() : "");
+    StructurePtr properties(gst_device_get_properties(device));
+    camera.path = StringProperty(properties.get(), "device.path");
+    camera.driver = StringProperty(properties.get(), "v4l2.device.driver");
+    const QString card = StringProperty(properties.get(), "v4l2.device.card");
+    const QString version = UIntProperty(properties.get(), "v4l2.device.version");
+    camera.version = StringProperty(properties.get(), "strobolux.driver-text");
+    if (camera.version.isEmpty()) {
+      camera.version = camera.driver.isEmpty() ? card : camera.driver;
+      if (!version.isEmpty()) camera.version += QStringLiteral(" ") + version;
+    }
+    CapsPtr caps(gst_device_get_caps(device));
+    camera.formats = FormatsOf(caps.get());
+    camera.device = Share(GST_DEVICE(gst_object_ref(device)));
+    cameras.push_back(std::move(camera));
+  }
+  return cameras;
+}
+
+}  // namespace gstutil

@@ -1,0 +1,57 @@
+#pragma once
+// The cameras GStreamer's device monitor lists under "Video/Source", with the formats each
+// offers. Real V4L2 cameras and the built-in virtual ones come through the same listing.
+
+#include <gst/gst.h>
+
+#include <QString>
+#include <memory>
+#include <vector>
+
+namespace gstutil {
+
+struct FrameRate {
+  int numerator = 0;
+  int denominator = 1;
+  double PerSecond() const { return denominator ? double(numerator) / denominator : 0.0; }
+  bool operator==(const FrameRate&) const = default;
+};
+
+// One format and size of a camera, with the frame rates it offers at that size.
+struct CameraFormat {
+  QString media;   // "video/x-raw" or "image/jpeg"
+  QString format;  // raw pixel format such as "YUY2"; empty for JPEG
+  int width = 0;
+  int height = 0;
+  std::vector<FrameRate> rates;  // highest first
+
+  bool IsRaw() const { return media == QLatin1String("video/x-raw"); }
+  bool IsJpeg() const { return media == QLatin1String("image/jpeg"); }
+  // "YUY2 640 x 480" / "MJPEG 640 x 480"
+  QString Describe() const;
+  // Caps for this format at the given rate (no rate: the first one).
+  GstCaps* MakeCaps(const FrameRate* rate = nullptr) const;
+};
+
+struct CameraDevice {
+  QString name;     // display name
+  QString path;     // device node, e.g. /dev/video0; empty for virtual cameras
+  QString driver;   // driver name
+  QString version;  // driver text: name and version for V4L2
+  std::vector<CameraFormat> formats;
+  std::shared_ptr<GstDevice> device;
+
+  bool HasRaw() const;
+  // The first format that matches, or null.
+  const CameraFormat* Find(bool raw, int width, int height) const;
+  const CameraFormat* FirstRaw() const;
+  const CameraFormat* FirstJpeg() const;
+};
+
+// Every camera in the monitor's order.
+std::vector<CameraDevice> ListCameras();
+
+// The formats a set of caps describes: one entry per media type, pixel format and size.
+std::vector<CameraFormat> FormatsOf(const GstCaps* caps);
+
+}  // namespace gstutil

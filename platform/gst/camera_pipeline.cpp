@@ -1,0 +1,247 @@
+#include "platform/gst/camera_pipeline.h"
+
+#include <gst/app/gstappsink.h>
+#include <gst/video/video.h>
+
+#include <QLoggingCategory>
+#include <chrono>
+
+namespace gstutil {
+
+Q_LOGGING_CATEGORY(lcCamera, "strobolux.camera")
+
+namespace {
+
+std::int64_t SteadyNowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+GstElement* Make(const char* factory, const char* name = nullptr) {
+  return gst_element_factory_make(factory, name);
+}
+
+}  // namespace
+
+// ---- CameraFrame ----------------------------------------------------------------------------
+
+CameraFrame::CameraFrame(SamplePtr sample, int width, int height, int stride, std::uint64_t number,
+                         std::int64_t captureNs, std::int64_t arrivalNs)
+    : sample_(std::move(sample)),
+      width_(width),
+      height_(height),
+      stride_(stride),
+      number_(number),
+      capture_ns_(captureNs),
+      arrival_ns_(arrivalNs) {
+  GstBuffer* buffer = gst_sample_get_buffer(sample_.get());
+  if (!buffer || !gst_buffer_map(buffer, &map_, GST_MAP_READ)) {
+    map_ = GstMapInfo{};
+    width_ = height_ = stride_ = 0;
+  }
+}
+
+CameraFrame::~CameraFrame() {
+  if (map_.data) gst_buffer_unmap(gst_sample_get_buffer(sample_.get()), &map_);
+}
+
+QImage CameraFrame::Image() const {
+  if (!map_.data) return {};
+  // The image holds a reference to the frame until the image and its copies are gone.
+  auto keep = std::make_unique<FramePtr>(shared_from_this());
+  QImage image(
+      map_.data, width_, height_, stride_, QImage::Format_RGB32,
+      [](void* info) { std::unique_ptr<FramePtr>(static_cast<FramePtr*>(info)); }, keep.get());
+  keep.release();  // now owned by the image's cleanup
+  return image;
+}
+
+// ---- CameraPipeline ---------------------------------------------------------------------
+
+CameraPipeline::CameraPipeline(QObject* parent) : QObject(parent) {
+  EnsureInitialized();
+}
+
+CameraPipeline::~CameraPipeline() {
+  Close();
+}
+
+bool CameraPipeline::Open(const CameraDevice& camera, const CameraFormat& format, QString* error) {
+  Close();
+  camera_ = camera;
+  format_ = format;
+  frames_ = 0;
+  {
+    std::lock_guard lock(slot_mutex_);
+    first_error_.clear();
+  }
+  auto fail = [&](const QString& reason) {
+    const QString text = reason.isEmpty() ? TakeFirstError() : reason;
+    qCWarning(lcCamera) << "cannot open" << camera.name << format.Describe() << ":" << text;
+    Close();
+    if (error) *error = text.isEmpty() ? QStringLiteral("the camera did not start") : text;
+    return false;
+  };
+  if (!camera.device) return fail(QStringLiteral("no such camera"));
+
+  pipeline_ = Adopt(gst_pipeline_new("camera"));
+  source_ = gst_device_create_element(camera.device.get(), "source");
+  chosen_ = Make("capsfilter", "chosen");
+  tee_ = Make("tee", "split");
+  GstElement* queue = Make("queue", "preview_queue");
+  GstElement* decoder = format.IsJpeg() ? Make("jpegdec", "decoder") : nullptr;
+  GstElement* convert = Make("videoconvert", "convert");
+  GstElement* bgrx = Make("capsfilter", "bgrx");
+  GstElement* sink = Make("appsink", "frames");
+  GstElement* chain[] = {source_, chosen_, tee_, queue, decoder, convert, bgrx, sink};
+  const bool made = pipeline_ && source_ && chosen_ && tee_ && queue && convert && bgrx && sink &&
+                    (decoder || !format.IsJpeg());
+  for (GstElement* element : chain) {
+    if (!element) continue;
+    if (made)
+      gst_bin_add(GST_BIN(pipeline_.get()), element);  // the pipeline takes it
+    else
+      gst_object_unref(gst_object_ref_sink(element));
+  }
+  if (!made) {
+    source_ = chosen_ = tee_ = nullptr;
+    return fail(QStringLiteral("a GStreamer element is missing"));
+  }
+  CapsPtr caps(format.MakeCaps());
+  g_object_set(chosen_, "caps", caps.get(), nullptr);
+  // Only the newest frame matters to the preview: old ones are dropped, never queued up.
+  gst_util_set_object_arg(G_OBJECT(queue), "leaky", "downstream");
+  g_object_set(queue, "max-size-buffers", 2u, "max-size-bytes", 0u, "max-size-time", guint64{0},
+               nullptr);
+  CapsPtr bgrx_caps(gst_caps_from_string("video/x-raw,format=BGRx"));
+  g_object_set(bgrx, "caps", bgrx_caps.get(), nullptr);
+  g_object_set(sink, "max-buffers", 1u, "drop", TRUE, "sync", FALSE, "emit-signals", FALSE,
+               nullptr);
+  GstAppSinkCallbacks callbacks{};
+  callbacks.new_sample = &CameraPipeline::OnNewSample;
+  gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
+
+  GstElement* previous = nullptr;
+  for (GstElement* element : chain) {
+    if (!element) continue;
+    if (previous && !gst_element_link(previous, element))
+      return fail(QStringLiteral("cannot link %1 to %2")
+                      .arg(GST_ELEMENT_NAME(previous), GST_ELEMENT_NAME(element)));
+    previous = element;
+  }
+
+  bus_ = std::make_unique<BusWatch>(
+      pipeline_.get(), [this](const BusNotice& notice) { OnBus(notice); },
+      [this](GstMessage* message) {
+        if (GST_MESSAGE_TYPE(message) != GST_MESSAGE_ERROR) return;
+        GError* raw = nullptr;
+        gst_message_parse_error(message, &raw, nullptr);
+        ErrorPtr owned(raw);
+        std::lock_guard lock(slot_mutex_);
+        if (first_error_.isEmpty()) first_error_ = ErrorText(owned.get());
+      });
+  if (gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
+    return fail(QString());
+  return true;
+}
+
+void CameraPipeline::Close() {
+  if (!pipeline_) return;
+  // NULL stops the streaming threads first: no callback runs after this line.
+  gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
+  bus_.reset();
+  pipeline_.reset();
+  source_ = chosen_ = tee_ = nullptr;
+}
+
+QString CameraPipeline::TakeFirstError() {
+  std::lock_guard lock(slot_mutex_);
+  return std::exchange(first_error_, QString());
+}
+
+FramePtr CameraPipeline::LatestFrame() const {
+  std::lock_guard lock(slot_mutex_);
+  return latest_;
+}
+
+bool CameraPipeline::SetState(GstState state) {
+  if (!pipeline_) return false;
+  return gst_element_set_state(pipeline_.get(), state) != GST_STATE_CHANGE_FAILURE;
+}
+
+GstState CameraPipeline::CurrentState(std::int64_t timeoutMs) const {
+  if (!pipeline_) return GST_STATE_NULL;
+  GstState state = GST_STATE_VOID_PENDING;
+  GstState pending = GST_STATE_VOID_PENDING;
+  const GstStateChangeReturn result = gst_element_get_state(
+      pipeline_.get(), &state, &pending,
+      static_cast<GstClockTime>(std::max<std::int64_t>(timeoutMs, 0)) * GST_MSECOND);
+  if (result == GST_STATE_CHANGE_FAILURE) return GST_STATE_VOID_PENDING;
+  // A live source never prerolls: once asked, the pending state is as good as reached.
+  if (result == GST_STATE_CHANGE_NO_PREROLL && pending != GST_STATE_VOID_PENDING) return pending;
+  return state;
+}
+
+bool CameraPipeline::ChangeFormat(const CameraFormat& format, QString* error) {
+  if (!pipeline_) return false;
+  if (format.IsJpeg() != format_.IsJpeg()) return Open(camera_, format, error);
+  gst_element_set_state(pipeline_.get(), GST_STATE_READY);
+  format_ = format;
+  CapsPtr caps(format.MakeCaps());
+  g_object_set(chosen_, "caps", caps.get(), nullptr);
+  if (gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+    if (error) *error = TakeFirstError();
+    Close();
+    return false;
+  }
+  return true;
+}
+
+GstFlowReturn CameraPipeline::OnNewSample(GstAppSink* sink, gpointer data) {
+  auto* self = static_cast<CameraPipeline*>(data);
+  SamplePtr sample(gst_app_sink_pull_sample(sink));
+  if (!sample) return GST_FLOW_OK;
+  GstVideoInfo info;
+  GstCaps* caps = gst_sample_get_caps(sample.get());
+  if (!caps || !gst_video_info_from_caps(&info, caps)) return GST_FLOW_OK;
+  GstBuffer* buffer = gst_sample_get_buffer(sample.get());
+  int stride = GST_VIDEO_INFO_PLANE_STRIDE(&info, 0);
+  if (const GstVideoMeta* meta = gst_buffer_get_video_meta(buffer)) stride = meta->stride[0];
+  const std::int64_t arrival = SteadyNowNs();
+  // The pipeline runs on the system's monotonic clock, the steady clock's own time base.
+  std::int64_t capture = arrival;
+  if (GST_BUFFER_PTS_IS_VALID(buffer))
+    capture = static_cast<std::int64_t>(gst_element_get_base_time(GST_ELEMENT(sink)) + GST_BUFFER_PTS(buffer));
+  const std::uint64_t number = ++self->frames_;
+  auto frame = std::make_shared<const CameraFrame>(std::move(sample), GST_VIDEO_INFO_WIDTH(&info),
+                                                   GST_VIDEO_INFO_HEIGHT(&info), stride, number,
+                                                   capture, arrival);
+  {
+    std::lock_guard lock(self->slot_mutex_);
+    self->latest_ = std::move(frame);
+  }
+  if (!self->notify_pending_.exchange(true)) {
+    QMetaObject::invokeMethod(
+        self,
+        [self] {
+          self->notify_pending_ = false;
+          emit self->FrameArrived();
+        },
+        Qt::QueuedConnection);
+  }
+  return GST_FLOW_OK;
+}
+
+void CameraPipeline::OnBus(const BusNotice& notice) {
+  if (notice.kind == BusNotice::Warning) {
+    qCWarning(lcCamera) << notice.source << notice.text << notice.debug;
+    return;
+  }
+  if (notice.kind != BusNotice::Error || !pipeline_) return;
+  qCWarning(lcCamera) << "camera failed:" << notice.source << notice.text << notice.debug;
+  Close();
+  emit Failed(notice.text);
+}
+
+}  // namespace gstutil

@@ -1,0 +1,111 @@
+#pragma once
+// One open camera: `source ! capsfilter ! tee ! leaky queue ! [jpegdec] ! videoconvert !
+// BGRx appsink`. The appsink keeps the latest frame in a slot that the preview, the frame
+// grab, the BMP save and the clipboard copy all read. Frames and failures reach the GUI
+// thread as queued signals; the tee leaves room for a recording branch.
+
+#include <gst/app/gstappsink.h>
+#include <gst/gst.h>
+
+#include <QImage>
+#include <QObject>
+#include <QString>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "platform/gst/bus_watch.h"
+#include "platform/gst/camera_devices.h"
+#include "platform/gst/gst_util.h"
+
+namespace gstutil {
+
+// One decoded frame, 32-bit BGRx rows as the appsink delivered them; kept mapped while alive.
+class CameraFrame : public std::enable_shared_from_this<CameraFrame> {
+ public:
+  CameraFrame(SamplePtr sample, int width, int height, int stride, std::uint64_t number,
+              std::int64_t captureNs, std::int64_t arrivalNs);
+  ~CameraFrame();
+  CameraFrame(const CameraFrame&) = delete;
+  CameraFrame& operator=(const CameraFrame&) = delete;
+
+  int Width() const { return width_; }
+  int Height() const { return height_; }
+  int Stride() const { return stride_; }
+  const std::uint8_t* Bits() const { return map_.data; }
+  std::uint64_t Number() const { return number_; }  // 1 for the first frame of an opening
+  // Steady-clock nanoseconds: when the camera took it (pipeline clock), and when it arrived.
+  std::int64_t CaptureNs() const { return capture_ns_; }
+  std::int64_t ArrivalNs() const { return arrival_ns_; }
+  // The pixels as an RGB32 image without a copy; the frame lives as long as the image.
+  QImage Image() const;
+
+ private:
+  SamplePtr sample_;
+  GstMapInfo map_{};
+  int width_, height_, stride_;
+  std::uint64_t number_;
+  std::int64_t capture_ns_, arrival_ns_;
+};
+using FramePtr = std::shared_ptr<const CameraFrame>;
+
+class CameraPipeline : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit CameraPipeline(QObject* parent = nullptr);
+  ~CameraPipeline() override;  // the pipeline is at NULL and released before anything else
+
+  // Opens the camera in the format and starts it. On failure returns false with
+  // GStreamer's reason in `error`; nothing stays open.
+  bool Open(const CameraDevice& camera, const CameraFormat& format, QString* error = nullptr);
+  // Stops and releases the pipeline; the latest frame stays readable.
+  void Close();
+  bool IsOpen() const { return pipeline_ != nullptr; }
+
+  const CameraDevice& Camera() const { return camera_; }
+  const CameraFormat& Format() const { return format_; }
+  GstElement* Pipeline() const { return pipeline_.get(); }
+  GstElement* Source() const { return source_; }
+  GstElement* Tee() const { return tee_; }
+
+  FramePtr LatestFrame() const;
+  // Frames delivered since the opening.
+  std::uint64_t FrameCount() const { return frames_.load(); }
+
+  // PLAYING / PAUSED / READY on the open pipeline; false when it refuses.
+  bool SetState(GstState state);
+  // The state reached within the timeout (a live source's NO_PREROLL counts as reached).
+  GstState CurrentState(std::int64_t timeoutMs) const;
+  // Reconnects in another format: READY, new caps, PLAYING.
+  bool ChangeFormat(const CameraFormat& format, QString* error = nullptr);
+
+ signals:
+  // A new frame is in the slot; several frames between two deliveries come as one signal.
+  void FrameArrived();
+  // The running camera failed (unplugged, busy, not negotiated): the pipeline is already at
+  // NULL and released, the last frame stays.
+  void Failed(const QString& reason);
+
+ private:
+  static GstFlowReturn OnNewSample(GstAppSink* sink, gpointer data);
+  void OnBus(const BusNotice& notice);
+  QString TakeFirstError();
+
+  ElementPtr pipeline_;
+  GstElement* source_ = nullptr;  // owned by the pipeline
+  GstElement* chosen_ = nullptr;
+  GstElement* tee_ = nullptr;
+  std::unique_ptr<BusWatch> bus_;
+  CameraDevice camera_;
+  CameraFormat format_;
+
+  mutable std::mutex slot_mutex_;  // guards latest_ and first_error_
+  FramePtr latest_;
+  QString first_error_;
+  std::atomic<std::uint64_t> frames_{0};
+  std::atomic<bool> notify_pending_{false};
+};
+
+}  // namespace gstutil

@@ -1,0 +1,69 @@
+#include "platform/gst/camera_preview.h"
+
+#include <QPainter>
+
+namespace gstutil {
+
+CameraPreview::CameraPreview(QWidget* parent) : QWidget(parent) {
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  pending_.setSingleShot(true);
+  connect(&pending_, &QTimer::timeout, this, &CameraPreview::ShowLatest);
+}
+
+void CameraPreview::SetSource(CameraPipeline* pipeline) {
+  if (connection_) disconnect(connection_);
+  source_ = pipeline;
+  if (pipeline)
+    connection_ = connect(pipeline, &CameraPipeline::FrameArrived, this, &CameraPreview::OnFrame);
+}
+
+void CameraPreview::SetLive(bool live) {
+  live_ = live;
+  pending_.stop();
+  // Freezing takes the newest frame there is, so a grab right after sees a fresh picture.
+  if (!live) ShowLatest();
+}
+
+void CameraPreview::Clear() {
+  pending_.stop();
+  shown_.reset();
+  update();
+}
+
+void CameraPreview::OnFrame() {
+  if (!live_ || pending_.isActive()) return;
+  const qint64 wait = since_shown_.isValid() ? interval_ms_ - since_shown_.elapsed() : 0;
+  if (wait > 0)
+    pending_.start(static_cast<int>(wait));
+  else
+    ShowLatest();
+}
+
+void CameraPreview::ShowLatest() {
+  if (!source_) return;
+  FramePtr latest = source_->LatestFrame();
+  if (!latest || latest == shown_) return;
+  shown_ = std::move(latest);
+  ++shown_count_;
+  since_shown_.start();
+  update();
+}
+
+void CameraPreview::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  const QImage image = shown_ ? shown_->Image() : QImage();
+  if (image.isNull()) {
+    painter.fillRect(rect(), Qt::black);
+    return;
+  }
+  if (stretch_) {
+    painter.drawImage(rect(), image);
+    return;
+  }
+  painter.drawImage(0, 0, image);
+  // What the frame does not cover stays the window's background.
+  const QRegion rest = QRegion(rect()) - QRegion(0, 0, image.width(), image.height());
+  for (const QRect& r : rest) painter.fillRect(r, Qt::black);
+}
+
+}  // namespace gstutil

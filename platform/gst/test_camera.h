@@ -1,0 +1,14 @@
+#pragma once
+// The picture source of the built-in test cameras: a moving pattern with the frame number
+// written on it, producing whatever format and size the element downstream asks for (raw
+// or JPEG), as a real camera driver does. Brightness, contrast, hue and saturation are
+// reachable through GstColorBalance on the element inside it.
+
+#include <gst/gst.h>
+
+namespace gstutil {
+
+// A new source element; `jpegByDefault` decides the format when nothing downstream says.
+GstElement* MakeTestCameraSource(bool jpegByDefault, const char* name);
+
+}  // namespace gstutil

@@ -1,0 +1,98 @@
+// The camera side of the GStreamer layer, against the built-in test cameras: listing,
+// opening in each format, the latest-frame slot, the preview and failures.
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "platform/gst/camera_devices.h"
+#include "platform/gst/camera_pipeline.h"
+#include "platform/gst/camera_preview.h"
+#include "platform/gst/virtual_devices.h"
+#include "tests/support/camera_support.h"
+
+namespace {
+
+using gstutil::CameraDevice;
+using gstutil::CameraPipeline;
+using gstutil::FramePtr;
+using testing_support::FindCamera;
+using testing_support::VirtualCameras;
+using testing_support::WaitFor;
+
+TEST(CameraList, TestCamerasAreListedWithTheirFormatsOnlyWhenRegistered) {
+  gstutil::ClearVirtualCameras();
+  for (const CameraDevice& camera : gstutil::ListCameras())
+    EXPECT_FALSE(camera.name.startsWith(QLatin1String("Test camera")));
+
+  VirtualCameras cameras;
+  const std::vector<CameraDevice> list = gstutil::ListCameras();
+  const CameraDevice* yuy2 = FindCamera(list, gstutil::kTestCameraYuy2);
+  const CameraDevice* mjpeg = FindCamera(list, gstutil::kTestCameraMjpeg);
+  ASSERT_TRUE(yuy2 && mjpeg);
+  EXPECT_LT(yuy2, mjpeg);  // YUY2 camera first, in the monitor's order
+  EXPECT_EQ(yuy2->version, QLatin1String(gstutil::kTestCameraDriver));
+
+  ASSERT_EQ(yuy2->formats.size(), 3u);
+  for (const auto& format : yuy2->formats) {
+    EXPECT_TRUE(format.IsRaw());
+    EXPECT_EQ(format.format, QLatin1String("YUY2"));
+    ASSERT_EQ(format.rates.size(), 2u);
+    EXPECT_EQ(format.rates[0], (gstutil::FrameRate{30, 1}));  // highest first
+    EXPECT_EQ(format.rates[1], (gstutil::FrameRate{15, 1}));
+  }
+  EXPECT_TRUE(yuy2->Find(true, 320, 240));
+  EXPECT_TRUE(yuy2->Find(true, 1280, 720));
+  EXPECT_FALSE(yuy2->FirstJpeg());
+
+  ASSERT_EQ(mjpeg->formats.size(), 4u);
+  EXPECT_TRUE(mjpeg->formats[0].IsJpeg());
+  EXPECT_EQ(mjpeg->formats[0].Describe(), QStringLiteral("MJPEG 640 x 480"));
+  EXPECT_TRUE(mjpeg->Find(true, 640, 480));
+  EXPECT_FALSE(mjpeg->Find(true, 320, 240));
+  EXPECT_TRUE(mjpeg->HasRaw());
+}
+
+TEST(CameraPipeline, EachFormatDeliversFramesOfItsSizeThatChange) {
+  VirtualCameras cameras;
+  const std::vector<CameraDevice> list = gstutil::ListCameras();
+  struct Case {
+    const char* camera;
+    bool raw;
+    int width, height;
+  };
+  for (const Case& c : {Case{gstutil::kTestCameraYuy2, true, 320, 240},
+                        Case{gstutil::kTestCameraYuy2, true, 1280, 720},
+                        Case{gstutil::kTestCameraMjpeg, false, 640, 480},
+                        Case{gstutil::kTestCameraMjpeg, true, 640, 480}}) {
+    SCOPED_TRACE(QStringLiteral("%1 %2x%3").arg(c.camera).arg(c.width).arg(c.height).toStdString());
+    const CameraDevice* camera = FindCamera(list, c.camera);
+    ASSERT_TRUE(camera);
+    const auto* format = camera->Find(c.raw, c.width, c.height);
+    ASSERT_TRUE(format);
+    CameraPipeline pipeline;
+    QString error;
+    ASSERT_TRUE(pipeline.Open(*camera, *format, &error)) << error.toStdString();
+    ASSERT_TRUE(WaitFor([&] { return pipeline.FrameCount() >= 3; }, 5000));
+    const FramePtr first = pipeline.LatestFrame();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->Width(), c.width);
+    EXPECT_EQ(first->Height(), c.height);
+    EXPECT_GE(first->Stride(), c.width * 4);
+    ASSERT_TRUE(WaitFor([&] { return pipeline.FrameCount() >= first->Number() + 2; }, 5000));
+    const FramePtr later = pipeline.LatestFrame();
+    EXPECT_GT(later->Number(), first->Number());
+    EXPECT_GE(later->CaptureNs(), first->CaptureNs());
+    EXPECT_LE(later->CaptureNs(), later->ArrivalNs() + 1'000'000);  // never from the future
+    // The moving pattern and the frame number make two frames differ.
+    EXPECT_NE(first->Image(), later->Image());
+    pipeline.Close();
+    EXPECT_FALSE(pipeline.IsOpen());
+    EXPECT_TRUE(pipeline.LatestFrame());  // the last frame outlives the pipeline
+  }
+}
+
+}  // namespace

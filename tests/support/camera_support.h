@@ -1,0 +1,30 @@
+#pragma once
+// Helpers of the camera tests: the test cameras for the lifetime of an object, finding a
+// camera by name, and waiting with the event loop running.
+
+#include <QString>
+#include <functional>
+#include <vector>
+
+#include "platform/gst/camera_devices.h"
+
+namespace testing_support {
+
+class VirtualCameras {
+ public:
+  VirtualCameras();
+  ~VirtualCameras();
+  VirtualCameras(const VirtualCameras&) = delete;
+  VirtualCameras& operator=(const VirtualCameras&) = delete;
+};
+
+const gstutil::CameraDevice* FindCamera(const std::vector<gstutil::CameraDevice>& cameras,
+                                        const char* name);
+
+// Runs the event loop until the condition holds or the time is up; true when it held.
+bool WaitFor(const std::function<bool()>& condition, int timeoutMs);
+
+// Runs the event loop for this long.
+void RunEventsFor(int ms);
+
+}  // namespace testing_support
