@@ -78,6 +78,25 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
   controls.Timer2 = Timer2;
   controls.ShowForm6 = [this] { Form6().show(); };
   generator_ = std::make_unique<generator::Generator>(Gen, std::move(controls));
+  camera::CameraControls camera;
+  camera.MainWindow = this;
+  camera.Option7 = Option7;
+  camera.Option8 = Option8;
+  camera.Option9 = Option9;
+  camera.Option10 = Option10;
+  camera.Command1 = Command1;
+  camera.Command22 = Command22;
+  camera.Command24 = Command24;
+  camera.Combo2 = Combo2;
+  camera.Label1 = Label1;
+  camera.Shape1 = Shape1;
+  camera.Picture1 = Picture1;
+  camera.Picture2 = Picture2;
+  camera.CameraOn = &CameraOn;
+  camera.CameraInfo = &CameraInfo;
+  camera.LastCapResult = &LastCapResult;
+  camera.CaptureWindow = &CaptureWindow;
+  camera_ = std::make_unique<camera::CameraControl>(std::move(camera));
   ConnectHandlers();
   Form_Load();
 }
@@ -85,6 +104,7 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
 // The device is released while the window still exists to receive its last notices.
 Form1::~Form1() {
   generator_.reset();
+  camera_.reset();
 }
 
 void Form1::ConnectHandlers() {
@@ -102,6 +122,15 @@ void Form1::ConnectHandlers() {
     if (on) tone->Option6_Click();
   });
   connect(Timer1, &QTimer::timeout, this, [tone] { tone->Timer1_Timer(); });
+  camera::CameraControl* cam = camera_.get();
+  connect(Option7, &QRadioButton::toggled, this, [cam](bool on) {
+    if (on) cam->Option7_Click();
+  });
+  connect(Option8, &QRadioButton::toggled, this, [cam](bool on) {
+    if (on) cam->Option8_Click();
+  });
+  connect(Command11, &QPushButton::clicked, this, [cam] { cam->Command11_Click(); });
+  connect(Command13, &QPushButton::clicked, this, [cam] { cam->Command13_Click(); });
   connect(Timer2, &QTimer::timeout, this, [tone] { tone->Timer2_Timer(); });
 }
 
@@ -240,9 +269,7 @@ void Form1::Command5_Click() {
 void Form1::Command16_Click() {
   if (Gen.StopRequested == 0) generator_->StopStream();
   Gen.StopRequested = 1;
-  if (CameraOn == 1) {
-    // The camera back ends disconnect here.
-  }
+  camera_->ShutdownAtExit();
   // Unload: hide now, destroy after the event loop has returned, so that a handler still
   // on the stack (the period clock) never touches a deleted window.
   unloaded_ = true;

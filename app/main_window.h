@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "app/help_window.h"
+#include "camera/camera_control.h"
 #include "generator/generator.h"
 #include "generator/generator_state.h"
 #include "platform/forms/controls.h"
@@ -44,10 +45,14 @@ class Form1 : public QWidget {
   Form2* HelpWindow() const { return form2_; }
   bool Unloaded() const { return unloaded_; }
   generator::Generator& Generator() { return *generator_; }
+  camera::CameraControl& Camera() { return *camera_; }
 
   // Shared fields.
   generator::GeneratorState Gen;
   std::int32_t CameraOn = 0;
+  QString CameraInfo;
+  std::int32_t LastCapResult = 0;
+  capture::HWND CaptureWindow = 0;
 
   // Right column.
   QLabel* Label16;
@@ -137,6 +142,7 @@ class Form1 : public QWidget {
 
   std::unique_ptr<recording::Form6> form6_;
   std::unique_ptr<generator::Generator> generator_;
+  std::unique_ptr<camera::CameraControl> camera_;
   QPointer<Form2> form2_;
   bool unloaded_ = false;
 };

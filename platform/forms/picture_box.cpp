@@ -2,8 +2,9 @@
 
 #include <QFontMetricsF>
 #include <QPainter>
-#include <QSaveFile>
+#include <QRegularExpression>
 
+#include "platform/forms/bmp_file.h"
 #include "platform/forms/runtime_error.h"
 
 namespace forms {
@@ -94,15 +95,27 @@ void PictureBox::PSet(double x, double y, const QColor& color) {
 
 void PictureBox::Print(const QString& text) {
   const QFontMetricsF metrics(font());
-  const QPointF at = ToPixels(current_x_, current_y_);
+  // Line breaks inside the text (CR LF, or a lone CR or LF) start new lines, as in print
+  // output; after the text the position moves to the start of the next line.
+  static const QRegularExpression kBreak(QStringLiteral("\r\n|\r|\n"));
+  const double line_step = metrics.lineSpacing() * ScaleHeight() / contentsRect().height();
   {
     QPainter painter(&Surface());
     painter.setFont(font());
     painter.setPen(fore_color_);
-    painter.drawText(QPointF(at.x(), at.y() + metrics.ascent()), text);
+    bool first = true;
+    for (const QString& line : text.split(kBreak)) {
+      if (!first) {
+        current_x_ = scale_left_;
+        current_y_ += line_step;
+      }
+      first = false;
+      const QPointF at = ToPixels(current_x_, current_y_);
+      painter.drawText(QPointF(at.x(), at.y() + metrics.ascent()), line);
+    }
   }
   current_x_ = scale_left_;
-  current_y_ += metrics.lineSpacing() * ScaleHeight() / contentsRect().height();
+  current_y_ += line_step;
   update();
 }
 
@@ -136,11 +149,7 @@ void PictureBox::CopyRegion(PictureBox& source, const QRect& region, PictureBox&
 }
 
 void PictureBox::SavePicture(const QString& path) {
-  QSaveFile file(path);
-  const QImage rgb = Surface().convertToFormat(QImage::Format_RGB888);
-  if (!file.open(QIODevice::WriteOnly) || !rgb.save(&file, "BMP") || !file.commit()) {
-    Raise(kPathFileAccess);
-  }
+  if (!WriteBmpFile(Surface(), path)) Raise(kPathFileAccess);
 }
 
 void PictureBox::paintEvent(QPaintEvent* event) {

@@ -212,7 +212,8 @@ GstFlowReturn CameraPipeline::OnNewSample(GstAppSink* sink, gpointer data) {
   // The pipeline runs on the system's monotonic clock, the steady clock's own time base.
   std::int64_t capture = arrival;
   if (GST_BUFFER_PTS_IS_VALID(buffer))
-    capture = static_cast<std::int64_t>(gst_element_get_base_time(GST_ELEMENT(sink)) + GST_BUFFER_PTS(buffer));
+    capture = static_cast<std::int64_t>(gst_element_get_base_time(GST_ELEMENT(sink)) +
+                                        GST_BUFFER_PTS(buffer));
   const std::uint64_t number = ++self->frames_;
   auto frame = std::make_shared<const CameraFrame>(std::move(sample), GST_VIDEO_INFO_WIDTH(&info),
                                                    GST_VIDEO_INFO_HEIGHT(&info), stride, number,

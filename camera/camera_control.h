@@ -1,0 +1,67 @@
+#pragma once
+// Camera back-end choice and switching: the two option handlers, switch-on, switch-off and
+// the camera shutdown of the exit. Each operation reads Option7 / Option8 when it runs and
+// takes the branch of the back end selected then.
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QString>
+#include <cstdint>
+
+#include "camera/directshow_capture.h"
+#include "camera/vfw_capture.h"
+#include "platform/forms/controls.h"
+#include "platform/forms/picture_box.h"
+
+namespace camera {
+
+// The main-window controls and fields the camera reads and writes.
+struct CameraControls {
+  QWidget* MainWindow = nullptr;
+  QRadioButton* Option7 = nullptr;   // VideoForWindows
+  QRadioButton* Option8 = nullptr;   // DirectShow
+  QRadioButton* Option9 = nullptr;   // bmp
+  QRadioButton* Option10 = nullptr;  // jpg
+  QPushButton* Command1 = nullptr;   // stop video recording
+  QPushButton* Command22 = nullptr;  // frame rate
+  QPushButton* Command24 = nullptr;  // start video recording
+  QComboBox* Combo2 = nullptr;       // DirectShow camera list
+  QLabel* Label1 = nullptr;          // camera status
+  forms::Shape* Shape1 = nullptr;
+  forms::PictureBox* Picture1 = nullptr;  // preview area, parent of the capture window
+  forms::PictureBox* Picture2 = nullptr;  // DirectShow camera information
+  // Main-window fields.
+  std::int32_t* CameraOn = nullptr;
+  QString* CameraInfo = nullptr;
+  std::int32_t* LastCapResult = nullptr;
+  capture::HWND* CaptureWindow = nullptr;
+};
+
+// The status-line text of a camera that failed while on.
+QString CameraErrorText(const QString& reason);
+
+class CameraControl {
+ public:
+  explicit CameraControl(CameraControls controls);
+  CameraControl(const CameraControl&) = delete;
+  CameraControl& operator=(const CameraControl&) = delete;
+
+  void Option7_Click();
+  void Option8_Click();
+  void Command11_Click();
+  void Command13_Click();
+  // The camera step of the exit: only when a camera is on.
+  void ShutdownAtExit();
+
+  VfwCapture& Vfw() { return vfw_; }
+  DirectShowCapture& DirectShow() { return directshow_; }
+
+ private:
+  CameraControls c_;
+  VfwCapture vfw_;
+  DirectShowCapture directshow_;
+};
+
+}  // namespace camera

@@ -1,0 +1,31 @@
+#pragma once
+// The capture-window back end: the driver list shown at switch-on, the capture window over
+// the preview area, and the capture messages sent to it.
+
+#include <QString>
+#include <cstdint>
+
+#include "platform/capture/capture.h"
+
+namespace camera {
+
+struct CameraControls;
+
+class VfwCapture {
+ public:
+  explicit VfwCapture(const CameraControls& controls) : c_(controls) {}
+
+  // The switch-on: driver list into CameraInfo, printed on Picture1; a new capture window
+  // over Picture1, connected to driver 0 and previewing every 33 ms; CameraOn = 1.
+  void SwitchOn();
+  // WM_CAP_DRIVER_DISCONNECT to the capture window, its result into LastCapResult.
+  void Disconnect();
+
+  // The driver list text: the heading, an empty line and one line per driver.
+  static QString DriverList();
+
+ private:
+  const CameraControls& c_;
+};
+
+}  // namespace camera
