@@ -57,6 +57,16 @@ QImage CameraFrame::Image() const {
   return image;
 }
 
+std::shared_ptr<const CameraFrame> CameraFrame::Detached() const {
+  GstBuffer* buffer = gst_sample_get_buffer(sample_.get());
+  if (!buffer) return shared_from_this();
+  BufferPtr copy(gst_buffer_copy_deep(buffer));
+  SamplePtr sample(
+      gst_sample_new(copy.get(), gst_sample_get_caps(sample_.get()), nullptr, nullptr));
+  return std::make_shared<const CameraFrame>(std::move(sample), width_, height_, stride_, number_,
+                                             capture_ns_, arrival_ns_);
+}
+
 // ---- CameraPipeline ---------------------------------------------------------------------
 
 CameraPipeline::CameraPipeline(QObject* parent) : QObject(parent) {
@@ -85,7 +95,7 @@ bool CameraPipeline::Open(const CameraDevice& camera, const CameraFormat& format
   };
   if (!camera.device) return fail(QStringLiteral("no such camera"));
 
-  pipeline_ = Adopt(gst_pipeline_new("camera"));
+  pipeline_ = NewPipeline("camera");
   source_ = gst_device_create_element(camera.device.get(), "source");
   chosen_ = Make("capsfilter", "chosen");
   tee_ = Make("tee", "split");
@@ -153,6 +163,11 @@ void CameraPipeline::Close() {
   bus_.reset();
   pipeline_.reset();
   source_ = chosen_ = tee_ = nullptr;
+  {
+    std::lock_guard lock(slot_mutex_);
+    if (latest_) latest_ = latest_->Detached();
+  }
+  emit Closed();
 }
 
 QString CameraPipeline::TakeFirstError() {

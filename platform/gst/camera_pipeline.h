@@ -40,6 +40,9 @@ class CameraFrame : public std::enable_shared_from_this<CameraFrame> {
   std::int64_t ArrivalNs() const { return arrival_ns_; }
   // The pixels as an RGB32 image without a copy; the frame lives as long as the image.
   QImage Image() const;
+  // The same frame in memory of its own, so that keeping it holds nothing of the camera's
+  // pipeline (its buffer pool, and the pool's descriptors).
+  std::shared_ptr<const CameraFrame> Detached() const;
 
  private:
   SamplePtr sample_;
@@ -60,7 +63,7 @@ class CameraPipeline : public QObject {
   // Opens the camera in the format and starts it. On failure returns false with
   // GStreamer's reason in `error`; nothing stays open.
   bool Open(const CameraDevice& camera, const CameraFormat& format, QString* error = nullptr);
-  // Stops and releases the pipeline; the latest frame stays readable.
+  // Stops and releases the pipeline; the latest frame stays readable, detached from it.
   void Close();
   bool IsOpen() const { return pipeline_ != nullptr; }
 
@@ -87,6 +90,8 @@ class CameraPipeline : public QObject {
   // The running camera failed (unplugged, busy, not negotiated): the pipeline is already at
   // NULL and released, the last frame stays.
   void Failed(const QString& reason);
+  // The pipeline was released: frames kept elsewhere should be detached from it.
+  void Closed();
 
  private:
   static GstFlowReturn OnNewSample(GstAppSink* sink, gpointer data);

@@ -11,10 +11,16 @@ CameraPreview::CameraPreview(QWidget* parent) : QWidget(parent) {
 }
 
 void CameraPreview::SetSource(CameraPipeline* pipeline) {
-  if (connection_) disconnect(connection_);
+  for (auto& connection : connections_) disconnect(connection);
   source_ = pipeline;
-  if (pipeline)
-    connection_ = connect(pipeline, &CameraPipeline::FrameArrived, this, &CameraPreview::OnFrame);
+  if (!pipeline) return;
+  connections_[0] = connect(pipeline, &CameraPipeline::FrameArrived, this, &CameraPreview::OnFrame);
+  connections_[1] = connect(pipeline, &CameraPipeline::Closed, this, [this] {
+    // Keep the frame on screen, but nothing of the released pipeline.
+    if (!shown_) return;
+    const FramePtr latest = source_ ? source_->LatestFrame() : nullptr;
+    shown_ = latest && latest->Number() == shown_->Number() ? latest : shown_->Detached();
+  });
 }
 
 void CameraPreview::SetLive(bool live) {

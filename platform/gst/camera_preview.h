@@ -47,7 +47,7 @@ class CameraPreview : public QWidget {
   void ShowLatest();
 
   QPointer<CameraPipeline> source_;
-  QMetaObject::Connection connection_;
+  QMetaObject::Connection connections_[2];
   FramePtr shown_;
   QElapsedTimer since_shown_;
   QTimer pending_;

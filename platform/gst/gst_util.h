@@ -61,6 +61,12 @@ std::shared_ptr<T> Share(T* object) {
   });
 }
 
+// A new pipeline whose finalization is counted, so that tests can see every pipeline of the
+// platform layer released.
+ElementPtr NewPipeline(const char* name);
+// Pipelines made by NewPipeline and not yet finalized.
+int LivePipelines();
+
 // The text of a GError, or a fallback when there is none.
 QString ErrorText(const GError* error, const char* fallback = "unknown error");
 

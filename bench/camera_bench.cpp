@@ -1,0 +1,154 @@
+// CPU of the camera preview and the age of the latest frame, beside a bare appsink pipeline
+// on the same test camera.   Usage: bench_camera [seconds]   (default 20)
+// Runs on the offscreen platform unless a display is named.
+
+#include <gst/app/gstappsink.h>
+#include <sys/resource.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QThread>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+#include "platform/gst/camera_devices.h"
+#include "platform/gst/camera_pipeline.h"
+#include "platform/gst/camera_preview.h"
+#include "platform/gst/virtual_devices.h"
+
+namespace {
+
+double ProcessCpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+std::int64_t NowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+double Percentile(std::vector<double> values, double p) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  return values[std::min(values.size() - 1, static_cast<size_t>(p * values.size()))];
+}
+
+void RunEvents(int seconds, const std::function<void()>& every37ms) {
+  QElapsedTimer timer;
+  timer.start();
+  qint64 next = 0;
+  while (timer.elapsed() < seconds * 1000) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    if (timer.elapsed() >= next) {
+      every37ms();
+      next += 37;  // not a multiple of the frame interval, so reads fall all over it
+    }
+    QThread::msleep(1);
+  }
+}
+
+// source ! capsfilter ! videoconvert ! BGRx appsink, samples pulled and dropped.
+double BareCpuPercent(const gstutil::CameraDevice& camera, const gstutil::CameraFormat& format,
+                      int seconds) {
+  gstutil::ElementPtr pipeline = gstutil::NewPipeline("bare");
+  GstElement* source = gst_device_create_element(camera.device.get(), nullptr);
+  GstElement* caps = gst_element_factory_make("capsfilter", nullptr);
+  GstElement* convert = gst_element_factory_make("videoconvert", nullptr);
+  GstElement* bgrx = gst_element_factory_make("capsfilter", nullptr);
+  GstElement* sink = gst_element_factory_make("appsink", nullptr);
+  gstutil::CapsPtr chosen(format.MakeCaps());
+  gstutil::CapsPtr raw(gst_caps_from_string("video/x-raw,format=BGRx"));
+  g_object_set(caps, "caps", chosen.get(), nullptr);
+  g_object_set(bgrx, "caps", raw.get(), nullptr);
+  g_object_set(sink, "max-buffers", 1u, "drop", TRUE, "sync", FALSE, nullptr);
+  GstAppSinkCallbacks callbacks{};
+  callbacks.new_sample = [](GstAppSink* s, gpointer) {
+    gstutil::SamplePtr sample(gst_app_sink_pull_sample(s));
+    return GST_FLOW_OK;
+  };
+  gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, nullptr, nullptr);
+  gst_bin_add_many(GST_BIN(pipeline.get()), source, caps, convert, bgrx, sink, nullptr);
+  gst_element_link_many(source, caps, convert, bgrx, sink, nullptr);
+  gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
+  RunEvents(1, [] {});
+  const double cpu0 = ProcessCpuSeconds();
+  RunEvents(seconds, [] {});
+  const double cpu = ProcessCpuSeconds() - cpu0;
+  gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+  return 100.0 * cpu / seconds;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication application(argc, argv);
+  const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20;
+  gstutil::RegisterVirtualCameras();
+  const std::vector<gstutil::CameraDevice> cameras = gstutil::ListCameras();
+  const gstutil::CameraDevice* camera = nullptr;
+  for (const auto& c : cameras)
+    if (c.name == QLatin1String(gstutil::kTestCameraYuy2)) camera = &c;
+  if (!camera) {
+    std::fprintf(stderr, "no test camera\n");
+    return 1;
+  }
+  const gstutil::CameraFormat* format = camera->Find(true, 640, 480);
+
+  const double bare = BareCpuPercent(*camera, *format, seconds);
+
+  gstutil::CameraPipeline pipeline;
+  gstutil::CameraPreview preview;
+  preview.resize(640, 480);
+  preview.SetSource(&pipeline);
+  preview.SetInterval(33);
+  preview.SetLive(true);
+  preview.show();
+  QString error;
+  if (!pipeline.Open(*camera, *format, &error)) {
+    std::fprintf(stderr, "camera did not open: %s\n", qPrintable(error));
+    return 1;
+  }
+  RunEvents(1, [] {});
+  std::vector<double> arrival_age_ms, capture_age_ms;
+  const std::uint64_t shown0 = preview.ShownCount();
+  const std::uint64_t frames0 = pipeline.FrameCount();
+  const double cpu0 = ProcessCpuSeconds();
+  RunEvents(seconds, [&] {
+    const gstutil::FramePtr frame = pipeline.LatestFrame();
+    if (!frame) return;
+    const std::int64_t now = NowNs();
+    arrival_age_ms.push_back((now - frame->ArrivalNs()) / 1e6);
+    capture_age_ms.push_back((now - frame->CaptureNs()) / 1e6);
+  });
+  const double cpu = ProcessCpuSeconds() - cpu0;
+  const double frames = double(pipeline.FrameCount() - frames0);
+  pipeline.Close();
+
+  std::printf("test camera YUY2 640 x 480 at 30 fps, %d s each\n", seconds);
+  std::printf("  bare appsink pipeline:            CPU %.1f %% of one core\n", bare);
+  std::printf("  camera pipeline + preview (33 ms): CPU %.1f %% of one core  (target <= 8 %%)\n",
+              100.0 * cpu / seconds);
+  std::printf("  so the preview's own share:        %.1f %% of one core\n",
+              100.0 * cpu / seconds - bare);
+  std::printf("  frames arrived %.1f/s, shown %.1f/s\n", frames / seconds,
+              double(preview.ShownCount() - shown0) / seconds);
+  std::printf(
+      "  age of the latest frame when read, since arrival: median %.1f ms, p99 %.1f ms, "
+      "max %.1f ms\n",
+      Percentile(arrival_age_ms, 0.5), Percentile(arrival_age_ms, 0.99),
+      Percentile(arrival_age_ms, 1.0));
+  std::printf(
+      "  age since capture: median %.1f ms, p99 %.1f ms (target <= one frame interval, "
+      "33.3 ms)\n",
+      Percentile(capture_age_ms, 0.5), Percentile(capture_age_ms, 0.99));
+  gstutil::ClearVirtualCameras();
+  return 0;
+}

@@ -1,0 +1,224 @@
+// Switching the camera on and off from the main window, in the capture-window back end, with
+// the built-in test cameras; and the control states of the two back-end options.
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QTest>
+
+#include "app/main_window.h"
+#include "platform/capture/capture_window.h"
+#include "platform/gst/camera_devices.h"
+#include "platform/gst/gst_util.h"
+#include "platform/gst/virtual_devices.h"
+#include "tests/support/camera_support.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using app::Form1;
+using testing_support::MessageBoxRecorder;
+using testing_support::VirtualCameras;
+using testing_support::WaitFor;
+
+const QString kHeading = QStringLiteral(" Найден стандартный драйвер видеозазвата   \r\n\r\n");
+
+capture::CaptureWindow* CaptureOf(const Form1& form) {
+  return static_cast<capture::CaptureWindow*>(capture::WindowOf(form.CaptureWindow));
+}
+
+bool Previewing(const Form1& form) {
+  capture::CaptureWindow* window = CaptureOf(form);
+  if (!window || !window->Connected()) return false;
+  const std::uint64_t shown = window->ShownCount();
+  return WaitFor([&] { return window->ShownCount() > shown; }, 5000);
+}
+
+class CameraSwitchTest : public ::testing::Test {
+ protected:
+  VirtualCameras cameras_;
+  MessageBoxRecorder boxes_;
+  Form1 form_;
+};
+
+TEST_F(CameraSwitchTest, SwitchOnListsTheDriversAndPreviewsOverPicture1) {
+  QTest::mouseClick(form_.Command11, Qt::LeftButton);
+  EXPECT_EQ(form_.CameraInfo,
+            kHeading +
+                QStringLiteral("Test camera YUY2   -   Strobolux test camera driver 1.0\r\n") +
+                QStringLiteral("Test camera MJPEG   -   Strobolux test camera driver 1.0\r\n"));
+  EXPECT_EQ(form_.CameraOn, 1);
+  ASSERT_NE(form_.CaptureWindow, 0);
+  capture::CaptureWindow* window = CaptureOf(form_);
+  EXPECT_EQ(window->parentWidget(), form_.Picture1);
+  EXPECT_EQ(window->size(), QSize(640, 480));
+  EXPECT_TRUE(window->isVisibleTo(form_.Picture1));
+  EXPECT_EQ(window->Interval(), 33);
+  EXPECT_TRUE(Previewing(form_));
+  EXPECT_EQ(window->FrameBuffer()->Width(), 640);
+  EXPECT_TRUE(boxes_.Calls().empty());
+  EXPECT_EQ(form_.Label1->text(), QStringLiteral("Label1"));  // no status text of its own
+
+  // A second switch-on is refused and changes nothing.
+  const capture::HWND first = form_.CaptureWindow;
+  QTest::mouseClick(form_.Command11, Qt::LeftButton);
+  ASSERT_EQ(boxes_.Calls().size(), 1u);
+  EXPECT_EQ(boxes_.Calls()[0].text, QStringLiteral("Отключите уже включенную камеру"));
+  EXPECT_EQ(boxes_.Calls()[0].title, QStringLiteral("WebCam"));
+  EXPECT_EQ(form_.CaptureWindow, first);
+
+  // Off: the driver goes, the window stays; on again: a new window, the list anew.
+  QTest::mouseClick(form_.Command13, Qt::LeftButton);
+  EXPECT_EQ(form_.LastCapResult, 1);
+  EXPECT_EQ(form_.CameraOn, 0);
+  EXPECT_FALSE(window->Connected());
+  EXPECT_EQ(capture::WindowOf(first), window);
+  form_.CameraInfo.clear();
+  QTest::mouseClick(form_.Command11, Qt::LeftButton);
+  EXPECT_NE(form_.CaptureWindow, first);
+  EXPECT_TRUE(form_.CameraInfo.startsWith(kHeading + QStringLiteral("Test camera YUY2")));
+  EXPECT_TRUE(Previewing(form_));
+}
+
+TEST_F(CameraSwitchTest, WithoutCamerasOnlyTheHeadingIsListedAndTheCameraStillCountsAsOn) {
+  gstutil::ClearVirtualCameras();
+  if (!gstutil::ListCameras().empty()) GTEST_SKIP() << "a real camera is attached";
+  QTest::mouseClick(form_.Command11, Qt::LeftButton);
+  EXPECT_EQ(form_.CameraInfo, kHeading);
+  EXPECT_EQ(form_.CameraOn, 1);
+  EXPECT_NE(form_.CaptureWindow, 0);
+  EXPECT_FALSE(CaptureOf(form_)->Connected());
+  QTest::mouseClick(form_.Command13, Qt::LeftButton);
+  EXPECT_EQ(form_.LastCapResult, 0);  // nothing was connected
+  EXPECT_EQ(form_.CameraOn, 0);
+  EXPECT_TRUE(boxes_.Calls().empty());
+}
+
+TEST_F(CameraSwitchTest, SwitchOffBeforeAnySwitchOnOnlyClearsTheFlag) {
+  form_.LastCapResult = 77;
+  QTest::mouseClick(form_.Command13, Qt::LeftButton);
+  EXPECT_EQ(form_.LastCapResult, 0);
+  EXPECT_EQ(form_.CameraOn, 0);
+  form_.Option8->click();
+  QTest::mouseClick(form_.Command13, Qt::LeftButton);  // no graph either
+  EXPECT_EQ(form_.CameraOn, 0);
+  EXPECT_TRUE(boxes_.Calls().empty());
+}
+
+TEST_F(CameraSwitchTest, OptionsSetTheControlsOfTheirBackEndAndLeaveARunningCameraAlone) {
+  QTest::mouseClick(form_.Command11, Qt::LeftButton);
+  form_.Option8->click();
+  EXPECT_FALSE(form_.Command1->isEnabled());
+  EXPECT_FALSE(form_.Command22->isEnabled());
+  EXPECT_FALSE(form_.Command24->isEnabled());
+  EXPECT_TRUE(form_.Option10->isChecked());
+  EXPECT_TRUE(form_.Option10->isEnabled());
+  EXPECT_TRUE(form_.Combo2->isEnabled());
+  EXPECT_EQ(form_.Combo2->currentText(), QStringLiteral("нажмите Включить вэбкамеру"));
+  EXPECT_TRUE(form_.Shape1->isVisibleTo(form_.Picture1));
+  EXPECT_EQ(form_.CameraOn, 1);
+  EXPECT_TRUE(Previewing(form_));
+
+  form_.Option7->click();
+  EXPECT_TRUE(form_.Command1->isEnabled());
+  EXPECT_TRUE(form_.Command22->isEnabled());
+  EXPECT_TRUE(form_.Command24->isEnabled());
+  EXPECT_FALSE(form_.Option10->isChecked());
+  EXPECT_FALSE(form_.Option10->isEnabled());
+  EXPECT_TRUE(form_.Option9->isChecked());
+  EXPECT_FALSE(form_.Combo2->isEnabled());
+  EXPECT_FALSE(form_.Shape1->isVisibleTo(form_.Picture1));
+  EXPECT_TRUE(Previewing(form_));
+}
+
+TEST_F(CameraSwitchTest, LaterOperationsFollowTheOptionSelectedThen) {
+  QTest::mouseClick(form_.Command11, Qt::LeftButton);
+  const capture::HWND first = form_.CaptureWindow;
+  capture::CaptureWindow* old_window = CaptureOf(form_);
+  form_.Option8->click();
+  form_.LastCapResult = 77;
+  QTest::mouseClick(form_.Command13, Qt::LeftButton);  // the filter-graph branch
+  EXPECT_EQ(form_.CameraOn, 0);
+  EXPECT_EQ(form_.LastCapResult, 77);
+  EXPECT_TRUE(old_window->Connected());
+
+  // Accepted again; the window left connected lets go of the camera for the new one.
+  form_.Option7->click();
+  QTest::mouseClick(form_.Command11, Qt::LeftButton);
+  EXPECT_TRUE(boxes_.Calls().empty());
+  EXPECT_NE(form_.CaptureWindow, first);
+  EXPECT_FALSE(old_window->Connected());
+  EXPECT_TRUE(Previewing(form_));
+}
+
+TEST_F(CameraSwitchTest, ACameraFailureShowsInTheStatusLineAndSwitchOffAndExitStayClean) {
+  QTest::mouseClick(form_.Command11, Qt::LeftButton);
+  ASSERT_TRUE(Previewing(form_));
+  GstElement* source = CaptureOf(form_)->Pipeline().Source();
+  GError* error =
+      g_error_new_literal(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_BUSY, "Device is busy.");
+  gst_element_post_message(source, gst_message_new_error(GST_OBJECT(source), error, nullptr));
+  g_error_free(error);
+  ASSERT_TRUE(WaitFor([&] { return form_.Label1->text().startsWith(" Camera error: "); }, 5000));
+  EXPECT_EQ(form_.Label1->text(), QStringLiteral(" Camera error: Device is busy."));
+  EXPECT_TRUE(CaptureOf(form_)->Shown());  // the last frame stays on screen
+  EXPECT_EQ(form_.CameraOn, 1);
+  QTest::mouseClick(form_.Command13, Qt::LeftButton);
+  EXPECT_EQ(form_.CameraOn, 0);
+  EXPECT_TRUE(boxes_.Calls().empty());
+  form_.Command16_Click();
+  EXPECT_TRUE(form_.Unloaded());
+}
+
+TEST_F(CameraSwitchTest, ExitDisconnectsACameraThatIsOnAndTouchesNoneThatIsOff) {
+  QTest::mouseClick(form_.Command11, Qt::LeftButton);
+  capture::CaptureWindow* window = CaptureOf(form_);
+  form_.Command16_Click();
+  EXPECT_FALSE(window->Connected());
+  EXPECT_EQ(form_.LastCapResult, 1);
+  EXPECT_EQ(form_.CameraOn, 1);  // the exit keeps the flag
+
+  Form1 other;
+  QTest::mouseClick(other.Command11, Qt::LeftButton);
+  QTest::mouseClick(other.Command13, Qt::LeftButton);
+  other.LastCapResult = 77;
+  other.Command16_Click();
+  EXPECT_EQ(other.LastCapResult, 77);
+}
+
+}  // namespace
+
+namespace {
+
+int CountEntries(const char* folder) {
+  return static_cast<int>(
+      QDir(QString::fromLatin1(folder)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size());
+}
+
+// Threads, open descriptors and GStreamer objects come back to where they were after many
+// switch-ons and switch-offs: threads and descriptors as the kernel lists them for this
+// process, pipelines by the platform layer's own count of those not yet finalized (a
+// pipeline is finalized only once every element, pad and bus in it is released).
+TEST(CameraSwitchCycles, FiftyCyclesLeaveNoThreadDescriptorOrPipelineBehind) {
+  VirtualCameras cameras;
+  MessageBoxRecorder boxes;
+  Form1 form;
+  auto cycle = [&] {
+    QTest::mouseClick(form.Command11, Qt::LeftButton);
+    ASSERT_TRUE(Previewing(form));
+    QTest::mouseClick(form.Command13, Qt::LeftButton);
+    testing_support::RunEventsFor(20);
+  };
+  for (int i = 0; i < 3; ++i) cycle();  // thread pools and plugins settle in
+  const int threads = CountEntries("/proc/self/task");
+  const int descriptors = CountEntries("/proc/self/fd");
+  EXPECT_EQ(gstutil::LivePipelines(), 0);
+  for (int i = 0; i < 50; ++i) cycle();
+  EXPECT_TRUE(boxes.Calls().empty());
+  EXPECT_TRUE(WaitFor([&] { return CountEntries("/proc/self/task") <= threads; }, 5000))
+      << CountEntries("/proc/self/task") << " threads, " << threads << " before";
+  EXPECT_EQ(CountEntries("/proc/self/fd"), descriptors);
+  EXPECT_EQ(gstutil::LivePipelines(), 0);
+}
+
+}  // namespace
