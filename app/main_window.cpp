@@ -96,6 +96,12 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
   camera.CameraInfo = &CameraInfo;
   camera.LastCapResult = &LastCapResult;
   camera.CaptureWindow = &CaptureWindow;
+  camera.VideoDevices = &VideoDevices;
+  camera.FilterGraph = &FilterGraph;
+  camera.CaptureFilter = &CaptureFilter;
+  camera.CapturePin = &CapturePin;
+  camera.VideoWindow = &VideoWindow;
+  camera.BasicVideo = &BasicVideo;
   camera_ = std::make_unique<camera::CameraControl>(std::move(camera));
   ConnectHandlers();
   Form_Load();
@@ -104,6 +110,12 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
 // The device is released while the window still exists to receive its last notices.
 Form1::~Form1() {
   generator_.reset();
+  // The camera graph and its window go while this window, their owner, still exists.
+  VideoWindow.reset();
+  BasicVideo.reset();
+  CapturePin.reset();
+  CaptureFilter.reset();
+  FilterGraph.reset();
   camera_.reset();
 }
 
@@ -131,6 +143,7 @@ void Form1::ConnectHandlers() {
   });
   connect(Command11, &QPushButton::clicked, this, [cam] { cam->Command11_Click(); });
   connect(Command13, &QPushButton::clicked, this, [cam] { cam->Command13_Click(); });
+  connect(Combo2, &QComboBox::activated, this, [cam](int) { cam->Combo2_Click(); });
   connect(Timer2, &QTimer::timeout, this, [tone] { tone->Timer2_Timer(); });
 }
 

@@ -53,6 +53,12 @@ class Form1 : public QWidget {
   QString CameraInfo;
   std::int32_t LastCapResult = 0;
   capture::HWND CaptureWindow = 0;
+  std::shared_ptr<graph::DeviceCollection> VideoDevices;
+  std::shared_ptr<graph::FilgraphManager> FilterGraph;
+  std::shared_ptr<graph::IFilterInfo> CaptureFilter;
+  std::shared_ptr<graph::IPinInfo> CapturePin;
+  std::shared_ptr<graph::IVideoWindow> VideoWindow;
+  std::shared_ptr<graph::IBasicVideo> BasicVideo;
 
   // Right column.
   QLabel* Label16;

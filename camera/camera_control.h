@@ -37,6 +37,12 @@ struct CameraControls {
   QString* CameraInfo = nullptr;
   std::int32_t* LastCapResult = nullptr;
   capture::HWND* CaptureWindow = nullptr;
+  std::shared_ptr<graph::DeviceCollection>* VideoDevices = nullptr;
+  std::shared_ptr<graph::FilgraphManager>* FilterGraph = nullptr;
+  std::shared_ptr<graph::IFilterInfo>* CaptureFilter = nullptr;
+  std::shared_ptr<graph::IPinInfo>* CapturePin = nullptr;
+  std::shared_ptr<graph::IVideoWindow>* VideoWindow = nullptr;
+  std::shared_ptr<graph::IBasicVideo>* BasicVideo = nullptr;
 };
 
 // The status-line text of a camera that failed while on.
@@ -52,6 +58,7 @@ class CameraControl {
   void Option8_Click();
   void Command11_Click();
   void Command13_Click();
+  void Combo2_Click() { directshow_.Combo2_Click(); }
   // The camera step of the exit: only when a camera is on.
   void ShutdownAtExit();
 

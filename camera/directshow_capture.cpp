@@ -1,13 +1,169 @@
 #include "camera/directshow_capture.h"
 
+#include <QElapsedTimer>
+#include <algorithm>
+
 #include "camera/camera_control.h"
+#include "platform/forms/runtime_error.h"
 
 namespace camera {
+namespace {
 
-void DirectShowCapture::ListCameras() {}
+const QString kCrLf = QStringLiteral("\r\n");
+const QString kCapPin = QStringLiteral("CapPin=   ");
+constexpr std::int32_t kStyleWithoutFrame = static_cast<std::int32_t>(0xFFB3FFFF);
+constexpr std::int64_t kPauseLimitMs = 2000;
 
-void DirectShowCapture::SwitchOff() {}
+}  // namespace
 
-void DirectShowCapture::ShutdownAtExit() {}
+void DirectShowCapture::ListCameras() {
+  c_.Combo2->clear();
+  {
+    graph::VideoDeviceEnumerator enumerator;
+    *c_.VideoDevices = enumerator.Devices(QString::fromLatin1(graph::kVideoInputDeviceCategory));
+  }
+  const graph::DeviceCollection& devices = **c_.VideoDevices;
+  if (devices.DeviceCount() < 1) {
+    c_.Label1->setText(QStringLiteral(" No cameras found!"));
+    return;
+  }
+  for (std::int32_t i = 0; i < devices.DeviceCount(); ++i)
+    c_.Combo2->addItem(devices.DeviceItem(i)->DeviceName());
+  c_.Label1->setText(QStringLiteral(" Ready for camera selection"));
+  c_.Combo2->setEditText(QStringLiteral("выберете вэбкамеру из списка"));
+}
+
+void DirectShowCapture::Combo2_Click() {
+  BuildCameraGraph(static_cast<std::int16_t>(c_.Combo2->currentIndex()));
+}
+
+void DirectShowCapture::BuildCameraGraph(std::int16_t row) {
+  // The previous graph holds the camera: it goes before a new one opens it.
+  ReleaseGraph();
+  try {
+    *c_.FilterGraph = std::make_shared<graph::FilgraphManager>();
+    graph::FilgraphManager& filterGraph = **c_.FilterGraph;
+    filterGraph.SetErrorHandler([this](const QString& reason) { ShowFailure(reason); });
+    if (!*c_.VideoDevices) forms::Raise(forms::kObjectVariableNotSet);
+    const std::shared_ptr<graph::CaptureDevice> device = (*c_.VideoDevices)->DeviceItem(row);
+    *c_.CameraInfo = device->DeviceName() + kCrLf;
+    *c_.CaptureFilter = device->AddToGraph(filterGraph);
+    c_.CapturePin->reset();
+    for (const std::shared_ptr<graph::IPinInfo>& pin : (*c_.CaptureFilter)->Pins()) {
+      *c_.CapturePin = pin;
+      if (pin->Direction() != graph::PINDIR_OUTPUT) continue;
+      *c_.CameraInfo += kCapPin + QString::number(pin->Direction()) + kCrLf;
+      *c_.CameraInfo += kCapPin + pin->Name() + kCrLf;
+      c_.Picture2->Print(*c_.CameraInfo);
+      for (const auto& registered : filterGraph.RegFilterCollection()) {
+        if (registered->Name() == QLatin1String(graph::kAviDecompressor)) {
+          registered->Filter();
+          break;
+        }
+      }
+      pin->Render();
+      StartPreview();
+      return;
+    }
+    c_.CapturePin->reset();
+    c_.Label1->setText(QStringLiteral(" Couldn't find capture pin!"));
+  } catch (const forms::RuntimeError& error) {
+    ReleaseGraph();
+    ShowFailure(error.Description());
+  }
+}
+
+void DirectShowCapture::StartPreview() {
+  graph::FilgraphManager& filterGraph = **c_.FilterGraph;
+  *c_.VideoWindow = std::shared_ptr<graph::IVideoWindow>(*c_.FilterGraph, &filterGraph);
+  graph::IVideoWindow& window = **c_.VideoWindow;
+  window.SetFullScreenMode(graph::OAFALSE);
+  window.SetWindowStyle(window.WindowStyle() & kStyleWithoutFrame);
+  window.SetLeft(8);
+  window.SetTop(0);
+  window.SetOwner(c_.MainWindow);
+  window.SetAutoShow(graph::OATRUE);
+  window.SetVisible(graph::OATRUE);
+  filterGraph.Run();
+  *c_.BasicVideo = std::shared_ptr<graph::IBasicVideo>(*c_.FilterGraph, &filterGraph);
+  window.SetWidth(640);
+  window.SetHeight(480);
+  c_.Label1->setText(QStringLiteral(" Previewing camera"));
+  *c_.CameraOn = 1;
+}
+
+void DirectShowCapture::StopAndHide() {
+  (*c_.FilterGraph)->Stop();
+  graph::IVideoWindow& window = **c_.VideoWindow;
+  window.SetAutoShow(graph::OAFALSE);
+  window.SetVisible(graph::OAFALSE);
+  window.SetOwner(nullptr);
+}
+
+void DirectShowCapture::SwitchOff() {
+  if (!*c_.FilterGraph || !*c_.VideoWindow) return;  // nothing chosen, or already off
+  StopAndHide();
+  if (*c_.CapturePin) (*c_.CapturePin)->Disconnect();
+  c_.FilterGraph->reset();
+}
+
+void DirectShowCapture::ShutdownAtExit() {
+  if (!*c_.VideoWindow || !*c_.FilterGraph) return;
+  StopAndHide();
+}
+
+void DirectShowCapture::ReleaseGraph() {
+  if (*c_.FilterGraph) {
+    (*c_.FilterGraph)->Stop();
+    if (*c_.VideoWindow) {
+      (*c_.VideoWindow)->SetVisible(graph::OAFALSE);
+      (*c_.VideoWindow)->SetOwner(nullptr);
+    }
+    if (*c_.CapturePin) (*c_.CapturePin)->Disconnect();
+  }
+  // Every view of the graph lets go of it, so that it and its camera are released.
+  c_.VideoWindow->reset();
+  c_.BasicVideo->reset();
+  c_.FilterGraph->reset();
+  *c_.CameraOn = 0;
+}
+
+void DirectShowCapture::ShowFailure(const QString& reason) {
+  c_.Label1->setText(CameraErrorText(reason));
+}
+
+forms::LongArray DirectShowCapture::CurrentImage() {
+  if (!*c_.FilterGraph || !*c_.BasicVideo) forms::Raise(forms::kObjectVariableNotSet);
+  graph::FilgraphManager& filterGraph = **c_.FilterGraph;
+  filterGraph.Pause();
+  // Whatever happens below, the preview does not stay frozen.
+  struct RunAgain {
+    graph::FilgraphManager& g;
+    ~RunAgain() {
+      try {
+        g.Run();
+      } catch (const forms::RuntimeError&) {
+      }
+    }
+  } run_again{filterGraph};
+  std::int32_t state = graph::State_Running;
+  QElapsedTimer waited;
+  waited.start();
+  do {
+    filterGraph.GetState(64, &state);
+    if (waited.elapsed() > kPauseLimitMs)
+      graph::Fail(graph::VFW_E_WRONG_STATE, QStringLiteral("the graph does not pause"));
+  } while (state != graph::State_Stopped && state != graph::State_Paused);
+  std::int32_t size = 0;
+  graph::HRESULT result = (*c_.BasicVideo)->GetCurrentImage(&size, nullptr);
+  if (result != graph::S_OK) graph::Fail(result, QStringLiteral("no current image"));
+  forms::LongArray image;
+  image.Elements.resize(static_cast<std::size_t>(std::max(size / 4, 0)));
+  // The buffer's own size goes with it, so that nothing is written past its end.
+  std::int32_t capacity = static_cast<std::int32_t>(image.Elements.size() * 4);
+  result = (*c_.BasicVideo)->GetCurrentImage(&capacity, image.Elements.data());
+  if (result != graph::S_OK) graph::Fail(result, QStringLiteral("no current image"));
+  return image;
+}
 
 }  // namespace camera

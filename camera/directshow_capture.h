@@ -1,7 +1,13 @@
 #pragma once
-// The filter-graph back end, as the switching sees it: the camera listing at switch-on, and
-// the stop of the graph at switch-off and exit. Until the filter graph exists these steps
-// have nothing to act on.
+// The filter-graph back end: the camera listing into Combo2, the graph of the chosen camera
+// with its preview window over the preview area, the stop-and-hide, and the current frame
+// as a packed bitmap.
+
+#include <cstdint>
+
+#include "platform/forms/basic_array.h"
+#include "platform/graph/graph.h"
+#include "platform/graph/video_devices.h"
 
 namespace camera {
 
@@ -13,13 +19,26 @@ class DirectShowCapture {
 
   // Step 4 of the switch-on: fills Combo2 and writes the status line.
   void ListCameras();
-  // Switch-off: stop and hide the preview, disconnect the pin, release the graph.
+  void Combo2_Click();
+  void BuildCameraGraph(std::int16_t row);
+  void StartPreview();
+  // Stop the graph and hide and detach its window.
+  void StopAndHide();
+  // Switch-off: stop and hide, disconnect the pin, release the graph.
   void SwitchOff();
-  // The exit: stop and hide the preview, nothing released.
+  // The exit: stop and hide, nothing released.
   void ShutdownAtExit();
+  // The current frame: pause, wait until paused (2 s at most), read the packed bitmap, run
+  // again. Raises a run-time error when the graph does not pause or has no frame; the graph
+  // runs again in any case.
+  forms::LongArray CurrentImage();
 
  private:
-  [[maybe_unused]] const CameraControls& c_;
+  // A graph that failed, or that a new choice replaces, stops and goes.
+  void ReleaseGraph();
+  void ShowFailure(const QString& reason);
+
+  const CameraControls& c_;
 };
 
 }  // namespace camera

@@ -17,8 +17,17 @@ using WPARAM = std::uintptr_t;
 using LPARAM = std::intptr_t;
 using LRESULT = std::intptr_t;
 using BOOL = std::int32_t;
-inline constexpr BOOL TRUE = 1;
-inline constexpr BOOL FALSE = 0;
+}  // namespace capture
+
+// The same values GLib gives them, so the two can meet in one file.
+#ifndef TRUE
+#define TRUE 1
+#endif
+#ifndef FALSE
+#define FALSE 0
+#endif
+
+namespace capture {
 
 inline constexpr std::uint32_t WS_CHILD = 0x40000000;
 inline constexpr std::uint32_t WS_VISIBLE = 0x10000000;

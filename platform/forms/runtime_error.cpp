@@ -23,6 +23,8 @@ QString StandardDescription(int number) {
       return QStringLiteral("Type mismatch");
     case kPathFileAccess:
       return QStringLiteral("Path/File access error");
+    case kObjectVariableNotSet:
+      return QStringLiteral("Object variable or With block variable not set");
     default:
       return QStringLiteral("Application-defined or object-defined error");
   }

@@ -14,6 +14,7 @@ enum ErrorNumber : int {
   kDivisionByZero = 11,
   kTypeMismatch = 13,
   kPathFileAccess = 75,
+  kObjectVariableNotSet = 91,
 };
 
 // The project name is what the original reported as the source of its own run-time errors.

@@ -77,7 +77,8 @@ CameraPipeline::~CameraPipeline() {
   Close();
 }
 
-bool CameraPipeline::Open(const CameraDevice& camera, const CameraFormat& format, QString* error) {
+bool CameraPipeline::Open(const CameraDevice& camera, const CameraFormat& format, QString* error,
+                          GstState state) {
   Close();
   camera_ = camera;
   format_ = format;
@@ -151,7 +152,7 @@ bool CameraPipeline::Open(const CameraDevice& camera, const CameraFormat& format
         std::lock_guard lock(slot_mutex_);
         if (first_error_.isEmpty()) first_error_ = ErrorText(owned.get());
       });
-  if (gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
+  if (gst_element_set_state(pipeline_.get(), state) == GST_STATE_CHANGE_FAILURE)
     return fail(QString());
   return true;
 }

@@ -60,9 +60,10 @@ class CameraPipeline : public QObject {
   explicit CameraPipeline(QObject* parent = nullptr);
   ~CameraPipeline() override;  // the pipeline is at NULL and released before anything else
 
-  // Opens the camera in the format and starts it. On failure returns false with
-  // GStreamer's reason in `error`; nothing stays open.
-  bool Open(const CameraDevice& camera, const CameraFormat& format, QString* error = nullptr);
+  // Opens the camera in the format and takes it to `state` (PLAYING: it starts). On failure
+  // returns false with GStreamer's reason in `error`; nothing stays open.
+  bool Open(const CameraDevice& camera, const CameraFormat& format, QString* error = nullptr,
+            GstState state = GST_STATE_PLAYING);
   // Stops and releases the pipeline; the latest frame stays readable, detached from it.
   void Close();
   bool IsOpen() const { return pipeline_ != nullptr; }
