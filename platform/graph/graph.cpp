@@ -225,8 +225,16 @@ void FilgraphManager::ApplyWindow() {
   window_->setParent(owner_);
   window_->ApplyStyle(style_);
   window_->setGeometry(left_, top_, width_, height_);
-  window_->setVisible(visible_ == OATRUE);
-  if (visible_ == OATRUE) window_->raise();
+  ShowOrHide();
+}
+
+void FilgraphManager::ShowOrHide() {
+  const bool show = visible_ == OATRUE;
+  if (window_->isVisible() == show) return;
+  window_->setVisible(show);
+  // Over its siblings in the owner's client area (a top-level window is the window
+  // manager's to stack).
+  if (show && window_->parentWidget()) window_->raise();
 }
 
 void FilgraphManager::SetFullScreenMode(std::int32_t mode) {
@@ -267,9 +275,7 @@ void FilgraphManager::SetOwner(QWidget* owner) {
 
 void FilgraphManager::SetVisible(std::int32_t visible) {
   visible_ = visible ? OATRUE : OAFALSE;
-  if (!window_guard_) return;
-  window_->setVisible(visible_ == OATRUE);
-  if (visible_ == OATRUE) window_->raise();
+  if (window_guard_) ShowOrHide();
 }
 
 // ---- IBasicVideo ---------------------------------------------------------------------------

@@ -234,6 +234,7 @@ class FilgraphManager : public IMediaControl,
   void RenderPin(IPinInfo& pin);
   void DisconnectPin(IPinInfo& pin);
   void ApplyWindow();
+  void ShowOrHide();
   IFilterInfo* FindFilter(const QString& name) const;
 
   std::vector<std::shared_ptr<IFilterInfo>> filters_;
