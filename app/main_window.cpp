@@ -77,6 +77,8 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
   controls.Timer1 = Timer1;
   controls.Timer2 = Timer2;
   controls.ShowForm6 = [this] { Form6().show(); };
+  controls.CreatePictureFolder = [this] { recorder_->CreatePictureFolder(); };
+  controls.RecordPicture = [this] { recorder_->RecordPicture(); };
   generator_ = std::make_unique<generator::Generator>(Gen, std::move(controls));
   camera::CameraControls camera;
   camera.MainWindow = this;
@@ -103,6 +105,24 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
   camera.VideoWindow = &VideoWindow;
   camera.BasicVideo = &BasicVideo;
   camera_ = std::make_unique<camera::CameraControl>(std::move(camera));
+  recording::RecordingControls recording;
+  recording.Check3 = Check3;
+  recording.Option7 = Option7;
+  recording.Option8 = Option8;
+  recording.Option9 = Option9;
+  recording.Option10 = Option10;
+  recording.Label1 = Label1;
+  recording.Text1 = Text1;
+  recording.Text2 = Text2;
+  recording.Text3 = Text3;
+  recording.Text10 = Text10;
+  recording.Names = {&DateText, &TimeText, &PictureFolder, &OutputFileName};
+  recording.CameraInfo = &CameraInfo;
+  recording.CaptureWindow = &CaptureWindow;
+  recording.Gen = &Gen;
+  recording.DirectShow = &camera_->DirectShow();
+  recording.Form6 = [this]() -> recording::Form6& { return Form6(); };
+  recorder_ = std::make_unique<recording::PictureRecorder>(std::move(recording));
   ConnectHandlers();
   Form_Load();
 }
@@ -144,6 +164,8 @@ void Form1::ConnectHandlers() {
   connect(Command11, &QPushButton::clicked, this, [cam] { cam->Command11_Click(); });
   connect(Command13, &QPushButton::clicked, this, [cam] { cam->Command13_Click(); });
   connect(Combo2, &QComboBox::activated, this, [cam](int) { cam->Combo2_Click(); });
+  recording::PictureRecorder* recorder = recorder_.get();
+  connect(Command19, &QPushButton::clicked, this, [recorder] { recorder->Command19_Click(); });
   connect(Timer2, &QTimer::timeout, this, [tone] { tone->Timer2_Timer(); });
 }
 

@@ -15,14 +15,11 @@
 
 #include "app/help_window.h"
 #include "camera/camera_control.h"
+#include "recording/picture_recorder.h"
 #include "generator/generator.h"
 #include "generator/generator_state.h"
 #include "platform/forms/controls.h"
 #include "platform/forms/picture_box.h"
-
-namespace recording {
-class Form6;
-}
 
 namespace app {
 
@@ -46,6 +43,7 @@ class Form1 : public QWidget {
   bool Unloaded() const { return unloaded_; }
   generator::Generator& Generator() { return *generator_; }
   camera::CameraControl& Camera() { return *camera_; }
+  recording::PictureRecorder& Recorder() { return *recorder_; }
 
   // Shared fields.
   generator::GeneratorState Gen;
@@ -59,6 +57,10 @@ class Form1 : public QWidget {
   std::shared_ptr<graph::IPinInfo> CapturePin;
   std::shared_ptr<graph::IVideoWindow> VideoWindow;
   std::shared_ptr<graph::IBasicVideo> BasicVideo;
+  QString DateText;
+  QString TimeText;
+  QString PictureFolder;
+  QString OutputFileName;
 
   // Right column.
   QLabel* Label16;
@@ -149,6 +151,7 @@ class Form1 : public QWidget {
   std::unique_ptr<recording::Form6> form6_;
   std::unique_ptr<generator::Generator> generator_;
   std::unique_ptr<camera::CameraControl> camera_;
+  std::unique_ptr<recording::PictureRecorder> recorder_;
   QPointer<Form2> form2_;
   bool unloaded_ = false;
 };

@@ -110,10 +110,12 @@ void Generator::WaitForNextPass(std::int64_t startNs, std::int64_t elapsedMs) {
 }
 
 void Generator::Timer1_Timer() {
-  // A failed recording has no handler of its own: it is reported and the run goes on.
+  // A failed recording is reported once and ends the recording, as in the clock mode; the
+  // tone plays on. The timer stops first: a message box lets further ticks run.
   try {
     if (c_.RecordPicture) c_.RecordPicture();
   } catch (const forms::RuntimeError&) {
+    c_.Timer1->stop();
     ReportFailure();
   }
 }

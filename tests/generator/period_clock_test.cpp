@@ -254,11 +254,17 @@ TEST_F(TimerModeTest, OptionButtonsSwitchTheIntervalButton) {
   EXPECT_TRUE(form->Command3->isEnabled());
 }
 
-TEST_F(TimerModeTest, FailingRecordingIsReportedAndTheRunGoesOn) {
+TEST_F(TimerModeTest, FailingRecordingIsReportedOnceAndStopsTheTimerWhileTheToneGoesOn) {
+  ChooseVirtualDevice();
+  form->Generator().Command20_Click();
+  ASSERT_TRUE(form->Timer1->isActive());
   form->Generator().SetRecordPicture([] { forms::Raise(forms::kPathFileAccess); });
   form->Generator().Timer1_Timer();
   ASSERT_EQ(boxes.Calls().size(), 1u);
   EXPECT_EQ(boxes.Calls()[0].text, kError);
+  EXPECT_FALSE(form->Timer1->isActive());
+  EXPECT_NE(form->Gen.WaveOutHandle, 0u);  // the tone plays on
+  form->Generator().Command4_Click();
 }
 
 // Real time: the instants come every 5 s, longer than both queued buffers together (4 s),

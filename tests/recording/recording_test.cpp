@@ -1,0 +1,401 @@
+// Output names, snapshots and periodic pictures through the real main window, with the
+// virtual sound device, the test cameras and a program folder of the test's own.
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "platform/capture/capture_window.h"
+#include "platform/forms/runtime_error.h"
+#include "platform/gst/virtual_devices.h"
+#include "recording/output_files.h"
+#include "recording/picture_window.h"
+#include "tests/support/camera_support.h"
+#include "tests/support/generator_fixture.h"
+#include "tests/support/simulated_time.h"
+#include "tests/support/wav_file.h"
+
+namespace {
+
+using testing_support::RunEventsFor;
+using testing_support::ScopedLocale;
+using testing_support::SimulatedTime;
+using testing_support::VirtualCameras;
+using testing_support::WaitFor;
+
+const QString kError = QStringLiteral("Ошибка в работе программы");
+const QString kWriteError = QStringLiteral("Ошибка записи картинки в файл");
+const QString kSnapped = QStringLiteral(" Snapped and saved.  Previewing camera");
+
+QStringList Entries(const QString& folder) {
+  return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+QImage Rgb(const QImage& image) {
+  return image.convertToFormat(QImage::Format_RGB888);
+}
+
+// Mean absolute difference of two images of one size, per channel (0..255).
+double MeanDifference(const QImage& a, const QImage& b) {
+  const QImage x = Rgb(a), y = Rgb(b);
+  if (x.size() != y.size()) return 255;
+  double sum = 0;
+  for (int row = 0; row < x.height(); ++row) {
+    const uchar* p = x.constScanLine(row);
+    const uchar* q = y.constScanLine(row);
+    for (int i = 0; i < x.width() * 3; ++i) sum += std::abs(p[i] - q[i]);
+  }
+  return sum / (x.width() * x.height() * 3.0);
+}
+
+TEST(OutputNames, NamesComeFromTheDateAndTimeOfTheOperation) {
+  QTemporaryDir program;
+  recording::SetProgramFolder(program.path());
+  QString date, time, folder, file;
+  const recording::NamingState names{&date, &time, &folder, &file};
+  const QDateTime moment(QDate(2026, 12, 6), QTime(14, 5, 9));
+  for (const char* locale : {"C", "en_US", "ru_RU"}) {
+    SCOPED_TRACE(locale);
+    ScopedLocale scoped{QLocale(QString::fromLatin1(locale))};
+    recording::RenewDateTime(names, moment);
+    EXPECT_EQ(date, QStringLiteral("06_12_2026"));
+    EXPECT_EQ(time, QStringLiteral("14_05_09"));
+  }
+  EXPECT_EQ(recording::RunStamp(names), QStringLiteral("06_12_2026_14_05_09"));
+  EXPECT_EQ(recording::SnapshotFileName(names, QStringLiteral(".jpg")),
+            program.filePath(QStringLiteral("SnapShot/06_12_2026_14_05_09.jpg")));
+  EXPECT_EQ(recording::VideoBaseName(names),
+            program.filePath(QStringLiteral("Video/06_12_2026_14_05_09")));
+
+  // The run folder needs its base folder, and a second run in the same second fails.
+  EXPECT_THROW(recording::CreatePictureFolder(names, moment), forms::RuntimeError);
+  EXPECT_EQ(folder, program.filePath(QStringLiteral("Risunki/06_12_2026_14_05_09")));
+  ASSERT_TRUE(QDir(program.path()).mkdir(QStringLiteral("Risunki")));
+  recording::CreatePictureFolder(names, moment);
+  EXPECT_TRUE(QDir(folder).exists());
+  EXPECT_EQ(recording::PictureFileName(names, 12, QStringLiteral(".bmp")),
+            folder + QStringLiteral("/12.bmp"));
+  try {
+    recording::CreatePictureFolder(names, moment);
+    ADD_FAILURE() << "a second folder of the same second was made";
+  } catch (const forms::RuntimeError& error) {
+    EXPECT_EQ(error.Number(), forms::kPathFileAccess);
+  }
+  recording::SetProgramFolder(QString());
+}
+
+class RecordingTest : public testing_support::GeneratorFixture {
+ protected:
+  void SetUp() override {
+    GeneratorFixture::SetUp();
+    ASSERT_TRUE(program_.isValid());
+    for (const char* folder : {"Risunki", "SnapShot", "Video"})
+      ASSERT_TRUE(QDir(program_.path()).mkdir(QString::fromLatin1(folder)));
+    recording::SetProgramFolder(program_.path());
+    sim_ = std::make_unique<SimulatedTime>(3600 * 1000 * SimulatedTime::kMs);
+    form->Generator().SetTimeSource(*sim_);
+    form->Recorder().SetTimeSource(*sim_);
+    ChooseVirtualDevice();
+  }
+  void TearDown() override {
+    if (form) form->Generator().Command4_Click();
+    recording::SetProgramFolder(QString());
+    GeneratorFixture::TearDown();
+  }
+
+  QString Folder(const char* name) const { return program_.filePath(QString::fromLatin1(name)); }
+  recording::Form6& Form6() { return form->Form6(); }
+
+  void CaptureWindowOn() {
+    QTest::mouseClick(form->Command11, Qt::LeftButton);
+    auto* window = static_cast<capture::CaptureWindow*>(capture::WindowOf(form->CaptureWindow));
+    ASSERT_TRUE(window);
+    ASSERT_TRUE(WaitFor([&] { return window->ShownCount() >= 2; }, 5000));
+  }
+  void FilterGraphOn(int row = 0) {
+    form->Option8->click();
+    QTest::mouseClick(form->Command11, Qt::LeftButton);
+    form->Combo2->setCurrentIndex(row);
+    emit form->Combo2->activated(row);
+    ASSERT_EQ(form->CameraOn, 1);
+    ASSERT_TRUE(WaitFor([&] { return form->FilterGraph->Camera()->FrameCount() >= 2; }, 5000));
+  }
+
+  // A clock-mode run (NC0 = 2 at 2/2 Hz: an instant a second) that records `pictures` and
+  // keeps the stamp of each as the text panel showed it.
+  void RunClock(int pictures) {
+    form->Option5->setChecked(true);
+    form->Check2->setChecked(true);
+    form->Generator().SetRecordPicture([this, pictures] {
+      form->Recorder().RecordPicture();
+      stamps_.push_back(Form6().Picture1->Image().copy(0, 0, 200, 50));
+      lines_.push_back(form->CameraInfo);
+      if (static_cast<int>(stamps_.size()) == pictures)
+        QMetaObject::invokeMethod(form->Command4, &QPushButton::click, Qt::QueuedConnection);
+    });
+    form->Generator().Command20_Click();
+  }
+
+  VirtualCameras cameras_;
+  QTemporaryDir program_;
+  std::unique_ptr<SimulatedTime> sim_;
+  std::vector<QImage> stamps_;
+  QStringList lines_;
+};
+
+TEST_F(RecordingTest, ClockModeWritesNumberedPicturesThatCarryTheirStamp) {
+  ScopedLocale c(QLocale::c());
+  CaptureWindowOn();
+  RunClock(3);
+  ASSERT_TRUE(boxes.Calls().empty()) << boxes.Calls()[0].text.toStdString();
+  const QString folder = Folder("Risunki/06_12_2026_14_05_09");
+  EXPECT_EQ(form->PictureFolder, folder);
+  EXPECT_EQ(Entries(folder), (QStringList{"1.bmp", "2.bmp", "3.bmp"}));
+  EXPECT_EQ(lines_[2], QStringLiteral("N=   3       dT= 3"));
+  EXPECT_FALSE(Form6().isVisible());  // Check3 unticked: drawn on, not shown
+  for (int n = 1; n <= 3; ++n) {
+    const QImage picture(folder + QStringLiteral("/%1.bmp").arg(n));
+    ASSERT_FALSE(picture.isNull());
+    EXPECT_EQ(picture.size(), Form6().Picture2->contentsRect().size());
+    EXPECT_EQ(Rgb(picture.copy(0, 0, 200, 50)), Rgb(stamps_[n - 1])) << "picture " << n;
+    if (n > 1) {
+      EXPECT_NE(Rgb(stamps_[n - 1]), Rgb(stamps_[n - 2]));
+    }
+  }
+  EXPECT_EQ(form->OutputFileName, folder + QStringLiteral("/3.bmp"));
+}
+
+TEST_F(RecordingTest, TimerModeRenewsPictureZeroAtEveryTick) {
+  CaptureWindowOn();
+  form->Check2->setChecked(true);
+  form->Generator().Command20_Click();
+  ASSERT_TRUE(form->Timer1->isActive());
+  const QString file = form->PictureFolder + QStringLiteral("/0.bmp");
+  form->Generator().Timer1_Timer();
+  const QImage first(file);
+  ASSERT_FALSE(first.isNull());
+  RunEventsFor(150);  // the camera moves on
+  form->Generator().Timer1_Timer();
+  EXPECT_EQ(Entries(form->PictureFolder), QStringList{QStringLiteral("0.bmp")});
+  EXPECT_NE(Rgb(QImage(file)), Rgb(first));
+  EXPECT_TRUE(boxes.Calls().empty());
+
+  // Stopped and started again within the same second: the run folder exists already, so
+  // the start fails and no tone starts.
+  form->Generator().Command4_Click();
+  form->Generator().Command20_Click();
+  ASSERT_EQ(boxes.Calls().size(), 1u);
+  EXPECT_EQ(boxes.Calls()[0].text, kError);
+  EXPECT_EQ(form->Gen.WaveOutHandle, 0u);
+  EXPECT_FALSE(form->Timer1->isActive());
+}
+
+TEST_F(RecordingTest, TimerModeWithoutARunFolderFailsOnceAndWritesNothing) {
+  CaptureWindowOn();
+  form->Generator().Command20_Click();  // Check2 unticked: no run folder since start-up
+  form->Generator().Timer1_Timer();
+  ASSERT_EQ(boxes.Calls().size(), 1u);
+  EXPECT_EQ(boxes.Calls()[0].text, kError);
+  EXPECT_FALSE(form->Timer1->isActive());
+  EXPECT_NE(form->Gen.WaveOutHandle, 0u);
+  EXPECT_TRUE(Entries(Folder("Risunki")).isEmpty());
+}
+
+TEST_F(RecordingTest, FilterGraphPicturesInBothFormatsHaveThePanelSizeAndTheStamp) {
+  FilterGraphOn();
+  for (bool jpeg : {false, true}) {
+    SCOPED_TRACE(jpeg ? "jpg" : "bmp");
+    (jpeg ? form->Option10 : form->Option9)->setChecked(true);
+    sim_->Advance(1000 * SimulatedTime::kMs);  // a run folder of its own
+    stamps_.clear();
+    RunClock(1);
+    ASSERT_TRUE(boxes.Calls().empty());
+    const QString file =
+        form->PictureFolder + (jpeg ? QStringLiteral("/1.jpg") : QStringLiteral("/1.bmp"));
+    const QImage picture(file);
+    ASSERT_FALSE(picture.isNull()) << file.toStdString();
+    EXPECT_EQ(picture.size(), Form6().Picture2->contentsRect().size());
+    const double difference = MeanDifference(picture.copy(0, 0, 200, 50), stamps_[0]);
+    EXPECT_LT(difference, jpeg ? 8.0 : 0.01);
+    EXPECT_EQ(form->Label1->text(), kSnapped);
+  }
+}
+
+TEST_F(RecordingTest, CaptureWindowFrameSmallerThanThePanelSitsTopLeftUnderTheStamp) {
+  CaptureWindowOn();
+  auto* window = static_cast<capture::CaptureWindow*>(capture::WindowOf(form->CaptureWindow));
+  const gstutil::CameraFormat* small = window->Pipeline().Camera().Find(true, 320, 240);
+  ASSERT_TRUE(small);
+  ASSERT_TRUE(window->Pipeline().ChangeFormat(*small));
+  ASSERT_TRUE(WaitFor(
+      [&] { return window->FrameBuffer() && window->FrameBuffer()->Width() == 320; }, 5000));
+  form->Check2->setChecked(true);
+  form->Generator().Command20_Click();  // Timer 1 mode: one recording per tick
+  form->Generator().Timer1_Timer();
+  ASSERT_TRUE(boxes.Calls().empty());
+  const QImage picture = Rgb(QImage(form->PictureFolder + QStringLiteral("/0.bmp")));
+  const QImage frame = Rgb(window->FrameBuffer()->Image());
+  EXPECT_EQ(picture.pixel(300, 220), frame.pixel(300, 220));  // the frame, unscaled
+  EXPECT_EQ(picture.pixel(100, 100), frame.pixel(100, 100));
+  const QRgb background = Form6().Picture2->BackColor().rgb();
+  EXPECT_EQ(picture.pixel(330, 10), background);
+  EXPECT_EQ(picture.pixel(600, 400), background);
+  EXPECT_EQ(picture.copy(0, 0, 200, 50), Rgb(Form6().Picture1->Image().copy(0, 0, 200, 50)));
+}
+
+TEST_F(RecordingTest, FilterGraphSnapshotsJpegAtCameraSizeBmpAtPanelSize) {
+  FilterGraphOn(0);
+  form->Check3->setChecked(true);
+  QTest::mouseClick(form->Command19, Qt::LeftButton);  // jpg is chosen with DirectShow
+  ASSERT_TRUE(boxes.Calls().empty());
+  EXPECT_TRUE(Form6().isVisible());
+  EXPECT_EQ(form->Label1->text(), kSnapped);
+  const QString jpg = Folder("SnapShot/06_12_2026_14_05_09.jpg");
+  EXPECT_EQ(form->OutputFileName, jpg);
+  EXPECT_EQ(QImage(jpg).size(), QSize(640, 480));
+  QTest::mouseClick(form->Command19, Qt::LeftButton);  // the same second: replaced
+  EXPECT_EQ(Entries(Folder("SnapShot")), QStringList{QStringLiteral("06_12_2026_14_05_09.jpg")});
+
+  form->Option9->setChecked(true);
+  QTest::mouseClick(form->Command19, Qt::LeftButton);
+  const QImage bmp(Folder("SnapShot/06_12_2026_14_05_09.bmp"));
+  EXPECT_EQ(bmp.size(), Form6().Picture2->contentsRect().size());
+
+  // Without its folder the snapshot says so.
+  ASSERT_TRUE(QDir(Folder("SnapShot")).removeRecursively());
+  QTest::mouseClick(form->Command19, Qt::LeftButton);
+  ASSERT_EQ(boxes.Calls().size(), 1u);
+  EXPECT_EQ(boxes.Calls()[0].text, kWriteError);
+  EXPECT_EQ(boxes.Calls()[0].title, QStringLiteral("WebCam"));
+  // The preview goes on after every grab.
+  std::int32_t state = -1;
+  form->FilterGraph->GetState(1000, &state);
+  EXPECT_EQ(state, graph::State_Running);
+}
+
+TEST_F(RecordingTest, CaptureWindowSnapshotIsTheFrameAsBmpAndFailsSilentlyWithoutItsFolder) {
+  CaptureWindowOn();
+  QTest::mouseClick(form->Command19, Qt::LeftButton);
+  const QImage snap(Folder("SnapShot/06_12_2026_14_05_09.bmp"));
+  EXPECT_EQ(snap.size(), QSize(640, 480));
+  auto* window = static_cast<capture::CaptureWindow*>(capture::WindowOf(form->CaptureWindow));
+  EXPECT_TRUE(window->Live());  // previewing again
+  ASSERT_TRUE(QDir(Folder("SnapShot")).removeRecursively());
+  QTest::mouseClick(form->Command19, Qt::LeftButton);
+  EXPECT_TRUE(boxes.Calls().empty());
+  EXPECT_FALSE(QDir(Folder("SnapShot")).exists());
+  // No camera at all: no file, no message either.
+  QTest::mouseClick(form->Command13, Qt::LeftButton);
+  QDir(program_.path()).mkdir(QStringLiteral("SnapShot"));
+  QTest::mouseClick(form->Command19, Qt::LeftButton);
+  EXPECT_TRUE(boxes.Calls().empty());
+  EXPECT_TRUE(Entries(Folder("SnapShot")).isEmpty());
+}
+
+TEST_F(RecordingTest, ARunFolderRemovedDuringTheRunEndsTheClockButNotTheTone) {
+  CaptureWindowOn();
+  form->Option5->setChecked(true);
+  form->Check2->setChecked(true);
+  int calls = 0;
+  form->Generator().SetRecordPicture([&] {
+    if (++calls == 2) QDir(form->PictureFolder).removeRecursively();
+    form->Recorder().RecordPicture();
+  });
+  form->Generator().Command20_Click();  // returns when the clock has ended
+  EXPECT_EQ(calls, 2);
+  ASSERT_EQ(boxes.Calls().size(), 1u);
+  EXPECT_EQ(boxes.Calls()[0].text, kError);
+  EXPECT_NE(form->Gen.WaveOutHandle, 0u);
+  EXPECT_TRUE(Entries(Folder("Risunki")).isEmpty());  // nothing half-written anywhere
+  auto* window = static_cast<capture::CaptureWindow*>(capture::WindowOf(form->CaptureWindow));
+  EXPECT_TRUE(window->Live());
+}
+
+TEST_F(RecordingTest, ACameraSwitchedOffDuringAFilterGraphRunEndsTheRecording) {
+  FilterGraphOn();
+  form->Check2->setChecked(true);
+  form->Generator().Command20_Click();
+  form->Generator().Timer1_Timer();
+  ASSERT_TRUE(boxes.Calls().empty());
+  QTest::mouseClick(form->Command13, Qt::LeftButton);
+  form->Generator().Timer1_Timer();
+  ASSERT_EQ(boxes.Calls().size(), 1u);
+  EXPECT_EQ(boxes.Calls()[0].text, kError);
+  EXPECT_NE(form->Gen.WaveOutHandle, 0u);
+}
+
+// Real time, end to end: 3 s at 10/1 Hz with NC0 = 5 make about six pictures, and the tone
+// stays one unbroken loop of its buffer while they are written.
+struct EndToEnd {
+  const char* name;
+  bool graph;
+  bool jpeg;
+};
+
+class EndToEndTest : public testing_support::GeneratorFixture,
+                     public ::testing::WithParamInterface<EndToEnd> {};
+
+TEST_P(EndToEndTest, ThreeSecondsMakeSixStampedPicturesAndAnUnbrokenTone) {
+  VirtualCameras cameras;
+  QTemporaryDir program;
+  for (const char* folder : {"Risunki", "SnapShot", "Video"})
+    QDir(program.path()).mkdir(QString::fromLatin1(folder));
+  recording::SetProgramFolder(program.path());
+  const EndToEnd param = GetParam();
+  if (param.graph) {
+    form->Option8->click();
+    QTest::mouseClick(form->Command11, Qt::LeftButton);
+    form->Combo2->setCurrentIndex(1);
+    emit form->Combo2->activated(1);
+    (param.jpeg ? form->Option10 : form->Option9)->setChecked(true);
+  } else {
+    QTest::mouseClick(form->Command11, Qt::LeftButton);
+  }
+  ASSERT_EQ(form->CameraOn, 1);
+  RunEventsFor(300);
+  ChooseVirtualDevice();
+  form->Option5->setChecked(true);
+  form->Check2->setChecked(true);
+  form->Check3->setChecked(true);
+  form->Text4->setText(QStringLiteral("10"));
+  form->Text27->setText(QStringLiteral("2"));
+  form->Text7->setText(QStringLiteral("5"));
+  QElapsedTimer elapsed;
+  elapsed.start();
+  QTimer::singleShot(3000, form->Command4, &QPushButton::click);
+  form->Generator().Command20_Click();
+  EXPECT_TRUE(boxes.Calls().empty());
+  const QStringList files = Entries(form->PictureFolder);
+  EXPECT_GE(files.size(), 5);
+  EXPECT_LE(files.size(), 7);
+  const QString extension = param.jpeg ? QStringLiteral(".jpg") : QStringLiteral(".bmp");
+  QImage previous_stamp;
+  for (int n = 1; n <= files.size(); ++n) {
+    const QImage picture(form->PictureFolder + QStringLiteral("/%1%2").arg(n).arg(extension));
+    ASSERT_FALSE(picture.isNull()) << n;
+    const QImage stamp = Rgb(picture.copy(0, 0, 200, 50));
+    if (n > 1) {
+      EXPECT_GT(MeanDifference(stamp, previous_stamp), 0.5) << "stamp " << n;
+    }
+    previous_stamp = stamp;
+  }
+  QTest::qWait(20);
+  const testing_support::WavContent wav = testing_support::ReadWav(WavPath());
+  ASSERT_TRUE(wav.valid);
+  EXPECT_GE(wav.samples.size(), static_cast<size_t>(2.5 * 48000));
+  const std::vector<std::int16_t>& buffer = form->Gen.Buffer1;
+  for (size_t k = 0; k < wav.samples.size(); ++k)
+    ASSERT_EQ(wav.samples[k], buffer[k % buffer.size()]) << "sample " << k;
+  recording::SetProgramFolder(QString());
+}
+
+INSTANTIATE_TEST_SUITE_P(BackEnds, EndToEndTest,
+                         ::testing::Values(EndToEnd{"CaptureWindowBmp", false, false},
+                                           EndToEnd{"FilterGraphBmp", true, false},
+                                           EndToEnd{"FilterGraphJpeg", true, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
