@@ -91,10 +91,6 @@ class RecordingTest : public testing_support::GeneratorFixture {
  protected:
   void SetUp() override {
     GeneratorFixture::SetUp();
-    ASSERT_TRUE(program_.isValid());
-    for (const char* folder : {"Risunki", "SnapShot", "Video"})
-      ASSERT_TRUE(QDir(program_.path()).mkdir(QString::fromLatin1(folder)));
-    recording::SetProgramFolder(program_.path());
     sim_ = std::make_unique<SimulatedTime>(3600 * 1000 * SimulatedTime::kMs);
     form->Generator().SetTimeSource(*sim_);
     form->Recorder().SetTimeSource(*sim_);
@@ -102,11 +98,12 @@ class RecordingTest : public testing_support::GeneratorFixture {
   }
   void TearDown() override {
     if (form) form->Generator().Command4_Click();
-    recording::SetProgramFolder(QString());
     GeneratorFixture::TearDown();
   }
 
-  QString Folder(const char* name) const { return program_.filePath(QString::fromLatin1(name)); }
+  QString Folder(const char* name) const {
+    return QDir(ProgramFolder()).filePath(QString::fromLatin1(name));
+  }
   recording::Form6& Form6() { return form->Form6(); }
 
   void CaptureWindowOn() {
@@ -140,7 +137,6 @@ class RecordingTest : public testing_support::GeneratorFixture {
   }
 
   VirtualCameras cameras_;
-  QTemporaryDir program_;
   std::unique_ptr<SimulatedTime> sim_;
   std::vector<QImage> stamps_;
   QStringList lines_;
@@ -289,7 +285,7 @@ TEST_F(RecordingTest, CaptureWindowSnapshotIsTheFrameAsBmpAndFailsSilentlyWithou
   EXPECT_FALSE(QDir(Folder("SnapShot")).exists());
   // No camera at all: no file, no message either.
   QTest::mouseClick(form->Command13, Qt::LeftButton);
-  QDir(program_.path()).mkdir(QStringLiteral("SnapShot"));
+  QDir(ProgramFolder()).mkdir(QStringLiteral("SnapShot"));
   QTest::mouseClick(form->Command19, Qt::LeftButton);
   EXPECT_TRUE(boxes.Calls().empty());
   EXPECT_TRUE(Entries(Folder("SnapShot")).isEmpty());
@@ -301,7 +297,8 @@ TEST_F(RecordingTest, ARunFolderRemovedDuringTheRunEndsTheClockButNotTheTone) {
   form->Check2->setChecked(true);
   int calls = 0;
   form->Generator().SetRecordPicture([&] {
-    if (++calls == 2) QDir(form->PictureFolder).removeRecursively();
+    if (++calls == 2 && !form->PictureFolder.isEmpty())
+      QDir(form->PictureFolder).removeRecursively();
     form->Recorder().RecordPicture();
   });
   form->Generator().Command20_Click();  // returns when the clock has ended
@@ -340,10 +337,6 @@ class EndToEndTest : public testing_support::GeneratorFixture,
 
 TEST_P(EndToEndTest, ThreeSecondsMakeSixStampedPicturesAndAnUnbrokenTone) {
   VirtualCameras cameras;
-  QTemporaryDir program;
-  for (const char* folder : {"Risunki", "SnapShot", "Video"})
-    QDir(program.path()).mkdir(QString::fromLatin1(folder));
-  recording::SetProgramFolder(program.path());
   const EndToEnd param = GetParam();
   if (param.graph) {
     form->Option8->click();
@@ -389,7 +382,6 @@ TEST_P(EndToEndTest, ThreeSecondsMakeSixStampedPicturesAndAnUnbrokenTone) {
   const std::vector<std::int16_t>& buffer = form->Gen.Buffer1;
   for (size_t k = 0; k < wav.samples.size(); ++k)
     ASSERT_EQ(wav.samples[k], buffer[k % buffer.size()]) << "sample " << k;
-  recording::SetProgramFolder(QString());
 }
 
 INSTANTIATE_TEST_SUITE_P(BackEnds, EndToEndTest,

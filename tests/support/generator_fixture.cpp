@@ -1,6 +1,9 @@
 #include "tests/support/generator_fixture.h"
 
+#include <QDir>
+
 #include "platform/gst/virtual_devices.h"
+#include "recording/output_files.h"
 
 namespace testing_support {
 
@@ -8,6 +11,9 @@ const QString kVirtualName = QStringLiteral("Виртуальный выход")
 
 void GeneratorFixture::SetUp() {
   ASSERT_TRUE(dir_.isValid());
+  for (const char* folder : {"Risunki", "SnapShot", "Video"})
+    ASSERT_TRUE(QDir(dir_.path()).mkdir(QString::fromLatin1(folder)));
+  recording::SetProgramFolder(dir_.path());
   gstutil::ClearVirtualSoundDevices();
   gstutil::RegisterVirtualSoundDevice(kVirtualName, WavPath());
   form = std::make_unique<app::Form1>();
@@ -18,6 +24,7 @@ void GeneratorFixture::SetUp() {
 
 void GeneratorFixture::TearDown() {
   form.reset();
+  recording::SetProgramFolder(QString());
   gstutil::ClearVirtualSoundDevices();
   FlushDeferredDeletes();
 }

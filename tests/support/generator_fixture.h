@@ -1,6 +1,7 @@
 #pragma once
 // A main window whose audio list holds a virtual sound device writing into a temporary WAV,
-// in the Timer 1 mode.
+// in the Timer 1 mode, with a temporary program folder holding Risunki/, SnapShot/ and
+// Video/, so that no test writes beside the executable or meets another test's folders.
 
 #include <gtest/gtest.h>
 
@@ -22,6 +23,7 @@ class GeneratorFixture : public ::testing::Test {
   // Clicks the virtual device's row as the operator would.
   void ChooseVirtualDevice();
   QString WavPath() const { return dir_.filePath(QStringLiteral("tone.wav")); }
+  QString ProgramFolder() const { return dir_.path(); }
 
   MessageBoxRecorder boxes;
   std::unique_ptr<app::Form1> form;
