@@ -208,3 +208,16 @@ TEST(Gdi, PictureCreationChecksItsDescription) {
             gdi::E_INVALIDARG);
   EXPECT_EQ(picture, nullptr);
 }
+
+// About 17 MB of long runs on one row: the column would pass 2^31 if it kept counting.
+TEST(DirectShowDIB, EndlessRunsOnARowNeverWriteOutsideThePicture) {
+  DirectShowDIB dib;
+  std::vector<std::uint8_t> rle = {1, 1};
+  const std::size_t runs = 8'500'000;  // 255 pixels each
+  rle.reserve(2 * runs + 4);
+  for (std::size_t i = 0; i < runs; ++i) rle.insert(rle.end(), {255, 0});
+  rle.insert(rle.end(), {0, 1});
+  const auto picture =
+      dib.CreatePicture(Pack(Header(1, 1, 8, gdi::BI_RLE8, 2), {0x000000, 0xFFFFFF}, rle));
+  ExpectPicture(picture, 1, 1, [](int, int) { return qRgb(255, 255, 255); });
+}
