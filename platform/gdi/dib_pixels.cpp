@@ -28,17 +28,24 @@ std::uint32_t TableEntries(const BITMAPINFOHEADER& h) {
 struct Channel {
   std::uint32_t mask = 0;
   int shift = 0;
-  std::uint32_t max = 0;
+  int bits = 0;
 
   explicit Channel(std::uint32_t m) : mask(m) {
     if (m != 0) {
       shift = std::countr_zero(m);
-      max = m >> shift;
+      bits = std::bit_width(m >> shift);
     }
   }
+  // The channel as 8 bits. A narrower one repeats its bits to fill them, as the reference
+  // decoders do (5-bit 4 is 33, 6-bit 32 is 130), so its full value is 255; a wider one
+  // keeps its top 8 bits.
   int Value(std::uint32_t pixel) const {
-    if (max == 0) return 0;
-    return static_cast<int>(((pixel & mask) >> shift) * 255u / max);
+    if (bits == 0) return 0;
+    const std::uint32_t value = (pixel & mask) >> shift;
+    if (bits >= 8) return static_cast<int>(value >> (bits - 8));
+    std::uint32_t widened = 0;
+    for (int filled = 0; filled < 8; filled += bits) widened |= (value << (8 - bits)) >> filled;
+    return static_cast<int>(widened);
   }
 };
 
