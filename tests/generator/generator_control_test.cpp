@@ -105,6 +105,17 @@ TEST_F(GeneratorControlTest, StartValidatesNumeratorAndDenominator) {
   Stop();
 }
 
+TEST_F(GeneratorControlTest, InfiniteFrequencyIsNotANumberAndOpensNothing) {
+  ScopedLocale english(QLocale(QLocale::English, QLocale::UnitedStates));
+  ChooseVirtualDevice();
+  form->Text4->setText(QStringLiteral("inf"));
+  Start();
+  EXPECT_EQ(Texts(), std::vector<QString>{kError});
+  EXPECT_EQ(form->Gen.WaveOutHandle, 0u);
+  EXPECT_EQ(form->Label15->text(), QStringLiteral("Label15"));
+  EXPECT_TRUE(form->Command20->isEnabled());
+}
+
 TEST_F(GeneratorControlTest, DefaultsStartA1HzSineAndTheStopReleasesTheDevice) {
   ChooseVirtualDevice();
   Start();

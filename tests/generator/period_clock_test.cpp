@@ -97,6 +97,27 @@ TEST_F(PeriodClockTest, DefaultsRecordOncePerSecondWithNumberAndElapsedTime) {
   EXPECT_LT(sim->Sleeps(), 3 * 2 * 30);
 }
 
+// The first instant at 1000.5 s (NC0 = 2001 periods of 0.5 s): no digit groups, the
+// locale's decimal separator. Runs in the session's locale (C, en_US and ru_RU by ctest) and
+// in the English and Russian ones set here.
+TEST_F(PeriodClockTest, ElapsedTimeAboveAThousandSecondsShowsInTheLocale) {
+  const QLocale session;
+  for (const QLocale& locale : {session, QLocale(QLocale::English, QLocale::UnitedStates),
+                                QLocale(QLocale::Russian, QLocale::Russia)}) {
+    SCOPED_TRACE(locale.name().toStdString());
+    ScopedLocale scoped(locale);
+    instants.clear();
+    UseTime(SimulatedTime(3600 * 1000 * SimulatedTime::kMs));
+    ChooseVirtualDevice();
+    form->Text7->setText(QStringLiteral("2001"));
+    StopAfter(1);
+    Start();
+    ASSERT_EQ(instants.size(), 1u);
+    EXPECT_EQ(instants[0].text10, "1000" + locale.decimalPoint() + "5");
+    EXPECT_EQ(form->Text10->text(), instants[0].text10);
+  }
+}
+
 TEST_F(PeriodClockTest, SlowRecordingIsCaughtUpWithoutSkippingANumber) {
   // The first recording takes 2.5 clock periods (1.25 s).
   RecordWith([this](int call) {
