@@ -4,10 +4,13 @@
 #include <QCheckBox>
 #include <QFontMetrics>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "app/help_window.h"
 #include "app/main_window.h"
+#include "platform/gst/virtual_devices.h"
+#include "platform/wave/wave_out.h"
 #include "recording/picture_window.h"
 #include "tests/support/test_support.h"
 
@@ -300,6 +303,24 @@ TEST_F(MainWindowTest, TitleBarCloseRunsTheExitSequence) {
   EXPECT_TRUE(form.Unloaded());
   EXPECT_EQ(form.Gen.StopRequested, 1);
   EXPECT_FALSE(form.Form6().isVisible());
+}
+
+// Row count and names come from one listing of the devices, not from two.
+TEST_F(MainWindowTest, StartUpListsTheAudioDevicesOnce) {
+  QTemporaryDir dir;
+  gstutil::ClearVirtualSoundDevices();
+  gstutil::RegisterVirtualSoundDevice(QString::fromUtf8("Выход А"), dir.filePath("a.wav"));
+  const int before = gstutil::VirtualDeviceProbes();
+  const int devices = static_cast<int>(wave::waveOutGetNumDevs());
+  const int perListing = gstutil::VirtualDeviceProbes() - before;
+  ASSERT_GE(perListing, 1);
+  const int start = gstutil::VirtualDeviceProbes();
+  {
+    Form1 form;
+    EXPECT_EQ(gstutil::VirtualDeviceProbes() - start, perListing);
+    EXPECT_EQ(form.Combo1->count(), devices + 1);  // the default output first
+  }
+  gstutil::ClearVirtualSoundDevices();
 }
 
 TEST_F(MainWindowTest, DateAndTimeBoxesShowTheirNamesUntilTheFirstTick) {
