@@ -198,6 +198,20 @@ TEST_F(PeriodClockTest, NC0BelowOneIsRejectedBeforeAnythingStarts) {
   EXPECT_TRUE(form->Command20->isEnabled());
 }
 
+TEST_F(PeriodClockTest, DeviceThatDoesNotOpenRunsNoClock) {
+  RecordWith();
+  sim->At(5000, [this] { ClickLater(form->Command4); });  // ends a clock that should not run
+  form->Combo1->setCurrentIndex(-1);
+  Start();
+  ASSERT_EQ(boxes.Calls().size(), 1u);
+  EXPECT_EQ(boxes.Calls()[0].text, kError);
+  EXPECT_TRUE(instants.empty());
+  EXPECT_DOUBLE_EQ(sim->ElapsedMs(), 0);
+  EXPECT_EQ(form->Text8->text(), QStringLiteral("0"));
+  EXPECT_TRUE(form->Timer2->isActive());
+  EXPECT_FALSE(form->Timer1->isActive());
+}
+
 TEST_F(PeriodClockTest, ExitAtAnInstantEndsTheClockAndUnloadsTheWindows) {
   form->show();
   RecordWith([this](int call) {
