@@ -240,6 +240,7 @@ void Form1::Command5_Click() {
 void Form1::Command16_Click() {
   if (Gen.StopRequested == 0) generator_->StopStream();
   Gen.StopRequested = 1;
+  generator_->Unload();
   if (CameraOn == 1) {
     // The camera back ends disconnect here.
   }

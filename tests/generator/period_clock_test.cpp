@@ -28,6 +28,7 @@ struct Instant {
   QString text1;
   QString text10;
   bool timer2Active;
+  bool timer1Active;
 };
 
 }  // namespace
@@ -52,14 +53,15 @@ class PeriodClockTest : public GeneratorFixture {
     form->Gen.StopRequested = 0;
     form->Generator().SetRecordPicture([this, during] {
       instants.push_back({sim->ElapsedMs(), form->Gen.PictureNumber, form->Text1->text(),
-                          form->Text10->text(), form->Timer2->isActive()});
+                          form->Text10->text(), form->Timer2->isActive(),
+                          form->Timer1->isActive()});
       if (during) during(static_cast<int>(instants.size()));
     });
   }
 
   // A click the operator makes now; like any click it waits for the window's events to run.
-  void ClickLater(QPushButton* button) {
-    QMetaObject::invokeMethod(button, &QPushButton::click, Qt::QueuedConnection);
+  void ClickLater(QAbstractButton* button) {
+    QMetaObject::invokeMethod(button, &QAbstractButton::click, Qt::QueuedConnection);
   }
 
   void StopAfter(int calls) {
@@ -142,6 +144,58 @@ TEST_F(PeriodClockTest, StopClickedBetweenInstantsTakesEffectAtTheNextOne) {
   EXPECT_DOUBLE_EQ(sim->ElapsedMs(), 2000);
   EXPECT_TRUE(form->Command20->isEnabled());
   EXPECT_EQ(form->Gen.WaveOutHandle, 0u);
+}
+
+// Stop and start clicked at one instant: the running clock ends first, then the new run
+// begins with its own T0 and numbers. Then stop, Option6 and start: Timer1 alone drives the
+// third run.
+TEST_F(PeriodClockTest, StartClickedAtAnInstantWaitsUntilTheRunningClockHasEnded) {
+  RecordWith([this](int call) {
+    if (call == 2) {
+      ClickLater(form->Command4);
+      ClickLater(form->Command20);
+    }
+    if (call == 5) {
+      ClickLater(form->Command4);
+      ClickLater(form->Option6);
+      ClickLater(form->Command20);
+    }
+    if (call == 8) ClickLater(form->Command4);  // ends a clock gone astray
+  });
+  Start();
+  std::vector<double> at;
+  std::vector<int> numbers;
+  for (const Instant& instant : instants) {
+    at.push_back(instant.atMs);
+    numbers.push_back(instant.pictureNumber);
+    EXPECT_FALSE(instant.timer1Active);
+  }
+  EXPECT_EQ(at, (std::vector<double>{1000, 2000, 3000, 4000, 5000}));
+  EXPECT_EQ(numbers, (std::vector<int>{1, 2, 1, 2, 3}));
+  EXPECT_EQ(form->Text8->text(), QStringLiteral("01:00:02:000"));  // the second run's T0
+  EXPECT_TRUE(form->Timer1->isActive());
+  EXPECT_EQ(form->Timer1->interval(), 20000);
+  EXPECT_EQ(form->Gen.StopRequested, 0);
+  EXPECT_EQ(form->Gen.PictureNumber, 0);
+  EXPECT_NE(form->Gen.WaveOutHandle, 0u);
+  EXPECT_FALSE(form->Command20->isEnabled());
+  EXPECT_TRUE(boxes.Calls().empty());
+  form->Generator().Command4_Click();
+}
+
+TEST_F(PeriodClockTest, ExitAfterAWaitingStartStartsNothing) {
+  form->show();
+  RecordWith([this](int call) {
+    if (call != 2) return;
+    ClickLater(form->Command4);
+    ClickLater(form->Command20);
+    ClickLater(form->Command16);
+  });
+  Start();
+  EXPECT_EQ(instants.size(), 2u);
+  EXPECT_TRUE(form->Unloaded());
+  EXPECT_EQ(form->Gen.WaveOutHandle, 0u);
+  EXPECT_FALSE(form->Timer1->isActive());
 }
 
 TEST_F(PeriodClockTest, RecordingOffStillCountsAndShowsTheInstants) {
