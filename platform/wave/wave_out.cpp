@@ -196,4 +196,12 @@ MMRESULT waveOutClose(HWAVEOUT handle) {
   return MMSYSERR_NOERROR;
 }
 
+namespace testing {
+
+void WaitForReleases() {
+  WaveOutStream::WaitForReleases();
+}
+
+}  // namespace testing
+
 }  // namespace wave

@@ -6,6 +6,7 @@
 
 #include "platform/forms/clock.h"
 #include "platform/forms/runtime_error.h"
+#include "platform/wave/wave_out.h"
 #include "tests/support/generator_fixture.h"
 #include "tests/support/simulated_time.h"
 #include "tests/support/wav_file.h"
@@ -367,7 +368,7 @@ TEST_F(GeneratorFixture, ClockKeepsTheToneContinuousBetweenDistantInstants) {
   form->Generator().Command20_Click();
   ASSERT_EQ(at.size(), 1u);
   EXPECT_NEAR(at[0], 5000, 250);  // generous: other tests share the machine
-  QTest::qWait(20);
+  wave::testing::WaitForReleases();
   const testing_support::WavContent wav = testing_support::ReadWav(WavPath());
   ASSERT_TRUE(wav.valid);
   EXPECT_GE(wav.samples.size(), static_cast<size_t>(4.8 * 48000));
