@@ -91,7 +91,7 @@ void Form1::ConnectHandlers() {
   connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
   connect(Command16, &QPushButton::clicked, this, &Form1::Command16_Click);
   generator::Generator* tone = generator_.get();
-  connect(Combo1, &QComboBox::activated, this, [tone](int row) { tone->Combo1_Click(row); });
+  connect(Combo1, &forms::ComboBox::Click, this, [tone](int row) { tone->Combo1_Click(row); });
   connect(Command20, &QPushButton::clicked, this, [tone] { tone->Command20_Click(); });
   connect(Command4, &QPushButton::clicked, this, [tone] { tone->Command4_Click(); });
   connect(Command3, &QPushButton::clicked, this, [tone] { tone->Command3_Click(); });
@@ -137,7 +137,7 @@ void Form1::CreateControls() {
   Label7 = Make<QLabel>(w, "Label7", Str(" T-T0, с"), 656, 439, 56, 16);
   Text10 = Make<QLineEdit>(w, "Text10", Str("0"), 714, 436, 76, 20);
   Label4 = Make<QLabel>(w, "Label4", Str("список найденных видеокамер"), 656, 460, 134, 30);
-  Combo2 = Make<QComboBox>(w, "Combo2", Str("Combo2"), 656, 491, 134, 22);
+  Combo2 = Make<forms::ComboBox>(w, "Combo2", Str("Combo2"), 656, 491, 134, 22);
   Check3 = Make<forms::CheckBox>(w, "Check3", Str("при записи картинок показывать форму 6"), 656,
                                  518, 134, 50);
   Command5 = Make<QPushButton>(w, "Command5", Str("Описание"), 656, 576, 66, 22);
@@ -146,8 +146,8 @@ void Form1::CreateControls() {
   // Bottom panel, y 480-665, x 8-530; Picture2 reaches into the right column.
   Label10 = Make<QLabel>(w, "Label10", Str("выберете аудиоустройство для генератора звука"), 8, 486,
                          290, 16);
-  Combo1 = Make<QComboBox>(w, "Combo1", Str("                            из этого списка"), 8, 503,
-                           290, 21);
+  Combo1 = Make<forms::ComboBox>(w, "Combo1", Str("                            из этого списка"), 8,
+                                 503, 290, 21);
   Label1 = Make<QLabel>(w, "Label1", Str("Label1"), 302, 486, 228, 16);
   Label12 = Make<QLabel>(w, "Label12", Str("Label12"), 302, 503, 228, 16);
   Label15 = Make<QLabel>(w, "Label15", Str("Label15"), 302, 520, 228, 16);

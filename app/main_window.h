@@ -79,14 +79,14 @@ class Form1 : public QWidget {
   QLabel* Label7;
   QLineEdit* Text10;
   QLabel* Label4;
-  QComboBox* Combo2;
+  forms::ComboBox* Combo2;
   forms::CheckBox* Check3;
   QPushButton* Command5;
   QPushButton* Command16;
 
   // Bottom panel.
   QLabel* Label10;
-  QComboBox* Combo1;
+  forms::ComboBox* Combo1;
   QLabel* Label1;
   QLabel* Label12;
   QLabel* Label15;

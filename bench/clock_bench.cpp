@@ -62,7 +62,7 @@ void Run(app::Form1& form, StartNotingTime& time, const char* numerator, const c
   });
   const int row = form.Combo1->findText(QStringLiteral("bench"));
   form.Combo1->setCurrentIndex(row);
-  emit form.Combo1->activated(row);
+  emit form.Combo1->Click(row);
   const double cpuClock = ThreadCpuSeconds(RUSAGE_THREAD);
   const double cpuAll = ThreadCpuSeconds(RUSAGE_SELF);
   time.armed = true;

@@ -1,5 +1,6 @@
 #include "platform/forms/controls.h"
 
+#include <QAbstractItemView>
 #include <QPainter>
 #include <QStyleOptionButton>
 #include <QStylePainter>
@@ -17,6 +18,20 @@ void CheckBox::paintEvent(QPaintEvent*) {
   const QRect textRect = rect().adjusted(indicator.right() + 5, 0, 0, 0);
   painter.drawItemText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, palette(),
                        isEnabled(), text(), QPalette::WindowText);
+}
+
+ComboBox::ComboBox(QWidget* parent) : QComboBox(parent) {
+  // The open list reports the row it chose through its container's itemSelected signal, the
+  // one source of activated() that is a choice from the list. Connected after the combo box's
+  // own handling of it, so the row is current when Click is emitted.
+  [[maybe_unused]] const bool connected =
+      connect(view()->parentWidget(), SIGNAL(itemSelected(QModelIndex)), this,
+              SLOT(RowChosen(QModelIndex)));
+  Q_ASSERT(connected);
+}
+
+void ComboBox::RowChosen(const QModelIndex& index) {
+  emit Click(index.row());
 }
 
 Shape::Shape(QWidget* parent) : QWidget(parent) {

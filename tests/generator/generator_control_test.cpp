@@ -42,6 +42,33 @@ TEST_F(GeneratorControlTest, DeviceListStartsWithTheDefaultOutputAndKeepsDeviceN
   EXPECT_FALSE(form->Command20->isEnabled());
 }
 
+TEST_F(GeneratorControlTest, OnlyAClickOnAListRowChoosesTheDevice) {
+  form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+  QLineEdit* field = form->Combo1->lineEdit();
+  const QString name = form->Combo1->itemText(VirtualRow());
+  // The device's name typed into the field, then Enter.
+  field->setFocus();
+  field->setText(name);
+  QTest::keyClick(field, Qt::Key_Return);
+  // Typed again, then the field left for another control.
+  form->Combo1->setEditText(QStringLiteral("x"));
+  field->setText(name);
+  form->Text15->setFocus();
+  QTest::qWait(10);
+  ASSERT_FALSE(field->hasFocus());
+  EXPECT_EQ(form->Label1->text(), QStringLiteral("Label1"));
+  EXPECT_EQ(form->Gen.SampleRate, 0);
+  EXPECT_FALSE(form->Command20->isEnabled());
+  EXPECT_TRUE(boxes.Calls().empty());
+
+  testing_support::ClickListRow(form->Combo1, VirtualRow());
+  EXPECT_EQ(form->Combo1->currentIndex(), VirtualRow());
+  EXPECT_EQ(form->Gen.SampleRate, 48000);
+  EXPECT_EQ(form->Label1->text(), Str("формат этим устройством поддерживается"));
+  EXPECT_TRUE(form->Command20->isEnabled());
+}
+
 TEST_F(GeneratorControlTest, RowClickSetsTheFormatAndEnablesTheStart) {
   form->Text15->setText(QStringLiteral("44100"));
   ChooseVirtualDevice();
