@@ -23,7 +23,7 @@ Control* Make(QWidget* parent, const char* name, const QString& text, int x, int
     control->setEditText(text);
   } else if constexpr (std::is_base_of_v<QLabel, Control>) {
     control->setText(text);
-    control->setWordWrap(true);
+    control->setWordWrap(!std::is_base_of_v<forms::StatusLabel, Control>);
     control->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   } else if constexpr (std::is_base_of_v<QLineEdit, Control> ||
                        std::is_base_of_v<QAbstractButton, Control>) {
@@ -148,9 +148,11 @@ void Form1::CreateControls() {
                          290, 16);
   Combo1 = Make<forms::ComboBox>(w, "Combo1", Str("                            из этого списка"), 8,
                                  503, 290, 21);
-  Label1 = Make<QLabel>(w, "Label1", Str("Label1"), 302, 486, 228, 16);
-  Label12 = Make<QLabel>(w, "Label12", Str("Label12"), 302, 503, 228, 16);
-  Label15 = Make<QLabel>(w, "Label15", Str("Label15"), 302, 520, 228, 16);
+  // The status lines reach right to the right column, over the free space below the preview,
+  // so that the longest status text reads whole on one line.
+  Label1 = Make<forms::StatusLabel>(w, "Label1", Str("Label1"), 302, 486, 354, 16);
+  Label12 = Make<forms::StatusLabel>(w, "Label12", Str("Label12"), 302, 503, 354, 16);
+  Label15 = Make<forms::StatusLabel>(w, "Label15", Str("Label15"), 302, 520, 354, 16);
   Frame1 = Make<QGroupBox>(w, "Frame1", Str("вид сигнала "), 8, 527, 290, 40);
   Option1 = Make<QRadioButton>(Frame1, "Option1", Str("синусоида "), 6, 17, 84, 18);
   Option2 = Make<QRadioButton>(Frame1, "Option2", Str("треугольный"), 90, 17, 94, 18);

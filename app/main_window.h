@@ -87,9 +87,9 @@ class Form1 : public QWidget {
   // Bottom panel.
   QLabel* Label10;
   forms::ComboBox* Combo1;
-  QLabel* Label1;
-  QLabel* Label12;
-  QLabel* Label15;
+  forms::StatusLabel* Label1;
+  forms::StatusLabel* Label12;
+  forms::StatusLabel* Label15;
   QGroupBox* Frame1;
   QRadioButton* Option1;
   QRadioButton* Option2;

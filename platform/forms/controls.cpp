@@ -1,9 +1,11 @@
 #include "platform/forms/controls.h"
 
 #include <QAbstractItemView>
+#include <QHelpEvent>
 #include <QPainter>
 #include <QStyleOptionButton>
 #include <QStylePainter>
+#include <QToolTip>
 
 namespace forms {
 
@@ -32,6 +34,36 @@ ComboBox::ComboBox(QWidget* parent) : QComboBox(parent) {
 
 void ComboBox::RowChosen(const QModelIndex& index) {
   emit Click(index.row());
+}
+
+StatusLabel::StatusLabel(QWidget* parent) : QLabel(parent) {
+  setWordWrap(false);
+}
+
+bool StatusLabel::Fits() const {
+  return fontMetrics().horizontalAdvance(text()) <= contentsRect().width();
+}
+
+void StatusLabel::paintEvent(QPaintEvent* event) {
+  if (Fits()) {
+    QLabel::paintEvent(event);
+    return;
+  }
+  QPainter painter(this);
+  const QRect room = contentsRect();
+  painter.drawText(room, int(alignment()),
+                   fontMetrics().elidedText(text(), Qt::ElideRight, room.width()));
+}
+
+bool StatusLabel::event(QEvent* event) {
+  if (event->type() == QEvent::ToolTip && toolTip().isEmpty()) {
+    if (Fits())
+      QToolTip::hideText();
+    else
+      QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), text(), this);
+    return true;
+  }
+  return QLabel::event(event);
 }
 
 Shape::Shape(QWidget* parent) : QWidget(parent) {

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
+#include <QLabel>
 #include <QRadioButton>
 
 namespace forms {
@@ -33,6 +34,20 @@ class ComboBox : public QComboBox {
 
  private slots:
   void RowChosen(const QModelIndex& index);
+};
+
+// A status line: its text stays on one line. One longer than the label is cut short with an
+// ellipsis and shown whole in the label's tooltip, never cut off unmarked.
+class StatusLabel : public QLabel {
+  Q_OBJECT
+ public:
+  explicit StatusLabel(QWidget* parent = nullptr);
+  // Whether the whole text fits in the label.
+  bool Fits() const;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  bool event(QEvent* event) override;
 };
 
 // A rectangle outline that lets clicks through to what lies below it.
