@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "platform/gst/virtual_devices.h"
 #include "platform/wave/wave_out.h"
 
@@ -17,14 +18,9 @@ using namespace wave;
 
 namespace {
 
-double Percentile(std::vector<double> values, double p) {
-  std::sort(values.begin(), values.end());
-  return values[std::min(values.size() - 1, static_cast<size_t>(p * values.size()))];
-}
-
 void Print(const char* what, const std::vector<double>& ms) {
-  std::printf("%-32s median %.2f  p90 %.2f  max %.2f ms\n", what, Percentile(ms, 0.5),
-              Percentile(ms, 0.9), Percentile(ms, 1.0));
+  std::printf("%-32s median %.2f  p90 %.2f  max %.2f ms\n", what, bench::Percentile(ms, 0.5),
+              bench::Percentile(ms, 0.9), bench::Percentile(ms, 1.0));
 }
 
 }  // namespace
@@ -33,12 +29,7 @@ int main(int argc, char** argv) {
   QCoreApplication application(argc, argv);
   const int rounds = argc > 1 ? std::atoi(argv[1]) : 20;
   QTemporaryDir dir;
-  gstutil::RegisterVirtualSoundDevice(QStringLiteral("bench"), dir.filePath("bench.wav"));
-  int device = -2;
-  for (int d = 0; d < static_cast<int>(waveOutGetNumDevs()); ++d) {
-    WAVEOUTCAPS caps;
-    if (waveOutGetDevCaps(d, &caps) == MMSYSERR_NOERROR && caps.szPname == "bench") device = d;
-  }
+  const int device = bench::VirtualSoundDevice(dir.filePath("bench.wav"));
   const WAVEFORMATEX format{WAVE_FORMAT_PCM, 1, 48000, 96000, 2, 16, 18};
   std::vector<std::int16_t> one(96000, 1000), two(96000, -1000);  // two 1 s buffers
 
