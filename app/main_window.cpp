@@ -23,7 +23,7 @@ Control* Make(QWidget* parent, const char* name, const QString& text, int x, int
     control->setEditText(text);
   } else if constexpr (std::is_base_of_v<QLabel, Control>) {
     control->setText(text);
-    control->setWordWrap(true);
+    control->setWordWrap(!std::is_base_of_v<forms::StatusLabel, Control>);
     control->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   } else if constexpr (std::is_base_of_v<QLineEdit, Control> ||
                        std::is_base_of_v<QAbstractButton, Control>) {
@@ -143,7 +143,7 @@ void Form1::ConnectHandlers() {
   connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
   connect(Command16, &QPushButton::clicked, this, &Form1::Command16_Click);
   generator::Generator* tone = generator_.get();
-  connect(Combo1, &QComboBox::activated, this, [tone](int row) { tone->Combo1_Click(row); });
+  connect(Combo1, &forms::ComboBox::Click, this, [tone](int row) { tone->Combo1_Click(row); });
   connect(Command20, &QPushButton::clicked, this, [tone] { tone->Command20_Click(); });
   connect(Command4, &QPushButton::clicked, this, [tone] { tone->Command4_Click(); });
   connect(Command3, &QPushButton::clicked, this, [tone] { tone->Command3_Click(); });
@@ -163,7 +163,7 @@ void Form1::ConnectHandlers() {
   });
   connect(Command11, &QPushButton::clicked, this, [cam] { cam->Command11_Click(); });
   connect(Command13, &QPushButton::clicked, this, [cam] { cam->Command13_Click(); });
-  connect(Combo2, &QComboBox::activated, this, [cam](int) { cam->Combo2_Click(); });
+  connect(Combo2, &forms::ComboBox::Click, this, [cam](int) { cam->Combo2_Click(); });
   recording::PictureRecorder* recorder = recorder_.get();
   connect(Command19, &QPushButton::clicked, this, [recorder] { recorder->Command19_Click(); });
   connect(Timer2, &QTimer::timeout, this, [tone] { tone->Timer2_Timer(); });
@@ -201,7 +201,7 @@ void Form1::CreateControls() {
   Label7 = Make<QLabel>(w, "Label7", Str(" T-T0, с"), 656, 439, 56, 16);
   Text10 = Make<QLineEdit>(w, "Text10", Str("0"), 714, 436, 76, 20);
   Label4 = Make<QLabel>(w, "Label4", Str("список найденных видеокамер"), 656, 460, 134, 30);
-  Combo2 = Make<QComboBox>(w, "Combo2", Str("Combo2"), 656, 491, 134, 22);
+  Combo2 = Make<forms::ComboBox>(w, "Combo2", Str("Combo2"), 656, 491, 134, 22);
   Check3 = Make<forms::CheckBox>(w, "Check3", Str("при записи картинок показывать форму 6"), 656,
                                  518, 134, 50);
   Command5 = Make<QPushButton>(w, "Command5", Str("Описание"), 656, 576, 66, 22);
@@ -210,11 +210,13 @@ void Form1::CreateControls() {
   // Bottom panel, y 480-665, x 8-530; Picture2 reaches into the right column.
   Label10 = Make<QLabel>(w, "Label10", Str("выберете аудиоустройство для генератора звука"), 8, 486,
                          290, 16);
-  Combo1 = Make<QComboBox>(w, "Combo1", Str("                            из этого списка"), 8, 503,
-                           290, 21);
-  Label1 = Make<QLabel>(w, "Label1", Str("Label1"), 302, 486, 228, 16);
-  Label12 = Make<QLabel>(w, "Label12", Str("Label12"), 302, 503, 228, 16);
-  Label15 = Make<QLabel>(w, "Label15", Str("Label15"), 302, 520, 228, 16);
+  Combo1 = Make<forms::ComboBox>(w, "Combo1", Str("                            из этого списка"), 8,
+                                 503, 290, 21);
+  // The status lines reach right to the right column, over the free space below the preview,
+  // so that the longest status text reads whole on one line.
+  Label1 = Make<forms::StatusLabel>(w, "Label1", Str("Label1"), 302, 486, 354, 16);
+  Label12 = Make<forms::StatusLabel>(w, "Label12", Str("Label12"), 302, 503, 354, 16);
+  Label15 = Make<forms::StatusLabel>(w, "Label15", Str("Label15"), 302, 520, 354, 16);
   Frame1 = Make<QGroupBox>(w, "Frame1", Str("вид сигнала "), 8, 527, 290, 40);
   Option1 = Make<QRadioButton>(Frame1, "Option1", Str("синусоида "), 6, 17, 84, 18);
   Option2 = Make<QRadioButton>(Frame1, "Option2", Str("треугольный"), 90, 17, 94, 18);
@@ -304,6 +306,7 @@ void Form1::Command5_Click() {
 void Form1::Command16_Click() {
   if (Gen.StopRequested == 0) generator_->StopStream();
   Gen.StopRequested = 1;
+  generator_->Unload();
   camera_->ShutdownAtExit();
   // Unload: hide now, destroy after the event loop has returned, so that a handler still
   // on the stack (the period clock) never touches a deleted window.

@@ -92,17 +92,17 @@ class Form1 : public QWidget {
   QLabel* Label7;
   QLineEdit* Text10;
   QLabel* Label4;
-  QComboBox* Combo2;
+  forms::ComboBox* Combo2;
   forms::CheckBox* Check3;
   QPushButton* Command5;
   QPushButton* Command16;
 
   // Bottom panel.
   QLabel* Label10;
-  QComboBox* Combo1;
-  QLabel* Label1;
-  QLabel* Label12;
-  QLabel* Label15;
+  forms::ComboBox* Combo1;
+  forms::StatusLabel* Label1;
+  forms::StatusLabel* Label12;
+  forms::StatusLabel* Label15;
   QGroupBox* Frame1;
   QRadioButton* Option1;
   QRadioButton* Option2;

@@ -12,6 +12,7 @@
 
 #include "app/app_style.h"
 #include "app/main_window.h"
+#include "bench/bench_support.h"
 #include "platform/forms/application.h"
 #include "platform/forms/message_box.h"
 #include "platform/gst/virtual_devices.h"
@@ -42,11 +43,6 @@ class StartNotingTime : public forms::TimeSource {
   std::int64_t start = 0;
 };
 
-double Percentile(std::vector<double> values, double p) {
-  std::sort(values.begin(), values.end());
-  return values[std::min(values.size() - 1, static_cast<size_t>(p * values.size()))];
-}
-
 void Run(app::Form1& form, StartNotingTime& time, const char* numerator, const char* nc0,
          int seconds) {
   form.Text4->setText(QString::fromLatin1(numerator));
@@ -62,15 +58,15 @@ void Run(app::Form1& form, StartNotingTime& time, const char* numerator, const c
   });
   const int row = form.Combo1->findText(QStringLiteral("bench"));
   form.Combo1->setCurrentIndex(row);
-  emit form.Combo1->activated(row);
+  emit form.Combo1->Click(row);
   const double cpuClock = ThreadCpuSeconds(RUSAGE_THREAD);
   const double cpuAll = ThreadCpuSeconds(RUSAGE_SELF);
   time.armed = true;
   form.Generator().Command20_Click();
   const double wall = (forms::SystemTime().Nanoseconds() - time.start) / 1e9;
   std::printf("%s/2 Hz, NC0 = %s: %zu instants in %.1f s\n", numerator, nc0, lateMs.size(), wall);
-  std::printf("  lateness, ms: median %.3f  p99 %.3f  max %.3f\n", Percentile(lateMs, 0.5),
-              Percentile(lateMs, 0.99), Percentile(lateMs, 1.0));
+  std::printf("  lateness, ms: median %.3f  p99 %.3f  max %.3f\n", bench::Percentile(lateMs, 0.5),
+              bench::Percentile(lateMs, 0.99), bench::Percentile(lateMs, 1.0));
   std::printf("  CPU of the clock (GUI thread): %.2f %% of one core; whole process %.2f %%\n",
               100 * (ThreadCpuSeconds(RUSAGE_THREAD) - cpuClock) / wall,
               100 * (ThreadCpuSeconds(RUSAGE_SELF) - cpuAll) / wall);
@@ -87,7 +83,8 @@ void SleepBaseline(int seconds) {
     lateMs.push_back((forms::SystemTime().Nanoseconds() - due) / 1e6);
   }
   std::printf("bare sleep every 5 ms, lateness, ms: median %.3f  p99 %.3f  max %.3f\n",
-              Percentile(lateMs, 0.5), Percentile(lateMs, 0.99), Percentile(lateMs, 1.0));
+              bench::Percentile(lateMs, 0.5), bench::Percentile(lateMs, 0.99),
+              bench::Percentile(lateMs, 1.0));
 }
 
 }  // namespace

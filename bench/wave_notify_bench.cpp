@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "platform/gst/virtual_devices.h"
 #include "platform/wave/wave_out.h"
 
@@ -45,12 +46,6 @@ class Player : public QObject {
   }
 };
 
-double Percentile(std::vector<double> values, double p) {
-  std::sort(values.begin(), values.end());
-  const size_t index = std::min(values.size() - 1, static_cast<size_t>(p * values.size()));
-  return values[index];
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -58,12 +53,7 @@ int main(int argc, char** argv) {
   const int seconds = argc > 1 ? std::atoi(argv[1]) : 30;
   const int bufferMs = argc > 2 ? std::atoi(argv[2]) : 100;
   QTemporaryDir dir;
-  gstutil::RegisterVirtualSoundDevice(QStringLiteral("bench"), dir.filePath("bench.wav"));
-  int device = -2;
-  for (int d = 0; d < static_cast<int>(waveOutGetNumDevs()); ++d) {
-    WAVEOUTCAPS caps;
-    if (waveOutGetDevCaps(d, &caps) == MMSYSERR_NOERROR && caps.szPname == "bench") device = d;
-  }
+  const int device = bench::VirtualSoundDevice(dir.filePath("bench.wav"));
   WAVEFORMATEX format{WAVE_FORMAT_PCM, 1, 48000, 96000, 2, 16, 18};
   const size_t samples = static_cast<size_t>(48 * bufferMs);
   std::vector<std::int16_t> one(samples), two(samples);
@@ -107,8 +97,8 @@ int main(int argc, char** argv) {
   std::printf("notices: %zu in %.1f s (expected %.0f)\n", player.doneAt.size(), wall,
               wall * 1000 / bufferMs);
   std::printf("lateness vs schedule, ms: median %.3f  p99 %.3f  max %.3f  min %.3f\n",
-              Percentile(lateness, 0.5), Percentile(lateness, 0.99), Percentile(lateness, 1.0),
-              Percentile(lateness, 0.0));
+              bench::Percentile(lateness, 0.5), bench::Percentile(lateness, 0.99),
+              bench::Percentile(lateness, 1.0), bench::Percentile(lateness, 0.0));
   std::printf("first buffer started %.1f ms after the first write\n", first);
   std::printf("CPU: %.2f %% of one core\n", 100 * cpu / wall);
   return 0;

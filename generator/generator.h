@@ -75,6 +75,8 @@ class Generator {
   // Start and stop.
   void Command20_Click();
   void Command4_Click();
+  // The window is being unloaded: a start still waiting for the clock to end is dropped.
+  void Unload() { start_waiting_ = false; }
   void DrawGrid();
   void DrawSignalBuffer(const std::vector<std::int16_t>& buffer, int kind);
 
@@ -93,6 +95,10 @@ class Generator {
   void Command3_Click();
   // The recording of one instant, once the periodic recording exists (tests put a double).
   void SetRecordPicture(std::function<void()> record) { c_.RecordPicture = std::move(record); }
+  // The making of the run folder, likewise.
+  void SetCreatePictureFolder(std::function<void()> create) {
+    c_.CreatePictureFolder = std::move(create);
+  }
   // Tests drive the clock with simulated time; the source must outlive the generator.
   void SetTimeSource(forms::TimeSource& time) { time_ = &time; }
 
@@ -108,6 +114,8 @@ class Generator {
   GeneratorState& s_;
   GeneratorControls c_;
   bool run_active_ = false;
+  bool clock_running_ = false;  // RunClock is on the stack
+  bool start_waiting_ = false;  // a start clicked while it was
   forms::TimeSource* time_ = &forms::SystemTime();
 };
 

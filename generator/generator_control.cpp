@@ -37,13 +37,23 @@ void Generator::ReportFailure() {
 }
 
 void Generator::Command20_Click() {
-  try {
-    StartSequence();
-  } catch (const forms::RuntimeError&) {
-    ReportFailure();
-  } catch (const std::bad_alloc&) {
-    ReportFailure();
+  // A start clicked at an instant of a running clock (after a stop at the same instant) must
+  // not run inside it: that clock would go on afterwards with the new run's numbers. It waits
+  // until the clock has ended and runs here, in the start that ran the clock.
+  if (clock_running_) {
+    start_waiting_ = true;
+    return;
   }
+  do {
+    start_waiting_ = false;
+    try {
+      StartSequence();
+    } catch (const forms::RuntimeError&) {
+      ReportFailure();
+    } catch (const std::bad_alloc&) {
+      ReportFailure();
+    }
+  } while (start_waiting_);
 }
 
 void Generator::StartSequence() {
@@ -95,6 +105,7 @@ void Generator::StartSequence() {
 }
 
 void Generator::Command4_Click() {
+  start_waiting_ = false;  // stopped before it could begin
   StopStream();
   c_.Command20->setEnabled(true);
   c_.Command4->setEnabled(false);

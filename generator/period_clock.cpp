@@ -2,6 +2,7 @@
 // the date and time display.
 
 #include <QCoreApplication>
+#include <QScopedValueRollback>
 #include <algorithm>
 #include <cmath>
 
@@ -57,6 +58,7 @@ void Generator::EnterRecordingMode() {
 }
 
 void Generator::RunClock() {
+  const QScopedValueRollback running(clock_running_, true);
   if (c_.Timer1->isActive()) c_.Timer1->stop();
   // Elapsed time is counted on the 64-bit monotonic clock, so it stays right across the
   // 32-bit tick count's wrap and sign change; the tick fields keep their original meaning.

@@ -2,12 +2,20 @@
 
 #include <QEvent>
 #include <QWidget>
+#include <new>
 
 #include "generator/generator.h"
 #include "platform/forms/conversions.h"
 #include "platform/forms/runtime_error.h"
 
 namespace generator {
+namespace {
+
+// The longest buffer a tone needs, in samples (about 23 minutes at 48 kHz). Sizing a longer
+// one would hold the window for seconds before failing.
+constexpr std::int32_t kMaxBufferLength = std::int32_t{1} << 26;
+
+}  // namespace
 
 void Generator::InstallCallbackWindow(QWidget* window) {
   s_.CallbackWindow = window;
@@ -40,17 +48,27 @@ bool Generator::WaveWindowProc(QObject* window, QEvent* event) {
 void Generator::OpenStream() {
   // A device left open by a start that failed half-way is released first.
   if (s_.WaveOutHandle != 0) StopStream();
+  // The size is settled before anything is opened or allocated, so a refused one leaves
+  // nothing behind.
+  const std::int32_t bytesPerSecond =
+      forms::ToLong(std::int64_t{s_.WaveFormat.nBlockAlign} * s_.SampleRate);
+  const std::int32_t length = forms::CLng(bytesPerSecond * 0.5 * s_.FreqDenominator);
+  if (length > kMaxBufferLength) forms::Raise(forms::kOutOfMemory);
+  // Without a device the start would run its clock in silence: it ends here, reported.
   const int device = ChosenDevice();
   if (wave::waveOutOpen(&s_.WaveOutHandle, device, &s_.WaveFormat, s_.CallbackWindow, -1,
                         wave::CALLBACK_WINDOW) != wave::MMSYSERR_NOERROR) {
-    return;
+    forms::Raise(forms::kDeviceUnavailable);
   }
   c_.Label15->setText(QString::fromUtf8("звуковой поток запущен"));
-  const std::int32_t bytesPerSecond =
-      forms::ToLong(std::int64_t{s_.WaveFormat.nBlockAlign} * s_.SampleRate);
-  s_.BufferLength = forms::CLng(bytesPerSecond * 0.5 * s_.FreqDenominator);
-  s_.Buffer1.assign(static_cast<size_t>(s_.BufferLength), 0);
-  s_.Buffer2.assign(static_cast<size_t>(s_.BufferLength), 0);
+  s_.BufferLength = length;
+  try {
+    s_.Buffer1.assign(static_cast<size_t>(s_.BufferLength), 0);
+    s_.Buffer2.assign(static_cast<size_t>(s_.BufferLength), 0);
+  } catch (const std::bad_alloc&) {
+    StopStream();
+    throw;
+  }
   // Each header covers the whole buffer: BufferLength samples of two bytes, which hold
   // FreqNumerator whole periods, so the tone runs on without a phase jump.
   const auto bytes = static_cast<std::uint32_t>(s_.BufferLength) * 2u;

@@ -14,6 +14,7 @@ packages=(
   libturbojpeg0-dev libpng-dev libgif-dev
   libgtest-dev libbenchmark-dev
   fonts-dejavu-core
+  locales
 )
 # Extra tools some commands need: Xvfb for screenshots, clang for the fuzzer build.
 case "${1:-}" in
@@ -21,15 +22,35 @@ case "${1:-}" in
   --fuzz) packages+=(clang libclang-rt-14-dev) ;;
 esac
 
+# The tests read and write numbers under an English and a Russian session locale as well.
+test_locales=(en_US.UTF-8 ru_RU.UTF-8)
+
+sudo_cmd=()
+[[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
+
 missing=()
 for p in "${packages[@]}"; do
   status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
   [[ "$status" == "install ok installed" ]] || missing+=("$p")
 done
-[[ ${#missing[@]} -eq 0 ]] && exit 0
+if [[ ${#missing[@]} -gt 0 ]]; then
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo_cmd[@]}" apt-get update -qq
+  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
 
-sudo_cmd=()
-[[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
-export DEBIAN_FRONTEND=noninteractive
-"${sudo_cmd[@]}" apt-get update -qq
-"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# `locale -a` spells them en_US.utf8; generate only those not there yet.
+missing_locales=()
+for l in "${test_locales[@]}"; do
+  locale -a 2>/dev/null | grep -qix "${l/UTF-8/utf8}" || missing_locales+=("$l")
+done
+if [[ ${#missing_locales[@]} -gt 0 ]]; then
+  for l in "${missing_locales[@]}"; do
+    if grep -q "^# *${l} UTF-8" /etc/locale.gen; then
+      "${sudo_cmd[@]}" sed -i "s/^# *${l} UTF-8/${l} UTF-8/" /etc/locale.gen
+    elif ! grep -qx "${l} UTF-8" /etc/locale.gen; then
+      echo "${l} UTF-8" | "${sudo_cmd[@]}" tee -a /etc/locale.gen >/dev/null
+    fi
+  done
+  "${sudo_cmd[@]}" locale-gen
+fi

@@ -1,8 +1,11 @@
 #include "platform/forms/controls.h"
 
+#include <QAbstractItemView>
+#include <QHelpEvent>
 #include <QPainter>
 #include <QStyleOptionButton>
 #include <QStylePainter>
+#include <QToolTip>
 
 namespace forms {
 
@@ -17,6 +20,50 @@ void CheckBox::paintEvent(QPaintEvent*) {
   const QRect textRect = rect().adjusted(indicator.right() + 5, 0, 0, 0);
   painter.drawItemText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, palette(),
                        isEnabled(), text(), QPalette::WindowText);
+}
+
+ComboBox::ComboBox(QWidget* parent) : QComboBox(parent) {
+  // The open list reports the row it chose through its container's itemSelected signal, the
+  // one source of activated() that is a choice from the list. Connected after the combo box's
+  // own handling of it, so the row is current when Click is emitted.
+  [[maybe_unused]] const bool connected =
+      connect(view()->parentWidget(), SIGNAL(itemSelected(QModelIndex)), this,
+              SLOT(RowChosen(QModelIndex)));
+  Q_ASSERT(connected);
+}
+
+void ComboBox::RowChosen(const QModelIndex& index) {
+  emit Click(index.row());
+}
+
+StatusLabel::StatusLabel(QWidget* parent) : QLabel(parent) {
+  setWordWrap(false);
+}
+
+bool StatusLabel::Fits() const {
+  return fontMetrics().horizontalAdvance(text()) <= contentsRect().width();
+}
+
+void StatusLabel::paintEvent(QPaintEvent* event) {
+  if (Fits()) {
+    QLabel::paintEvent(event);
+    return;
+  }
+  QPainter painter(this);
+  const QRect room = contentsRect();
+  painter.drawText(room, int(alignment()),
+                   fontMetrics().elidedText(text(), Qt::ElideRight, room.width()));
+}
+
+bool StatusLabel::event(QEvent* event) {
+  if (event->type() == QEvent::ToolTip && toolTip().isEmpty()) {
+    if (Fits())
+      QToolTip::hideText();
+    else
+      QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), text(), this);
+    return true;
+  }
+  return QLabel::event(event);
 }
 
 Shape::Shape(QWidget* parent) : QWidget(parent) {

@@ -3,7 +3,9 @@
 // whose caption wraps onto further lines like the original's, and the outline shape.
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFrame>
+#include <QLabel>
 #include <QRadioButton>
 
 namespace forms {
@@ -17,6 +19,35 @@ class CheckBox : public QCheckBox {
  protected:
   void paintEvent(QPaintEvent* event) override;
   bool hitButton(const QPoint& pos) const override { return rect().contains(pos); }
+};
+
+// A drop-down list with an edit field whose Click comes only from choosing a row of the open
+// list (with the mouse or the keyboard). Typing a row's text and pressing Enter, or leaving
+// the field, emits activated() but chooses nothing.
+class ComboBox : public QComboBox {
+  Q_OBJECT
+ public:
+  explicit ComboBox(QWidget* parent = nullptr);
+
+ signals:
+  void Click(int row);
+
+ private slots:
+  void RowChosen(const QModelIndex& index);
+};
+
+// A status line: its text stays on one line. One longer than the label is cut short with an
+// ellipsis and shown whole in the label's tooltip, never cut off unmarked.
+class StatusLabel : public QLabel {
+  Q_OBJECT
+ public:
+  explicit StatusLabel(QWidget* parent = nullptr);
+  // Whether the whole text fits in the label.
+  bool Fits() const;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  bool event(QEvent* event) override;
 };
 
 // A rectangle outline that lets clicks through to what lies below it.

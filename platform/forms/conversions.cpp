@@ -12,7 +12,11 @@ namespace forms {
 double CDbl(const QString& text) {
   bool ok = false;
   const double value = QLocale().toDouble(text.trimmed(), &ok);
-  if (ok) return value;
+  if (ok) {
+    // "inf" and "nan" (in any of their spellings) read as doubles, but they are not numbers.
+    if (!std::isfinite(value)) Raise(kTypeMismatch);
+    return value;
+  }
   // Qt reports an out-of-range number as a failed conversion that still yields infinity.
   if (std::isinf(value)) Raise(kOverflow);
   Raise(kTypeMismatch);
@@ -50,7 +54,10 @@ std::int32_t ToLong(std::int64_t value) {
 }
 
 QString FormatGeneral(double value) {
-  return QLocale().toString(value, 'g', std::numeric_limits<double>::digits10);
+  // The locale gives the decimal separator only: the general format groups no digits.
+  QLocale locale;
+  locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+  return locale.toString(value, 'g', std::numeric_limits<double>::digits10);
 }
 
 }  // namespace forms

@@ -8,7 +8,8 @@
 namespace forms {
 
 // Text to double in the default locale (QLocale()); blanks around the number are allowed.
-// Raises 13 (type mismatch) for text that is not a number, 6 (overflow) beyond double.
+// Raises 13 (type mismatch) for text that is not a finite number ("inf" and "nan" included),
+// 6 (overflow) beyond double.
 double CDbl(const QString& text);
 
 // Double to a 32-bit integer, rounding to nearest with ties to even. Raises 6 (overflow)
@@ -26,7 +27,8 @@ double Divide(double numerator, double denominator);
 // outside the 32-bit range.
 std::int32_t ToLong(std::int64_t value);
 
-// A double in the general number format: as few digits as needed, the locale's separator.
+// A double in the general number format: up to 15 significant digits, no trailing zeros,
+// the locale's decimal separator and no digit grouping.
 QString FormatGeneral(double value);
 
 }  // namespace forms

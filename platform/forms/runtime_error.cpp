@@ -15,12 +15,16 @@ QString StandardDescription(int number) {
       return QStringLiteral("Invalid procedure call or argument");
     case kOverflow:
       return QStringLiteral("Overflow");
+    case kOutOfMemory:
+      return QStringLiteral("Out of memory");
     case kSubscriptOutOfRange:
       return QStringLiteral("Subscript out of range");
     case kDivisionByZero:
       return QStringLiteral("Division by zero");
     case kTypeMismatch:
       return QStringLiteral("Type mismatch");
+    case kDeviceUnavailable:
+      return QStringLiteral("Device unavailable");
     case kPathFileAccess:
       return QStringLiteral("Path/File access error");
     case kObjectVariableNotSet:

@@ -10,9 +10,11 @@ namespace forms {
 enum ErrorNumber : int {
   kInvalidProcedureCall = 5,
   kOverflow = 6,
+  kOutOfMemory = 7,
   kSubscriptOutOfRange = 9,
   kDivisionByZero = 11,
   kTypeMismatch = 13,
+  kDeviceUnavailable = 68,
   kPathFileAccess = 75,
   kObjectVariableNotSet = 91,
 };

@@ -1,5 +1,6 @@
 #include "platform/gdi/dib_pixels.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <vector>
@@ -27,17 +28,24 @@ std::uint32_t TableEntries(const BITMAPINFOHEADER& h) {
 struct Channel {
   std::uint32_t mask = 0;
   int shift = 0;
-  std::uint32_t max = 0;
+  int bits = 0;
 
   explicit Channel(std::uint32_t m) : mask(m) {
     if (m != 0) {
       shift = std::countr_zero(m);
-      max = m >> shift;
+      bits = std::bit_width(m >> shift);
     }
   }
+  // The channel as 8 bits. A narrower one repeats its bits to fill them, as the reference
+  // decoders do (5-bit 4 is 33, 6-bit 32 is 130), so its full value is 255; a wider one
+  // keeps its top 8 bits.
   int Value(std::uint32_t pixel) const {
-    if (max == 0) return 0;
-    return static_cast<int>(((pixel & mask) >> shift) * 255u / max);
+    if (bits == 0) return 0;
+    const std::uint32_t value = (pixel & mask) >> shift;
+    if (bits >= 8) return static_cast<int>(value >> (bits - 8));
+    std::uint32_t widened = 0;
+    for (int filled = 0; filled < 8; filled += bits) widened |= (value << (8 - bits)) >> filled;
+    return static_cast<int>(widened);
   }
 };
 
@@ -108,7 +116,8 @@ void ConvertRow(const DibInfo& info, const Palette& palette, const Channel* chan
 }
 
 // Run-length decoding of 8- and 4-bit rows, bottom-up. False for data that ends without its
-// end-of-bitmap mark.
+// end-of-bitmap mark. Pixels past the end of a row are dropped and the column stays at the
+// row's end, so no run or delta, however long, can move it outside the image.
 bool DecodeRle(const DibInfo& info, const Palette& palette, const std::uint8_t* data,
                std::size_t size, QImage& target) {
   const bool four = info.header.biCompression == BI_RLE4;
@@ -116,10 +125,12 @@ bool DecodeRle(const DibInfo& info, const Palette& palette, const std::uint8_t* 
   const int height = info.header.biHeight;
   int x = 0;
   int y = 0;  // rows counted from the bottom
-  auto put = [&](std::uint32_t index) {
-    if (x < width && y < height)
-      reinterpret_cast<QRgb*>(target.scanLine(height - 1 - y))[x] = palette.At(index);
-    ++x;
+  // Writes `count` pixels from the column on; pixel i has the colour index(i).
+  const auto put = [&](int count, const auto& index) {
+    const int room = std::min(count, width - x);
+    QRgb* row = reinterpret_cast<QRgb*>(target.scanLine(height - 1 - y));
+    for (int i = 0; i < room; ++i) row[x + i] = palette.At(index(i));
+    x += room;
   };
   std::size_t at = 0;
   while (at + 2 <= size) {
@@ -127,7 +138,7 @@ bool DecodeRle(const DibInfo& info, const Palette& palette, const std::uint8_t* 
     const std::uint8_t value = data[at + 1];
     at += 2;
     if (count > 0) {
-      for (int i = 0; i < count; ++i) put(four ? (i % 2 == 0 ? value >> 4 : value & 0x0F) : value);
+      put(count, [&](int i) { return four ? (i % 2 == 0 ? value >> 4 : value & 0x0F) : value; });
       continue;
     }
     switch (value) {
@@ -139,15 +150,17 @@ bool DecodeRle(const DibInfo& info, const Palette& palette, const std::uint8_t* 
         return true;
       case 2:  // delta
         if (at + 2 > size) return false;
-        x += data[at];
+        x = std::min(width, x + data[at]);
         y += data[at + 1];
         at += 2;
         break;
       default: {  // absolute run of `value` pixels, padded to a 16-bit boundary
         const std::size_t bytes = four ? (value + 1u) / 2u : value;
         if (at + bytes > size) return false;
-        for (int i = 0; i < value; ++i)
-          put(four ? (i % 2 == 0 ? data[at + i / 2] >> 4 : data[at + i / 2] & 0x0F) : data[at + i]);
+        const std::uint8_t* run = data + at;
+        put(value, [&](int i) {
+          return four ? (i % 2 == 0 ? run[i / 2] >> 4 : run[i / 2] & 0x0F) : run[i];
+        });
         at += bytes + (bytes & 1u);
         break;
       }

@@ -5,6 +5,7 @@
 #include <turbojpeg.h>
 
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 namespace gdiplus {
@@ -21,6 +22,24 @@ QImage Rgb32(const QImage& image) {
 struct TjDestroy {
   void operator()(void* handle) const { tjDestroy(handle); }
 };
+
+// Fills a colour table with the picture's own colours and points each pixel at its entry.
+// False, leaving the outputs unusable, when the picture has more colours than the table holds.
+bool IndexExactColors(const std::vector<GifByteType>& red, const std::vector<GifByteType>& green,
+                      const std::vector<GifByteType>& blue, std::vector<GifColorType>& colors,
+                      std::vector<GifByteType>& indices) {
+  std::unordered_map<std::uint32_t, GifByteType> known;
+  for (size_t i = 0; i < red.size(); ++i) {
+    const std::uint32_t key = (std::uint32_t{red[i]} << 16) | (green[i] << 8) | blue[i];
+    auto [entry, added] = known.try_emplace(key, static_cast<GifByteType>(known.size()));
+    if (added) {
+      if (known.size() > colors.size()) return false;
+      colors[entry->second] = GifColorType{red[i], green[i], blue[i]};
+    }
+    indices[i] = entry->second;
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -90,17 +109,20 @@ std::optional<QByteArray> EncodeGif(const QImage& image) {
       blue[i] = row[3 * x + 2];
     }
   }
-  // GIF holds at most 256 colours: giflib's median-cut quantizer picks them.
-  int colorCount = 256;
+  // GIF holds at most 256 colours. A picture that has no more keeps them exactly; a larger
+  // one goes through giflib's median-cut quantizer (which keeps 5 bits per channel).
   std::vector<GifColorType> colors(256);
+  if (!IndexExactColors(red, green, blue, colors, indices)) {
+    int colorCount = 256;
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-  if (GifQuantizeBuffer(static_cast<unsigned>(width), static_cast<unsigned>(height), &colorCount,
-                        red.data(), green.data(), blue.data(), indices.data(),
-                        colors.data()) == GIF_ERROR) {
-    return std::nullopt;
-  }
+    if (GifQuantizeBuffer(static_cast<unsigned>(width), static_cast<unsigned>(height), &colorCount,
+                          red.data(), green.data(), blue.data(), indices.data(),
+                          colors.data()) == GIF_ERROR) {
+      return std::nullopt;
+    }
 #pragma GCC diagnostic pop
+  }
   QByteArray out;
   int error = 0;
   GifFileType* gif = EGifOpen(

@@ -1,5 +1,6 @@
 #include "platform/gst/virtual_devices.h"
 
+#include <atomic>
 #include <mutex>
 #include <vector>
 
@@ -26,6 +27,7 @@ bool& CamerasRegistered() {
   static bool registered = false;
   return registered;
 }
+std::atomic<int> probes{0};
 
 // ---- GstDevice for a virtual sound output -------------------------------------------------
 
@@ -133,6 +135,7 @@ struct VirtualDeviceProviderClass {
 G_DEFINE_TYPE(VirtualDeviceProvider, virtual_device_provider, GST_TYPE_DEVICE_PROVIDER)
 
 GList* VirtualProbe(GstDeviceProvider*) {
+  ++probes;
   std::lock_guard lock(EntriesMutex());
   GList* devices = nullptr;
   for (const SoundEntry& entry : SoundEntries()) {
@@ -187,6 +190,10 @@ void RegisterVirtualSoundDevice(const QString& name, const QString& wavPath) {
   EnsureRegistered();
   std::lock_guard lock(EntriesMutex());
   SoundEntries().push_back({name, wavPath});
+}
+
+int VirtualDeviceProbes() {
+  return probes.load();
 }
 
 void ClearVirtualSoundDevices() {

@@ -10,6 +10,10 @@ namespace gstutil {
 // the file anew. Listed under "Audio/Sink" with the given display name.
 void RegisterVirtualSoundDevice(const QString& name, const QString& wavPath);
 
+// How often the virtual devices were probed: every listing of devices probes them, so tests
+// count listings with it.
+int VirtualDeviceProbes();
+
 // Removes every virtual sound device registered so far.
 void ClearVirtualSoundDevices();
 

@@ -26,6 +26,10 @@ std::vector<Device>& Devices() {
   static std::vector<Device> devices;
   return devices;
 }
+bool& Listed() {
+  static bool listed = false;
+  return listed;
+}
 
 void ListDevices() {
   gstutil::EnsureInitialized();
@@ -56,14 +60,12 @@ void ListDevices() {
   gst_device_monitor_stop(monitor);
   gst_object_unref(monitor);
   Devices() = std::move(devices);
+  Listed() = true;
 }
 
+// The latest list; a device number used before any waveOutGetNumDevs has it taken first.
 std::vector<Device>& KnownDevices() {
-  static bool listed = false;
-  if (!listed) {
-    ListDevices();
-    listed = true;
-  }
+  if (!Listed()) ListDevices();
   return Devices();
 }
 
@@ -193,5 +195,13 @@ MMRESULT waveOutClose(HWAVEOUT handle) {
   stream->Close();
   return MMSYSERR_NOERROR;
 }
+
+namespace testing {
+
+void WaitForReleases() {
+  WaveOutStream::WaitForReleases();
+}
+
+}  // namespace testing
 
 }  // namespace wave

@@ -89,4 +89,10 @@ MMRESULT waveOutClose(HWAVEOUT handle);
 
 inline constexpr std::uint32_t kWaveHdrSize = 32;  // the header size the callers pass
 
+namespace testing {
+// A closed device is released in the background; this waits until all of them are, as the
+// next open does. Afterwards a device's output is complete.
+void WaitForReleases();
+}  // namespace testing
+
 }  // namespace wave

@@ -5,7 +5,6 @@
 #include <QCoreApplication>
 #include <QtGlobal>
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 
 namespace wave {
@@ -36,6 +35,64 @@ GstCaps* CapsFor(const WAVEFORMATEX& format) {
       "channels", G_TYPE_INT, static_cast<int>(format.nChannels), nullptr);
 }
 
+// Releases closed streams one after the other on a thread of its own: a sink may take its time
+// to stop (a sound server, a streaming thread busy in a slow element), and the window must not
+// wait for it.
+class Releaser {
+ public:
+  static Releaser& Instance() {
+    static Releaser releaser;
+    return releaser;
+  }
+  ~Releaser() {
+    {
+      std::lock_guard lock(mutex_);
+      quit_ = true;
+      wake_.notify_all();
+    }
+    if (worker_.joinable()) worker_.join();  // releases what is still queued first
+  }
+
+  void Add(std::shared_ptr<WaveOutStream> stream) {
+    std::lock_guard lock(mutex_);
+    queue_.push_back(std::move(stream));
+    if (!worker_.joinable()) worker_ = std::thread([this] { Run(); });
+    wake_.notify_all();
+  }
+
+  // Until every stream handed over has been released.
+  void WaitIdle() {
+    std::unique_lock lock(mutex_);
+    idle_.wait(lock, [&] { return queue_.empty() && !busy_; });
+  }
+
+ private:
+  void Run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [&] { return quit_ || !queue_.empty(); });
+      if (queue_.empty()) return;
+      std::shared_ptr<WaveOutStream> stream = std::move(queue_.front());
+      queue_.pop_front();
+      busy_ = true;
+      lock.unlock();
+      stream->Release();
+      stream.reset();
+      lock.lock();
+      busy_ = false;
+      idle_.notify_all();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::condition_variable idle_;
+  std::deque<std::shared_ptr<WaveOutStream>> queue_;
+  bool busy_ = false;
+  bool quit_ = false;
+  std::thread worker_;
+};
+
 }  // namespace
 
 WaveOutStream::WaveOutStream(QObject* callback, HWAVEOUT id, const WAVEFORMATEX& format)
@@ -48,9 +105,11 @@ WaveOutStream::WaveOutStream(QObject* callback, HWAVEOUT id, const WAVEFORMATEX&
 
 std::shared_ptr<WaveOutStream> WaveOutStream::Open(GstElement* sink, const WAVEFORMATEX& format,
                                                    QObject* callback, HWAVEOUT id) {
+  // A device closed a moment ago may still be held (a sound card opens only once).
+  WaitForReleases();
   std::shared_ptr<WaveOutStream> stream(new WaveOutStream(callback, id, format));
   if (!stream->Start(sink)) {
-    stream->Close();
+    stream->Release();
     return nullptr;
   }
   stream->opened_ = true;
@@ -109,7 +168,7 @@ bool WaveOutStream::Start(GstElement* sink) {
 }
 
 WaveOutStream::~WaveOutStream() {
-  Close();
+  Release();
 }
 
 GstClockTime WaveOutStream::RunningTimeNow() const {
@@ -260,21 +319,34 @@ void WaveOutStream::Reset() {
 }
 
 void WaveOutStream::Close() {
-  {
-    std::lock_guard lock(mutex_);
-    if (closed_) return;
-  }
-  if (feeder_.joinable()) {
-    // Let what is already in the pipeline reach the device before it is released.
-    gst_app_src_end_of_stream(GST_APP_SRC(appsrc_));
-    std::unique_lock lock(mutex_);
-    eos_seen_.wait_for(lock, std::chrono::seconds(2), [&] { return eos_; });
-  }
   std::vector<GstClockID> waits;
   {
     std::lock_guard lock(mutex_);
-    stopping_ = true;
+    if (closed_) return;
     closed_ = true;
+    stopping_ = true;
+    // Nothing handed over is played any more: the device falls silent now, not after the
+    // sink has drained (which can take seconds).
+    ++generation_;
+    live_generation_.store(generation_);
+    waits.swap(waits_);
+    wake_.notify_all();
+  }
+  CancelWaits(waits);
+  if (opened_) Post(MM_WOM_CLOSE, nullptr);
+  Releaser::Instance().Add(shared_from_this());
+}
+
+void WaveOutStream::WaitForReleases() {
+  Releaser::Instance().WaitIdle();
+}
+
+void WaveOutStream::Release() {
+  std::vector<GstClockID> waits;
+  {
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+    stopping_ = true;
     waits.swap(waits_);
     wake_.notify_all();
   }
@@ -291,27 +363,14 @@ void WaveOutStream::Close() {
   }
   pipeline_ = nullptr;
   appsrc_ = nullptr;
-  if (opened_) Post(MM_WOM_CLOSE, nullptr);
 }
 
-GstBusSyncReply WaveOutStream::OnBusMessage(GstBus*, GstMessage* message, gpointer user_data) {
-  auto* self = static_cast<WaveOutStream*>(user_data);
-  switch (GST_MESSAGE_TYPE(message)) {
-    case GST_MESSAGE_EOS: {
-      std::lock_guard lock(self->mutex_);
-      self->eos_ = true;
-      self->eos_seen_.notify_all();
-      break;
-    }
-    case GST_MESSAGE_ERROR: {
-      GError* error = nullptr;
-      gst_message_parse_error(message, &error, nullptr);
-      qWarning("wave output: %s", error ? error->message : "unknown error");
-      if (error) g_error_free(error);
-      break;
-    }
-    default:
-      break;
+GstBusSyncReply WaveOutStream::OnBusMessage(GstBus*, GstMessage* message, gpointer) {
+  if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
+    GError* error = nullptr;
+    gst_message_parse_error(message, &error, nullptr);
+    qWarning("wave output: %s", error ? error->message : "unknown error");
+    if (error) g_error_free(error);
   }
   gst_message_unref(message);
   return GST_BUS_DROP;  // nothing else reads this bus: drop rather than pile up

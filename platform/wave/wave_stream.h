@@ -32,8 +32,13 @@ class WaveOutStream : public std::enable_shared_from_this<WaveOutStream> {
   bool HasQueued();
   // Stops playback at once and returns every queued header as done.
   void Reset();
-  // Lets what was handed to the device drain, then releases it. Idempotent.
+  // Silences the device at once and has it released in the background, so the caller never
+  // waits for a sink to drain or stop. Idempotent. A later Open waits for that release.
   void Close();
+  // Takes the pipeline down and ends the feeder, blocking until both are done. Idempotent.
+  void Release();
+  // Blocks until every stream closed so far has been released.
+  static void WaitForReleases();
 
  private:
   WaveOutStream(QObject* callback, HWAVEOUT id, const WAVEFORMATEX& format);
@@ -74,8 +79,6 @@ class WaveOutStream : public std::enable_shared_from_this<WaveOutStream> {
   bool stopping_ = false;
   bool closed_ = false;
   bool opened_ = false;  // reported open to the callback window, so a close is reported too
-  bool eos_ = false;
-  std::condition_variable eos_seen_;
 
   std::atomic<std::uint64_t> live_generation_{0};  // read by the pad probe
   std::thread feeder_;

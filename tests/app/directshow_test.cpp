@@ -57,10 +57,7 @@ class DirectShowTest : public ::testing::Test {
   void SetUp() override { form_.Option8->click(); }
 
   void SwitchOn() { QTest::mouseClick(form_.Command11, Qt::LeftButton); }
-  void Choose(int row) {
-    form_.Combo2->setCurrentIndex(row);
-    emit form_.Combo2->activated(row);  // what a click on the row sends
-  }
+  void Choose(int row) { testing_support::ClickListRow(form_.Combo2, row); }
   graph::VideoWindow* Window() { return form_.FilterGraph ? form_.FilterGraph->Window() : nullptr; }
   bool Previewing() {
     graph::VideoWindow* window = Window();

@@ -4,10 +4,14 @@
 #include <QCheckBox>
 #include <QFontMetrics>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QToolTip>
 
 #include "app/help_window.h"
 #include "app/main_window.h"
+#include "platform/gst/virtual_devices.h"
+#include "platform/wave/wave_out.h"
 #include "recording/picture_window.h"
 #include "tests/support/test_support.h"
 
@@ -300,6 +304,89 @@ TEST_F(MainWindowTest, TitleBarCloseRunsTheExitSequence) {
   EXPECT_TRUE(form.Unloaded());
   EXPECT_EQ(form.Gen.StopRequested, 1);
   EXPECT_FALSE(form.Form6().isVisible());
+}
+
+// Every text the program writes into its three status lines, with the camera texts still to
+// come; a reason where one is added is a real GStreamer message of the kind.
+const char* const kStatusTexts[] = {
+    "формат этим устройством поддерживается",
+    "формат этим устройством не поддерживается",
+    "устройство открыто",
+    "устройство закрыто",
+    "звуковой поток запущен",
+    " Snapped and saved.  Previewing camera",
+    " Previewing camera",
+    " Ready for camera selection",
+    " No cameras found!",
+    " Couldn't find capture pin!",
+    " Camera error: Device '/dev/video0' is busy",
+    " Sound error: Failed to connect: Connection refused",
+    " Video capture failed: No space left on the resource.",
+    " Snap failed.  Error: CreateDIBSection error 0x00000057 (87)",
+};
+
+TEST_F(MainWindowTest, StatusLinesShowEveryTextWholeOnOneLineOverFreeSpace) {
+  Form1 form;
+  const QRect client(0, 0, 793, 671);
+  for (forms::StatusLabel* label : {form.Label1, form.Label12, form.Label15}) {
+    SCOPED_TRACE(label->objectName().toStdString());
+    EXPECT_TRUE(client.contains(label->geometry()));
+    EXPECT_FALSE(label->wordWrap());
+    // No other control lies in its room, whatever the text.
+    for (QWidget* other : form.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+      if (other == label) continue;
+      EXPECT_FALSE(label->geometry().intersects(other->geometry()))
+          << other->objectName().toStdString();
+    }
+    const QFontMetrics metrics(label->font());
+    for (const char* text : kStatusTexts) {
+      label->setText(QString::fromUtf8(text));
+      EXPECT_TRUE(label->Fits()) << text;
+      EXPECT_LE(metrics.horizontalAdvance(label->text()), label->contentsRect().width()) << text;
+      EXPECT_LE(metrics.height(), label->contentsRect().height()) << text;
+    }
+  }
+}
+
+TEST_F(MainWindowTest, StatusTextTooLongForItsLineIsElidedAndWholeInTheTooltip) {
+  Form1 form;
+  form.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+  const QString text = QString::fromUtf8(
+      " Video capture failed: Could not open file \"/home/operator/Video/12.03.2026 "
+      "14-05-09.avi\" for writing.");
+  form.Label1->setText(text);
+  ASSERT_FALSE(form.Label1->Fits());
+  // The line ends in an ellipsis drawn inside the label, its first words as usual.
+  const QImage drawn = form.Label1->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  QLabel plain;
+  plain.setFont(form.Label1->font());
+  plain.setAlignment(form.Label1->alignment());
+  plain.setText(QFontMetrics(plain.font())
+                    .elidedText(text, Qt::ElideRight, form.Label1->contentsRect().width()));
+  plain.resize(form.Label1->size());
+  EXPECT_EQ(drawn, plain.grab().toImage().convertToFormat(QImage::Format_RGB32));
+  QHelpEvent help(QEvent::ToolTip, QPoint(5, 5), form.Label1->mapToGlobal(QPoint(5, 5)));
+  QCoreApplication::sendEvent(form.Label1, &help);
+  EXPECT_EQ(QToolTip::text(), text);
+}
+
+// Row count and names come from one listing of the devices, not from two.
+TEST_F(MainWindowTest, StartUpListsTheAudioDevicesOnce) {
+  QTemporaryDir dir;
+  gstutil::ClearVirtualSoundDevices();
+  gstutil::RegisterVirtualSoundDevice(QString::fromUtf8("Выход А"), dir.filePath("a.wav"));
+  const int before = gstutil::VirtualDeviceProbes();
+  const int devices = static_cast<int>(wave::waveOutGetNumDevs());
+  const int perListing = gstutil::VirtualDeviceProbes() - before;
+  ASSERT_GE(perListing, 1);
+  const int start = gstutil::VirtualDeviceProbes();
+  {
+    Form1 form;
+    EXPECT_EQ(gstutil::VirtualDeviceProbes() - start, perListing);
+    EXPECT_EQ(form.Combo1->count(), devices + 1);  // the default output first
+  }
+  gstutil::ClearVirtualSoundDevices();
 }
 
 TEST_F(MainWindowTest, DateAndTimeBoxesShowTheirNamesUntilTheFirstTick) {

@@ -42,6 +42,33 @@ TEST_F(GeneratorControlTest, DeviceListStartsWithTheDefaultOutputAndKeepsDeviceN
   EXPECT_FALSE(form->Command20->isEnabled());
 }
 
+TEST_F(GeneratorControlTest, OnlyAClickOnAListRowChoosesTheDevice) {
+  form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+  QLineEdit* field = form->Combo1->lineEdit();
+  const QString name = form->Combo1->itemText(VirtualRow());
+  // The device's name typed into the field, then Enter.
+  field->setFocus();
+  field->setText(name);
+  QTest::keyClick(field, Qt::Key_Return);
+  // Typed again, then the field left for another control.
+  form->Combo1->setEditText(QStringLiteral("x"));
+  field->setText(name);
+  form->Text15->setFocus();
+  QTest::qWait(10);
+  ASSERT_FALSE(field->hasFocus());
+  EXPECT_EQ(form->Label1->text(), QStringLiteral("Label1"));
+  EXPECT_EQ(form->Gen.SampleRate, 0);
+  EXPECT_FALSE(form->Command20->isEnabled());
+  EXPECT_TRUE(boxes.Calls().empty());
+
+  testing_support::ClickListRow(form->Combo1, VirtualRow());
+  EXPECT_EQ(form->Combo1->currentIndex(), VirtualRow());
+  EXPECT_EQ(form->Gen.SampleRate, 48000);
+  EXPECT_EQ(form->Label1->text(), Str("формат этим устройством поддерживается"));
+  EXPECT_TRUE(form->Command20->isEnabled());
+}
+
 TEST_F(GeneratorControlTest, RowClickSetsTheFormatAndEnablesTheStart) {
   form->Text15->setText(QStringLiteral("44100"));
   ChooseVirtualDevice();
@@ -103,6 +130,17 @@ TEST_F(GeneratorControlTest, StartValidatesNumeratorAndDenominator) {
   EXPECT_EQ(form->Gen.FreqDenominator, 2);
   EXPECT_NE(form->Gen.WaveOutHandle, 0u);
   Stop();
+}
+
+TEST_F(GeneratorControlTest, InfiniteFrequencyIsNotANumberAndOpensNothing) {
+  ScopedLocale english(QLocale(QLocale::English, QLocale::UnitedStates));
+  ChooseVirtualDevice();
+  form->Text4->setText(QStringLiteral("inf"));
+  Start();
+  EXPECT_EQ(Texts(), std::vector<QString>{kError});
+  EXPECT_EQ(form->Gen.WaveOutHandle, 0u);
+  EXPECT_EQ(form->Label15->text(), QStringLiteral("Label15"));
+  EXPECT_TRUE(form->Command20->isEnabled());
 }
 
 TEST_F(GeneratorControlTest, DefaultsStartA1HzSineAndTheStopReleasesTheDevice) {
@@ -182,18 +220,57 @@ TEST_F(GeneratorControlTest, ZeroDrawingScaleFailsBeforeAnyBufferIsSubmitted) {
   EXPECT_TRUE(form->Command20->isEnabled());
 }
 
-TEST_F(GeneratorControlTest, StartWithoutAnOpenDeviceShowsTheFillMessagePerBuffer) {
+TEST_F(GeneratorControlTest, DeviceThatDoesNotOpenEndsTheStartWithTheGeneralMessage) {
   ChooseVirtualDevice();
   form->Combo1->setCurrentIndex(-1);  // a device number that does not open
   Start();
-  const QString fill = Str("Частота дискретизации не делится на 2 без остатка");
-  EXPECT_EQ(Texts(), (std::vector<QString>{fill, fill}));
+  EXPECT_EQ(Texts(), std::vector<QString>{kError});
+  EXPECT_EQ(boxes.Calls()[0].title, QStringLiteral("Strobolux"));
+  // Nothing was sized, nothing runs, and the start may be tried again.
   EXPECT_EQ(form->Gen.WaveOutHandle, 0u);
-  // With the drawing ticked the drawing of the missing buffer ends the start.
-  form->Command20->setEnabled(true);
-  form->Check5->setChecked(true);
+  EXPECT_EQ(form->Gen.BufferLength, 0);
+  EXPECT_TRUE(form->Gen.Buffer1.empty());
+  EXPECT_FALSE(form->Timer1->isActive());
+  EXPECT_EQ(form->Label15->text(), QStringLiteral("Label15"));
+  EXPECT_TRUE(form->Command20->isEnabled());
+
+  // After a run, the buffers of that run stay as they were.
+  ChooseVirtualDevice();
   Start();
-  EXPECT_EQ(Texts(), (std::vector<QString>{fill, fill, fill, kError}));
+  Stop();
+  const std::vector<std::int16_t> played = form->Gen.Buffer1;
+  form->Text27->setText(QStringLiteral("4"));
+  form->Combo1->setCurrentIndex(-1);
+  Start();
+  EXPECT_EQ(Texts(), (std::vector<QString>{kError, kError}));
+  EXPECT_EQ(form->Gen.BufferLength, 96000);
+  EXPECT_EQ(form->Gen.Buffer1, played);
+  EXPECT_FALSE(form->Timer1->isActive());
+}
+
+TEST_F(GeneratorControlTest, BufferLongerThanAToneNeedsIsRefusedBeforeTheDeviceOpens) {
+  // Rate x denominator beyond 2^31 (the overflow path), then beyond 2^26 samples (1400 at
+  // 48 kHz is about 23 minutes), then the 30000 that would have asked for 2 x 2.9 GB.
+  const std::pair<const char*, const char*> cases[] = {
+      {"134217727", "100"}, {"48000", "1400"}, {"48000", "30000"}};
+  size_t refused = 0;
+  for (const auto& [rate, denominator] : cases) {
+    SCOPED_TRACE(denominator);
+    form->Text15->setText(QString::fromLatin1(rate));
+    ChooseVirtualDevice();
+    form->Text27->setText(QString::fromLatin1(denominator));
+    Start();
+    ASSERT_EQ(Texts(), std::vector<QString>(++refused, kError));
+    ASSERT_EQ(form->Gen.WaveOutHandle, 0u);
+    EXPECT_TRUE(form->Gen.Buffer1.empty());
+    EXPECT_EQ(form->Label15->text(), QStringLiteral("Label15"));
+  }
+  // The device was left closed: a buffer that fits starts as usual.
+  form->Text27->setText(QStringLiteral("2"));
+  Start();
+  EXPECT_EQ(boxes.Calls().size(), 3u);
+  EXPECT_NE(form->Gen.WaveOutHandle, 0u);
+  Stop();
 }
 
 TEST_F(GeneratorControlTest, DrawingShowsTheGridTheAxesAndBothBuffers) {

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QDir>
 
 #include <QElapsedTimer>
 #include <QMetaObject>
@@ -8,6 +7,7 @@
 
 #include "platform/forms/clock.h"
 #include "platform/forms/runtime_error.h"
+#include "platform/wave/wave_out.h"
 #include "tests/support/generator_fixture.h"
 #include "tests/support/simulated_time.h"
 #include "tests/support/wav_file.h"
@@ -30,6 +30,7 @@ struct Instant {
   QString text1;
   QString text10;
   bool timer2Active;
+  bool timer1Active;
 };
 
 }  // namespace
@@ -47,6 +48,9 @@ class PeriodClockTest : public GeneratorFixture {
   void UseTime(SimulatedTime time) {
     sim = std::make_unique<SimulatedTime>(std::move(time));
     form->Generator().SetTimeSource(*sim);
+    // The clock is under test, not the run folders: runs that start in the same simulated
+    // second would share one.
+    form->Generator().SetCreatePictureFolder([] {});
   }
 
   // The recording double: notes the instant, may take time, may act on the window.
@@ -54,14 +58,15 @@ class PeriodClockTest : public GeneratorFixture {
     form->Gen.StopRequested = 0;
     form->Generator().SetRecordPicture([this, during] {
       instants.push_back({sim->ElapsedMs(), form->Gen.PictureNumber, form->Text1->text(),
-                          form->Text10->text(), form->Timer2->isActive()});
+                          form->Text10->text(), form->Timer2->isActive(),
+                          form->Timer1->isActive()});
       if (during) during(static_cast<int>(instants.size()));
     });
   }
 
   // A click the operator makes now; like any click it waits for the window's events to run.
-  void ClickLater(QPushButton* button) {
-    QMetaObject::invokeMethod(button, &QPushButton::click, Qt::QueuedConnection);
+  void ClickLater(QAbstractButton* button) {
+    QMetaObject::invokeMethod(button, &QAbstractButton::click, Qt::QueuedConnection);
   }
 
   void StopAfter(int calls) {
@@ -99,6 +104,27 @@ TEST_F(PeriodClockTest, DefaultsRecordOncePerSecondWithNumberAndElapsedTime) {
   EXPECT_LT(sim->Sleeps(), 3 * 2 * 30);
 }
 
+// The first instant at 1000.5 s (NC0 = 2001 periods of 0.5 s): no digit groups, the
+// locale's decimal separator. Runs in the session's locale (C, en_US and ru_RU by ctest) and
+// in the English and Russian ones set here.
+TEST_F(PeriodClockTest, ElapsedTimeAboveAThousandSecondsShowsInTheLocale) {
+  const QLocale session;
+  for (const QLocale& locale : {session, QLocale(QLocale::English, QLocale::UnitedStates),
+                                QLocale(QLocale::Russian, QLocale::Russia)}) {
+    SCOPED_TRACE(locale.name().toStdString());
+    ScopedLocale scoped(locale);
+    instants.clear();
+    UseTime(SimulatedTime(3600 * 1000 * SimulatedTime::kMs));
+    ChooseVirtualDevice();
+    form->Text7->setText(QStringLiteral("2001"));
+    StopAfter(1);
+    Start();
+    ASSERT_EQ(instants.size(), 1u);
+    EXPECT_EQ(instants[0].text10, "1000" + locale.decimalPoint() + "5");
+    EXPECT_EQ(form->Text10->text(), instants[0].text10);
+  }
+}
+
 TEST_F(PeriodClockTest, SlowRecordingIsCaughtUpWithoutSkippingANumber) {
   // The first recording takes 2.5 clock periods (1.25 s).
   RecordWith([this](int call) {
@@ -125,6 +151,58 @@ TEST_F(PeriodClockTest, StopClickedBetweenInstantsTakesEffectAtTheNextOne) {
   EXPECT_EQ(form->Gen.WaveOutHandle, 0u);
 }
 
+// Stop and start clicked at one instant: the running clock ends first, then the new run
+// begins with its own T0 and numbers. Then stop, Option6 and start: Timer1 alone drives the
+// third run.
+TEST_F(PeriodClockTest, StartClickedAtAnInstantWaitsUntilTheRunningClockHasEnded) {
+  RecordWith([this](int call) {
+    if (call == 2) {
+      ClickLater(form->Command4);
+      ClickLater(form->Command20);
+    }
+    if (call == 5) {
+      ClickLater(form->Command4);
+      ClickLater(form->Option6);
+      ClickLater(form->Command20);
+    }
+    if (call == 8) ClickLater(form->Command4);  // ends a clock gone astray
+  });
+  Start();
+  std::vector<double> at;
+  std::vector<int> numbers;
+  for (const Instant& instant : instants) {
+    at.push_back(instant.atMs);
+    numbers.push_back(instant.pictureNumber);
+    EXPECT_FALSE(instant.timer1Active);
+  }
+  EXPECT_EQ(at, (std::vector<double>{1000, 2000, 3000, 4000, 5000}));
+  EXPECT_EQ(numbers, (std::vector<int>{1, 2, 1, 2, 3}));
+  EXPECT_EQ(form->Text8->text(), QStringLiteral("01:00:02:000"));  // the second run's T0
+  EXPECT_TRUE(form->Timer1->isActive());
+  EXPECT_EQ(form->Timer1->interval(), 20000);
+  EXPECT_EQ(form->Gen.StopRequested, 0);
+  EXPECT_EQ(form->Gen.PictureNumber, 0);
+  EXPECT_NE(form->Gen.WaveOutHandle, 0u);
+  EXPECT_FALSE(form->Command20->isEnabled());
+  EXPECT_TRUE(boxes.Calls().empty());
+  form->Generator().Command4_Click();
+}
+
+TEST_F(PeriodClockTest, ExitAfterAWaitingStartStartsNothing) {
+  form->show();
+  RecordWith([this](int call) {
+    if (call != 2) return;
+    ClickLater(form->Command4);
+    ClickLater(form->Command20);
+    ClickLater(form->Command16);
+  });
+  Start();
+  EXPECT_EQ(instants.size(), 2u);
+  EXPECT_TRUE(form->Unloaded());
+  EXPECT_EQ(form->Gen.WaveOutHandle, 0u);
+  EXPECT_FALSE(form->Timer1->isActive());
+}
+
 TEST_F(PeriodClockTest, RecordingOffStillCountsAndShowsTheInstants) {
   form->Check2->setChecked(false);
   RecordWith();
@@ -140,9 +218,6 @@ TEST_F(PeriodClockTest, ElapsedTimeStaysRightAcrossTheTickCountWrapAndSignChange
        {(std::int64_t{1} << 32) - 1500, (std::int64_t{1} << 31) - 1500}) {
     SCOPED_TRACE(startMs);
     instants.clear();
-    // Both runs start in the same second of the day: the first run's folder must go, or the
-    // second start could not make its own.
-    if (!form->PictureFolder.isEmpty()) QDir(form->PictureFolder).removeRecursively();
     UseTime(SimulatedTime(startMs * SimulatedTime::kMs));
     ChooseVirtualDevice();
     StopAfter(3);
@@ -180,6 +255,20 @@ TEST_F(PeriodClockTest, NC0BelowOneIsRejectedBeforeAnythingStarts) {
   EXPECT_EQ(form->Gen.WaveOutHandle, 0u);
   EXPECT_EQ(form->Label15->text(), QStringLiteral("Label15"));
   EXPECT_TRUE(form->Command20->isEnabled());
+}
+
+TEST_F(PeriodClockTest, DeviceThatDoesNotOpenRunsNoClock) {
+  RecordWith();
+  sim->At(5000, [this] { ClickLater(form->Command4); });  // ends a clock that should not run
+  form->Combo1->setCurrentIndex(-1);
+  Start();
+  ASSERT_EQ(boxes.Calls().size(), 1u);
+  EXPECT_EQ(boxes.Calls()[0].text, kError);
+  EXPECT_TRUE(instants.empty());
+  EXPECT_DOUBLE_EQ(sim->ElapsedMs(), 0);
+  EXPECT_EQ(form->Text8->text(), QStringLiteral("0"));
+  EXPECT_TRUE(form->Timer2->isActive());
+  EXPECT_FALSE(form->Timer1->isActive());
 }
 
 TEST_F(PeriodClockTest, ExitAtAnInstantEndsTheClockAndUnloadsTheWindows) {
@@ -289,7 +378,7 @@ TEST_F(GeneratorFixture, ClockKeepsTheToneContinuousBetweenDistantInstants) {
   form->Generator().Command20_Click();
   ASSERT_EQ(at.size(), 1u);
   EXPECT_NEAR(at[0], 5000, 250);  // generous: other tests share the machine
-  QTest::qWait(20);
+  wave::testing::WaitForReleases();
   const testing_support::WavContent wav = testing_support::ReadWav(WavPath());
   ASSERT_TRUE(wav.valid);
   EXPECT_GE(wav.samples.size(), static_cast<size_t>(4.8 * 48000));

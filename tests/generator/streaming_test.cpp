@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTest>
 
@@ -19,6 +20,7 @@ class StreamingTest : public GeneratorFixture {
     ASSERT_NE(form->Gen.WaveOutHandle, 0u);
     QTest::qWait(milliseconds);
     QTest::mouseClick(form->Command4, Qt::LeftButton);
+    wave::testing::WaitForReleases();  // the file is complete
     QTest::qWait(20);
   }
 
@@ -70,8 +72,26 @@ TEST_F(StreamingTest, RepeatedPlayedNoticesQueueEachBufferOnce) {
             wave::WAVERR_STILLPLAYING);
   QTest::qWait(2300);
   QTest::mouseClick(form->Command4, Qt::LeftButton);
-  QTest::qWait(20);
+  wave::testing::WaitForReleases();
   ExpectContinuousTone(2.1);
+}
+
+// The stop does not wait for the device to drain (bench_wave_stop has the numbers).
+TEST_F(StreamingTest, StopReturnsAtOnceAndTheDeviceOpensAgain) {
+  ChooseVirtualDevice();
+  for (int round = 0; round < 3; ++round) {
+    QTest::mouseClick(form->Command20, Qt::LeftButton);
+    ASSERT_NE(form->Gen.WaveOutHandle, 0u);
+    QTest::qWait(300);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QTest::mouseClick(form->Command4, Qt::LeftButton);
+    EXPECT_LT(elapsed.elapsed(), 250) << round;  // generous: about 1 ms on its own
+    EXPECT_EQ(form->Gen.WaveOutHandle, 0u);
+  }
+  wave::testing::WaitForReleases();
+  ExpectContinuousTone(0.2);
+  EXPECT_TRUE(boxes.Calls().empty());
 }
 
 TEST_F(StreamingTest, ExitDuringARunStopsTheTone) {
@@ -81,6 +101,7 @@ TEST_F(StreamingTest, ExitDuringARunStopsTheTone) {
   form->Command16_Click();
   EXPECT_EQ(form->Gen.WaveOutHandle, 0u);
   EXPECT_EQ(form->Gen.StopRequested, 1);
+  wave::testing::WaitForReleases();
   const qint64 size = QFileInfo(WavPath()).size();
   QTest::qWait(200);
   EXPECT_EQ(QFileInfo(WavPath()).size(), size);

@@ -208,3 +208,97 @@ TEST(Gdi, PictureCreationChecksItsDescription) {
             gdi::E_INVALIDARG);
   EXPECT_EQ(picture, nullptr);
 }
+
+// Small bitmaps of every row layout, each against the pixels it must give.
+TEST(DirectShowDIB, EveryRowLayoutGivesItsKnownPixels) {
+  DirectShowDIB dib;
+  const QRgb black = qRgb(0, 0, 0);
+  std::vector<std::uint32_t> greys(16);
+  for (std::uint32_t i = 0; i < 16; ++i) greys[i] = i * 0x101010;
+  const auto grey = [](int i) { return qRgb(i * 16, i * 16, i * 16); };
+  {
+    SCOPED_TRACE("1 bit: the first pixel is the byte's top bit, rows run on into a second byte");
+    const std::vector<std::uint8_t> rows = {0b10110000, 0b01000000, 0, 0};
+    const int bits[10] = {1, 0, 1, 1, 0, 0, 0, 0, 0, 1};
+    ExpectPicture(dib.CreatePicture(Pack(Header(10, 1, 1, gdi::BI_RGB, 2), {0, 0xFFFFFF}, rows)),
+                  10, 1, [&](int x, int) { return bits[x] ? qRgb(255, 255, 255) : black; });
+  }
+  {
+    SCOPED_TRACE("4 bits: the high nibble first");
+    const std::vector<std::uint8_t> rows = {0x12, 0x30, 0, 0};
+    ExpectPicture(dib.CreatePicture(Pack(Header(3, 1, 4, gdi::BI_RGB, 16), greys, rows)), 3, 1,
+                  [&](int x, int) { return grey(x + 1); });
+  }
+  {
+    SCOPED_TRACE("16 bits without masks: 5-5-5, the top bit unused, channels widened by repeating");
+    const std::uint16_t pixels[4] = {0x7FFF, 0x0421, 0x1084, 0x8000};
+    std::vector<std::uint8_t> rows;
+    for (std::uint16_t p : pixels) rows.insert(rows.end(), {std::uint8_t(p), std::uint8_t(p >> 8)});
+    const QRgb expected[4] = {qRgb(255, 255, 255), qRgb(8, 8, 8), qRgb(33, 33, 33), black};
+    ExpectPicture(dib.CreatePicture(Pack(Header(4, 1, 16), {}, rows)), 4, 1,
+                  [&](int x, int) { return expected[x]; });
+  }
+  {
+    SCOPED_TRACE("32 bits with masks in an unusual order");
+    const std::vector<std::uint8_t> rows = {0x11, 0x22, 0x33, 0x00, 0xFF, 0x00, 0x80, 0x00};
+    const QRgb expected[2] = {qRgb(0x11, 0x22, 0x33), qRgb(0xFF, 0x00, 0x80)};
+    ExpectPicture(dib.CreatePicture(Pack(Header(2, 1, 32, gdi::BI_BITFIELDS),
+                                         {0x000000FF, 0x0000FF00, 0x00FF0000}, rows)),
+                  2, 1, [&](int x, int) { return expected[x]; });
+  }
+  {
+    SCOPED_TRACE("a 124-byte header holding its 5-6-5 masks; the rows start right after it");
+    gdi::BITMAPINFOHEADER header = Header(3, 1, 16, gdi::BI_BITFIELDS);
+    header.biSize = 124;
+    // Red 5-bit 4, green 6-bit 32, blue 5-bit 31.
+    const std::uint16_t pixels[3] = {4 << 11, 32 << 5, 31};
+    std::vector<std::uint8_t> rows;
+    for (std::uint16_t p : pixels) rows.insert(rows.end(), {std::uint8_t(p), std::uint8_t(p >> 8)});
+    forms::LongArray packed = Pack(header, {}, rows);
+    packed.Elements[10] = 0xF800;
+    packed.Elements[11] = 0x07E0;
+    packed.Elements[12] = 0x001F;
+    const QRgb expected[3] = {qRgb(33, 0, 0), qRgb(0, 130, 0), qRgb(0, 0, 255)};
+    ExpectPicture(dib.CreatePicture(packed), 3, 1, [&](int x, int) { return expected[x]; });
+  }
+  {
+    SCOPED_TRACE("RLE8: an odd absolute run with its padding, then a delta");
+    // Bottom row: 1, 2, 3 absolute; next row: one 4, then a delta of (2, 1) to the top row's
+    // column 3, where a 5 goes.
+    const std::vector<std::uint8_t> rle = {0, 3, 1, 2, 3, 0, 0, 0, 1, 4, 0, 2, 2, 1, 1, 5, 0, 1};
+    const QRgb rows[3][4] = {{black, black, black, grey(5)},
+                             {grey(4), black, black, black},
+                             {grey(1), grey(2), grey(3), black}};
+    ExpectPicture(dib.CreatePicture(Pack(Header(4, 3, 8, gdi::BI_RLE8, 16), greys, rle)), 4, 3,
+                  [&](int x, int y) { return rows[y][x]; });
+  }
+  {
+    SCOPED_TRACE("runs past the row end are cut at the row's end");
+    const std::vector<std::uint8_t> rle8 = {5, 1, 200, 7, 0, 0, 1, 2, 0, 2, 9, 0, 3, 4, 0, 1};
+    const QRgb rows8[2][2] = {{grey(2), black}, {grey(1), grey(1)}};
+    ExpectPicture(dib.CreatePicture(Pack(Header(2, 2, 8, gdi::BI_RLE8, 16), greys, rle8)), 2, 2,
+                  [&](int x, int y) { return rows8[y][x]; });
+    const std::vector<std::uint8_t> rle4 = {7, 0x12, 0, 5, 0x34, 0x56, 0x70, 0, 0, 1};
+    ExpectPicture(dib.CreatePicture(Pack(Header(3, 1, 4, gdi::BI_RLE4, 16), greys, rle4)), 3, 1,
+                  [&](int x, int) { return grey(x % 2 == 0 ? 1 : 2); });
+  }
+  {
+    SCOPED_TRACE(
+        "8 bits without a colour table count are refused: the table they imply is missing");
+    EXPECT_EQ(dib.CreatePicture(Pack(Header(2, 2, 8), {}, std::vector<std::uint8_t>(8))), nullptr);
+    EXPECT_EQ(dib.LastDescription, QStringLiteral("CreateDIBSection error 0x00000057 (87)"));
+  }
+}
+
+// About 17 MB of long runs on one row: the column would pass 2^31 if it kept counting.
+TEST(DirectShowDIB, EndlessRunsOnARowNeverWriteOutsideThePicture) {
+  DirectShowDIB dib;
+  std::vector<std::uint8_t> rle = {1, 1};
+  const std::size_t runs = 8'500'000;  // 255 pixels each
+  rle.reserve(2 * runs + 4);
+  for (std::size_t i = 0; i < runs; ++i) rle.insert(rle.end(), {255, 0});
+  rle.insert(rle.end(), {0, 1});
+  const auto picture =
+      dib.CreatePicture(Pack(Header(1, 1, 8, gdi::BI_RLE8, 2), {0x000000, 0xFFFFFF}, rle));
+  ExpectPicture(picture, 1, 1, [](int, int) { return qRgb(255, 255, 255); });
+}

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImageReader>
+#include <QPainter>
 #include <QTemporaryDir>
 
 #include "imaging/PicSave.h"
@@ -39,6 +40,18 @@ std::shared_ptr<gdi::Picture> Blocks(int w, int h) {
   return gdi::PictureFromImage(image);
 }
 
+// Pixel by pixel, each channel within `tolerance`.
+void ExpectSamePixels(const QImage& read, const QImage& expected, int tolerance) {
+  ASSERT_EQ(read.size(), expected.size());
+  for (int y = 0; y < read.height(); ++y)
+    for (int x = 0; x < read.width(); ++x) {
+      const QRgb a = read.pixel(x, y), b = expected.pixel(x, y);
+      ASSERT_LE(std::abs(qRed(a) - qRed(b)), tolerance) << x << "," << y;
+      ASSERT_LE(std::abs(qGreen(a) - qGreen(b)), tolerance) << x << "," << y;
+      ASSERT_LE(std::abs(qBlue(a) - qBlue(b)), tolerance) << x << "," << y;
+    }
+}
+
 QByteArray Contents(const QString& path) {
   QFile file(path);
   return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
@@ -71,20 +84,48 @@ TEST_F(PicSaveTest, PngAndGifReadBackPixelForPixel) {
   saver.SavePicture(picture, Path("a.png"), 2, 50);
   saver.SavePicture(picture, Path("a.gif"), 0, 50);
   const QImage expected = picture->Image();
-  // PNG is lossless; GIF's quantizer keeps 5 bits of each channel.
-  for (const auto& [name, tolerance] : {std::pair{"a.png", 0}, std::pair{"a.gif", 8}}) {
-    SCOPED_TRACE(name);
-    const QImage read(Path(name));
-    ASSERT_EQ(read.size(), expected.size());
-    for (int y = 0; y < read.height(); ++y)
-      for (int x = 0; x < read.width(); ++x) {
-        const QRgb a = read.pixel(x, y), b = expected.pixel(x, y);
-        ASSERT_LE(std::abs(qRed(a) - qRed(b)), tolerance) << x << "," << y;
-        ASSERT_LE(std::abs(qGreen(a) - qGreen(b)), tolerance) << x << "," << y;
-        ASSERT_LE(std::abs(qBlue(a) - qBlue(b)), tolerance) << x << "," << y;
-      }
-  }
+  // PNG is lossless; a GIF of four colours keeps them exactly.
+  ExpectSamePixels(QImage(Path("a.png")), expected, 0);
+  ExpectSamePixels(QImage(Path("a.gif")), expected, 0);
   EXPECT_EQ(QImageReader(Path("a.gif")).format(), QByteArray("gif"));
+}
+
+TEST_F(PicSaveTest, GifKeepsUpTo256ColoursExactlyAndQuantizesMore) {
+  PicSave saver;
+  // 256 colours, white and near-white among them, which 5 bits per channel would merge.
+  QImage image(32, 8, QImage::Format_RGB32);
+  for (int i = 0; i < 256; ++i)
+    image.setPixel(i % 32, i / 32, i == 0 ? qRgb(255, 255, 255) : qRgb(i, 255 - i, (i * 7) % 256));
+  image.setPixel(1, 0, qRgb(254, 255, 253));
+  saver.SavePicture(gdi::PictureFromImage(image), Path("256.gif"), 0, 70);
+  ExpectSamePixels(QImage(Path("256.gif")), image, 0);
+
+  // One colour more: the picture is reduced to 256 colours, each close to the original.
+  QImage more(33, 8, QImage::Format_RGB32);
+  more.fill(qRgb(0, 0, 0));
+  QPainter(&more).drawImage(0, 0, image);
+  more.setPixel(32, 0, qRgb(10, 20, 30));
+  saver.SavePicture(gdi::PictureFromImage(more), Path("257.gif"), 0, 70);
+  ExpectSamePixels(QImage(Path("257.gif")), more, 8);
+}
+
+TEST_F(PicSaveTest, JpegQualityRangeIsInclusive) {
+  PicSave saver;
+  saver.SavePicture(Blocks(64, 48), Path("q1.jpg"), 1, 1);
+  saver.SavePicture(Blocks(64, 48), Path("q100.jpg"), 1, 100);
+  EXPECT_EQ(QImageReader(Path("q1.jpg")).size(), QSize(64, 48));
+  EXPECT_LT(QFile(Path("q1.jpg")).size(), QFile(Path("q100.jpg")).size());
+}
+
+TEST_F(PicSaveTest, PictureWhoseBitmapIsGoneRaisesTheBitmapError) {
+  PicSave saver;
+  const auto picture = Blocks(8, 8);
+  ASSERT_TRUE(gdi::DeleteObject(picture->Handle()));
+  const Raised raised = RaisedBy([&] { saver.SavePicture(picture, Path("gone.jpg"), 1, 70); });
+  EXPECT_EQ(static_cast<std::uint32_t>(raised.number), 0x80044848u);
+  EXPECT_EQ(raised.source, QStringLiteral("PicSave"));
+  EXPECT_EQ(raised.description, QStringLiteral("GdipCreateBitmapFromHBITMAP error 2"));
+  EXPECT_TRUE(Files().isEmpty());  // raised before any file was opened
 }
 
 TEST_F(PicSaveTest, ArgumentsOutOfRangeRaiseError5) {

@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QThread>
 #include <cfenv>
+#include <clocale>
 #include <cmath>
 
 #include "platform/forms/clock.h"
@@ -26,6 +27,10 @@ int ErrorNumberOf(const std::function<void()>& call) {
   }
   return 0;
 }
+
+// The locales of the program's users: their decimal separators and digit groups differ.
+const QLocale kLocales[] = {QLocale::c(), QLocale(QLocale::English, QLocale::UnitedStates),
+                            QLocale(QLocale::Russian, QLocale::Russia)};
 
 }  // namespace
 
@@ -86,6 +91,56 @@ TEST(Conversions, GeneralFormatUsesTheLocale) {
   ScopedLocale russian(QLocale(QLocale::Russian, QLocale::Russia));
   EXPECT_EQ(forms::FormatGeneral(1.5), QStringLiteral("1,5"));
   EXPECT_EQ(forms::FormatGeneral(3), QStringLiteral("3"));
+}
+
+TEST(Conversions, GeneralFormatGroupsNoDigitsInAnyLocale) {
+  for (const QLocale& locale : kLocales) {
+    SCOPED_TRACE(locale.name().toStdString());
+    ScopedLocale scoped(locale);
+    const QString point = locale.decimalPoint();
+    EXPECT_EQ(forms::FormatGeneral(1000.5), "1000" + point + "5");
+    EXPECT_EQ(forms::FormatGeneral(1234567.891), "1234567" + point + "891");
+    EXPECT_EQ(forms::FormatGeneral(1000000), QStringLiteral("1000000"));
+    EXPECT_EQ(forms::FormatGeneral(-2500.25), locale.negativeSign() + "2500" + point + "25");
+    // Up to 15 significant digits.
+    EXPECT_EQ(forms::FormatGeneral(123456789.123456789), "123456789" + point + "123457");
+    // What is written reads back.
+    EXPECT_DOUBLE_EQ(CDbl(forms::FormatGeneral(98765.4321)), 98765.4321);
+  }
+}
+
+TEST(Conversions, InfinityAndNanAreNotNumbersInAnyLocale) {
+  for (const QLocale& locale : kLocales) {
+    SCOPED_TRACE(locale.name().toStdString());
+    ScopedLocale scoped(locale);
+    QStringList texts = {QStringLiteral("inf"),   QStringLiteral("-inf"), QStringLiteral("+INF"),
+                         QStringLiteral(" Inf "), QStringLiteral("nan"),  QStringLiteral("NaN")};
+    // And however the locale itself writes them.
+    texts << locale.toString(qInf()) << locale.toString(-qInf()) << locale.toString(qQNaN());
+    for (const QString& text : texts) {
+      EXPECT_EQ(ErrorNumberOf([&] { CDbl(text); }), forms::kTypeMismatch) << text.toStdString();
+      EXPECT_EQ(ErrorNumberOf([&] { CLng(text); }), forms::kTypeMismatch) << text.toStdString();
+    }
+  }
+}
+
+// Runs once per session locale: C, en_US.UTF-8 and ru_RU.UTF-8 (see tests/CMakeLists.txt).
+// Nothing sets the default locale here, so the session's decides.
+TEST(SessionLocale, NumbersAreReadAndWrittenInTheSessionLocale) {
+  const QString session = qEnvironmentVariable("LC_ALL");
+  if (session.isEmpty()) GTEST_SKIP() << "needs LC_ALL, as ctest sets it";
+  // The C library took it too: the locale is installed on this machine.
+  EXPECT_EQ(QString::fromLatin1(std::setlocale(LC_ALL, nullptr)), session);
+  const QString language = session.section(QLatin1Char('.'), 0, 0);
+  const QLocale locale;
+  EXPECT_EQ(locale.name(), language);
+  const QString point =
+      language == QStringLiteral("ru_RU") ? QStringLiteral(",") : QStringLiteral(".");
+  EXPECT_EQ(forms::FormatGeneral(1000.5), "1000" + point + "5");
+  EXPECT_EQ(forms::FormatGeneral(1234567), QStringLiteral("1234567"));
+  EXPECT_DOUBLE_EQ(CDbl("2" + point + "5"), 2.5);
+  EXPECT_EQ(CLng("2" + point + "5"), 2);
+  EXPECT_EQ(ErrorNumberOf([] { CDbl(QStringLiteral("inf")); }), forms::kTypeMismatch);
 }
 
 TEST(Clock, RendersDatesAndTimesForFileNamesAndDisplay) {

@@ -9,6 +9,7 @@
 
 #include "platform/gst/virtual_devices.h"
 #include "platform/wave/wave_out.h"
+#include "platform/wave/wave_stream.h"
 #include "tests/support/wav_file.h"
 
 using namespace wave;
@@ -179,6 +180,7 @@ TEST_F(WaveOutTest, QueuesHeadersInOrderAndRequeuesThemWithoutGaps) {
   EXPECT_EQ(waveOutWrite(handle, &h1, kWaveHdrSize), WAVERR_UNPREPARED);
   EXPECT_EQ(waveOutClose(handle), MMSYSERR_NOERROR);
   EXPECT_EQ(waveOutReset(handle), MMSYSERR_INVALHANDLE);
+  wave::testing::WaitForReleases();  // the file is complete
   WaitFor(20);
   ASSERT_FALSE(receiver.messages.empty());
   EXPECT_EQ(receiver.messages.front(), MM_WOM_OPEN);
@@ -215,4 +217,41 @@ TEST_F(WaveOutTest, SecondOpenOfTheSameDeviceAfterClose) {
     WaitFor(10);
     EXPECT_EQ(receiver.messages, (std::vector<std::uint32_t>{MM_WOM_OPEN, MM_WOM_CLOSE}));
   }
+}
+
+// A sink that holds on to what it was given (here a slow element in its streaming thread; a
+// sound server draining its buffer does the same): the close silences the stream and
+// returns at once, the release goes on behind it, and the next open waits for it.
+TEST_F(WaveOutTest, CloseReturnsAtOnceWhileASlowSinkIsReleasedBehindIt) {
+  GError* error = nullptr;
+  GstElement* sink = gst_parse_bin_from_description(
+      "identity sleep-time=1000000 ! fakesink sync=true async=false", TRUE, &error);
+  ASSERT_NE(sink, nullptr) << (error ? error->message : "");
+  Receiver receiver;
+  const std::shared_ptr<WaveOutStream> stream =
+      WaveOutStream::Open(sink, Pcm16Mono(8000), &receiver, 1000);
+  ASSERT_NE(stream, nullptr);
+  std::vector<std::int16_t> samples(8000, 1000);
+  WAVEHDR header{reinterpret_cast<char*>(samples.data()), 16000, WHDR_PREPARED};
+  ASSERT_EQ(stream->Write(&header), MMSYSERR_NOERROR);
+  WaitFor(200);  // the first chunk is in the slow element for another 0.8 s
+
+  QElapsedTimer elapsed;
+  elapsed.start();
+  stream->Reset();
+  stream->Close();
+  const qint64 stopMs = elapsed.elapsed();
+  EXPECT_LT(stopMs, 200);  // generous; draining first took about 800 ms
+  EXPECT_EQ(stream->Write(&header), MMSYSERR_INVALHANDLE);
+  WaitFor(10);
+  EXPECT_EQ(receiver.messages.back(), MM_WOM_CLOSE);
+
+  // Opening the device again waits until the slow one has let go.
+  const int device = DeviceNumber(QStringLiteral("Test output A"));
+  HWAVEOUT handle = 0;
+  elapsed.restart();
+  const WAVEFORMATEX format = Pcm16Mono(8000);
+  ASSERT_EQ(waveOutOpen(&handle, device, &format, nullptr, 0, CALLBACK_WINDOW), MMSYSERR_NOERROR);
+  EXPECT_GT(elapsed.elapsed() + stopMs, 500);
+  EXPECT_EQ(waveOutClose(handle), MMSYSERR_NOERROR);
 }

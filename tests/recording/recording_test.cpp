@@ -115,8 +115,7 @@ class RecordingTest : public testing_support::GeneratorFixture {
   void FilterGraphOn(int row = 0) {
     form->Option8->click();
     QTest::mouseClick(form->Command11, Qt::LeftButton);
-    form->Combo2->setCurrentIndex(row);
-    emit form->Combo2->activated(row);
+    testing_support::ClickListRow(form->Combo2, row);
     ASSERT_EQ(form->CameraOn, 1);
     ASSERT_TRUE(WaitFor([&] { return form->FilterGraph->Camera()->FrameCount() >= 2; }, 5000));
   }
@@ -341,8 +340,7 @@ TEST_P(EndToEndTest, ThreeSecondsMakeSixStampedPicturesAndAnUnbrokenTone) {
   if (param.graph) {
     form->Option8->click();
     QTest::mouseClick(form->Command11, Qt::LeftButton);
-    form->Combo2->setCurrentIndex(1);
-    emit form->Combo2->activated(1);
+    testing_support::ClickListRow(form->Combo2, 1);
     (param.jpeg ? form->Option10 : form->Option9)->setChecked(true);
   } else {
     QTest::mouseClick(form->Command11, Qt::LeftButton);

@@ -36,8 +36,7 @@ int GeneratorFixture::VirtualRow() const {
 void GeneratorFixture::ChooseVirtualDevice() {
   const int row = VirtualRow();
   ASSERT_GE(row, 0);
-  form->Combo1->setCurrentIndex(row);
-  emit form->Combo1->activated(row);
+  ClickListRow(form->Combo1, row);
 }
 
 }  // namespace testing_support

@@ -20,7 +20,7 @@ class GeneratorFixture : public ::testing::Test {
 
   // The list row of the virtual device, or -1.
   int VirtualRow() const;
-  // Clicks the virtual device's row as the operator would.
+  // Clicks the virtual device's row in the open list, as the operator would.
   void ChooseVirtualDevice();
   QString WavPath() const { return dir_.filePath(QStringLiteral("tone.wav")); }
   QString ProgramFolder() const { return dir_.path(); }

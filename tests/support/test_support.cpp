@@ -1,7 +1,9 @@
 #include "tests/support/test_support.h"
 
+#include <QAbstractItemView>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QTest>
 
 namespace testing_support {
 
@@ -20,6 +22,14 @@ int CountPixels(const QImage& image, const QColor& color) {
   for (int y = 0; y < image.height(); ++y)
     for (int x = 0; x < image.width(); ++x) count += image.pixelColor(x, y) == color;
   return count;
+}
+
+void ClickListRow(QComboBox* combo, int row) {
+  combo->showPopup();
+  QAbstractItemView* list = combo->view();
+  const QModelIndex index = combo->model()->index(row, combo->modelColumn());
+  list->scrollTo(index);
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(index).center());
 }
 
 void FlushDeferredDeletes() {

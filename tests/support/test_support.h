@@ -2,6 +2,7 @@
 // Shared helpers of the test suites: a recording message box and a locale switch.
 
 #include <QColor>
+#include <QComboBox>
 #include <QImage>
 #include <QLocale>
 #include <QString>
@@ -45,6 +46,9 @@ class ScopedLocale {
 
 // How many pixels of an image have exactly this colour.
 int CountPixels(const QImage& image, const QColor& color);
+
+// Opens the list of a combo box and clicks one of its rows with the mouse.
+void ClickListRow(QComboBox* combo, int row);
 
 // Lets deferred deletions run, as returning to the event loop would.
 void FlushDeferredDeletes();
