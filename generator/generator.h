@@ -114,6 +114,7 @@ class Generator {
   GeneratorState& s_;
   GeneratorControls c_;
   bool run_active_ = false;
+  QString sound_error_;         // why the device of the run failed, until its close is shown
   bool clock_running_ = false;  // RunClock is on the stack
   bool start_waiting_ = false;  // a start clicked while it was
   forms::TimeSource* time_ = &forms::SystemTime();

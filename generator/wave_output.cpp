@@ -15,6 +15,10 @@ namespace {
 // one would hold the window for seconds before failing.
 constexpr std::int32_t kMaxBufferLength = std::int32_t{1} << 26;
 
+QString SoundErrorText(const QString& reason) {
+  return QStringLiteral(" Sound error: ") + reason;
+}
+
 }  // namespace
 
 void Generator::InstallCallbackWindow(QWidget* window) {
@@ -30,8 +34,20 @@ bool Generator::WaveWindowProc(QObject* window, QEvent* event) {
         c_.Label12->setText(QString::fromUtf8("устройство открыто"));
         break;
       case wave::MM_WOM_CLOSE:
-        c_.Label12->setText(QString::fromUtf8("устройство закрыто"));
+        // After a failure the reason stays readable rather than the plain "closed".
+        c_.Label12->setText(sound_error_.isEmpty() ? QString::fromUtf8("устройство закрыто")
+                                                   : SoundErrorText(sound_error_));
+        sound_error_.clear();
         break;
+      case wave::kDeviceFailed: {
+        const auto* failure = static_cast<wave::WaveOutEvent*>(event);
+        // Only the device of the run still playing; a failure of one already closed is old.
+        if (s_.WaveOutHandle == 0 || failure->Device() != s_.WaveOutHandle) break;
+        sound_error_ = failure->Reason();
+        Command4_Click();  // the run stops as the stop button stops it
+        c_.Label12->setText(SoundErrorText(sound_error_));
+        break;
+      }
       case wave::MM_WOM_DONE:
         // The buffer just played goes back behind the one playing; the other one is still
         // queued and its write is refused.

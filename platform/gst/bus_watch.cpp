@@ -37,15 +37,14 @@ BusWatch::BusWatch(GstElement* pipeline, GuiHandler onGui, SyncHook hook)
   // The bus holds its own reference to the shared part while the handler is installed.
   // GStreamer keeps the handler alive while a call is under way and frees it afterwards.
   auto* keep = std::make_unique<std::shared_ptr<Shared>>(shared_).release();
-  gst_bus_set_sync_handler(bus_, &BusWatch::OnMessage, keep, [](gpointer data) {
+  gst_bus_set_sync_handler(bus_.get(), &BusWatch::OnMessage, keep, [](gpointer data) {
     delete static_cast<std::shared_ptr<Shared>*>(data);
   });
 }
 
 BusWatch::~BusWatch() {
   shared_->alive = false;
-  gst_bus_set_sync_handler(bus_, nullptr, nullptr, nullptr);
-  gst_object_unref(bus_);
+  gst_bus_set_sync_handler(bus_.get(), nullptr, nullptr, nullptr);
 }
 
 GstBusSyncReply BusWatch::OnMessage(GstBus*, GstMessage* message, gpointer data) {

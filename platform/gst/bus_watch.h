@@ -11,6 +11,8 @@
 #include <functional>
 #include <memory>
 
+#include "platform/gst/gst_util.h"
+
 namespace gstutil {
 
 struct BusNotice {
@@ -28,7 +30,8 @@ class BusWatch {
   using GuiHandler = std::function<void(const BusNotice&)>;
 
   // Watches the bus of `pipeline`. `onGui` runs on the GUI thread for errors, warnings and
-  // the end of stream, unless the watch has ended by then. Destroy the watch on that thread.
+  // the end of stream, unless the watch has ended by then. A watch ended on another thread
+  // may still deliver a notice already on its way, so `onGui` must not rely on the owner.
   BusWatch(GstElement* pipeline, GuiHandler onGui, SyncHook hook = {});
   ~BusWatch();
   BusWatch(const BusWatch&) = delete;
@@ -42,7 +45,7 @@ class BusWatch {
     SyncHook hook;
     std::atomic<bool> alive{true};
   };
-  GstBus* bus_ = nullptr;  // owned: unreferenced when the watch ends
+  ObjectPtr<GstBus> bus_;
   std::shared_ptr<Shared> shared_;
 };
 

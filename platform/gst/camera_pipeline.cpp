@@ -113,7 +113,7 @@ bool CameraPipeline::Open(const CameraDevice& camera, const CameraFormat& format
     if (made)
       gst_bin_add(GST_BIN(pipeline_.get()), element);  // the pipeline takes it
     else
-      gst_object_unref(gst_object_ref_sink(element));
+      Adopt(element);  // released at once
   }
   if (!made) {
     source_ = chosen_ = tee_ = nullptr;

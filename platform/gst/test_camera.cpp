@@ -116,7 +116,7 @@ void test_camera_init(TestCamera* self) {
   gst_element_add_pad(GST_ELEMENT(self), self->ghost);
   if (!pattern || !self->head || !balance || !self->overlay) {
     for (GstElement* e : {pattern, self->head, balance, self->overlay})
-      if (e) gst_object_unref(gst_object_ref_sink(e));
+      if (e) Adopt(e);  // released at once
     self->head = self->overlay = nullptr;
     return;
   }
@@ -134,7 +134,7 @@ void test_camera_init(TestCamera* self) {
 GstElement* MakeTestCameraSource(bool jpegByDefault, const char* name) {
   auto* self = static_cast<TestCamera*>(g_object_new(test_camera_get_type(), nullptr));
   if (!self->head) {
-    gst_object_unref(gst_object_ref_sink(self));
+    Adopt(GST_ELEMENT(self));  // released at once
     return nullptr;
   }
   self->jpeg_default = jpegByDefault;

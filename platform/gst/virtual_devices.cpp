@@ -1,5 +1,7 @@
 #include "platform/gst/virtual_devices.h"
 
+#include <QFile>
+#include <QtEndian>
 #include <atomic>
 #include <mutex>
 #include <vector>
@@ -41,20 +43,89 @@ struct VirtualSoundDeviceClass {
 
 G_DEFINE_TYPE(VirtualSoundDevice, virtual_sound_device, GST_TYPE_DEVICE)
 
+// Writes the sizes into a WAV file's header from the file's length. The encoder writes them
+// only at the end of the stream, and a device that is released at once gets none.
+void FinishWavHeader(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadWrite)) return;
+  const qint64 size = file.size();
+  QByteArray head = file.read(12);
+  if (size < 44 || size > 0xFFFFFFFFLL || !head.startsWith("RIFF") || head.mid(8, 4) != "WAVE")
+    return;
+  auto put = [&](qint64 at, qint64 value) {
+    const quint32 le = qToLittleEndian(static_cast<quint32>(value));
+    file.seek(at);
+    file.write(reinterpret_cast<const char*>(&le), 4);
+  };
+  put(4, size - 8);
+  for (qint64 at = 12; at + 8 <= size;) {
+    file.seek(at);
+    const QByteArray chunk = file.read(8);
+    const quint32 length = qFromLittleEndian<quint32>(chunk.constData() + 4);
+    if (chunk.startsWith("data")) {
+      put(at + 4, size - at - 8);
+      return;
+    }
+    at += 8 + length + (length & 1);
+  }
+}
+
+// `wavenc ! filesink` in a bin that completes the file's header once the file is closed.
+struct WavSink {
+  GstBin parent;
+  gchar* path;
+};
+struct WavSinkClass {
+  GstBinClass parent_class;
+};
+
+G_DEFINE_TYPE(WavSink, wav_sink, GST_TYPE_BIN)
+
+GstStateChangeReturn WavSinkChangeState(GstElement* element, GstStateChange transition) {
+  const GstStateChangeReturn result =
+      GST_ELEMENT_CLASS(wav_sink_parent_class)->change_state(element, transition);
+  if (transition == GST_STATE_CHANGE_READY_TO_NULL)
+    FinishWavHeader(QString::fromUtf8(reinterpret_cast<WavSink*>(element)->path));
+  return result;
+}
+
+void WavSinkFinalize(GObject* object) {
+  g_free(reinterpret_cast<WavSink*>(object)->path);
+  G_OBJECT_CLASS(wav_sink_parent_class)->finalize(object);
+}
+
+void wav_sink_class_init(WavSinkClass* klass) {
+  GST_ELEMENT_CLASS(klass)->change_state = WavSinkChangeState;
+  G_OBJECT_CLASS(klass)->finalize = WavSinkFinalize;
+}
+
+void wav_sink_init(WavSink* self) {
+  self->path = nullptr;
+}
+
 GstElement* VirtualSoundCreateElement(GstDevice* device, const gchar* name) {
   auto* self = reinterpret_cast<VirtualSoundDevice*>(device);
-  // filesink sync=true paces the stream at the pipeline clock, like a sound card would.
-  gchar* description =
-      g_strdup_printf("wavenc ! filesink sync=true async=false location=\"%s\"", self->wav_path);
-  GError* error = nullptr;
-  GstElement* bin = gst_parse_bin_from_description(description, TRUE, &error);
-  g_free(description);
-  if (error) {
-    g_error_free(error);
+  auto* bin = static_cast<WavSink*>(g_object_new(wav_sink_get_type(), nullptr));
+  ElementPtr owned(GST_ELEMENT(gst_object_ref_sink(bin)));
+  bin->path = g_strdup(self->wav_path);
+  GstElement* encoder = gst_element_factory_make("wavenc", nullptr);
+  GstElement* file = gst_element_factory_make("filesink", nullptr);
+  if (!encoder || !file) {
+    for (GstElement* e : {encoder, file})
+      if (e) Adopt(e);  // released at once
     return nullptr;
   }
-  if (name) gst_element_set_name(bin, name);
-  return bin;
+  // sync=true paces the stream at the pipeline clock, like a sound card would.
+  g_object_set(file, "sync", TRUE, "async", FALSE, "location", self->wav_path, nullptr);
+  gst_bin_add_many(GST_BIN(bin), encoder, file, nullptr);
+  if (!gst_element_link(encoder, file)) return nullptr;
+  const PadPtr target(gst_element_get_static_pad(encoder, "sink"));
+  gst_element_add_pad(GST_ELEMENT(bin), gst_ghost_pad_new("sink", target.get()));
+  if (name) gst_element_set_name(GST_ELEMENT(bin), name);
+  // The caller takes a floating element, as from any factory.
+  GstElement* element = owned.release();
+  g_object_force_floating(G_OBJECT(element));
+  return element;
 }
 
 void VirtualSoundDeviceFinalize(GObject* object) {
@@ -98,27 +169,26 @@ void virtual_camera_device_init(VirtualCameraDevice* self) {
 GstDevice* NewCamera(const char* name, bool jpeg) {
   const char* sizes[] = {"width=640,height=480", "width=320,height=240", "width=1280,height=720"};
   const char* rates = "framerate={ (fraction)30/1, (fraction)15/1 }";
-  GstCaps* caps = gst_caps_new_empty();
+  const CapsPtr caps(gst_caps_new_empty());
   for (const char* size : sizes) {
     const QString structure = QStringLiteral("%1,%2,%3")
                                   .arg(jpeg ? "image/jpeg" : "video/x-raw,format=YUY2")
                                   .arg(size)
                                   .arg(rates);
-    gst_caps_append(caps, gst_caps_from_string(structure.toUtf8().constData()));
+    gst_caps_append(caps.get(), gst_caps_from_string(structure.toUtf8().constData()));
   }
   if (jpeg) {
-    gst_caps_append(caps, gst_caps_from_string(QStringLiteral("video/x-raw,format=YUY2,%1,%2")
-                                                   .arg(sizes[0])
-                                                   .arg(rates)
-                                                   .toUtf8()
-                                                   .constData()));
+    gst_caps_append(caps.get(), gst_caps_from_string(QStringLiteral("video/x-raw,format=YUY2,%1,%2")
+                                                         .arg(sizes[0])
+                                                         .arg(rates)
+                                                         .toUtf8()
+                                                         .constData()));
   }
   StructurePtr properties(gst_structure_new("properties", "strobolux.driver-text", G_TYPE_STRING,
                                             kTestCameraDriver, nullptr));
   auto* device = static_cast<VirtualCameraDevice*>(
       g_object_new(virtual_camera_device_get_type(), "display-name", name, "device-class",
-                   "Video/Source", "caps", caps, "properties", properties.get(), nullptr));
-  gst_caps_unref(caps);
+                   "Video/Source", "caps", caps.get(), "properties", properties.get(), nullptr));
   device->jpeg = jpeg;
   return GST_DEVICE(gst_object_ref_sink(device));
 }
@@ -139,17 +209,15 @@ GList* VirtualProbe(GstDeviceProvider*) {
   std::lock_guard lock(EntriesMutex());
   GList* devices = nullptr;
   for (const SoundEntry& entry : SoundEntries()) {
-    GstCaps* caps = gst_caps_from_string(
+    const CapsPtr caps(gst_caps_from_string(
         "audio/x-raw, format=(string){ S16LE, U8 }, layout=(string)interleaved, "
-        "rate=(int)[ 1, 2147483647 ], channels=(int)[ 1, 2 ]");
-    GstStructure* properties =
-        gst_structure_new("properties", "is-default", G_TYPE_BOOLEAN, FALSE, nullptr);
+        "rate=(int)[ 1, 2147483647 ], channels=(int)[ 1, 2 ]"));
+    const StructurePtr properties(
+        gst_structure_new("properties", "is-default", G_TYPE_BOOLEAN, FALSE, nullptr));
     auto* device = static_cast<VirtualSoundDevice*>(g_object_new(
         virtual_sound_device_get_type(), "display-name", entry.name.toUtf8().constData(),
-        "device-class", "Audio/Sink", "caps", caps, "properties", properties, nullptr));
+        "device-class", "Audio/Sink", "caps", caps.get(), "properties", properties.get(), nullptr));
     device->wav_path = g_strdup(entry.wavPath.toUtf8().constData());
-    gst_caps_unref(caps);
-    gst_structure_free(properties);
     devices = g_list_append(devices, gst_object_ref_sink(device));
   }
   if (CamerasRegistered()) {

@@ -34,31 +34,26 @@ bool& Listed() {
 void ListDevices() {
   gstutil::EnsureInitialized();
   std::vector<Device> devices;
-  GstDeviceMonitor* monitor = gst_device_monitor_new();
-  GstCaps* filter = gst_caps_new_empty_simple("audio/x-raw");
-  gst_device_monitor_add_filter(monitor, "Audio/Sink", filter);
-  gst_caps_unref(filter);
-  gst_device_monitor_start(monitor);
-  GList* found = gst_device_monitor_get_devices(monitor);
-  for (GList* item = found; item; item = item->next) {
+  const gstutil::ObjectPtr<GstDeviceMonitor> monitor(gst_device_monitor_new());
+  const gstutil::CapsPtr filter(gst_caps_new_empty_simple("audio/x-raw"));
+  gst_device_monitor_add_filter(monitor.get(), "Audio/Sink", filter.get());
+  gst_device_monitor_start(monitor.get());
+  const gstutil::ObjectList found(gst_device_monitor_get_devices(monitor.get()));
+  for (GList* item = found.get(); item; item = item->next) {
     auto* device = static_cast<GstDevice*>(item->data);
     Device entry;
-    gchar* name = gst_device_get_display_name(device);
-    entry.name = QString::fromUtf8(name ? name : "");
-    g_free(name);
+    const gstutil::CharPtr name(gst_device_get_display_name(device));
+    entry.name = QString::fromUtf8(name ? name.get() : "");
     entry.caps.reset(gst_device_get_caps(device));
-    if (GstStructure* properties = gst_device_get_properties(device)) {
+    if (const gstutil::StructurePtr properties{gst_device_get_properties(device)}) {
       gboolean isDefault = FALSE;
-      if (gst_structure_get_boolean(properties, "is-default", &isDefault))
+      if (gst_structure_get_boolean(properties.get(), "is-default", &isDefault))
         entry.isDefault = isDefault;
-      gst_structure_free(properties);
     }
-    entry.device = gstutil::Share(device);  // takes the list's reference
+    entry.device = gstutil::Share(GST_DEVICE(gst_object_ref(device)));
     devices.push_back(std::move(entry));
   }
-  g_list_free(found);
-  gst_device_monitor_stop(monitor);
-  gst_object_unref(monitor);
+  gst_device_monitor_stop(monitor.get());
   Devices() = std::move(devices);
   Listed() = true;
 }
@@ -200,6 +195,10 @@ namespace testing {
 
 void WaitForReleases() {
   WaveOutStream::WaitForReleases();
+}
+
+void InjectDeviceError(HWAVEOUT handle, const QString& reason) {
+  if (const std::shared_ptr<WaveOutStream> stream = Find(handle)) stream->InjectError(reason);
 }
 
 }  // namespace testing

@@ -36,6 +36,10 @@ inline constexpr std::uint32_t WHDR_PREPARED = 0x02;
 inline constexpr std::uint32_t MM_WOM_OPEN = 0x3BB;
 inline constexpr std::uint32_t MM_WOM_CLOSE = 0x3BC;
 inline constexpr std::uint32_t MM_WOM_DONE = 0x3BD;
+// Not a message of the wave-output interface: this port's report of an open device that
+// failed (a sound card unplugged, its server gone), with the reason. In the application
+// message range, so it never meets a system message.
+inline constexpr std::uint32_t kDeviceFailed = 0x8000 + 0x3BE;
 
 struct WAVEFORMATEX {
   std::uint16_t wFormatTag = 0;
@@ -61,16 +65,23 @@ struct WAVEOUTCAPS {
 class WaveOutEvent : public QEvent {
  public:
   static const QEvent::Type kType;
-  WaveOutEvent(std::uint32_t message, HWAVEOUT device, WAVEHDR* header)
-      : QEvent(kType), message_(message), device_(device), header_(header) {}
+  WaveOutEvent(std::uint32_t message, HWAVEOUT device, WAVEHDR* header, QString reason = {})
+      : QEvent(kType),
+        message_(message),
+        device_(device),
+        header_(header),
+        reason_(std::move(reason)) {}
   std::uint32_t Message() const { return message_; }
   HWAVEOUT Device() const { return device_; }
   WAVEHDR* Header() const { return header_; }
+  // Why the device failed (kDeviceFailed only).
+  const QString& Reason() const { return reason_; }
 
  private:
   std::uint32_t message_;
   HWAVEOUT device_;
   WAVEHDR* header_;
+  QString reason_;
 };
 
 // Lists the output devices anew; device numbers refer to this list until the next call.
@@ -93,6 +104,8 @@ namespace testing {
 // A closed device is released in the background; this waits until all of them are, as the
 // next open does. Afterwards a device's output is complete.
 void WaitForReleases();
+// Makes an open device fail as an unplugged one would: its stream posts the error.
+void InjectDeviceError(HWAVEOUT handle, const QString& reason);
 }  // namespace testing
 
 }  // namespace wave

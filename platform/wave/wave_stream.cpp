@@ -3,11 +3,16 @@
 #include <gst/app/gstappsrc.h>
 
 #include <QCoreApplication>
+#include <QLoggingCategory>
+#include <QPointer>
 #include <QtGlobal>
 #include <algorithm>
 #include <cstring>
 
 namespace wave {
+
+Q_LOGGING_CATEGORY(lcWave, "strobolux.wave")
+
 namespace {
 
 // A header whose data arrives after the device ran dry starts this far ahead of "now", so its
@@ -118,13 +123,13 @@ std::shared_ptr<WaveOutStream> WaveOutStream::Open(GstElement* sink, const WAVEF
 }
 
 bool WaveOutStream::Start(GstElement* sink) {
-  pipeline_ = gst_pipeline_new(nullptr);
+  pipeline_ = gstutil::NewPipeline("wave");
   appsrc_ = gst_element_factory_make("appsrc", nullptr);
   GstElement* convert = gst_element_factory_make("audioconvert", nullptr);
   GstElement* resample = gst_element_factory_make("audioresample", nullptr);
   if (!pipeline_ || !appsrc_ || !convert || !resample || !sink) {
     for (GstElement* element : {appsrc_, convert, resample, sink})
-      if (element) gst_object_unref(gst_object_ref_sink(element));
+      if (element) gstutil::Adopt(element);  // released at once
     appsrc_ = nullptr;
     return false;
   }
@@ -132,36 +137,45 @@ bool WaveOutStream::Start(GstElement* sink) {
   // needed before anything is queued.
   if (g_object_class_find_property(G_OBJECT_GET_CLASS(sink), "async"))
     g_object_set(sink, "async", FALSE, nullptr);
-  GstCaps* caps = CapsFor(format_);
-  g_object_set(appsrc_, "caps", caps, "format", GST_FORMAT_TIME, "is-live", TRUE, "block", TRUE,
-               "max-bytes", static_cast<guint64>(4 * chunk_bytes_), "min-latency",
+  const gstutil::CapsPtr caps(CapsFor(format_));
+  g_object_set(appsrc_, "caps", caps.get(), "format", GST_FORMAT_TIME, "is-live", TRUE, "block",
+               TRUE, "max-bytes", static_cast<guint64>(4 * chunk_bytes_), "min-latency",
                static_cast<gint64>(0), nullptr);
-  gst_caps_unref(caps);
-  gst_bin_add_many(GST_BIN(pipeline_), appsrc_, convert, resample, sink, nullptr);
+  gst_bin_add_many(GST_BIN(pipeline_.get()), appsrc_, convert, resample, sink, nullptr);
   if (!gst_element_link_many(appsrc_, convert, resample, sink, nullptr)) return false;
 
-  GstBus* bus = gst_element_get_bus(pipeline_);
-  gst_bus_set_sync_handler(bus, &WaveOutStream::OnBusMessage, this, nullptr);
-  gst_object_unref(bus);
-  GstPad* source = gst_element_get_static_pad(appsrc_, "src");
-  gst_pad_add_probe(source, GST_PAD_PROBE_TYPE_BUFFER, &WaveOutStream::DropStale, this, nullptr);
-  gst_object_unref(source);
+  // A device that fails while open (unplugged, its server gone) is told to the callback
+  // window; the handler holds nothing of the stream, which may be released meanwhile.
+  bus_ = std::make_unique<gstutil::BusWatch>(
+      pipeline_.get(),
+      [callback = QPointer<QObject>(callback_), id = id_](const gstutil::BusNotice& notice) {
+        if (notice.kind == gstutil::BusNotice::Warning)
+          qCWarning(lcWave) << notice.source << notice.text << notice.debug;
+        if (notice.kind != gstutil::BusNotice::Error) return;
+        qCWarning(lcWave) << "device failed:" << notice.source << notice.text << notice.debug;
+        if (callback)
+          QCoreApplication::postEvent(callback,
+                                      new WaveOutEvent(kDeviceFailed, id, nullptr, notice.text));
+      });
+  const gstutil::PadPtr source(gst_element_get_static_pad(appsrc_, "src"));
+  gst_pad_add_probe(source.get(), GST_PAD_PROBE_TYPE_BUFFER, &WaveOutStream::DropStale, this,
+                    nullptr);
 
-  if (gst_element_set_state(pipeline_, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) return false;
+  if (gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
+    return false;
   GstState state = GST_STATE_NULL;
-  gst_element_get_state(pipeline_, &state, nullptr, 2 * GST_SECOND);
+  gst_element_get_state(pipeline_.get(), &state, nullptr, 2 * GST_SECOND);
   if (state != GST_STATE_PLAYING) return false;
-  clock_ = gst_element_get_clock(pipeline_);
+  clock_.reset(gst_element_get_clock(pipeline_.get()));
   if (!clock_) return false;
-  base_time_ = gst_element_get_base_time(pipeline_);
-  GstQuery* query = gst_query_new_latency();
-  if (gst_element_query(pipeline_, query)) {
+  base_time_ = gst_element_get_base_time(pipeline_.get());
+  const gstutil::QueryPtr query(gst_query_new_latency());
+  if (gst_element_query(pipeline_.get(), query.get())) {
     gboolean live = FALSE;
     GstClockTime min_latency = 0;
-    gst_query_parse_latency(query, &live, &min_latency, nullptr);
+    gst_query_parse_latency(query.get(), &live, &min_latency, nullptr);
     if (GST_CLOCK_TIME_IS_VALID(min_latency)) latency_ = min_latency;
   }
-  gst_query_unref(query);
 
   feeder_ = std::thread([this] { FeedLoop(); });
   return true;
@@ -172,7 +186,7 @@ WaveOutStream::~WaveOutStream() {
 }
 
 GstClockTime WaveOutStream::RunningTimeNow() const {
-  const GstClockTime now = gst_clock_get_time(clock_);
+  const GstClockTime now = gst_clock_get_time(clock_.get());
   return now > base_time_ ? now - base_time_ : 0;
 }
 
@@ -242,7 +256,7 @@ void WaveOutStream::FeedLoop() {
         playing_.push_back(header);
         fed_bytes_ = 0;
         const GstClockTime end = base_time_ + latency_ + TimelineAt(timeline_frames_);
-        GstClockID wait = gst_clock_new_single_shot_id(clock_, end);
+        GstClockID wait = gst_clock_new_single_shot_id(clock_.get(), end);
         // The clock owns the note until the wait is done or unscheduled.
         auto note =
             std::make_unique<PlayedNote>(PlayedNote{shared_from_this(), header, generation});
@@ -351,29 +365,20 @@ void WaveOutStream::Release() {
     wake_.notify_all();
   }
   CancelWaits(waits);
-  if (pipeline_) gst_element_set_state(pipeline_, GST_STATE_NULL);  // unblocks any push
+  if (pipeline_) gst_element_set_state(pipeline_.get(), GST_STATE_NULL);  // unblocks any push
   if (feeder_.joinable()) feeder_.join();
-  if (clock_) gst_object_unref(clock_);
-  clock_ = nullptr;
-  if (pipeline_) {
-    GstBus* bus = gst_element_get_bus(pipeline_);
-    gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
-    gst_object_unref(bus);
-    gst_object_unref(pipeline_);
-  }
-  pipeline_ = nullptr;
+  bus_.reset();
+  clock_.reset();
+  pipeline_.reset();
   appsrc_ = nullptr;
 }
 
-GstBusSyncReply WaveOutStream::OnBusMessage(GstBus*, GstMessage* message, gpointer) {
-  if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
-    GError* error = nullptr;
-    gst_message_parse_error(message, &error, nullptr);
-    qWarning("wave output: %s", error ? error->message : "unknown error");
-    if (error) g_error_free(error);
-  }
-  gst_message_unref(message);
-  return GST_BUS_DROP;  // nothing else reads this bus: drop rather than pile up
+void WaveOutStream::InjectError(const QString& reason) {
+  if (!pipeline_) return;
+  const gstutil::ErrorPtr error(g_error_new_literal(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_WRITE,
+                                                    reason.toUtf8().constData()));
+  gst_element_post_message(
+      pipeline_.get(), gst_message_new_error(GST_OBJECT(pipeline_.get()), error.get(), nullptr));
 }
 
 }  // namespace wave

@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/gst/bus_watch.h"
+#include "platform/gst/gst_util.h"
 #include "platform/wave/wave_out.h"
 
 namespace wave {
@@ -39,6 +41,8 @@ class WaveOutStream : public std::enable_shared_from_this<WaveOutStream> {
   void Release();
   // Blocks until every stream closed so far has been released.
   static void WaitForReleases();
+  // Posts an error on the stream's bus as a failing sink would (tests only).
+  void InjectError(const QString& reason);
 
  private:
   WaveOutStream(QObject* callback, HWAVEOUT id, const WAVEFORMATEX& format);
@@ -53,16 +57,16 @@ class WaveOutStream : public std::enable_shared_from_this<WaveOutStream> {
   static gboolean OnClockTime(GstClock* clock, GstClockTime time, GstClockID id,
                               gpointer user_data);
   static GstPadProbeReturn DropStale(GstPad* pad, GstPadProbeInfo* info, gpointer user_data);
-  static GstBusSyncReply OnBusMessage(GstBus* bus, GstMessage* message, gpointer user_data);
 
   QObject* const callback_;
   const HWAVEOUT id_;
   const WAVEFORMATEX format_;
   const std::uint32_t chunk_bytes_;  // about 10 ms, so that a reset is heard at once
 
-  GstElement* pipeline_ = nullptr;
-  GstElement* appsrc_ = nullptr;
-  GstClock* clock_ = nullptr;
+  gstutil::ElementPtr pipeline_;
+  GstElement* appsrc_ = nullptr;  // owned by the pipeline
+  gstutil::ClockPtr clock_;
+  std::unique_ptr<gstutil::BusWatch> bus_;
   GstClockTime base_time_ = 0;
   GstClockTime latency_ = 0;
 

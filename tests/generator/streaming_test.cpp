@@ -2,7 +2,9 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
+#include <QtEndian>
 #include <QTest>
 
 #include "platform/wave/wave_out.h"
@@ -122,4 +124,65 @@ TEST_F(StreamingTest, ExitAfterAStopDoesNotStopAgain) {
   form->Command16_Click();
   EXPECT_EQ(wave::waveOutClose(handle), wave::MMSYSERR_NOERROR);  // still open
   form->Gen.WaveOutHandle = 0;
+}
+
+// A device that fails while it plays (unplugged, its server gone) stops the run as the stop
+// button does, says why in the device line, and lets a new start open it again; in the clock
+// mode the clock ends too, with no message box.
+TEST_F(StreamingTest, ADeviceFailingDuringARunStopsItAndSaysWhy) {
+  const QString reason = QStringLiteral("Could not write to resource.");
+  for (bool clock : {false, true}) {
+    SCOPED_TRACE(clock ? "clock mode" : "Timer 1 mode");
+    ChooseVirtualDevice();
+    int instants = 0;
+    if (clock) {
+      form->Option5->setChecked(true);
+      form->Text4->setText(QStringLiteral("10"));
+      form->Generator().SetRecordPicture([&] {
+        if (++instants == 2) wave::testing::InjectDeviceError(form->Gen.WaveOutHandle, reason);
+      });
+      form->Check2->setChecked(true);
+      form->Generator().SetCreatePictureFolder([] {});
+    }
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QTest::mouseClick(form->Command20, Qt::LeftButton);  // in the clock mode: until it ends
+    if (!clock) {
+      ASSERT_NE(form->Gen.WaveOutHandle, 0u);
+      wave::testing::InjectDeviceError(form->Gen.WaveOutHandle, reason);
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Gen.WaveOutHandle == 0u; }, 5000));
+    QTest::qWait(20);  // the close notice
+    EXPECT_LT(elapsed.elapsed(), 4000);
+    EXPECT_EQ(form->Label12->text(), QStringLiteral(" Sound error: ") + reason);
+    EXPECT_TRUE(form->Command20->isEnabled());
+    EXPECT_FALSE(form->Command4->isEnabled());
+    EXPECT_FALSE(form->Timer1->isActive());
+    EXPECT_EQ(form->Gen.StopRequested, 1);
+    EXPECT_TRUE(boxes.Calls().empty());
+    EXPECT_GE(instants, clock ? 2 : 0);
+    // A new start opens the device again.
+    form->Generator().SetRecordPicture([] {});
+    form->Option6->setChecked(true);
+    QTest::mouseClick(form->Command20, Qt::LeftButton);
+    EXPECT_NE(form->Gen.WaveOutHandle, 0u);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return form->Label12->text() == QString::fromUtf8("устройство открыто"); }, 2000));
+    QTest::mouseClick(form->Command4, Qt::LeftButton);
+  }
+}
+
+// The stop does not wait for the device to drain, yet the virtual device's file is a
+// complete WAV once released: its header gives the sizes any player reads.
+TEST_F(StreamingTest, TheWavFileHeaderIsCompleteOnceTheDeviceIsReleased) {
+  PlayFor(300);
+  QFile file(WavPath());
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QByteArray bytes = file.readAll();
+  ASSERT_GT(bytes.size(), 44 + 48000 / 10);
+  EXPECT_EQ(qFromLittleEndian<quint32>(bytes.constData() + 4), quint32(bytes.size() - 8));
+  const int data = bytes.indexOf("data");
+  ASSERT_GT(data, 0);
+  EXPECT_EQ(qFromLittleEndian<quint32>(bytes.constData() + data + 4),
+            quint32(bytes.size() - data - 8));
 }
