@@ -91,6 +91,11 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
   camera.Command24 = Command24;
   camera.Combo2 = Combo2;
   camera.Label1 = Label1;
+  camera.Text40 = Text40;
+  camera.Timer1 = Timer1;
+  camera.Timer2 = Timer2;
+  camera.StopRequested = &Gen.StopRequested;
+  camera.NameVideo = [this] { return recorder_->NameVideo(); };
   camera.Shape1 = Shape1;
   camera.Picture1 = Picture1;
   camera.Picture2 = Picture2;
@@ -164,6 +169,12 @@ void Form1::ConnectHandlers() {
   connect(Command11, &QPushButton::clicked, this, [cam] { cam->Command11_Click(); });
   connect(Command13, &QPushButton::clicked, this, [cam] { cam->Command13_Click(); });
   connect(Combo2, &forms::ComboBox::Click, this, [cam](int) { cam->Combo2_Click(); });
+  connect(Command12, &QPushButton::clicked, this, [cam] { cam->Command12_Click(); });
+  connect(Command15, &QPushButton::clicked, this, [cam] { cam->Command15_Click(); });
+  connect(Command22, &QPushButton::clicked, this, [cam] { cam->Command22_Click(); });
+  connect(Command2, &QPushButton::clicked, this, [cam] { cam->Command2_Click(); });
+  connect(Command24, &QPushButton::clicked, this, [cam] { cam->Command24_Click(); });
+  connect(Command1, &QPushButton::clicked, this, [cam] { cam->Command1_Click(); });
   recording::PictureRecorder* recorder = recorder_.get();
   connect(Command19, &QPushButton::clicked, this, [recorder] { recorder->Command19_Click(); });
   connect(Timer2, &QTimer::timeout, this, [tone] { tone->Timer2_Timer(); });

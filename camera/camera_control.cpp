@@ -14,6 +14,10 @@ QString CameraErrorText(const QString& reason) {
   return QStringLiteral(" Camera error: ") + reason;
 }
 
+QString VideoErrorText(const QString& reason) {
+  return QStringLiteral(" Video capture failed: ") + reason;
+}
+
 CameraControl::CameraControl(CameraControls controls)
     : c_(std::move(controls)), vfw_(c_), directshow_(c_) {}
 

@@ -5,10 +5,13 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QString>
+#include <QTimer>
 #include <cstdint>
+#include <functional>
 
 #include "camera/directshow_capture.h"
 #include "camera/vfw_capture.h"
@@ -29,6 +32,9 @@ struct CameraControls {
   QPushButton* Command24 = nullptr;  // start video recording
   QComboBox* Combo2 = nullptr;       // DirectShow camera list
   QLabel* Label1 = nullptr;          // camera status
+  QLineEdit* Text40 = nullptr;       // frames per second of the preview
+  QTimer* Timer1 = nullptr;          // Timer 1 picture recording
+  QTimer* Timer2 = nullptr;          // date and time display
   forms::Shape* Shape1 = nullptr;
   forms::PictureBox* Picture1 = nullptr;  // preview area, parent of the capture window
   forms::PictureBox* Picture2 = nullptr;  // DirectShow camera information
@@ -43,10 +49,15 @@ struct CameraControls {
   std::shared_ptr<graph::IPinInfo>* CapturePin = nullptr;
   std::shared_ptr<graph::IVideoWindow>* VideoWindow = nullptr;
   std::shared_ptr<graph::IBasicVideo>* BasicVideo = nullptr;
+  std::int32_t* StopRequested = nullptr;  // of the generator: ends a running period clock
+  // Renews the date and time texts and names the next video: its path without ".avi".
+  std::function<QString()> NameVideo;
 };
 
 // The status-line text of a camera that failed while on.
 QString CameraErrorText(const QString& reason);
+// The status-line text of a video recording that could not start or failed.
+QString VideoErrorText(const QString& reason);
 
 class CameraControl {
  public:
@@ -59,6 +70,15 @@ class CameraControl {
   void Command11_Click();
   void Command13_Click();
   void Combo2_Click() { directshow_.Combo2_Click(); }
+
+  // Camera settings.
+  void Command12_Click();
+  void Command15_Click();
+  void Command22_Click();
+  void Command2_Click();
+  // Video recording.
+  void Command24_Click();
+  void Command1_Click();
   // The camera step of the exit: only when a camera is on.
   void ShutdownAtExit();
 

@@ -55,18 +55,31 @@ void DirectShowCapture::BuildCameraGraph(std::int16_t row) {
       *c_.CameraInfo += kCapPin + QString::number(pin->Direction()) + kCrLf;
       *c_.CameraInfo += kCapPin + pin->Name() + kCrLf;
       c_.Picture2->Print(*c_.CameraInfo);
-      for (const auto& registered : filterGraph.RegFilterCollection()) {
-        if (registered->Name() == QLatin1String(graph::kAviDecompressor)) {
-          registered->Filter();
-          break;
-        }
-      }
-      pin->Render();
-      StartPreview();
+      AddDecompressorRenderAndPreview();
       return;
     }
     c_.CapturePin->reset();
     c_.Label1->setText(QStringLiteral(" Couldn't find capture pin!"));
+  } catch (const forms::RuntimeError& error) {
+    ReleaseGraph();
+    ShowFailure(error.Description());
+  }
+}
+
+void DirectShowCapture::AddDecompressorRenderAndPreview() {
+  for (const auto& registered : (*c_.FilterGraph)->RegFilterCollection()) {
+    if (registered->Name() == QLatin1String(graph::kAviDecompressor)) {
+      registered->Filter();
+      break;
+    }
+  }
+  (*c_.CapturePin)->Render();
+  StartPreview();
+}
+
+void DirectShowCapture::RenderAndPreview() {
+  try {
+    AddDecompressorRenderAndPreview();
   } catch (const forms::RuntimeError& error) {
     ReleaseGraph();
     ShowFailure(error.Description());

@@ -22,6 +22,9 @@ class DirectShowCapture {
   void Combo2_Click();
   void BuildCameraGraph(std::int16_t row);
   void StartPreview();
+  // After a new pin format: one more "AVI Decompressor", the pin rendered, the preview
+  // started; a failure shows in the status line and leaves no graph.
+  void RenderAndPreview();
   // Stop the graph and hide and detach its window.
   void StopAndHide();
   // Switch-off: stop and hide, disconnect the pin, release the graph.
@@ -34,6 +37,7 @@ class DirectShowCapture {
   forms::LongArray CurrentImage();
 
  private:
+  void AddDecompressorRenderAndPreview();
   // A graph that failed, or that a new choice replaces, stops and goes.
   void ReleaseGraph();
   void ShowFailure(const QString& reason);

@@ -43,6 +43,9 @@ void VfwCapture::SwitchOn() {
   capture::SetErrorHandler(*c_.CaptureWindow, [status](const QString& reason) {
     status->setText(CameraErrorText(reason));
   });
+  capture::SetRecordingErrorHandler(*c_.CaptureWindow, [status](const QString& reason) {
+    status->setText(VideoErrorText(reason));
+  });
   capture::SendMessageA(*c_.CaptureWindow, capture::WM_CAP_DRIVER_CONNECT, 0, 0);
   capture::SendMessageA(*c_.CaptureWindow, capture::WM_CAP_SET_PREVIEWRATE, 33, 0);
   capture::SendMessageA(*c_.CaptureWindow, capture::WM_CAP_SET_PREVIEW,

@@ -134,6 +134,12 @@ void PictureRecorder::RecordPicture() {
   }
 }
 
+QString PictureRecorder::NameVideo() {
+  RenewDateTime(c_.Names, time_->Now());
+  *c_.Names.OutputFileName = VideoBaseName(c_.Names);
+  return *c_.Names.OutputFileName;
+}
+
 void PictureRecorder::CreatePictureFolder() {
   recording::CreatePictureFolder(c_.Names, time_->Now());
 }

@@ -51,6 +51,8 @@ class PictureRecorder {
   // The recording of one instant; failures raise to the caller.
   void RecordPicture();
   void CreatePictureFolder();
+  // Renews the date and time and names the next video (OutputFileName, without ".avi").
+  QString NameVideo();
 
   // Tests fix "now" with simulated time; the source must outlive the recorder.
   void SetTimeSource(forms::TimeSource& time) { time_ = &time; }

@@ -97,6 +97,10 @@ void SetErrorHandler(HWND window, std::function<void(const QString&)> handler) {
   if (CaptureWindow* target = Find(window)) target->SetErrorHandler(std::move(handler));
 }
 
+void SetRecordingErrorHandler(HWND window, std::function<void(const QString&)> handler) {
+  if (CaptureWindow* target = Find(window)) target->SetRecordingErrorHandler(std::move(handler));
+}
+
 QWidget* WindowOf(HWND window) {
   return Find(window);
 }
@@ -105,9 +109,12 @@ QWidget* WindowOf(HWND window) {
 
 CaptureWindow::CaptureWindow(QWidget* parent) : gstutil::CameraPreview(parent) {
   connect(&pipeline_, &gstutil::CameraPipeline::Failed, this, &CaptureWindow::OnFailed);
+  connect(&recorder_, &gstutil::VideoRecorder::Failed, this, &CaptureWindow::OnRecordingFailed);
+  parameters_ = DriverParameters();
 }
 
 CaptureWindow::~CaptureWindow() {
+  recorder_.Stop();  // a file still being written is finished, index and all
   pipeline_.Close();
 }
 
@@ -135,9 +142,51 @@ LRESULT CaptureWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       return SaveDib(lParam);
     case WM_CAP_EDIT_COPY:
       return CopyToClipboard();
+    case WM_CAP_DLG_VIDEOFORMAT:
+      return FormatDialog();
+    case WM_CAP_DLG_VIDEOSOURCE:
+      return SourceDialog();
+    case WM_CAP_DLG_VIDEOCOMPRESSION:
+      return CompressionDialog();
+    case WM_CAP_FILE_SET_CAPTURE_FILEA:
+      if (!lParam) return FALSE;
+      capture_file_ = QFile::decodeName(reinterpret_cast<const char*>(lParam));
+      return TRUE;
+    case WM_CAP_GET_SEQUENCE_SETUP:
+      if (!lParam || wParam < sizeof(CAPTUREPARMS)) return FALSE;
+      std::memcpy(reinterpret_cast<void*>(lParam), &parameters_, sizeof parameters_);
+      return TRUE;
+    case WM_CAP_SET_SEQUENCE_SETUP:
+      if (!lParam || wParam < sizeof(CAPTUREPARMS)) return FALSE;
+      std::memcpy(&parameters_, reinterpret_cast<const void*>(lParam), sizeof parameters_);
+      return TRUE;
+    case WM_CAP_SEQUENCE:
+      return StartSequence();
+    case WM_CAP_STOP:
+      return StopSequence();
     default:
       return 0;
   }
+}
+
+CAPTUREPARMS CaptureWindow::DriverParameters() const {
+  CAPTUREPARMS p{};
+  p.dwRequestMicroSecPerFrame = 66667;  // 15 frames a second until a camera says otherwise
+  if (pipeline_.IsOpen() && !pipeline_.Format().rates.empty()) {
+    const gstutil::FrameRate& rate = pipeline_.Format().rates.front();
+    if (rate.numerator > 0)
+      p.dwRequestMicroSecPerFrame =
+          static_cast<DWORD>((1000000LL * rate.denominator + rate.numerator / 2) / rate.numerator);
+  }
+  p.wPercentDropForError = 10;
+  p.dwIndexSize = 34952;
+  p.wNumVideoRequested = 32;
+  p.fCaptureAudio = FALSE;  // this driver has no sound input
+  p.vKeyAbort = 0x1B;       // Esc
+  p.fAbortLeftMouse = TRUE;
+  p.fAbortRightMouse = TRUE;
+  p.wStepCaptureAverageFrames = 3;
+  return p;
 }
 
 BOOL CaptureWindow::Connect(WPARAM index) {
@@ -154,13 +203,47 @@ BOOL CaptureWindow::Connect(WPARAM index) {
   }
   Clear();
   SetSource(&pipeline_);
+  parameters_ = DriverParameters();
   return TRUE;
 }
 
 BOOL CaptureWindow::Disconnect() {
   if (!Connected()) return FALSE;
+  recorder_.Stop();  // the file is finished before the camera goes
   pipeline_.Close();
   return TRUE;
+}
+
+BOOL CaptureWindow::StartSequence() {
+  QString reason;
+  if (!Connected()) {
+    reason = QStringLiteral("no camera is connected");
+  } else {
+    gstutil::RecordingSettings settings;
+    settings.path = capture_file_;
+    settings.motionJpeg = motion_jpeg_;
+    settings.quality = quality_;
+    settings.microSecPerFrame = parameters_.dwRequestMicroSecPerFrame;
+    // With fYield clear the library would hold the caller until the capture ends; here
+    // the capture always runs beside the window, which is what every caller wants.
+    if (settings.path.isEmpty())
+      reason = QStringLiteral("no capture file is named");
+    else if (recorder_.Start(pipeline_, settings, &reason))
+      return TRUE;
+  }
+  OnRecordingFailed(reason);
+  return FALSE;
+}
+
+BOOL CaptureWindow::StopSequence() {
+  if (!recorder_.Recording()) return FALSE;
+  recorder_.Stop();
+  return TRUE;
+}
+
+void CaptureWindow::OnRecordingFailed(const QString& reason) {
+  qCWarning(lcCapture) << "video capture failed:" << reason;
+  if (recording_error_handler_) recording_error_handler_(reason);
 }
 
 BOOL CaptureWindow::SaveDib(LPARAM path) {

@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <QWidget>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -49,6 +50,48 @@ inline constexpr UINT WM_CAP_SET_SEQUENCE_SETUP = WM_CAP_START + 64;
 inline constexpr UINT WM_CAP_GET_SEQUENCE_SETUP = WM_CAP_START + 65;
 inline constexpr UINT WM_CAP_STOP = WM_CAP_START + 68;
 
+using DWORD = std::uint32_t;
+
+// The capture settings record, laid out as the capture library's callers expect it.
+struct CAPTUREPARMS {
+  DWORD dwRequestMicroSecPerFrame;
+  BOOL fMakeUserHitOKToCapture;
+  UINT wPercentDropForError;
+  BOOL fYield;
+  DWORD dwIndexSize;
+  UINT wChunkGranularity;
+  BOOL fUsingDOSMemory;
+  UINT wNumVideoRequested;
+  BOOL fCaptureAudio;
+  UINT wNumAudioRequested;
+  UINT vKeyAbort;
+  BOOL fAbortLeftMouse;
+  BOOL fAbortRightMouse;
+  BOOL fLimitEnabled;
+  UINT wTimeLimit;
+  BOOL fMCIControl;
+  BOOL fStepMCIDevice;
+  DWORD dwMCIStartTime;
+  DWORD dwMCIStopTime;
+  BOOL fStepCaptureAt2x;
+  UINT wStepCaptureAverageFrames;
+  DWORD dwAudioBufferSize;
+  BOOL fDisableWriteCache;
+  UINT AVStreamMaster;
+};
+static_assert(sizeof(CAPTUREPARMS) == 96);
+static_assert(offsetof(CAPTUREPARMS, fYield) == 12);
+static_assert(offsetof(CAPTUREPARMS, wNumVideoRequested) == 28);
+static_assert(offsetof(CAPTUREPARMS, fCaptureAudio) == 32);
+static_assert(offsetof(CAPTUREPARMS, fLimitEnabled) == 52);
+static_assert(offsetof(CAPTUREPARMS, dwMCIStartTime) == 68);
+static_assert(offsetof(CAPTUREPARMS, dwAudioBufferSize) == 84);
+static_assert(offsetof(CAPTUREPARMS, AVStreamMaster) == 92);
+
+// The AVI video compressors the compression dialog offers.
+inline constexpr const char* kFullFrames = "Full Frames (Uncompressed)";
+inline constexpr const char* kMotionJpeg = "Motion JPEG";
+
 // Driver `index` (0-9): the index-th camera that offers a raw format, in the camera list's
 // order. Fills `name` with its display name and `version` with its driver text, each cut to
 // the buffer's size less one and zero-terminated. Non-zero while a driver exists there.
@@ -67,6 +110,10 @@ LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // another program, a format it does not accept) is told to the program. The window keeps
 // its last frame and behaves as without a driver from then on.
 void SetErrorHandler(HWND window, std::function<void(const QString& reason)> handler);
+
+// Likewise for a video recording that cannot start, or that fails while it runs (the disk
+// full): it is stopped, the preview goes on.
+void SetRecordingErrorHandler(HWND window, std::function<void(const QString& reason)> handler);
 
 // The window behind a handle, for the program's own layout and for tests; null if none.
 QWidget* WindowOf(HWND window);

@@ -7,6 +7,7 @@
 #include "platform/capture/capture.h"
 #include "platform/gst/camera_pipeline.h"
 #include "platform/gst/camera_preview.h"
+#include "platform/gst/video_recorder.h"
 
 namespace capture {
 
@@ -21,9 +22,16 @@ class CaptureWindow : public gstutil::CameraPreview {
   void SetErrorHandler(std::function<void(const QString&)> handler) {
     error_handler_ = std::move(handler);
   }
+  void SetRecordingErrorHandler(std::function<void(const QString&)> handler) {
+    recording_error_handler_ = std::move(handler);
+  }
 
   bool Connected() const { return pipeline_.IsOpen(); }
   gstutil::CameraPipeline& Pipeline() { return pipeline_; }
+  gstutil::VideoRecorder& Recorder() { return recorder_; }
+  // The compressor the next recording uses.
+  bool MotionJpeg() const { return motion_jpeg_; }
+  int Quality() const { return quality_; }
   // The frame a save or copy takes: the newest while previewing, else the one on screen.
   gstutil::FramePtr FrameBuffer() const;
 
@@ -32,10 +40,24 @@ class CaptureWindow : public gstutil::CameraPreview {
   BOOL Disconnect();
   BOOL SaveDib(LPARAM path);
   BOOL CopyToClipboard();
+  BOOL FormatDialog();
+  BOOL SourceDialog();
+  BOOL CompressionDialog();
+  BOOL StartSequence();
+  BOOL StopSequence();
+  // The settings the driver reports for the camera as it is connected now.
+  CAPTUREPARMS DriverParameters() const;
   void OnFailed(const QString& reason);
+  void OnRecordingFailed(const QString& reason);
 
   gstutil::CameraPipeline pipeline_;
+  gstutil::VideoRecorder recorder_;  // declared after the camera it records: ends first
   std::function<void(const QString&)> error_handler_;
+  std::function<void(const QString&)> recording_error_handler_;
+  CAPTUREPARMS parameters_{};
+  QString capture_file_;
+  bool motion_jpeg_ = false;
+  int quality_ = 85;
 };
 
 }  // namespace capture

@@ -105,9 +105,18 @@ bool CameraPipeline::Open(const CameraDevice& camera, const CameraFormat& format
   GstElement* convert = Make("videoconvert", "convert");
   GstElement* bgrx = Make("capsfilter", "bgrx");
   GstElement* sink = Make("appsink", "frames");
+  GstElement* tap_queue = Make("queue", "tap_queue");
+  GstElement* tap = Make("appsink", "tap");
   GstElement* chain[] = {source_, chosen_, tee_, queue, decoder, convert, bgrx, sink};
   const bool made = pipeline_ && source_ && chosen_ && tee_ && queue && convert && bgrx && sink &&
-                    (decoder || !format.IsJpeg());
+                    (decoder || !format.IsJpeg()) && tap_queue && tap;
+  for (GstElement* element : {tap_queue, tap}) {
+    if (!element) continue;
+    if (made)
+      gst_bin_add(GST_BIN(pipeline_.get()), element);
+    else
+      Adopt(element);  // released at once
+  }
   for (GstElement* element : chain) {
     if (!element) continue;
     if (made)
@@ -132,6 +141,18 @@ bool CameraPipeline::Open(const CameraDevice& camera, const CameraFormat& format
   GstAppSinkCallbacks callbacks{};
   callbacks.new_sample = &CameraPipeline::OnNewSample;
   gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
+
+  // The tap: every frame, in its own thread, never holding up the camera (a recording that
+  // falls a second behind loses frames rather than stalling the preview).
+  gst_util_set_object_arg(G_OBJECT(tap_queue), "leaky", "downstream");
+  g_object_set(tap_queue, "max-size-buffers", 30u, "max-size-bytes", 0u, "max-size-time",
+               guint64{0}, nullptr);
+  g_object_set(tap, "sync", FALSE, "emit-signals", FALSE, nullptr);
+  GstAppSinkCallbacks tap_callbacks{};
+  tap_callbacks.new_sample = &CameraPipeline::OnTapSample;
+  gst_app_sink_set_callbacks(GST_APP_SINK(tap), &tap_callbacks, this, nullptr);
+  if (!gst_element_link_many(tee_, tap_queue, tap, nullptr))
+    return fail(QStringLiteral("cannot link the recording tap"));
 
   GstElement* previous = nullptr;
   for (GstElement* element : chain) {
@@ -247,6 +268,19 @@ GstFlowReturn CameraPipeline::OnNewSample(GstAppSink* sink, gpointer data) {
         },
         Qt::QueuedConnection);
   }
+  return GST_FLOW_OK;
+}
+
+void CameraPipeline::SetTap(Tap tap) {
+  std::lock_guard lock(tap_mutex_);
+  tap_ = std::move(tap);
+}
+
+GstFlowReturn CameraPipeline::OnTapSample(GstAppSink* sink, gpointer data) {
+  auto* self = static_cast<CameraPipeline*>(data);
+  SamplePtr sample(gst_app_sink_pull_sample(sink));
+  std::lock_guard lock(self->tap_mutex_);
+  if (sample && self->tap_) self->tap_(sample.get());
   return GST_FLOW_OK;
 }
 

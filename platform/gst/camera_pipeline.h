@@ -12,6 +12,7 @@
 #include <QString>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -85,6 +86,12 @@ class CameraPipeline : public QObject {
   // Reconnects in another format: READY, new caps, PLAYING.
   bool ChangeFormat(const CameraFormat& format, QString* error = nullptr);
 
+  // Every frame as the camera delivers it (before decoding), handed to `tap` on a streaming
+  // thread; an empty function stops that. The tap branch is always there, so starting and
+  // stopping a recording never rebuilds the running pipeline.
+  using Tap = std::function<void(GstSample* sample)>;
+  void SetTap(Tap tap);
+
  signals:
   // A new frame is in the slot; several frames between two deliveries come as one signal.
   void FrameArrived();
@@ -96,6 +103,7 @@ class CameraPipeline : public QObject {
 
  private:
   static GstFlowReturn OnNewSample(GstAppSink* sink, gpointer data);
+  static GstFlowReturn OnTapSample(GstAppSink* sink, gpointer data);
   void OnBus(const BusNotice& notice);
   QString TakeFirstError();
 
@@ -112,6 +120,8 @@ class CameraPipeline : public QObject {
   QString first_error_;
   std::atomic<std::uint64_t> frames_{0};
   std::atomic<bool> notify_pending_{false};
+  std::mutex tap_mutex_;
+  Tap tap_;
 };
 
 }  // namespace gstutil

@@ -1,0 +1,63 @@
+// The camera settings commands: format, properties, frame rate and compression.
+
+#include "camera/camera_control.h"
+#include "platform/forms/conversions.h"
+#include "platform/forms/message_box.h"
+#include "platform/forms/runtime_error.h"
+#include "platform/graph/video_dialogs.h"
+
+namespace camera {
+
+void CameraControl::Command12_Click() {
+  if (c_.Option7->isChecked())
+    *c_.LastCapResult = static_cast<std::int32_t>(
+        capture::SendMessageA(*c_.CaptureWindow, capture::WM_CAP_DLG_VIDEOFORMAT, 0, 0));
+  if (c_.Option8->isChecked()) {
+    // Nothing chosen yet: there is no pin to set a format for.
+    if (!*c_.FilterGraph || !*c_.CapturePin || !*c_.VideoWindow) return;
+    c_.Shape1->setVisible(true);
+    directshow_.StopAndHide();
+    (*c_.CapturePin)->Disconnect();
+    {
+      graph::PinFormatDialog dialog;
+      dialog.AttachPin(*c_.CapturePin);
+      dialog.ShowDialog(c_.MainWindow);
+    }
+    directshow_.RenderAndPreview();
+  }
+}
+
+void CameraControl::Command15_Click() {
+  if (c_.Option7->isChecked())
+    *c_.LastCapResult = static_cast<std::int32_t>(
+        capture::SendMessageA(*c_.CaptureWindow, capture::WM_CAP_DLG_VIDEOSOURCE, 0, 0));
+  if (c_.Option8->isChecked()) {
+    if (!*c_.CaptureFilter) return;
+    graph::FilterPropertiesDialog dialog;
+    dialog.AttachFilter(*c_.CaptureFilter);
+    dialog.ShowDialog(c_.MainWindow);
+  }
+}
+
+void CameraControl::Command22_Click() {
+  // A rate of 0 or a text that is no number would end in a division by zero or a failed
+  // conversion: the operator is told, the preview interval stays.
+  std::int32_t rate = 0;
+  try {
+    rate = forms::CLng(c_.Text40->text());
+  } catch (const forms::RuntimeError&) {
+  }
+  if (rate == 0) {
+    forms::MsgBox(QStringLiteral("Ошибка в работе программы"), QStringLiteral("WebCam"));
+    return;
+  }
+  *c_.LastCapResult = rate;
+  capture::SendMessageA(*c_.CaptureWindow, capture::WM_CAP_SET_PREVIEWRATE,
+                        static_cast<capture::WPARAM>(static_cast<std::intptr_t>(1000 / rate)), 0);
+}
+
+void CameraControl::Command2_Click() {
+  capture::SendMessageA(*c_.CaptureWindow, capture::WM_CAP_DLG_VIDEOCOMPRESSION, 0, 0);
+}
+
+}  // namespace camera

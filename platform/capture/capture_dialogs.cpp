@@ -1,0 +1,101 @@
+// The capture driver's dialogs: video format, video source and video compression. Each is
+// modal over the window the capture window lies in and returns TRUE on OK.
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QSpinBox>
+#include <QVBoxLayout>
+#include <array>
+
+#include "platform/capture/capture_window.h"
+#include "platform/forms/dialog.h"
+#include "platform/gst/controls_page.h"
+#include "platform/gst/format_dialog.h"
+
+namespace capture {
+
+BOOL CaptureWindow::FormatDialog() {
+  if (!Connected()) return FALSE;
+  std::vector<gstutil::CameraFormat> raw;
+  for (const gstutil::CameraFormat& format : pipeline_.Camera().formats)
+    if (format.IsRaw()) raw.push_back(format);
+  const gstutil::CameraFormat current = pipeline_.Format();
+  const gstutil::FrameRate* rate = current.rates.empty() ? nullptr : &current.rates.front();
+  gstutil::FormatDialog dialog(QStringLiteral("Video Format"), raw, &current, rate, window());
+  if (forms::ShowDialog(dialog) != QDialog::Accepted || !dialog.Chosen()) return FALSE;
+  gstutil::CameraFormat chosen = *dialog.Chosen();
+  const gstutil::FrameRate chosen_rate = *dialog.ChosenRate();
+  chosen.rates.erase(std::remove(chosen.rates.begin(), chosen.rates.end(), chosen_rate),
+                     chosen.rates.end());
+  chosen.rates.insert(chosen.rates.begin(), chosen_rate);
+  recorder_.Stop();  // a file keeps one format from start to end
+  QString error;
+  if (!pipeline_.ChangeFormat(chosen, &error)) {
+    OnFailed(error);
+    return FALSE;
+  }
+  parameters_.dwRequestMicroSecPerFrame = DriverParameters().dwRequestMicroSecPerFrame;
+  return TRUE;
+}
+
+BOOL CaptureWindow::SourceDialog() {
+  if (!Connected()) return FALSE;
+  QDialog dialog(window());
+  dialog.setWindowTitle(QStringLiteral("Video Source"));
+  auto* layout = new QVBoxLayout(&dialog);
+  auto* cameras = new QComboBox(&dialog);
+  cameras->setObjectName(QStringLiteral("Camera"));
+  int index = 0;
+  for (std::array<char, 80> name{}, version{};
+       capGetDriverDescriptionA(static_cast<UINT>(index), name.data(), 80, version.data(), 80);
+       ++index) {
+    cameras->addItem(QString::fromUtf8(name.data()));
+    if (QString::fromUtf8(name.data()) == pipeline_.Camera().name) cameras->setCurrentIndex(index);
+  }
+  auto* form = new QFormLayout();
+  form->addRow(QStringLiteral("Camera"), cameras);
+  layout->addLayout(form);
+  const int connected = cameras->currentIndex();
+  layout->addWidget(new gstutil::ControlsPage(gstutil::ControlsOf(pipeline_), &dialog));
+  gstutil::AddDialogButtons(dialog, *layout);
+  if (forms::ShowDialog(dialog) != QDialog::Accepted) return FALSE;
+  // Another camera: connected in its place, the preview as it was.
+  if (cameras->currentIndex() != connected) {
+    const bool live = Live();
+    if (!Connect(static_cast<WPARAM>(cameras->currentIndex()))) return FALSE;
+    SetLive(live);
+  }
+  return TRUE;
+}
+
+BOOL CaptureWindow::CompressionDialog() {
+  if (!Connected()) return FALSE;
+  QDialog dialog(window());
+  dialog.setWindowTitle(QStringLiteral("Video Compression"));
+  auto* layout = new QVBoxLayout(&dialog);
+  auto* form = new QFormLayout();
+  auto* compressor = new QComboBox(&dialog);
+  compressor->setObjectName(QStringLiteral("Compressor"));
+  compressor->addItem(QString::fromLatin1(kFullFrames));
+  compressor->addItem(QString::fromLatin1(kMotionJpeg));
+  compressor->setCurrentIndex(motion_jpeg_ ? 1 : 0);
+  auto* quality = new QSpinBox(&dialog);
+  quality->setObjectName(QStringLiteral("Quality"));
+  quality->setRange(1, 100);
+  quality->setValue(quality_);
+  quality->setEnabled(motion_jpeg_);
+  QObject::connect(compressor, &QComboBox::currentIndexChanged, quality,
+                   [quality](int row) { quality->setEnabled(row == 1); });
+  form->addRow(QStringLiteral("Compressor"), compressor);
+  form->addRow(QStringLiteral("Quality"), quality);
+  layout->addLayout(form);
+  gstutil::AddDialogButtons(dialog, *layout);
+  if (forms::ShowDialog(dialog) != QDialog::Accepted) return FALSE;
+  motion_jpeg_ = compressor->currentIndex() == 1;
+  quality_ = quality->value();
+  return TRUE;
+}
+
+}  // namespace capture

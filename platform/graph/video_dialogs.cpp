@@ -1,0 +1,36 @@
+#include "platform/graph/video_dialogs.h"
+
+#include <QVBoxLayout>
+
+#include "platform/forms/dialog.h"
+#include "platform/gst/camera_controls.h"
+#include "platform/gst/controls_page.h"
+#include "platform/gst/format_dialog.h"
+
+namespace graph {
+
+void PinFormatDialog::ShowDialog(QWidget* owner) {
+  if (!pin_ || pin_->Formats().empty()) return;
+  gstutil::FormatDialog dialog(QStringLiteral("%1 Properties").arg(pin_->Name()), pin_->Formats(),
+                               pin_->Format(), &pin_->Rate(), owner);
+  if (forms::ShowDialog(dialog) == QDialog::Accepted && dialog.Chosen())
+    pin_->SetFormat(*dialog.Chosen(), *dialog.ChosenRate());
+}
+
+void FilterPropertiesDialog::ShowDialog(QWidget* owner) {
+  if (!filter_) return;
+  std::unique_ptr<gstutil::CameraControls> controls;
+  const std::shared_ptr<FilgraphManager> graph = filter_->Graph();
+  if (graph && graph->Camera() && graph->Camera()->IsOpen())
+    controls = gstutil::ControlsOf(*graph->Camera());
+  else if (filter_->Camera() && !filter_->Camera()->path.isEmpty())
+    controls = gstutil::V4l2Controls::Open(filter_->Camera()->path);
+  QDialog dialog(owner);
+  dialog.setWindowTitle(QStringLiteral("%1 Properties").arg(filter_->Name()));
+  auto* layout = new QVBoxLayout(&dialog);
+  layout->addWidget(new gstutil::ControlsPage(std::move(controls), &dialog));
+  gstutil::AddDialogButtons(dialog, *layout);
+  forms::ShowDialog(dialog);
+}
+
+}  // namespace graph

@@ -1,0 +1,86 @@
+#pragma once
+// A camera's picture controls (brightness, contrast, exposure, ...) behind one interface:
+// V4L2 control ioctls on the device node of a real camera, GstColorBalance for cameras that
+// have no node (the test cameras).
+
+#include <gst/gst.h>
+#include <gst/video/colorbalance.h>
+
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "platform/gst/gst_util.h"
+
+namespace gstutil {
+
+class CameraPipeline;
+
+struct ControlInfo {
+  enum Type { Integer, Boolean, Menu, Button };
+  std::uint32_t id = 0;
+  QString name;
+  Type type = Integer;
+  int minimum = 0;
+  int maximum = 0;
+  int step = 1;
+  int defaultValue = 0;
+  std::vector<std::pair<int, QString>> menu;  // value and its name
+};
+
+class CameraControls {
+ public:
+  virtual ~CameraControls() = default;
+  virtual std::vector<ControlInfo> List() = 0;
+  virtual std::optional<int> Get(std::uint32_t id) = 0;
+  // Takes effect at once; false when the camera refuses the value.
+  virtual bool Set(std::uint32_t id, int value) = 0;
+};
+
+// V4L2 controls. The ioctl is a parameter so that the control logic can be tried without a
+// camera; the real one works on a descriptor of its own for the device node.
+class V4l2Controls : public CameraControls {
+ public:
+  using Ioctl = std::function<int(unsigned long request, void* argument)>;
+  explicit V4l2Controls(Ioctl ioctl) : ioctl_(std::move(ioctl)) {}
+  // Opens the node; null when it cannot be opened.
+  static std::unique_ptr<V4l2Controls> Open(const QString& devicePath);
+
+  std::vector<ControlInfo> List() override;
+  std::optional<int> Get(std::uint32_t id) override;
+  bool Set(std::uint32_t id, int value) override;
+
+ private:
+  // The device node, closed with the last copy of the ioctl that uses it.
+  struct Node {
+    int fd = -1;
+    ~Node();
+  };
+  Ioctl ioctl_;
+  std::shared_ptr<Node> node_;
+};
+
+// GstColorBalance channels of an element (or of the element inside a bin that has them).
+class ColorBalanceControls : public CameraControls {
+ public:
+  explicit ColorBalanceControls(GstElement* element);
+  bool Valid() const { return balance_ != nullptr; }
+
+  std::vector<ControlInfo> List() override;
+  std::optional<int> Get(std::uint32_t id) override;
+  bool Set(std::uint32_t id, int value) override;
+
+ private:
+  GstColorBalanceChannel* Channel(std::uint32_t id) const;
+  ElementPtr balance_;
+};
+
+// The controls of an open camera: V4L2 when it has a device node, otherwise its colour
+// balance; null when it has neither.
+std::unique_ptr<CameraControls> ControlsOf(const CameraPipeline& camera);
+
+}  // namespace gstutil

@@ -1,0 +1,91 @@
+#include "platform/gst/controls_page.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSlider>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+namespace gstutil {
+
+ControlsPage::ControlsPage(std::unique_ptr<CameraControls> controls, QWidget* parent)
+    : QWidget(parent), controls_(std::move(controls)) {
+  auto* layout = new QVBoxLayout(this);
+  auto* form = new QFormLayout();
+  layout->addLayout(form);
+  if (!controls_) {
+    layout->addWidget(new QLabel(tr("This camera has no picture controls."), this));
+    return;
+  }
+  CameraControls* camera = controls_.get();
+  for (const ControlInfo& info : camera->List()) {
+    const std::uint32_t id = info.id;
+    const int current = camera->Get(id).value_or(info.defaultValue);
+    switch (info.type) {
+      case ControlInfo::Integer: {
+        auto* row = new QWidget(this);
+        auto* line = new QHBoxLayout(row);
+        line->setContentsMargins(0, 0, 0, 0);
+        auto* slider = new QSlider(Qt::Horizontal, row);
+        auto* number = new QSpinBox(row);
+        slider->setRange(info.minimum, info.maximum);
+        slider->setSingleStep(info.step);
+        slider->setValue(current);
+        number->setRange(info.minimum, info.maximum);
+        number->setSingleStep(info.step);
+        number->setValue(current);
+        slider->setObjectName(info.name);
+        line->addWidget(slider, 1);
+        line->addWidget(number);
+        connect(slider, &QSlider::valueChanged, number, &QSpinBox::setValue);
+        connect(number, &QSpinBox::valueChanged, slider, &QSlider::setValue);
+        connect(slider, &QSlider::valueChanged, this, [camera, id](int v) { camera->Set(id, v); });
+        reset_.push_back([slider, value = info.defaultValue] { slider->setValue(value); });
+        form->addRow(info.name, row);
+        break;
+      }
+      case ControlInfo::Boolean: {
+        auto* box = new QCheckBox(this);
+        box->setObjectName(info.name);
+        box->setChecked(current != 0);
+        connect(box, &QCheckBox::toggled, this, [camera, id](bool on) { camera->Set(id, on); });
+        reset_.push_back([box, value = info.defaultValue] { box->setChecked(value != 0); });
+        form->addRow(info.name, box);
+        break;
+      }
+      case ControlInfo::Menu: {
+        auto* list = new QComboBox(this);
+        list->setObjectName(info.name);
+        for (const auto& [value, name] : info.menu) list->addItem(name, value);
+        list->setCurrentIndex(std::max(0, list->findData(current)));
+        connect(list, &QComboBox::activated, this,
+                [camera, id, list](int row) { camera->Set(id, list->itemData(row).toInt()); });
+        reset_.push_back([camera, id, list, value = info.defaultValue] {
+          list->setCurrentIndex(std::max(0, list->findData(value)));
+          camera->Set(id, value);
+        });
+        form->addRow(info.name, list);
+        break;
+      }
+      case ControlInfo::Button: {
+        auto* button = new QPushButton(info.name, this);
+        button->setObjectName(info.name);
+        connect(button, &QPushButton::clicked, this, [camera, id] { camera->Set(id, 1); });
+        form->addRow(QString(), button);
+        break;
+      }
+    }
+  }
+  auto* defaults = new QPushButton(tr("Default"), this);
+  defaults->setObjectName(QStringLiteral("Default"));
+  connect(defaults, &QPushButton::clicked, this, [this] {
+    for (const auto& reset : reset_) reset();
+  });
+  layout->addWidget(defaults, 0, Qt::AlignRight);
+}
+
+}  // namespace gstutil

@@ -1,0 +1,27 @@
+#pragma once
+// A page of a camera's controls: a slider and a number for each integer control, a check
+// box for a boolean, a list for a menu, a button for a button control, and "Default" to put
+// every control back. Each change takes effect at once.
+
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "platform/gst/camera_controls.h"
+
+namespace gstutil {
+
+class ControlsPage : public QWidget {
+  Q_OBJECT
+
+ public:
+  ControlsPage(std::unique_ptr<CameraControls> controls, QWidget* parent = nullptr);
+  CameraControls* Controls() const { return controls_.get(); }
+
+ private:
+  std::unique_ptr<CameraControls> controls_;
+  std::vector<std::function<void()>> reset_;  // puts one control back to its default
+};
+
+}  // namespace gstutil

@@ -1,0 +1,319 @@
+// The camera settings commands and the video recording, from the main window with the test
+// cameras; dialogs are answered through the replaceable dialog function.
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QDir>
+#include <QListWidget>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTest>
+
+#include "platform/capture/capture_window.h"
+#include "platform/forms/dialog.h"
+#include "platform/gst/format_dialog.h"
+#include "platform/gst/virtual_devices.h"
+#include "tests/support/avi_file.h"
+#include "tests/support/camera_support.h"
+#include "tests/support/generator_fixture.h"
+
+namespace {
+
+using testing_support::AviInfo;
+using testing_support::RunEventsFor;
+using testing_support::VirtualCameras;
+using testing_support::WaitFor;
+
+const QString kError = QStringLiteral("Ошибка в работе программы");
+
+// Mean luminance of a frame, 0..255.
+double Luminance(const QImage& image) {
+  const QImage grey = image.convertToFormat(QImage::Format_Grayscale8);
+  double sum = 0;
+  for (int y = 0; y < grey.height(); ++y) {
+    const uchar* line = grey.constScanLine(y);
+    for (int x = 0; x < grey.width(); ++x) sum += line[x];
+  }
+  return sum / (grey.width() * grey.height());
+}
+
+class CameraSettingsTest : public testing_support::GeneratorFixture {
+ protected:
+  void TearDown() override {
+    forms::SetDialogFunction({});
+    GeneratorFixture::TearDown();
+  }
+  capture::CaptureWindow* Window() {
+    return static_cast<capture::CaptureWindow*>(capture::WindowOf(form->CaptureWindow));
+  }
+  void CaptureWindowOn() {
+    QTest::mouseClick(form->Command11, Qt::LeftButton);
+    ASSERT_TRUE(Window());
+    ASSERT_TRUE(WaitFor([&] { return Window()->ShownCount() >= 2; }, 5000));
+  }
+  void FilterGraphOn(int row) {
+    form->Option8->click();
+    QTest::mouseClick(form->Command11, Qt::LeftButton);
+    testing_support::ClickListRow(form->Combo2, row);
+    ASSERT_EQ(form->CameraOn, 1);
+    ASSERT_TRUE(WaitFor([&] { return form->FilterGraph->Camera()->FrameCount() >= 2; }, 5000));
+  }
+  // Answers the next dialogs: `answer` looks at the dialog and returns its result.
+  void AnswerDialogs(std::function<int(QDialog&)> answer) {
+    dialogs_ = 0;
+    forms::SetDialogFunction([this, answer](QDialog& dialog) {
+      ++dialogs_;
+      return answer(dialog);
+    });
+  }
+  static int ChooseFormat(QDialog& dialog, const char* format, int width, int height) {
+    auto* formats = dynamic_cast<gstutil::FormatDialog*>(&dialog);
+    if (!formats || !formats->Select(QString::fromLatin1(format), width, height, {30, 1}))
+      return QDialog::Rejected;
+    return QDialog::Accepted;
+  }
+  QString Video() const { return QDir(ProgramFolder()).filePath(QStringLiteral("Video")); }
+
+  VirtualCameras cameras_;
+  int dialogs_ = 0;
+};
+
+TEST_F(CameraSettingsTest, FrameRateSetsThePreviewIntervalFromText40) {
+  CaptureWindowOn();
+  struct Row {
+    const char* text;
+    int interval;
+  };
+  for (const Row& row : {Row{"24", 41}, Row{"25", 40}, Row{"30", 33}, Row{"15", 66}, Row{"2000", 0},
+                         Row{"-24", -41}}) {
+    SCOPED_TRACE(row.text);
+    form->Text40->setText(QString::fromLatin1(row.text));
+    QTest::mouseClick(form->Command22, Qt::LeftButton);
+    EXPECT_EQ(form->LastCapResult, QString::fromLatin1(row.text).toInt());
+    EXPECT_EQ(Window()->Interval(), row.interval);
+  }
+  // A rate of 0, or no number at all: the message, and the interval stays.
+  for (const char* bad : {"0", "abc", "99999999999"}) {
+    SCOPED_TRACE(bad);
+    form->Text40->setText(QString::fromLatin1(bad));
+    QTest::mouseClick(form->Command22, Qt::LeftButton);
+    EXPECT_EQ(Window()->Interval(), -41);
+  }
+  ASSERT_EQ(boxes.Calls().size(), 3u);
+  EXPECT_EQ(boxes.Calls()[0].text, kError);
+  EXPECT_EQ(boxes.Calls()[0].title, QStringLiteral("WebCam"));
+}
+
+TEST_F(CameraSettingsTest, CaptureWindowFormatDialogReconnectsInTheChosenRawSize) {
+  CaptureWindowOn();
+  AnswerDialogs([](QDialog& dialog) {
+    // Only the raw formats of the connected camera are offered.
+    auto* formats = dynamic_cast<gstutil::FormatDialog*>(&dialog);
+    EXPECT_TRUE(formats);
+    EXPECT_EQ(formats ? formats->List()->count() : 0, 6);  // 3 sizes at 30 and 15 fps
+    return ChooseFormat(dialog, "YUY2", 320, 240);
+  });
+  QTest::mouseClick(form->Command12, Qt::LeftButton);
+  EXPECT_EQ(dialogs_, 1);
+  EXPECT_EQ(form->LastCapResult, 1);
+  ASSERT_TRUE(WaitFor([&] { return Window()->FrameBuffer()->Width() == 320; }, 5000));
+  EXPECT_EQ(Window()->FrameBuffer()->Height(), 240);
+  EXPECT_TRUE(Window()->Live());
+  AnswerDialogs([](QDialog&) { return QDialog::Rejected; });
+  QTest::mouseClick(form->Command12, Qt::LeftButton);
+  EXPECT_EQ(form->LastCapResult, 0);
+  RunEventsFor(100);
+  EXPECT_EQ(Window()->FrameBuffer()->Width(), 320);
+}
+
+TEST_F(CameraSettingsTest, FilterGraphFormatDialogRebuildsThePreviewInTheChosenFormat) {
+  FilterGraphOn(1);  // the MJPEG camera: its pin offers JPEG and YUY2
+  const auto before = form->FilterGraph->Filters().size();
+  AnswerDialogs([&](QDialog& dialog) {
+    EXPECT_EQ(form->VideoWindow->Visible(), graph::OAFALSE);  // hidden while it is open
+    return ChooseFormat(dialog, "MJPEG", 320, 240);
+  });
+  form->Shape1->setVisible(false);
+  QTest::mouseClick(form->Command12, Qt::LeftButton);
+  EXPECT_EQ(dialogs_, 1);
+  EXPECT_EQ(form->Label1->text(), QStringLiteral(" Previewing camera"));
+  EXPECT_TRUE(form->Shape1->isVisibleTo(form->Picture1));
+  EXPECT_EQ(form->CameraOn, 1);
+  EXPECT_EQ(form->FilterGraph->Filters().size(), before + 1);  // one more AVI Decompressor
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        const auto frame = form->FilterGraph->Camera()->LatestFrame();
+        return frame && frame->Width() == 320;
+      },
+      5000));
+  std::int32_t size = 0;
+  ASSERT_EQ(form->BasicVideo->GetCurrentImage(&size, nullptr), graph::S_OK);
+  EXPECT_EQ(size, 40 + 960 * 240);
+
+  // Without a graph the format and properties commands do nothing.
+  QTest::mouseClick(form->Command13, Qt::LeftButton);
+  form->CapturePin.reset();
+  form->CaptureFilter.reset();
+  dialogs_ = 0;
+  QTest::mouseClick(form->Command12, Qt::LeftButton);
+  QTest::mouseClick(form->Command15, Qt::LeftButton);
+  EXPECT_EQ(dialogs_, 0);
+  EXPECT_TRUE(boxes.Calls().empty());
+}
+
+TEST_F(CameraSettingsTest, PropertiesChangeTheCameraLiveWhileTheGraphRuns) {
+  FilterGraphOn(0);
+  const double before = Luminance(form->FilterGraph->Camera()->LatestFrame()->Image());
+  std::uint64_t frame_seen = 0;
+  AnswerDialogs([&](QDialog& dialog) {
+    auto* brightness = dialog.findChild<QSlider*>(QStringLiteral("Brightness"));
+    EXPECT_TRUE(brightness);
+    if (!brightness) return QDialog::Rejected;
+    brightness->setValue(brightness->maximum());
+    // The graph keeps running with the dialog open, and shows the change at once.
+    const std::uint64_t frames = form->FilterGraph->Camera()->FrameCount();
+    EXPECT_TRUE(
+        WaitFor([&] { return form->FilterGraph->Camera()->FrameCount() > frames + 2; }, 5000));
+    frame_seen = form->FilterGraph->Camera()->LatestFrame()->Number();
+    return QDialog::Accepted;
+  });
+  QTest::mouseClick(form->Command15, Qt::LeftButton);
+  EXPECT_EQ(dialogs_, 1);
+  ASSERT_TRUE(WaitFor(
+      [&] { return form->FilterGraph->Camera()->LatestFrame()->Number() > frame_seen; }, 5000));
+  const double after = Luminance(form->FilterGraph->Camera()->LatestFrame()->Image());
+  EXPECT_GT(after, before + 40) << before << " -> " << after;
+}
+
+TEST_F(CameraSettingsTest, CaptureWindowSourceDialogShowsTheControlsAndSwitchesCamera) {
+  CaptureWindowOn();
+  AnswerDialogs([](QDialog& dialog) {
+    auto* camera = dialog.findChild<QComboBox*>(QStringLiteral("Camera"));
+    EXPECT_TRUE(camera && dialog.findChild<QSlider*>(QStringLiteral("Contrast")));
+    if (!camera) return QDialog::Rejected;
+    EXPECT_EQ(camera->count(), 2);
+    camera->setCurrentIndex(1);
+    return QDialog::Accepted;
+  });
+  QTest::mouseClick(form->Command15, Qt::LeftButton);
+  EXPECT_EQ(form->LastCapResult, 1);
+  EXPECT_EQ(Window()->Pipeline().Camera().name, QLatin1String(gstutil::kTestCameraMjpeg));
+  EXPECT_TRUE(WaitFor([&] { return Window()->ShownCount() > 0 && Window()->Live(); }, 5000));
+}
+
+TEST_F(CameraSettingsTest, CompressionBeforeAnySwitchOnDoesNothing) {
+  AnswerDialogs([](QDialog&) { return QDialog::Accepted; });
+  QTest::mouseClick(form->Command2, Qt::LeftButton);
+  form->Option8->click();
+  QTest::mouseClick(form->Command2, Qt::LeftButton);
+  EXPECT_EQ(dialogs_, 0);
+  EXPECT_TRUE(boxes.Calls().empty());
+}
+
+TEST_F(CameraSettingsTest, SequenceSetupKeepsTheDriversValuesButYieldAndAudio) {
+  CaptureWindowOn();
+  capture::CAPTUREPARMS driver{};
+  ASSERT_EQ(capture::SendMessageA(form->CaptureWindow, capture::WM_CAP_GET_SEQUENCE_SETUP, 96,
+                                  reinterpret_cast<capture::LPARAM>(&driver)),
+            TRUE);
+  EXPECT_EQ(driver.dwRequestMicroSecPerFrame, 33333u);  // the camera's 30 frames a second
+  EXPECT_EQ(capture::SendMessageA(form->CaptureWindow, capture::WM_CAP_GET_SEQUENCE_SETUP, 95,
+                                  reinterpret_cast<capture::LPARAM>(&driver)),
+            FALSE);  // a record too small is not written
+  QTest::mouseClick(form->Command24, Qt::LeftButton);
+  capture::CAPTUREPARMS used{};
+  capture::SendMessageA(form->CaptureWindow, capture::WM_CAP_GET_SEQUENCE_SETUP, 96,
+                        reinterpret_cast<capture::LPARAM>(&used));
+  QTest::mouseClick(form->Command1, Qt::LeftButton);
+  EXPECT_EQ(used.fYield, 1);
+  EXPECT_EQ(used.fCaptureAudio, 0);
+  used.fYield = driver.fYield;
+  EXPECT_EQ(std::memcmp(&used, &driver, sizeof used), 0);
+}
+
+TEST_F(CameraSettingsTest, ThreeSecondRecordingsAreCompleteAvisInBothCompressions) {
+  CaptureWindowOn();
+  for (bool motion_jpeg : {false, true}) {
+    SCOPED_TRACE(motion_jpeg ? "Motion JPEG" : "full frames");
+    if (motion_jpeg) {
+      AnswerDialogs([](QDialog& dialog) {
+        auto* compressor = dialog.findChild<QComboBox*>(QStringLiteral("Compressor"));
+        if (!compressor) return QDialog::Rejected;
+        compressor->setCurrentIndex(1);
+        dialog.findChild<QSpinBox*>(QStringLiteral("Quality"))->setValue(80);
+        return QDialog::Accepted;
+      });
+      QTest::mouseClick(form->Command2, Qt::LeftButton);
+      ASSERT_TRUE(Window()->MotionJpeg());
+    }
+    QTest::mouseClick(form->Command24, Qt::LeftButton);
+    EXPECT_FALSE(form->Timer2->isActive());  // the clock display stands still
+    const QString file = form->OutputFileName + QStringLiteral(".avi");
+    EXPECT_TRUE(file.startsWith(Video() + QStringLiteral("/")));
+    RunEventsFor(3000);
+    QTest::mouseClick(form->Command1, Qt::LeftButton);
+    EXPECT_TRUE(form->Timer2->isActive());
+    const AviInfo avi = testing_support::ReadAvi(file);
+    ASSERT_TRUE(avi.valid) << file.toStdString();
+    EXPECT_EQ(avi.videoStreams, 1);
+    EXPECT_EQ(avi.audioStreams, 0);
+    EXPECT_EQ(avi.microSecPerFrame, 33333u);
+    EXPECT_NEAR(avi.totalFrames, 90, 6);
+    EXPECT_NEAR(avi.Seconds(), 3.0, 0.2);
+    EXPECT_TRUE(avi.hasIndex);
+    EXPECT_EQ(avi.width, 640);
+    EXPECT_EQ(avi.videoHandler, motion_jpeg ? QStringLiteral("MJPG") : QStringLiteral("YUY2"));
+    RunEventsFor(1100);  // the next file gets a name of its own second
+  }
+  EXPECT_TRUE(boxes.Calls().empty());
+}
+
+TEST_F(CameraSettingsTest, StopWithoutARecordingStillEndsTheOtherRecordings) {
+  form->Gen.StopRequested = 0;
+  form->Timer1->start(100000);
+  form->Timer2->stop();
+  QTest::mouseClick(form->Command1, Qt::LeftButton);
+  EXPECT_EQ(form->Gen.StopRequested, 1);
+  EXPECT_FALSE(form->Timer1->isActive());
+  EXPECT_TRUE(form->Timer2->isActive());
+}
+
+TEST_F(CameraSettingsTest, SwitchOffAndExitDuringARecordingLeavePlayableFiles) {
+  CaptureWindowOn();
+  QTest::mouseClick(form->Command24, Qt::LeftButton);
+  const QString first = form->OutputFileName + QStringLiteral(".avi");
+  RunEventsFor(1000);
+  QTest::mouseClick(form->Command13, Qt::LeftButton);
+  AviInfo avi = testing_support::ReadAvi(first);
+  EXPECT_TRUE(avi.valid && avi.hasIndex && avi.totalFrames >= 20) << avi.totalFrames;
+
+  RunEventsFor(1100);
+  CaptureWindowOn();
+  QTest::mouseClick(form->Command24, Qt::LeftButton);
+  const QString second = form->OutputFileName + QStringLiteral(".avi");
+  ASSERT_NE(first, second);
+  RunEventsFor(1000);
+  form->Command16_Click();
+  avi = testing_support::ReadAvi(second);
+  EXPECT_TRUE(avi.valid && avi.hasIndex && avi.totalFrames >= 20) << avi.totalFrames;
+}
+
+TEST_F(CameraSettingsTest, ARecordingThatCannotStartSaysWhyAndWritesNothing) {
+  CaptureWindowOn();
+  ASSERT_TRUE(QDir(Video()).removeRecursively());
+  QTest::mouseClick(form->Command24, Qt::LeftButton);
+  EXPECT_TRUE(form->Label1->text().startsWith(QStringLiteral(" Video capture failed: ")))
+      << form->Label1->text().toStdString();
+  EXPECT_FALSE(QDir(Video()).exists());
+  EXPECT_FALSE(Window()->Recorder().Recording());
+  EXPECT_TRUE(WaitFor([&] { return Window()->ShownCount() > 0; }, 1000));  // preview goes on
+  QTest::mouseClick(form->Command13, Qt::LeftButton);
+  form->Label1->clear();
+  QDir(ProgramFolder()).mkdir(QStringLiteral("Video"));
+  QTest::mouseClick(form->Command24, Qt::LeftButton);  // no driver any more
+  EXPECT_TRUE(form->Label1->text().startsWith(QStringLiteral(" Video capture failed: ")));
+  EXPECT_TRUE(QDir(Video()).isEmpty());
+}
+
+}  // namespace
