@@ -60,14 +60,18 @@ bool VideoRecorder::Start(CameraPipeline& camera, const RecordingSettings& setti
   appsrc_ = ElementPtr(gst_bin_get_by_name(GST_BIN(bin), "rec_source")).get();  // the bin keeps it
   const ElementPtr file(gst_bin_get_by_name(GST_BIN(bin), "rec_file"));
   g_object_set(file.get(), "location", QFile::encodeName(settings.path).constData(), nullptr);
-  const PadPtr written(gst_element_get_static_pad(file.get(), "sink"));
-  gst_pad_add_probe(
-      written.get(), GST_PAD_PROBE_TYPE_BUFFER,
-      [](GstPad*, GstPadProbeInfo*, gpointer data) {
-        ++static_cast<VideoRecorder*>(data)->frames_written_;
-        return GST_PAD_PROBE_OK;
-      },
-      this, nullptr);
+  // Frames reaching the muxer are the frames of the file.
+  const ElementPtr mux(gst_bin_get_by_name(GST_BIN(bin), "rec_mux"));
+  const PadPtr written(gst_element_get_static_pad(mux.get(), "video_0"));
+  if (written) {
+    gst_pad_add_probe(
+        written.get(), GST_PAD_PROBE_TYPE_BUFFER,
+        [](GstPad*, GstPadProbeInfo*, gpointer data) {
+          ++static_cast<VideoRecorder*>(data)->frames_written_;
+          return GST_PAD_PROBE_OK;
+        },
+        this, nullptr);
+  }
   // A recording never holds more than a second of frames in memory.
   g_object_set(appsrc_, "max-buffers", guint64{30}, "block", FALSE, nullptr);
   gst_util_set_object_arg(G_OBJECT(appsrc_), "leaky-type", "downstream");

@@ -37,6 +37,7 @@ class VideoRecorder : public QObject {
   // Ends the stream, waits until the file is complete (index written) and releases it.
   void Stop();
   bool Recording() const { return pipeline_ != nullptr; }
+  GstElement* Pipeline() const { return pipeline_.get(); }
 
   // Frames the camera handed over, and frames that reached the file, in this recording.
   std::uint64_t FramesIn() const { return frames_in_.load(); }

@@ -317,3 +317,26 @@ TEST_F(CameraSettingsTest, ARecordingThatCannotStartSaysWhyAndWritesNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CameraSettingsTest, AWriteFailureDuringARecordingStopsItAndThePreviewGoesOn) {
+  CaptureWindowOn();
+  QTest::mouseClick(form->Command24, Qt::LeftButton);
+  ASSERT_TRUE(Window()->Recorder().Recording());
+  RunEventsFor(300);
+  GstElement* pipeline = Window()->Recorder().Pipeline();
+  const gstutil::ErrorPtr error(g_error_new_literal(
+      GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_NO_SPACE_LEFT, "No space left on the resource."));
+  gst_element_post_message(pipeline,
+                           gst_message_new_error(GST_OBJECT(pipeline), error.get(), nullptr));
+  ASSERT_TRUE(WaitFor([&] { return !Window()->Recorder().Recording(); }, 5000));
+  EXPECT_EQ(form->Label1->text(),
+            QStringLiteral(" Video capture failed: No space left on the resource."));
+  EXPECT_TRUE(Window()->Connected());
+  const std::uint64_t shown = Window()->ShownCount();
+  EXPECT_TRUE(WaitFor([&] { return Window()->ShownCount() > shown; }, 5000));
+  EXPECT_TRUE(boxes.Calls().empty());
+}
+
+}  // namespace

@@ -1,0 +1,170 @@
+// Camera controls: the V4L2 logic against a device that answers the control ioctls as a
+// driver does, the colour balance of the test cameras, and the controls page over both.
+
+#include <gtest/gtest.h>
+#include <linux/videodev2.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPushButton>
+#include <QSlider>
+#include <QSpinBox>
+#include <cerrno>
+#include <cstring>
+#include <map>
+
+#include "platform/gst/camera_controls.h"
+#include "platform/gst/camera_pipeline.h"
+#include "platform/gst/controls_page.h"
+#include "platform/gst/virtual_devices.h"
+#include "tests/support/camera_support.h"
+
+namespace {
+
+using gstutil::ControlInfo;
+
+// A driver's control table: enumerated in id order with NEXT_CTRL, menus with a hole.
+class FakeDriver {
+ public:
+  struct Control {
+    v4l2_ctrl_type type;
+    const char* name;
+    int min, max, step, def;
+    std::uint32_t flags;
+  };
+  std::map<std::uint32_t, Control> controls = {
+      {V4L2_CID_USER_CLASS, {V4L2_CTRL_TYPE_CTRL_CLASS, "User Controls", 0, 0, 0, 0, 0}},
+      {V4L2_CID_BRIGHTNESS, {V4L2_CTRL_TYPE_INTEGER, "Brightness", 0, 255, 1, 128, 0}},
+      {V4L2_CID_CONTRAST,
+       {V4L2_CTRL_TYPE_INTEGER, "Contrast", 0, 10, 2, 4, V4L2_CTRL_FLAG_DISABLED}},
+      {V4L2_CID_AUTOGAIN, {V4L2_CTRL_TYPE_BOOLEAN, "Gain, Automatic", 0, 1, 1, 1, 0}},
+      {V4L2_CID_POWER_LINE_FREQUENCY, {V4L2_CTRL_TYPE_MENU, "Power Line Frequency", 0, 2, 1, 2, 0}},
+      {V4L2_CID_PAN_RESET, {V4L2_CTRL_TYPE_BUTTON, "Pan, Reset", 0, 0, 0, 0, 0}},
+  };
+  std::map<std::uint32_t, int> values = {
+      {V4L2_CID_BRIGHTNESS, 100}, {V4L2_CID_AUTOGAIN, 0}, {V4L2_CID_POWER_LINE_FREQUENCY, 0}};
+  std::vector<std::pair<std::uint32_t, int>> sets;
+
+  int operator()(unsigned long request, void* argument) {
+    if (request == VIDIOC_QUERY_EXT_CTRL) {
+      auto* q = static_cast<v4l2_query_ext_ctrl*>(argument);
+      const std::uint32_t id = q->id & ~(V4L2_CTRL_FLAG_NEXT_CTRL | V4L2_CTRL_FLAG_NEXT_COMPOUND);
+      const auto found = controls.upper_bound(id);
+      if (!(q->id & V4L2_CTRL_FLAG_NEXT_CTRL) || found == controls.end()) return errno = EINVAL, -1;
+      const Control& c = found->second;
+      *q = v4l2_query_ext_ctrl{};
+      q->id = found->first;
+      q->type = c.type;
+      std::strncpy(q->name, c.name, sizeof q->name - 1);
+      q->minimum = c.min;
+      q->maximum = c.max;
+      q->step = static_cast<std::uint64_t>(c.step);
+      q->default_value = c.def;
+      q->flags = c.flags;
+      return 0;
+    }
+    if (request == VIDIOC_QUERYMENU) {
+      auto* m = static_cast<v4l2_querymenu*>(argument);
+      static const char* names[] = {"Disabled", nullptr, "60 Hz"};
+      if (m->id != V4L2_CID_POWER_LINE_FREQUENCY || m->index > 2 || !names[m->index])
+        return errno = EINVAL, -1;
+      std::strncpy(reinterpret_cast<char*>(m->name), names[m->index], sizeof m->name - 1);
+      return 0;
+    }
+    auto* c = static_cast<v4l2_control*>(argument);
+    if (request == VIDIOC_G_CTRL) {
+      if (!values.count(c->id)) return errno = EINVAL, -1;
+      c->value = values[c->id];
+      return 0;
+    }
+    if (request == VIDIOC_S_CTRL) {
+      const auto found = controls.find(c->id);
+      if (found == controls.end()) return errno = EINVAL, -1;
+      const Control& control = found->second;
+      // Any value written to a button presses it.
+      if (control.type != V4L2_CTRL_TYPE_BUTTON &&
+          (c->value < control.min || c->value > control.max))
+        return errno = ERANGE, -1;
+      values[c->id] = c->value;
+      sets.emplace_back(c->id, c->value);
+      return 0;
+    }
+    return errno = ENOTTY, -1;
+  }
+};
+
+TEST(CameraControls, V4l2ControlsAreListedReadAndSetAsTheDriverDescribesThem) {
+  FakeDriver driver;
+  gstutil::V4l2Controls controls([&](unsigned long r, void* a) { return driver(r, a); });
+  const std::vector<ControlInfo> list = controls.List();
+  ASSERT_EQ(list.size(), 4u);  // no class, no disabled control
+  EXPECT_EQ(list[0].name, QStringLiteral("Brightness"));
+  EXPECT_EQ(list[0].type, ControlInfo::Integer);
+  EXPECT_EQ(list[0].maximum, 255);
+  EXPECT_EQ(list[0].defaultValue, 128);
+  EXPECT_EQ(list[1].type, ControlInfo::Boolean);
+  EXPECT_EQ(list[2].type, ControlInfo::Menu);
+  ASSERT_EQ(list[2].menu.size(), 2u);  // the hole at 1 is skipped
+  EXPECT_EQ(list[2].menu[1], std::make_pair(2, QStringLiteral("60 Hz")));
+  EXPECT_EQ(list[3].type, ControlInfo::Button);
+  EXPECT_EQ(controls.Get(V4L2_CID_BRIGHTNESS), 100);
+  EXPECT_TRUE(controls.Set(V4L2_CID_BRIGHTNESS, 200));
+  EXPECT_EQ(controls.Get(V4L2_CID_BRIGHTNESS), 200);
+  EXPECT_FALSE(controls.Set(V4L2_CID_BRIGHTNESS, 300));
+  EXPECT_FALSE(controls.Get(V4L2_CID_HUE).has_value());
+  EXPECT_EQ(gstutil::V4l2Controls::Open(QStringLiteral("/nonexistent/video9")), nullptr);
+}
+
+TEST(CameraControls, ThePageAppliesEachChangeAtOnceAndDefaultPutsThemBack) {
+  auto driver = std::make_shared<FakeDriver>();
+  gstutil::ControlsPage page(std::make_unique<gstutil::V4l2Controls>(
+      [driver](unsigned long r, void* a) { return (*driver)(r, a); }));
+  auto* brightness = page.findChild<QSlider*>(QStringLiteral("Brightness"));
+  auto* gain = page.findChild<QCheckBox*>(QStringLiteral("Gain, Automatic"));
+  auto* power = page.findChild<QComboBox*>(QStringLiteral("Power Line Frequency"));
+  auto* reset = page.findChild<QPushButton*>(QStringLiteral("Pan, Reset"));
+  auto* defaults = page.findChild<QPushButton*>(QStringLiteral("Default"));
+  ASSERT_TRUE(brightness && gain && power && reset && defaults);
+  EXPECT_EQ(brightness->value(), 100);  // the camera's value, not the default
+  EXPECT_EQ(page.findChild<QSpinBox*>()->value(), 100);
+  brightness->setValue(180);
+  EXPECT_EQ(driver->values[V4L2_CID_BRIGHTNESS], 180);
+  EXPECT_EQ(page.findChild<QSpinBox*>()->value(), 180);
+  gain->setChecked(true);
+  EXPECT_EQ(driver->values[V4L2_CID_AUTOGAIN], 1);
+  power->setCurrentIndex(0);
+  emit power->activated(0);
+  EXPECT_EQ(driver->values[V4L2_CID_POWER_LINE_FREQUENCY], 0);  // "Disabled"
+  power->setCurrentIndex(1);
+  emit power->activated(1);
+  EXPECT_EQ(driver->values[V4L2_CID_POWER_LINE_FREQUENCY], 2);
+  reset->click();
+  EXPECT_EQ(driver->sets.back(), std::make_pair(std::uint32_t{V4L2_CID_PAN_RESET}, 1));
+  defaults->click();
+  EXPECT_EQ(driver->values[V4L2_CID_BRIGHTNESS], 128);
+  EXPECT_EQ(driver->values[V4L2_CID_AUTOGAIN], 1);
+  EXPECT_EQ(driver->values[V4L2_CID_POWER_LINE_FREQUENCY], 2);
+}
+
+TEST(CameraControls, TestCamerasOfferTheirColourBalance) {
+  testing_support::VirtualCameras cameras;
+  const auto list = gstutil::ListCameras();
+  const auto* camera = testing_support::FindCamera(list, gstutil::kTestCameraYuy2);
+  ASSERT_TRUE(camera);
+  gstutil::CameraPipeline pipeline;
+  ASSERT_TRUE(pipeline.Open(*camera, *camera->FirstRaw()));
+  const auto controls = gstutil::ControlsOf(pipeline);
+  ASSERT_TRUE(controls);
+  QStringList names;
+  for (const ControlInfo& info : controls->List()) names << info.name;
+  EXPECT_TRUE(names.contains(QStringLiteral("Brightness")));
+  EXPECT_TRUE(names.contains(QStringLiteral("Contrast")));
+  EXPECT_TRUE(names.contains(QStringLiteral("Hue")));
+  EXPECT_TRUE(names.contains(QStringLiteral("Saturation")));
+  const ControlInfo first = controls->List().front();
+  EXPECT_TRUE(controls->Set(first.id, first.maximum));
+  EXPECT_EQ(controls->Get(first.id), first.maximum);
+  EXPECT_FALSE(controls->Set(first.id, first.maximum + 1));
+}
+
+}  // namespace
