@@ -1,9 +1,16 @@
 #pragma once
-// What the benchmarks of the sound output share: percentiles of the measured times, and the
-// virtual sound device they play on.
+// What the benchmarks share: percentiles of the measured times, the clock and CPU time they
+// read, an event loop that runs for a while, and the virtual sound device they play on.
 
+#include <sys/resource.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QString>
+#include <QThread>
 #include <algorithm>
+#include <chrono>
+#include <functional>
 #include <vector>
 
 #include "platform/gst/virtual_devices.h"
@@ -15,6 +22,37 @@ namespace bench {
 inline double Percentile(std::vector<double> values, double p) {
   std::sort(values.begin(), values.end());
   return values[std::min(values.size() - 1, static_cast<size_t>(p * values.size()))];
+}
+
+// Steady-clock milliseconds.
+inline double NowMs() {
+  return std::chrono::duration<double, std::milli>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// CPU seconds (user and system) of the process (RUSAGE_SELF) or the calling thread
+// (RUSAGE_THREAD).
+inline double CpuSeconds(int who = RUSAGE_SELF) {
+  rusage usage{};
+  getrusage(who, &usage);
+  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Lets the events run for `ms`, calling `every` each `everyMs` if given.
+inline void RunEventsFor(int ms, const std::function<void()>& every = {}, int everyMs = 0) {
+  QElapsedTimer timer;
+  timer.start();
+  qint64 next = 0;
+  while (timer.elapsed() < ms) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    if (every && timer.elapsed() >= next) {
+      every();
+      next += everyMs;
+    }
+    QThread::msleep(1);
+  }
 }
 
 // Registers a virtual sound device playing into `wavPath` and returns its device number

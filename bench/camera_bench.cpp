@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "platform/gst/camera_devices.h"
 #include "platform/gst/camera_pipeline.h"
 #include "platform/gst/camera_preview.h"
@@ -23,39 +24,6 @@
 #include "platform/gst/virtual_devices.h"
 
 namespace {
-
-double ProcessCpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-std::int64_t NowNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-double Percentile(std::vector<double> values, double p) {
-  if (values.empty()) return 0;
-  std::sort(values.begin(), values.end());
-  return values[std::min(values.size() - 1, static_cast<size_t>(p * values.size()))];
-}
-
-void RunEvents(int seconds, const std::function<void()>& every37ms) {
-  QElapsedTimer timer;
-  timer.start();
-  qint64 next = 0;
-  while (timer.elapsed() < seconds * 1000) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    if (timer.elapsed() >= next) {
-      every37ms();
-      next += 37;  // not a multiple of the frame interval, so reads fall all over it
-    }
-    QThread::msleep(1);
-  }
-}
 
 // source ! capsfilter ! videoconvert ! BGRx appsink, samples pulled and dropped.
 double BareCpuPercent(const gstutil::CameraDevice& camera, const gstutil::CameraFormat& format,
@@ -80,10 +48,10 @@ double BareCpuPercent(const gstutil::CameraDevice& camera, const gstutil::Camera
   gst_bin_add_many(GST_BIN(pipeline.get()), source, caps, convert, bgrx, sink, nullptr);
   gst_element_link_many(source, caps, convert, bgrx, sink, nullptr);
   gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
-  RunEvents(1, [] {});
-  const double cpu0 = ProcessCpuSeconds();
-  RunEvents(seconds, [] {});
-  const double cpu = ProcessCpuSeconds() - cpu0;
+  bench::RunEventsFor(1000);
+  const double cpu0 = bench::CpuSeconds();
+  bench::RunEventsFor(seconds * 1000);
+  const double cpu = bench::CpuSeconds() - cpu0;
   gst_element_set_state(pipeline.get(), GST_STATE_NULL);
   return 100.0 * cpu / seconds;
 }
@@ -120,19 +88,22 @@ int main(int argc, char* argv[]) {
     std::fprintf(stderr, "camera did not open: %s\n", qPrintable(error));
     return 1;
   }
-  RunEvents(1, [] {});
+  bench::RunEventsFor(1000);
   std::vector<double> arrival_age_ms, capture_age_ms;
   const std::uint64_t shown0 = preview.ShownCount();
   const std::uint64_t frames0 = pipeline.FrameCount();
-  const double cpu0 = ProcessCpuSeconds();
-  RunEvents(seconds, [&] {
-    const gstutil::FramePtr frame = pipeline.LatestFrame();
-    if (!frame) return;
-    const std::int64_t now = NowNs();
-    arrival_age_ms.push_back((now - frame->ArrivalNs()) / 1e6);
-    capture_age_ms.push_back((now - frame->CaptureNs()) / 1e6);
-  });
-  const double cpu = ProcessCpuSeconds() - cpu0;
+  const double cpu0 = bench::CpuSeconds();
+  bench::RunEventsFor(
+      seconds * 1000,
+      [&] {
+        const gstutil::FramePtr frame = pipeline.LatestFrame();
+        if (!frame) return;
+        const auto now = static_cast<std::int64_t>(bench::NowMs() * 1e6);
+        arrival_age_ms.push_back((now - frame->ArrivalNs()) / 1e6);
+        capture_age_ms.push_back((now - frame->CaptureNs()) / 1e6);
+      },
+      37);  // not a multiple of the frame interval, so reads fall all over it
+  const double cpu = bench::CpuSeconds() - cpu0;
   const double frames = double(pipeline.FrameCount() - frames0);
   const double shown = double(preview.ShownCount() - shown0);
 
@@ -154,9 +125,9 @@ int main(int argc, char* argv[]) {
       std::fprintf(stderr, "recording did not start: %s\n", qPrintable(error));
       return 1;
     }
-    const double start = ProcessCpuSeconds();
-    RunEvents(seconds, [] {});
-    const double used = ProcessCpuSeconds() - start;
+    const double start = bench::CpuSeconds();
+    bench::RunEventsFor(seconds * 1000);
+    const double used = bench::CpuSeconds() - start;
     recorder.Stop();
     recorded.push_back({motion_jpeg ? "Motion JPEG" : "uncompressed", 100.0 * used / seconds,
                         recorder.FramesIn(), recorder.FramesWritten()});
@@ -173,12 +144,12 @@ int main(int argc, char* argv[]) {
   std::printf(
       "  age of the latest frame when read, since arrival: median %.1f ms, p99 %.1f ms, "
       "max %.1f ms\n",
-      Percentile(arrival_age_ms, 0.5), Percentile(arrival_age_ms, 0.99),
-      Percentile(arrival_age_ms, 1.0));
+      bench::Percentile(arrival_age_ms, 0.5), bench::Percentile(arrival_age_ms, 0.99),
+      bench::Percentile(arrival_age_ms, 1.0));
   std::printf(
       "  age since capture: median %.1f ms, p99 %.1f ms (target <= one frame interval, "
       "33.3 ms)\n",
-      Percentile(capture_age_ms, 0.5), Percentile(capture_age_ms, 0.99));
+      bench::Percentile(capture_age_ms, 0.5), bench::Percentile(capture_age_ms, 0.99));
   for (const Recorded& r : recorded) {
     std::printf(
         "  preview + %-12s recording:  CPU %.1f %% of one core; frames from the camera "

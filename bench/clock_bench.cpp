@@ -19,13 +19,6 @@
 
 namespace {
 
-double ThreadCpuSeconds(int who) {
-  rusage usage{};
-  getrusage(who, &usage);
-  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 // The system clock, noting when the period clock read its start.
 class StartNotingTime : public forms::TimeSource {
  public:
@@ -59,8 +52,8 @@ void Run(app::Form1& form, StartNotingTime& time, const char* numerator, const c
   const int row = form.Combo1->findText(QStringLiteral("bench"));
   form.Combo1->setCurrentIndex(row);
   emit form.Combo1->Click(row);
-  const double cpuClock = ThreadCpuSeconds(RUSAGE_THREAD);
-  const double cpuAll = ThreadCpuSeconds(RUSAGE_SELF);
+  const double cpuClock = bench::CpuSeconds(RUSAGE_THREAD);
+  const double cpuAll = bench::CpuSeconds(RUSAGE_SELF);
   time.armed = true;
   form.Generator().Command20_Click();
   const double wall = (forms::SystemTime().Nanoseconds() - time.start) / 1e9;
@@ -68,8 +61,8 @@ void Run(app::Form1& form, StartNotingTime& time, const char* numerator, const c
   std::printf("  lateness, ms: median %.3f  p99 %.3f  max %.3f\n", bench::Percentile(lateMs, 0.5),
               bench::Percentile(lateMs, 0.99), bench::Percentile(lateMs, 1.0));
   std::printf("  CPU of the clock (GUI thread): %.2f %% of one core; whole process %.2f %%\n",
-              100 * (ThreadCpuSeconds(RUSAGE_THREAD) - cpuClock) / wall,
-              100 * (ThreadCpuSeconds(RUSAGE_SELF) - cpuAll) / wall);
+              100 * (bench::CpuSeconds(RUSAGE_THREAD) - cpuClock) / wall,
+              100 * (bench::CpuSeconds(RUSAGE_SELF) - cpuAll) / wall);
 }
 
 // The same schedule as the fast run with nothing but sleeps: what this machine's scheduler

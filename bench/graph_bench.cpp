@@ -10,18 +10,13 @@
 #include <cstdio>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "imaging/DirectShowDIB.h"
 #include "platform/graph/graph.h"
 #include "platform/graph/video_devices.h"
 #include "platform/gst/virtual_devices.h"
 
 namespace {
-
-double NowMs() {
-  return std::chrono::duration<double, std::milli>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 void Print(const char* what, std::vector<double> values) {
   std::sort(values.begin(), values.end());
@@ -30,15 +25,6 @@ void Print(const char* what, std::vector<double> values) {
   };
   std::printf("  %-34s median %7.3f ms  p99 %7.3f ms  max %7.3f ms\n", what, at(0.5), at(0.99),
               values.back());
-}
-
-void RunEvents(int ms) {
-  QElapsedTimer timer;
-  timer.start();
-  while (timer.elapsed() < ms) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    QThread::msleep(1);
-  }
 }
 
 }  // namespace
@@ -59,33 +45,33 @@ int main(int argc, char* argv[]) {
   auto filter = device->AddToGraph(*g);
   filter->Pins().front()->Render();
   g->Run();
-  RunEvents(1000);
+  bench::RunEventsFor(1000);
 
   std::vector<double> pause_ms, image_ms, picture_ms, age_ms, run_ms;
   imaging::DirectShowDIB dib;
   for (int i = 0; i < grabs; ++i) {
-    RunEvents(40 + i % 23);  // grabs fall anywhere in the frame interval
-    double t = NowMs();
+    bench::RunEventsFor(40 + i % 23);  // grabs fall anywhere in the frame interval
+    double t = bench::NowMs();
     g->Pause();
     std::int32_t state = graph::State_Running;
     do g->GetState(64, &state);
     while (state != graph::State_Paused && state != graph::State_Stopped);
-    pause_ms.push_back(NowMs() - t);
+    pause_ms.push_back(bench::NowMs() - t);
     const gstutil::FramePtr frame = g->Camera()->LatestFrame();
-    age_ms.push_back(NowMs() - frame->ArrivalNs() / 1e6);
-    t = NowMs();
+    age_ms.push_back(bench::NowMs() - frame->ArrivalNs() / 1e6);
+    t = bench::NowMs();
     std::int32_t size = 0;
     g->GetCurrentImage(&size, nullptr);
     forms::LongArray image;
     image.Elements.resize(size / 4);
     g->GetCurrentImage(&size, image.Elements.data());
-    image_ms.push_back(NowMs() - t);
-    t = NowMs();
+    image_ms.push_back(bench::NowMs() - t);
+    t = bench::NowMs();
     g->Run();
-    run_ms.push_back(NowMs() - t);
-    t = NowMs();
+    run_ms.push_back(bench::NowMs() - t);
+    t = bench::NowMs();
     const auto picture = dib.CreatePicture(image);
-    picture_ms.push_back(NowMs() - t);
+    picture_ms.push_back(bench::NowMs() - t);
     if (!picture) {
       std::fprintf(stderr, "conversion failed: %s\n", qPrintable(dib.LastDescription));
       return 1;

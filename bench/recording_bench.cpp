@@ -24,18 +24,6 @@
 
 namespace {
 
-double NowMs() {
-  return std::chrono::duration<double, std::milli>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-void Wait(int ms) {
-  QEventLoop loop;
-  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-  loop.exec();
-}
-
 void Report(const char* name, const std::vector<double>& ms) {
   const double p99 = bench::Percentile(ms, 0.99);
   std::printf("  %-28s median %6.2f ms  p99 %6.2f ms  -> at most %.0f pictures/s\n", name,
@@ -47,8 +35,8 @@ std::vector<double> Bare(app::Form1& form, const QString& folder, int pictures) 
   tjhandle compressor = tjInitCompress();
   std::vector<double> ms;
   for (int i = 0; i < pictures; ++i) {
-    Wait(15);
-    const double t = NowMs();
+    bench::RunEventsFor(15);
+    const double t = bench::NowMs();
     const QImage frame = form.FilterGraph->Camera()->LatestFrame()->Image().copy();
     unsigned char* jpeg = nullptr;
     unsigned long size = 0;
@@ -60,7 +48,7 @@ std::vector<double> Bare(app::Form1& form, const QString& folder, int pictures) 
     file.write(reinterpret_cast<const char*>(jpeg), static_cast<qint64>(size));
     file.commit();
     tjFree(jpeg);
-    ms.push_back(NowMs() - t);
+    ms.push_back(bench::NowMs() - t);
   }
   tjDestroy(compressor);
   return ms;
@@ -100,24 +88,24 @@ int main(int argc, char* argv[]) {
     } else {
       form.Camera().Command11_Click();
     }
-    Wait(500);
+    bench::RunEventsFor(500);
     form.Recorder().CreatePictureFolder();
     std::vector<double> ms;
     for (int i = 1; i <= pictures; ++i) {
-      Wait(15);  // the camera moves on between pictures
+      bench::RunEventsFor(15);  // the camera moves on between pictures
       form.Gen.PictureNumber = i;
-      const double t = NowMs();
+      const double t = bench::NowMs();
       form.Recorder().RecordPicture();
-      ms.push_back(NowMs() - t);
+      ms.push_back(bench::NowMs() - t);
     }
     Report(c.name, ms);
     if (c.jpeg) {
       std::vector<double> snap;
       for (int i = 0; i < pictures; ++i) {
-        Wait(15);
-        const double t = NowMs();
+        bench::RunEventsFor(15);
+        const double t = bench::NowMs();
         form.Recorder().SnapDirectShowFrame(recording::kSnappedAndSaved);
-        snap.push_back(NowMs() - t);
+        snap.push_back(bench::NowMs() - t);
       }
       Report("of it: SnapDirectShowFrame", snap);
       const std::vector<double> bare = Bare(form, form.PictureFolder, pictures);

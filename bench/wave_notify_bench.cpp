@@ -21,13 +21,6 @@ using namespace wave;
 
 namespace {
 
-double CpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 class Player : public QObject {
  public:
   HWAVEOUT handle = 0;
@@ -71,13 +64,13 @@ int main(int argc, char** argv) {
   }
   waveOutPrepareHeader(player.handle, &h1, kWaveHdrSize);
   waveOutPrepareHeader(player.handle, &h2, kWaveHdrSize);
-  const double cpuBefore = CpuSeconds();
+  const double cpuBefore = bench::CpuSeconds();
   player.clock.start();
   waveOutWrite(player.handle, &h1, kWaveHdrSize);
   waveOutWrite(player.handle, &h2, kWaveHdrSize);
   QTimer::singleShot(seconds * 1000, &application, &QCoreApplication::quit);
   application.exec();
-  const double cpu = CpuSeconds() - cpuBefore;
+  const double cpu = bench::CpuSeconds() - cpuBefore;
   const double wall = player.clock.nsecsElapsed() / 1e9;
   waveOutReset(player.handle);
   waveOutUnprepareHeader(player.handle, &h1, kWaveHdrSize);
