@@ -178,7 +178,12 @@ TEST_F(GraphTest, TwoHundredPauseAndRunCyclesLeaveTheGraphRunningAndMemoryFlat) 
   EXPECT_EQ(state, State_Running);
   const std::uint64_t frames = g->Camera()->FrameCount();
   EXPECT_TRUE(WaitFor([&] { return g->Camera()->FrameCount() > frames + 2; }, 5000));
+#if defined(__SANITIZE_ADDRESS__)
+  // The address sanitizer holds freed memory in quarantine: resident size says nothing here.
+  (void)before;
+#else
   EXPECT_LT(ResidentKb() - before, 8 * 1024) << "kB grown";
+#endif
 }
 
 TEST_F(GraphTest, TheVideoWindowFollowsItsOwnerStyleAndPlacement) {
