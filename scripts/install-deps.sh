@@ -35,6 +35,8 @@ packages=(
   "${runtime_packages[@]}"
   # The package test builds and checks a Debian package.
   dpkg-dev desktop-file-utils
+  # The format and naming checks (scripts/test.sh --lint).
+  clang-format clang-tidy
 )
 # Extra tools some commands need: Xvfb for screenshots, clang for the fuzzer build.
 case "${1:-}" in
