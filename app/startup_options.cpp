@@ -101,18 +101,15 @@ std::optional<StartupOptions> ParseStartupOptions(const QStringList& arguments,
       if (!number || seconds < 1 || seconds > 86400)
         return fail(QStringLiteral("--demo-run needs a number of seconds from 1 to 86400"));
       options.demoRunSeconds = seconds;
-    } else if (argument == QLatin1String("--back-end")) {
+    } else if (argument == QLatin1String("--back-end") || argument == QLatin1String("--format")) {
+      // Each takes one of two words; the second one switches the option on.
+      const bool backEnd = argument == QLatin1String("--back-end");
+      const QLatin1String off(backEnd ? "capture" : "bmp"), on(backEnd ? "graph" : "jpg");
       const std::optional<QString> text = value();
-      if (!text || (*text != QLatin1String("capture") && *text != QLatin1String("graph")))
-        return fail(QStringLiteral("--back-end is either capture or graph"));
-      options.filterGraph = *text == QLatin1String("graph");
-      backEndGiven = true;
-    } else if (argument == QLatin1String("--format")) {
-      const std::optional<QString> text = value();
-      if (!text || (*text != QLatin1String("bmp") && *text != QLatin1String("jpg")))
-        return fail(QStringLiteral("--format is either bmp or jpg"));
-      options.jpeg = *text == QLatin1String("jpg");
-      formatGiven = true;
+      if (!text || (*text != off && *text != on))
+        return fail(QStringLiteral("%1 is either %2 or %3").arg(argument, off, on));
+      (backEnd ? options.filterGraph : options.jpeg) = *text == on;
+      (backEnd ? backEndGiven : formatGiven) = true;
     } else if (argument == QLatin1String("--program-folder")) {
       const std::optional<QString> text = value();
       if (!text || text->isEmpty()) return fail(QStringLiteral("--program-folder needs a folder"));
