@@ -3,33 +3,82 @@
 #include <cstdlib>
 
 #include "app/app_style.h"
+#include "app/demo_run.h"
 #include "app/main_window.h"
+#include "app/startup_options.h"
 #include "platform/forms/application.h"
+#include "recording/output_files.h"
 
 namespace {
 
-// Qt aborts with a long plugin message when there is no display; say it in one line instead.
-bool HaveDisplay() {
-  const char* platform = std::getenv("QT_QPA_PLATFORM");
-  if (platform && *platform) return true;
-  const char* x11 = std::getenv("DISPLAY");
-  const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  return (x11 && *x11) || (wayland && *wayland);
+void PrintLine(const QString& text) {
+  std::fprintf(stderr, "strobolux: %s\n", text.toLocal8Bit().constData());
 }
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  if (!HaveDisplay()) {
-    std::fputs(
-        "strobolux: no display found (DISPLAY and WAYLAND_DISPLAY are unset); "
-        "start it from a desktop session or under Xvfb.\n",
-        stderr);
+  QStringList arguments;
+  for (int i = 1; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  QString error;
+  const std::optional<app::StartupOptions> options =
+      app::ParseStartupOptions(arguments, qEnvironmentVariable("STROBOLUX_PROGRAM_FOLDER"), &error);
+  if (!options) {
+    PrintLine(error);
     return 1;
   }
+  if (options->help) {
+    std::fputs(app::UsageText().toLocal8Bit().constData(), stdout);
+    return 0;
+  }
+  if (options->listDevices) {
+    const QCoreApplication core(argc, argv);  // the program folder names the demo's WAV file
+    if (!options->programFolder.isEmpty()) recording::SetProgramFolder(options->programFolder);
+    if (options->demo) app::RegisterDemoDevices();
+    for (const QString& line : app::DeviceLines())
+      std::printf("%s\n", line.toLocal8Bit().constData());
+    return 0;
+  }
+  if (options->checkDisplay) {
+    const QString problem = app::DisplayProblem();
+    if (!problem.isEmpty()) PrintLine(problem);
+    return problem.isEmpty() ? 0 : 1;
+  }
+  if (!options->programFolder.isEmpty()) {
+    const QString problem = app::ProgramFolderProblem(options->programFolder);
+    if (!problem.isEmpty()) {
+      PrintLine(problem);
+      return 1;
+    }
+  }
+  // Qt aborts with a long plugin message when it cannot open the display; say it in one line
+  // instead. The demo run needs no display and draws offscreen without one.
+  const QString displayProblem = app::DisplayProblem();
+  if (!displayProblem.isEmpty()) {
+    if (options->demoRunSeconds == 0) {
+      PrintLine(displayProblem);
+      return 1;
+    }
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  }
+
   forms::Application application(argc, argv);
   application.setQuitOnLastWindowClosed(false);  // the exit button ends the program
   app::ApplyApplicationStyle(application);
+  if (!options->programFolder.isEmpty()) recording::SetProgramFolder(options->programFolder);
+  if (options->demo || options->demoRunSeconds > 0) app::RegisterDemoDevices();
+
+  if (options->demoRunSeconds > 0) {
+    app::DemoRunSettings settings;
+    settings.seconds = options->demoRunSeconds;
+    settings.filterGraph = options->filterGraph;
+    settings.jpeg = options->jpeg;
+    const app::DemoRunSummary summary = app::RunDemo(settings);
+    for (const QString& line : app::SummaryLines(summary))
+      std::printf("%s\n", line.toLocal8Bit().constData());
+    return summary.Succeeded() ? 0 : 1;
+  }
+
   app::Form1 form1;
   form1.show();
   return application.exec();

@@ -15,11 +15,11 @@
 
 #include "app/help_window.h"
 #include "camera/camera_control.h"
-#include "recording/picture_recorder.h"
 #include "generator/generator.h"
 #include "generator/generator_state.h"
 #include "platform/forms/controls.h"
 #include "platform/forms/picture_box.h"
+#include "recording/picture_recorder.h"
 
 namespace app {
 

@@ -1,7 +1,24 @@
 #!/usr/bin/env bash
 # Installs every Debian package the project builds, tests or runs with. Safe to run again:
-# packages already present are skipped without touching the network.
+# packages already present are skipped without touching the network. Prints one line per
+# step; the package manager's own output goes to a log file, named when a step fails.
+#   scripts/install-deps.sh [--screenshots|--fuzz]
+#   scripts/install-deps.sh --runtime-packages   prints the packages the program runs with
 set -euo pipefail
+
+# What the installed program needs at run time; the Debian package depends on these.
+runtime_packages=(
+  libqt6widgets6 libqt6gui6 libqt6core6 qt6-qpa-plugins
+  libgstreamer1.0-0 libgstreamer-plugins-base1.0-0
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  gstreamer1.0-alsa gstreamer1.0-pulseaudio gstreamer1.0-x
+  libturbojpeg0 libpng16-16 libgif7
+  fonts-dejavu-core
+)
+if [[ "${1:-}" == "--runtime-packages" ]]; then
+  echo "${runtime_packages[@]}"
+  exit 0
+fi
 
 packages=(
   build-essential cmake pkg-config
@@ -15,6 +32,11 @@ packages=(
   libgtest-dev libbenchmark-dev
   fonts-dejavu-core
   locales
+  "${runtime_packages[@]}"
+  # The package test builds and checks a Debian package.
+  dpkg-dev desktop-file-utils
+  # The format and naming checks (scripts/test.sh --lint).
+  clang-format clang-tidy
 )
 # Extra tools some commands need: Xvfb for screenshots, clang for the fuzzer build.
 case "${1:-}" in
@@ -33,10 +55,24 @@ for p in "${packages[@]}"; do
   status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
   [[ "$status" == "install ok installed" ]] || missing+=("$p")
 done
+log=""
+# Runs one step quietly into the log; on failure names the log and stops.
+step() {
+  local what=$1
+  shift
+  [[ -n "$log" ]] || log=$(mktemp -t strobolux-install-XXXXXX.log)
+  echo "install-deps: $what"
+  if ! "$@" >>"$log" 2>&1; then
+    echo "install-deps: FAILED: $what; the full output is in $log" >&2
+    exit 1
+  fi
+}
+
 if [[ ${#missing[@]} -gt 0 ]]; then
   export DEBIAN_FRONTEND=noninteractive
-  "${sudo_cmd[@]}" apt-get update -qq
-  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  step "updating the package lists" "${sudo_cmd[@]}" apt-get update
+  step "installing ${#missing[@]} package(s): ${missing[*]}" \
+    "${sudo_cmd[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
 fi
 
 # `locale -a` spells them en_US.utf8; generate only those not there yet.
@@ -52,5 +88,6 @@ if [[ ${#missing_locales[@]} -gt 0 ]]; then
       echo "${l} UTF-8" | "${sudo_cmd[@]}" tee -a /etc/locale.gen >/dev/null
     fi
   done
-  "${sudo_cmd[@]}" locale-gen
+  step "generating the locales ${missing_locales[*]}" "${sudo_cmd[@]}" locale-gen
 fi
+[[ -z "$log" ]] || rm -f "$log"

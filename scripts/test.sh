@@ -2,6 +2,7 @@
 # Installs what is missing, builds and runs every test without a display.
 #   scripts/test.sh             normal build in build/
 #   scripts/test.sh --sanitize  address + undefined-behaviour sanitizers in build-asan/
+#   scripts/test.sh --lint      the format and naming checks first, then the normal tests
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
@@ -15,6 +16,9 @@ if [[ "${1:-}" == "--sanitize" ]]; then
 else
   build="$root/build"
   "$root/scripts/build.sh" "$build"
+  if [[ "${1:-}" == "--lint" ]]; then
+    "$root/scripts/lint.sh" "$build"
+  fi
 fi
 cd "$build"
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)"

@@ -230,15 +230,16 @@ GList* VirtualProbe(GstDeviceProvider*) {
 void virtual_device_provider_class_init(VirtualDeviceProviderClass* klass) {
   auto* provider = GST_DEVICE_PROVIDER_CLASS(klass);
   provider->probe = VirtualProbe;
-  gst_device_provider_class_set_static_metadata(provider, "Strobolux virtual devices",
-                                                "Audio/Sink/Video/Source",
-                                                "Built-in devices for tests", "Strobolux");
+  gst_device_provider_class_set_static_metadata(
+      provider, "Strobolux virtual devices", "Audio/Sink/Video/Source",
+      "Built-in devices for the demo and the tests", "Strobolux");
 }
 
 void virtual_device_provider_init(VirtualDeviceProvider*) {}
 
 gboolean PluginInit(GstPlugin* plugin) {
-  return gst_device_provider_register(plugin, "stroboluxvirtualdevices", GST_RANK_PRIMARY,
+  // The lowest rank a monitor still asks, so real devices (PRIMARY, SECONDARY) list first.
+  return gst_device_provider_register(plugin, "stroboluxvirtualdevices", GST_RANK_MARGINAL,
                                       virtual_device_provider_get_type());
 }
 

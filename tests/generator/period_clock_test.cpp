@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-
 #include <QElapsedTimer>
 #include <QMetaObject>
 #include <QTest>

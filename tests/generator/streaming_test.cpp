@@ -4,8 +4,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QtEndian>
 #include <QTest>
+#include <QtEndian>
 
 #include "platform/wave/wave_out.h"
 #include "tests/support/generator_fixture.h"

@@ -1,20 +1,11 @@
 #pragma once
-// Reads the samples of a 16-bit mono WAV file, as the virtual sound device writes them.
+// The WAV reader of the wave-output library, under the name the suites use.
 
-#include <QString>
-#include <cstdint>
-#include <vector>
+#include "platform/wave/wav_file.h"
 
 namespace testing_support {
 
-struct WavContent {
-  bool valid = false;
-  std::uint32_t sampleRate = 0;
-  std::vector<std::int16_t> samples;
-};
-
-// Reads the "fmt " and "data" chunks; a data chunk whose size was never written (a stream
-// still open) is read to the end of the file.
-WavContent ReadWav(const QString& path);
+using WavContent = wave::WavContent;
+using wave::ReadWav;
 
 }  // namespace testing_support

@@ -1,9 +1,9 @@
-#include "tests/support/wav_file.h"
+#include "platform/wave/wav_file.h"
 
 #include <QFile>
 #include <cstring>
 
-namespace testing_support {
+namespace wave {
 namespace {
 
 std::uint32_t U32(const QByteArray& bytes, qsizetype at) {
@@ -40,4 +40,4 @@ WavContent ReadWav(const QString& path) {
   return content;
 }
 
-}  // namespace testing_support
+}  // namespace wave

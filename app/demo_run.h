@@ -1,0 +1,45 @@
+#pragma once
+// The built-in devices of the demo, and the demo run: a scripted operator that works the real
+// main window and its handlers once through the main job and reports what was written.
+
+#include <QString>
+#include <QStringList>
+#include <cstdio>
+
+namespace app {
+
+// The row text of the built-in sound device; it names the WAV file it plays into.
+QString DemoSoundDeviceName();
+// The WAV file of the built-in sound device, in the program folder.
+QString DemoWavPath();
+// Lists the built-in sound device and the two test cameras after the real devices.
+void RegisterDemoDevices();
+
+struct DemoRunSettings {
+  int seconds = 5;
+  bool filterGraph = false;
+  bool jpeg = false;
+};
+
+struct DemoRunSummary {
+  QString runFolder;
+  int pictures = 0;
+  QString wavPath;
+  double wavSeconds = 0;
+  // Every message box text shown during the run.
+  QStringList messages;
+  // Why the script could not go on (a device not listed, a camera that did not switch on).
+  QString failure;
+  bool Succeeded() const { return messages.isEmpty() && failure.isEmpty(); }
+};
+
+// Needs a QApplication and the demo devices. Builds the main window, shows it, works it
+// (sound row, back end, switch-on, camera, Check2 and Check3, NC0 = 5 at 10/2 Hz, start,
+// wait, stop, exit) inside the event loop and returns what was written.
+DemoRunSummary RunDemo(const DemoRunSettings& settings);
+
+// One line each: run folder, picture count, WAV file and length, every message box text or
+// failure.
+QStringList SummaryLines(const DemoRunSummary& summary);
+
+}  // namespace app

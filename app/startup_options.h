@@ -1,0 +1,49 @@
+#pragma once
+// The command line of the program and the checks that run before any window exists: the
+// program folder and the display.
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace app {
+
+struct StartupOptions {
+  // --demo: the built-in sound device and test cameras are listed beside the real ones.
+  bool demo = false;
+  // --demo-run SECONDS: a scripted operator runs the main job once; 0 when not asked for.
+  int demoRunSeconds = 0;
+  // --back-end capture|graph and --format bmp|jpg of the demo run.
+  bool filterGraph = false;
+  bool jpeg = false;
+  // --program-folder DIR (or STROBOLUX_PROGRAM_FOLDER); empty: the executable's folder.
+  QString programFolder;
+  bool help = false;
+  // --check-display: only says whether a window could be shown (status 0) or why not.
+  bool checkDisplay = false;
+  // --list-devices: prints the sound devices and cameras found, one a line, and ends.
+  bool listDevices = false;
+};
+
+// Reads the arguments after the program name. Returns the options, or the one line that says
+// what is wrong in `error`.
+std::optional<StartupOptions> ParseStartupOptions(const QStringList& arguments,
+                                                  const QString& programFolderVariable,
+                                                  QString* error);
+
+// The usage text printed for --help.
+QString UsageText();
+
+// "sound device: <name>" and "camera: <name>" lines of the devices found now, real ones first
+// (with the built-in ones too when they were registered).
+QStringList DeviceLines();
+
+// Empty when the folder exists and a file can be made in it; otherwise the line to print.
+QString ProgramFolderProblem(const QString& folder);
+
+// Empty when a window can be shown: a display is named and can be opened, or Qt is told to
+// use a platform that needs none. Otherwise the line to print. Looks at DISPLAY,
+// WAYLAND_DISPLAY, XDG_RUNTIME_DIR and QT_QPA_PLATFORM.
+QString DisplayProblem();
+
+}  // namespace app

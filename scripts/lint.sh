@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# The format check (.clang-format) and the naming check (.clang-tidy) over every C++ file of
+# the project.   scripts/lint.sh [build folder with compile_commands.json]   (default build/)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build}
+cd "$root"
+mapfile -t files < <(git ls-files '*.cpp' '*.h')
+echo "lint: format check of ${#files[@]} files"
+clang-format --dry-run --Werror "${files[@]}"
+[[ -f "$build/compile_commands.json" ]] ||
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# Headers are checked through the sources that include them; the generated moc files need
+# a build first, so the sources are checked after one.
+mapfile -t sources < <(git ls-files '*.cpp')
+echo "lint: naming check of ${#sources[@]} sources"
+cmake --build "$build" -j"$(nproc)" >/dev/null
+status=0
+output=$(printf '%s\n' "${sources[@]}" |
+  xargs -P"$(nproc)" -n4 clang-tidy -p "$build" --quiet 2>&1) || status=$?
+problems=$(grep -v "warnings generated\|^Suppressed \|^Use -header-filter\|^$" <<<"$output" || true)
+if [[ $status -ne 0 || -n "$problems" ]]; then
+  echo "$problems"
+  echo "lint: the naming check failed" >&2
+  exit 1
+fi
+echo "lint: clean"

@@ -1,0 +1,281 @@
+// The program as started from a shell: its options, the checks before any window, and the
+// scripted demo run through the real window, devices and files.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <cstdlib>
+
+#include "app/startup_options.h"
+#include "tests/support/wav_file.h"
+
+namespace {
+
+struct Finished {
+  int status = -1;
+  bool crashed = false;
+  QStringList out;
+  QStringList err;
+};
+
+// Runs the program with these arguments; `environment` changes are applied on top of ours.
+Finished RunProgram(const QStringList& arguments,
+                    const std::vector<std::pair<QString, QString>>& environment = {},
+                    int timeoutMs = 60000) {
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  for (const auto& [name, value] : environment) {
+    if (value.isNull())
+      env.remove(name);
+    else
+      env.insert(name, value);
+  }
+  QProcess process;
+  process.setProcessEnvironment(env);
+  process.start(QStringLiteral(STROBOLUX_EXECUTABLE), arguments);
+  Finished result;
+  if (!process.waitForFinished(timeoutMs)) {
+    process.kill();
+    process.waitForFinished();
+    return result;
+  }
+  result.crashed = process.exitStatus() != QProcess::NormalExit;
+  result.status = process.exitCode();
+  auto lines = [](const QByteArray& bytes) {
+    return QString::fromLocal8Bit(bytes).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  };
+  result.out = lines(process.readAllStandardOutput());
+  result.err = lines(process.readAllStandardError());
+  return result;
+}
+
+QString NoValue() {
+  return QString();
+}
+
+// A program folder with the three folders the build puts beside the executable.
+struct ProgramFolder {
+  QTemporaryDir dir;
+  ProgramFolder() {
+    for (const char* name : {"Risunki", "SnapShot", "Video"})
+      QDir(dir.path()).mkdir(QString::fromLatin1(name));
+  }
+  QString Path() const { return dir.path(); }
+};
+
+TEST(StartupOptions, ReadsEveryOptionAndRejectsWhatDoesNotFit) {
+  QString error;
+  auto options = app::ParseStartupOptions(
+      {"--demo-run", "7", "--back-end", "graph", "--format", "jpg", "--program-folder", "/tmp"},
+      QStringLiteral("/ignored"), &error);
+  ASSERT_TRUE(options) << error.toStdString();
+  EXPECT_EQ(options->demoRunSeconds, 7);
+  EXPECT_TRUE(options->filterGraph);
+  EXPECT_TRUE(options->jpeg);
+  EXPECT_FALSE(options->demo);
+  EXPECT_EQ(options->programFolder, QStringLiteral("/tmp"));  // the option over the variable
+
+  options = app::ParseStartupOptions({"--demo"}, QStringLiteral("/from/variable"), &error);
+  ASSERT_TRUE(options);
+  EXPECT_TRUE(options->demo);
+  EXPECT_EQ(options->demoRunSeconds, 0);
+  EXPECT_EQ(options->programFolder, QStringLiteral("/from/variable"));
+
+  options = app::ParseStartupOptions({"--program-folder", "relative"}, QString(), &error);
+  ASSERT_TRUE(options);
+  EXPECT_EQ(options->programFolder, QDir::current().filePath(QStringLiteral("relative")));
+
+  const std::vector<QStringList> wrong = {
+      {"--demo-run"},
+      {"--demo-run", "0"},
+      {"--demo-run", "five"},
+      {"--demo-run", "5", "--back-end", "dshow"},
+      {"--demo-run", "5", "--format", "png"},
+      {"--demo-run", "5", "--format", "jpg"},  // the capture window saves BMP only
+      {"--back-end", "graph"},                 // only the demo run has a back-end choice
+      {"--program-folder"},
+      {"--demo", "extra"},
+  };
+  for (const QStringList& arguments : wrong) {
+    SCOPED_TRACE(arguments.join(QLatin1Char(' ')).toStdString());
+    error.clear();
+    EXPECT_FALSE(app::ParseStartupOptions(arguments, QString(), &error));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_FALSE(error.contains(QLatin1Char('\n')));
+  }
+}
+
+TEST(StartupChecks, AProgramFolderThatCannotBeUsedStopsTheProgramBeforeAnyWindow) {
+  QTemporaryDir scratch;
+  const QString missing = scratch.filePath(QStringLiteral("missing"));
+  const QString file = scratch.filePath(QStringLiteral("file"));
+  {
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  }
+  const QString readOnly = scratch.filePath(QStringLiteral("read-only"));
+  ASSERT_TRUE(QDir(scratch.path()).mkdir(QStringLiteral("read-only")));
+  ASSERT_TRUE(QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ExeOwner));
+  std::vector<QString> folders = {missing, file};
+  if (geteuid() != 0) folders.push_back(readOnly);  // root writes anywhere
+  // With no display at all: the folder is what it complains about, so it was checked first.
+  const std::vector<std::pair<QString, QString>> noDisplay = {
+      {"QT_QPA_PLATFORM", NoValue()}, {"DISPLAY", NoValue()}, {"WAYLAND_DISPLAY", NoValue()}};
+  for (const QString& folder : folders) {
+    SCOPED_TRACE(folder.toStdString());
+    Finished viaOption = RunProgram({"--program-folder", folder}, noDisplay);
+    EXPECT_FALSE(viaOption.crashed);
+    EXPECT_EQ(viaOption.status, 1);
+    ASSERT_EQ(viaOption.err.size(), 1) << viaOption.err.join('\n').toStdString();
+    EXPECT_TRUE(viaOption.err[0].contains(folder)) << viaOption.err[0].toStdString();
+    EXPECT_TRUE(viaOption.out.isEmpty());
+    auto viaVariable = noDisplay;
+    viaVariable.emplace_back(QStringLiteral("STROBOLUX_PROGRAM_FOLDER"), folder);
+    Finished fromVariable = RunProgram({}, viaVariable);
+    EXPECT_EQ(fromVariable.status, 1);
+    EXPECT_EQ(fromVariable.err, viaOption.err);
+  }
+  QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+TEST(StartupChecks, ADisplayThatCannotBeOpenedGivesOneLineAndStatusOne) {
+  QTemporaryDir runtime;
+  // No X server listens on display 97 here, and no compositor in an empty runtime folder.
+  ASSERT_FALSE(QFile::exists(QStringLiteral("/tmp/.X11-unix/X97")));
+  const std::vector<std::vector<std::pair<QString, QString>>> cases = {
+      {{"QT_QPA_PLATFORM", NoValue()}, {"DISPLAY", ":97"}, {"WAYLAND_DISPLAY", NoValue()}},
+      {{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", ":97"}, {"WAYLAND_DISPLAY", NoValue()}},
+      {{"QT_QPA_PLATFORM", NoValue()},
+       {"DISPLAY", NoValue()},
+       {"WAYLAND_DISPLAY", "wayland-97"},
+       {"XDG_RUNTIME_DIR", runtime.path()}},
+      {{"QT_QPA_PLATFORM", NoValue()}, {"DISPLAY", NoValue()}, {"WAYLAND_DISPLAY", NoValue()}},
+  };
+  for (const auto& environment : cases) {
+    SCOPED_TRACE(environment[1].second.toStdString() + environment[2].second.toStdString());
+    const Finished run = RunProgram({}, environment);
+    EXPECT_FALSE(run.crashed);
+    EXPECT_EQ(run.status, 1);
+    ASSERT_EQ(run.err.size(), 1) << run.err.join('\n').toStdString();
+    EXPECT_TRUE(run.err[0].startsWith(QStringLiteral("strobolux: ")));
+  }
+}
+
+// Pulls "name: value" out of the demo run's summary.
+QString Field(const QStringList& lines, const QString& name) {
+  for (const QString& line : lines)
+    if (line.startsWith(name + QStringLiteral(": "))) return line.mid(name.size() + 2);
+  return QString();
+}
+
+struct DemoCase {
+  const char* name;
+  const char* backEnd;
+  const char* format;
+};
+
+void PrintTo(const DemoCase& demo, std::ostream* os) {
+  *os << demo.name;
+}
+
+class DemoRunTest : public ::testing::TestWithParam<DemoCase> {};
+
+TEST_P(DemoRunTest, FiveSecondsGiveStampedPicturesAndAnUnbrokenTone) {
+  const DemoCase param = GetParam();
+  ProgramFolder folder;
+  const Finished run = RunProgram({"--demo-run", "5", "--back-end", param.backEnd, "--format",
+                                   param.format, "--program-folder", folder.Path()});
+  ASSERT_FALSE(run.crashed);
+  const std::string output = run.out.join('\n').toStdString();
+  ASSERT_EQ(run.status, 0) << output;
+  ASSERT_EQ(run.out.size(), 3) << output;  // no message box, no failure line
+
+  const QString runFolder = Field(run.out, QStringLiteral("run folder"));
+  EXPECT_TRUE(runFolder.startsWith(folder.Path() + QStringLiteral("/Risunki/"))) << output;
+  const int pictures = Field(run.out, QStringLiteral("pictures written")).toInt();
+  // 5 s of the 10 Hz clock with a picture every 5 periods: about 10.
+  EXPECT_GE(pictures, 7) << output;
+  EXPECT_LE(pictures, 12) << output;
+  const QStringList files = QDir(runFolder).entryList(QDir::Files, QDir::Name);
+  EXPECT_EQ(files.size(), pictures);
+  QImage previousStamp;
+  for (int n = 1; n <= pictures; ++n) {
+    const QImage picture(runFolder + QStringLiteral("/%1.%2").arg(n).arg(param.format));
+    ASSERT_FALSE(picture.isNull()) << n;
+    ASSERT_GE(picture.width(), 200);
+    ASSERT_GE(picture.height(), 50);
+    // Each stamp carries its own number and time, so no two neighbours are alike.
+    const QImage stamp = picture.copy(0, 0, 200, 50).convertToFormat(QImage::Format_RGB888);
+    if (n > 1) {
+      EXPECT_NE(stamp, previousStamp) << "stamp " << n;
+    }
+    previousStamp = stamp;
+  }
+
+  const QRegularExpression wavLine(QStringLiteral("^(.+), ([0-9.]+) s$"));
+  const auto match = wavLine.match(Field(run.out, QStringLiteral("tone WAV")));
+  ASSERT_TRUE(match.hasMatch()) << output;
+  EXPECT_EQ(match.captured(1), folder.dir.filePath(QStringLiteral("strobolux-demo-tone.wav")));
+  const testing_support::WavContent wav = testing_support::ReadWav(match.captured(1));
+  ASSERT_TRUE(wav.valid);
+  ASSERT_EQ(wav.sampleRate, 48000u);
+  const double seconds = static_cast<double>(wav.samples.size()) / wav.sampleRate;
+  EXPECT_NEAR(match.captured(2).toDouble(), seconds, 0.01);
+  EXPECT_GT(seconds, 4.0);
+  EXPECT_LT(seconds, 8.0);
+  // The 10/2 Hz tone: one period is 9600 samples, repeated without a gap or a jump, at full
+  // amplitude, rising through zero five times a second.
+  constexpr size_t kPeriod = 9600;
+  int peak = 0, rising = 0;
+  for (size_t k = 0; k < wav.samples.size(); ++k) {
+    peak = std::max(peak, std::abs(static_cast<int>(wav.samples[k])));
+    if (k > 0 && wav.samples[k - 1] < 0 && wav.samples[k] >= 0) ++rising;
+    if (k + kPeriod < wav.samples.size()) {
+      ASSERT_LE(std::abs(wav.samples[k] - wav.samples[k + kPeriod]), 1) << "sample " << k;
+    }
+  }
+  EXPECT_GT(peak, 30000);
+  EXPECT_NEAR(rising, 5 * seconds, 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(BackEnds, DemoRunTest,
+                         ::testing::Values(DemoCase{"CaptureBmp", "capture", "bmp"},
+                                           DemoCase{"GraphBmp", "graph", "bmp"},
+                                           DemoCase{"GraphJpg", "graph", "jpg"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(DemoDevices, ListedOnlyWithDemoAndAfterTheRealOnes) {
+  ProgramFolder folder;
+  const Finished plain = RunProgram({"--list-devices", "--program-folder", folder.Path()});
+  ASSERT_EQ(plain.status, 0);
+  EXPECT_FALSE(plain.out.join('\n').contains(QStringLiteral("strobolux-demo-tone.wav")));
+  EXPECT_FALSE(plain.out.join('\n').contains(QStringLiteral("Test camera")));
+
+  const Finished demo = RunProgram({"--list-devices", "--demo", "--program-folder", folder.Path()});
+  ASSERT_EQ(demo.status, 0);
+  // Whatever real devices this machine has come first, in the same order.
+  QStringList expected = plain.out;
+  const qsizetype cameras = expected.indexOf(QRegularExpression(QStringLiteral("^camera: ")));
+  expected.insert(cameras < 0 ? expected.size() : cameras,
+                  QStringLiteral("sound device: Встроенный выход в файл strobolux-demo-tone.wav"));
+  expected << QStringLiteral("camera: Test camera YUY2")
+           << QStringLiteral("camera: Test camera MJPEG");
+  EXPECT_EQ(demo.out, expected);
+}
+
+TEST(DemoRun, RunsOffscreenWhenTheNamedDisplayCannotBeOpened) {
+  ProgramFolder folder;
+  const Finished run = RunProgram(
+      {"--demo-run", "1", "--program-folder", folder.Path()},
+      {{"QT_QPA_PLATFORM", NoValue()}, {"DISPLAY", ":97"}, {"WAYLAND_DISPLAY", NoValue()}});
+  EXPECT_FALSE(run.crashed);
+  EXPECT_EQ(run.status, 0) << run.out.join('\n').toStdString() << run.err.join('\n').toStdString();
+  EXPECT_TRUE(Field(run.out, QStringLiteral("run folder")).startsWith(folder.Path()));
+}
+
+}  // namespace
