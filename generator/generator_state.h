@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "generator/tone_clock.h"
 #include "platform/forms/events.h"
 #include "platform/wave/wave_out.h"
 
@@ -48,6 +49,14 @@ struct GeneratorState {
   double TickNow = 0;
   double TickLast = 0;
   double DrawScale = 0;
+
+  // The instant being recorded, for the run's log: its time base, when it was due and when
+  // it was seen (milliseconds since T0 on that time base), and the due moment on the
+  // program's time source, which camera frames are timed on.
+  TimeBase InstantBase = TimeBase::TickCount;
+  double InstantDueMs = 0;
+  double InstantActualMs = 0;
+  std::int64_t InstantDueLocalNs = 0;
 };
 
 }  // namespace generator
