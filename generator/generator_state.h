@@ -3,6 +3,7 @@
 // validates, the device and its two sample buffers, and the clock state the period clock and
 // the recording read.
 
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -58,5 +59,14 @@ struct GeneratorState {
   double InstantActualMs = 0;
   std::int64_t InstantDueLocalNs = 0;
 };
+
+// The tone's phase in degrees (0 <= phase < 360) `seconds` after its sample 0 played: the
+// start phase, then FreqNumerator / FreqDenominator periods a second.
+inline double TonePhaseDegrees(const GeneratorState& s, double seconds) {
+  if (s.FreqDenominator <= 0) return 0;
+  const double cycles = s.FreqNumerator / s.FreqDenominator * seconds + s.Phase / kTwoPi;
+  const double degrees = (cycles - std::floor(cycles)) * 360;
+  return degrees >= 360 ? 0 : degrees;
+}
 
 }  // namespace generator

@@ -112,12 +112,8 @@ RunMoment Generator::At(std::int64_t localNs) {
     const std::int64_t clock = reading.clockNs + (localNs - reading.localNs);
     const double position =
         static_cast<double>(clock - reading.firstSampleNs) * reading.sampleRate / 1e9;
-    const double cycles =
-        s_.FreqNumerator / s_.FreqDenominator * position / reading.sampleRate + s_.Phase / kTwoPi;
-    double degrees = (cycles - std::floor(cycles)) * 360;
-    if (degrees >= 360) degrees -= 360;
     moment.hasPhase = true;
-    moment.phaseDegrees = degrees;
+    moment.phaseDegrees = TonePhaseDegrees(s_, position / reading.sampleRate);
   }
   return moment;
 }

@@ -5,7 +5,6 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <chrono>
-#include <cmath>
 
 #include "imaging/DirectShowDIB.h"
 #include "imaging/PicSave.h"
@@ -113,15 +112,6 @@ QString TimeBaseName(generator::TimeBase base) {
   return {};
 }
 
-// The phase the tone's settings imply at a time since T0, in degrees.
-double IdealPhase(const generator::GeneratorState& gen, double ms) {
-  if (gen.FreqDenominator <= 0) return 0;
-  const double cycles =
-      gen.FreqNumerator / gen.FreqDenominator * ms / 1000 + gen.Phase / generator::kTwoPi;
-  const double degrees = (cycles - std::floor(cycles)) * 360;
-  return degrees >= 360 ? 0 : degrees;
-}
-
 }  // namespace
 
 gstutil::CameraPipeline* PictureRecorder::ChooseFrame(PictureLogRow& row) {
@@ -155,7 +145,7 @@ void PictureRecorder::RecordPicture() {
   if (gen.InstantBase != generator::TimeBase::Timer) {
     row.dueMs = gen.InstantDueMs;
     row.actualMs = gen.InstantActualMs;
-    row.idealPhase = IdealPhase(gen, gen.InstantDueMs);
+    row.idealPhase = generator::TonePhaseDegrees(gen, gen.InstantDueMs / 1000);
     if (c_.MomentAt) {
       const generator::RunMoment due = c_.MomentAt(gen.InstantDueLocalNs);
       if (due.hasPhase) row.instantPhase = due.phaseDegrees;

@@ -119,7 +119,7 @@ class CameraPipeline : public QObject {
   CameraDevice camera_;
   CameraFormat format_;
 
-  static constexpr std::size_t kKeptFrames = 8;
+  static constexpr std::size_t kKeptFrames = 4;
   mutable std::mutex slot_mutex_;  // guards the frames, the held frame and first_error_
   std::condition_variable frame_came_;
   std::deque<FramePtr> recent_;  // oldest first; the last is the latest frame
