@@ -97,7 +97,12 @@ void Run(const char* name, generator::TimeBase base, int seconds) {
   form.Generator().Command20_Click();  // returns when the run has been stopped
   const std::vector<Row> rows = ReadLog(form.PictureFolder + QStringLiteral("/log.csv"));
   std::printf("  %s: %zu pictures\n", name, rows.size());
-  Report("at the due instant", Unwrapped(rows, &Row::instantPhase));
+  const std::vector<double> instant = Unwrapped(rows, &Row::instantPhase);
+  Report("at the due instant", instant);
+  // The offset T0 leaves is constant; what grows along the run is the drift.
+  if (instant.size() > 1)
+    std::printf("    drift, first to last picture: %+.3f ms of tone\n",
+                (instant.back() - instant.front()) / 360 * kTonePeriodMs);
   Report("at the frame", Unwrapped(rows, &Row::framePhase));
   std::vector<double> ages;
   for (const Row& row : rows) ages.push_back(row.frameAge);
