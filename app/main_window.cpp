@@ -4,6 +4,8 @@
 #include <QCoreApplication>
 
 #include "app/help_window.h"
+#include "platform/capture/capture_window.h"
+#include "platform/graph/graph.h"
 #include "recording/picture_window.h"
 
 namespace app {
@@ -79,6 +81,7 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
   controls.ShowForm6 = [this] { Form6().show(); };
   controls.CreatePictureFolder = [this] { recorder_->CreatePictureFolder(); };
   controls.RecordPicture = [this] { recorder_->RecordPicture(); };
+  controls.RunEnded = [this] { recorder_->FinishRun(); };
   generator_ = std::make_unique<generator::Generator>(Gen, std::move(controls));
   camera::CameraControls camera;
   camera.MainWindow = this;
@@ -127,6 +130,15 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
   recording.Gen = &Gen;
   recording.DirectShow = &camera_->DirectShow();
   recording.Form6 = [this]() -> recording::Form6& { return Form6(); };
+  recording.Camera = [this]() -> gstutil::CameraPipeline* {
+    if (CameraOn != 1) return nullptr;
+    if (Option7->isChecked()) {
+      auto* window = dynamic_cast<capture::CaptureWindow*>(capture::WindowOf(CaptureWindow));
+      return window ? &window->Pipeline() : nullptr;
+    }
+    return FilterGraph ? FilterGraph->Camera() : nullptr;
+  };
+  recording.MomentAt = [this](std::int64_t localNs) { return generator_->At(localNs); };
   recorder_ = std::make_unique<recording::PictureRecorder>(std::move(recording));
   ConnectHandlers();
   Form_Load();

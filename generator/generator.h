@@ -13,6 +13,7 @@
 
 #include "generator/generator_state.h"
 #include "generator/synthesis.h"
+#include "generator/tone_clock.h"
 #include "platform/forms/clock.h"
 #include "platform/forms/picture_box.h"
 
@@ -58,6 +59,8 @@ struct GeneratorControls {
   std::function<void()> CreatePictureFolder;
   // Records the periodic picture of one instant; set once the periodic recording exists.
   std::function<void()> RecordPicture;
+  // The run has been stopped (its folder gets what is written at the end of a run).
+  std::function<void()> RunEnded;
 };
 
 class Generator {
@@ -99,15 +102,33 @@ class Generator {
   void SetCreatePictureFolder(std::function<void()> create) {
     c_.CreatePictureFolder = std::move(create);
   }
-  // Tests drive the clock with simulated time; the source must outlive the generator.
-  void SetTimeSource(forms::TimeSource& time) { time_ = &time; }
+  // Tests drive the clock with simulated time; the source must outlive the generator. A
+  // simulated time has no sound device on it: the tone's clock is then none until set.
+  void SetTimeSource(forms::TimeSource& time) {
+    time_ = &time;
+    tone_clock_ = nullptr;
+  }
+  // The clock the tone plays on (null: none); it must outlive the generator.
+  void SetToneClock(ToneClock* clock) { tone_clock_ = clock; }
+  // Whether the clock counts on the tone's clock when there is one (the default) or always on
+  // the tick count.
+  void SetPreferredTimeBase(TimeBase base) { preferred_base_ = base; }
+  // A moment of the time source on the current or last run's time base, with the tone's phase
+  // then when a tone with a clock plays.
+  RunMoment At(std::int64_t localNs);
 
  private:
   // The one message of a failed operation: "Ошибка в работе программы", title "Strobolux".
   static void ReportFailure();
   void StartSequence();
   void EnterRecordingMode();
-  void WaitForNextPass(std::int64_t startNs, std::int64_t elapsedMs);
+  void WaitForNextPass(std::int64_t elapsedMs);
+  // Chooses the run's time base and fixes T0 on it.
+  void BeginTimeBase();
+  // Nanoseconds since T0 on the run's time base; `localNs` gets the time source's reading.
+  std::int64_t ElapsedNs(std::int64_t* localNs);
+  // The time source's moment of a time since T0.
+  std::int64_t LocalAt(std::int64_t sinceT0Ns) const;
   WaveShape CurrentShape() const;
   int ChosenDevice() const;
 
@@ -118,6 +139,15 @@ class Generator {
   bool clock_running_ = false;  // RunClock is on the stack
   bool start_waiting_ = false;  // a start clicked while it was
   forms::TimeSource* time_ = &forms::SystemTime();
+  DeviceToneClock device_clock_;
+  ToneClock* tone_clock_ = &device_clock_;
+  TimeBase preferred_base_ = TimeBase::Tone;
+  // The run's time base: T0 on the time source, and on the tone's clock when counted there,
+  // with the latest reading of that clock (carried on when the device stops answering).
+  TimeBase base_ = TimeBase::TickCount;
+  std::int64_t t0_local_ns_ = 0;
+  std::int64_t t0_tone_ns_ = 0;
+  ToneReading last_reading_;
 };
 
 }  // namespace generator

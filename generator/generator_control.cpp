@@ -106,6 +106,7 @@ void Generator::StartSequence() {
 
 void Generator::Command4_Click() {
   start_waiting_ = false;  // stopped before it could begin
+  const bool wasActive = run_active_;
   StopStream();
   c_.Command20->setEnabled(true);
   c_.Command4->setEnabled(false);
@@ -113,6 +114,7 @@ void Generator::Command4_Click() {
   s_.StopRequested = 1;
   c_.Timer1->stop();
   c_.Timer2->start();
+  if (wasActive && c_.RunEnded) c_.RunEnded();
 }
 
 void Generator::DrawGrid() {

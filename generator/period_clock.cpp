@@ -1,5 +1,5 @@
-// The recording clock: the period clock counted against the tick count, the Timer 1 mode and
-// the date and time display.
+// The recording clock: the period clock counted on the tone's clock (or the tick count), the
+// Timer 1 mode and the date and time display.
 
 #include <QCoreApplication>
 #include <QScopedValueRollback>
@@ -57,14 +57,76 @@ void Generator::EnterRecordingMode() {
   RunClock();
 }
 
+void Generator::BeginTimeBase() {
+  ToneReading reading;
+  if (preferred_base_ == TimeBase::Tone && tone_clock_ &&
+      tone_clock_->Read(s_.WaveOutHandle, &reading)) {
+    // T0 is the moment the tone's first sample plays, so that an instant's place in the
+    // period is the tone's phase.
+    base_ = TimeBase::Tone;
+    last_reading_ = reading;
+    t0_tone_ns_ = reading.firstSampleNs;
+    t0_local_ns_ = reading.localNs + (reading.firstSampleNs - reading.clockNs);
+    return;
+  }
+  base_ = TimeBase::TickCount;
+  t0_local_ns_ = time_->Nanoseconds();
+}
+
+std::int64_t Generator::ElapsedNs(std::int64_t* localNs) {
+  if (base_ == TimeBase::Tone) {
+    ToneReading reading;
+    if (tone_clock_ && tone_clock_->Read(s_.WaveOutHandle, &reading)) {
+      last_reading_ = reading;
+      *localNs = reading.localNs;
+      return reading.clockNs - t0_tone_ns_;
+    }
+    // The device stopped answering (it failed or closed; the run is ending): carry the
+    // tone's clock on at the time source's pace.
+    *localNs = time_->Nanoseconds();
+    return last_reading_.clockNs + (*localNs - last_reading_.localNs) - t0_tone_ns_;
+  }
+  *localNs = time_->Nanoseconds();
+  return *localNs - t0_local_ns_;
+}
+
+std::int64_t Generator::LocalAt(std::int64_t sinceT0Ns) const {
+  if (base_ == TimeBase::Tone)
+    return last_reading_.localNs + (t0_tone_ns_ + sinceT0Ns - last_reading_.clockNs);
+  return t0_local_ns_ + sinceT0Ns;
+}
+
+RunMoment Generator::At(std::int64_t localNs) {
+  RunMoment moment;
+  ToneReading reading;
+  const bool tone = tone_clock_ && tone_clock_->Read(s_.WaveOutHandle, &reading);
+  if (base_ == TimeBase::Tone) {
+    const ToneReading& base = tone ? reading : last_reading_;
+    const std::int64_t clock = base.clockNs + (localNs - base.localNs);
+    moment.msSinceT0 = static_cast<double>(clock - t0_tone_ns_) / kMillisecond;
+  } else {
+    moment.msSinceT0 = static_cast<double>(localNs - t0_local_ns_) / kMillisecond;
+  }
+  if (tone && reading.sampleRate > 0 && s_.FreqDenominator > 0) {
+    // The sample the device plays at that moment, and the tone's phase at that sample.
+    const std::int64_t clock = reading.clockNs + (localNs - reading.localNs);
+    const double position =
+        static_cast<double>(clock - reading.firstSampleNs) * reading.sampleRate / 1e9;
+    moment.hasPhase = true;
+    moment.phaseDegrees = TonePhaseDegrees(s_, position / reading.sampleRate);
+  }
+  return moment;
+}
+
 void Generator::RunClock() {
   const QScopedValueRollback running(clock_running_, true);
   if (c_.Timer1->isActive()) c_.Timer1->stop();
-  // Elapsed time is counted on the 64-bit monotonic clock, so it stays right across the
-  // 32-bit tick count's wrap and sign change; the tick fields keep their original meaning.
-  const std::int64_t startNs = time_->Nanoseconds();
+  // Elapsed time is counted in 64 bits, so it stays right across the 32-bit tick count's wrap
+  // and sign change; the tick fields keep their original meaning. It is counted on the
+  // tone's clock when the tone has one, else on the time source.
+  BeginTimeBase();
   const auto tickStart =
-      static_cast<std::int32_t>(static_cast<std::uint32_t>(startNs / kMillisecond));
+      static_cast<std::int32_t>(static_cast<std::uint32_t>(t0_local_ns_ / kMillisecond));
   s_.TickStart = tickStart;
   s_.TickLast = s_.TickStart;
   c_.Text8->setText(FormatT0(tickStart));
@@ -74,7 +136,9 @@ void Generator::RunClock() {
     // window events wait for the next recording instant.
     if (s_.CallbackWindow)
       QCoreApplication::sendPostedEvents(s_.CallbackWindow, wave::WaveOutEvent::kType);
-    const std::int64_t elapsedMs = (time_->Nanoseconds() - startNs) / kMillisecond;
+    std::int64_t localNs = 0;
+    const std::int64_t elapsedNs = ElapsedNs(&localNs);
+    const std::int64_t elapsedMs = elapsedNs / kMillisecond;
     s_.TickNow = s_.TickStart + static_cast<double>(elapsedMs);
     const std::int32_t k = s_.PictureNumber;
     const std::int32_t l = s_.NC0;
@@ -88,32 +152,39 @@ void Generator::RunClock() {
       s_.PictureNumber = forms::ToLong(static_cast<std::int64_t>(k) + 1);
       c_.Text1->setText(QString::number(s_.PictureNumber));
       c_.Text10->setText(forms::FormatGeneral((s_.TickNow - s_.TickStart) / 1000));
+      s_.InstantBase = base_;
+      s_.InstantDueMs = static_cast<double>(l) * s_.PictureNumber * s_.ClockPeriod * 1000;
+      s_.InstantActualMs = static_cast<double>(elapsedNs) / kMillisecond;
+      s_.InstantDueLocalNs = LocalAt(std::llround(s_.InstantDueMs * kMillisecond));
       if (c_.Check2->isChecked() && c_.RecordPicture) c_.RecordPicture();
       s_.TickLast = s_.TickNow;
       forms::DoEvents();
     }
     if (s_.StopRequested == 1) return;
-    WaitForNextPass(startNs, elapsedMs);
+    WaitForNextPass(elapsedMs);
   }
 }
 
-void Generator::WaitForNextPass(std::int64_t startNs, std::int64_t elapsedMs) {
+void Generator::WaitForNextPass(std::int64_t elapsedMs) {
   // The next period is complete at (counted + 1) clock periods after T0; a pass still
   // catching up on missed periods goes on at once.
   const double counted = static_cast<double>(s_.NC0) * s_.PictureNumber + s_.PeriodsInGroup;
   const double dueMs = (counted + 1) * s_.ClockPeriod * 1000;
   if (elapsedMs >= dueMs) return;
   // Wake at the tick-count step that completes it (the next step when rounding put the due
-  // time a hair past a whole millisecond), but not later than the longest sleep.
+  // time a hair past a whole millisecond), but not later than the longest sleep. The time
+  // source sleeps: the step is placed on it from the time base's reading now.
   const auto stepMs = static_cast<std::int64_t>(std::ceil(dueMs * (1 - 1e-12)));
   const std::int64_t wakeMs = std::max<std::int64_t>(elapsedMs + 1, stepMs);
-  const std::int64_t now = time_->Nanoseconds();
-  time_->SleepUntil(std::min(startNs + wakeMs * kMillisecond, now + kLongestSleep));
+  std::int64_t now = 0;
+  const std::int64_t elapsedNs = ElapsedNs(&now);
+  time_->SleepUntil(std::min(now + (wakeMs * kMillisecond - elapsedNs), now + kLongestSleep));
 }
 
 void Generator::Timer1_Timer() {
   // A failed recording is reported once and ends the recording, as in the clock mode; the
   // tone plays on. The timer stops first: a message box lets further ticks run.
+  s_.InstantBase = TimeBase::Timer;
   try {
     if (c_.RecordPicture) c_.RecordPicture();
   } catch (const forms::RuntimeError&) {

@@ -2,13 +2,16 @@
 
 #include <QClipboard>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
+#include <chrono>
 
 #include "imaging/DirectShowDIB.h"
 #include "imaging/PicSave.h"
 #include "platform/capture/capture.h"
 #include "platform/forms/message_box.h"
 #include "platform/forms/runtime_error.h"
+#include "platform/gst/camera_pipeline.h"
 
 namespace recording {
 namespace {
@@ -89,7 +92,86 @@ void PictureRecorder::CopyStamp(Form6& form6) {
   forms::PictureBox::CopyRegion(*form6.Picture1, kStamp, *form6.Picture2, QPoint(0, 0));
 }
 
+namespace {
+
+std::int64_t SteadyNowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+QString TimeBaseName(generator::TimeBase base) {
+  switch (base) {
+    case generator::TimeBase::Tone:
+      return QStringLiteral("tone");
+    case generator::TimeBase::TickCount:
+      return QStringLiteral("tick");
+    case generator::TimeBase::Timer:
+      return QStringLiteral("timer");
+  }
+  return {};
+}
+
+}  // namespace
+
+gstutil::CameraPipeline* PictureRecorder::ChooseFrame(PictureLogRow& row) {
+  gstutil::CameraPipeline* camera = c_.Camera ? c_.Camera() : nullptr;
+  if (!camera) return nullptr;
+  // Frames are timed on the steady clock, the instant on the time source: placed relative to
+  // now, the two agree also when the time source is simulated.
+  const std::int64_t localNow = time_->Nanoseconds();
+  const std::int64_t steadyNow = SteadyNowNs();
+  const std::int64_t dueLocal =
+      c_.Gen->InstantBase == generator::TimeBase::Timer ? localNow : c_.Gen->InstantDueLocalNs;
+  const gstutil::FramePtr frame = camera->NearestFrame(steadyNow + (dueLocal - localNow));
+  if (!frame) return nullptr;
+  camera->HoldFrame(frame);
+  row.frameNumber = frame->Number();
+  const std::int64_t captureLocal = localNow + (frame->CaptureNs() - steadyNow);
+  row.frameAgeMs = static_cast<double>(dueLocal - captureLocal) / 1e6;
+  if (c_.MomentAt) {
+    const generator::RunMoment capture = c_.MomentAt(captureLocal);
+    if (c_.Gen->InstantBase != generator::TimeBase::Timer) row.frameCaptureMs = capture.msSinceT0;
+    if (capture.hasPhase) row.framePhase = capture.phaseDegrees;
+  }
+  return camera;
+}
+
 void PictureRecorder::RecordPicture() {
+  const generator::GeneratorState& gen = *c_.Gen;
+  PictureLogRow row;
+  row.picture = gen.PictureNumber;
+  row.timeBase = TimeBaseName(gen.InstantBase);
+  if (gen.InstantBase != generator::TimeBase::Timer) {
+    row.dueMs = gen.InstantDueMs;
+    row.actualMs = gen.InstantActualMs;
+    row.idealPhase = generator::TonePhaseDegrees(gen, gen.InstantDueMs / 1000);
+    if (c_.MomentAt) {
+      const generator::RunMoment due = c_.MomentAt(gen.InstantDueLocalNs);
+      if (due.hasPhase) row.instantPhase = due.phaseDegrees;
+    }
+  }
+  const auto started = std::chrono::steady_clock::now();
+  // The row is written whatever happens, and only for the log of this run's own folder.
+  auto writeRow = [&] {
+    row.saveMs =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
+            .count();
+    if (!c_.Names.PictureFolder->isEmpty() && log_.Folder() == *c_.Names.PictureFolder)
+      log_.Append(row);
+  };
+  try {
+    RecordFrame(row);
+  } catch (const forms::RuntimeError& error) {
+    row.error = error.Description().isEmpty() ? forms::StandardDescription(error.Number())
+                                              : error.Description();
+    writeRow();
+    throw;
+  }
+  writeRow();
+}
+
+void PictureRecorder::RecordFrame(PictureLogRow& row) {
   Form6& form6 = c_.Form6();
   forms::PictureBox& text = *form6.Picture1;
   forms::PictureBox& panel = *form6.Picture2;
@@ -111,8 +193,17 @@ void PictureRecorder::RecordPicture() {
   // Without a run folder of its own a picture would land outside the program's folders.
   if (c_.Names.PictureFolder->isEmpty()) forms::Raise(forms::kPathFileAccess);
   const std::int32_t number = c_.Gen->PictureNumber;
+  gstutil::CameraPipeline* holding = ChooseFrame(row);
+  // The grabs read the chosen frame until the picture is done, also when a step fails.
+  const std::unique_ptr<gstutil::CameraPipeline, void (*)(gstutil::CameraPipeline*)> release(
+      holding, [](gstutil::CameraPipeline* camera) { camera->HoldFrame(nullptr); });
+  auto name = [&](const QString& extension) {
+    *c_.Names.OutputFileName = PictureFileName(c_.Names, number, extension);
+    row.file = QFileInfo(*c_.Names.OutputFileName).fileName();
+    return *c_.Names.OutputFileName;
+  };
   if (c_.Option7->isChecked()) {
-    *c_.Names.OutputFileName = PictureFileName(c_.Names, number, kBmp);
+    name(kBmp);
     FrozenPreview frozen(*c_.CaptureWindow);
     capture::SendMessageA(*c_.CaptureWindow, capture::WM_CAP_EDIT_COPY, 0, 0);
     panel.SetPicture(QGuiApplication::clipboard()->image());
@@ -122,14 +213,10 @@ void PictureRecorder::RecordPicture() {
   if (c_.Option8->isChecked()) {
     SnapDirectShowFrame(kSnappedAndSaved);
     CopyStamp(form6);
-    if (c_.Option9->isChecked()) {
-      *c_.Names.OutputFileName = PictureFileName(c_.Names, number, kBmp);
-      panel.SavePicture(*c_.Names.OutputFileName);
-    }
+    if (c_.Option9->isChecked()) panel.SavePicture(name(kBmp));
     if (c_.Option10->isChecked()) {
-      *c_.Names.OutputFileName = PictureFileName(c_.Names, number, kJpg);
-      imaging::SharedPicSave().SavePicture(gdi::PictureFromImage(panel.Image()),
-                                           *c_.Names.OutputFileName, kJpegFormat, kJpegQuality);
+      imaging::SharedPicSave().SavePicture(gdi::PictureFromImage(panel.Image()), name(kJpg),
+                                           kJpegFormat, kJpegQuality);
     }
   }
 }
@@ -141,7 +228,14 @@ QString PictureRecorder::NameVideo() {
 }
 
 void PictureRecorder::CreatePictureFolder() {
+  // A folder that could not be made is another run's (or none): its log is not this run's.
+  log_.Begin(QString());
   recording::CreatePictureFolder(c_.Names, time_->Now());
+  log_.Begin(*c_.Names.PictureFolder);
+}
+
+void PictureRecorder::FinishRun() {
+  log_.Finish();
 }
 
 }  // namespace recording

@@ -17,6 +17,11 @@
 #include "platform/gdi/gdi.h"
 #include "recording/output_files.h"
 #include "recording/picture_window.h"
+#include "recording/run_log.h"
+
+namespace gstutil {
+class CameraPipeline;
+}
 
 namespace recording {
 
@@ -38,6 +43,11 @@ struct RecordingControls {
   const generator::GeneratorState* Gen = nullptr;
   camera::DirectShowCapture* DirectShow = nullptr;
   std::function<recording::Form6&()> Form6;  // the picture window, loaded again if it is gone
+  // The open camera of the chosen back end (null: none), so that a picture takes the frame
+  // nearest its instant.
+  std::function<gstutil::CameraPipeline*()> Camera;
+  // A moment of the time source on the run's time base, with the tone's phase then.
+  std::function<generator::RunMoment(std::int64_t)> MomentAt;
 };
 
 class PictureRecorder {
@@ -48,20 +58,28 @@ class PictureRecorder {
   // The frame of the filter graph as a picture, painted over the picture panel; null when
   // the conversion failed (Label1 then says why). Graph failures raise.
   std::shared_ptr<gdi::Picture> SnapDirectShowFrame(const QString& StatusText);
-  // The recording of one instant; failures raise to the caller.
+  // The recording of one instant; failures raise to the caller. Either way the run's log gets
+  // its row.
   void RecordPicture();
   void CreatePictureFolder();
   // Renews the date and time and names the next video (OutputFileName, without ".avi").
   QString NameVideo();
+  // The run has ended: its folder gets the phase plot.
+  void FinishRun();
 
   // Tests fix "now" with simulated time; the source must outlive the recorder.
   void SetTimeSource(forms::TimeSource& time) { time_ = &time; }
 
  private:
   void CopyStamp(Form6& form6);
+  void RecordFrame(PictureLogRow& row);
+  // Chooses the frame nearest the instant and notes it in the row; the grabs read it while
+  // the returned pipeline holds it.
+  gstutil::CameraPipeline* ChooseFrame(PictureLogRow& row);
 
   RecordingControls c_;
   forms::TimeSource* time_ = &forms::SystemTime();
+  RunLog log_;
 };
 
 // The success text both the snapshot and the periodic recording pass.

@@ -119,6 +119,8 @@ CaptureWindow::~CaptureWindow() {
 }
 
 gstutil::FramePtr CaptureWindow::FrameBuffer() const {
+  // A frame a recording chose goes before whatever the preview shows.
+  if (gstutil::FramePtr held = pipeline_.HeldFrame()) return held;
   if (Live() && pipeline_.IsOpen()) {
     if (gstutil::FramePtr latest = pipeline_.LatestFrame()) return latest;
   }

@@ -4,7 +4,9 @@
 #include <gst/video/video.h>
 
 #include <QLoggingCategory>
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 
 namespace gstutil {
 
@@ -187,7 +189,11 @@ void CameraPipeline::Close() {
   source_ = chosen_ = tee_ = nullptr;
   {
     std::lock_guard lock(slot_mutex_);
-    if (latest_) latest_ = latest_->Detached();
+    // Only the latest frame stays, in memory of its own; the held one is detached as well.
+    FramePtr latest = recent_.empty() ? nullptr : recent_.back()->Detached();
+    recent_.clear();
+    if (latest) recent_.push_back(std::move(latest));
+    if (held_) held_ = held_->Detached();
   }
   emit Closed();
 }
@@ -199,7 +205,55 @@ QString CameraPipeline::TakeFirstError() {
 
 FramePtr CameraPipeline::LatestFrame() const {
   std::lock_guard lock(slot_mutex_);
-  return latest_;
+  return recent_.empty() ? nullptr : recent_.back();
+}
+
+namespace {
+
+std::int64_t IntervalOf(const std::deque<FramePtr>& frames) {
+  if (frames.size() < 2) return 0;
+  const std::int64_t span = frames.back()->CaptureNs() - frames.front()->CaptureNs();
+  return std::max<std::int64_t>(span / static_cast<std::int64_t>(frames.size() - 1), 0);
+}
+
+}  // namespace
+
+std::int64_t CameraPipeline::FrameIntervalNs() const {
+  std::lock_guard lock(slot_mutex_);
+  return IntervalOf(recent_);
+}
+
+FramePtr CameraPipeline::NearestFrame(std::int64_t instantNs) {
+  // A camera that stalls must not hold the recording: a quarter second at most.
+  constexpr std::int64_t kLongestWait = 250 * 1000000LL;
+  std::unique_lock lock(slot_mutex_);
+  if (recent_.empty()) return nullptr;
+  const std::int64_t interval = std::min(IntervalOf(recent_), kLongestWait);
+  const FramePtr newest = recent_.back();
+  // The next frame is expected an interval after the newest; it is nearer only when the
+  // instant lies past the middle between the two.
+  if (pipeline_ && interval > 0 && instantNs - newest->CaptureNs() > interval / 2) {
+    const std::uint64_t number = newest->Number();
+    frame_came_.wait_for(lock, std::chrono::nanoseconds(interval),
+                         [&] { return !recent_.empty() && recent_.back()->Number() > number; });
+  }
+  FramePtr nearest;
+  for (const FramePtr& frame : recent_) {
+    if (!nearest ||
+        std::llabs(frame->CaptureNs() - instantNs) < std::llabs(nearest->CaptureNs() - instantNs))
+      nearest = frame;
+  }
+  return nearest;
+}
+
+void CameraPipeline::HoldFrame(FramePtr frame) {
+  std::lock_guard lock(slot_mutex_);
+  held_ = std::move(frame);
+}
+
+FramePtr CameraPipeline::HeldFrame() const {
+  std::lock_guard lock(slot_mutex_);
+  return held_;
 }
 
 bool CameraPipeline::SetState(GstState state) {
@@ -257,8 +311,13 @@ GstFlowReturn CameraPipeline::OnNewSample(GstAppSink* sink, gpointer data) {
                                                    capture, arrival);
   {
     std::lock_guard lock(self->slot_mutex_);
-    self->latest_ = std::move(frame);
+    // The first frame of an opening starts the kept frames anew: the last one of an earlier
+    // opening stays only until then.
+    if (number == 1) self->recent_.clear();
+    self->recent_.push_back(std::move(frame));
+    while (self->recent_.size() > kKeptFrames) self->recent_.pop_front();
   }
+  self->frame_came_.notify_all();
   if (!self->notify_pending_.exchange(true)) {
     QMetaObject::invokeMethod(
         self,

@@ -11,7 +11,9 @@
 #include <QObject>
 #include <QString>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -76,6 +78,16 @@ class CameraPipeline : public QObject {
   GstElement* Tee() const { return tee_; }
 
   FramePtr LatestFrame() const;
+  // Of the frames that have arrived (the last few are kept), the one whose capture time is
+  // nearest `instantNs` (steady clock). When a frame still to come may be nearer, waits for
+  // it, but never longer than one frame interval. Null before the first frame.
+  FramePtr NearestFrame(std::int64_t instantNs);
+  // The frame the grabs read (the clipboard copy, the current image) while it is held instead
+  // of the latest one, so that a recording takes the frame it chose. Null: the latest again.
+  void HoldFrame(FramePtr frame);
+  FramePtr HeldFrame() const;
+  // The time between frames, from the capture times of those kept (0 before two arrived).
+  std::int64_t FrameIntervalNs() const;
   // Frames delivered since the opening.
   std::uint64_t FrameCount() const { return frames_.load(); }
 
@@ -115,8 +127,11 @@ class CameraPipeline : public QObject {
   CameraDevice camera_;
   CameraFormat format_;
 
-  mutable std::mutex slot_mutex_;  // guards latest_ and first_error_
-  FramePtr latest_;
+  static constexpr std::size_t kKeptFrames = 4;
+  mutable std::mutex slot_mutex_;  // guards the frames, the held frame and first_error_
+  std::condition_variable frame_came_;
+  std::deque<FramePtr> recent_;  // oldest first; the last is the latest frame
+  FramePtr held_;
   QString first_error_;
   std::atomic<std::uint64_t> frames_{0};
   std::atomic<bool> notify_pending_{false};

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QtEndian>
 #include <atomic>
+#include <cmath>
 #include <mutex>
 #include <vector>
 
@@ -15,6 +16,7 @@ namespace {
 struct SoundEntry {
   QString name;
   QString wavPath;
+  double rate;
 };
 
 std::mutex& EntriesMutex() {
@@ -36,6 +38,7 @@ std::atomic<int> probes{0};
 struct VirtualSoundDevice {
   GstDevice parent;
   gchar* wav_path;
+  gdouble rate;
 };
 struct VirtualSoundDeviceClass {
   GstDeviceClass parent_class;
@@ -74,6 +77,7 @@ void FinishWavHeader(const QString& path) {
 struct WavSink {
   GstBin parent;
   gchar* path;
+  GstClock* clock;  // the device's own clock when it runs off the system's rate, else null
 };
 struct WavSinkClass {
   GstBinClass parent_class;
@@ -89,18 +93,40 @@ GstStateChangeReturn WavSinkChangeState(GstElement* element, GstStateChange tran
   return result;
 }
 
+GstClock* WavSinkProvideClock(GstElement* element) {
+  auto* self = reinterpret_cast<WavSink*>(element);
+  if (self->clock) return GST_CLOCK(gst_object_ref(self->clock));
+  return GST_ELEMENT_CLASS(wav_sink_parent_class)->provide_clock(element);
+}
+
+// A monotonic system clock whose time runs `rate` times as fast. The sink's synchronisation
+// waits for this clock's time, so the samples are really consumed at that rate.
+GstClock* NewSkewedClock(double rate) {
+  auto* clock = GST_CLOCK(gst_object_ref_sink(
+      g_object_new(GST_TYPE_SYSTEM_CLOCK, "clock-type", GST_CLOCK_TYPE_MONOTONIC, nullptr)));
+  const GstClockTime now = gst_clock_get_internal_time(clock);
+  constexpr GstClockTime kScale = 1000000;
+  gst_clock_set_calibration(clock, now, now, static_cast<GstClockTime>(std::llround(rate * kScale)),
+                            kScale);
+  return clock;
+}
+
 void WavSinkFinalize(GObject* object) {
-  g_free(reinterpret_cast<WavSink*>(object)->path);
+  auto* self = reinterpret_cast<WavSink*>(object);
+  if (self->clock) gst_object_unref(self->clock);
+  g_free(self->path);
   G_OBJECT_CLASS(wav_sink_parent_class)->finalize(object);
 }
 
 void wav_sink_class_init(WavSinkClass* klass) {
   GST_ELEMENT_CLASS(klass)->change_state = WavSinkChangeState;
+  GST_ELEMENT_CLASS(klass)->provide_clock = WavSinkProvideClock;
   G_OBJECT_CLASS(klass)->finalize = WavSinkFinalize;
 }
 
 void wav_sink_init(WavSink* self) {
   self->path = nullptr;
+  self->clock = nullptr;
 }
 
 GstElement* VirtualSoundCreateElement(GstDevice* device, const gchar* name) {
@@ -108,6 +134,11 @@ GstElement* VirtualSoundCreateElement(GstDevice* device, const gchar* name) {
   auto* bin = static_cast<WavSink*>(g_object_new(wav_sink_get_type(), nullptr));
   ElementPtr owned(GST_ELEMENT(gst_object_ref_sink(bin)));
   bin->path = g_strdup(self->wav_path);
+  if (self->rate > 0 && self->rate != 1.0) {
+    // Set before the bin joins a pipeline, which then chooses this clock over the system's.
+    bin->clock = NewSkewedClock(self->rate);
+    GST_OBJECT_FLAG_SET(bin, GST_ELEMENT_FLAG_PROVIDE_CLOCK);
+  }
   GstElement* encoder = gst_element_factory_make("wavenc", nullptr);
   GstElement* file = gst_element_factory_make("filesink", nullptr);
   if (!encoder || !file) {
@@ -140,6 +171,7 @@ void virtual_sound_device_class_init(VirtualSoundDeviceClass* klass) {
 
 void virtual_sound_device_init(VirtualSoundDevice* self) {
   self->wav_path = nullptr;
+  self->rate = 1.0;
 }
 
 // ---- GstDevice for a test camera ----------------------------------------------------------
@@ -218,6 +250,7 @@ GList* VirtualProbe(GstDeviceProvider*) {
         virtual_sound_device_get_type(), "display-name", entry.name.toUtf8().constData(),
         "device-class", "Audio/Sink", "caps", caps.get(), "properties", properties.get(), nullptr));
     device->wav_path = g_strdup(entry.wavPath.toUtf8().constData());
+    device->rate = entry.rate;
     devices = g_list_append(devices, gst_object_ref_sink(device));
   }
   if (CamerasRegistered()) {
@@ -255,10 +288,10 @@ void EnsureRegistered() {
 
 }  // namespace
 
-void RegisterVirtualSoundDevice(const QString& name, const QString& wavPath) {
+void RegisterVirtualSoundDevice(const QString& name, const QString& wavPath, double rate) {
   EnsureRegistered();
   std::lock_guard lock(EntriesMutex());
-  SoundEntries().push_back({name, wavPath});
+  SoundEntries().push_back({name, wavPath, rate});
 }
 
 int VirtualDeviceProbes() {

@@ -7,8 +7,10 @@
 namespace gstutil {
 
 // A sound output that plays in real time into a WAV file: each opening of the device starts
-// the file anew. Listed under "Audio/Sink" with the given display name.
-void RegisterVirtualSoundDevice(const QString& name, const QString& wavPath);
+// the file anew. Listed under "Audio/Sink" with the given display name. A `rate` other than 1
+// makes it play that much faster than the system clock (1.0005: 0.05 % fast), as a sound
+// card's own crystal does: its pipeline then runs on a clock of the device's own.
+void RegisterVirtualSoundDevice(const QString& name, const QString& wavPath, double rate = 1.0);
 
 // How often the virtual devices were probed: every listing of devices probes them, so tests
 // count listings with it.

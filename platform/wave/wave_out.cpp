@@ -151,6 +151,11 @@ MMRESULT waveOutOpen(HWAVEOUT* handle, int device, const WAVEFORMATEX* format, Q
   return MMSYSERR_NOERROR;
 }
 
+bool waveOutGetToneTiming(HWAVEOUT handle, ToneTiming* timing) {
+  const std::shared_ptr<WaveOutStream> stream = Find(handle);
+  return stream && timing && stream->Timing(timing);
+}
+
 MMRESULT waveOutPrepareHeader(HWAVEOUT handle, WAVEHDR* header, std::uint32_t size) {
   if (!Find(handle)) return MMSYSERR_INVALHANDLE;
   if (!header || size < kWaveHdrSize || !header->lpData) return MMSYSERR_INVALPARAM;

@@ -100,6 +100,17 @@ MMRESULT waveOutClose(HWAVEOUT handle);
 
 inline constexpr std::uint32_t kWaveHdrSize = 32;  // the header size the callers pass
 
+// Not part of the wave-output interface: where an open device's tone is on the clock that
+// paces the device (for a sound card its own crystal, not the system's).
+struct ToneTiming {
+  std::int64_t clockNs = 0;        // the device's clock, now
+  std::int64_t steadyNs = 0;       // the steady clock read at the same moment
+  std::int64_t firstSampleNs = 0;  // device-clock time at which the stream's sample 0 plays
+  std::uint32_t sampleRate = 0;
+};
+// False when the handle is not open or nothing has been written to it yet.
+bool waveOutGetToneTiming(HWAVEOUT handle, ToneTiming* timing);
+
 namespace testing {
 // A closed device is released in the background; this waits until all of them are, as the
 // next open does. Afterwards a device's output is complete.

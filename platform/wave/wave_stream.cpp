@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QtGlobal>
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace wave {
@@ -194,6 +195,30 @@ GstClockTime WaveOutStream::TimelineAt(std::uint64_t frames) const {
   return timeline_start_ + gst_util_uint64_scale(frames, GST_SECOND, format_.nSamplesPerSec);
 }
 
+void WaveOutStream::Retime(GstClockTime now) {
+  timeline_origin_ += timeline_frames_;
+  timeline_start_ = now + kRestartLead;
+  timeline_frames_ = 0;
+  timeline_known_ = true;
+  retime_ = false;
+}
+
+bool WaveOutStream::Timing(ToneTiming* timing) {
+  std::lock_guard lock(mutex_);
+  if (!clock_ || !timeline_known_ || closed_) return false;
+  const GstClockTime now = gst_clock_get_time(clock_.get());
+  timing->steadyNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                         std::chrono::steady_clock::now().time_since_epoch())
+                         .count();
+  timing->clockNs = static_cast<std::int64_t>(now);
+  const auto before = static_cast<std::int64_t>(
+      gst_util_uint64_scale(timeline_origin_, GST_SECOND, format_.nSamplesPerSec));
+  timing->firstSampleNs =
+      static_cast<std::int64_t>(base_time_ + latency_ + timeline_start_) - before;
+  timing->sampleRate = format_.nSamplesPerSec;
+  return true;
+}
+
 bool WaveOutStream::QueuedLocked(const WAVEHDR* header) const {
   return std::find(pending_.begin(), pending_.end(), header) != pending_.end() ||
          std::find(playing_.begin(), playing_.end(), header) != playing_.end();
@@ -203,6 +228,9 @@ MMRESULT WaveOutStream::Write(WAVEHDR* header) {
   std::lock_guard lock(mutex_);
   if (closed_) return MMSYSERR_INVALHANDLE;
   if (QueuedLocked(header)) return WAVERR_STILLPLAYING;
+  // The first header after a start or a reset fixes the timeline now, so that where its
+  // samples play is known as soon as it is queued.
+  if (retime_ && pending_.empty() && playing_.empty()) Retime(RunningTimeNow());
   pending_.push_back(header);
   wake_.notify_all();
   return MMSYSERR_NOERROR;
@@ -233,11 +261,7 @@ void WaveOutStream::FeedLoop() {
       if (fed_bytes_ == 0) {
         // A header that comes after the device ran dry starts at "now", not in the past.
         const GstClockTime now = RunningTimeNow();
-        if (retime_ || TimelineAt(timeline_frames_) + latency_ < now) {
-          timeline_start_ = now + kRestartLead;
-          timeline_frames_ = 0;
-          retime_ = false;
-        }
+        if (retime_ || TimelineAt(timeline_frames_) + latency_ < now) Retime(now);
       }
       const std::uint32_t bytes = std::min(chunk_bytes_, length - fed_bytes_);
       if (bytes > 0) {
@@ -326,6 +350,9 @@ void WaveOutStream::Reset() {
     playing_.clear();
     fed_bytes_ = 0;
     retime_ = true;
+    // What comes next starts from its own sample 0.
+    timeline_origin_ = 0;
+    timeline_frames_ = 0;
     waits.swap(waits_);
   }
   CancelWaits(waits);

@@ -32,6 +32,8 @@ class WaveOutStream : public std::enable_shared_from_this<WaveOutStream> {
   MMRESULT Write(WAVEHDR* header);
   bool IsQueued(const WAVEHDR* header);
   bool HasQueued();
+  // Where sample 0 of the stream plays on the device's clock; false before the first write.
+  bool Timing(ToneTiming* timing);
   // Stops playback at once and returns every queued header as done.
   void Reset();
   // Silences the device at once and has it released in the background, so the caller never
@@ -53,6 +55,7 @@ class WaveOutStream : public std::enable_shared_from_this<WaveOutStream> {
   GstClockTime RunningTimeNow() const;
   // Running time of a frame of the current timeline.
   GstClockTime TimelineAt(std::uint64_t frames) const;
+  void Retime(GstClockTime now);                   // with mutex_ held
   bool QueuedLocked(const WAVEHDR* header) const;  // with mutex_ held
   static gboolean OnClockTime(GstClock* clock, GstClockTime time, GstClockID id,
                               gpointer user_data);
@@ -79,6 +82,10 @@ class WaveOutStream : public std::enable_shared_from_this<WaveOutStream> {
   std::uint64_t generation_ = 0;  // advanced by every reset
   GstClockTime timeline_start_ = 0;
   std::uint64_t timeline_frames_ = 0;
+  // Frames handed over before the current timeline began, so that sample positions run on
+  // across a re-timing.
+  std::uint64_t timeline_origin_ = 0;
+  bool timeline_known_ = false;
   bool retime_ = true;
   bool stopping_ = false;
   bool closed_ = false;

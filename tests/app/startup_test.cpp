@@ -201,8 +201,11 @@ TEST_P(DemoRunTest, FiveSecondsGiveStampedPicturesAndAnUnbrokenTone) {
   // 5 s of the 10 Hz clock with a picture every 5 periods: about 10.
   EXPECT_GE(pictures, 7) << output;
   EXPECT_LE(pictures, 12) << output;
-  const QStringList files = QDir(runFolder).entryList(QDir::Files, QDir::Name);
+  // The pictures, beside the run's log and phase plot.
+  const QStringList files = QDir(runFolder).entryList({QStringLiteral("*.%1").arg(param.format)},
+                                                      QDir::Files, QDir::Name);
   EXPECT_EQ(files.size(), pictures);
+  EXPECT_TRUE(QFile::exists(runFolder + QStringLiteral("/log.csv")));
   QImage previousStamp;
   for (int n = 1; n <= pictures; ++n) {
     const QImage picture(runFolder + QStringLiteral("/%1.%2").arg(n).arg(param.format));

@@ -7,6 +7,8 @@
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
+#include <chrono>
+#include <cstdlib>
 
 #include "platform/gst/camera_devices.h"
 #include "platform/gst/camera_pipeline.h"
@@ -93,6 +95,59 @@ TEST(CameraPipeline, EachFormatDeliversFramesOfItsSizeThatChange) {
     EXPECT_FALSE(pipeline.IsOpen());
     EXPECT_TRUE(pipeline.LatestFrame());  // the last frame outlives the pipeline
   }
+}
+
+std::int64_t SteadyNow() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// The recording asks for the frame nearest an instant: at 30 fps the chosen frame is never
+// further from it than half an interval plus the camera's jitter, never one that has not
+// arrived, and a wait for a coming frame stays within about one interval.
+TEST(CameraPipeline, NearestFrameIsWithinHalfAnIntervalAndNeverFromTheFuture) {
+  VirtualCameras cameras;
+  const std::vector<CameraDevice> list = gstutil::ListCameras();
+  const CameraDevice* camera = FindCamera(list, gstutil::kTestCameraYuy2);
+  ASSERT_TRUE(camera);
+  CameraPipeline pipeline;
+  EXPECT_FALSE(pipeline.NearestFrame(SteadyNow()));  // nothing yet: no frame, no wait
+  ASSERT_TRUE(pipeline.Open(*camera, *camera->Find(true, 640, 480)));
+  ASSERT_TRUE(WaitFor([&] { return pipeline.FrameCount() >= 10; }, 5000));
+  const std::int64_t interval = pipeline.FrameIntervalNs();
+  EXPECT_NEAR(static_cast<double>(interval), 1e9 / 30, 5e6);
+  constexpr std::int64_t kJitter = 10'000'000;
+  constexpr std::int64_t kMs = 1'000'000;
+  double worstWaitMs = 0;
+  for (int i = 0; i < 30; ++i) {
+    SCOPED_TRACE(i);
+    // Instants from 60 ms ago to 15 ms ahead, at an odd step so that they fall anywhere
+    // between two frames.
+    const std::int64_t instant = SteadyNow() + (-60 + (i * 7) % 75) * kMs;
+    const std::int64_t asked = SteadyNow();
+    const FramePtr frame = pipeline.NearestFrame(instant);
+    const std::int64_t answered = SteadyNow();
+    ASSERT_TRUE(frame);
+    worstWaitMs = std::max(worstWaitMs, static_cast<double>(answered - asked) / kMs);
+    EXPECT_LE(frame->ArrivalNs(), answered);
+    EXPECT_LE(frame->CaptureNs(), answered);
+    EXPECT_LE(std::llabs(frame->CaptureNs() - instant), interval / 2 + kJitter)
+        << "capture " << frame->CaptureNs() << " instant " << instant;
+    QTest::qWait(11);
+  }
+  EXPECT_LE(worstWaitMs, 1000.0 / 30 + 40);
+
+  // A held frame is what the grabs read; the latest goes on for the preview.
+  const FramePtr held = pipeline.NearestFrame(SteadyNow() - 200 * kMs);
+  pipeline.HoldFrame(held);
+  ASSERT_TRUE(WaitFor([&] { return pipeline.LatestFrame()->Number() > held->Number() + 1; }, 2000));
+  EXPECT_EQ(pipeline.HeldFrame(), held);
+  pipeline.Close();
+  ASSERT_TRUE(pipeline.HeldFrame());
+  EXPECT_EQ(pipeline.HeldFrame()->Number(), held->Number());  // detached, still that frame
+  pipeline.HoldFrame(nullptr);
+  EXPECT_FALSE(pipeline.HeldFrame());
 }
 
 }  // namespace

@@ -148,7 +148,8 @@ TEST_F(RecordingTest, ClockModeWritesNumberedPicturesThatCarryTheirStamp) {
   ASSERT_TRUE(boxes.Calls().empty()) << boxes.Calls()[0].text.toStdString();
   const QString folder = Folder("Risunki/06_12_2026_14_05_09");
   EXPECT_EQ(form->PictureFolder, folder);
-  EXPECT_EQ(Entries(folder), (QStringList{"1.bmp", "2.bmp", "3.bmp"}));
+  // The pictures and the run's log; no phase plot, as simulated time has no tone clock.
+  EXPECT_EQ(Entries(folder), (QStringList{"1.bmp", "2.bmp", "3.bmp", "log.csv"}));
   EXPECT_EQ(lines_[2], QStringLiteral("N=   3       dT= 3"));
   EXPECT_FALSE(Form6().isVisible());  // Check3 unticked: drawn on, not shown
   for (int n = 1; n <= 3; ++n) {
@@ -174,7 +175,7 @@ TEST_F(RecordingTest, TimerModeRenewsPictureZeroAtEveryTick) {
   ASSERT_FALSE(first.isNull());
   RunEventsFor(150);  // the camera moves on
   form->Generator().Timer1_Timer();
-  EXPECT_EQ(Entries(form->PictureFolder), QStringList{QStringLiteral("0.bmp")});
+  EXPECT_EQ(Entries(form->PictureFolder), (QStringList{"0.bmp", "log.csv"}));
   EXPECT_NE(Rgb(QImage(file)), Rgb(first));
   EXPECT_TRUE(boxes.Calls().empty());
 
@@ -359,7 +360,12 @@ TEST_P(EndToEndTest, ThreeSecondsMakeSixStampedPicturesAndAnUnbrokenTone) {
   QTimer::singleShot(3000, form->Command4, &QPushButton::click);
   form->Generator().Command20_Click();
   EXPECT_TRUE(boxes.Calls().empty());
-  const QStringList files = Entries(form->PictureFolder);
+  const QStringList files =
+      QDir(form->PictureFolder)
+          .entryList(QStringList{QStringLiteral("*.bmp"), QStringLiteral("*.jpg")}, QDir::Files,
+                     QDir::Name);
+  EXPECT_TRUE(QFile::exists(form->PictureFolder + QStringLiteral("/log.csv")));
+  EXPECT_TRUE(QFile::exists(form->PictureFolder + QStringLiteral("/phase.png")));
   EXPECT_GE(files.size(), 5);
   EXPECT_LE(files.size(), 7);
   const QString extension = param.jpeg ? QStringLiteral(".jpg") : QStringLiteral(".bmp");
