@@ -24,6 +24,12 @@ inline double Percentile(std::vector<double> values, double p) {
   return values[std::min(values.size() - 1, static_cast<size_t>(p * values.size()))];
 }
 
+// Benches that show windows draw offscreen unless a display is named.
+inline void UseOffscreenWithoutDisplay() {
+  if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
 // Steady-clock milliseconds.
 inline double NowMs() {
   return std::chrono::duration<double, std::milli>(

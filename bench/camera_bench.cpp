@@ -59,8 +59,7 @@ double BareCpuPercent(const gstutil::CameraDevice& camera, const gstutil::Camera
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+  bench::UseOffscreenWithoutDisplay();
   QApplication application(argc, argv);
   const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20;
   gstutil::RegisterVirtualCameras();

@@ -18,20 +18,16 @@
 
 namespace {
 
-void Print(const char* what, std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  auto at = [&](double p) {
-    return values[std::min(values.size() - 1, static_cast<size_t>(p * values.size()))];
-  };
-  std::printf("  %-34s median %7.3f ms  p99 %7.3f ms  max %7.3f ms\n", what, at(0.5), at(0.99),
-              values.back());
+void Print(const char* what, const std::vector<double>& values) {
+  std::printf("  %-34s median %7.3f ms  p99 %7.3f ms  max %7.3f ms\n", what,
+              bench::Percentile(values, 0.5), bench::Percentile(values, 0.99),
+              bench::Percentile(values, 1.0));
 }
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+  bench::UseOffscreenWithoutDisplay();
   QApplication application(argc, argv);
   const int grabs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200;
   gstutil::RegisterVirtualCameras();

@@ -117,8 +117,7 @@ void Run(const char* name, generator::TimeBase base, int seconds) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+  bench::UseOffscreenWithoutDisplay();
   QApplication application(argc, argv);
   const int seconds = argc > 1 ? std::max(2, std::atoi(argv[1])) : 60;
   const double rate = argc > 2 ? std::atof(argv[2]) : 1.0005;

@@ -57,8 +57,7 @@ std::vector<double> Bare(app::Form1& form, const QString& folder, int pictures) 
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+  bench::UseOffscreenWithoutDisplay();
   QApplication application(argc, argv);
   const int pictures = argc > 1 ? std::max(5, std::atoi(argv[1])) : 100;
   QTemporaryDir program;

@@ -10,6 +10,10 @@ const QString kTitle = QStringLiteral("WebCam");
 
 }  // namespace
 
+void ReportCameraFailure() {
+  forms::MsgBox(QStringLiteral("Ошибка в работе программы"), kTitle);
+}
+
 QString CameraErrorText(const QString& reason) {
   return QStringLiteral(" Camera error: ") + reason;
 }
@@ -52,7 +56,7 @@ void CameraControl::Command11_Click() {
     if (c_.Option7->isChecked()) vfw_.SwitchOn();
     if (c_.Option8->isChecked()) directshow_.ListCameras();
   } catch (const forms::RuntimeError&) {
-    forms::MsgBox(QStringLiteral("Ошибка в работе программы"), kTitle);
+    ReportCameraFailure();
   }
 }
 

@@ -56,6 +56,8 @@ struct CameraControls {
 
 // The status-line text of a camera that failed while on.
 QString CameraErrorText(const QString& reason);
+// The one message of a failed camera command: "Ошибка в работе программы", title "WebCam".
+void ReportCameraFailure();
 // The status-line text of a video recording that could not start or failed.
 QString VideoErrorText(const QString& reason);
 

@@ -2,7 +2,6 @@
 
 #include "camera/camera_control.h"
 #include "platform/forms/conversions.h"
-#include "platform/forms/message_box.h"
 #include "platform/forms/runtime_error.h"
 #include "platform/graph/video_dialogs.h"
 
@@ -48,7 +47,7 @@ void CameraControl::Command22_Click() {
   } catch (const forms::RuntimeError&) {
   }
   if (rate == 0) {
-    forms::MsgBox(QStringLiteral("Ошибка в работе программы"), QStringLiteral("WebCam"));
+    ReportCameraFailure();
     return;
   }
   *c_.LastCapResult = rate;

@@ -94,12 +94,6 @@ void PictureRecorder::CopyStamp(Form6& form6) {
 
 namespace {
 
-std::int64_t SteadyNowNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
 QString TimeBaseName(generator::TimeBase base) {
   switch (base) {
     case generator::TimeBase::Tone:
@@ -120,7 +114,7 @@ gstutil::CameraPipeline* PictureRecorder::ChooseFrame(PictureLogRow& row) {
   // Frames are timed on the steady clock, the instant on the time source: placed relative to
   // now, the two agree also when the time source is simulated.
   const std::int64_t localNow = time_->Nanoseconds();
-  const std::int64_t steadyNow = SteadyNowNs();
+  const std::int64_t steadyNow = gstutil::SteadyNowNs();
   const std::int64_t dueLocal =
       c_.Gen->InstantBase == generator::TimeBase::Timer ? localNow : c_.Gen->InstantDueLocalNs;
   const gstutil::FramePtr frame = camera->NearestFrame(steadyNow + (dueLocal - localNow));

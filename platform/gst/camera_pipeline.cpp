@@ -14,12 +14,6 @@ Q_LOGGING_CATEGORY(lcCamera, "strobolux.camera")
 
 namespace {
 
-std::int64_t SteadyNowNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
 GstElement* Make(const char* factory, const char* name = nullptr) {
   return gst_element_factory_make(factory, name);
 }

@@ -5,6 +5,8 @@
 #include <gst/gst.h>
 
 #include <QString>
+#include <chrono>
+#include <cstdint>
 #include <memory>
 
 namespace gstutil {
@@ -59,6 +61,14 @@ std::shared_ptr<T> Share(T* object) {
   return std::shared_ptr<T>(object, [](T* o) {
     if (o) gst_object_unref(o);
   });
+}
+
+// Steady-clock nanoseconds: the time base of camera frames and of the tone's timing, the
+// same as the system's GstClock and the program's tick count.
+inline std::int64_t SteadyNowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 // A new pipeline whose finalization is counted, so that tests can see every pipeline of the

@@ -207,9 +207,7 @@ bool WaveOutStream::Timing(ToneTiming* timing) {
   std::lock_guard lock(mutex_);
   if (!clock_ || !timeline_known_ || closed_) return false;
   const GstClockTime now = gst_clock_get_time(clock_.get());
-  timing->steadyNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                         std::chrono::steady_clock::now().time_since_epoch())
-                         .count();
+  timing->steadyNs = gstutil::SteadyNowNs();
   timing->clockNs = static_cast<std::int64_t>(now);
   const auto before = static_cast<std::int64_t>(
       gst_util_uint64_scale(timeline_origin_, GST_SECOND, format_.nSamplesPerSec));
