@@ -1,11 +1,13 @@
 #include "app/demo_run.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QEventLoop>
 #include <QTimer>
 
 #include "app/main_window.h"
+#include "platform/forms/dialog.h"
 #include "platform/forms/message_box.h"
 #include "platform/gst/virtual_devices.h"
 #include "platform/wave/wav_file.h"
@@ -41,9 +43,24 @@ void Operate(Form1& form, const DemoRunSettings& settings, DemoRunSummary& summa
   ChooseRow(form.Combo1, soundRow);
   (settings.filterGraph ? form.Option8 : form.Option7)->click();
   form.Command11->click();
+  // The built-in camera, also where real cameras are listed before it.
+  const QString camera = QString::fromLatin1(gstutil::kTestCameraYuy2);
+  if (!settings.filterGraph && form.CameraOn == 1) {
+    // The capture window connects the first camera; its source dialog chooses another.
+    const forms::DialogFunction previous = forms::SetDialogFunction([&](QDialog& dialog) {
+      auto* cameras = dialog.findChild<QComboBox*>(QStringLiteral("Camera"));
+      if (!cameras || cameras->findText(camera) < 0) return int(QDialog::Rejected);
+      if (cameras->currentText() == camera) return int(QDialog::Rejected);
+      cameras->setCurrentIndex(cameras->findText(camera));
+      return int(QDialog::Accepted);
+    });
+    form.Command15->click();
+    forms::SetDialogFunction(previous);
+  }
   if (settings.filterGraph) {
-    if (form.Combo2->count() < 1) return stop(QStringLiteral("no camera is listed"));
-    ChooseRow(form.Combo2, 0);
+    const int cameraRow = form.Combo2->findText(camera);
+    if (cameraRow < 0) return stop(QStringLiteral("the built-in camera is not listed"));
+    ChooseRow(form.Combo2, cameraRow);
     QRadioButton* format = settings.jpeg ? form.Option10 : form.Option9;
     format->click();
     if (!format->isChecked()) return stop(QStringLiteral("the picture format cannot be chosen"));
@@ -98,7 +115,7 @@ DemoRunSummary RunDemo(const DemoRunSettings& settings) {
     QApplication::exec();  // the exit button ends it
   }
   // The device writes the WAV's sizes when it is released, behind the stop.
-  wave::testing::WaitForReleases();
+  wave::WaitForReleases();
   forms::SetMessageBoxFunction(previous);
   summary.messages = shown;
   summary.pictures = CountPictures(summary.runFolder, settings.jpeg);

@@ -7,12 +7,31 @@
 #include "app/main_window.h"
 #include "app/startup_options.h"
 #include "platform/forms/application.h"
+#include "platform/gst/device_monitor.h"
+#include "platform/wave/wave_out.h"
 #include "recording/output_files.h"
 
 namespace {
 
 void PrintLine(const QString& text) {
   std::fprintf(stderr, "strobolux: %s\n", text.toLocal8Bit().constData());
+}
+
+// The run the options ask for, to its end; returns the exit status.
+int Run(const app::StartupOptions& options) {
+  if (options.demoRunSeconds > 0) {
+    app::DemoRunSettings settings;
+    settings.seconds = options.demoRunSeconds;
+    settings.filterGraph = options.filterGraph;
+    settings.jpeg = options.jpeg;
+    const app::DemoRunSummary summary = app::RunDemo(settings);
+    for (const QString& line : app::SummaryLines(summary))
+      std::printf("%s\n", line.toLocal8Bit().constData());
+    return summary.Succeeded() ? 0 : 1;
+  }
+  app::Form1 form1;
+  form1.show();
+  return QApplication::exec();
 }
 
 }  // namespace
@@ -67,19 +86,11 @@ int main(int argc, char* argv[]) {
   app::ApplyApplicationStyle(application);
   if (!options->programFolder.isEmpty()) recording::SetProgramFolder(options->programFolder);
   if (options->demo || options->demoRunSeconds > 0) app::RegisterDemoDevices();
-
-  if (options->demoRunSeconds > 0) {
-    app::DemoRunSettings settings;
-    settings.seconds = options->demoRunSeconds;
-    settings.filterGraph = options->filterGraph;
-    settings.jpeg = options->jpeg;
-    const app::DemoRunSummary summary = app::RunDemo(settings);
-    for (const QString& line : app::SummaryLines(summary))
-      std::printf("%s\n", line.toLocal8Bit().constData());
-    return summary.Succeeded() ? 0 : 1;
-  }
-
-  app::Form1 form1;
-  form1.show();
-  return application.exec();
+  const int status = Run(*options);
+  // Everything of the program is closed by now: the window and its pipelines, the pictures,
+  // the run log. The tone's device may still be finishing its file in the background.
+  wave::WaitForReleases();
+  gstutil::DeviceMonitor::Instance().Stop();
+  if (forms::Application::TeardownIsFaulty()) forms::Application::EndWithoutTeardown(status);
+  return status;
 }

@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
     waveOutUnprepareHeader(handle, &h2, kWaveHdrSize);
     waveOutClose(handle);
     stopMs.push_back(elapsed.nsecsElapsed() / 1e6);
-    testing::WaitForReleases();
+    WaitForReleases();
     releasedMs.push_back(elapsed.nsecsElapsed() / 1e6);
   }
   std::printf("virtual sound device, %d stops after 0.1-0.3 s of tone\n", rounds);

@@ -1,14 +1,13 @@
 #include "recording/picture_recorder.h"
 
-#include <QClipboard>
 #include <QFile>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <chrono>
 
 #include "imaging/DirectShowDIB.h"
 #include "imaging/PicSave.h"
 #include "platform/capture/capture.h"
+#include "platform/forms/clipboard.h"
 #include "platform/forms/message_box.h"
 #include "platform/forms/runtime_error.h"
 #include "platform/gst/camera_pipeline.h"
@@ -199,8 +198,11 @@ void PictureRecorder::RecordFrame(PictureLogRow& row) {
   if (c_.Option7->isChecked()) {
     name(kBmp);
     FrozenPreview frozen(*c_.CaptureWindow);
-    capture::SendMessageA(*c_.CaptureWindow, capture::WM_CAP_EDIT_COPY, 0, 0);
-    panel.SetPicture(QGuiApplication::clipboard()->image());
+    // A frame that could not be copied is not a picture: saving the panel's background under
+    // the next number would report a lost picture as taken.
+    if (capture::SendMessageA(*c_.CaptureWindow, capture::WM_CAP_EDIT_COPY, 0, 0) == FALSE)
+      forms::Raise(forms::kDeviceUnavailable);
+    panel.SetPicture(forms::Clipboard::GetData());
     CopyStamp(form6);
     panel.SavePicture(*c_.Names.OutputFileName);
   }

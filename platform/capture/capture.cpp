@@ -1,8 +1,6 @@
 #include "platform/capture/capture.h"
 
-#include <QClipboard>
 #include <QFile>
-#include <QGuiApplication>
 #include <QLoggingCategory>
 #include <QPointer>
 #include <algorithm>
@@ -11,6 +9,7 @@
 
 #include "platform/capture/capture_window.h"
 #include "platform/forms/bmp_file.h"
+#include "platform/forms/clipboard.h"
 #include "platform/gst/camera_devices.h"
 
 namespace capture {
@@ -258,14 +257,19 @@ BOOL CaptureWindow::SaveDib(LPARAM path) {
 BOOL CaptureWindow::CopyToClipboard() {
   const gstutil::FramePtr frame = Connected() ? FrameBuffer() : nullptr;
   if (!frame) return FALSE;
-  // A copy of its own: the clipboard must not hold the camera's buffer.
-  QGuiApplication::clipboard()->setImage(frame->Image().copy());
+  forms::Clipboard::SetData(frame->Image());
   return TRUE;
 }
 
 void CaptureWindow::OnFailed(const QString& reason) {
   qCWarning(lcCapture) << "capture driver failed:" << reason;
   if (error_handler_) error_handler_(reason);
+  // A recording gets no more frames: its file is finished with what it has, index and all,
+  // and the recording says it ended.
+  if (recorder_.Recording()) {
+    recorder_.Stop();
+    OnRecordingFailed(reason);
+  }
 }
 
 }  // namespace capture

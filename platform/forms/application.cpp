@@ -1,5 +1,9 @@
 #include "platform/forms/application.h"
 
+#include <QVersionNumber>
+#include <cstdio>
+#include <cstdlib>
+
 #include "platform/forms/message_box.h"
 #include "platform/forms/runtime_error.h"
 
@@ -18,6 +22,16 @@ bool Application::notify(QObject* receiver, QEvent* event) {
            QStringLiteral("Strobolux"));
   }
   return false;
+}
+
+bool Application::TeardownIsFaulty() {
+  return QGuiApplication::platformName().startsWith(QLatin1String("wayland")) &&
+         QVersionNumber::fromString(QString::fromLatin1(qVersion())) < QVersionNumber(6, 5);
+}
+
+void Application::EndWithoutTeardown(int status) {
+  std::fflush(nullptr);
+  std::_Exit(status);
 }
 
 }  // namespace forms

@@ -11,6 +11,14 @@ class Application : public QApplication {
  public:
   using QApplication::QApplication;
   bool notify(QObject* receiver, QEvent* event) override;
+
+  // True on a platform whose teardown in the application object's destructor is faulty:
+  // Qt 6.4's Wayland display destroys an event queue after freeing the connection it
+  // belongs to (reads of freed memory, at times a heap abort at exit).
+  static bool TeardownIsFaulty();
+  // Ends the process with `status` without that teardown, once the program has closed
+  // everything of its own: the output is flushed, the compositor sees the connection close.
+  [[noreturn]] static void EndWithoutTeardown(int status);
 };
 
 }  // namespace forms

@@ -1,7 +1,9 @@
 #include "platform/gst/camera_devices.h"
 
 #include <algorithm>
+#include <utility>
 
+#include "platform/gst/device_monitor.h"
 #include "platform/gst/gst_util.h"
 
 namespace gstutil {
@@ -30,23 +32,45 @@ void AddRate(std::vector<FrameRate>& rates, const GValue* value) {
     for (guint i = 0; i < gst_value_list_get_size(value); ++i)
       AddRate(rates, gst_value_list_get_value(value, i));
   } else if (GST_VALUE_HOLDS_FRACTION_RANGE(value)) {
-    // A continuous range: its highest and lowest ends are what a list can show.
-    AddRate(rates, gst_value_get_fraction_range_max(value));
-    AddRate(rates, gst_value_get_fraction_range_min(value));
+    // A continuous range (PipeWire's software and libcamera cameras): the usual rates in it,
+    // or its ends when none is.
+    const std::size_t before = rates.size();
+    for (const int common : {30, 25, 15}) {
+      GValue rate = G_VALUE_INIT;
+      g_value_init(&rate, GST_TYPE_FRACTION);
+      gst_value_set_fraction(&rate, common, 1);
+      if (gst_value_compare(&rate, gst_value_get_fraction_range_min(value)) !=
+              GST_VALUE_LESS_THAN &&
+          gst_value_compare(&rate, gst_value_get_fraction_range_max(value)) !=
+              GST_VALUE_GREATER_THAN)
+        AddRate(rates, &rate);
+      g_value_unset(&rate);
+    }
+    if (rates.size() == before) {
+      AddRate(rates, gst_value_get_fraction_range_max(value));
+      AddRate(rates, gst_value_get_fraction_range_min(value));
+    }
   }
 }
 
-std::vector<int> IntValues(const GValue* value) {
-  if (!value) return {};
-  if (G_VALUE_HOLDS_INT(value)) return {g_value_get_int(value)};
-  std::vector<int> values;
-  if (GST_VALUE_HOLDS_LIST(value)) {
-    for (guint i = 0; i < gst_value_list_get_size(value); ++i) {
-      const GValue* item = gst_value_list_get_value(value, i);
-      if (G_VALUE_HOLDS_INT(item)) values.push_back(g_value_get_int(item));
-    }
-  }
-  return values;
+// The sizes a structure offers: its one width and height, or for ranges (a camera that scales
+// to any size) the usual camera sizes that fit in them.
+std::vector<std::pair<int, int>> SizesOf(const GstStructure* s) {
+  const GValue* width = gst_structure_get_value(s, "width");
+  const GValue* height = gst_structure_get_value(s, "height");
+  if (!width || !height) return {};
+  if (G_VALUE_HOLDS_INT(width) && G_VALUE_HOLDS_INT(height))
+    return {{g_value_get_int(width), g_value_get_int(height)}};
+  auto fits = [](const GValue* range, int value) {
+    if (G_VALUE_HOLDS_INT(range)) return g_value_get_int(range) == value;
+    return GST_VALUE_HOLDS_INT_RANGE(range) && gst_value_get_int_range_min(range) <= value &&
+           value <= gst_value_get_int_range_max(range);
+  };
+  std::vector<std::pair<int, int>> sizes;
+  for (const auto& [w, h] : {std::pair{640, 480}, std::pair{320, 240}, std::pair{800, 600},
+                             std::pair{1280, 720}, std::pair{1920, 1080}})
+    if (fits(width, w) && fits(height, h)) sizes.emplace_back(w, h);
+  return sizes;  // lists of sizes are not how cameras describe themselves
 }
 
 std::vector<QString> StringValues(const GValue* value) {
@@ -92,25 +116,24 @@ std::vector<CameraFormat> FormatsOf(const GstCaps* caps) {
     if (media != QLatin1String("video/x-raw") && media != QLatin1String("image/jpeg")) continue;
     std::vector<QString> pixel_formats = StringValues(gst_structure_get_value(s, "format"));
     if (media == QLatin1String("image/jpeg")) pixel_formats = {QString()};
-    const std::vector<int> widths = IntValues(gst_structure_get_value(s, "width"));
-    const std::vector<int> heights = IntValues(gst_structure_get_value(s, "height"));
-    if (widths.size() != 1 || heights.size() != 1) continue;  // ranges are not a camera size
     std::vector<FrameRate> rates;
     if (const GValue* rate = gst_structure_get_value(s, "framerate")) AddRate(rates, rate);
     std::sort(rates.begin(), rates.end(),
               [](const FrameRate& a, const FrameRate& b) { return a.PerSecond() > b.PerSecond(); });
-    for (const QString& pixel_format : pixel_formats) {
-      auto same = std::find_if(formats.begin(), formats.end(), [&](const CameraFormat& f) {
-        return f.media == media && f.format == pixel_format && f.width == widths[0] &&
-               f.height == heights[0];
-      });
-      if (same != formats.end()) {
-        for (const FrameRate& r : rates)
-          if (std::find(same->rates.begin(), same->rates.end(), r) == same->rates.end())
-            same->rates.push_back(r);
-        continue;
+    for (const auto& [width, height] : SizesOf(s)) {
+      for (const QString& pixel_format : pixel_formats) {
+        auto same = std::find_if(formats.begin(), formats.end(), [&](const CameraFormat& f) {
+          return f.media == media && f.format == pixel_format && f.width == width &&
+                 f.height == height;
+        });
+        if (same != formats.end()) {
+          for (const FrameRate& r : rates)
+            if (std::find(same->rates.begin(), same->rates.end(), r) == same->rates.end())
+              same->rates.push_back(r);
+          continue;
+        }
+        formats.push_back({media, pixel_format, width, height, rates});
       }
-      formats.push_back({media, pixel_format, widths[0], heights[0], rates});
     }
   }
   return formats;
@@ -139,29 +162,26 @@ const CameraFormat* CameraDevice::FirstJpeg() const {
 }
 
 std::vector<CameraDevice> ListCameras() {
-  EnsureInitialized();
-  ObjectPtr<GstDeviceMonitor> monitor(gst_device_monitor_new());
-  gst_device_monitor_add_filter(monitor.get(), "Video/Source", nullptr);
-  ObjectList devices(gst_device_monitor_get_devices(monitor.get()));
   std::vector<CameraDevice> cameras;
-  for (GList* item = devices.get(); item; item = item->next) {
-    auto* device = GST_DEVICE(item->data);
+  for (const KnownDevice& known : DeviceMonitor::Instance().Devices(DeviceMonitor::Kind::Camera)) {
+    GstDevice* device = known.device.get();
     CameraDevice camera;
-    CharPtr name(gst_device_get_display_name(device));
-    camera.name = QString::fromUtf8(name ? name.get() : "");
+    camera.name = known.name;
     StructurePtr properties(gst_device_get_properties(device));
     camera.path = StringProperty(properties.get(), "device.path");
     camera.driver = StringProperty(properties.get(), "v4l2.device.driver");
     const QString card = StringProperty(properties.get(), "v4l2.device.card");
     const QString version = UIntProperty(properties.get(), "v4l2.device.version");
     camera.version = StringProperty(properties.get(), "strobolux.driver-text");
+    camera.viaPipeWire = ReportOf(device).api == DeviceReport::Api::PipeWire;
+    if (camera.version.isEmpty() && camera.viaPipeWire) camera.version = QStringLiteral("PipeWire");
     if (camera.version.isEmpty()) {
       camera.version = camera.driver.isEmpty() ? card : camera.driver;
       if (!version.isEmpty()) camera.version += QStringLiteral(" ") + version;
     }
     CapsPtr caps(gst_device_get_caps(device));
     camera.formats = FormatsOf(caps.get());
-    camera.device = Share(GST_DEVICE(gst_object_ref(device)));
+    camera.device = known.device;
     cameras.push_back(std::move(camera));
   }
   return cameras;

@@ -40,6 +40,7 @@ struct CameraDevice {
   QString version;  // driver text: name and version for V4L2
   std::vector<CameraFormat> formats;
   std::shared_ptr<GstDevice> device;
+  bool viaPipeWire = false;  // served by the PipeWire server: no V4L2 node of its own to steer
 
   bool HasRaw() const;
   // The first format that matches, or null.
@@ -48,7 +49,7 @@ struct CameraDevice {
   const CameraFormat* FirstJpeg() const;
 };
 
-// Every camera in the monitor's order.
+// Every camera the device monitor knows, one row per camera, in its order.
 std::vector<CameraDevice> ListCameras();
 
 // The formats a set of caps describes: one entry per media type, pixel format and size.

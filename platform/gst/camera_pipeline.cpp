@@ -8,6 +8,8 @@
 #include <chrono>
 #include <cstdlib>
 
+#include "platform/gst/device_monitor.h"
+
 namespace gstutil {
 
 Q_LOGGING_CATEGORY(lcCamera, "strobolux.camera")
@@ -16,6 +18,21 @@ namespace {
 
 GstElement* Make(const char* factory, const char* name = nullptr) {
   return gst_element_factory_make(factory, name);
+}
+
+// A PipeWire camera stream is linked by the session manager only when it says what it is
+// (WirePlumber refuses a stream without a media type, and the stream then waits unconnected
+// with no error). Its buffers belong to the server's pool: copies let the kept frames outlive
+// them without starving the camera.
+void PrepareSource(GstElement* source) {
+  GObjectClass* klass = G_OBJECT_GET_CLASS(source);
+  if (!g_object_class_find_property(klass, "stream-properties")) return;
+  const StructurePtr properties(gst_structure_new("props", "media.type", G_TYPE_STRING, "Video",
+                                                  "media.category", G_TYPE_STRING, "Capture",
+                                                  "media.role", G_TYPE_STRING, "Camera", nullptr));
+  g_object_set(source, "stream-properties", properties.get(), nullptr);
+  if (g_object_class_find_property(klass, "always-copy"))
+    g_object_set(source, "always-copy", TRUE, nullptr);
 }
 
 }  // namespace
@@ -67,6 +84,14 @@ std::shared_ptr<const CameraFrame> CameraFrame::Detached() const {
 
 CameraPipeline::CameraPipeline(QObject* parent) : QObject(parent) {
   EnsureInitialized();
+  // A PipeWire camera whose node goes away leaves its source waiting without an error.
+  connect(&DeviceMonitor::Instance(), &DeviceMonitor::DeviceRemoved, this,
+          [this](const void* device) {
+            if (!pipeline_ || device != camera_.device.get()) return;
+            qCWarning(lcCamera) << "camera removed:" << camera_.name;
+            Close();
+            emit Failed(QString::fromUtf8("камера отключена"));
+          });
 }
 
 CameraPipeline::~CameraPipeline() {
@@ -124,6 +149,11 @@ bool CameraPipeline::Open(const CameraDevice& camera, const CameraFormat& format
     source_ = chosen_ = tee_ = nullptr;
     return fail(QStringLiteral("a GStreamer element is missing"));
   }
+  // Frame times are read as steady-clock times; a source that offers a clock of its own
+  // (PipeWire's) must not become the pipeline's.
+  const ClockPtr system(gst_system_clock_obtain());
+  gst_pipeline_use_clock(GST_PIPELINE(pipeline_.get()), system.get());
+  PrepareSource(source_);
   CapsPtr caps(format.MakeCaps());
   g_object_set(chosen_, "caps", caps.get(), nullptr);
   // Only the newest frame matters to the preview: old ones are dropped, never queued up.

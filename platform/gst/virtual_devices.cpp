@@ -236,9 +236,8 @@ struct VirtualDeviceProviderClass {
 
 G_DEFINE_TYPE(VirtualDeviceProvider, virtual_device_provider, GST_TYPE_DEVICE_PROVIDER)
 
-GList* VirtualProbe(GstDeviceProvider*) {
-  ++probes;
-  std::lock_guard lock(EntriesMutex());
+// The registered devices as new device objects. Called with the entries' lock held.
+GList* CurrentDevices() {
   GList* devices = nullptr;
   for (const SoundEntry& entry : SoundEntries()) {
     const CapsPtr caps(gst_caps_from_string(
@@ -260,9 +259,66 @@ GList* VirtualProbe(GstDeviceProvider*) {
   return devices;
 }
 
+// The provider the program's device monitor runs, while it runs; guarded by the entries' lock.
+GstDeviceProvider*& RunningProvider() {
+  static GstDeviceProvider* provider = nullptr;
+  return provider;
+}
+
+GList* VirtualProbe(GstDeviceProvider*) {
+  ++probes;
+  std::lock_guard lock(EntriesMutex());
+  return CurrentDevices();
+}
+
+// The devices published on the running provider, each with a reference of ours.
+std::vector<DevicePtr>& Published() {
+  static std::vector<DevicePtr> published;
+  return published;
+}
+
+void Unpublish(GstDeviceProvider* provider) {
+  for (const DevicePtr& device : Published())
+    gst_device_provider_device_remove(provider, device.get());
+  Published().clear();
+}
+
+// Publishes the registered devices on the running provider in place of the earlier ones,
+// so that a running monitor follows them as it follows hot-plugged hardware. Called with the
+// entries' lock held.
+void Republish() {
+  GstDeviceProvider* provider = RunningProvider();
+  if (!provider) return;
+  Unpublish(provider);
+  GList* fresh = CurrentDevices();
+  for (GList* item = fresh; item; item = item->next) {
+    auto* device = GST_DEVICE(item->data);
+    Published().emplace_back(GST_DEVICE(gst_object_ref(device)));
+    gst_device_provider_device_add(provider, device);  // takes the list's reference
+  }
+  g_list_free(fresh);
+}
+
+gboolean VirtualStart(GstDeviceProvider* provider) {
+  ++probes;
+  std::lock_guard lock(EntriesMutex());
+  RunningProvider() = provider;
+  Republish();
+  return TRUE;
+}
+
+void VirtualStop(GstDeviceProvider* provider) {
+  std::lock_guard lock(EntriesMutex());
+  if (RunningProvider() != provider) return;
+  Unpublish(provider);
+  RunningProvider() = nullptr;
+}
+
 void virtual_device_provider_class_init(VirtualDeviceProviderClass* klass) {
   auto* provider = GST_DEVICE_PROVIDER_CLASS(klass);
   provider->probe = VirtualProbe;
+  provider->start = VirtualStart;
+  provider->stop = VirtualStop;
   gst_device_provider_class_set_static_metadata(
       provider, "Strobolux virtual devices", "Audio/Sink/Video/Source",
       "Built-in devices for the demo and the tests", "Strobolux");
@@ -276,7 +332,9 @@ gboolean PluginInit(GstPlugin* plugin) {
                                       virtual_device_provider_get_type());
 }
 
-void EnsureRegistered() {
+}  // namespace
+
+void EnsureVirtualDeviceProvider() {
   static std::once_flag once;
   std::call_once(once, [] {
     EnsureInitialized();
@@ -286,12 +344,11 @@ void EnsureRegistered() {
   });
 }
 
-}  // namespace
-
 void RegisterVirtualSoundDevice(const QString& name, const QString& wavPath, double rate) {
-  EnsureRegistered();
+  EnsureVirtualDeviceProvider();
   std::lock_guard lock(EntriesMutex());
   SoundEntries().push_back({name, wavPath, rate});
+  Republish();
 }
 
 int VirtualDeviceProbes() {
@@ -301,17 +358,20 @@ int VirtualDeviceProbes() {
 void ClearVirtualSoundDevices() {
   std::lock_guard lock(EntriesMutex());
   SoundEntries().clear();
+  Republish();
 }
 
 void RegisterVirtualCameras() {
-  EnsureRegistered();
+  EnsureVirtualDeviceProvider();
   std::lock_guard lock(EntriesMutex());
   CamerasRegistered() = true;
+  Republish();
 }
 
 void ClearVirtualCameras() {
   std::lock_guard lock(EntriesMutex());
   CamerasRegistered() = false;
+  Republish();
 }
 
 }  // namespace gstutil

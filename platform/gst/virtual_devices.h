@@ -6,14 +6,18 @@
 
 namespace gstutil {
 
+// Makes the built-in devices' provider known to GStreamer, listing nothing until devices are
+// registered. The device monitor chooses its providers when it is made, so it calls this first.
+void EnsureVirtualDeviceProvider();
+
 // A sound output that plays in real time into a WAV file: each opening of the device starts
 // the file anew. Listed under "Audio/Sink" with the given display name. A `rate` other than 1
 // makes it play that much faster than the system clock (1.0005: 0.05 % fast), as a sound
 // card's own crystal does: its pipeline then runs on a clock of the device's own.
 void RegisterVirtualSoundDevice(const QString& name, const QString& wavPath, double rate = 1.0);
 
-// How often the virtual devices were probed: every listing of devices probes them, so tests
-// count listings with it.
+// How often the virtual devices were probed or their provider started: the running device
+// monitor does it once, and answers listings from what it knows.
 int VirtualDeviceProbes();
 
 // Removes every virtual sound device registered so far.

@@ -1,14 +1,18 @@
 #include "platform/wave/wave_out.h"
 
+#include <QLoggingCategory>
 #include <QObject>
 #include <map>
 #include <memory>
 #include <vector>
 
+#include "platform/gst/device_monitor.h"
 #include "platform/gst/gst_util.h"
 #include "platform/wave/wave_stream.h"
 
 namespace wave {
+
+Q_DECLARE_LOGGING_CATEGORY(lcWave)
 
 const QEvent::Type WaveOutEvent::kType = static_cast<QEvent::Type>(QEvent::registerEventType());
 
@@ -32,28 +36,21 @@ bool& Listed() {
 }
 
 void ListDevices() {
-  gstutil::EnsureInitialized();
   std::vector<Device> devices;
-  const gstutil::ObjectPtr<GstDeviceMonitor> monitor(gst_device_monitor_new());
-  const gstutil::CapsPtr filter(gst_caps_new_empty_simple("audio/x-raw"));
-  gst_device_monitor_add_filter(monitor.get(), "Audio/Sink", filter.get());
-  gst_device_monitor_start(monitor.get());
-  const gstutil::ObjectList found(gst_device_monitor_get_devices(monitor.get()));
-  for (GList* item = found.get(); item; item = item->next) {
-    auto* device = static_cast<GstDevice*>(item->data);
+  for (const gstutil::KnownDevice& known :
+       gstutil::DeviceMonitor::Instance().Devices(gstutil::DeviceMonitor::Kind::Sound)) {
+    GstDevice* device = known.device.get();
     Device entry;
-    const gstutil::CharPtr name(gst_device_get_display_name(device));
-    entry.name = QString::fromUtf8(name ? name.get() : "");
+    entry.name = known.name;
     entry.caps.reset(gst_device_get_caps(device));
     if (const gstutil::StructurePtr properties{gst_device_get_properties(device)}) {
       gboolean isDefault = FALSE;
       if (gst_structure_get_boolean(properties.get(), "is-default", &isDefault))
         entry.isDefault = isDefault;
     }
-    entry.device = gstutil::Share(GST_DEVICE(gst_object_ref(device)));
+    entry.device = known.device;
     devices.push_back(std::move(entry));
   }
-  gst_device_monitor_stop(monitor.get());
   Devices() = std::move(devices);
   Listed() = true;
 }
@@ -100,8 +97,12 @@ bool Supports(const Device& device, const WAVEFORMATEX& format) {
   return gst_caps_can_intersect(device.caps.get(), wanted.get());
 }
 
+struct OpenStream {
+  std::shared_ptr<WaveOutStream> stream;
+  std::shared_ptr<GstDevice> device;
+};
 struct Handles {
-  std::map<HWAVEOUT, std::shared_ptr<WaveOutStream>> open;
+  std::map<HWAVEOUT, OpenStream> open;
   HWAVEOUT next = 1;
 };
 Handles& OpenHandles() {
@@ -111,7 +112,25 @@ Handles& OpenHandles() {
 
 std::shared_ptr<WaveOutStream> Find(HWAVEOUT handle) {
   const auto found = OpenHandles().open.find(handle);
-  return found == OpenHandles().open.end() ? nullptr : found->second;
+  return found == OpenHandles().open.end() ? nullptr : found->second.stream;
+}
+
+// A sound server moves a stream whose sink went away to another output; the tone would go on
+// playing where nobody listens. Such a stream fails instead, as an unplugged card does.
+void FollowRemovals() {
+  static const bool connected = [] {
+    QObject::connect(
+        &gstutil::DeviceMonitor::Instance(), &gstutil::DeviceMonitor::DeviceRemoved,
+        [](const void* removed) {
+          for (const auto& [handle, open] : OpenHandles().open) {
+            if (open.device.get() != removed) continue;
+            qCWarning(lcWave) << "the sound device of stream" << handle << "is gone";
+            open.stream->InjectError(QString::fromUtf8("устройство вывода звука отключено"));
+          }
+        });
+    return true;
+  }();
+  (void)connected;
 }
 
 }  // namespace
@@ -146,7 +165,8 @@ MMRESULT waveOutOpen(HWAVEOUT* handle, int device, const WAVEFORMATEX* format, Q
   const HWAVEOUT id = OpenHandles().next++;
   std::shared_ptr<WaveOutStream> stream = WaveOutStream::Open(sink, *format, callback, id);
   if (!stream) return MMSYSERR_ERROR;  // busy or gone
-  OpenHandles().open[id] = std::move(stream);
+  FollowRemovals();
+  OpenHandles().open[id] = {std::move(stream), resolved->device};
   *handle = id;
   return MMSYSERR_NOERROR;
 }
@@ -196,11 +216,11 @@ MMRESULT waveOutClose(HWAVEOUT handle) {
   return MMSYSERR_NOERROR;
 }
 
-namespace testing {
-
 void WaitForReleases() {
   WaveOutStream::WaitForReleases();
 }
+
+namespace testing {
 
 void InjectDeviceError(HWAVEOUT handle, const QString& reason) {
   if (const std::shared_ptr<WaveOutStream> stream = Find(handle)) stream->InjectError(reason);

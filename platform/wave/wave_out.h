@@ -111,10 +111,11 @@ struct ToneTiming {
 // False when the handle is not open or nothing has been written to it yet.
 bool waveOutGetToneTiming(HWAVEOUT handle, ToneTiming* timing);
 
-namespace testing {
 // A closed device is released in the background; this waits until all of them are, as the
-// next open does. Afterwards a device's output is complete.
+// next open does. Afterwards a device's output is complete (a program ends with it).
 void WaitForReleases();
+
+namespace testing {
 // Makes an open device fail as an unplugged one would: its stream posts the error.
 void InjectDeviceError(HWAVEOUT handle, const QString& reason);
 }  // namespace testing

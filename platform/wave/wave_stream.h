@@ -43,7 +43,7 @@ class WaveOutStream : public std::enable_shared_from_this<WaveOutStream> {
   void Release();
   // Blocks until every stream closed so far has been released.
   static void WaitForReleases();
-  // Posts an error on the stream's bus as a failing sink would (tests only).
+  // Posts an error on the stream's bus as a failing sink would: the device went away.
   void InjectError(const QString& reason);
 
  private:

@@ -1,0 +1,199 @@
+#include "platform/gst/device_monitor.h"
+
+#include <QCoreApplication>
+#include <QLoggingCategory>
+
+#include "platform/gst/virtual_devices.h"
+
+namespace gstutil {
+
+Q_LOGGING_CATEGORY(lcDevices, "strobolux.devices")
+
+namespace {
+
+QString Property(const GstStructure* properties, const char* name) {
+  if (!properties || !gst_structure_has_field(properties, name)) return {};
+  const GValue* value = gst_structure_get_value(properties, name);
+  if (G_VALUE_HOLDS_STRING(value)) return QString::fromUtf8(g_value_get_string(value));
+  // PipeWire's serials come as numbers in some versions, as text in others.
+  GValue text = G_VALUE_INIT;
+  g_value_init(&text, G_TYPE_STRING);
+  QString result;
+  if (g_value_transform(value, &text)) result = QString::fromUtf8(g_value_get_string(&text));
+  g_value_unset(&text);
+  return result;
+}
+
+DeviceReport::Api ApiOf(GstDevice* device) {
+  ObjectPtr<GstObject> parent(gst_object_get_parent(GST_OBJECT(device)));
+  QString provider;
+  if (parent && GST_IS_DEVICE_PROVIDER(parent.get())) {
+    if (GstDeviceProviderFactory* factory =
+            gst_device_provider_get_factory(GST_DEVICE_PROVIDER(parent.get())))
+      provider = QString::fromUtf8(GST_OBJECT_NAME(factory));
+  }
+  if (provider == QLatin1String("pulsedeviceprovider")) return DeviceReport::Api::Pulse;
+  if (provider == QLatin1String("pipewiredeviceprovider")) return DeviceReport::Api::PipeWire;
+  if (provider == QLatin1String("v4l2deviceprovider")) return DeviceReport::Api::V4l2;
+  return DeviceReport::Api::Other;
+}
+
+bool Same(const QString& a, const QString& b) {
+  return !a.isEmpty() && a == b;
+}
+
+}  // namespace
+
+DeviceReport ReportOf(GstDevice* device) {
+  DeviceReport report;
+  report.api = ApiOf(device);
+  const CharPtr name(gst_device_get_display_name(device));
+  report.name = QString::fromUtf8(name ? name.get() : "");
+  const StructurePtr properties(gst_device_get_properties(device));
+  report.serial = Property(properties.get(), "object.serial");
+  report.nodeName = Property(properties.get(), "node.name");
+  if (report.api == DeviceReport::Api::V4l2) {
+    report.v4l2Path = Property(properties.get(), "device.path");
+  } else if (report.api == DeviceReport::Api::PipeWire) {
+    report.v4l2Path = Property(properties.get(), "api.v4l2.path");
+    const QString objectPath = Property(properties.get(), "object.path");
+    if (report.v4l2Path.isEmpty() && objectPath.startsWith(QLatin1String("v4l2:")))
+      report.v4l2Path = objectPath.mid(5);
+  }
+  return report;
+}
+
+std::vector<ListedDevice> OnePerDevice(const std::vector<DeviceReport>& reports) {
+  using Api = DeviceReport::Api;
+  std::vector<ListedDevice> listed;
+  std::vector<QString> names(reports.size());
+  std::vector<bool> dropped(reports.size(), false);
+  for (std::size_t i = 0; i < reports.size(); ++i) names[i] = reports[i].name;
+  for (std::size_t p = 0; p < reports.size(); ++p) {
+    const DeviceReport& pipewire = reports[p];
+    if (pipewire.api != Api::PipeWire) continue;
+    for (std::size_t o = 0; o < reports.size(); ++o) {
+      const DeviceReport& other = reports[o];
+      if (o == p || dropped[o]) continue;
+      if (other.api == Api::V4l2 && Same(other.v4l2Path, pipewire.v4l2Path)) {
+        names[o] = pipewire.name;
+      } else if (other.api == Api::Pulse &&
+                 (Same(other.serial, pipewire.serial) || Same(other.nodeName, pipewire.nodeName))) {
+        // pipewire-pulse describes the sink with PipeWire's own description already.
+      } else {
+        continue;
+      }
+      dropped[p] = true;
+      break;
+    }
+  }
+  for (std::size_t i = 0; i < reports.size(); ++i)
+    if (!dropped[i]) listed.push_back({i, names[i]});
+  return listed;
+}
+
+DeviceMonitor& DeviceMonitor::Instance() {
+  static DeviceMonitor monitor;
+  static const bool stops_with_application = [] {
+    // Providers run threads of their own (the sound server's main loop, udev): end them
+    // while the rest of the process is still whole.
+    if (QCoreApplication::instance()) qAddPostRoutine([] { monitor.Stop(); });
+    return true;
+  }();
+  (void)stops_with_application;
+  return monitor;
+}
+
+DeviceMonitor::DeviceMonitor() {
+  EnsureVirtualDeviceProvider();
+  monitor_.reset(gst_device_monitor_new());
+  const CapsPtr audio(gst_caps_new_empty_simple("audio/x-raw"));
+  gst_device_monitor_add_filter(monitor_.get(), "Audio/Sink", audio.get());
+  gst_device_monitor_add_filter(monitor_.get(), "Video/Source", nullptr);
+  const BusPtr bus(gst_device_monitor_get_bus(monitor_.get()));
+  gst_bus_set_sync_handler(bus.get(), &DeviceMonitor::OnMessage, this, nullptr);
+}
+
+DeviceMonitor::~DeviceMonitor() {
+  Stop();
+}
+
+void DeviceMonitor::Start() {
+  if (started_) return;
+  // False when no provider could start (no server, no udev): listings then probe instead.
+  started_ = gst_device_monitor_start(monitor_.get());
+  if (!started_) qCInfo(lcDevices) << "no device provider could start; devices are probed";
+}
+
+void DeviceMonitor::Stop() {
+  listed_ = false;
+  known_.clear();
+  if (!started_) return;
+  gst_device_monitor_stop(monitor_.get());
+  started_ = false;
+}
+
+void DeviceMonitor::Restart() {
+  Stop();
+  Start();
+}
+
+std::vector<KnownDevice> DeviceMonitor::Devices(Kind kind) {
+  Start();
+  // A provider that could not start (no sound server) would be probed again by every
+  // listing, and PulseAudio's probe leaves descriptors behind: the list is read again only
+  // when a provider reported a change, or after a restart.
+  if (dirty_.exchange(false) || !listed_) {
+    listed_ = true;
+    known_.clear();
+    const ObjectList found(gst_device_monitor_get_devices(monitor_.get()));
+    for (GList* item = found.get(); item; item = item->next)
+      known_.emplace_back(GST_DEVICE(gst_object_ref(item->data)));
+  }
+  const char* wanted = kind == Kind::Sound ? "Audio/Sink" : "Video/Source";
+  std::vector<GstDevice*> devices;
+  std::vector<DeviceReport> reports;
+  for (const DevicePtr& device : known_) {
+    if (!gst_device_has_classes(device.get(), wanted)) continue;
+    devices.push_back(device.get());
+    reports.push_back(ReportOf(device.get()));
+  }
+  std::vector<KnownDevice> known;
+  for (const ListedDevice& row : OnePerDevice(reports)) {
+    GstDevice* device = devices[row.report];
+    known.push_back({Share(GST_DEVICE(gst_object_ref(device))), row.name});
+  }
+  return known;
+}
+
+GstBusSyncReply DeviceMonitor::OnMessage(GstBus*, GstMessage* message, gpointer data) {
+  auto* self = static_cast<DeviceMonitor*>(data);
+  self->dirty_ = true;
+  switch (GST_MESSAGE_TYPE(message)) {
+    case GST_MESSAGE_DEVICE_REMOVED: {
+      GstDevice* device = nullptr;
+      gst_message_parse_device_removed(message, &device);
+      const DevicePtr owned(device);
+      const void* identity = device;
+      qCInfo(lcDevices) << "device removed:" << ReportOf(device).name;
+      QMetaObject::invokeMethod(
+          self,
+          [self, identity] {
+            emit self->DeviceRemoved(identity);
+            emit self->DevicesChanged();
+          },
+          Qt::QueuedConnection);
+      break;
+    }
+    case GST_MESSAGE_DEVICE_ADDED:
+    case GST_MESSAGE_DEVICE_CHANGED:
+      QMetaObject::invokeMethod(
+          self, [self] { emit self->DevicesChanged(); }, Qt::QueuedConnection);
+      break;
+    default:
+      break;
+  }
+  return GST_BUS_DROP;  // read here, so nothing piles up on a bus nobody pops
+}
+
+}  // namespace gstutil
