@@ -377,7 +377,7 @@ TEST_F(GeneratorFixture, ClockKeepsTheToneContinuousBetweenDistantInstants) {
   form->Generator().Command20_Click();
   ASSERT_EQ(at.size(), 1u);
   EXPECT_NEAR(at[0], 5000, 250);  // generous: other tests share the machine
-  wave::testing::WaitForReleases();
+  wave::WaitForReleases();
   const testing_support::WavContent wav = testing_support::ReadWav(WavPath());
   ASSERT_TRUE(wav.valid);
   EXPECT_GE(wav.samples.size(), static_cast<size_t>(4.8 * 48000));

@@ -22,7 +22,7 @@ class StreamingTest : public GeneratorFixture {
     ASSERT_NE(form->Gen.WaveOutHandle, 0u);
     QTest::qWait(milliseconds);
     QTest::mouseClick(form->Command4, Qt::LeftButton);
-    wave::testing::WaitForReleases();  // the file is complete
+    wave::WaitForReleases();  // the file is complete
     QTest::qWait(20);
   }
 
@@ -74,7 +74,7 @@ TEST_F(StreamingTest, RepeatedPlayedNoticesQueueEachBufferOnce) {
             wave::WAVERR_STILLPLAYING);
   QTest::qWait(2300);
   QTest::mouseClick(form->Command4, Qt::LeftButton);
-  wave::testing::WaitForReleases();
+  wave::WaitForReleases();
   ExpectContinuousTone(2.1);
 }
 
@@ -91,7 +91,7 @@ TEST_F(StreamingTest, StopReturnsAtOnceAndTheDeviceOpensAgain) {
     EXPECT_LT(elapsed.elapsed(), 250) << round;  // generous: about 1 ms on its own
     EXPECT_EQ(form->Gen.WaveOutHandle, 0u);
   }
-  wave::testing::WaitForReleases();
+  wave::WaitForReleases();
   ExpectContinuousTone(0.2);
   EXPECT_TRUE(boxes.Calls().empty());
 }
@@ -103,7 +103,7 @@ TEST_F(StreamingTest, ExitDuringARunStopsTheTone) {
   form->Command16_Click();
   EXPECT_EQ(form->Gen.WaveOutHandle, 0u);
   EXPECT_EQ(form->Gen.StopRequested, 1);
-  wave::testing::WaitForReleases();
+  wave::WaitForReleases();
   const qint64 size = QFileInfo(WavPath()).size();
   QTest::qWait(200);
   EXPECT_EQ(QFileInfo(WavPath()).size(), size);

@@ -149,7 +149,7 @@ TEST_F(GeneratorFixture, SkewedVirtualDeviceRunsItsStreamOnAFasterClock) {
     form->Generator().Command4_Click();
     EXPECT_FALSE(wave::waveOutGetToneTiming(form->Gen.WaveOutHandle, &last));
   }
-  wave::testing::WaitForReleases();  // both WAV files complete before the folder goes
+  wave::WaitForReleases();  // both WAV files complete before the folder goes
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 
 #include "platform/capture/capture.h"
 #include "platform/capture/capture_window.h"
+#include "platform/forms/clipboard.h"
 #include "platform/gst/gst_util.h"
 #include "platform/gst/virtual_devices.h"
 #include "tests/support/camera_support.h"
@@ -159,14 +160,17 @@ TEST_F(CaptureTest, SaveDibWritesTheFrozenFrameAsA24BitBmp) {
   EXPECT_EQ(SendMessageA(window, WM_CAP_FILE_SAVEDIBA, 0, 0), FALSE);  // no path at all
 }
 
-TEST_F(CaptureTest, EditCopyPutsTheFrameBufferOnTheClipboard) {
+TEST_F(CaptureTest, EditCopyPutsTheFrameOnTheProgramsClipboardAndLeavesTheDesktopsAlone) {
   const HWND window = Connected();
   SendMessageA(window, WM_CAP_SET_PREVIEW, 0, 0);
-  QGuiApplication::clipboard()->clear();
+  forms::Clipboard::Clear();
+  QGuiApplication::clipboard()->setText(QStringLiteral("a line of the lab notebook"));
   ASSERT_EQ(SendMessageA(window, WM_CAP_EDIT_COPY, 0, 0), TRUE);
-  const QImage copied = QGuiApplication::clipboard()->image();
+  const QImage copied = forms::Clipboard::GetData();
   EXPECT_EQ(copied.convertToFormat(QImage::Format_RGB32),
             Window(window)->FrameBuffer()->Image().convertToFormat(QImage::Format_RGB32));
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("a line of the lab notebook"));
+  EXPECT_TRUE(QGuiApplication::clipboard()->image().isNull());
 }
 
 TEST_F(CaptureTest, ACameraFailureIsReportedOnceAndTheWindowKeepsItsLastFrame) {

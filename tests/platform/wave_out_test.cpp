@@ -180,7 +180,7 @@ TEST_F(WaveOutTest, QueuesHeadersInOrderAndRequeuesThemWithoutGaps) {
   EXPECT_EQ(waveOutWrite(handle, &h1, kWaveHdrSize), WAVERR_UNPREPARED);
   EXPECT_EQ(waveOutClose(handle), MMSYSERR_NOERROR);
   EXPECT_EQ(waveOutReset(handle), MMSYSERR_INVALHANDLE);
-  wave::testing::WaitForReleases();  // the file is complete
+  wave::WaitForReleases();  // the file is complete
   WaitFor(20);
   ASSERT_FALSE(receiver.messages.empty());
   EXPECT_EQ(receiver.messages.front(), MM_WOM_OPEN);
