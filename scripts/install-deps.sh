@@ -12,6 +12,8 @@ runtime_packages=(
   libgstreamer1.0-0 libgstreamer-plugins-base1.0-0
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   gstreamer1.0-alsa gstreamer1.0-pulseaudio gstreamer1.0-x
+  # Cameras served by PipeWire, and the window native on a Wayland desktop.
+  gstreamer1.0-pipewire qt6-wayland
   libturbojpeg0 libpng16-16 libgif7
   fonts-dejavu-core
 )
@@ -33,6 +35,8 @@ packages=(
   fonts-dejavu-core
   locales
   "${runtime_packages[@]}"
+  # The desktop tests start a private PipeWire session and a headless Wayland compositor.
+  dbus-daemon pipewire pipewire-bin pipewire-pulse wireplumber pulseaudio-utils weston
   # The package test builds and checks a Debian package.
   dpkg-dev desktop-file-utils
   # The format and naming checks (scripts/test.sh --lint).

@@ -58,7 +58,8 @@ BOOL CaptureWindow::SourceDialog() {
   form->addRow(QStringLiteral("Camera"), cameras);
   layout->addLayout(form);
   const int connected = cameras->currentIndex();
-  layout->addWidget(new gstutil::ControlsPage(gstutil::ControlsOf(pipeline_), &dialog));
+  layout->addWidget(
+      new gstutil::ControlsPage(gstutil::ControlsOf(pipeline_), &pipeline_.Camera(), &dialog));
   gstutil::AddDialogButtons(dialog, *layout);
   if (forms::ShowDialog(dialog) != QDialog::Accepted) return FALSE;
   // Another camera: connected in its place, the preview as it was.

@@ -21,14 +21,17 @@ void FilterPropertiesDialog::ShowDialog(QWidget* owner) {
   if (!filter_) return;
   std::unique_ptr<gstutil::CameraControls> controls;
   const std::shared_ptr<FilgraphManager> graph = filter_->Graph();
-  if (graph && graph->Camera() && graph->Camera()->IsOpen())
+  const gstutil::CameraDevice* camera = filter_->Camera();
+  if (graph && graph->Camera() && graph->Camera()->IsOpen()) {
     controls = gstutil::ControlsOf(*graph->Camera());
-  else if (filter_->Camera() && !filter_->Camera()->path.isEmpty())
-    controls = gstutil::V4l2Controls::Open(filter_->Camera()->path);
+    camera = &graph->Camera()->Camera();
+  } else if (camera && !camera->path.isEmpty()) {
+    controls = gstutil::V4l2Controls::Open(camera->path);
+  }
   QDialog dialog(owner);
   dialog.setWindowTitle(QStringLiteral("%1 Properties").arg(filter_->Name()));
   auto* layout = new QVBoxLayout(&dialog);
-  layout->addWidget(new gstutil::ControlsPage(std::move(controls), &dialog));
+  layout->addWidget(new gstutil::ControlsPage(std::move(controls), camera, &dialog));
   gstutil::AddDialogButtons(dialog, *layout);
   forms::ShowDialog(dialog);
 }

@@ -12,13 +12,22 @@
 
 namespace gstutil {
 
-ControlsPage::ControlsPage(std::unique_ptr<CameraControls> controls, QWidget* parent)
+ControlsPage::ControlsPage(std::unique_ptr<CameraControls> controls, const CameraDevice* device,
+                           QWidget* parent)
     : QWidget(parent), controls_(std::move(controls)) {
   auto* layout = new QVBoxLayout(this);
   auto* form = new QFormLayout();
   layout->addLayout(form);
   if (!controls_) {
-    layout->addWidget(new QLabel(tr("This camera has no picture controls."), this));
+    // A camera the PipeWire server serves has no V4L2 device of its own to steer here.
+    const char* why = device && device->viaPipeWire
+                          ? "Эта камера работает через сервер PipeWire: её настройки "
+                            "изображения здесь недоступны."
+                          : "У этой камеры нет настроек изображения.";
+    auto* label = new QLabel(QString::fromUtf8(why), this);
+    label->setObjectName(QStringLiteral("NoControls"));
+    label->setWordWrap(true);
+    layout->addWidget(label);
     return;
   }
   CameraControls* camera = controls_.get();

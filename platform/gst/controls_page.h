@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/gst/camera_controls.h"
+#include "platform/gst/camera_devices.h"
 
 namespace gstutil {
 
@@ -16,7 +17,9 @@ class ControlsPage : public QWidget {
   Q_OBJECT
 
  public:
-  ControlsPage(std::unique_ptr<CameraControls> controls, QWidget* parent = nullptr);
+  // `camera` is the camera the controls belong to: without controls the page says why.
+  ControlsPage(std::unique_ptr<CameraControls> controls, const CameraDevice* camera,
+               QWidget* parent = nullptr);
   CameraControls* Controls() const { return controls_.get(); }
 
  private:

@@ -200,8 +200,18 @@ bool DesktopSession::StartWayland() {
           {QStringLiteral("--backend=headless-backend.so"), QStringLiteral("--socket=") + wayland_,
            QStringLiteral("--idle-time=0"), QStringLiteral("--no-config")}))
     return false;
-  if (!WaitUntil([&] { return QFile::exists(runtime_.filePath(wayland_)); }, 5000))
-    return Fail(QStringLiteral("weston made no socket; see %1/weston.log").arg(runtime_.path()));
+  // The socket comes first; the compositor is ready once it starts its shell client.
+  QFile log(runtime_.filePath(QStringLiteral("weston.log")));
+  const bool ready = WaitUntil(
+      [&] {
+        if (!QFile::exists(runtime_.filePath(wayland_)) || !log.open(QIODevice::ReadOnly))
+          return false;
+        const bool shell = log.readAll().contains("weston-desktop-shell");
+        log.close();
+        return shell;
+      },
+      10000);
+  if (!ready) return Fail(QStringLiteral("weston did not become ready"));
   qputenv("WAYLAND_DISPLAY", wayland_.toUtf8());
   return true;
 }

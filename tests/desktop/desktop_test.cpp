@@ -10,6 +10,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
+#include <QLabel>
+#include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
 #include <QSet>
@@ -21,6 +23,7 @@
 #include "app/main_window.h"
 #include "platform/capture/capture.h"
 #include "platform/capture/capture_window.h"
+#include "platform/forms/dialog.h"
 #include "platform/gst/camera_devices.h"
 #include "platform/gst/gst_util.h"
 #include "platform/wave/wave_out.h"
@@ -201,15 +204,13 @@ TEST_P(PipeWireCameraRun, PicturesShowTheFramesOfTheNode) {
     ASSERT_FALSE(picture.isNull()) << name.toStdString();
     // The capture window's frame sits at its own size in the panel's corner; the filter
     // graph's is stretched to the panel.
-    const QImage expected =
-        param.graph ? reference.scaled(picture.size(), Qt::IgnoreAspectRatio,
-                                       Qt::SmoothTransformation)
-                    : reference.copy(QRect(QPoint(0, 0), picture.size()));
+    const QImage expected = param.graph ? reference.scaled(picture.size(), Qt::IgnoreAspectRatio,
+                                                           Qt::SmoothTransformation)
+                                        : reference.copy(QRect(QPoint(0, 0), picture.size()));
     // Below the stamp the picture is the camera's frame.
     const QRect below(0, 60, picture.width(), picture.height() - 60);
     EXPECT_GT(Colours(picture.copy(below)), 4) << name.toStdString();
-    EXPECT_LT(MeanDifference(picture.copy(below), expected.copy(below)), 12)
-        << name.toStdString();
+    EXPECT_LT(MeanDifference(picture.copy(below), expected.copy(below)), 12) << name.toStdString();
     if (HasFailure()) {
       picture.save(QDir::temp().filePath(QStringLiteral("strobolux-picture.png")));
       expected.save(QDir::temp().filePath(QStringLiteral("strobolux-expected.png")));
@@ -222,6 +223,29 @@ INSTANTIATE_TEST_SUITE_P(BackEnds, PipeWireCameraRun,
                                            BackEnd{"FilterGraphBmp", true, false},
                                            BackEnd{"FilterGraphJpeg", true, true}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The format dialog lists what the node offers; the properties dialog says in Russian why a
+// camera served by PipeWire has no picture controls here.
+TEST_F(DesktopTest, ThePipeWireCamerasDialogsShowItsFormatsAndSayWhyItHasNoControls) {
+  CaptureWindowOn();
+  QStringList formats;
+  QString why;
+  const forms::DialogFunction previous = forms::SetDialogFunction([&](QDialog& dialog) {
+    if (auto* list = dialog.findChild<QListWidget*>())
+      for (int i = 0; i < list->count(); ++i) formats << list->item(i)->text();
+    if (auto* label = dialog.findChild<QLabel*>(QStringLiteral("NoControls"))) why = label->text();
+    return int(QDialog::Rejected);
+  });
+  QTest::mouseClick(form->Command12, Qt::LeftButton);
+  QTest::mouseClick(form->Command15, Qt::LeftButton);
+  forms::SetDialogFunction(previous);
+  EXPECT_TRUE(formats.contains(QStringLiteral("RGB 640 x 480, 30 fps")))
+      << formats.join('|').toStdString();
+  EXPECT_TRUE(formats.contains(QStringLiteral("UYVY 1280 x 720, 30 fps")))
+      << formats.join('|').toStdString();
+  EXPECT_TRUE(why.contains(QStringLiteral("PipeWire"))) << why.toStdString();
+  EXPECT_TRUE(why.contains(QString::fromUtf8("настройки изображения"))) << why.toStdString();
+}
 
 // ---- devices that go away while they work ------------------------------------------------
 
@@ -348,6 +372,7 @@ TEST(WaylandDesktop, TenDemoRunsEndWithStatusZeroAndPicturesOfTheCamera) {
   for (int run = 1; run <= 10; ++run) {
     SCOPED_TRACE(run);
     QProcess program;
+    program.setProcessChannelMode(QProcess::MergedChannels);
     program.setProcessEnvironment(environment);
     program.start(QStringLiteral(STROBOLUX_EXECUTABLE),
                   {QStringLiteral("--demo-run"), QStringLiteral("2"), QStringLiteral("--back-end"),

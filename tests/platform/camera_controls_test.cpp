@@ -118,7 +118,8 @@ TEST(CameraControls, V4l2ControlsAreListedReadAndSetAsTheDriverDescribesThem) {
 TEST(CameraControls, ThePageAppliesEachChangeAtOnceAndDefaultPutsThemBack) {
   auto driver = std::make_shared<FakeDriver>();
   gstutil::ControlsPage page(std::make_unique<gstutil::V4l2Controls>(
-      [driver](unsigned long r, void* a) { return (*driver)(r, a); }));
+                                 [driver](unsigned long r, void* a) { return (*driver)(r, a); }),
+                             nullptr);
   auto* brightness = page.findChild<QSlider*>(QStringLiteral("Brightness"));
   auto* gain = page.findChild<QCheckBox*>(QStringLiteral("Gain, Automatic"));
   auto* power = page.findChild<QComboBox*>(QStringLiteral("Power Line Frequency"));
