@@ -120,7 +120,9 @@ std::vector<CameraFormat> FormatsOf(const GstCaps* caps) {
     if (const GValue* rate = gst_structure_get_value(s, "framerate")) AddRate(rates, rate);
     std::sort(rates.begin(), rates.end(),
               [](const FrameRate& a, const FrameRate& b) { return a.PerSecond() > b.PerSecond(); });
-    for (const auto& [width, height] : SizesOf(s)) {
+    for (const std::pair<int, int>& size : SizesOf(s)) {
+      const int width = size.first;
+      const int height = size.second;
       for (const QString& pixel_format : pixel_formats) {
         auto same = std::find_if(formats.begin(), formats.end(), [&](const CameraFormat& f) {
           return f.media == media && f.format == pixel_format && f.width == width &&

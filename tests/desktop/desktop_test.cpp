@@ -179,7 +179,8 @@ struct BackEnd {
 
 class PipeWireCameraRun : public DesktopTest, public ::testing::WithParamInterface<BackEnd> {};
 
-// The PipeWire camera's pictures are its frames (a test pattern), not the panel's background.
+// The PipeWire camera's snapshot and pictures are its frames (a test pattern), not the
+// panel's background.
 TEST_P(PipeWireCameraRun, PicturesShowTheFramesOfTheNode) {
   const BackEnd param = GetParam();
   if (param.graph) {
@@ -189,6 +190,12 @@ TEST_P(PipeWireCameraRun, PicturesShowTheFramesOfTheNode) {
     CaptureWindowOn();
   }
   RunEventsFor(500);
+  QTest::mouseClick(form->Command19, Qt::LeftButton);  // a snapshot first
+  const QStringList snapshots = QDir(ProgramFolder() + QStringLiteral("/SnapShot"))
+                                    .entryList(QDir::Files | QDir::NoDotAndDotDot);
+  ASSERT_EQ(snapshots.size(), 1);
+  const QImage snapshot(ProgramFolder() + QStringLiteral("/SnapShot/") + snapshots[0]);
+  EXPECT_GT(Colours(snapshot), 4);
   ClockSettings(VirtualRow());
   QTimer::singleShot(2000, form->Command4, &QPushButton::click);
   form->Generator().Command20_Click();  // returns after the stop
