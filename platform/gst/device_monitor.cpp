@@ -133,11 +133,6 @@ void DeviceMonitor::Stop() {
   started_ = false;
 }
 
-void DeviceMonitor::Restart() {
-  Stop();
-  Start();
-}
-
 std::vector<KnownDevice> DeviceMonitor::Devices(Kind kind) {
   Start();
   // A provider that could not start (no sound server) would be probed again by every

@@ -60,9 +60,6 @@ class DeviceMonitor : public QObject {
 
   // The devices known now, one row per device, real ones first (the providers' ranks).
   std::vector<KnownDevice> Devices(Kind kind);
-  // Stops the providers and starts them again: after a sound server came back, its devices
-  // are seen again (a provider whose server went away does not reconnect by itself).
-  void Restart();
   void Stop();
 
  signals:
