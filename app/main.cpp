@@ -7,7 +7,6 @@
 #include "app/main_window.h"
 #include "app/startup_options.h"
 #include "platform/forms/application.h"
-#include "platform/gst/device_monitor.h"
 #include "platform/wave/wave_out.h"
 #include "recording/output_files.h"
 
@@ -88,9 +87,9 @@ int main(int argc, char* argv[]) {
   if (options->demo || options->demoRunSeconds > 0) app::RegisterDemoDevices();
   const int status = Run(*options);
   // Everything of the program is closed by now: the window and its pipelines, the pictures,
-  // the run log. The tone's device may still be finishing its file in the background.
+  // the run log. The tone's device may still be finishing its file in the background. (The
+  // device monitor runs on: see DeviceMonitor::Instance.)
   wave::WaitForReleases();
-  gstutil::DeviceMonitor::Instance().Stop();
   if (forms::Application::TeardownIsFaulty()) forms::Application::EndWithoutTeardown(status);
   return status;
 }

@@ -1,7 +1,7 @@
 #include "platform/gst/device_monitor.h"
 
-#include <QCoreApplication>
 #include <QLoggingCategory>
+#include <memory>
 
 #include "platform/gst/virtual_devices.h"
 
@@ -93,18 +93,14 @@ std::vector<ListedDevice> OnePerDevice(const std::vector<DeviceReport>& reports)
 }
 
 DeviceMonitor& DeviceMonitor::Instance() {
-  static DeviceMonitor monitor;
-  static const bool stops_with_application = [] {
-    // Providers run threads of their own (the sound server's main loop, udev): end them
-    // while the rest of the process is still whole.
-    if (QCoreApplication::instance()) qAddPostRoutine([] { monitor.Stop(); });
-    return true;
-  }();
-  (void)stops_with_application;
-  return monitor;
+  // Never destroyed, never stopped: stopping the providers at the end (PipeWire's thread loop,
+  // PulseAudio's main loop) corrupted the heap now and then (Debian 12's PipeWire 0.3.65), and
+  // their threads end with the process anyway.
+  static DeviceMonitor* const monitor = std::make_unique<DeviceMonitor>(Private{}).release();
+  return *monitor;
 }
 
-DeviceMonitor::DeviceMonitor() {
+DeviceMonitor::DeviceMonitor(Private) {
   EnsureVirtualDeviceProvider();
   monitor_.reset(gst_device_monitor_new());
   const CapsPtr audio(gst_caps_new_empty_simple("audio/x-raw"));
@@ -114,10 +110,6 @@ DeviceMonitor::DeviceMonitor() {
   gst_bus_set_sync_handler(bus.get(), &DeviceMonitor::OnMessage, this, nullptr);
 }
 
-DeviceMonitor::~DeviceMonitor() {
-  Stop();
-}
-
 void DeviceMonitor::Start() {
   if (started_) return;
   // False when no provider could start (no server, no udev): listings then probe instead.
@@ -125,19 +117,11 @@ void DeviceMonitor::Start() {
   if (!started_) qCInfo(lcDevices) << "no device provider could start; devices are probed";
 }
 
-void DeviceMonitor::Stop() {
-  listed_ = false;
-  known_.clear();
-  if (!started_) return;
-  gst_device_monitor_stop(monitor_.get());
-  started_ = false;
-}
-
 std::vector<KnownDevice> DeviceMonitor::Devices(Kind kind) {
   Start();
   // A provider that could not start (no sound server) would be probed again by every
   // listing, and PulseAudio's probe leaves descriptors behind: the list is read again only
-  // when a provider reported a change, or after a restart.
+  // when a provider reported a change, or after the monitor was stopped.
   if (dirty_.exchange(false) || !listed_) {
     listed_ = true;
     known_.clear();
@@ -164,29 +148,14 @@ std::vector<KnownDevice> DeviceMonitor::Devices(Kind kind) {
 GstBusSyncReply DeviceMonitor::OnMessage(GstBus*, GstMessage* message, gpointer data) {
   auto* self = static_cast<DeviceMonitor*>(data);
   self->dirty_ = true;
-  switch (GST_MESSAGE_TYPE(message)) {
-    case GST_MESSAGE_DEVICE_REMOVED: {
-      GstDevice* device = nullptr;
-      gst_message_parse_device_removed(message, &device);
-      const DevicePtr owned(device);
-      const void* identity = device;
-      qCInfo(lcDevices) << "device removed:" << ReportOf(device).name;
-      QMetaObject::invokeMethod(
-          self,
-          [self, identity] {
-            emit self->DeviceRemoved(identity);
-            emit self->DevicesChanged();
-          },
-          Qt::QueuedConnection);
-      break;
-    }
-    case GST_MESSAGE_DEVICE_ADDED:
-    case GST_MESSAGE_DEVICE_CHANGED:
-      QMetaObject::invokeMethod(
-          self, [self] { emit self->DevicesChanged(); }, Qt::QueuedConnection);
-      break;
-    default:
-      break;
+  if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_DEVICE_REMOVED) {
+    GstDevice* device = nullptr;
+    gst_message_parse_device_removed(message, &device);
+    const DevicePtr owned(device);
+    const void* identity = device;
+    qCInfo(lcDevices) << "device removed:" << ReportOf(device).name;
+    QMetaObject::invokeMethod(
+        self, [self, identity] { emit self->DeviceRemoved(identity); }, Qt::QueuedConnection);
   }
   return GST_BUS_DROP;  // read here, so nothing piles up on a bus nobody pops
 }

@@ -54,21 +54,19 @@ class DeviceMonitor : public QObject {
  public:
   enum class Kind { Sound, Camera };
 
-  // The monitor, started on first use; stopped when the application object goes.
+  // The monitor, started on first use and running until the process ends.
   static DeviceMonitor& Instance();
-  ~DeviceMonitor() override;
+  struct Private {};
+  explicit DeviceMonitor(Private);
 
   // The devices known now, one row per device, real ones first (the providers' ranks).
   std::vector<KnownDevice> Devices(Kind kind);
-  void Stop();
 
  signals:
   // A provider reported a device gone; the pointer only identifies it (compare, never use).
   void DeviceRemoved(const void* device);
-  void DevicesChanged();
 
  private:
-  DeviceMonitor();
   static GstBusSyncReply OnMessage(GstBus* bus, GstMessage* message, gpointer data);
   void Start();
 
