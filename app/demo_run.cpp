@@ -49,9 +49,9 @@ void Operate(Form1& form, const DemoRunSettings& settings, DemoRunSummary& summa
     // The capture window connects the first camera; its source dialog chooses another.
     const forms::DialogFunction previous = forms::SetDialogFunction([&](QDialog& dialog) {
       auto* cameras = dialog.findChild<QComboBox*>(QStringLiteral("Camera"));
-      if (!cameras || cameras->findText(camera) < 0) return int(QDialog::Rejected);
-      if (cameras->currentText() == camera) return int(QDialog::Rejected);
-      cameras->setCurrentIndex(cameras->findText(camera));
+      const int row = cameras ? cameras->findText(camera) : -1;
+      if (row < 0 || row == cameras->currentIndex()) return int(QDialog::Rejected);
+      cameras->setCurrentIndex(row);
       return int(QDialog::Accepted);
     });
     form.Command15->click();

@@ -22,33 +22,35 @@ QString UIntProperty(const GstStructure* properties, const char* name) {
   return QStringLiteral("%1.%2.%3").arg(value >> 16).arg((value >> 8) & 0xff).arg(value & 0xff);
 }
 
+void AddRate(std::vector<FrameRate>& rates, const FrameRate& rate) {
+  if (rate.numerator > 0 && std::find(rates.begin(), rates.end(), rate) == rates.end())
+    rates.push_back(rate);
+}
+
+FrameRate RateOf(const GValue* fraction) {
+  return {gst_value_get_fraction_numerator(fraction), gst_value_get_fraction_denominator(fraction)};
+}
+
 void AddRate(std::vector<FrameRate>& rates, const GValue* value) {
   if (GST_VALUE_HOLDS_FRACTION(value)) {
-    FrameRate rate{gst_value_get_fraction_numerator(value),
-                   gst_value_get_fraction_denominator(value)};
-    if (rate.numerator > 0 && std::find(rates.begin(), rates.end(), rate) == rates.end())
-      rates.push_back(rate);
+    AddRate(rates, RateOf(value));
   } else if (GST_VALUE_HOLDS_LIST(value)) {
     for (guint i = 0; i < gst_value_list_get_size(value); ++i)
       AddRate(rates, gst_value_list_get_value(value, i));
   } else if (GST_VALUE_HOLDS_FRACTION_RANGE(value)) {
     // A continuous range (PipeWire's software and libcamera cameras): the usual rates in it,
     // or its ends when none is.
+    const FrameRate low = RateOf(gst_value_get_fraction_range_min(value));
+    const FrameRate high = RateOf(gst_value_get_fraction_range_max(value));
     const std::size_t before = rates.size();
     for (const int common : {30, 25, 15}) {
-      GValue rate = G_VALUE_INIT;
-      g_value_init(&rate, GST_TYPE_FRACTION);
-      gst_value_set_fraction(&rate, common, 1);
-      if (gst_value_compare(&rate, gst_value_get_fraction_range_min(value)) !=
-              GST_VALUE_LESS_THAN &&
-          gst_value_compare(&rate, gst_value_get_fraction_range_max(value)) !=
-              GST_VALUE_GREATER_THAN)
-        AddRate(rates, &rate);
-      g_value_unset(&rate);
+      if (gst_util_fraction_compare(common, 1, low.numerator, low.denominator) >= 0 &&
+          gst_util_fraction_compare(common, 1, high.numerator, high.denominator) <= 0)
+        AddRate(rates, FrameRate{common, 1});
     }
     if (rates.size() == before) {
-      AddRate(rates, gst_value_get_fraction_range_max(value));
-      AddRate(rates, gst_value_get_fraction_range_min(value));
+      AddRate(rates, high);
+      AddRate(rates, low);
     }
   }
 }
@@ -175,7 +177,7 @@ std::vector<CameraDevice> ListCameras() {
     const QString card = StringProperty(properties.get(), "v4l2.device.card");
     const QString version = UIntProperty(properties.get(), "v4l2.device.version");
     camera.version = StringProperty(properties.get(), "strobolux.driver-text");
-    camera.viaPipeWire = ReportOf(device).api == DeviceReport::Api::PipeWire;
+    camera.viaPipeWire = known.api == DeviceReport::Api::PipeWire;
     if (camera.version.isEmpty() && camera.viaPipeWire) camera.version = QStringLiteral("PipeWire");
     if (camera.version.isEmpty()) {
       camera.version = camera.driver.isEmpty() ? card : camera.driver;

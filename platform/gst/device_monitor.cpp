@@ -121,26 +121,28 @@ std::vector<KnownDevice> DeviceMonitor::Devices(Kind kind) {
   Start();
   // A provider that could not start (no sound server) would be probed again by every
   // listing, and PulseAudio's probe leaves descriptors behind: the list is read again only
-  // when a provider reported a change, or after the monitor was stopped.
-  if (dirty_.exchange(false) || !listed_) {
-    listed_ = true;
+  // when a provider reported a change.
+  if (dirty_.exchange(false)) {
     known_.clear();
     const ObjectList found(gst_device_monitor_get_devices(monitor_.get()));
-    for (GList* item = found.get(); item; item = item->next)
-      known_.emplace_back(GST_DEVICE(gst_object_ref(item->data)));
+    for (GList* item = found.get(); item; item = item->next) {
+      auto* device = GST_DEVICE(item->data);
+      known_.push_back({DevicePtr(GST_DEVICE(gst_object_ref(device))), ReportOf(device)});
+    }
   }
   const char* wanted = kind == Kind::Sound ? "Audio/Sink" : "Video/Source";
-  std::vector<GstDevice*> devices;
+  std::vector<const Reading*> readings;
   std::vector<DeviceReport> reports;
-  for (const DevicePtr& device : known_) {
-    if (!gst_device_has_classes(device.get(), wanted)) continue;
-    devices.push_back(device.get());
-    reports.push_back(ReportOf(device.get()));
+  for (const Reading& reading : known_) {
+    if (!gst_device_has_classes(reading.device.get(), wanted)) continue;
+    readings.push_back(&reading);
+    reports.push_back(reading.report);
   }
   std::vector<KnownDevice> known;
   for (const ListedDevice& row : OnePerDevice(reports)) {
-    GstDevice* device = devices[row.report];
-    known.push_back({Share(GST_DEVICE(gst_object_ref(device))), row.name});
+    const Reading& reading = *readings[row.report];
+    known.push_back(
+        {Share(GST_DEVICE(gst_object_ref(reading.device.get()))), row.name, reading.report.api});
   }
   return known;
 }

@@ -46,6 +46,7 @@ DeviceReport ReportOf(GstDevice* device);
 struct KnownDevice {
   std::shared_ptr<GstDevice> device;
   QString name;
+  DeviceReport::Api api = DeviceReport::Api::Other;
 };
 
 class DeviceMonitor : public QObject {
@@ -70,11 +71,15 @@ class DeviceMonitor : public QObject {
   static GstBusSyncReply OnMessage(GstBus* bus, GstMessage* message, gpointer data);
   void Start();
 
+  struct Reading {
+    DevicePtr device;
+    DeviceReport report;
+  };
+
   ObjectPtr<GstDeviceMonitor> monitor_;
   bool started_ = false;
-  bool listed_ = false;
-  std::atomic<bool> dirty_{false};  // set by the providers' threads
-  std::vector<DevicePtr> known_;    // every device of the latest reading
+  std::atomic<bool> dirty_{true};  // the devices must be read (again); set by providers' threads
+  std::vector<Reading> known_;     // every device of the latest reading
 };
 
 }  // namespace gstutil

@@ -18,7 +18,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <cmath>
 
 #include "app/main_window.h"
 #include "platform/capture/capture.h"
@@ -35,6 +34,7 @@
 namespace {
 
 using testing_support::DesktopSession;
+using testing_support::MeanDifference;
 using testing_support::RunEventsFor;
 using testing_support::WaitFor;
 
@@ -42,28 +42,9 @@ const QString kError = QStringLiteral("Ошибка в работе програ
 const QString kCamera = QString::fromUtf8(testing_support::kPipeWireCamera);
 const QString kSink = QString::fromLatin1(testing_support::kLabSinkName);
 
-QImage Rgb(const QImage& image) {
-  return image.convertToFormat(QImage::Format_RGB32);
-}
-
-// Mean absolute difference of two equally sized images, per channel, 0..255.
-double MeanDifference(const QImage& a, const QImage& b) {
-  const QImage x = Rgb(a), y = Rgb(b);
-  if (x.size() != y.size() || x.isNull()) return 255;
-  double sum = 0;
-  for (int row = 0; row < x.height(); ++row) {
-    const auto* p = reinterpret_cast<const QRgb*>(x.constScanLine(row));
-    const auto* q = reinterpret_cast<const QRgb*>(y.constScanLine(row));
-    for (int col = 0; col < x.width(); ++col)
-      sum += std::abs(qRed(p[col]) - qRed(q[col])) + std::abs(qGreen(p[col]) - qGreen(q[col])) +
-             std::abs(qBlue(p[col]) - qBlue(q[col]));
-  }
-  return sum / (3.0 * x.width() * x.height());
-}
-
 // How many distinct colours a picture region holds: a panel background holds one.
 int Colours(const QImage& image) {
-  const QImage x = Rgb(image);
+  const QImage x = image.convertToFormat(QImage::Format_RGB32);
   QSet<QRgb> seen;
   for (int row = 0; row < x.height(); row += 2)
     for (int col = 0; col < x.width(); col += 2) seen.insert(x.pixel(col, row));

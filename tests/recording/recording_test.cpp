@@ -20,6 +20,7 @@
 
 namespace {
 
+using testing_support::MeanDifference;
 using testing_support::RunEventsFor;
 using testing_support::ScopedLocale;
 using testing_support::SimulatedTime;
@@ -36,19 +37,6 @@ QStringList Entries(const QString& folder) {
 
 QImage Rgb(const QImage& image) {
   return image.convertToFormat(QImage::Format_RGB888);
-}
-
-// Mean absolute difference of two images of one size, per channel (0..255).
-double MeanDifference(const QImage& a, const QImage& b) {
-  const QImage x = Rgb(a), y = Rgb(b);
-  if (x.size() != y.size()) return 255;
-  double sum = 0;
-  for (int row = 0; row < x.height(); ++row) {
-    const uchar* p = x.constScanLine(row);
-    const uchar* q = y.constScanLine(row);
-    for (int i = 0; i < x.width() * 3; ++i) sum += std::abs(p[i] - q[i]);
-  }
-  return sum / (x.width() * x.height() * 3.0);
 }
 
 TEST(OutputNames, NamesComeFromTheDateAndTimeOfTheOperation) {

@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QTest>
+#include <cstdlib>
 
 namespace testing_support {
 
@@ -22,6 +23,19 @@ int CountPixels(const QImage& image, const QColor& color) {
   for (int y = 0; y < image.height(); ++y)
     for (int x = 0; x < image.width(); ++x) count += image.pixelColor(x, y) == color;
   return count;
+}
+
+double MeanDifference(const QImage& a, const QImage& b) {
+  const QImage x = a.convertToFormat(QImage::Format_RGB888);
+  const QImage y = b.convertToFormat(QImage::Format_RGB888);
+  if (x.size() != y.size() || x.isNull()) return 255;
+  double sum = 0;
+  for (int row = 0; row < x.height(); ++row) {
+    const uchar* p = x.constScanLine(row);
+    const uchar* q = y.constScanLine(row);
+    for (int i = 0; i < x.width() * 3; ++i) sum += std::abs(p[i] - q[i]);
+  }
+  return sum / (x.width() * x.height() * 3.0);
 }
 
 void ClickListRow(QComboBox* combo, int row) {

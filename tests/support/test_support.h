@@ -47,6 +47,10 @@ class ScopedLocale {
 // How many pixels of an image have exactly this colour.
 int CountPixels(const QImage& image, const QColor& color);
 
+// Mean absolute difference of two images of one size, per channel (0..255); 255 for sizes
+// that differ.
+double MeanDifference(const QImage& a, const QImage& b);
+
 // Opens the list of a combo box and clicks one of its rows with the mouse.
 void ClickListRow(QComboBox* combo, int row);
 
