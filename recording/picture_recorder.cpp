@@ -19,7 +19,6 @@ const QString kBmp = QStringLiteral(".bmp");
 const QString kJpg = QStringLiteral(".jpg");
 constexpr std::int32_t kJpegFormat = 1;
 constexpr std::int32_t kJpegQuality = 70;
-const QRect kStamp(0, 0, 200, 50);
 
 // Stops a capture window's preview and runs it again on leaving, also when a step between
 // fails: the preview never stays frozen.
@@ -88,7 +87,7 @@ std::shared_ptr<gdi::Picture> PictureRecorder::SnapDirectShowFrame(const QString
 }
 
 void PictureRecorder::CopyStamp(Form6& form6) {
-  forms::PictureBox::CopyRegion(*form6.Picture1, kStamp, *form6.Picture2, QPoint(0, 0));
+  forms::PictureBox::CopyRegion(*form6.Picture1, kStampRegion, *form6.Picture2, QPoint(0, 0));
 }
 
 namespace {
@@ -173,14 +172,10 @@ void PictureRecorder::RecordFrame(PictureLogRow& row) {
   c_.Text2->setText(forms::DisplayDate(now));
   c_.Text3->setText(forms::DisplayTime(now));
   *c_.CameraInfo = c_.Text2->text() + QStringLiteral("  ") + c_.Text3->text();
-  text.SetCurrentX(0.25);
-  text.SetCurrentY(3);
-  text.Print(*c_.CameraInfo);
+  PrintStampLine(text, 0.25, 3, *c_.CameraInfo);
   *c_.CameraInfo = QStringLiteral("N=   ") + c_.Text1->text() + QStringLiteral("       dT= ") +
                    c_.Text10->text();
-  text.SetCurrentX(0.25);
-  text.SetCurrentY(1.5);
-  text.Print(*c_.CameraInfo);
+  PrintStampLine(text, 0.25, 1.5, *c_.CameraInfo);
   text.Refresh();
   panel.Cls();
   // Without a run folder of its own a picture would land outside the program's folders.

@@ -1,6 +1,8 @@
 #include "recording/picture_window.h"
 
 #include <QCloseEvent>
+#include <QFontMetricsF>
+#include <algorithm>
 
 namespace recording {
 namespace {
@@ -10,6 +12,13 @@ constexpr int Px(int twips) {
   return twips / 15;
 }
 
+// The text panel's frame, two pixels on each side of its image.
+constexpr int kPanelBorder = 2;
+// Room kept free between a stamp line's last glyph and the stamp's right edge.
+constexpr double kStampMargin = 3;
+// Below this a line would no longer be legible; it is printed at this size and cut.
+constexpr int kSmallestPixelSize = 8;
+
 }  // namespace
 
 Form6::Form6(QWidget* parent) : QWidget(parent, Qt::Window) {
@@ -18,8 +27,13 @@ Form6::Form6(QWidget* parent) : QWidget(parent, Qt::Window) {
 
   Picture1 = new forms::PictureBox(this);
   Picture1->setObjectName(QStringLiteral("Picture1"));
-  Picture1->setGeometry(0, 0, Px(2655), Px(735));
-  QFont font(QStringLiteral("DejaVu Sans"));
+  // The panel's image is exactly the stamp: smaller, the stamp would copy black beside and
+  // under the text onto the picture.
+  Picture1->setGeometry(0, 0, kStampRegion.width() + 2 * kPanelBorder,
+                        kStampRegion.height() + 2 * kPanelBorder);
+  // The designed face's widths: a wider face cut the seconds off the first line.
+  QFont font(QStringLiteral("Liberation Sans"));
+  font.setStyleHint(QFont::SansSerif);
   font.setPixelSize(16);  // 12 point at 96 pixels per inch
   Picture1->setFont(font);
 
@@ -31,6 +45,21 @@ Form6::Form6(QWidget* parent) : QWidget(parent, Qt::Window) {
 void Form6::closeEvent(QCloseEvent* event) {
   hide();
   event->ignore();
+}
+
+void PrintStampLine(forms::PictureBox& panel, double x, double y, const QString& line) {
+  const double room = kStampRegion.width() - panel.ToPixels(x, y).x() - kStampMargin;
+  QFont font = panel.font();
+  // The ink may reach past the advance (a glyph's right bearing), so both are measured.
+  auto width = [&line](const QFont& candidate) {
+    const QFontMetricsF metrics(candidate);
+    return std::max(metrics.horizontalAdvance(line), metrics.boundingRect(line).right());
+  };
+  while (font.pixelSize() > kSmallestPixelSize && width(font) > room)
+    font.setPixelSize(font.pixelSize() - 1);
+  panel.SetCurrentX(x);
+  panel.SetCurrentY(y);
+  panel.Print(line, font);
 }
 
 }  // namespace recording

@@ -2,11 +2,16 @@
 // The picture window: a text panel for the information stamp above a picture panel on which
 // every periodic picture and DirectShow snapshot is composed before it is saved.
 
+#include <QRect>
 #include <QWidget>
 
 #include "platform/forms/picture_box.h"
 
 namespace recording {
+
+// The information stamp: this region of the text panel's image is copied, unscaled, onto the
+// same region of the picture.
+inline constexpr QRect kStampRegion(0, 0, 200, 50);
 
 class Form6 : public QWidget {
   Q_OBJECT
@@ -21,5 +26,9 @@ class Form6 : public QWidget {
   // Closing only hides the window: the panels keep their settings and their last picture.
   void closeEvent(QCloseEvent* event) override;
 };
+
+// Prints one line of the stamp at (x, y) of the text panel's user scale, in the panel's font
+// where the line fits inside the stamp and in the largest smaller size that fits otherwise.
+void PrintStampLine(forms::PictureBox& panel, double x, double y, const QString& line);
 
 }  // namespace recording

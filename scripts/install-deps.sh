@@ -15,7 +15,8 @@ runtime_packages=(
   # Cameras served by PipeWire, and the window native on a Wayland desktop.
   gstreamer1.0-pipewire qt6-wayland
   libturbojpeg0 libpng16-16 libgif7
-  fonts-dejavu-core
+  # The stamp's face, metric-compatible with the common Windows sans faces; DejaVu for the rest.
+  fonts-liberation2 fonts-dejavu-core
 )
 if [[ "${1:-}" == "--runtime-packages" ]]; then
   echo "${runtime_packages[@]}"

@@ -93,15 +93,15 @@ void PictureBox::PSet(double x, double y, const QColor& color) {
   update();
 }
 
-void PictureBox::Print(const QString& text) {
-  const QFontMetricsF metrics(font());
+void PictureBox::Print(const QString& text, const QFont& font) {
+  const QFontMetricsF metrics(font);
   // Line breaks inside the text (CR LF, or a lone CR or LF) start new lines, as in print
   // output; after the text the position moves to the start of the next line.
   static const QRegularExpression kBreak(QStringLiteral("\r\n|\r|\n"));
   const double line_step = metrics.lineSpacing() * ScaleHeight() / contentsRect().height();
   {
     QPainter painter(&Surface());
-    painter.setFont(font());
+    painter.setFont(font);
     painter.setPen(fore_color_);
     bool first = true;
     for (const QString& line : text.split(kBreak)) {

@@ -37,8 +37,10 @@ class PictureBox : public QFrame {
   void Cls();
   void Line(double x1, double y1, double x2, double y2, const QColor& color);
   void PSet(double x, double y, const QColor& color);
-  // Prints at the print position in the box's font and moves to the start of the next line.
-  void Print(const QString& text);
+  // Prints at the print position in the box's font (or the given one) and moves to the start
+  // of the next line.
+  void Print(const QString& text) { Print(text, font()); }
+  void Print(const QString& text, const QFont& font);
   // Paints a picture stretched to the rectangle (user units).
   void PaintPicture(const QImage& picture, double x, double y, double width, double height);
   // Assigns a picture: the image is cleared and the picture shown at its own size from the

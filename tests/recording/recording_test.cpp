@@ -5,10 +5,12 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFontInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include "platform/capture/capture_window.h"
+#include "platform/forms/conversions.h"
 #include "platform/forms/runtime_error.h"
 #include "platform/gst/virtual_devices.h"
 #include "recording/output_files.h"
@@ -206,6 +208,75 @@ TEST_F(RecordingTest, FilterGraphPicturesInBothFormatsHaveThePanelSizeAndTheStam
     EXPECT_LT(difference, jpeg ? 8.0 : 0.01);
     EXPECT_EQ(form->Label1->text(), kSnapped);
   }
+}
+
+// Where the dark pixels of one band of rows of a saved stamp lie: anything clearly off the
+// panel's background counts as ink.
+struct Ink {
+  QRect box;
+  bool anyOnRightEdge = false;
+};
+Ink InkOf(const QImage& stamp, const QColor& background, int top, int bottom) {
+  Ink ink;
+  for (int y = top; y < bottom; ++y) {
+    for (int x = 0; x < stamp.width(); ++x) {
+      const QColor pixel = stamp.pixelColor(x, y);
+      const int off = std::max({std::abs(pixel.red() - background.red()),
+                                std::abs(pixel.green() - background.green()),
+                                std::abs(pixel.blue() - background.blue())});
+      if (off < 64) continue;
+      ink.box |= QRect(x, y, 1, 1);
+      if (x == stamp.width() - 1) ink.anyOnRightEdge = true;
+    }
+  }
+  return ink;
+}
+
+TEST_F(RecordingTest, StampLinesReadWholeForTheLongestValuesUnderEachLocale) {
+  // The face the stamp was designed for, or one with its widths; not a fallback.
+  EXPECT_EQ(QFontInfo(Form6().Picture1->font()).family(), QStringLiteral("Liberation Sans"));
+  CaptureWindowOn();
+  // 23:58:58 on the 28th: the widest digits of a date and a time, and PM in English.
+  sim_->Advance((QDateTime(QDate(2026, 12, 6), QTime(14, 5, 9))
+                     .msecsTo(QDateTime(QDate(2026, 12, 28), QTime(23, 58, 58)))) *
+                SimulatedTime::kMs);
+  form->Recorder().CreatePictureFolder();
+  const QColor background = Form6().Picture1->BackColor();
+  auto record = [&](std::int32_t number, double seconds) {
+    form->Gen.PictureNumber = number;
+    form->Text1->setText(QString::number(number));
+    form->Text10->setText(forms::FormatGeneral(seconds));
+    form->Recorder().RecordPicture();
+    return Rgb(QImage(form->PictureFolder + QStringLiteral("/%1.bmp").arg(number)))
+        .copy(recording::kStampRegion);
+  };
+  const QImage shortest = record(1, 0.5);
+  const QImage longest = record(99999, 99999.999);
+  ASSERT_TRUE(boxes.Calls().empty()) << boxes.Calls()[0].text.toStdString();
+  ASSERT_EQ(longest.size(), QSize(200, 50));
+  int line2Right[2] = {0, 0};
+  for (int i = 0; i < 2; ++i) {
+    const QImage& stamp = i == 0 ? shortest : longest;
+    SCOPED_TRACE(i == 0 ? "N=1, dT=0.5" : "N=99999, dT=99999.999");
+    for (int band = 0; band < 2; ++band) {
+      SCOPED_TRACE(band == 0 ? "line 1" : "line 2");
+      const Ink ink = InkOf(stamp, background, band * 25, band * 25 + 25);
+      ASSERT_FALSE(ink.box.isEmpty());
+      EXPECT_FALSE(ink.anyOnRightEdge);
+      EXPECT_GE(ink.box.left(), 2);
+      EXPECT_LE(ink.box.right(), 196) << "a glyph reaches the stamp's right edge";
+      EXPECT_GE(ink.box.height(), 8) << "shrunk past legibility";
+      if (band == 1) {
+        EXPECT_LE(ink.box.bottom(), 47);
+        line2Right[i] = ink.box.right();
+      }
+    }
+    // The stamp's last columns and rows are the panel's background, not black.
+    EXPECT_TRUE(InkOf(stamp.copy(197, 0, 3, 50), background, 0, 50).box.isEmpty());
+    EXPECT_TRUE(InkOf(stamp.copy(0, 48, 200, 2), background, 0, 2).box.isEmpty());
+  }
+  // Eight more digits on line 2 take room: a line cut at the edge would not grow.
+  EXPECT_GT(line2Right[1], line2Right[0] + 40);
 }
 
 TEST_F(RecordingTest, CaptureWindowFrameSmallerThanThePanelSitsTopLeftUnderTheStamp) {
