@@ -18,10 +18,7 @@ Control* Make(QWidget* parent, const char* name, const QString& text, int x, int
   control->setObjectName(QString::fromLatin1(name));
   if constexpr (std::is_base_of_v<QGroupBox, Control>) {
     control->setTitle(text);
-  } else if constexpr (std::is_base_of_v<QComboBox, Control>) {
-    control->setEditable(true);
-    // Typing in the edit field must not add rows; only a click on a row has an effect.
-    control->setInsertPolicy(QComboBox::NoInsert);
+  } else if constexpr (std::is_base_of_v<forms::ComboBox, Control>) {
     control->setEditText(text);
   } else if constexpr (std::is_base_of_v<QLabel, Control>) {
     control->setText(text);

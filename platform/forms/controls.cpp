@@ -2,10 +2,13 @@
 
 #include <QAbstractItemView>
 #include <QHelpEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QPainter>
 #include <QStyleOptionButton>
 #include <QStylePainter>
 #include <QToolTip>
+#include <QWheelEvent>
 
 namespace forms {
 
@@ -30,10 +33,40 @@ ComboBox::ComboBox(QWidget* parent) : QComboBox(parent) {
       connect(view()->parentWidget(), SIGNAL(itemSelected(QModelIndex)), this,
               SLOT(RowChosen(QModelIndex)));
   Q_ASSERT(connected);
+  setEditable(true);
+  // Typing in the edit field must not add rows; only a click on a row has an effect.
+  setInsertPolicy(QComboBox::NoInsert);
+  // A text set by the program (not typed) would otherwise show scrolled to its end, its
+  // start cut off in a narrow field.
+  connect(lineEdit(), &QLineEdit::textChanged, this, [this] {
+    if (!lineEdit()->isModified()) lineEdit()->setCursorPosition(0);
+  });
 }
 
 void ComboBox::RowChosen(const QModelIndex& index) {
   emit Click(index.row());
+}
+
+void ComboBox::wheelEvent(QWheelEvent* event) {
+  event->ignore();  // to the window beneath, as over any other still control
+}
+
+void ComboBox::keyPressEvent(QKeyEvent* event) {
+  switch (event->key()) {
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+      // Alt+Down opens the list, as F4 does; the rest would step the shown row.
+      if (!(event->modifiers() & Qt::AltModifier)) {
+        event->accept();
+        return;
+      }
+      break;
+    default:
+      break;
+  }
+  QComboBox::keyPressEvent(event);
 }
 
 StatusLabel::StatusLabel(QWidget* parent) : QLabel(parent) {

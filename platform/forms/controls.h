@@ -22,8 +22,10 @@ class CheckBox : public QCheckBox {
 };
 
 // A drop-down list with an edit field whose Click comes only from choosing a row of the open
-// list (with the mouse or the keyboard). Typing a row's text and pressing Enter, or leaving
-// the field, emits activated() but chooses nothing.
+// list (with the mouse, or with the arrow keys and Enter). Typing a row's text and pressing
+// Enter, or leaving the field, emits activated() but chooses nothing; the wheel and the arrow
+// keys over the closed list change nothing, so the row shown is always the one chosen. Texts
+// the program puts in the field show from their first character.
 class ComboBox : public QComboBox {
   Q_OBJECT
  public:
@@ -31,6 +33,10 @@ class ComboBox : public QComboBox {
 
  signals:
   void Click(int row);
+
+ protected:
+  void wheelEvent(QWheelEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private slots:
   void RowChosen(const QModelIndex& index);

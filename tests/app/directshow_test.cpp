@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
+#include <QLineEdit>
 #include <QTest>
+#include <QWheelEvent>
 
 #include "app/main_window.h"
 #include "platform/graph/video_window.h"
@@ -152,6 +155,51 @@ TEST_F(DirectShowTest, AGraphThatCannotBeBuiltOrRunShowsACameraErrorAndLeavesNot
   QTest::mouseClick(form_.Command13, Qt::LeftButton);
   EXPECT_EQ(form_.CameraOn, 0);
   EXPECT_EQ(gstutil::LivePipelines(), 0);
+}
+
+TEST_F(DirectShowTest, AFailedChoiceLeavesTheFlagOfACaptureWindowCameraStillOn) {
+  form_.Option7->click();
+  SwitchOn();
+  ASSERT_EQ(form_.CameraOn, 1);
+  form_.Option8->click();
+  UseDevice(OddDevice::NoVideo);
+  form_.Camera().DirectShow().BuildCameraGraph(0);
+  EXPECT_TRUE(form_.Label1->text().startsWith(QStringLiteral(" Camera error: ")));
+  EXPECT_EQ(form_.CameraOn, 1);  // that camera is still connected
+  QTest::mouseClick(form_.Command11, Qt::LeftButton);
+  ASSERT_EQ(boxes_.Calls().size(), 1u);  // so a switch-on is still refused
+  EXPECT_EQ(boxes_.Calls()[0].text, QStringLiteral("Отключите уже включенную камеру"));
+}
+
+TEST_F(DirectShowTest, TheListShowsItsHintsFromTheStartAndOnlyAChoiceChangesTheCamera) {
+  QLineEdit* field = form_.Combo2->lineEdit();
+  EXPECT_EQ(field->text(), QStringLiteral("нажмите Включить вэбкамеру"));
+  EXPECT_EQ(field->cursorPosition(), 0);  // shown from its first character
+  SwitchOn();
+  EXPECT_EQ(field->text(), QStringLiteral("выберете вэбкамеру из списка"));
+  EXPECT_EQ(field->cursorPosition(), 0);
+  Choose(0);
+  ASSERT_TRUE(Previewing());
+  const QString shown = field->text();
+
+  // Over the closed list the wheel and the arrow keys change neither the row nor the camera.
+  QWheelEvent wheel(QPointF(10, 10), form_.Combo2->mapToGlobal(QPointF(10, 10)), QPoint(),
+                    QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+  QCoreApplication::sendEvent(form_.Combo2, &wheel);
+  QTest::keyClick(form_.Combo2, Qt::Key_Down);
+  QTest::keyClick(form_.Combo2, Qt::Key_PageDown);
+  EXPECT_EQ(form_.Combo2->currentIndex(), 0);
+  EXPECT_EQ(field->text(), shown);
+  EXPECT_TRUE(form_.CameraInfo.startsWith(shown));
+
+  // In the open list, a row taken with the arrow keys and Enter is a choice.
+  form_.Combo2->showPopup();
+  QTest::keyClick(form_.Combo2->view(), Qt::Key_Down);
+  QTest::keyClick(form_.Combo2->view(), Qt::Key_Return);
+  EXPECT_TRUE(Previewing());
+  EXPECT_TRUE(form_.CameraInfo.startsWith(QStringLiteral("Test camera MJPEG")))
+      << form_.CameraInfo.toStdString();
+  EXPECT_EQ(field->text(), QStringLiteral("Test camera MJPEG"));
 }
 
 TEST_F(DirectShowTest, ChoosingAgainReleasesTheEarlierGraphFirst) {
