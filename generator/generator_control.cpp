@@ -48,9 +48,9 @@ void Generator::Command20_Click() {
     start_waiting_ = false;
     try {
       StartSequence();
-    } catch (const forms::RuntimeError&) {
-      ReportFailure();
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {
+      // The program's own errors, and any other failure of a step (an allocation, a library
+      // error while saving a picture), end the start or the clock the same way.
       ReportFailure();
     }
   } while (start_waiting_);

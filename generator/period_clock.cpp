@@ -187,7 +187,9 @@ void Generator::Timer1_Timer() {
   s_.InstantBase = TimeBase::Timer;
   try {
     if (c_.RecordPicture) c_.RecordPicture();
-  } catch (const forms::RuntimeError&) {
+  } catch (const std::exception&) {
+    // Not only the program's own errors: an allocation or library failure while saving
+    // must not end the program either.
     c_.Timer1->stop();
     ReportFailure();
   }

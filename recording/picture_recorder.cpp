@@ -65,7 +65,8 @@ void PictureRecorder::Command19_Click() {
                                              kJpegQuality);
       }
     }
-  } catch (const forms::RuntimeError&) {
+  } catch (const std::exception&) {
+    // Any failure of the save, not only the program's own errors, is the operator's message.
     forms::MsgBox(QStringLiteral("Ошибка записи картинки в файл"), QStringLiteral("WebCam"));
   }
 }
@@ -157,6 +158,10 @@ void PictureRecorder::RecordPicture() {
   } catch (const forms::RuntimeError& error) {
     row.error = error.Description().isEmpty() ? forms::StandardDescription(error.Number())
                                               : error.Description();
+    writeRow();
+    throw;
+  } catch (const std::exception& error) {
+    row.error = QString::fromLocal8Bit(error.what());
     writeRow();
     throw;
   }

@@ -190,6 +190,47 @@ TEST_F(RecordingTest, TimerModeWithoutARunFolderFailsOnceAndWritesNothing) {
   EXPECT_TRUE(Entries(Folder("Risunki")).isEmpty());
 }
 
+// A time source that fails as a library can: with a standard exception, not the program's own.
+class FailingTime : public SimulatedTime {
+ public:
+  using SimulatedTime::SimulatedTime;
+  QDateTime Now() override { throw std::length_error("no time"); }
+};
+
+TEST_F(RecordingTest, AnyExceptionWhileSavingTakesTheGeneralFailurePath) {
+  CaptureWindowOn();
+  FailingTime failing(0);
+  form->Recorder().SetTimeSource(failing);
+  QTest::mouseClick(form->Command19, Qt::LeftButton);
+  ASSERT_EQ(boxes.Calls().size(), 1u);
+  EXPECT_EQ(boxes.Calls()[0].text, kWriteError);
+
+  form->Check2->setChecked(true);
+  form->Recorder().SetTimeSource(*sim_);
+  form->Generator().Command20_Click();  // Timer 1 mode: its run folder, then the ticks
+  ASSERT_TRUE(form->Timer1->isActive());
+  form->Recorder().SetTimeSource(failing);
+  form->Generator().Timer1_Timer();
+  ASSERT_EQ(boxes.Calls().size(), 2u);
+  EXPECT_EQ(boxes.Calls()[1].text, kError);
+  EXPECT_FALSE(form->Timer1->isActive());
+  EXPECT_NE(form->Gen.WaveOutHandle, 0u);  // the tone plays on
+
+  // In the clock mode the start's handler ends the clock.
+  form->Generator().Command4_Click();
+  form->Option5->setChecked(true);
+  form->Recorder().SetTimeSource(*sim_);
+  sim_->Advance(1000 * SimulatedTime::kMs);
+  form->Generator().SetRecordPicture([this, &failing] {
+    form->Recorder().SetTimeSource(failing);
+    form->Recorder().RecordPicture();
+  });
+  form->Generator().Command20_Click();
+  ASSERT_EQ(boxes.Calls().size(), 3u);
+  EXPECT_EQ(boxes.Calls()[2].text, kError);
+  form->Recorder().SetTimeSource(*sim_);
+}
+
 TEST_F(RecordingTest, FilterGraphPicturesInBothFormatsHaveThePanelSizeAndTheStamp) {
   FilterGraphOn();
   for (bool jpeg : {false, true}) {
