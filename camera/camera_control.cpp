@@ -22,6 +22,13 @@ QString VideoErrorText(const QString& reason) {
   return QStringLiteral(" Video capture failed: ") + reason;
 }
 
+void ClearFailureText(QLabel& status, bool camera, bool video) {
+  const QString& text = status.text();
+  if ((camera && text.startsWith(CameraErrorText(QString()))) ||
+      (video && text.startsWith(VideoErrorText(QString()))))
+    status.clear();
+}
+
 CameraControl::CameraControl(CameraControls controls)
     : c_(std::move(controls)), vfw_(c_), directshow_(c_) {}
 

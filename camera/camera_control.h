@@ -60,6 +60,9 @@ QString CameraErrorText(const QString& reason);
 void ReportCameraFailure();
 // The status-line text of a video recording that could not start or failed.
 QString VideoErrorText(const QString& reason);
+// A success ends what an earlier failure said: the status line loses a failure text of the
+// kinds given (CameraErrorText, VideoErrorText); any other text stays.
+void ClearFailureText(QLabel& status, bool camera, bool video);
 
 class CameraControl {
  public:

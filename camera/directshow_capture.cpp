@@ -103,6 +103,7 @@ void DirectShowCapture::StartPreview() {
   window.SetHeight(480);
   c_.Label1->setText(QStringLiteral(" Previewing camera"));
   *c_.CameraOn = 1;
+  previewing_ = true;
 }
 
 void DirectShowCapture::StopAndHide() {
@@ -118,6 +119,7 @@ void DirectShowCapture::SwitchOff() {
   StopAndHide();
   if (*c_.CapturePin) (*c_.CapturePin)->Disconnect();
   c_.FilterGraph->reset();
+  previewing_ = false;
 }
 
 void DirectShowCapture::ShutdownAtExit() {
@@ -138,7 +140,9 @@ void DirectShowCapture::ReleaseGraph() {
   c_.VideoWindow->reset();
   c_.BasicVideo->reset();
   c_.FilterGraph->reset();
-  *c_.CameraOn = 0;
+  // Only a graph that previewed had set the flag; a capture-window camera left on keeps it.
+  if (previewing_) *c_.CameraOn = 0;
+  previewing_ = false;
 }
 
 void DirectShowCapture::ShowFailure(const QString& reason) {
@@ -165,17 +169,17 @@ forms::LongArray DirectShowCapture::CurrentImage() {
   do {
     filterGraph.GetState(64, &state);
     if (waited.elapsed() > kPauseLimitMs)
-      graph::Fail(graph::VFW_E_WRONG_STATE, QStringLiteral("the graph does not pause"));
+      graph::Fail(graph::VFW_E_WRONG_STATE, QStringLiteral("граф не встаёт на паузу"));
   } while (state != graph::State_Stopped && state != graph::State_Paused);
   std::int32_t size = 0;
   graph::HRESULT result = (*c_.BasicVideo)->GetCurrentImage(&size, nullptr);
-  if (result != graph::S_OK) graph::Fail(result, QStringLiteral("no current image"));
+  if (result != graph::S_OK) graph::Fail(result, QStringLiteral("нет текущего кадра"));
   forms::LongArray image;
   image.Elements.resize(static_cast<std::size_t>(std::max(size / 4, 0)));
   // The buffer's own size goes with it, so that nothing is written past its end.
   std::int32_t capacity = static_cast<std::int32_t>(image.Elements.size() * 4);
   result = (*c_.BasicVideo)->GetCurrentImage(&capacity, image.Elements.data());
-  if (result != graph::S_OK) graph::Fail(result, QStringLiteral("no current image"));
+  if (result != graph::S_OK) graph::Fail(result, QStringLiteral("нет текущего кадра"));
   return image;
 }
 

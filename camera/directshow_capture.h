@@ -43,6 +43,7 @@ class DirectShowCapture {
   void ShowFailure(const QString& reason);
 
   const CameraControls& c_;
+  bool previewing_ = false;  // this back end's preview ran and set CameraOn
 };
 
 }  // namespace camera

@@ -40,13 +40,18 @@ void VfwCapture::SwitchOn() {
                                                        0, width, height, c_.Picture1, 0);
   if (*c_.CaptureWindow == 0) return;
   QLabel* status = c_.Label1;
+  QTimer* clock = c_.Timer2;
   capture::SetErrorHandler(*c_.CaptureWindow, [status](const QString& reason) {
     status->setText(CameraErrorText(reason));
   });
-  capture::SetRecordingErrorHandler(*c_.CaptureWindow, [status](const QString& reason) {
+  // A recording that ended by itself ends as the stop button ends it: the date and time
+  // display, stopped for the recording, runs again.
+  capture::SetRecordingErrorHandler(*c_.CaptureWindow, [status, clock](const QString& reason) {
     status->setText(VideoErrorText(reason));
+    clock->start();
   });
-  capture::SendMessageA(*c_.CaptureWindow, capture::WM_CAP_DRIVER_CONNECT, 0, 0);
+  if (capture::SendMessageA(*c_.CaptureWindow, capture::WM_CAP_DRIVER_CONNECT, 0, 0))
+    ClearFailureText(*status, true, true);
   capture::SendMessageA(*c_.CaptureWindow, capture::WM_CAP_SET_PREVIEWRATE, 33, 0);
   capture::SendMessageA(*c_.CaptureWindow, capture::WM_CAP_SET_PREVIEW,
                         static_cast<capture::WPARAM>(-1), 0);

@@ -22,10 +22,11 @@ void CameraControl::Command24_Click() {
   capture::SendMessageA(*c_.CaptureWindow, capture::WM_CAP_SET_SEQUENCE_SETUP,
                         sizeof(capture::CAPTUREPARMS),
                         reinterpret_cast<capture::LPARAM>(&parameters));
-  capture::SendMessageA(*c_.CaptureWindow, capture::WM_CAP_SEQUENCE, 0, 0);
+  if (capture::SendMessageA(*c_.CaptureWindow, capture::WM_CAP_SEQUENCE, 0, 0))
+    ClearFailureText(*c_.Label1, false, true);
   // Without any capture window nothing could even report the failure.
   if (!capture::WindowOf(*c_.CaptureWindow))
-    c_.Label1->setText(VideoErrorText(QStringLiteral("no camera is switched on")));
+    c_.Label1->setText(VideoErrorText(QStringLiteral("камера не включена")));
   QCoreApplication::processEvents();
 }
 

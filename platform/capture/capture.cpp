@@ -218,7 +218,7 @@ BOOL CaptureWindow::Disconnect() {
 BOOL CaptureWindow::StartSequence() {
   QString reason;
   if (!Connected()) {
-    reason = QStringLiteral("no camera is connected");
+    reason = QStringLiteral("камера не подключена");
   } else {
     gstutil::RecordingSettings settings;
     settings.path = capture_file_;
@@ -228,7 +228,7 @@ BOOL CaptureWindow::StartSequence() {
     // With fYield clear the library would hold the caller until the capture ends; here
     // the capture always runs beside the window, which is what every caller wants.
     if (settings.path.isEmpty())
-      reason = QStringLiteral("no capture file is named");
+      reason = QStringLiteral("не задан файл записи");
     else if (recorder_.Start(pipeline_, settings, &reason))
       return TRUE;
   }

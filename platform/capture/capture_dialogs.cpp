@@ -30,7 +30,11 @@ BOOL CaptureWindow::FormatDialog() {
   chosen.rates.erase(std::remove(chosen.rates.begin(), chosen.rates.end(), chosen_rate),
                      chosen.rates.end());
   chosen.rates.insert(chosen.rates.begin(), chosen_rate);
-  recorder_.Stop();  // a file keeps one format from start to end
+  // A file keeps one format from start to end: the recording ends here, finished and
+  // indexed, and says why.
+  const bool recording = recorder_.Recording();
+  recorder_.Stop();
+  if (recording) OnRecordingFailed(QStringLiteral("изменён формат изображения"));
   QString error;
   if (!pipeline_.ChangeFormat(chosen, &error)) {
     OnFailed(error);
@@ -58,13 +62,18 @@ BOOL CaptureWindow::SourceDialog() {
   form->addRow(QStringLiteral("Camera"), cameras);
   layout->addLayout(form);
   const int connected = cameras->currentIndex();
-  layout->addWidget(
-      new gstutil::ControlsPage(gstutil::ControlsOf(pipeline_), &pipeline_.Camera(), &dialog));
+  layout->addWidget(new gstutil::ControlsPage(gstutil::ControlsOf(pipeline_), &pipeline_.Camera(),
+                                              true, &dialog));
   gstutil::AddDialogButtons(dialog, *layout);
   if (forms::ShowDialog(dialog) != QDialog::Accepted) return FALSE;
   // Another camera: connected in its place, the preview as it was.
   if (cameras->currentIndex() != connected) {
     const bool live = Live();
+    // The recording belongs to the camera it started with: it ends, finished and indexed.
+    if (recorder_.Recording()) {
+      recorder_.Stop();
+      OnRecordingFailed(QStringLiteral("выбрана другая камера"));
+    }
     if (!Connect(static_cast<WPARAM>(cameras->currentIndex()))) return FALSE;
     SetLive(live);
   }

@@ -57,7 +57,7 @@ std::shared_ptr<FilgraphManager> IPinInfo::Graph() const {
 
 void IPinInfo::Render() {
   const std::shared_ptr<FilgraphManager> graph = Graph();
-  if (!graph) Fail(VFW_E_NOT_IN_GRAPH, QStringLiteral("the pin's filter is in no graph"));
+  if (!graph) Fail(VFW_E_NOT_IN_GRAPH, QStringLiteral("фильтр вывода не входит в граф"));
   graph->RenderPin(*this);
 }
 
@@ -81,7 +81,7 @@ IPinInfo& IFilterInfo::AddPin(const QString& name, std::int32_t direction,
 
 std::shared_ptr<IFilterInfo> IRegFilterInfo::Filter() {
   const std::shared_ptr<FilgraphManager> graph = graph_.lock();
-  if (!graph) Fail(VFW_E_NOT_IN_GRAPH, QStringLiteral("the graph is gone"));
+  if (!graph) Fail(VFW_E_NOT_IN_GRAPH, QStringLiteral("граф уже освобождён"));
   return graph->AddFilter(name_);
 }
 
@@ -123,10 +123,10 @@ std::vector<std::shared_ptr<IRegFilterInfo>> FilgraphManager::RegFilterCollectio
 }
 
 void FilgraphManager::RenderPin(IPinInfo& pin) {
-  if (pin.Direction() != PINDIR_OUTPUT) Fail(E_INVALIDARG, QStringLiteral("not an output pin"));
+  if (pin.Direction() != PINDIR_OUTPUT) Fail(E_INVALIDARG, QStringLiteral("это не вывод фильтра"));
   const std::shared_ptr<IFilterInfo> filter = pin.Filter();
   const gstutil::CameraDevice* camera = filter ? filter->Camera() : nullptr;
-  if (!camera || !pin.Format()) Fail(E_FAIL, QStringLiteral("the pin delivers no video"));
+  if (!camera || !pin.Format()) Fail(E_FAIL, QStringLiteral("вывод не даёт видео"));
   if (rendered_) DisconnectPin(*rendered_);
   // The chain a JPEG pin needs: a decompressor (one already in the graph if there is one),
   // the colour space converter and the renderer.
@@ -182,14 +182,14 @@ void FilgraphManager::OnCameraFailed(const QString& reason) {
 
 void FilgraphManager::Run() {
   if (camera_ && !camera_->SetState(GST_STATE_PLAYING))
-    Fail(E_FAIL, QStringLiteral("the graph does not run"));
+    Fail(E_FAIL, QStringLiteral("граф не запускается"));
   state_ = State_Running;
   if (auto_show_ == OATRUE) SetVisible(OATRUE);
 }
 
 void FilgraphManager::Pause() {
   if (camera_ && !camera_->SetState(GST_STATE_PAUSED))
-    Fail(E_FAIL, QStringLiteral("the graph does not pause"));
+    Fail(E_FAIL, QStringLiteral("граф не встаёт на паузу"));
   state_ = State_Paused;
 }
 

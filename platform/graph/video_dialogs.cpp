@@ -22,7 +22,8 @@ void FilterPropertiesDialog::ShowDialog(QWidget* owner) {
   std::unique_ptr<gstutil::CameraControls> controls;
   const std::shared_ptr<FilgraphManager> graph = filter_->Graph();
   const gstutil::CameraDevice* camera = filter_->Camera();
-  if (graph && graph->Camera() && graph->Camera()->IsOpen()) {
+  const bool cameraOn = graph && graph->Camera() && graph->Camera()->IsOpen();
+  if (cameraOn) {
     controls = gstutil::ControlsOf(*graph->Camera());
     camera = &graph->Camera()->Camera();
   } else if (camera && !camera->path.isEmpty()) {
@@ -31,7 +32,7 @@ void FilterPropertiesDialog::ShowDialog(QWidget* owner) {
   QDialog dialog(owner);
   dialog.setWindowTitle(QStringLiteral("%1 Properties").arg(filter_->Name()));
   auto* layout = new QVBoxLayout(&dialog);
-  layout->addWidget(new gstutil::ControlsPage(std::move(controls), camera, &dialog));
+  layout->addWidget(new gstutil::ControlsPage(std::move(controls), camera, cameraOn, &dialog));
   gstutil::AddDialogButtons(dialog, *layout);
   forms::ShowDialog(dialog);
 }

@@ -112,10 +112,10 @@ bool CameraPipeline::Open(const CameraDevice& camera, const CameraFormat& format
     const QString text = reason.isEmpty() ? TakeFirstError() : reason;
     qCWarning(lcCamera) << "cannot open" << camera.name << format.Describe() << ":" << text;
     Close();
-    if (error) *error = text.isEmpty() ? QStringLiteral("the camera did not start") : text;
+    if (error) *error = text.isEmpty() ? QStringLiteral("камера не запустилась") : text;
     return false;
   };
-  if (!camera.device) return fail(QStringLiteral("no such camera"));
+  if (!camera.device) return fail(QStringLiteral("камера не найдена"));
 
   pipeline_ = NewPipeline("camera");
   source_ = gst_device_create_element(camera.device.get(), "source");
@@ -147,7 +147,7 @@ bool CameraPipeline::Open(const CameraDevice& camera, const CameraFormat& format
   }
   if (!made) {
     source_ = chosen_ = tee_ = nullptr;
-    return fail(QStringLiteral("a GStreamer element is missing"));
+    return fail(QStringLiteral("не хватает элемента GStreamer"));
   }
   // Frame times are read as steady-clock times; a source that offers a clock of its own
   // (PipeWire's) must not become the pipeline's.
@@ -178,13 +178,13 @@ bool CameraPipeline::Open(const CameraDevice& camera, const CameraFormat& format
   tap_callbacks.new_sample = &CameraPipeline::OnTapSample;
   gst_app_sink_set_callbacks(GST_APP_SINK(tap), &tap_callbacks, this, nullptr);
   if (!gst_element_link_many(tee_, tap_queue, tap, nullptr))
-    return fail(QStringLiteral("cannot link the recording tap"));
+    return fail(QStringLiteral("не удаётся подключить запись к камере"));
 
   GstElement* previous = nullptr;
   for (GstElement* element : chain) {
     if (!element) continue;
     if (previous && !gst_element_link(previous, element))
-      return fail(QStringLiteral("cannot link %1 to %2")
+      return fail(QStringLiteral("не удаётся соединить %1 с %2")
                       .arg(GST_ELEMENT_NAME(previous), GST_ELEMENT_NAME(element)));
     previous = element;
   }

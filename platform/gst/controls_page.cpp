@@ -13,17 +13,20 @@
 namespace gstutil {
 
 ControlsPage::ControlsPage(std::unique_ptr<CameraControls> controls, const CameraDevice* device,
-                           QWidget* parent)
+                           bool cameraOn, QWidget* parent)
     : QWidget(parent), controls_(std::move(controls)) {
   auto* layout = new QVBoxLayout(this);
   auto* form = new QFormLayout();
   layout->addLayout(form);
   if (!controls_) {
     // A camera the PipeWire server serves has no V4L2 device of its own to steer here.
+    // A camera without a device of its own to open has its controls only while it streams.
     const char* why = device && device->viaPipeWire
                           ? "Эта камера работает через сервер PipeWire: её настройки "
                             "изображения здесь недоступны."
-                          : "У этой камеры нет настроек изображения.";
+                      : !cameraOn ? "Камера отключена. Включите её, чтобы изменить настройки "
+                                    "изображения."
+                                  : "У этой камеры нет настроек изображения.";
     auto* label = new QLabel(QString::fromUtf8(why), this);
     label->setObjectName(QStringLiteral("NoControls"));
     label->setWordWrap(true);

@@ -17,8 +17,9 @@ class ControlsPage : public QWidget {
   Q_OBJECT
 
  public:
-  // `camera` is the camera the controls belong to: without controls the page says why.
-  ControlsPage(std::unique_ptr<CameraControls> controls, const CameraDevice* camera,
+  // `camera` is the camera the controls belong to, `cameraOn` whether it streams now: without
+  // controls the page says why.
+  ControlsPage(std::unique_ptr<CameraControls> controls, const CameraDevice* camera, bool cameraOn,
                QWidget* parent = nullptr);
   CameraControls* Controls() const { return controls_.get(); }
 

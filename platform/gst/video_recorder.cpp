@@ -33,8 +33,9 @@ bool VideoRecorder::Start(CameraPipeline& camera, const RecordingSettings& setti
     if (error) *error = reason;
     return false;
   };
-  if (!camera.IsOpen()) return fail(QStringLiteral("no camera is connected"));
-  if (settings.microSecPerFrame <= 0) return fail(QStringLiteral("no frame interval"));
+  if (!camera.IsOpen()) return fail(QStringLiteral("камера не подключена"));
+  if (settings.microSecPerFrame <= 0)
+    return fail(QStringLiteral("не задан интервал между кадрами"));
   const bool jpeg_source = camera.Format().IsJpeg();
   // The frame rate the file gets: 1 000 000 / interval, kept exact as a fraction.
   const int rate_num = 1000000;
@@ -98,7 +99,7 @@ bool VideoRecorder::Start(CameraPipeline& camera, const RecordingSettings& setti
       });
   // The file is opened here: a missing folder fails now, not later.
   if (gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
-    QString reason = QStringLiteral("cannot write %1").arg(settings.path);
+    QString reason = QStringLiteral("не удаётся записать %1").arg(settings.path);
     return fail(reason);
   }
   camera_ = &camera;

@@ -5,6 +5,7 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QLabel>
 #include <QListWidget>
 #include <QSlider>
 #include <QSpinBox>
@@ -26,6 +27,10 @@ using testing_support::VirtualCameras;
 using testing_support::WaitFor;
 
 const QString kError = QStringLiteral("Ошибка в работе программы");
+
+QString VideoFailure(const QString& reason) {
+  return QStringLiteral(" Video capture failed: ") + reason;
+}
 
 // Mean luminance of a frame, 0..255.
 double Luminance(const QImage& image) {
@@ -151,14 +156,19 @@ TEST_F(CameraSettingsTest, FilterGraphFormatDialogRebuildsThePreviewInTheChosenF
   ASSERT_EQ(form->BasicVideo->GetCurrentImage(&size, nullptr), graph::S_OK);
   EXPECT_EQ(size, 40 + 960 * 240);
 
-  // Without a graph the format and properties commands do nothing.
+  // Switched off: no graph to set a format for, and the properties of the last camera say in
+  // Russian that it is off (this camera has no device to open without its graph).
   QTest::mouseClick(form->Command13, Qt::LeftButton);
-  form->CapturePin.reset();
-  form->CaptureFilter.reset();
-  dialogs_ = 0;
+  QString said;
+  AnswerDialogs([&](QDialog& dialog) {
+    if (auto* label = dialog.findChild<QLabel*>(QStringLiteral("NoControls"))) said = label->text();
+    return QDialog::Rejected;
+  });
   QTest::mouseClick(form->Command12, Qt::LeftButton);
-  QTest::mouseClick(form->Command15, Qt::LeftButton);
   EXPECT_EQ(dialogs_, 0);
+  QTest::mouseClick(form->Command15, Qt::LeftButton);
+  EXPECT_EQ(dialogs_, 1);
+  EXPECT_TRUE(said.startsWith(QStringLiteral("Камера отключена."))) << said.toStdString();
   EXPECT_TRUE(boxes.Calls().empty());
 }
 
@@ -266,6 +276,44 @@ TEST_F(CameraSettingsTest, ThreeSecondRecordingsAreCompleteAvisInBothCompression
     EXPECT_EQ(avi.videoHandler, motion_jpeg ? QStringLiteral("MJPG") : QStringLiteral("YUY2"));
     RunEventsFor(1100);  // the next file gets a name of its own second
   }
+  EXPECT_TRUE(boxes.Calls().empty());
+}
+
+// Changing the format or the camera ends a recording as the stop button would, and says so.
+TEST_F(CameraSettingsTest, AFormatOrCameraChangeEndsTheRecordingWithItsIndexAndSaysWhy) {
+  CaptureWindowOn();
+  form->Label1->setText(VideoFailure(QStringLiteral("камера не включена")));
+  QTest::mouseClick(form->Command24, Qt::LeftButton);
+  EXPECT_TRUE(form->Label1->text().isEmpty());  // the start succeeded: the old failure is gone
+  const QString first = form->OutputFileName + QStringLiteral(".avi");
+  RunEventsFor(1500);
+  AnswerDialogs([](QDialog& dialog) { return ChooseFormat(dialog, "YUY2", 320, 240); });
+  QTest::mouseClick(form->Command12, Qt::LeftButton);
+  EXPECT_FALSE(Window()->Recorder().Recording());
+  EXPECT_EQ(form->Label1->text(), VideoFailure(QStringLiteral("изменён формат изображения")));
+  EXPECT_TRUE(form->Timer2->isActive());
+  AviInfo avi = testing_support::ReadAvi(first);
+  EXPECT_TRUE(avi.valid && avi.hasIndex && avi.width == 640) << first.toStdString();
+  EXPECT_NEAR(avi.Seconds(), 1.5, 0.4);
+
+  RunEventsFor(1100);  // a name of its own second
+  QTest::mouseClick(form->Command24, Qt::LeftButton);
+  EXPECT_TRUE(form->Label1->text().isEmpty());
+  const QString second = form->OutputFileName + QStringLiteral(".avi");
+  RunEventsFor(1000);
+  AnswerDialogs([](QDialog& dialog) {
+    auto* camera = dialog.findChild<QComboBox*>(QStringLiteral("Camera"));
+    if (!camera) return QDialog::Rejected;
+    camera->setCurrentIndex(1 - camera->currentIndex());
+    return QDialog::Accepted;
+  });
+  QTest::mouseClick(form->Command15, Qt::LeftButton);
+  EXPECT_FALSE(Window()->Recorder().Recording());
+  EXPECT_EQ(form->Label1->text(), VideoFailure(QStringLiteral("выбрана другая камера")));
+  EXPECT_TRUE(form->Timer2->isActive());
+  avi = testing_support::ReadAvi(second);
+  EXPECT_TRUE(avi.valid && avi.hasIndex && avi.width == 320) << second.toStdString();
+  EXPECT_NEAR(avi.Seconds(), 1.0, 0.4);
   EXPECT_TRUE(boxes.Calls().empty());
 }
 

@@ -94,14 +94,32 @@ TEST_F(CameraSwitchTest, WithoutCamerasOnlyTheHeadingIsListedAndTheCameraStillCo
   EXPECT_TRUE(boxes_.Calls().empty());
 }
 
-TEST_F(CameraSwitchTest, SwitchOffBeforeAnySwitchOnOnlyClearsTheFlag) {
-  form_.LastCapResult = 77;
+TEST_F(CameraSwitchTest, ASuccessfulSwitchOnClearsTheFailureTextsButNotTheStatusTexts) {
+  QTest::mouseClick(form_.Command24, Qt::LeftButton);  // no capture window yet
+  EXPECT_EQ(form_.Label1->text(), QStringLiteral(" Video capture failed: камера не включена"));
+  QTest::mouseClick(form_.Command11, Qt::LeftButton);
+  ASSERT_TRUE(Previewing(form_));
+  EXPECT_TRUE(form_.Label1->text().isEmpty());
+
+  GstElement* source = CaptureOf(form_)->Pipeline().Source();
+  GError* error = g_error_new_literal(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_BUSY, "Busy.");
+  gst_element_post_message(source, gst_message_new_error(GST_OBJECT(source), error, nullptr));
+  g_error_free(error);
+  ASSERT_TRUE(WaitFor([&] { return form_.Label1->text().startsWith(" Camera error: "); }, 5000));
   QTest::mouseClick(form_.Command13, Qt::LeftButton);
-  EXPECT_EQ(form_.LastCapResult, 0);
-  EXPECT_EQ(form_.CameraOn, 0);
+  QTest::mouseClick(form_.Command11, Qt::LeftButton);
+  ASSERT_TRUE(Previewing(form_));
+  EXPECT_TRUE(form_.Label1->text().isEmpty());
+
+  // A status text of the program's own, not a failure, stays.
+  QTest::mouseClick(form_.Command13, Qt::LeftButton);
   form_.Option8->click();
-  QTest::mouseClick(form_.Command13, Qt::LeftButton);  // no graph either
-  EXPECT_EQ(form_.CameraOn, 0);
+  QTest::mouseClick(form_.Command11, Qt::LeftButton);
+  ASSERT_EQ(form_.Label1->text(), QStringLiteral(" Ready for camera selection"));
+  form_.Option7->click();
+  QTest::mouseClick(form_.Command11, Qt::LeftButton);
+  EXPECT_TRUE(Previewing(form_));
+  EXPECT_EQ(form_.Label1->text(), QStringLiteral(" Ready for camera selection"));
   EXPECT_TRUE(boxes_.Calls().empty());
 }
 

@@ -13,6 +13,7 @@
 #include "platform/gst/virtual_devices.h"
 #include "platform/wave/wave_out.h"
 #include "recording/picture_window.h"
+#include "tests/support/camera_support.h"
 #include "tests/support/test_support.h"
 
 using app::Form1;
@@ -286,14 +287,19 @@ TEST_F(MainWindowTest, ExitRightAfterStartUpUnloadsEveryWindow) {
   EXPECT_TRUE(boxes.Calls().empty());
 }
 
-TEST_F(MainWindowTest, ExitWithCameraFlagButNoVideoWindowStillUnloads) {
+TEST_F(MainWindowTest, ExitWithTheGraphOptionButNoVideoWindowSkipsTheCameraShutdown) {
+  testing_support::VirtualCameras cameras;
   Form1 form;
-  form.CameraOn = 1;
-  form.Option8->setChecked(true);
+  QTest::mouseClick(form.Command11, Qt::LeftButton);  // a capture-window camera on
+  ASSERT_EQ(form.CameraOn, 1);
+  form.Option8->click();  // the other back end, with no graph chosen
+  form.LastCapResult = 77;
   form.Form6().show();
   form.Command16_Click();
   EXPECT_TRUE(form.Unloaded());
   EXPECT_FALSE(form.Form6().isVisible());
+  EXPECT_EQ(form.LastCapResult, 77);  // no disconnect went to the capture window
+  EXPECT_TRUE(boxes.Calls().empty());
 }
 
 TEST_F(MainWindowTest, TitleBarCloseRunsTheExitSequence) {

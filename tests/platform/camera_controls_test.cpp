@@ -119,7 +119,7 @@ TEST(CameraControls, ThePageAppliesEachChangeAtOnceAndDefaultPutsThemBack) {
   auto driver = std::make_shared<FakeDriver>();
   gstutil::ControlsPage page(std::make_unique<gstutil::V4l2Controls>(
                                  [driver](unsigned long r, void* a) { return (*driver)(r, a); }),
-                             nullptr);
+                             nullptr, true);
   auto* brightness = page.findChild<QSlider*>(QStringLiteral("Brightness"));
   auto* gain = page.findChild<QCheckBox*>(QStringLiteral("Gain, Automatic"));
   auto* power = page.findChild<QComboBox*>(QStringLiteral("Power Line Frequency"));
