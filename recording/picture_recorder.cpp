@@ -227,7 +227,11 @@ void PictureRecorder::CreatePictureFolder() {
   // A folder that could not be made is another run's (or none): its log is not this run's.
   log_.Begin(QString());
   recording::CreatePictureFolder(c_.Names, time_->Now());
-  log_.Begin(*c_.Names.PictureFolder);
+  // The tone's frequency turns the camera's frame interval into the plot's band in degrees.
+  std::optional<double> toneHz;
+  if (c_.Gen && c_.Gen->FreqDenominator > 0)
+    toneHz = c_.Gen->FreqNumerator / c_.Gen->FreqDenominator;
+  log_.Begin(*c_.Names.PictureFolder, toneHz);
 }
 
 void PictureRecorder::FinishRun() {

@@ -1,10 +1,15 @@
 #pragma once
 // The run folder's record of its pictures: log.csv, one row per picture written and flushed
-// as the picture is saved (a failed one too), and at the end of the run phase.png, the tone's
-// phase of each picture against its number beside the phase the settings imply.
+// as the picture is saved (a failed one too), and at the end of the run phase.png, each
+// picture's phase error (its phase less the ideal phase) against its number, or in the Timer 1
+// mode (no ideal phase) its phase against its row in the log. The plot's data has a fixed size
+// however long the run: a three-day run must not hold its pictures in memory.
 
 #include <QImage>
+#include <QRect>
 #include <QString>
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -27,27 +32,126 @@ struct PictureLogRow {
   QString error;  // empty when the picture was saved
 };
 
+// The phase error a picture had, wrapped to -180 < error <= 180 degrees.
+double PhaseError(double framePhase, double idealPhase);
+
+// Counts of values in equal bins between two bounds (values outside count in the end bins):
+// a median to within half a bin in a fixed size, whatever the number of values.
+class Histogram {
+ public:
+  Histogram(double low, double high, double bin);
+  void Add(double value);
+  std::uint64_t Count() const { return total_; }
+  // The middle value's bin centre (the lower middle one for an even count).
+  std::optional<double> Median() const;
+  std::size_t RetainedBytes() const { return counts_.capacity() * sizeof(std::uint64_t); }
+
+ private:
+  double low_;
+  double bin_;
+  std::vector<std::uint64_t> counts_;
+  std::uint64_t total_ = 0;
+};
+
+// Values against a position 1, 2, 3 ... (a picture's number, a row's order) in a fixed number
+// of columns, one per pixel column of the plot: each column keeps the count and the range of
+// its values. When a position passes the last column, neighbouring columns merge and each
+// covers twice as many positions.
+class ColumnTrace {
+ public:
+  static constexpr int kColumns = 730;
+  struct Column {
+    std::uint64_t count = 0;
+    double low = 0;
+    double high = 0;
+  };
+
+  void Add(std::int64_t position, double value);  // positions below 1 count as 1
+  bool Empty() const { return last_ == 0; }
+  std::int64_t Last() const { return last_; }  // the highest position seen
+  std::int64_t Span() const { return span_; }  // positions per column
+  // Column i holds positions 1 + i * Span() ... (i + 1) * Span().
+  const std::array<Column, kColumns>& Columns() const { return columns_; }
+
+ private:
+  std::array<Column, kColumns> columns_{};
+  std::int64_t span_ = 1;
+  std::int64_t last_ = 0;
+};
+
+// What phase.png says in words: the error's median and largest value and the band of ± half a
+// frame interval that choosing the nearest frame allows, in degrees of the tone.
+struct PhaseSummary {
+  std::uint64_t pictures = 0;        // pictures with a phase and an ideal phase
+  std::optional<double> medianDeg;   // to within 0.05° (half a histogram bin)
+  std::optional<double> largestDeg;  // the error furthest from 0, with its sign
+  std::optional<double> frameIntervalMs;
+  std::optional<double> toneHz;
+  std::optional<double> bandDeg;  // half the frame interval in degrees of the tone
+};
+
+// The run's pictures as the plot needs them, in a size that does not grow with their number.
+class PhaseHistory {
+ public:
+  // The tone's frequency (periods a second) turns the frame interval into degrees; without it
+  // the plot has no band.
+  explicit PhaseHistory(std::optional<double> toneHz = std::nullopt);
+  void Add(const PictureLogRow& row);
+
+  // True when no picture had a phase: there is nothing to plot.
+  bool Empty() const { return errors_.Empty() && timerPhases_.Empty(); }
+  // Without any ideal phase (the Timer 1 mode) the plot shows the phases themselves.
+  bool TimerMode() const { return errors_.Empty(); }
+  const ColumnTrace& Errors() const { return errors_; }            // by picture number
+  const ColumnTrace& TimerPhases() const { return timerPhases_; }  // by row in the log
+  PhaseSummary Summary() const;
+  // The bytes this object holds, itself and on the heap.
+  std::size_t RetainedBytes() const;
+
+ private:
+  std::optional<double> toneHz_;
+  ColumnTrace errors_;
+  ColumnTrace timerPhases_;
+  Histogram errorBins_;
+  Histogram frameIntervalBins_;
+  std::optional<double> largest_;
+  std::int64_t rowsSeen_ = 0;
+  std::optional<std::uint64_t> lastFrameNumber_;
+  std::optional<double> lastFrameCaptureMs_;
+};
+
 class RunLog {
  public:
   static const QString kFileName;  // log.csv
   static const QString kPlotName;  // phase.png
   static const QString kHeader;    // the column names, with units
 
-  // Starts the log of a new run folder (its header is written at once).
-  void Begin(const QString& folder);
+  // Starts the log of a new run folder (its header is written at once); the tone's frequency
+  // gives the plot its band of ± half a frame interval.
+  void Begin(const QString& folder, std::optional<double> toneHz = std::nullopt);
   // Appends and flushes one row; false when the file cannot be written.
   bool Append(const PictureLogRow& row);
   // Writes phase.png for the run's pictures that have a phase; false when there are none or
   // the file cannot be written. The log stays open for more rows (a Timer 1 run goes on).
   bool Finish();
   const QString& Folder() const { return folder_; }
+  const PhaseHistory& History() const { return history_; }
 
-  // The plot itself: phase (0..360°) against picture number, the ideal phase as a line.
-  static QImage DrawPhasePlot(const std::vector<PictureLogRow>& rows);
+  // The plot itself, 800 x 450: the phase error against picture number with the zero line and
+  // the band of ± half a frame interval, or in the Timer 1 mode the phase (0..360°) against
+  // the row in the log; a title and the summary above.
+  static QImage DrawPhasePlot(const PhaseHistory& history);
+  // Where DrawPhasePlot puts the data: one pixel column per ColumnTrace column.
+  static QRect PlotArea();
+  struct PlotTexts {
+    QString title;
+    QString summary;
+  };
+  static PlotTexts Texts(const PhaseHistory& history);
 
  private:
   QString folder_;
-  std::vector<PictureLogRow> rows_;
+  PhaseHistory history_;
 };
 
 // One row as log.csv holds it (no line end); numbers in the C locale.

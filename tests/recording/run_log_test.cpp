@@ -1,5 +1,5 @@
-// The run folder's log.csv and phase.png: the rows as written, the plot, and whole runs on the
-// virtual devices in real time.
+// The run folder's log.csv and phase.png: the rows as written, the plot and its fixed-size
+// data, and whole runs on the virtual devices in real time.
 
 #include <gtest/gtest.h>
 
@@ -9,6 +9,7 @@
 #include <QTest>
 #include <cmath>
 #include <map>
+#include <optional>
 
 #include "platform/gst/virtual_devices.h"
 #include "recording/run_log.h"
@@ -139,48 +140,204 @@ TEST(RunLogLocale, RowsUseTheDecimalPointAndQuoteTextInEveryLocale) {
   }
 }
 
-TEST(RunLog, PhasePlotPutsEachPictureAtItsPhaseBesideTheIdealLine) {
-  std::vector<PictureLogRow> rows;
+// Pixels of the plot: the red of the pictures' marks, the black zero line, the band's blue.
+bool Red(const QColor& c) {
+  return c.red() > 150 && c.green() < 90 && c.blue() < 90;
+}
+bool Black(const QColor& c) {
+  return c.red() < 100 && c.green() < 100 && c.blue() < 100;
+}
+bool Band(const QColor& c) {
+  return c.blue() > 230 && c.red() < 230 && c.red() > 180;
+}
+
+// The mean row of the pixels inside the plot area, at column x, that `match` takes.
+template <typename Match>
+std::optional<double> MeanRow(const QImage& plot, double x, Match match, int* count = nullptr) {
+  const QRect area = RunLog::PlotArea();
+  double sum = 0;
+  int n = 0;
+  for (int y = area.top() + 2; y < area.bottom() - 1; ++y) {
+    if (!match(plot.pixelColor(static_cast<int>(std::lround(x)), y))) continue;
+    sum += y;
+    ++n;
+  }
+  if (count) *count = n;
+  if (n == 0) return std::nullopt;
+  return sum / n;
+}
+
+// Where the plot puts position p of 1..last.
+double PlotX(double p, double last) {
+  const QRect area = RunLog::PlotArea();
+  return area.left() + area.width() * (p - 1) / (last - 1);
+}
+
+PictureLogRow ErrorRow(int picture, double framePhase, double idealPhase) {
+  PictureLogRow row;
+  row.picture = picture;
+  row.timeBase = QStringLiteral("tone");
+  row.framePhase = framePhase;
+  row.idealPhase = idealPhase;
+  return row;
+}
+
+TEST(RunLogPhase, ErrorsWrapToHalfACircleAndTheSummaryGivesMedianLargestAndBand) {
+  EXPECT_DOUBLE_EQ(recording::PhaseError(110, 100), 10);
+  EXPECT_DOUBLE_EQ(recording::PhaseError(350, 0), -10);
+  EXPECT_DOUBLE_EQ(recording::PhaseError(5, 355), 10);
+  EXPECT_DOUBLE_EQ(recording::PhaseError(190, 10), 180);
+  EXPECT_DOUBLE_EQ(recording::PhaseError(10, 190), 180);
+
+  // Errors +1, +2, +3, -40 (320 against 0), +5: median +2, largest -40 with its sign.
+  recording::PhaseHistory history(5.0);
+  const double frames[][2] = {{1, 0}, {2, 0}, {3, 0}, {320, 0}, {15, 10}};
+  for (int i = 0; i < 5; ++i) {
+    PictureLogRow row = ErrorRow(i + 1, frames[i][0], frames[i][1]);
+    // Frames 15 apart, 500 ms apart: a frame every 33.3 ms. The camera reopens before the
+    // fourth picture (its numbers start again): the pair across the reopening is left out.
+    row.frameNumber = i < 3 ? 10 + 15 * i : 2 + 15 * (i - 3);
+    row.frameCaptureMs = 500.0 * i;
+    history.Add(row);
+  }
+  history.Add(PictureLogRow{});  // a failed picture: no phase
+  const recording::PhaseSummary summary = history.Summary();
+  EXPECT_EQ(summary.pictures, 5u);
+  ASSERT_TRUE(summary.medianDeg && summary.largestDeg && summary.frameIntervalMs);
+  EXPECT_NEAR(*summary.medianDeg, 2, 0.05);
+  EXPECT_DOUBLE_EQ(*summary.largestDeg, -40);
+  EXPECT_NEAR(*summary.frameIntervalMs, 1000.0 / 30, 0.05);
+  // Half of 33.3 ms at 5 Hz: 1/12 of a period.
+  ASSERT_TRUE(summary.bandDeg);
+  EXPECT_NEAR(*summary.bandDeg, 30, 0.1);
+  const RunLog::PlotTexts texts = RunLog::Texts(history);
+  EXPECT_FALSE(history.TimerMode());
+  EXPECT_TRUE(texts.summary.contains(QStringLiteral("median +2.0\u00B0")))
+      << texts.summary.toStdString();
+  EXPECT_TRUE(texts.summary.contains(QStringLiteral("largest -40.0\u00B0")));
+  EXPECT_TRUE(texts.summary.contains(QStringLiteral("\u00B130.0\u00B0")));
+
+  // Without the tone's frequency the band cannot be known, and the plot says so.
+  recording::PhaseHistory toneless;
+  toneless.Add(ErrorRow(1, 10, 0));
+  EXPECT_FALSE(toneless.Summary().bandDeg);
+  EXPECT_TRUE(RunLog::Texts(toneless).summary.contains(QStringLiteral("no band")));
+}
+
+TEST(RunLogPhase, PlotPutsEachErrorAboveOrBelowTheZeroLineInProportionBesideTheBand) {
+  recording::PhaseHistory history(1.0);
   for (int n = 1; n <= 11; ++n) {
-    PictureLogRow row;
-    row.picture = n;
-    row.idealPhase = 100;
-    row.framePhase = n == 6 ? 280.0 : 100.0;  // one picture half a period off
-    rows.push_back(row);
+    // +10° but picture 6: 355° against 5° wraps to -10°; picture 9: +20°.
+    PictureLogRow row = n == 6 ? ErrorRow(n, 355, 5) : ErrorRow(n, n == 9 ? 120 : 110, 100);
+    // A frame every 1/36 s: at 1 Hz ± half of it is ±5°.
+    row.frameNumber = 36 * n;
+    row.frameCaptureMs = 1000.0 * n;
+    history.Add(row);
   }
-  const QImage plot = RunLog::DrawPhasePlot(rows);
-  ASSERT_EQ(plot.size(), QSize(800, 400));
-  // The plot area: x from 50 to 785 for pictures 1..11, y from 365 (0°) up to 15 (360°).
-  auto at = [&](double picture, double degrees) {
-    return plot.pixelColor(static_cast<int>(std::lround(50 + 735 * (picture - 1) / 10)),
-                           static_cast<int>(std::lround(365 - 350 * degrees / 360)));
-  };
-  auto red = [](const QColor& c) { return c.red() > 150 && c.green() < 90 && c.blue() < 90; };
-  EXPECT_TRUE(red(at(6, 280)));
-  EXPECT_FALSE(red(at(6, 100)));
-  EXPECT_TRUE(red(at(3, 100)));
-  EXPECT_FALSE(red(at(3, 280)));
-  // Between two pictures only the ideal line is there, green, within a pixel of its height.
-  bool green = false;
-  for (double degrees : {99.0, 100.0, 101.0}) {
-    const QColor c = at(4.5, degrees);
-    green = green || c.green() > c.red() + 40;
-  }
-  EXPECT_TRUE(green);
-  EXPECT_EQ(at(4.5, 200), QColor(Qt::white));
+  const QImage plot = RunLog::DrawPhasePlot(history);
+  ASSERT_EQ(plot.size(), QSize(800, 450));
+  const std::optional<double> zero = MeanRow(plot, PlotX(4.5, 11), Black);
+  const std::optional<double> plus10 = MeanRow(plot, PlotX(3, 11), Red);
+  const std::optional<double> minus10 = MeanRow(plot, PlotX(6, 11), Red);
+  const std::optional<double> plus20 = MeanRow(plot, PlotX(9, 11), Red);
+  ASSERT_TRUE(zero && plus10 && minus10 && plus20);
+  const double ten = *zero - *plus10;  // pixels for 10°, upward
+  EXPECT_GT(ten, 20);
+  EXPECT_NEAR(*minus10 - *zero, ten, 1.5);
+  EXPECT_NEAR(*zero - *plus20, 2 * ten, 1.5);
+  // The band spans ±5° about the zero line: 10° in all.
+  int bandRows = 0;
+  const std::optional<double> band = MeanRow(plot, PlotX(4.5, 11), Band, &bandRows);
+  ASSERT_TRUE(band);
+  EXPECT_NEAR(*band, *zero, 1.5);
+  EXPECT_NEAR(bandRows, ten, 2.5);
 
   // A run folder without any phase gets no plot; one with a phase gets a readable PNG.
   QTemporaryDir dir;
   RunLog log;
-  log.Begin(dir.path());
+  log.Begin(dir.path(), 1.0);
   PictureLogRow timer;
   timer.timeBase = QStringLiteral("timer");
   log.Append(timer);
   EXPECT_FALSE(log.Finish());
   EXPECT_FALSE(QFile::exists(dir.filePath(RunLog::kPlotName)));
-  log.Append(rows[0]);
+  log.Append(ErrorRow(1, 110, 100));
   EXPECT_TRUE(log.Finish());
   EXPECT_FALSE(QImage(dir.filePath(RunLog::kPlotName)).isNull());
+}
+
+TEST(RunLogPhase, TimerModePlotsThePhaseByRowAndSaysSoInTheTitle) {
+  recording::PhaseHistory history(5.0);
+  for (int row = 1; row <= 5; ++row) {
+    PictureLogRow timer;
+    timer.picture = 0;  // the Timer 1 mode numbers every picture 0
+    timer.timeBase = QStringLiteral("timer");
+    timer.frameNumber = 10 * row;
+    timer.framePhase = row == 3 ? 270 : 90;
+    history.Add(timer);
+  }
+  ASSERT_TRUE(history.TimerMode());
+  EXPECT_TRUE(RunLog::Texts(history).title.contains(QLatin1String("Timer 1")));
+  const QImage plot = RunLog::DrawPhasePlot(history);
+  const QRect area = RunLog::PlotArea();
+  auto row = [&](double degrees) { return area.top() + area.height() * (1 - degrees / 360); };
+  for (int n : {1, 2, 4, 5}) {
+    const std::optional<double> mark = MeanRow(plot, PlotX(n, 5), Red);
+    ASSERT_TRUE(mark) << n;
+    EXPECT_NEAR(*mark, row(90), 1.5) << n;
+  }
+  const std::optional<double> third = MeanRow(plot, PlotX(3, 5), Red);
+  ASSERT_TRUE(third);
+  EXPECT_NEAR(*third, row(270), 1.5);
+  EXPECT_FALSE(MeanRow(plot, PlotX(1.5, 5), Red));  // the rows are spread, not piled up
+}
+
+TEST(RunLogPhase, MemoryStaysTheSameForAMillionPictures) {
+  // A million pictures at +10°, a thousand of them at -30°: the log holds as many bytes after
+  // them as after ten, and the plot still shows the thousand where they were.
+  constexpr int kPictures = 1'000'000;
+  recording::PhaseHistory history(5.0);
+  std::size_t early = 0;
+  PictureLogRow row = ErrorRow(0, 0, 0);
+  for (int n = 1; n <= kPictures; ++n) {
+    row.picture = n;
+    row.framePhase = n >= 600'000 && n < 601'000 ? 330 : 10;
+    row.frameNumber = 15 * n;
+    row.frameCaptureMs = 500.0 * n;
+    history.Add(row);
+    if (n == 10) early = history.RetainedBytes();
+  }
+  EXPECT_EQ(history.RetainedBytes(), early);
+  EXPECT_LT(early, 1u << 20);
+  // The columns merged in pairs until they held them all; counts and ranges survive.
+  const recording::ColumnTrace& errors = history.Errors();
+  constexpr int kColumns = recording::ColumnTrace::kColumns;
+  EXPECT_EQ(errors.Last(), kPictures);
+  EXPECT_GE(errors.Span() * kColumns, kPictures);
+  EXPECT_LT(errors.Span() * kColumns / 2, kPictures);
+  std::uint64_t total = 0;
+  for (const recording::ColumnTrace::Column& column : errors.Columns()) total += column.count;
+  EXPECT_EQ(total, static_cast<std::uint64_t>(kPictures));
+  const recording::ColumnTrace::Column& outliers = errors.Columns()[(600'500 - 1) / errors.Span()];
+  EXPECT_DOUBLE_EQ(outliers.low, -30);
+  EXPECT_DOUBLE_EQ(outliers.high, 10);
+  EXPECT_DOUBLE_EQ(*history.Summary().largestDeg, -30);
+  EXPECT_NEAR(*history.Summary().medianDeg, 10, 0.05);
+
+  const QImage plot = RunLog::DrawPhasePlot(history);
+  const std::optional<double> zero = MeanRow(plot, PlotX(300'000.5, kPictures), Black);
+  ASSERT_TRUE(zero);
+  auto below = [&](double picture) {
+    for (int dx = -1; dx <= 1; ++dx) {
+      const int x = static_cast<int>(std::lround(PlotX(picture, kPictures))) + dx;
+      for (int y = static_cast<int>(*zero) + 3; y < RunLog::PlotArea().bottom() - 1; ++y)
+        if (Red(plot.pixelColor(x, y))) return true;
+    }
+    return false;
+  };
+  EXPECT_TRUE(below(600'500));
+  EXPECT_FALSE(below(300'000));
+  EXPECT_TRUE(MeanRow(plot, PlotX(300'000, kPictures), Red));
 }
 
 class RunLogRunTest : public testing_support::GeneratorFixture {
