@@ -58,6 +58,22 @@ QString NoValue() {
   return QString();
 }
 
+// A display that no X server on this machine answers: neither its socket, its lock file nor
+// its abstract socket (which a server whose /tmp is not ours still listens on) exists. Empty
+// when every number tried is taken.
+QString UnusedDisplay() {
+  QFile sockets(QStringLiteral("/proc/net/unix"));
+  const QByteArray listening = sockets.open(QIODevice::ReadOnly) ? sockets.readAll() : QByteArray();
+  for (int n = 999; n >= 100; --n) {
+    const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(n);
+    if (QFile::exists(socket) || QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)) ||
+        listening.contains(QStringLiteral(" @%1\n").arg(socket).toLatin1()))
+      continue;
+    return QStringLiteral(":%1").arg(n);
+  }
+  return QString();
+}
+
 // A program folder with the three folders the build puts beside the executable.
 struct ProgramFolder {
   QTemporaryDir dir;
@@ -145,11 +161,12 @@ TEST(StartupChecks, AProgramFolderThatCannotBeUsedStopsTheProgramBeforeAnyWindow
 
 TEST(StartupChecks, ADisplayThatCannotBeOpenedGivesOneLineAndStatusOne) {
   QTemporaryDir runtime;
-  // No X server listens on display 97 here, and no compositor in an empty runtime folder.
-  ASSERT_FALSE(QFile::exists(QStringLiteral("/tmp/.X11-unix/X97")));
+  // No compositor listens in an empty runtime folder.
+  const QString display = UnusedDisplay();
+  ASSERT_FALSE(display.isEmpty());
   const std::vector<std::vector<std::pair<QString, QString>>> cases = {
-      {{"QT_QPA_PLATFORM", NoValue()}, {"DISPLAY", ":97"}, {"WAYLAND_DISPLAY", NoValue()}},
-      {{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", ":97"}, {"WAYLAND_DISPLAY", NoValue()}},
+      {{"QT_QPA_PLATFORM", NoValue()}, {"DISPLAY", display}, {"WAYLAND_DISPLAY", NoValue()}},
+      {{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", display}, {"WAYLAND_DISPLAY", NoValue()}},
       {{"QT_QPA_PLATFORM", NoValue()},
        {"DISPLAY", NoValue()},
        {"WAYLAND_DISPLAY", "wayland-97"},
@@ -273,9 +290,11 @@ TEST(DemoDevices, ListedOnlyWithDemoAndAfterTheRealOnes) {
 
 TEST(DemoRun, RunsOffscreenWhenTheNamedDisplayCannotBeOpened) {
   ProgramFolder folder;
+  const QString display = UnusedDisplay();
+  ASSERT_FALSE(display.isEmpty());
   const Finished run = RunProgram(
       {"--demo-run", "1", "--program-folder", folder.Path()},
-      {{"QT_QPA_PLATFORM", NoValue()}, {"DISPLAY", ":97"}, {"WAYLAND_DISPLAY", NoValue()}});
+      {{"QT_QPA_PLATFORM", NoValue()}, {"DISPLAY", display}, {"WAYLAND_DISPLAY", NoValue()}});
   EXPECT_FALSE(run.crashed);
   EXPECT_EQ(run.status, 0) << run.out.join('\n').toStdString() << run.err.join('\n').toStdString();
   EXPECT_TRUE(Field(run.out, QStringLiteral("run folder")).startsWith(folder.Path()));
