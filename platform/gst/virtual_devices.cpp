@@ -1,9 +1,19 @@
 #include "platform/gst/virtual_devices.h"
 
-#include <QFile>
+#include <fcntl.h>
+#include <gst/audio/audio.h>
+#include <gst/base/gstbasesink.h>
+#include <unistd.h>
+
+#include <QLoggingCategory>
 #include <QtEndian>
+#include <array>
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <cstring>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -11,6 +21,9 @@
 #include "platform/gst/test_camera.h"
 
 namespace gstutil {
+
+Q_DECLARE_LOGGING_CATEGORY(lcDevices)
+
 namespace {
 
 struct SoundEntry {
@@ -46,51 +59,246 @@ struct VirtualSoundDeviceClass {
 
 G_DEFINE_TYPE(VirtualSoundDevice, virtual_sound_device, GST_TYPE_DEVICE)
 
-// Writes the sizes into a WAV file's header from the file's length. The encoder writes them
-// only at the end of the stream, and a device that is released at once gets none.
-void FinishWavHeader(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadWrite)) return;
-  const qint64 size = file.size();
-  QByteArray head = file.read(12);
-  if (size < 44 || size > 0xFFFFFFFFLL || !head.startsWith("RIFF") || head.mid(8, 4) != "WAVE")
-    return;
-  auto put = [&](qint64 at, qint64 value) {
-    const quint32 le = qToLittleEndian(static_cast<quint32>(value));
-    file.seek(at);
-    file.write(reinterpret_cast<const char*>(&le), 4);
-  };
-  put(4, size - 8);
-  for (qint64 at = 12; at + 8 <= size;) {
-    file.seek(at);
-    const QByteArray chunk = file.read(8);
-    const quint32 length = qFromLittleEndian<quint32>(chunk.constData() + 4);
-    if (chunk.startsWith("data")) {
-      put(at + 4, size - at - 8);
-      return;
+// What the virtual sound output takes: the formats a WAV file of PCM samples holds.
+constexpr const char* kSoundCaps =
+    "audio/x-raw, format=(string){ S16LE, U8 }, layout=(string)interleaved, "
+    "rate=(int)[ 1, 2147483647 ], channels=(int)[ 1, 2 ]";
+
+// Writes `size` bytes at `offset`, going on after a partial write; false with errno set.
+bool WriteAt(int fd, const void* data, std::size_t size, off_t offset) {
+  const auto* bytes = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t written = ::pwrite(fd, bytes, size, offset);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
     }
-    at += 8 + length + (length & 1);
+    bytes += written;
+    size -= static_cast<std::size_t>(written);
+    offset += written;
   }
+  return true;
 }
 
-// `wavenc ! filesink` in a bin that completes the file's header once the file is closed.
+// A WAV file of PCM samples whose header stays true while it grows, so that a run that is
+// killed leaves a file any reader takes as it is, up to about its last second. Samples go to
+// the file with pwrite, which leaves nothing buffered in the process: once a write returns,
+// its bytes are in the file even if the process dies, and only then does a header claim them.
+class WavWriter {
+ public:
+  WavWriter() = default;
+  WavWriter(const WavWriter&) = delete;
+  WavWriter& operator=(const WavWriter&) = delete;
+  ~WavWriter() { Finish(); }
+
+  // Starts the file anew, empty until the format is known.
+  bool Open(const char* path) {
+    Finish();
+    path_ = QString::fromUtf8(path);
+    fd_ = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    return fd_ >= 0;
+  }
+
+  // Writes the header of this format, claiming no samples yet. A format cannot change once
+  // samples were written (false, EINVAL).
+  bool Begin(std::uint32_t rate, std::uint16_t channels, std::uint16_t bits) {
+    const Format format{rate, channels, bits};
+    if (written_ > 0) {
+      if (format == format_) return true;
+      errno = EINVAL;
+      return false;
+    }
+    format_ = format;
+    const std::uint32_t block = channels * bits / 8u;
+    block_ = block;
+    bytes_per_second_ = rate * block;
+    std::array<char, kHeaderSize> header{};
+    auto put32 = [&](std::size_t at, std::uint32_t value) {
+      qToLittleEndian(value, header.data() + at);
+    };
+    auto put16 = [&](std::size_t at, std::uint16_t value) {
+      qToLittleEndian(value, header.data() + at);
+    };
+    std::memcpy(header.data(), "RIFF", 4);
+    put32(4, kHeaderSize - 8);
+    std::memcpy(header.data() + 8, "WAVEfmt ", 8);
+    put32(16, 16);
+    put16(20, 1);  // PCM
+    put16(22, channels);
+    put32(24, rate);
+    put32(28, bytes_per_second_);
+    put16(32, static_cast<std::uint16_t>(block));
+    put16(34, bits);
+    std::memcpy(header.data() + 36, "data", 4);
+    put32(kDataSizeAt, 0);
+    begun_ = WriteAt(fd_, header.data(), header.size(), 0);
+    claimed_at_ = std::chrono::steady_clock::now();
+    return begun_;
+  }
+
+  bool Append(const void* data, std::size_t size) {
+    if (!begun_) {
+      errno = EINVAL;
+      return false;
+    }
+    if (!WriteAt(fd_, data, size, static_cast<off_t>(kHeaderSize + written_))) return false;
+    written_ += size;
+    return true;
+  }
+
+  // Claims what was written once a second of samples or a second of time has passed since the
+  // last claim, so that the header is never much behind the samples and costs little.
+  void ClaimIfDue() {
+    if (written_ == claimed_) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (written_ - claimed_ < bytes_per_second_ && now - claimed_at_ < std::chrono::seconds(1))
+      return;
+    claimed_at_ = now;
+    Claim(false);
+  }
+
+  // Claims every sample (with the pad byte of an odd data chunk) and closes the file.
+  void Finish() {
+    if (fd_ < 0) return;
+    if (begun_) {
+      const std::uint64_t whole = written_ / block_ * block_;
+      const char pad = 0;
+      const bool padded =
+          whole % 2 == 1 && WriteAt(fd_, &pad, 1, static_cast<off_t>(kHeaderSize + whole));
+      Claim(padded);
+    }
+    if (::close(fd_) != 0)
+      qCWarning(lcDevices) << "closing the WAV file" << path_ << "failed:" << g_strerror(errno);
+    fd_ = -1;
+    begun_ = false;
+    claim_failed_ = false;
+    written_ = claimed_ = 0;
+  }
+
+ private:
+  static constexpr std::size_t kHeaderSize = 44;
+  static constexpr off_t kDataSizeAt = 40;
+
+  // Writes the sizes of the whole frames written so far into the header: the data chunk's
+  // first, then the file's, each never more than the file holds. A file past 4 GiB keeps the
+  // largest sizes a WAV header can hold.
+  void Claim(bool padded) {
+    const std::uint64_t limit = (0xFFFFFFFFu - kHeaderSize) / block_ * block_;
+    std::uint64_t data = written_ / block_ * block_;
+    if (data > limit) {
+      if (claimed_ <= limit)
+        qCWarning(lcDevices) << "the WAV file" << path_ << "is past 4 GiB; its header ends there";
+      data = limit;
+      padded = false;
+    }
+    claimed_ = written_;
+    const auto dataSize = static_cast<std::uint32_t>(data);
+    const auto riffSize = static_cast<std::uint32_t>(kHeaderSize - 8 + data + (padded ? 1 : 0));
+    const std::uint32_t fields[] = {qToLittleEndian(dataSize), qToLittleEndian(riffSize)};
+    if (!WriteAt(fd_, &fields[0], 4, kDataSizeAt) || !WriteAt(fd_, &fields[1], 4, 4)) {
+      if (!claim_failed_)
+        qCWarning(lcDevices) << "writing the sizes into the WAV file" << path_
+                             << "failed:" << g_strerror(errno);
+      claim_failed_ = true;
+    }
+  }
+
+  struct Format {
+    std::uint32_t rate = 0;
+    std::uint16_t channels = 0;
+    std::uint16_t bits = 0;
+    bool operator==(const Format&) const = default;
+  };
+
+  QString path_;
+  int fd_ = -1;
+  Format format_;
+  bool begun_ = false;
+  bool claim_failed_ = false;
+  std::uint32_t block_ = 1;
+  std::uint32_t bytes_per_second_ = 1;
+  std::uint64_t written_ = 0;  // sample bytes in the file
+  std::uint64_t claimed_ = 0;  // sample bytes written when the header was last brought up
+  std::chrono::steady_clock::time_point claimed_at_;
+};
+
+// A buffer's memory, mapped for reading while this lives.
+class MappedBuffer {
+ public:
+  explicit MappedBuffer(GstBuffer* buffer) : buffer_(buffer) {
+    mapped_ = gst_buffer_map(buffer, &map_, GST_MAP_READ);
+  }
+  ~MappedBuffer() {
+    if (mapped_) gst_buffer_unmap(buffer_, &map_);
+  }
+  MappedBuffer(const MappedBuffer&) = delete;
+  MappedBuffer& operator=(const MappedBuffer&) = delete;
+  bool Mapped() const { return mapped_; }
+  const guint8* Data() const { return map_.data; }
+  gsize Size() const { return map_.size; }
+
+ private:
+  GstBuffer* buffer_;
+  GstMapInfo map_{};
+  bool mapped_ = false;
+};
+
+// The virtual sound output's sink, writing the samples into a WAV file as they play. It syncs
+// each buffer on the clock before writing it, so the stream is paced like a sound card's.
 struct WavSink {
-  GstBin parent;
+  GstBaseSink parent;
   gchar* path;
-  GstClock* clock;  // the device's own clock when it runs off the system's rate, else null
+  GstClock* clock;   // the device's own clock when it runs off the system's rate, else null
+  WavWriter writer;  // constructed and destroyed with the object
 };
 struct WavSinkClass {
-  GstBinClass parent_class;
+  GstBaseSinkClass parent_class;
 };
 
-G_DEFINE_TYPE(WavSink, wav_sink, GST_TYPE_BIN)
+G_DEFINE_TYPE(WavSink, wav_sink, GST_TYPE_BASE_SINK)
 
-GstStateChangeReturn WavSinkChangeState(GstElement* element, GstStateChange transition) {
-  const GstStateChangeReturn result =
-      GST_ELEMENT_CLASS(wav_sink_parent_class)->change_state(element, transition);
-  if (transition == GST_STATE_CHANGE_READY_TO_NULL)
-    FinishWavHeader(QString::fromUtf8(reinterpret_cast<WavSink*>(element)->path));
-  return result;
+gboolean WavSinkStart(GstBaseSink* base) {
+  auto* self = reinterpret_cast<WavSink*>(base);
+  if (self->writer.Open(self->path)) return TRUE;
+  const int error = errno;
+  qCWarning(lcDevices) << "cannot open the WAV file" << self->path << g_strerror(error);
+  GST_ELEMENT_ERROR(self, RESOURCE, OPEN_WRITE, ("Cannot open the WAV file \"%s\".", self->path),
+                    ("%s", g_strerror(error)));
+  return FALSE;
+}
+
+gboolean WavSinkStop(GstBaseSink* base) {
+  reinterpret_cast<WavSink*>(base)->writer.Finish();
+  return TRUE;
+}
+
+gboolean WavSinkSetCaps(GstBaseSink* base, GstCaps* caps) {
+  auto* self = reinterpret_cast<WavSink*>(base);
+  GstAudioInfo info;
+  if (!gst_audio_info_from_caps(&info, caps)) return FALSE;
+  if (self->writer.Begin(GST_AUDIO_INFO_RATE(&info), GST_AUDIO_INFO_CHANNELS(&info),
+                         GST_AUDIO_INFO_WIDTH(&info)))
+    return TRUE;
+  const int error = errno;
+  qCWarning(lcDevices) << "cannot write the header of the WAV file" << self->path
+                       << g_strerror(error);
+  GST_ELEMENT_ERROR(self, RESOURCE, WRITE, ("Cannot write the WAV file \"%s\".", self->path),
+                    ("header: %s", g_strerror(error)));
+  return FALSE;
+}
+
+GstFlowReturn WavSinkRender(GstBaseSink* base, GstBuffer* buffer) {
+  auto* self = reinterpret_cast<WavSink*>(base);
+  const MappedBuffer mapped(buffer);
+  if (mapped.Mapped() && self->writer.Append(mapped.Data(), mapped.Size())) {
+    self->writer.ClaimIfDue();
+    return GST_FLOW_OK;
+  }
+  const int error = mapped.Mapped() ? errno : EFAULT;
+  qCWarning(lcDevices) << "cannot write the WAV file" << self->path << g_strerror(error);
+  GST_ELEMENT_ERROR(self, RESOURCE, WRITE, ("Cannot write the WAV file \"%s\".", self->path),
+                    ("%s", g_strerror(error)));
+  return GST_FLOW_ERROR;
 }
 
 GstClock* WavSinkProvideClock(GstElement* element) {
@@ -113,50 +321,48 @@ GstClock* NewSkewedClock(double rate) {
 
 void WavSinkFinalize(GObject* object) {
   auto* self = reinterpret_cast<WavSink*>(object);
+  std::destroy_at(&self->writer);
   if (self->clock) gst_object_unref(self->clock);
   g_free(self->path);
   G_OBJECT_CLASS(wav_sink_parent_class)->finalize(object);
 }
 
 void wav_sink_class_init(WavSinkClass* klass) {
-  GST_ELEMENT_CLASS(klass)->change_state = WavSinkChangeState;
-  GST_ELEMENT_CLASS(klass)->provide_clock = WavSinkProvideClock;
+  static GstStaticPadTemplate sink_template =
+      GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS(kSoundCaps));
+  auto* element = GST_ELEMENT_CLASS(klass);
+  gst_element_class_add_static_pad_template(element, &sink_template);
+  gst_element_class_set_static_metadata(element, "Strobolux WAV output", "Sink/Audio",
+                                        "Plays into a WAV file in real time", "Strobolux");
+  element->provide_clock = WavSinkProvideClock;
+  auto* base = GST_BASE_SINK_CLASS(klass);
+  base->start = WavSinkStart;
+  base->stop = WavSinkStop;
+  base->set_caps = WavSinkSetCaps;
+  base->render = WavSinkRender;
   G_OBJECT_CLASS(klass)->finalize = WavSinkFinalize;
 }
 
 void wav_sink_init(WavSink* self) {
   self->path = nullptr;
   self->clock = nullptr;
+  std::construct_at(&self->writer);  // GObject hands out zeroed memory, not a C++ object
+  gst_base_sink_set_sync(GST_BASE_SINK(self), TRUE);
+  gst_base_sink_set_async_enabled(GST_BASE_SINK(self), FALSE);
 }
 
 GstElement* VirtualSoundCreateElement(GstDevice* device, const gchar* name) {
   auto* self = reinterpret_cast<VirtualSoundDevice*>(device);
-  auto* bin = static_cast<WavSink*>(g_object_new(wav_sink_get_type(), nullptr));
-  ElementPtr owned(GST_ELEMENT(gst_object_ref_sink(bin)));
-  bin->path = g_strdup(self->wav_path);
+  auto* sink = static_cast<WavSink*>(g_object_new(wav_sink_get_type(), nullptr));
+  sink->path = g_strdup(self->wav_path);
   if (self->rate > 0 && self->rate != 1.0) {
-    // Set before the bin joins a pipeline, which then chooses this clock over the system's.
-    bin->clock = NewSkewedClock(self->rate);
-    GST_OBJECT_FLAG_SET(bin, GST_ELEMENT_FLAG_PROVIDE_CLOCK);
+    // Set before the sink joins a pipeline, which then chooses this clock over the system's.
+    sink->clock = NewSkewedClock(self->rate);
+    GST_OBJECT_FLAG_SET(sink, GST_ELEMENT_FLAG_PROVIDE_CLOCK);
   }
-  GstElement* encoder = gst_element_factory_make("wavenc", nullptr);
-  GstElement* file = gst_element_factory_make("filesink", nullptr);
-  if (!encoder || !file) {
-    for (GstElement* e : {encoder, file})
-      if (e) Adopt(e);  // released at once
-    return nullptr;
-  }
-  // sync=true paces the stream at the pipeline clock, like a sound card would.
-  g_object_set(file, "sync", TRUE, "async", FALSE, "location", self->wav_path, nullptr);
-  gst_bin_add_many(GST_BIN(bin), encoder, file, nullptr);
-  if (!gst_element_link(encoder, file)) return nullptr;
-  const PadPtr target(gst_element_get_static_pad(encoder, "sink"));
-  gst_element_add_pad(GST_ELEMENT(bin), gst_ghost_pad_new("sink", target.get()));
-  if (name) gst_element_set_name(GST_ELEMENT(bin), name);
+  if (name) gst_element_set_name(GST_ELEMENT(sink), name);
   // The caller takes a floating element, as from any factory.
-  GstElement* element = owned.release();
-  g_object_force_floating(G_OBJECT(element));
-  return element;
+  return GST_ELEMENT(sink);
 }
 
 void VirtualSoundDeviceFinalize(GObject* object) {
@@ -240,9 +446,7 @@ G_DEFINE_TYPE(VirtualDeviceProvider, virtual_device_provider, GST_TYPE_DEVICE_PR
 GList* CurrentDevices() {
   GList* devices = nullptr;
   for (const SoundEntry& entry : SoundEntries()) {
-    const CapsPtr caps(gst_caps_from_string(
-        "audio/x-raw, format=(string){ S16LE, U8 }, layout=(string)interleaved, "
-        "rate=(int)[ 1, 2147483647 ], channels=(int)[ 1, 2 ]"));
+    const CapsPtr caps(gst_caps_from_string(kSoundCaps));
     const StructurePtr properties(
         gst_structure_new("properties", "is-default", G_TYPE_BOOLEAN, FALSE, nullptr));
     auto* device = static_cast<VirtualSoundDevice*>(g_object_new(

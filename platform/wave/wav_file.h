@@ -13,8 +13,8 @@ struct WavContent {
   std::vector<std::int16_t> samples;
 };
 
-// Reads the "fmt " and "data" chunks; a data chunk whose size was never written (a stream
-// still open) is read to the end of the file.
+// Reads the "fmt " and "data" chunks; a data chunk whose size is 0 or runs past the end of
+// the file (a header that was never brought up to its samples) is read to the end of the file.
 WavContent ReadWav(const QString& path);
 
 }  // namespace wave

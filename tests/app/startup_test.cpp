@@ -5,11 +5,16 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
+#include <QtEndian>
+#include <algorithm>
 #include <cstdlib>
 
 #include "app/startup_options.h"
@@ -268,6 +273,48 @@ INSTANTIATE_TEST_SUITE_P(BackEnds, DemoRunTest,
                                            DemoCase{"GraphBmp", "graph", "bmp"},
                                            DemoCase{"GraphJpg", "graph", "jpg"}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A demo run killed while the tone plays never closes the sound device: its tone WAV must be
+// readable as it is left, its header claiming about all but the last second that played and
+// nothing that is not in the file.
+TEST(DemoRun, AKilledRunLeavesAToneWavWhoseHeaderFitsTheFile) {
+  ProgramFolder folder;
+  const QString wavPath = folder.dir.filePath(QStringLiteral("strobolux-demo-tone.wav"));
+  QProcess process;
+  process.start(QStringLiteral(STROBOLUX_EXECUTABLE),
+                {"--demo-run", "60", "--program-folder", folder.Path()});
+  ASSERT_TRUE(process.waitForStarted());
+  // The demo's tone is 48 kHz 16-bit mono; the kill comes once 3 s of it are in the file.
+  constexpr qint64 kBytesPerSecond = 96000;
+  constexpr qint64 kPlayed = 44 + 3 * kBytesPerSecond;
+  QElapsedTimer waited;
+  waited.start();
+  while (QFileInfo(wavPath).size() < kPlayed && process.state() == QProcess::Running &&
+         waited.elapsed() < 60000)
+    QThread::msleep(50);
+  const qint64 sizeAtKill = QFileInfo(wavPath).size();
+  process.kill();
+  ASSERT_TRUE(process.waitForFinished());
+  ASSERT_GE(sizeAtKill, kPlayed) << "the tone never played 3 s; the program said: "
+                                 << process.readAllStandardOutput().toStdString();
+
+  QFile file(wavPath);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QByteArray bytes = file.readAll();
+  const testing_support::WavSizes sizes = testing_support::ReadWavSizes(bytes);
+  ASSERT_TRUE(sizes.found);
+  EXPECT_EQ(testing_support::ReadWav(wavPath).sampleRate, 48000u);
+  EXPECT_LE(sizes.dataSize, bytes.size() - sizes.dataOffset);
+  EXPECT_EQ(sizes.riffSize, sizes.dataOffset + sizes.dataSize - 8);
+  EXPECT_GE(sizes.dataSize, kBytesPerSecond);
+  // What the header claims is the tone at full amplitude.
+  int peak = 0;
+  const qint64 claimed = std::min<qint64>(sizes.dataSize, bytes.size() - sizes.dataOffset) / 2;
+  for (qint64 k = 0; k < claimed; ++k)
+    peak = std::max(peak, std::abs(static_cast<int>(qFromLittleEndian<qint16>(
+                              bytes.constData() + sizes.dataOffset + 2 * k))));
+  EXPECT_GT(peak, 30000);
+}
 
 TEST(DemoDevices, ListedOnlyWithDemoAndAfterTheRealOnes) {
   ProgramFolder folder;

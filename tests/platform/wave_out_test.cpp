@@ -2,9 +2,12 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
+#include <cstring>
 #include <numeric>
 
 #include "platform/gst/virtual_devices.h"
@@ -254,4 +257,67 @@ TEST_F(WaveOutTest, CloseReturnsAtOnceWhileASlowSinkIsReleasedBehindIt) {
   ASSERT_EQ(waveOutOpen(&handle, device, &format, nullptr, 0, CALLBACK_WINDOW), MMSYSERR_NOERROR);
   EXPECT_GT(elapsed.elapsed() + stopMs, 500);
   EXPECT_EQ(waveOutClose(handle), MMSYSERR_NOERROR);
+}
+
+// A run that is killed never closes the device: what its WAV file holds then must be readable
+// as it is. The header follows the samples while they play, never claiming more than the file
+// holds, and is exact once the device is closed.
+TEST_F(WaveOutTest, TheHeaderOfAPlayingFileClaimsOnlySamplesAlreadyInIt) {
+  const int device = DeviceNumber(QStringLiteral("Test output A"));
+  ASSERT_GE(device, 0);
+  const std::uint32_t rate = 8000;
+  const WAVEFORMATEX format = Pcm16Mono(rate);
+  std::vector<std::int16_t> one(2000), two(2000);
+  std::iota(one.begin(), one.end(), std::int16_t{0});
+  std::iota(two.begin(), two.end(), std::int16_t{10000});
+  WAVEHDR h1{reinterpret_cast<char*>(one.data()), 4000, 0};
+  WAVEHDR h2{reinterpret_cast<char*>(two.data()), 4000, 0};
+  Receiver receiver;
+  HWAVEOUT handle = 0;
+  ASSERT_EQ(waveOutOpen(&handle, device, &format, &receiver, -1, CALLBACK_WINDOW),
+            MMSYSERR_NOERROR);
+  receiver.handle = handle;
+  receiver.first = &h1;
+  receiver.second = &h2;
+  ASSERT_EQ(waveOutPrepareHeader(handle, &h1, kWaveHdrSize), MMSYSERR_NOERROR);
+  ASSERT_EQ(waveOutPrepareHeader(handle, &h2, kWaveHdrSize), MMSYSERR_NOERROR);
+  ASSERT_EQ(waveOutWrite(handle, &h1, kWaveHdrSize), MMSYSERR_NOERROR);
+  ASSERT_EQ(waveOutWrite(handle, &h2, kWaveHdrSize), MMSYSERR_NOERROR);
+  WaitFor(2500);
+
+  // What a kill would leave now: the file as it is while it plays.
+  const QString path = dir.filePath("a.wav");
+  QByteArray bytes;
+  {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    bytes = file.readAll();
+  }
+  const testing_support::WavSizes playing = testing_support::ReadWavSizes(bytes);
+  ASSERT_TRUE(playing.found);
+  EXPECT_LE(playing.dataSize, bytes.size() - playing.dataOffset);
+  EXPECT_EQ(playing.riffSize, playing.dataOffset + playing.dataSize - 8);
+  EXPECT_GE(playing.dataSize, 2 * rate) << "less than a second of the 2.5 s played is claimed";
+  // What is claimed is the tone itself, from its start.
+  const qint64 claimed = std::min<qint64>(playing.dataSize, bytes.size() - playing.dataOffset) / 2;
+  for (qint64 i = 0; i < claimed; ++i) {
+    const qint64 position = i % 4000;
+    const std::int16_t expected = position < 2000 ? one[position] : two[position - 2000];
+    std::int16_t sample = 0;
+    std::memcpy(&sample, bytes.constData() + playing.dataOffset + 2 * i, 2);
+    ASSERT_EQ(sample, expected) << "sample " << i;
+  }
+
+  receiver.requeue = false;
+  EXPECT_EQ(waveOutReset(handle), MMSYSERR_NOERROR);
+  EXPECT_EQ(waveOutClose(handle), MMSYSERR_NOERROR);
+  wave::WaitForReleases();
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QByteArray closed = file.readAll();
+  const testing_support::WavSizes closedSizes = testing_support::ReadWavSizes(closed);
+  ASSERT_TRUE(closedSizes.found);
+  EXPECT_EQ(closedSizes.dataSize, closed.size() - closedSizes.dataOffset);
+  EXPECT_EQ(closedSizes.riffSize, closed.size() - 8);
+  EXPECT_GE(closedSizes.dataSize, playing.dataSize);
 }
