@@ -13,6 +13,7 @@
 #include "platform/forms/conversions.h"
 #include "platform/forms/runtime_error.h"
 #include "platform/gst/virtual_devices.h"
+#include "platform/wave/wave_out.h"
 #include "recording/output_files.h"
 #include "recording/picture_window.h"
 #include "tests/support/camera_support.h"
@@ -479,7 +480,7 @@ TEST_P(EndToEndTest, ThreeSecondsMakeSixStampedPicturesAndAnUnbrokenTone) {
     }
     previous_stamp = stamp;
   }
-  QTest::qWait(20);
+  wave::WaitForReleases();  // the header has its final sizes
   const testing_support::WavContent wav = testing_support::ReadWav(WavPath());
   ASSERT_TRUE(wav.valid);
   EXPECT_GE(wav.samples.size(), static_cast<size_t>(2.5 * 48000));
