@@ -240,7 +240,9 @@ TEST_F(MainWindowTest, LoadingSetsPanelsTimersAndFields) {
   EXPECT_DOUBLE_EQ(form6.Picture1->ScaleTop(), 3);
   EXPECT_DOUBLE_EQ(form6.Picture1->ScaleWidth(), 10);
   EXPECT_DOUBLE_EQ(form6.Picture1->ScaleHeight(), -3);
-  EXPECT_EQ(form6.Picture1->geometry(), QRect(0, 0, 177, 49));
+  // The text panel's image is the stamp itself, inside its two-pixel frame.
+  EXPECT_EQ(form6.Picture1->Image().size(), recording::kStampRegion.size());
+  EXPECT_EQ(form6.Picture1->geometry(), QRect(0, 0, 204, 54));
   EXPECT_EQ(form6.Picture2->pos(), QPoint(0, 56));
 
   EXPECT_FALSE(form.Timer1->isActive());
