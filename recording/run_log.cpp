@@ -136,49 +136,49 @@ constexpr double kFrameBinMs = 0.1;
 }  // namespace
 
 PhaseHistory::PhaseHistory(std::optional<double> toneHz)
-    : toneHz_(toneHz),
-      errorBins_(-180 - kErrorBinDeg / 2, 180 + kErrorBinDeg / 2, kErrorBinDeg),
-      frameIntervalBins_(-kFrameBinMs / 2, kLongestFrameMs, kFrameBinMs) {}
+    : tone_hz_(toneHz),
+      error_bins_(-180 - kErrorBinDeg / 2, 180 + kErrorBinDeg / 2, kErrorBinDeg),
+      frame_interval_bins_(-kFrameBinMs / 2, kLongestFrameMs, kFrameBinMs) {}
 
 void PhaseHistory::Add(const PictureLogRow& row) {
-  ++rowsSeen_;
+  ++rows_seen_;
   if (row.framePhase && row.idealPhase) {
     const double error = PhaseError(*row.framePhase, *row.idealPhase);
     errors_.Add(row.picture, error);
-    errorBins_.Add(error);
+    error_bins_.Add(error);
     if (!largest_ || std::abs(error) > std::abs(*largest_)) largest_ = error;
   } else if (row.framePhase) {
     // The Timer 1 mode numbers every picture 0: its rows' order places them.
-    timerPhases_.Add(rowsSeen_, *row.framePhase);
+    timer_phases_.Add(rows_seen_, *row.framePhase);
   }
   // Two pictures' frames: the time between their captures over the frames between them is
   // the camera's frame interval. The median over all pairs ignores a pause or a reopened
   // camera (its numbers start again at 1).
   if (row.frameNumber && row.frameCaptureMs) {
-    if (lastFrameNumber_ && *row.frameNumber > *lastFrameNumber_ &&
-        *row.frameCaptureMs > *lastFrameCaptureMs_) {
-      frameIntervalBins_.Add((*row.frameCaptureMs - *lastFrameCaptureMs_) /
-                             static_cast<double>(*row.frameNumber - *lastFrameNumber_));
+    if (last_frame_number_ && *row.frameNumber > *last_frame_number_ &&
+        *row.frameCaptureMs > *last_frame_capture_ms_) {
+      frame_interval_bins_.Add((*row.frameCaptureMs - *last_frame_capture_ms_) /
+                               static_cast<double>(*row.frameNumber - *last_frame_number_));
     }
-    lastFrameNumber_ = row.frameNumber;
-    lastFrameCaptureMs_ = row.frameCaptureMs;
+    last_frame_number_ = row.frameNumber;
+    last_frame_capture_ms_ = row.frameCaptureMs;
   }
 }
 
 PhaseSummary PhaseHistory::Summary() const {
   PhaseSummary summary;
-  summary.pictures = errorBins_.Count();
-  summary.medianDeg = errorBins_.Median();
+  summary.pictures = error_bins_.Count();
+  summary.medianDeg = error_bins_.Median();
   summary.largestDeg = largest_;
-  summary.frameIntervalMs = frameIntervalBins_.Median();
-  summary.toneHz = toneHz_;
-  if (summary.frameIntervalMs && toneHz_ && *toneHz_ > 0)
-    summary.bandDeg = *summary.frameIntervalMs / 2 / 1000 * *toneHz_ * 360;
+  summary.frameIntervalMs = frame_interval_bins_.Median();
+  summary.toneHz = tone_hz_;
+  if (summary.frameIntervalMs && tone_hz_ && *tone_hz_ > 0)
+    summary.bandDeg = *summary.frameIntervalMs / 2 / 1000 * *tone_hz_ * 360;
   return summary;
 }
 
 std::size_t PhaseHistory::RetainedBytes() const {
-  return sizeof(*this) + errorBins_.RetainedBytes() + frameIntervalBins_.RetainedBytes();
+  return sizeof(*this) + error_bins_.RetainedBytes() + frame_interval_bins_.RetainedBytes();
 }
 
 void RunLog::Begin(const QString& folder, std::optional<double> toneHz) {

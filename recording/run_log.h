@@ -99,25 +99,25 @@ class PhaseHistory {
   void Add(const PictureLogRow& row);
 
   // True when no picture had a phase: there is nothing to plot.
-  bool Empty() const { return errors_.Empty() && timerPhases_.Empty(); }
+  bool Empty() const { return errors_.Empty() && timer_phases_.Empty(); }
   // Without any ideal phase (the Timer 1 mode) the plot shows the phases themselves.
   bool TimerMode() const { return errors_.Empty(); }
-  const ColumnTrace& Errors() const { return errors_; }            // by picture number
-  const ColumnTrace& TimerPhases() const { return timerPhases_; }  // by row in the log
+  const ColumnTrace& Errors() const { return errors_; }             // by picture number
+  const ColumnTrace& TimerPhases() const { return timer_phases_; }  // by row in the log
   PhaseSummary Summary() const;
   // The bytes this object holds, itself and on the heap.
   std::size_t RetainedBytes() const;
 
  private:
-  std::optional<double> toneHz_;
+  std::optional<double> tone_hz_;
   ColumnTrace errors_;
-  ColumnTrace timerPhases_;
-  Histogram errorBins_;
-  Histogram frameIntervalBins_;
+  ColumnTrace timer_phases_;
+  Histogram error_bins_;
+  Histogram frame_interval_bins_;
   std::optional<double> largest_;
-  std::int64_t rowsSeen_ = 0;
-  std::optional<std::uint64_t> lastFrameNumber_;
-  std::optional<double> lastFrameCaptureMs_;
+  std::int64_t rows_seen_ = 0;
+  std::optional<std::uint64_t> last_frame_number_;
+  std::optional<double> last_frame_capture_ms_;
 };
 
 class RunLog {
