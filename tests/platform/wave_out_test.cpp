@@ -69,6 +69,34 @@ void WaitFor(int milliseconds) {
   QTest::qWait(milliseconds);
 }
 
+std::vector<std::int16_t> Ramp(std::int16_t from) {
+  std::vector<std::int16_t> samples(2000);
+  std::iota(samples.begin(), samples.end(), from);
+  return samples;
+}
+
+// Two 0.25 s buffers of 16-bit mono at 8 kHz with distinct ramps, so order and continuity
+// show in the file, and the receiver that plays them in turn.
+struct TwoRamps {
+  static constexpr std::uint32_t kRate = 8000;
+  std::vector<std::int16_t> one = Ramp(0);
+  std::vector<std::int16_t> two = Ramp(10000);
+  WAVEHDR h1{reinterpret_cast<char*>(one.data()), 4000, 0};
+  WAVEHDR h2{reinterpret_cast<char*>(two.data()), 4000, 0};
+  Receiver receiver;
+
+  // Opens the device with the receiver as its window; 0 when it cannot be opened.
+  HWAVEOUT Open(int device) {
+    const WAVEFORMATEX format = Pcm16Mono(kRate);
+    if (waveOutOpen(&receiver.handle, device, &format, &receiver, -1, CALLBACK_WINDOW) !=
+        MMSYSERR_NOERROR)
+      return 0;
+    receiver.first = &h1;
+    receiver.second = &h2;
+    return receiver.handle;
+  }
+};
+
 class WaveOutTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -134,22 +162,11 @@ TEST_F(WaveOutTest, CallsWithoutAnOpenDeviceFailHarmlessly) {
 TEST_F(WaveOutTest, QueuesHeadersInOrderAndRequeuesThemWithoutGaps) {
   const int device = DeviceNumber(QStringLiteral("Test output A"));
   ASSERT_GE(device, 0);
-  const std::uint32_t rate = 8000;
-  const WAVEFORMATEX format = Pcm16Mono(rate);
-  // Two 0.25 s buffers with distinct ramps, so order and continuity show in the file.
-  std::vector<std::int16_t> one(2000), two(2000);
-  std::iota(one.begin(), one.end(), std::int16_t{0});
-  std::iota(two.begin(), two.end(), std::int16_t{10000});
-  WAVEHDR h1{reinterpret_cast<char*>(one.data()), 4000, 0};
-  WAVEHDR h2{reinterpret_cast<char*>(two.data()), 4000, 0};
-
-  Receiver receiver;
-  HWAVEOUT handle = 0;
-  ASSERT_EQ(waveOutOpen(&handle, device, &format, &receiver, -1, CALLBACK_WINDOW),
-            MMSYSERR_NOERROR);
-  receiver.handle = handle;
-  receiver.first = &h1;
-  receiver.second = &h2;
+  TwoRamps ramps;
+  const HWAVEOUT handle = ramps.Open(device);
+  ASSERT_NE(handle, 0u);
+  auto& [one, two, h1, h2, receiver] = ramps;
+  const std::uint32_t rate = TwoRamps::kRate;
 
   EXPECT_EQ(waveOutWrite(handle, &h1, kWaveHdrSize), WAVERR_UNPREPARED);
   EXPECT_EQ(waveOutPrepareHeader(handle, &h1, kWaveHdrSize), MMSYSERR_NOERROR);
@@ -265,20 +282,11 @@ TEST_F(WaveOutTest, CloseReturnsAtOnceWhileASlowSinkIsReleasedBehindIt) {
 TEST_F(WaveOutTest, TheHeaderOfAPlayingFileClaimsOnlySamplesAlreadyInIt) {
   const int device = DeviceNumber(QStringLiteral("Test output A"));
   ASSERT_GE(device, 0);
-  const std::uint32_t rate = 8000;
-  const WAVEFORMATEX format = Pcm16Mono(rate);
-  std::vector<std::int16_t> one(2000), two(2000);
-  std::iota(one.begin(), one.end(), std::int16_t{0});
-  std::iota(two.begin(), two.end(), std::int16_t{10000});
-  WAVEHDR h1{reinterpret_cast<char*>(one.data()), 4000, 0};
-  WAVEHDR h2{reinterpret_cast<char*>(two.data()), 4000, 0};
-  Receiver receiver;
-  HWAVEOUT handle = 0;
-  ASSERT_EQ(waveOutOpen(&handle, device, &format, &receiver, -1, CALLBACK_WINDOW),
-            MMSYSERR_NOERROR);
-  receiver.handle = handle;
-  receiver.first = &h1;
-  receiver.second = &h2;
+  TwoRamps ramps;
+  const HWAVEOUT handle = ramps.Open(device);
+  ASSERT_NE(handle, 0u);
+  auto& [one, two, h1, h2, receiver] = ramps;
+  const std::uint32_t rate = TwoRamps::kRate;
   ASSERT_EQ(waveOutPrepareHeader(handle, &h1, kWaveHdrSize), MMSYSERR_NOERROR);
   ASSERT_EQ(waveOutPrepareHeader(handle, &h2, kWaveHdrSize), MMSYSERR_NOERROR);
   ASSERT_EQ(waveOutWrite(handle, &h1, kWaveHdrSize), MMSYSERR_NOERROR);
