@@ -140,7 +140,7 @@ PhaseHistory::PhaseHistory(std::optional<double> toneHz)
       error_bins_(-180 - kErrorBinDeg / 2, 180 + kErrorBinDeg / 2, kErrorBinDeg),
       frame_interval_bins_(-kFrameBinMs / 2, kLongestFrameMs, kFrameBinMs) {}
 
-void PhaseHistory::Add(const PictureLogRow& row) {
+void PhaseHistory::Add(const PictureLogRow& row, double secondsSinceBegin) {
   ++rows_seen_;
   if (row.framePhase && row.idealPhase) {
     const double error = PhaseError(*row.framePhase, *row.idealPhase);
@@ -148,8 +148,11 @@ void PhaseHistory::Add(const PictureLogRow& row) {
     error_bins_.Add(error);
     if (!largest_ || std::abs(error) > std::abs(*largest_)) largest_ = error;
   } else if (row.framePhase) {
-    // The Timer 1 mode numbers every picture 0: its rows' order places them.
-    timer_phases_.Add(rows_seen_, *row.framePhase);
+    // The Timer 1 mode numbers every picture 0: the time of its row places it, in tenths of a
+    // second (its ticks may stop and start again, or fail, so the rows are not evenly spaced).
+    timer_phases_.Add(
+        1 + std::llround(std::max(0.0, secondsSinceBegin) * PhaseHistory::kTimerStepsPerSecond),
+        *row.framePhase);
   }
   // Two pictures' frames: the time between their captures over the frames between them is
   // the camera's frame interval. The median over all pairs ignores a pause or a reopened
@@ -184,12 +187,14 @@ std::size_t PhaseHistory::RetainedBytes() const {
 void RunLog::Begin(const QString& folder, std::optional<double> toneHz) {
   folder_ = folder;
   history_ = PhaseHistory(toneHz);
+  begun_ = std::chrono::steady_clock::now();
   if (!folder_.isEmpty()) AppendText(QDir(folder_).filePath(kFileName), kHeader);
 }
 
 bool RunLog::Append(const PictureLogRow& row) {
   if (folder_.isEmpty()) return false;
-  history_.Add(row);
+  history_.Add(row,
+               std::chrono::duration<double>(std::chrono::steady_clock::now() - begun_).count());
   return AppendText(QDir(folder_).filePath(kFileName), FormatLogRow(row) + QLatin1Char('\n'));
 }
 
@@ -234,29 +239,27 @@ RunLog::PlotTexts RunLog::Texts(const PhaseHistory& history) {
     std::uint64_t pictures = 0;
     for (const ColumnTrace::Column& column : trace.Columns()) pictures += column.count;
     texts.title = QStringLiteral(
-        "Timer 1 mode: no ideal phase \u2014 the phase of each picture against its row in "
-        "log.csv (time order)");
-    texts.summary =
-        QStringLiteral("%1 pictures with a phase; the timer is not tied to the tone").arg(pictures);
+        "Режим «Таймер 1»: идеальной фазы нет \u2014 фаза каждой картинки по времени записи");
+    texts.summary = QStringLiteral("картинок с фазой: %1; таймер не привязан к тону").arg(pictures);
     return texts;
   }
   const PhaseSummary summary = history.Summary();
   texts.title = QStringLiteral(
-      "Phase error of each picture: frame phase \u2212 ideal phase, wrapped to \u00B1180\u00B0");
+      "Ошибка фазы каждой картинки: фаза кадра \u2212 идеальная фаза, в пределах "
+      "\u00B1180\u00B0");
   texts.summary =
-      QStringLiteral("median %1   largest %2   (%3 pictures)")
+      QStringLiteral("медиана %1   наибольшая %2   (картинок: %3)")
           .arg(Degrees(summary.medianDeg.value_or(0)), Degrees(summary.largestDeg.value_or(0)))
           .arg(summary.pictures);
   if (summary.bandDeg) {
-    texts.summary +=
-        QStringLiteral("   blue band \u00B1%1\u00B0: half a frame interval (%2 ms) at %3 Hz")
-            .arg(QString::number(*summary.bandDeg, 'f', 1),
-                 QString::number(*summary.frameIntervalMs, 'f', 2),
-                 QString::number(*summary.toneHz, 'g', 6));
+    texts.summary += QStringLiteral("   голубая полоса \u00B1%1\u00B0: полкадра (%2 мс) при %3 Гц")
+                         .arg(QString::number(*summary.bandDeg, 'f', 1),
+                              QString::number(*summary.frameIntervalMs, 'f', 2),
+                              QString::number(*summary.toneHz, 'g', 6));
   } else {
     texts.summary += summary.frameIntervalMs
-                         ? QStringLiteral("   no band: the tone's frequency is unknown")
-                         : QStringLiteral("   no band: the frame interval is unknown");
+                         ? QStringLiteral("   полосы нет: частота тона неизвестна")
+                         : QStringLiteral("   полосы нет: интервал кадров неизвестен");
   }
   return texts;
 }
@@ -316,9 +319,11 @@ QImage RunLog::DrawPhasePlot(const PhaseHistory& history) {
   painter.drawText(
       QRectF(area.left(), area.bottom() + 4, area.width(), kBottom - 4),
       Qt::AlignHCenter | Qt::AlignTop,
-      timer ? QStringLiteral("row in log.csv (1 \u2026 %1)   \u25CF phase of the picture").arg(last)
-            : QStringLiteral("N (1 \u2026 %1)   \u25CF error of the picture   \u2014 0\u00B0")
-                  .arg(last));
+      timer
+          ? QStringLiteral("время от начала, с (0 \u2026 %1)   \u25CF фаза картинки")
+                .arg(QString::number(
+                    static_cast<double>(last - 1) / PhaseHistory::kTimerStepsPerSecond, 'f', 1))
+          : QStringLiteral("N (1 \u2026 %1)   \u25CF ошибка картинки   \u2014 0\u00B0").arg(last));
 
   // A column of one value is a dot; one that merged many pictures spans their range.
   const QColor red(200, 0, 0);

@@ -9,6 +9,7 @@
 #include <QRect>
 #include <QString>
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -96,14 +97,17 @@ class PhaseHistory {
   // The tone's frequency (periods a second) turns the frame interval into degrees; without it
   // the plot has no band.
   explicit PhaseHistory(std::optional<double> toneHz = std::nullopt);
-  void Add(const PictureLogRow& row);
+  // `secondsSinceBegin` places a Timer 1 row, whose picture number is always 0.
+  void Add(const PictureLogRow& row, double secondsSinceBegin = 0);
 
   // True when no picture had a phase: there is nothing to plot.
   bool Empty() const { return errors_.Empty() && timer_phases_.Empty(); }
   // Without any ideal phase (the Timer 1 mode) the plot shows the phases themselves.
   bool TimerMode() const { return errors_.Empty(); }
-  const ColumnTrace& Errors() const { return errors_; }             // by picture number
-  const ColumnTrace& TimerPhases() const { return timer_phases_; }  // by row in the log
+  const ColumnTrace& Errors() const { return errors_; }  // by picture number
+  // By time since the log began, in steps of 1 / kTimerStepsPerSecond from position 1.
+  const ColumnTrace& TimerPhases() const { return timer_phases_; }
+  static constexpr int kTimerStepsPerSecond = 10;
   PhaseSummary Summary() const;
   // The bytes this object holds, itself and on the heap.
   std::size_t RetainedBytes() const;
@@ -152,6 +156,7 @@ class RunLog {
  private:
   QString folder_;
   PhaseHistory history_;
+  std::chrono::steady_clock::time_point begun_;
 };
 
 // One row as log.csv holds it (no line end); numbers in the C locale.

@@ -1,6 +1,8 @@
 // The run folder's log.csv and phase.png: the rows as written, the plot and its fixed-size
 // data, and whole runs on the virtual devices in real time.
 
+#include <malloc.h>
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -212,16 +214,16 @@ TEST(RunLogPhase, ErrorsWrapToHalfACircleAndTheSummaryGivesMedianLargestAndBand)
   EXPECT_NEAR(*summary.bandDeg, 30, 0.1);
   const RunLog::PlotTexts texts = RunLog::Texts(history);
   EXPECT_FALSE(history.TimerMode());
-  EXPECT_TRUE(texts.summary.contains(QStringLiteral("median +2.0\u00B0")))
+  EXPECT_TRUE(texts.summary.contains(QStringLiteral("медиана +2.0\u00B0")))
       << texts.summary.toStdString();
-  EXPECT_TRUE(texts.summary.contains(QStringLiteral("largest -40.0\u00B0")));
+  EXPECT_TRUE(texts.summary.contains(QStringLiteral("наибольшая -40.0\u00B0")));
   EXPECT_TRUE(texts.summary.contains(QStringLiteral("\u00B130.0\u00B0")));
 
   // Without the tone's frequency the band cannot be known, and the plot says so.
   recording::PhaseHistory toneless;
   toneless.Add(ErrorRow(1, 10, 0));
   EXPECT_FALSE(toneless.Summary().bandDeg);
-  EXPECT_TRUE(RunLog::Texts(toneless).summary.contains(QStringLiteral("no band")));
+  EXPECT_TRUE(RunLog::Texts(toneless).summary.contains(QStringLiteral("полосы нет")));
 }
 
 TEST(RunLogPhase, PlotPutsEachErrorAboveOrBelowTheZeroLineInProportionBesideTheBand) {
@@ -266,30 +268,33 @@ TEST(RunLogPhase, PlotPutsEachErrorAboveOrBelowTheZeroLineInProportionBesideTheB
   EXPECT_FALSE(QImage(dir.filePath(RunLog::kPlotName)).isNull());
 }
 
-TEST(RunLogPhase, TimerModePlotsThePhaseByRowAndSaysSoInTheTitle) {
+TEST(RunLogPhase, TimerModePlotsThePhaseByTimeAndSaysSoInTheTitle) {
   recording::PhaseHistory history(5.0);
-  for (int row = 1; row <= 5; ++row) {
+  // Ticks at 0, 1, 2 and 6 s (stopped and started again between) and one at 7 s.
+  const double seconds[] = {0, 1, 2, 6, 7};
+  for (int i = 0; i < 5; ++i) {
     PictureLogRow timer;
     timer.picture = 0;  // the Timer 1 mode numbers every picture 0
     timer.timeBase = QStringLiteral("timer");
-    timer.frameNumber = 10 * row;
-    timer.framePhase = row == 3 ? 270 : 90;
-    history.Add(timer);
+    timer.frameNumber = 10 * i;
+    timer.framePhase = i == 2 ? 270 : 90;
+    history.Add(timer, seconds[i]);
   }
   ASSERT_TRUE(history.TimerMode());
-  EXPECT_TRUE(RunLog::Texts(history).title.contains(QLatin1String("Timer 1")));
+  EXPECT_TRUE(RunLog::Texts(history).title.contains(QStringLiteral("Таймер 1")));
   const QImage plot = RunLog::DrawPhasePlot(history);
   const QRect area = RunLog::PlotArea();
   auto row = [&](double degrees) { return area.top() + area.height() * (1 - degrees / 360); };
-  for (int n : {1, 2, 4, 5}) {
-    const std::optional<double> mark = MeanRow(plot, PlotX(n, 5), Red);
-    ASSERT_TRUE(mark) << n;
-    EXPECT_NEAR(*mark, row(90), 1.5) << n;
+  auto at = [](double s) { return PlotX(1 + s * 10, 71); };  // tenths of a second from 1
+  for (double s : {0.0, 1.0, 6.0, 7.0}) {
+    const std::optional<double> mark = MeanRow(plot, at(s), Red);
+    ASSERT_TRUE(mark) << s;
+    EXPECT_NEAR(*mark, row(90), 1.5) << s;
   }
-  const std::optional<double> third = MeanRow(plot, PlotX(3, 5), Red);
+  const std::optional<double> third = MeanRow(plot, at(2), Red);
   ASSERT_TRUE(third);
   EXPECT_NEAR(*third, row(270), 1.5);
-  EXPECT_FALSE(MeanRow(plot, PlotX(1.5, 5), Red));  // the rows are spread, not piled up
+  EXPECT_FALSE(MeanRow(plot, at(4), Red));  // the pause shows as a gap in time
 }
 
 TEST(RunLogPhase, MemoryStaysTheSameForAMillionPictures) {
@@ -298,6 +303,7 @@ TEST(RunLogPhase, MemoryStaysTheSameForAMillionPictures) {
   constexpr int kPictures = 1'000'000;
   recording::PhaseHistory history(5.0);
   std::size_t early = 0;
+  std::size_t heapEarly = 0;
   PictureLogRow row = ErrorRow(0, 0, 0);
   for (int n = 1; n <= kPictures; ++n) {
     row.picture = n;
@@ -305,9 +311,15 @@ TEST(RunLogPhase, MemoryStaysTheSameForAMillionPictures) {
     row.frameNumber = 15 * n;
     row.frameCaptureMs = 500.0 * n;
     history.Add(row);
-    if (n == 10) early = history.RetainedBytes();
+    if (n == 10) {
+      early = history.RetainedBytes();
+      heapEarly = mallinfo2().uordblks;
+    }
   }
   EXPECT_EQ(history.RetainedBytes(), early);
+  // The heap itself, not only what the history says it holds: 380 bytes a picture would be
+  // 380 MB here.
+  EXPECT_LT(static_cast<double>(mallinfo2().uordblks), static_cast<double>(heapEarly) + 65536);
   EXPECT_LT(early, 1u << 20);
   // The columns merged in pairs until they held them all; counts and ranges survive.
   const recording::ColumnTrace& errors = history.Errors();
