@@ -41,6 +41,11 @@ ComboBox::ComboBox(QWidget* parent) : QComboBox(parent) {
   connect(lineEdit(), &QLineEdit::textChanged, this, [this] {
     if (!lineEdit()->isModified()) lineEdit()->setCursorPosition(0);
   });
+  // The same text set again changes nothing but the cursor, which goes to the end; outside
+  // the operator's editing it goes back to the start.
+  connect(lineEdit(), &QLineEdit::cursorPositionChanged, this, [this] {
+    if (!lineEdit()->isModified() && !lineEdit()->hasFocus()) lineEdit()->setCursorPosition(0);
+  });
 }
 
 void ComboBox::RowChosen(const QModelIndex& index) {

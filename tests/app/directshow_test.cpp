@@ -175,6 +175,9 @@ TEST_F(DirectShowTest, TheListShowsItsHintsFromTheStartAndOnlyAChoiceChangesTheC
   QLineEdit* field = form_.Combo2->lineEdit();
   EXPECT_EQ(field->text(), QStringLiteral("нажмите Включить вэбкамеру"));
   EXPECT_EQ(field->cursorPosition(), 0);  // shown from its first character
+  form_.Option7->click();
+  form_.Option8->click();  // the same hint once more
+  EXPECT_EQ(field->cursorPosition(), 0);
   SwitchOn();
   EXPECT_EQ(field->text(), QStringLiteral("выберете вэбкамеру из списка"));
   EXPECT_EQ(field->cursorPosition(), 0);
