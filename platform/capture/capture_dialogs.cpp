@@ -23,10 +23,15 @@ BOOL CaptureWindow::FormatDialog() {
     if (format.IsRaw()) raw.push_back(format);
   const gstutil::CameraFormat current = pipeline_.Format();
   const gstutil::FrameRate* rate = current.rates.empty() ? nullptr : &current.rates.front();
-  gstutil::FormatDialog dialog(QStringLiteral("Video Format"), raw, &current, rate, window());
+  gstutil::FormatDialog dialog(QStringLiteral("Формат видео"), raw, &current, rate, window());
   if (forms::ShowDialog(dialog) != QDialog::Accepted || !dialog.Chosen()) return FALSE;
   gstutil::CameraFormat chosen = *dialog.Chosen();
   const gstutil::FrameRate chosen_rate = *dialog.ChosenRate();
+  // OK on what runs already changes nothing: a recording goes on.
+  if (chosen.media == current.media && chosen.format == current.format &&
+      chosen.width == current.width && chosen.height == current.height && rate &&
+      chosen_rate == *rate)
+    return TRUE;
   chosen.rates.erase(std::remove(chosen.rates.begin(), chosen.rates.end(), chosen_rate),
                      chosen.rates.end());
   chosen.rates.insert(chosen.rates.begin(), chosen_rate);
@@ -47,7 +52,7 @@ BOOL CaptureWindow::FormatDialog() {
 BOOL CaptureWindow::SourceDialog() {
   if (!Connected()) return FALSE;
   QDialog dialog(window());
-  dialog.setWindowTitle(QStringLiteral("Video Source"));
+  dialog.setWindowTitle(QStringLiteral("Источник видео"));
   auto* layout = new QVBoxLayout(&dialog);
   auto* cameras = new QComboBox(&dialog);
   cameras->setObjectName(QStringLiteral("Camera"));
@@ -59,7 +64,7 @@ BOOL CaptureWindow::SourceDialog() {
     if (QString::fromUtf8(name.data()) == pipeline_.Camera().name) cameras->setCurrentIndex(index);
   }
   auto* form = new QFormLayout();
-  form->addRow(QStringLiteral("Camera"), cameras);
+  form->addRow(QStringLiteral("Камера"), cameras);
   layout->addLayout(form);
   const int connected = cameras->currentIndex();
   layout->addWidget(new gstutil::ControlsPage(gstutil::ControlsOf(pipeline_), &pipeline_.Camera(),
@@ -83,12 +88,12 @@ BOOL CaptureWindow::SourceDialog() {
 BOOL CaptureWindow::CompressionDialog() {
   if (!Connected()) return FALSE;
   QDialog dialog(window());
-  dialog.setWindowTitle(QStringLiteral("Video Compression"));
+  dialog.setWindowTitle(QStringLiteral("Сжатие видео"));
   auto* layout = new QVBoxLayout(&dialog);
   auto* form = new QFormLayout();
   auto* compressor = new QComboBox(&dialog);
   compressor->setObjectName(QStringLiteral("Compressor"));
-  compressor->addItem(QString::fromLatin1(kFullFrames));
+  compressor->addItem(QString::fromUtf8(kFullFrames));
   compressor->addItem(QString::fromLatin1(kMotionJpeg));
   compressor->setCurrentIndex(motion_jpeg_ ? 1 : 0);
   auto* quality = new QSpinBox(&dialog);
@@ -98,8 +103,8 @@ BOOL CaptureWindow::CompressionDialog() {
   quality->setEnabled(motion_jpeg_);
   QObject::connect(compressor, &QComboBox::currentIndexChanged, quality,
                    [quality](int row) { quality->setEnabled(row == 1); });
-  form->addRow(QStringLiteral("Compressor"), compressor);
-  form->addRow(QStringLiteral("Quality"), quality);
+  form->addRow(QStringLiteral("Сжатие"), compressor);
+  form->addRow(QStringLiteral("Качество"), quality);
   layout->addLayout(form);
   gstutil::AddDialogButtons(dialog, *layout);
   if (forms::ShowDialog(dialog) != QDialog::Accepted) return FALSE;
