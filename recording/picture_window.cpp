@@ -12,8 +12,6 @@ constexpr int Px(int twips) {
   return twips / 15;
 }
 
-// The text panel's frame, two pixels on each side of its image.
-constexpr int kPanelBorder = 2;
 // Room kept free between a stamp line's last glyph and the stamp's right edge.
 constexpr double kStampMargin = 3;
 // Below this a line would no longer be legible; it is printed at this size and cut.
@@ -29,8 +27,8 @@ Form6::Form6(QWidget* parent) : QWidget(parent, Qt::Window) {
   Picture1->setObjectName(QStringLiteral("Picture1"));
   // The panel's image is exactly the stamp: smaller, the stamp would copy black beside and
   // under the text onto the picture.
-  Picture1->setGeometry(0, 0, kStampRegion.width() + 2 * kPanelBorder,
-                        kStampRegion.height() + 2 * kPanelBorder);
+  const int frame = Picture1->frameWidth();
+  Picture1->setGeometry(0, 0, kStampRegion.width() + 2 * frame, kStampRegion.height() + 2 * frame);
   // The designed face's widths: a wider face cut the seconds off the first line.
   QFont font(QStringLiteral("Liberation Sans"));
   font.setStyleHint(QFont::SansSerif);

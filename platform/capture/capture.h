@@ -89,7 +89,7 @@ static_assert(offsetof(CAPTUREPARMS, dwAudioBufferSize) == 84);
 static_assert(offsetof(CAPTUREPARMS, AVStreamMaster) == 92);
 
 // The AVI video compressors the compression dialog offers.
-inline constexpr const char* kFullFrames = "Full Frames (Uncompressed)";
+inline constexpr const char* kFullFrames = "Полные кадры (без сжатия)";
 inline constexpr const char* kMotionJpeg = "Motion JPEG";
 
 // Driver `index` (0-9): the index-th camera that offers a raw format, in the camera list's

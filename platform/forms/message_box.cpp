@@ -1,5 +1,6 @@
 #include "platform/forms/message_box.h"
 
+#include <QAbstractButton>
 #include <QMessageBox>
 
 namespace forms {
@@ -7,6 +8,7 @@ namespace {
 
 void ShowModal(const QString& text, const QString& title) {
   QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok);
+  box.button(QMessageBox::Ok)->setText(QStringLiteral("ОК"));  // no Qt translation is loaded
   box.exec();
 }
 

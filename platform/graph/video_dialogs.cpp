@@ -11,7 +11,7 @@ namespace graph {
 
 void PinFormatDialog::ShowDialog(QWidget* owner) {
   if (!pin_ || pin_->Formats().empty()) return;
-  gstutil::FormatDialog dialog(QStringLiteral("%1 Properties").arg(pin_->Name()), pin_->Formats(),
+  gstutil::FormatDialog dialog(QStringLiteral("Свойства: %1").arg(pin_->Name()), pin_->Formats(),
                                pin_->Format(), &pin_->Rate(), owner);
   if (forms::ShowDialog(dialog) == QDialog::Accepted && dialog.Chosen())
     pin_->SetFormat(*dialog.Chosen(), *dialog.ChosenRate());
@@ -30,7 +30,7 @@ void FilterPropertiesDialog::ShowDialog(QWidget* owner) {
     controls = gstutil::V4l2Controls::Open(camera->path);
   }
   QDialog dialog(owner);
-  dialog.setWindowTitle(QStringLiteral("%1 Properties").arg(filter_->Name()));
+  dialog.setWindowTitle(QStringLiteral("Свойства: %1").arg(filter_->Name()));
   auto* layout = new QVBoxLayout(&dialog);
   layout->addWidget(new gstutil::ControlsPage(std::move(controls), camera, cameraOn, &dialog));
   gstutil::AddDialogButtons(dialog, *layout);

@@ -92,7 +92,7 @@ ControlsPage::ControlsPage(std::unique_ptr<CameraControls> controls, const Camer
       }
     }
   }
-  auto* defaults = new QPushButton(tr("Default"), this);
+  auto* defaults = new QPushButton(QStringLiteral("По умолчанию"), this);
   defaults->setObjectName(QStringLiteral("Default"));
   connect(defaults, &QPushButton::clicked, this, [this] {
     for (const auto& reset : reset_) reset();

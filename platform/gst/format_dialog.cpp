@@ -9,6 +9,9 @@ namespace gstutil {
 
 void AddDialogButtons(QDialog& dialog, QBoxLayout& layout) {
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  // No Qt translation is loaded: the buttons say it in the program's language themselves.
+  buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("ОК"));
+  buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Отмена"));
   QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
   QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
   layout.addWidget(buttons);
@@ -25,7 +28,7 @@ FormatDialog::FormatDialog(const QString& title, const std::vector<CameraFormat>
   for (const CameraFormat& format : formats) {
     for (const FrameRate& rate : format.rates) {
       rows_.push_back({format, rate});
-      list_->addItem(QStringLiteral("%1, %2 fps")
+      list_->addItem(QStringLiteral("%1, %2 кадр/с")
                          .arg(format.Describe())
                          .arg(QLocale().toString(rate.PerSecond(), 'g', 4)));
       const bool in_use = current && current->media == format.media &&

@@ -7,6 +7,7 @@
 
 #include <QLoggingCategory>
 #include <QtEndian>
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -111,7 +112,7 @@ class WavWriter {
     format_ = format;
     const std::uint32_t block = channels * bits / 8u;
     block_ = block;
-    bytes_per_second_ = rate * block;
+    bytes_per_second_ = std::uint64_t{rate} * block;
     std::array<char, kHeaderSize> header{};
     auto put32 = [&](std::size_t at, std::uint32_t value) {
       qToLittleEndian(value, header.data() + at);
@@ -126,7 +127,7 @@ class WavWriter {
     put16(20, 1);  // PCM
     put16(22, channels);
     put32(24, rate);
-    put32(28, bytes_per_second_);
+    put32(28, static_cast<std::uint32_t>(std::min<std::uint64_t>(bytes_per_second_, 0xFFFFFFFFu)));
     put16(32, static_cast<std::uint16_t>(block));
     put16(34, bits);
     std::memcpy(header.data() + 36, "data", 4);
@@ -216,9 +217,9 @@ class WavWriter {
   bool begun_ = false;
   bool claim_failed_ = false;
   std::uint32_t block_ = 1;
-  std::uint32_t bytes_per_second_ = 1;
-  std::uint64_t written_ = 0;  // sample bytes in the file
-  std::uint64_t claimed_ = 0;  // sample bytes written when the header was last brought up
+  std::uint64_t bytes_per_second_ = 1;  // rates up to the caps' limit overflow 32 bits
+  std::uint64_t written_ = 0;           // sample bytes in the file
+  std::uint64_t claimed_ = 0;           // sample bytes written when the header was last brought up
   std::chrono::steady_clock::time_point claimed_at_;
 };
 

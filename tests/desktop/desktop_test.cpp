@@ -227,9 +227,9 @@ TEST_F(DesktopTest, ThePipeWireCamerasDialogsShowItsFormatsAndSayWhyItHasNoContr
   QTest::mouseClick(form->Command12, Qt::LeftButton);
   QTest::mouseClick(form->Command15, Qt::LeftButton);
   forms::SetDialogFunction(previous);
-  EXPECT_TRUE(formats.contains(QStringLiteral("RGB 640 x 480, 30 fps")))
+  EXPECT_TRUE(formats.contains(QStringLiteral("RGB 640 x 480, 30 кадр/с")))
       << formats.join('|').toStdString();
-  EXPECT_TRUE(formats.contains(QStringLiteral("UYVY 1280 x 720, 30 fps")))
+  EXPECT_TRUE(formats.contains(QStringLiteral("UYVY 1280 x 720, 30 кадр/с")))
       << formats.join('|').toStdString();
   EXPECT_TRUE(why.contains(QStringLiteral("PipeWire"))) << why.toStdString();
   EXPECT_TRUE(why.contains(QString::fromUtf8("настройки изображения"))) << why.toStdString();
