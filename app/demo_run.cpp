@@ -72,7 +72,7 @@ void Operate(Form1& form, const DemoRunSettings& settings, DemoRunSummary& summa
   form.Check3->setChecked(true);
   form.Text4->setText(QStringLiteral("10"));
   form.Text27->setText(QStringLiteral("2"));  // the shortest buffer the generator takes
-  form.Text7->setText(QStringLiteral("5"));
+  form.Text7->setText(QStringLiteral("4"));   // two tone periods: every picture on one phase
   if (!form.Command20->isEnabled()) return stop(QStringLiteral("the tone cannot be started"));
   // In the clock mode the start returns only after the stop.
   QTimer::singleShot(settings.seconds * 1000, form.Command4, &QPushButton::click);

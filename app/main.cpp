@@ -1,4 +1,6 @@
 #include <QApplication>
+#include <QDir>
+#include <QLoggingCategory>
 #include <cstdio>
 #include <cstdlib>
 
@@ -11,6 +13,8 @@
 #include "recording/output_files.h"
 
 namespace {
+
+Q_LOGGING_CATEGORY(lcStartup, "strobolux.startup")
 
 void PrintLine(const QString& text) {
   std::fprintf(stderr, "strobolux: %s\n", text.toLocal8Bit().constData());
@@ -49,9 +53,19 @@ int main(int argc, char* argv[]) {
     std::fputs(app::UsageText().toLocal8Bit().constData(), stdout);
     return 0;
   }
+  if (options->version) {
+    std::printf("%s\n", app::VersionText().toLocal8Bit().constData());
+    return 0;
+  }
+  // Named by the operator, the folder must be there; the default one is the user's own or
+  // a build tree's, and only what records makes it.
+  const bool folderNamed = !options->programFolder.isEmpty();
+  const QString programFolder =
+      folderNamed ? options->programFolder
+                  : app::DefaultProgramFolder(app::ExecutableFolder(), QDir::homePath());
   if (options->listDevices) {
     const QCoreApplication core(argc, argv);  // the program folder names the demo's WAV file
-    if (!options->programFolder.isEmpty()) recording::SetProgramFolder(options->programFolder);
+    recording::SetProgramFolder(programFolder);
     if (options->demo) app::RegisterDemoDevices();
     for (const QString& line : app::DeviceLines())
       std::printf("%s\n", line.toLocal8Bit().constData());
@@ -62,12 +76,26 @@ int main(int argc, char* argv[]) {
     if (!problem.isEmpty()) PrintLine(problem);
     return problem.isEmpty() ? 0 : 1;
   }
-  if (!options->programFolder.isEmpty()) {
-    const QString problem = app::ProgramFolderProblem(options->programFolder);
+  if (!folderNamed) {
+    const QString problem = app::MakeProgramFolders(programFolder);
     if (!problem.isEmpty()) {
       PrintLine(problem);
       return 1;
     }
+  }
+  if (const QString problem = app::ProgramFolderProblem(programFolder); !problem.isEmpty()) {
+    PrintLine(problem);
+    return 1;
+  }
+  // A folder the pictures, snapshots or videos cannot go into would show only as the general
+  // message at the first picture: a scripted run stops here; the window starts, as it always
+  // does, with the line in its log.
+  if (const QString problem = app::RecordingFoldersProblem(programFolder); !problem.isEmpty()) {
+    if (options->demoRunSeconds > 0) {
+      PrintLine(problem);
+      return 1;
+    }
+    qCWarning(lcStartup).noquote() << problem;
   }
   // Qt aborts with a long plugin message when it cannot open the display; say it in one line
   // instead. The demo run needs no display and draws offscreen without one.
@@ -80,10 +108,11 @@ int main(int argc, char* argv[]) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
   }
 
+  app::EnsureRuntimeFolder();
   forms::Application application(argc, argv);
   application.setQuitOnLastWindowClosed(false);  // the exit button ends the program
   app::ApplyApplicationStyle(application);
-  if (!options->programFolder.isEmpty()) recording::SetProgramFolder(options->programFolder);
+  recording::SetProgramFolder(programFolder);
   if (options->demo || options->demoRunSeconds > 0) app::RegisterDemoDevices();
   const int status = Run(*options);
   // Everything of the program is closed by now: the window and its pipelines, the pictures,

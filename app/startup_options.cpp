@@ -5,12 +5,14 @@
 
 #include <dlfcn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryFile>
+#include <cerrno>
 #include <cstring>
 
 namespace app {
@@ -90,6 +92,8 @@ std::optional<StartupOptions> ParseStartupOptions(const QStringList& arguments,
       options.demo = true;
     } else if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
       options.help = true;
+    } else if (argument == QLatin1String("--version")) {
+      options.version = true;
     } else if (argument == QLatin1String("--list-devices")) {
       options.listDevices = true;
     } else if (argument == QLatin1String("--check-display")) {
@@ -134,14 +138,26 @@ QString UsageText() {
       "usage: strobolux [--demo] [--program-folder DIR]\n"
       "       strobolux --demo-run SECONDS [--back-end capture|graph] [--format bmp|jpg]\n"
       "                 [--program-folder DIR]\n"
-      "  --demo            list the built-in sound device (a WAV file in the program folder)\n"
-      "                    and two test cameras after the real devices\n"
-      "  --demo-run N      work the window as an operator would for N seconds: tone 10/2 Hz,\n"
-      "                    a stamped picture every 5 periods; print what was written\n"
-      "  --list-devices    print the sound devices and cameras found\n"
-      "  --check-display   exit with status 0 when a window can be shown, else say why\n"
-      "  --program-folder  where Risunki/, SnapShot/ and Video/ are (default: the\n"
-      "                    executable's folder; also STROBOLUX_PROGRAM_FOLDER)\n");
+      "       strobolux --list-devices [--demo] | --check-display | --version | --help\n"
+      "Without options it opens the window.\n"
+      "  --demo             list the built-in sound device (a WAV file in the program folder)\n"
+      "                     and two test cameras after the real devices\n"
+      "  --demo-run N       work the window as an operator would for N seconds on the\n"
+      "                     built-in devices: tone 10/2 Hz, a stamped picture every 2 tone\n"
+      "                     periods (NC0 = 4), all on the same phase; print what was written\n"
+      "  --back-end capture the demo run's camera back end: the capture window\n"
+      "                     (\"VideoForWindows\", the default; BMP pictures) or the filter\n"
+      "  --back-end graph   graph (\"DirectShow\"; BMP or JPEG pictures)\n"
+      "  --format bmp|jpg   the demo run's picture format; jpg needs --back-end graph\n"
+      "  --list-devices     print the sound devices and cameras found, one a line\n"
+      "  --check-display    exit with status 0 when a window can be shown, else say why\n"
+      "  --program-folder DIR\n"
+      "                     where Risunki/, SnapShot/ and Video/ are (also\n"
+      "                     STROBOLUX_PROGRAM_FOLDER). Default: the executable's folder in a\n"
+      "                     build tree; ~/Strobolux for an installed program, made with its\n"
+      "                     three folders on first use\n"
+      "  --version          print the version\n"
+      "  --help             print this text\n");
 }
 
 QStringList DeviceLines() {
@@ -152,18 +168,91 @@ QStringList DeviceLines() {
     if (wave::waveOutGetDevCaps(device, &caps) == wave::MMSYSERR_NOERROR)
       lines << QStringLiteral("sound device: ") + caps.szPname;
   }
-  for (const gstutil::CameraDevice& camera : gstutil::ListCameras())
+  if (lines.isEmpty()) lines << QStringLiteral("no sound device found");
+  const std::vector<gstutil::CameraDevice> cameras = gstutil::ListCameras();
+  for (const gstutil::CameraDevice& camera : cameras)
     lines << QStringLiteral("camera: ") + camera.name;
+  if (cameras.empty()) lines << QStringLiteral("no camera found");
   return lines;
 }
 
-QString ProgramFolderProblem(const QString& folder) {
+namespace {
+
+const char* const kRecordingFolders[] = {"Risunki", "SnapShot", "Video"};
+
+// What is wrong with a folder the program writes into, as the end of a line; empty if nothing.
+QString FolderProblem(const QString& folder) {
   const QFileInfo info(folder);
-  if (!info.exists()) return QStringLiteral("program folder %1 does not exist").arg(folder);
-  if (!info.isDir()) return QStringLiteral("program folder %1 is not a folder").arg(folder);
+  if (!info.exists()) return QStringLiteral("does not exist");
+  if (!info.isDir()) return QStringLiteral("is not a folder");
   // Asking for the permission bits is not enough (root, read-only mounts): try a file.
   QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".strobolux-XXXXXX")));
-  if (!probe.open()) return QStringLiteral("program folder %1 is not writable").arg(folder);
+  if (!probe.open()) return QStringLiteral("is not writable");
+  return QString();
+}
+
+// Where distributions and `cmake --install` put programs: nothing is recorded beside them.
+bool UnderSystemPrefix(const QString& folder) {
+  for (const char* prefix : {"/usr/", "/bin", "/sbin", "/lib", "/opt/", "/snap/"}) {
+    const QString p = QString::fromLatin1(prefix);
+    if (folder.startsWith(p) || folder + QLatin1Char('/') == p) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void EnsureRuntimeFolder() {
+  if (!Env("XDG_RUNTIME_DIR").isEmpty()) return;
+  const QString folder = QDir::temp().filePath(QStringLiteral("runtime-%1").arg(::geteuid()));
+  const QByteArray native = QFile::encodeName(folder);
+  // Ours alone, or Qt's own warning says what is wrong with it.
+  if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST) return;
+  struct stat info {};
+  if (::lstat(native.constData(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+      info.st_uid != ::geteuid() || (info.st_mode & 0777) != 0700)
+    return;
+  qputenv("XDG_RUNTIME_DIR", native);
+}
+
+QString VersionText() {
+  return QStringLiteral("strobolux ") + QStringLiteral(STROBOLUX_VERSION);
+}
+
+QString ExecutableFolder() {
+  return QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath()).path();
+}
+
+QString DefaultProgramFolder(const QString& executableFolder, const QString& home) {
+  const QString folder = QDir::cleanPath(executableFolder);
+  // An installation under a prefix of the user's own (~/.local, an unpacked package) has the
+  // program's documents beside its bin/; a build tree has not.
+  const bool installed =
+      UnderSystemPrefix(folder) || QDir(folder).exists(QStringLiteral("../share/doc/strobolux"));
+  if (!installed && FolderProblem(folder).isEmpty()) return folder;
+  return QDir(home).filePath(QStringLiteral("Strobolux"));
+}
+
+QString MakeProgramFolders(const QString& folder) {
+  for (const char* name : kRecordingFolders) {
+    const QString path = QDir(folder).filePath(QString::fromLatin1(name));
+    if (!QDir().mkpath(path)) return QStringLiteral("cannot make the folder %1").arg(path);
+  }
+  return QString();
+}
+
+QString ProgramFolderProblem(const QString& folder) {
+  const QString problem = FolderProblem(folder);
+  return problem.isEmpty() ? QString()
+                           : QStringLiteral("program folder %1 %2").arg(folder, problem);
+}
+
+QString RecordingFoldersProblem(const QString& folder) {
+  for (const char* name : kRecordingFolders) {
+    const QString path = QDir(folder).filePath(QString::fromLatin1(name));
+    const QString problem = FolderProblem(path);
+    if (!problem.isEmpty()) return QStringLiteral("folder %1 %2").arg(path, problem);
+  }
   return QString();
 }
 

@@ -16,9 +16,10 @@ struct StartupOptions {
   // --back-end capture|graph and --format bmp|jpg of the demo run.
   bool filterGraph = false;
   bool jpeg = false;
-  // --program-folder DIR (or STROBOLUX_PROGRAM_FOLDER); empty: the executable's folder.
+  // --program-folder DIR (or STROBOLUX_PROGRAM_FOLDER); empty: DefaultProgramFolder().
   QString programFolder;
   bool help = false;
+  bool version = false;
   // --check-display: only says whether a window could be shown (status 0) or why not.
   bool checkDisplay = false;
   // --list-devices: prints the sound devices and cameras found, one a line, and ends.
@@ -35,11 +36,36 @@ std::optional<StartupOptions> ParseStartupOptions(const QStringList& arguments,
 QString UsageText();
 
 // "sound device: <name>" and "camera: <name>" lines of the devices found now, real ones first
-// (with the built-in ones too when they were registered).
+// (with the built-in ones too when they were registered); "no sound device found" or "no
+// camera found" where there is none of a kind.
 QStringList DeviceLines();
+
+// Qt wants a private runtime folder (XDG_RUNTIME_DIR) and warns on every start without one,
+// as under su, ssh or a service: the program names one the way Qt would, without the warning.
+void EnsureRuntimeFolder();
+
+// The program's version, as --version prints it.
+QString VersionText();
+
+// The folder the executable lies in.
+QString ExecutableFolder();
+
+// The program folder when none is named: the executable's own folder when it is a build tree
+// of the user's (writable, not under a system prefix, no installed documents beside it); an
+// installed program uses the user's `home`/Strobolux instead, so that every name it is
+// started by records the same way.
+QString DefaultProgramFolder(const QString& executableFolder, const QString& home);
+
+// Makes the user's program folder with Risunki/, SnapShot/ and Video/ where they are missing;
+// empty when done, else the line to print.
+QString MakeProgramFolders(const QString& folder);
 
 // Empty when the folder exists and a file can be made in it; otherwise the line to print.
 QString ProgramFolderProblem(const QString& folder);
+
+// Empty when Risunki/, SnapShot/ and Video/ of the program folder exist and take files;
+// otherwise the line naming the first that does not.
+QString RecordingFoldersProblem(const QString& folder);
 
 // Empty when a window can be shown: a display is named and can be opened, or Qt is told to
 // use a platform that needs none. Otherwise the line to print. Looks at DISPLAY,

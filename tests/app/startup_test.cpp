@@ -29,10 +29,41 @@ struct Finished {
   QStringList err;
 };
 
+// Root writes anywhere, so a check of a folder that cannot be written would pass unseen:
+// under root the program runs as "nobody", from a copy in a folder it may read, or from
+// `executable` when given.
+QStringList Unprivileged(QString executable = QString()) {
+  if (executable.isEmpty()) executable = QStringLiteral(STROBOLUX_EXECUTABLE);
+  if (geteuid() != 0) return {executable};
+  static QTemporaryDir copies;
+  const QString copy = copies.filePath(QStringLiteral("strobolux"));
+  if (executable == QLatin1String(STROBOLUX_EXECUTABLE)) {
+    if (!QFile::exists(copy)) QFile::copy(executable, copy);
+    QFile::setPermissions(copies.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                             QFile::ReadOther | QFile::ExeOther);
+    QFile::setPermissions(copy,
+                          QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
+    executable = copy;
+  }
+  return {QStringLiteral("setpriv"),
+          QStringLiteral("--reuid=65534"),
+          QStringLiteral("--regid=65534"),
+          QStringLiteral("--clear-groups"),
+          QStringLiteral("--"),
+          executable};
+}
+
+// Lets everyone into a scratch folder, so that "nobody" can work in it.
+void OpenToAll(const QString& path) {
+  QFile::setPermissions(path, QFileDevice::Permissions(0x7777));
+}
+
 // Runs the program with these arguments; `environment` changes are applied on top of ours.
+// `command` is the program and its first arguments (default: the built program itself).
 Finished RunProgram(const QStringList& arguments,
                     const std::vector<std::pair<QString, QString>>& environment = {},
-                    int timeoutMs = 60000) {
+                    int timeoutMs = 60000,
+                    const QStringList& command = {QStringLiteral(STROBOLUX_EXECUTABLE)}) {
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   for (const auto& [name, value] : environment) {
     if (value.isNull())
@@ -42,7 +73,7 @@ Finished RunProgram(const QStringList& arguments,
   }
   QProcess process;
   process.setProcessEnvironment(env);
-  process.start(QStringLiteral(STROBOLUX_EXECUTABLE), arguments);
+  process.start(command.front(), command.mid(1) + arguments);
   Finished result;
   if (!process.waitForFinished(timeoutMs)) {
     process.kill();
@@ -57,6 +88,13 @@ Finished RunProgram(const QStringList& arguments,
   result.out = lines(process.readAllStandardOutput());
   result.err = lines(process.readAllStandardError());
   return result;
+}
+
+// Pulls "name: value" out of the demo run's summary.
+QString Field(const QStringList& lines, const QString& name) {
+  for (const QString& line : lines)
+    if (line.startsWith(name + QStringLiteral(": "))) return line.mid(name.size() + 2);
+  return QString();
 }
 
 QString NoValue() {
@@ -133,6 +171,7 @@ TEST(StartupOptions, ReadsEveryOptionAndRejectsWhatDoesNotFit) {
 
 TEST(StartupChecks, AProgramFolderThatCannotBeUsedStopsTheProgramBeforeAnyWindow) {
   QTemporaryDir scratch;
+  OpenToAll(scratch.path());
   const QString missing = scratch.filePath(QStringLiteral("missing"));
   const QString file = scratch.filePath(QStringLiteral("file"));
   {
@@ -142,14 +181,13 @@ TEST(StartupChecks, AProgramFolderThatCannotBeUsedStopsTheProgramBeforeAnyWindow
   const QString readOnly = scratch.filePath(QStringLiteral("read-only"));
   ASSERT_TRUE(QDir(scratch.path()).mkdir(QStringLiteral("read-only")));
   ASSERT_TRUE(QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ExeOwner));
-  std::vector<QString> folders = {missing, file};
-  if (geteuid() != 0) folders.push_back(readOnly);  // root writes anywhere
+  const std::vector<QString> folders = {missing, file, readOnly};
   // With no display at all: the folder is what it complains about, so it was checked first.
   const std::vector<std::pair<QString, QString>> noDisplay = {
       {"QT_QPA_PLATFORM", NoValue()}, {"DISPLAY", NoValue()}, {"WAYLAND_DISPLAY", NoValue()}};
   for (const QString& folder : folders) {
     SCOPED_TRACE(folder.toStdString());
-    Finished viaOption = RunProgram({"--program-folder", folder}, noDisplay);
+    Finished viaOption = RunProgram({"--program-folder", folder}, noDisplay, 60000, Unprivileged());
     EXPECT_FALSE(viaOption.crashed);
     EXPECT_EQ(viaOption.status, 1);
     ASSERT_EQ(viaOption.err.size(), 1) << viaOption.err.join('\n').toStdString();
@@ -157,11 +195,129 @@ TEST(StartupChecks, AProgramFolderThatCannotBeUsedStopsTheProgramBeforeAnyWindow
     EXPECT_TRUE(viaOption.out.isEmpty());
     auto viaVariable = noDisplay;
     viaVariable.emplace_back(QStringLiteral("STROBOLUX_PROGRAM_FOLDER"), folder);
-    Finished fromVariable = RunProgram({}, viaVariable);
+    Finished fromVariable = RunProgram({}, viaVariable, 60000, Unprivileged());
     EXPECT_EQ(fromVariable.status, 1);
     EXPECT_EQ(fromVariable.err, viaOption.err);
   }
   QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+// The folders the pictures, snapshots and videos go into are checked before the run, not
+// found wanting at the first picture.
+TEST(StartupChecks, AMissingOrReadOnlyRecordingFolderIsNamedBeforeTheRun) {
+  for (const char* broken : {"Risunki", "SnapShot", "Video"}) {
+    for (const bool readOnly : {false, true}) {
+      SCOPED_TRACE(std::string(broken) + (readOnly ? " read-only" : " missing"));
+      ProgramFolder folder;
+      OpenToAll(folder.Path());
+      const QString path = folder.dir.filePath(QString::fromLatin1(broken));
+      for (const char* name : {"Risunki", "SnapShot", "Video"})
+        OpenToAll(folder.dir.filePath(QString::fromLatin1(name)));
+      if (readOnly)
+        QFile::setPermissions(
+            path, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
+      else
+        QDir(path).removeRecursively();
+      const Finished run = RunProgram({"--demo-run", "2", "--program-folder", folder.Path()},
+                                      {{"QT_QPA_PLATFORM", "offscreen"}}, 60000, Unprivileged());
+      EXPECT_FALSE(run.crashed);
+      EXPECT_EQ(run.status, 1);
+      EXPECT_TRUE(run.out.isEmpty()) << run.out.join('\n').toStdString();  // nothing ran
+      ASSERT_EQ(run.err.size(), 1) << run.err.join('\n').toStdString();
+      EXPECT_EQ(run.err[0], QStringLiteral("strobolux: folder %1 %2")
+                                .arg(path, readOnly ? QStringLiteral("is not writable")
+                                                    : QStringLiteral("does not exist")));
+      EXPECT_TRUE(QDir(folder.dir.filePath(QStringLiteral("Risunki"))).isEmpty());
+    }
+  }
+
+  // The window starts all the same, with the line in its log.
+  ProgramFolder folder;
+  QDir(folder.dir.filePath(QStringLiteral("Video"))).removeRecursively();
+  QProcess window;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  window.setProcessEnvironment(environment);
+  window.setReadChannel(QProcess::StandardError);
+  window.start(QStringLiteral(STROBOLUX_EXECUTABLE), {"--program-folder", folder.Path()});
+  QByteArray said;
+  QElapsedTimer waited;
+  waited.start();
+  while (!said.contains('\n') && waited.elapsed() < 30000 && window.state() != QProcess::NotRunning)
+    if (window.waitForReadyRead(1000)) said += window.readAll();
+  EXPECT_EQ(window.state(), QProcess::Running) << said.toStdString();
+  EXPECT_TRUE(said.contains(QFile::encodeName(folder.dir.filePath(QStringLiteral("Video"))) +
+                            " does not exist"))
+      << said.toStdString();
+  window.kill();
+  window.waitForFinished();
+}
+
+// An installed program (its folder not writable by the user, or under a system prefix) keeps
+// the user's recordings in ~/Strobolux, whichever of its names started it.
+TEST(StartupChecks, AnInstalledProgramRecordsIntoTheUsersFolder) {
+  const QString home = QStringLiteral("/home/someone");
+  EXPECT_EQ(app::DefaultProgramFolder(QStringLiteral("/usr/bin"), home),
+            QStringLiteral("/home/someone/Strobolux"));
+  EXPECT_EQ(app::DefaultProgramFolder(QStringLiteral("/usr/local/bin"), home),
+            QStringLiteral("/home/someone/Strobolux"));
+  EXPECT_EQ(app::DefaultProgramFolder(QStringLiteral("/opt/strobolux/bin"), home),
+            QStringLiteral("/home/someone/Strobolux"));
+  QTemporaryDir build;
+  EXPECT_EQ(app::DefaultProgramFolder(build.path(), home), build.path());  // a build tree
+  // Installed under a prefix of the user's own, such as ~/.local: writable, but installed.
+  ASSERT_TRUE(QDir(build.path()).mkpath(QStringLiteral("bin")));
+  ASSERT_TRUE(QDir(build.path()).mkpath(QStringLiteral("share/doc/strobolux")));
+  EXPECT_EQ(app::DefaultProgramFolder(build.filePath(QStringLiteral("bin")), home),
+            QStringLiteral("/home/someone/Strobolux"));
+
+  // The whole way: a copy in a folder the user cannot write, and a home without the folder.
+  QTemporaryDir scratch;
+  OpenToAll(scratch.path());
+  QDir(scratch.path()).mkdir(QStringLiteral("bin"));
+  QDir(scratch.path()).mkdir(QStringLiteral("home"));
+  const QString bin = scratch.filePath(QStringLiteral("bin"));
+  const QString user = scratch.filePath(QStringLiteral("home"));
+  OpenToAll(user);
+  const QString executable = QDir(bin).filePath(QStringLiteral("strobolux"));
+  ASSERT_TRUE(QFile::copy(QStringLiteral(STROBOLUX_EXECUTABLE), executable));
+  QFile::setPermissions(bin,
+                        QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
+  const Finished help = RunProgram({"--help"}, {{"HOME", user}}, 60000, Unprivileged(executable));
+  EXPECT_EQ(help.status, 0);
+  EXPECT_FALSE(QDir(user).exists(QStringLiteral("Strobolux")));  // only what records makes it
+  const Finished run = RunProgram(
+      {"--demo-run", "2"},
+      {{"HOME", user}, {"STROBOLUX_PROGRAM_FOLDER", NoValue()}, {"QT_QPA_PLATFORM", "offscreen"}},
+      60000, Unprivileged(executable));
+  ASSERT_FALSE(run.crashed);
+  EXPECT_EQ(run.status, 0) << (run.out + run.err).join('\n').toStdString();
+  const QString folder = QDir(user).filePath(QStringLiteral("Strobolux"));
+  EXPECT_TRUE(
+      Field(run.out, QStringLiteral("run folder")).startsWith(folder + QStringLiteral("/Risunki/")))
+      << run.out.join('\n').toStdString();
+  EXPECT_GE(Field(run.out, QStringLiteral("pictures written")).toInt(), 2);
+  for (const char* name : {"SnapShot", "Video"})
+    EXPECT_TRUE(QDir(folder).exists(QString::fromLatin1(name))) << name;
+  EXPECT_EQ(QDir(bin).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+            QStringList{QStringLiteral("strobolux")});
+  QFile::setPermissions(bin, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+TEST(StartupChecks, VersionAndAnEmptyDeviceListSayWhatTheyFound) {
+  const Finished version = RunProgram({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out,
+            QStringList{QStringLiteral("strobolux ") + QStringLiteral(STROBOLUX_VERSION)});
+  // Without any GStreamer plugin nothing can be found.
+  QTemporaryDir registry;
+  const Finished none = RunProgram(
+      {"--list-devices"}, {{"GST_PLUGIN_SYSTEM_PATH_1_0", registry.path()},
+                           {"GST_PLUGIN_PATH_1_0", registry.path()},
+                           {"GST_REGISTRY_1_0", registry.filePath(QStringLiteral("r.bin"))}});
+  EXPECT_EQ(none.status, 0);
+  EXPECT_EQ(none.out, (QStringList{QStringLiteral("no sound device found"),
+                                   QStringLiteral("no camera found")}));
 }
 
 TEST(StartupChecks, ADisplayThatCannotBeOpenedGivesOneLineAndStatusOne) {
@@ -186,13 +342,6 @@ TEST(StartupChecks, ADisplayThatCannotBeOpenedGivesOneLineAndStatusOne) {
     ASSERT_EQ(run.err.size(), 1) << run.err.join('\n').toStdString();
     EXPECT_TRUE(run.err[0].startsWith(QStringLiteral("strobolux: ")));
   }
-}
-
-// Pulls "name: value" out of the demo run's summary.
-QString Field(const QStringList& lines, const QString& name) {
-  for (const QString& line : lines)
-    if (line.startsWith(name + QStringLiteral(": "))) return line.mid(name.size() + 2);
-  return QString();
 }
 
 struct DemoCase {
@@ -220,9 +369,18 @@ TEST_P(DemoRunTest, FiveSecondsGiveStampedPicturesAndAnUnbrokenTone) {
   const QString runFolder = Field(run.out, QStringLiteral("run folder"));
   EXPECT_TRUE(runFolder.startsWith(folder.Path() + QStringLiteral("/Risunki/"))) << output;
   const int pictures = Field(run.out, QStringLiteral("pictures written")).toInt();
-  // 5 s of the 10 Hz clock with a picture every 5 periods: about 10.
-  EXPECT_GE(pictures, 7) << output;
-  EXPECT_LE(pictures, 12) << output;
+  // 5 s of the 10 Hz clock with a picture every 4 periods: about 12.
+  EXPECT_GE(pictures, 10) << output;
+  EXPECT_LE(pictures, 13) << output;
+  // Every 4 clock periods are 2 periods of the 5 Hz tone: each picture is due on one phase.
+  QFile log(runFolder + QStringLiteral("/log.csv"));
+  ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+  const QList<QByteArray> rows = log.readAll().trimmed().split('\n');
+  const int ideal = static_cast<int>(rows.front().split(',').indexOf("ideal_phase_deg"));
+  ASSERT_GE(ideal, 0) << rows.front().toStdString();  // the header comes first
+  ASSERT_EQ(rows.size(), pictures + 1);
+  for (qsizetype r = 2; r < rows.size(); ++r)
+    EXPECT_EQ(rows[r].split(',')[ideal], rows[1].split(',')[ideal]) << rows[r].toStdString();
   // The pictures, beside the run's log and phase plot.
   const QStringList files = QDir(runFolder).entryList({QStringLiteral("*.%1").arg(param.format)},
                                                       QDir::Files, QDir::Name);
@@ -326,7 +484,8 @@ TEST(DemoDevices, ListedOnlyWithDemoAndAfterTheRealOnes) {
   const Finished demo = RunProgram({"--list-devices", "--demo", "--program-folder", folder.Path()});
   ASSERT_EQ(demo.status, 0);
   // Whatever real devices this machine has come first, in the same order.
-  QStringList expected = plain.out;
+  QStringList expected =
+      plain.out.filter(QRegularExpression(QStringLiteral("^(sound device|camera): ")));
   const qsizetype cameras = expected.indexOf(QRegularExpression(QStringLiteral("^camera: ")));
   expected.insert(cameras < 0 ? expected.size() : cameras,
                   QStringLiteral("sound device: Встроенный выход в файл strobolux-demo-tone.wav"));
