@@ -13,10 +13,9 @@ namespace recording {
 
 const QString RunLog::kFileName = QStringLiteral("log.csv");
 const QString RunLog::kPlotName = QStringLiteral("phase.png");
-// CSV readers expect '.' decimals whatever the operator's locale: the first line says so.
+// The column names come first, as every CSV reader expects; the numbers use '.' decimals
+// whatever the operator's locale (the README describes the columns).
 const QString RunLog::kHeader = QStringLiteral(
-    "# Strobolux picture log. Numbers use '.' as the decimal point (C locale); times are ms "
-    "since T0 on the run's time base.\n"
     "picture,file,due_ms,actual_ms,frame_number,frame_capture_ms,frame_age_ms,"
     "frame_phase_deg,instant_phase_deg,ideal_phase_deg,time_base,save_ms,error\n");
 
