@@ -26,6 +26,13 @@ QString Number(const std::optional<double>& value, int decimals) {
   return value ? QString::number(*value, 'f', decimals) : QString();
 }
 
+// A phase in [0, 360) as written: a hair below 360 would round to "360.000".
+QString Phase(const std::optional<double>& degrees) {
+  if (!degrees) return QString();
+  const double rounded = std::round(*degrees * 1000) / 1000;
+  return QString::number(rounded >= 360 ? rounded - 360 : rounded, 'f', 3);
+}
+
 QString Quoted(QString text) {
   if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
       !text.contains(QLatin1Char('\n')))
@@ -52,9 +59,9 @@ QString FormatLogRow(const PictureLogRow& row) {
                           row.frameNumber ? QString::number(*row.frameNumber) : QString(),
                           Number(row.frameCaptureMs, 3),
                           Number(row.frameAgeMs, 3),
-                          Number(row.framePhase, 3),
-                          Number(row.instantPhase, 3),
-                          Number(row.idealPhase, 3),
+                          Phase(row.framePhase),
+                          Phase(row.instantPhase),
+                          Phase(row.idealPhase),
                           row.timeBase,
                           QString::number(row.saveMs, 'f', 3),
                           Quoted(row.error)};

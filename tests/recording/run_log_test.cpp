@@ -113,7 +113,7 @@ TEST(RunLogLocale, RowsUseTheDecimalPointAndQuoteTextInEveryLocale) {
     row.frameCaptureMs = 616990.125;
     row.frameAgeMs = 10.375;
     row.framePhase = 341.5;
-    row.instantPhase = 0.25;
+    row.instantPhase = 359.9997;  // a hair below a full turn
     row.idealPhase = 0;
     row.timeBase = QStringLiteral("tone");
     row.saveMs = 1.5;
@@ -132,6 +132,8 @@ TEST(RunLogLocale, RowsUseTheDecimalPointAndQuoteTextInEveryLocale) {
     EXPECT_EQ(first["frame_age_ms"], QStringLiteral("10.375"));
     EXPECT_EQ(first["picture"], QStringLiteral("1234"));  // no digit groups
     EXPECT_EQ(first["frame_number"], QStringLiteral("18511"));
+    EXPECT_EQ(first["frame_phase_deg"], QStringLiteral("341.500"));
+    EXPECT_EQ(first["instant_phase_deg"], QStringLiteral("0.000"));  // not "360.000"
     std::map<QString, QString> second = csv.rows[1];
     EXPECT_EQ(second["error"], failed.error);
     EXPECT_EQ(second["due_ms"], QString());  // unknown stays empty, never 0
