@@ -193,10 +193,9 @@ QString FolderProblem(const QString& folder) {
 
 // Where distributions and `cmake --install` put programs: nothing is recorded beside them.
 bool UnderSystemPrefix(const QString& folder) {
-  for (const char* prefix : {"/usr/", "/bin", "/sbin", "/lib", "/opt/", "/snap/"}) {
-    const QString p = QString::fromLatin1(prefix);
-    if (folder.startsWith(p) || folder + QLatin1Char('/') == p) return true;
-  }
+  const QString inside = folder + QLatin1Char('/');
+  for (const char* prefix : {"/usr/", "/bin/", "/sbin/", "/lib/", "/opt/", "/snap/"})
+    if (inside.startsWith(QLatin1String(prefix))) return true;
   return false;
 }
 

@@ -263,6 +263,8 @@ TEST(StartupChecks, AnInstalledProgramRecordsIntoTheUsersFolder) {
             QStringLiteral("/home/someone/Strobolux"));
   EXPECT_EQ(app::DefaultProgramFolder(QStringLiteral("/opt/strobolux/bin"), home),
             QStringLiteral("/home/someone/Strobolux"));
+  EXPECT_EQ(app::DefaultProgramFolder(QStringLiteral("/bin"), home),
+            QStringLiteral("/home/someone/Strobolux"));
   QTemporaryDir build;
   EXPECT_EQ(app::DefaultProgramFolder(build.path(), home), build.path());  // a build tree
   // Installed under a prefix of the user's own, such as ~/.local: writable, but installed.
