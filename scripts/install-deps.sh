@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# Installs every Debian package the project builds, tests or runs with. Safe to run again:
-# packages already present are skipped without touching the network. Prints one line per
-# step; the package manager's own output goes to a log file, named when a step fails.
-#   scripts/install-deps.sh [--screenshots|--fuzz]
+# Installs the Debian packages a command needs, in sets that build on each other. Safe to run
+# again: packages already present are skipped without touching the network. Prints one line
+# per step; the package manager's own output goes to a log file, named when a step fails.
+#   scripts/install-deps.sh                 building and running the program (scripts/run.sh)
+#   scripts/install-deps.sh --test          and the tests and benchmarks (scripts/test.sh)
+#   scripts/install-deps.sh --lint          and the format and naming checks (scripts/lint.sh)
+#   scripts/install-deps.sh --screenshots   the tests' set and a virtual X display
+#   scripts/install-deps.sh --fuzz          the program's set and clang
 #   scripts/install-deps.sh --runtime-packages   prints the packages the program runs with
 set -euo pipefail
 
@@ -18,39 +22,56 @@ runtime_packages=(
   # The stamp's face, metric-compatible with the common Windows sans faces; DejaVu for the rest.
   fonts-liberation2 fonts-dejavu-core
 )
-if [[ "${1:-}" == "--runtime-packages" ]]; then
-  echo "${runtime_packages[@]}"
-  exit 0
-fi
-
-packages=(
+# Building the program: the compiler, CMake and the headers of the libraries above.
+build_packages=(
   build-essential cmake pkg-config
   qt6-base-dev
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
-  gstreamer1.0-plugins-base gstreamer1.0-plugins-good
-  gstreamer1.0-alsa gstreamer1.0-pulseaudio
-  gstreamer1.0-x gstreamer1.0-tools
   linux-libc-dev
   libturbojpeg0-dev libpng-dev libgif-dev
+)
+# The test suites and benchmarks.
+test_packages=(
   libgtest-dev libbenchmark-dev
-  fonts-dejavu-core
   locales
-  "${runtime_packages[@]}"
   # The desktop tests start a private PipeWire session and a headless Wayland compositor.
   dbus-daemon pipewire pipewire-bin pipewire-pulse wireplumber pulseaudio-utils weston
-  # The package test builds and checks a Debian package.
-  dpkg-dev desktop-file-utils
-  # The format and naming checks (scripts/test.sh --lint).
-  clang-format clang-tidy
+  # The package test builds a Debian package, checks it and reads the demo run's log.
+  dpkg-dev desktop-file-utils lintian python3
 )
-# Extra tools some commands need: Xvfb for screenshots, clang for the fuzzer build.
-case "${1:-}" in
-  --screenshots) packages+=(xvfb xauth xdotool imagemagick) ;;
-  --fuzz) packages+=(clang libclang-rt-14-dev) ;;
-esac
+lint_packages=(clang-format clang-tidy)
+screenshot_packages=(xvfb xauth xdotool imagemagick)
+fuzz_packages=(clang libclang-rt-14-dev)
 
-# The tests read and write numbers under an English and a Russian session locale as well.
-test_locales=(en_US.UTF-8 ru_RU.UTF-8)
+packages=("${build_packages[@]}" "${runtime_packages[@]}")
+with_tests=false
+case "${1:-}" in
+  "") ;;
+  --runtime-packages)
+    echo "${runtime_packages[@]}"
+    exit 0
+    ;;
+  --test) with_tests=true ;;
+  --lint)
+    with_tests=true
+    packages+=("${lint_packages[@]}")
+    ;;
+  --screenshots)
+    with_tests=true
+    packages+=("${screenshot_packages[@]}")
+    ;;
+  --fuzz) packages+=("${fuzz_packages[@]}") ;;
+  *)
+    echo "install-deps: unknown option $1; see the comment at the top of $0" >&2
+    exit 2
+    ;;
+esac
+test_locales=()
+if $with_tests; then
+  packages+=("${test_packages[@]}")
+  # The tests read and write numbers under an English and a Russian session locale as well.
+  test_locales=(en_US.UTF-8 ru_RU.UTF-8)
+fi
 
 sudo_cmd=()
 [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)

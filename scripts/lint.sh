@@ -4,12 +4,14 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
+"$root/scripts/install-deps.sh" --lint
 cd "$root"
 mapfile -t files < <(git ls-files '*.cpp' '*.h')
 echo "lint: format check of ${#files[@]} files"
 clang-format --dry-run --Werror "${files[@]}"
-[[ -f "$build/compile_commands.json" ]] ||
-  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# Every source is checked, the tests' and benchmarks' too.
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTROBOLUX_TESTS=ON \
+  -DSTROBOLUX_BENCH=ON >/dev/null
 # Headers are checked through the sources that include them; the generated moc files need
 # a build first, so the sources are checked after one.
 mapfile -t sources < <(git ls-files '*.cpp')

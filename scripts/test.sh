@@ -5,17 +5,24 @@
 #   scripts/test.sh --lint      the format and naming checks first, then the normal tests
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/install-deps.sh"
+if [[ "${1:-}" == "--lint" ]]; then
+  "$root/scripts/install-deps.sh" --lint
+else
+  "$root/scripts/install-deps.sh" --test
+fi
+# The tests and benchmarks are asked for by name: scripts/run.sh may have configured the
+# build folder without them.
 if [[ "${1:-}" == "--sanitize" ]]; then
   build="$root/build-asan"
-  "$root/scripts/build.sh" "$build" -DSTROBOLUX_SANITIZE=ON -DSTROBOLUX_BENCH=OFF
+  "$root/scripts/build.sh" "$build" -DSTROBOLUX_SANITIZE=ON -DSTROBOLUX_TESTS=ON \
+    -DSTROBOLUX_BENCH=OFF
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
   # Leaks inside the system's font and GL libraries are not ours to fix.
   export LSAN_OPTIONS=suppressions=$root/tests/lsan.supp
 else
   build="$root/build"
-  "$root/scripts/build.sh" "$build"
+  "$root/scripts/build.sh" "$build" -DSTROBOLUX_TESTS=ON -DSTROBOLUX_BENCH=ON
   if [[ "${1:-}" == "--lint" ]]; then
     "$root/scripts/lint.sh" "$build"
   fi

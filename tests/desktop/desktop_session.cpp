@@ -55,7 +55,7 @@ bool DesktopSession::Fail(const QString& why) {
 
 QProcess* DesktopSession::Launch(const QString& program, const QStringList& arguments) {
   if (QStandardPaths::findExecutable(program).isEmpty()) {
-    Fail(QStringLiteral("%1 is not installed (scripts/install-deps.sh installs it)").arg(program));
+    Fail(QStringLiteral("%1 is not installed (scripts/test.sh installs it)").arg(program));
     return nullptr;
   }
   auto process = std::make_unique<QProcess>();
