@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the Debian package from a build tree, checks its dependencies, unpacks it into a
-# scratch root and starts the unpacked program through its desktop launcher.
+# Builds the Debian package from a build tree, checks it with lintian and checks its
+# dependencies, manual pages and documents, unpacks it into a scratch root and starts the
+# unpacked program through its desktop launcher.
 #   tests/package/package_test.sh BUILD_DIR
 set -euo pipefail
 build=${1:?usage: package_test.sh BUILD_DIR}
@@ -27,6 +28,11 @@ for package in $("$root/scripts/install-deps.sh" --runtime-packages); do
 done
 echo "Depends: $depends"
 
+# No lintian errors; the warnings are shown.
+lintian_output=$(lintian "$deb" 2>&1 | grep -v "running with root privileges" || true)
+grep "^[EW]: " <<<"$lintian_output" || true
+if grep -q "^E: " <<<"$lintian_output"; then fail "lintian reports errors"; fi
+
 unpacked="$scratch/root"
 dpkg -x "$deb" "$unpacked"
 program="$unpacked/usr/bin/strobolux"
@@ -39,7 +45,34 @@ exec_name=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$entry")
 [[ -x "$unpacked/usr/bin/$exec_name" ]] || fail "the entry starts $exec_name, which is not installed"
 icon=$(sed -n 's/^Icon=//p' "$entry")
 [[ -f "$unpacked/usr/share/icons/hicolor/scalable/apps/$icon.svg" ]] || fail "no icon $icon"
-[[ -f "$unpacked/usr/share/doc/strobolux/README.md" ]] || fail "no help in usr/share/doc"
+doc="$unpacked/usr/share/doc/strobolux"
+[[ -f "$doc/README.md" ]] || fail "no help in usr/share/doc"
+# Every file the installed README links to is there beside it.
+while read -r link; do
+  [[ -f "$doc/$link" ]] || fail "the installed README links to $link, which is not installed"
+done < <(grep -o '](docs/[^)]*)' "$doc/README.md" | sed 's/^](//; s/)$//')
+dep5=https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
+[[ $(head -n1 "$doc/copyright") == "Format: $dep5" ]] ||
+  fail "usr/share/doc/strobolux/copyright is not in the machine-readable format"
+version=$(dpkg-deb -f "$deb" Version)
+[[ -f "$doc/changelog.gz" ]] || fail "no usr/share/doc/strobolux/changelog.gz"
+zcat "$doc/changelog.gz" | head -n1 | grep -q "^strobolux ($version) " ||
+  fail "the changelog's latest entry is not version $version"
+
+# The manual pages: one per program, and strobolux's lists every option its --help does.
+man1="$unpacked/usr/share/man/man1"
+for page in strobolux strobolux-desktop; do
+  [[ -f "$man1/$page.1.gz" ]] || fail "no manual page usr/share/man/man1/$page.1.gz"
+done
+page=$(zcat "$man1/strobolux.1.gz")
+for section in NAME SYNOPSIS DESCRIPTION OPTIONS; do
+  grep -qx "\.SH $section" <<<"$page" || fail "the manual page has no $section section"
+done
+mapfile -t options < <("$program" --help | grep -o -- '--[a-z][-a-z]*' | sort -u)
+[[ ${#options[@]} -gt 0 ]] || fail "strobolux --help names no options"
+for option in "${options[@]}"; do
+  grep -qF -- "${option//-/\\-}" <<<"$page" || fail "the manual page lacks $option"
+done
 
 # The launcher makes the user's folders and the pictures land there, not beside the binary.
 home="$scratch/home"
@@ -53,5 +86,20 @@ for folder in Risunki SnapShot Video; do
 done
 pictures=("$home"/Strobolux/Risunki/*/*.bmp)
 [[ ${#pictures[@]} -ge 1 ]] || fail "no pictures under ~/Strobolux/Risunki"
+# The run's log reads as CSV: the column names first, then one row per picture.
+logs=("$home"/Strobolux/Risunki/*/log.csv)
+[[ ${#logs[@]} -eq 1 ]] || fail "expected one log.csv under ~/Strobolux/Risunki, found ${#logs[@]}"
+python3 -c '
+import csv, sys
+with open(sys.argv[1], newline="") as f:
+    rows = list(csv.reader(f))
+if not rows or not rows[0] or rows[0][0] != "picture":
+    sys.exit("log.csv does not start with the column names (picture, ...): %r" % rows[:1])
+if len(rows) < 2:
+    sys.exit("log.csv has no picture rows")
+for number, row in enumerate(rows[1:], 2):
+    if len(row) != len(rows[0]):
+        sys.exit("log.csv row %d has %d cells for %d columns" % (number, len(row), len(rows[0])))
+' "${logs[0]}" || fail "log.csv of the launcher's demo run"
 [[ ! -e "$unpacked/usr/bin/Risunki" ]] || fail "files were written beside the executable"
 echo "package test passed: $(basename "$deb"), ${#pictures[@]} picture(s)"
