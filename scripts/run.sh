@@ -25,7 +25,7 @@ program="$build/bin/strobolux"
 
 if ! problem=$("$program" --check-display 2>&1); then
   echo "run.sh: ${problem#strobolux: }"
-  echo "run.sh: running a 10-second demo offscreen instead (tone 10/2 Hz, a picture every 5 periods)"
+  echo "run.sh: running a 10-second demo offscreen instead (tone 10/2 Hz, a picture every 2 tone periods)"
   QT_QPA_PLATFORM=offscreen exec "$program" --demo-run 10
 fi
 
