@@ -62,10 +62,10 @@ int main(int argc, char* argv[]) {
   const bool folderNamed = !options->programFolder.isEmpty();
   const QString programFolder =
       folderNamed ? options->programFolder
-                  : app::DefaultProgramFolder(app::ExecutableFolder(), QDir::homePath());
+                  : app::DefaultProgramFolder(app::ExecutableFolder(), app::HomeFolder());
   if (options->listDevices) {
     const QCoreApplication core(argc, argv);  // the program folder names the demo's WAV file
-    recording::SetProgramFolder(programFolder);
+    if (!programFolder.isEmpty()) recording::SetProgramFolder(programFolder);
     if (options->demo) app::RegisterDemoDevices();
     for (const QString& line : app::DeviceLines())
       std::printf("%s\n", line.toLocal8Bit().constData());
@@ -75,6 +75,10 @@ int main(int argc, char* argv[]) {
     const QString problem = app::DisplayProblem();
     if (!problem.isEmpty()) PrintLine(problem);
     return problem.isEmpty() ? 0 : 1;
+  }
+  if (programFolder.isEmpty()) {
+    PrintLine(QStringLiteral("no home folder to record into; name one with --program-folder"));
+    return 1;
   }
   if (!folderNamed) {
     const QString problem = app::MakeProgramFolders(programFolder);

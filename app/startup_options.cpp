@@ -4,6 +4,7 @@
 #include "platform/wave/wave_out.h"
 
 #include <dlfcn.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -142,12 +143,14 @@ QString UsageText() {
       "Without options it opens the window.\n"
       "  --demo             list the built-in sound device (a WAV file in the program folder)\n"
       "                     and two test cameras after the real devices\n"
-      "  --demo-run N       work the window as an operator would for N seconds on the\n"
+      "  --demo-run SECONDS\n"
+      "                     work the window as an operator would for SECONDS on the\n"
       "                     built-in devices: tone 10/2 Hz, a stamped picture every 2 tone\n"
       "                     periods (NC0 = 4), all on the same phase; print what was written\n"
-      "  --back-end capture the demo run's camera back end: the capture window\n"
-      "                     (\"VideoForWindows\", the default; BMP pictures) or the filter\n"
-      "  --back-end graph   graph (\"DirectShow\"; BMP or JPEG pictures)\n"
+      "  --back-end capture|graph\n"
+      "                     the demo run's camera back end: capture, the capture window\n"
+      "                     (\"VideoForWindows\", the default; BMP pictures), or graph, the\n"
+      "                     filter graph (\"DirectShow\"; BMP or JPEG pictures)\n"
       "  --format bmp|jpg   the demo run's picture format; jpg needs --back-end graph\n"
       "  --list-devices     print the sound devices and cameras found, one a line\n"
       "  --check-display    exit with status 0 when a window can be shown, else say why\n"
@@ -222,13 +225,24 @@ QString ExecutableFolder() {
   return QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath()).path();
 }
 
+QString HomeFolder() {
+  const QString home = Env("HOME");
+  if (!home.isEmpty()) return home;
+  // Services and `env -i` may leave HOME unset: the account still has one.
+  const passwd* account = ::getpwuid(::geteuid());
+  return account && account->pw_dir ? QFile::decodeName(account->pw_dir) : QString();
+}
+
 QString DefaultProgramFolder(const QString& executableFolder, const QString& home) {
   const QString folder = QDir::cleanPath(executableFolder);
-  // An installation under a prefix of the user's own (~/.local, an unpacked package) has the
-  // program's documents beside its bin/; a build tree has not.
+  // A build tree (its cache beside bin/) records beside its executable wherever it lies; an
+  // installation under a prefix of the user's own (~/.local, an unpacked package) has the
+  // program's documents beside its bin/ instead.
+  const bool buildTree = QDir(folder).exists(QStringLiteral("../CMakeCache.txt"));
   const bool installed =
       UnderSystemPrefix(folder) || QDir(folder).exists(QStringLiteral("../share/doc/strobolux"));
-  if (!installed && FolderProblem(folder).isEmpty()) return folder;
+  if ((buildTree || !installed) && FolderProblem(folder).isEmpty()) return folder;
+  if (home.isEmpty()) return QString();
   return QDir(home).filePath(QStringLiteral("Strobolux"));
 }
 

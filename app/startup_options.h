@@ -53,8 +53,11 @@ QString ExecutableFolder();
 // The program folder when none is named: the executable's own folder when it is a build tree
 // of the user's (writable, not under a system prefix, no installed documents beside it); an
 // installed program uses the user's `home`/Strobolux instead, so that every name it is
-// started by records the same way.
+// started by records the same way. Empty when that is needed and `home` is empty.
 QString DefaultProgramFolder(const QString& executableFolder, const QString& home);
+
+// The user's home folder: HOME, or the account's when HOME is unset; empty if neither.
+QString HomeFolder();
 
 // Makes the user's program folder with Risunki/, SnapShot/ and Video/ where they are missing;
 // empty when done, else the line to print.

@@ -93,7 +93,7 @@ END {
   print "Strobolux plays a tone on a sound device and, every few tone periods, saves a"
   print "picture of the camera stamped with the date, the time and the picture number into a"
   print "numbered file of the run\047s folder. It also takes single snapshots and records AVI"
-  print "video. Without options it opens its window."
+  print "video."
   while (texts > 0 && prose[texts] == "") texts--
   if (texts > 0) print ".PP"
   for (i = 1; i <= texts; i++) print (prose[i] == "" ? ".PP" : escape(prose[i]))

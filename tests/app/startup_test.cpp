@@ -37,6 +37,20 @@ QStringList Unprivileged(QString executable = QString()) {
   if (geteuid() != 0) return {executable};
   static QTemporaryDir copies;
   const QString copy = copies.filePath(QStringLiteral("strobolux"));
+  // A sanitizer build's child reads its suppressions at start: from a copy nobody can read.
+  static const bool suppressionsCopied = [] {
+    QString options = qEnvironmentVariable("LSAN_OPTIONS");
+    const QRegularExpression file(QStringLiteral("suppressions=([^:]+)"));
+    const QRegularExpressionMatch match = file.match(options);
+    if (!match.hasMatch()) return false;
+    const QString readable = copies.filePath(QStringLiteral("lsan.supp"));
+    QFile::copy(match.captured(1), readable);
+    QFile::setPermissions(readable, QFile::ReadOwner | QFile::ReadOther);
+    options.replace(match.capturedStart(1), match.capturedLength(1), readable);
+    qputenv("LSAN_OPTIONS", options.toLocal8Bit());
+    return true;
+  }();
+  (void)suppressionsCopied;
   if (executable == QLatin1String(STROBOLUX_EXECUTABLE)) {
     if (!QFile::exists(copy)) QFile::copy(executable, copy);
     QFile::setPermissions(copies.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
@@ -265,8 +279,16 @@ TEST(StartupChecks, AnInstalledProgramRecordsIntoTheUsersFolder) {
             QStringLiteral("/home/someone/Strobolux"));
   EXPECT_EQ(app::DefaultProgramFolder(QStringLiteral("/bin"), home),
             QStringLiteral("/home/someone/Strobolux"));
+  EXPECT_EQ(app::DefaultProgramFolder(QStringLiteral("/usr/bin"), QString()), QString());
   QTemporaryDir build;
   EXPECT_EQ(app::DefaultProgramFolder(build.path(), home), build.path());  // a build tree
+  // A build tree is one wherever it lies, by its cache beside bin/, even with documents there.
+  ASSERT_TRUE(QDir(build.path()).mkpath(QStringLiteral("tree/bin")));
+  ASSERT_TRUE(QDir(build.path()).mkpath(QStringLiteral("tree/share/doc/strobolux")));
+  QFile cache(build.filePath(QStringLiteral("tree/CMakeCache.txt")));
+  ASSERT_TRUE(cache.open(QIODevice::WriteOnly));
+  EXPECT_EQ(app::DefaultProgramFolder(build.filePath(QStringLiteral("tree/bin")), home),
+            build.filePath(QStringLiteral("tree/bin")));
   // Installed under a prefix of the user's own, such as ~/.local: writable, but installed.
   ASSERT_TRUE(QDir(build.path()).mkpath(QStringLiteral("bin")));
   ASSERT_TRUE(QDir(build.path()).mkpath(QStringLiteral("share/doc/strobolux")));

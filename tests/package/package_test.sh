@@ -29,7 +29,12 @@ done
 echo "Depends: $depends"
 
 # No lintian errors; the warnings are shown.
-lintian_output=$(lintian "$deb" 2>&1 | grep -v "running with root privileges" || true)
+command -v lintian >/dev/null || fail "lintian is not installed (scripts/install-deps.sh --test)"
+# Status 1 means tags were found; anything above is lintian itself failing.
+lintian_status=0
+lintian_output=$(lintian "$deb" 2>&1) || lintian_status=$?
+[[ $lintian_status -le 1 ]] || { echo "$lintian_output"; fail "lintian failed ($lintian_status)"; }
+lintian_output=$(grep -v "running with root privileges" <<<"$lintian_output" || true)
 grep "^[EW]: " <<<"$lintian_output" || true
 if grep -q "^E: " <<<"$lintian_output"; then fail "lintian reports errors"; fi
 
@@ -101,5 +106,13 @@ for number, row in enumerate(rows[1:], 2):
     if len(row) != len(rows[0]):
         sys.exit("log.csv row %d has %d cells for %d columns" % (number, len(row), len(rows[0])))
 ' "${logs[0]}" || fail "log.csv of the launcher's demo run"
+# The program itself, by its own name, records there too.
+home2="$scratch/home2"
+mkdir -p "$home2"
+HOME="$home2" STROBOLUX_PROGRAM_FOLDER= QT_QPA_PLATFORM=offscreen \
+  "$program" --demo-run 2 >"$scratch/run2.log" 2>&1 ||
+  { cat "$scratch/run2.log"; fail "the installed program's demo run"; }
+grep -q "^run folder: $home2/Strobolux/Risunki/" "$scratch/run2.log" ||
+  { cat "$scratch/run2.log"; fail "the installed program did not record into ~/Strobolux"; }
 [[ ! -e "$unpacked/usr/bin/Risunki" ]] || fail "files were written beside the executable"
 echo "package test passed: $(basename "$deb"), ${#pictures[@]} picture(s)"
