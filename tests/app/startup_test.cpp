@@ -36,6 +36,8 @@ QStringList Unprivileged(QString executable = QString()) {
   if (executable.isEmpty()) executable = QStringLiteral(STROBOLUX_EXECUTABLE);
   if (geteuid() != 0) return {executable};
   static QTemporaryDir copies;
+  QFile::setPermissions(copies.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                           QFile::ReadOther | QFile::ExeOther);
   const QString copy = copies.filePath(QStringLiteral("strobolux"));
   // A sanitizer build's child reads its suppressions at start: from a copy nobody can read.
   static const bool suppressionsCopied = [] {
@@ -53,8 +55,6 @@ QStringList Unprivileged(QString executable = QString()) {
   (void)suppressionsCopied;
   if (executable == QLatin1String(STROBOLUX_EXECUTABLE)) {
     if (!QFile::exists(copy)) QFile::copy(executable, copy);
-    QFile::setPermissions(copies.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                             QFile::ReadOther | QFile::ExeOther);
     QFile::setPermissions(copy,
                           QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
     executable = copy;
@@ -314,7 +314,7 @@ TEST(StartupChecks, AnInstalledProgramRecordsIntoTheUsersFolder) {
       {"--demo-run", "2"},
       {{"HOME", user}, {"STROBOLUX_PROGRAM_FOLDER", NoValue()}, {"QT_QPA_PLATFORM", "offscreen"}},
       60000, Unprivileged(executable));
-  ASSERT_FALSE(run.crashed);
+  ASSERT_FALSE(run.crashed) << run.err.join('\n').toStdString();
   EXPECT_EQ(run.status, 0) << (run.out + run.err).join('\n').toStdString();
   const QString folder = QDir(user).filePath(QStringLiteral("Strobolux"));
   EXPECT_TRUE(
