@@ -71,6 +71,75 @@ QString WaylandSocket(const QString& name) {
   return runtime.isEmpty() ? QString() : QDir(runtime).filePath(name);
 }
 
+// The run options that carry a text for the window; the checks of its values are the window's.
+enum class RunText { SoundDevice, Camera, Tone, Amplitude, Shape, Phase, SampleRate, Every, Timer };
+
+std::optional<RunText> RunTextOption(const QString& argument) {
+  static const std::pair<const char*, RunText> kOptions[] = {
+      {"--sound-device", RunText::SoundDevice},
+      {"--camera", RunText::Camera},
+      {"--tone", RunText::Tone},
+      {"--amplitude", RunText::Amplitude},
+      {"--shape", RunText::Shape},
+      {"--phase", RunText::Phase},
+      {"--sample-rate", RunText::SampleRate},
+      {"--every", RunText::Every},
+      {"--timer", RunText::Timer}};
+  for (const auto& [name, kind] : kOptions)
+    if (argument == QLatin1String(name)) return kind;
+  return std::nullopt;
+}
+
+// Stores one run option's value; the choices the window offers as buttons are checked here,
+// the texts it takes in boxes later, by the window.
+bool SetRunText(RunSettings& run, RunText kind, const QString& text, QString* error) {
+  switch (kind) {
+    case RunText::SoundDevice:
+      run.soundDevice = text;
+      return true;
+    case RunText::Camera:
+      run.camera = text;
+      return true;
+    case RunText::Tone: {
+      const QStringList parts = text.split(QLatin1Char('/'));
+      if (parts.size() != 2 || parts[0].trimmed().isEmpty() || parts[1].trimmed().isEmpty()) {
+        *error = QStringLiteral("--tone is N/D, the tone's frequency N / D Hz (10/2: 5 Hz)");
+        return false;
+      }
+      run.numerator = parts[0].trimmed();
+      run.denominator = parts[1].trimmed();
+      return true;
+    }
+    case RunText::Amplitude:
+      run.amplitude = text;
+      return true;
+    case RunText::Shape:
+      if (text != QLatin1String("sine") && text != QLatin1String("triangle")) {
+        *error = QStringLiteral("--shape is either sine or triangle");
+        return false;
+      }
+      run.triangle = text == QLatin1String("triangle");
+      return true;
+    case RunText::Phase:
+      if (text != QLatin1String("0") && text != QLatin1String("270")) {
+        *error = QStringLiteral("--phase is either 0 or 270");
+        return false;
+      }
+      run.phase270 = text == QLatin1String("270");
+      return true;
+    case RunText::SampleRate:
+      run.sampleRate = text;
+      return true;
+    case RunText::Every:
+      run.every = text;
+      return true;
+    case RunText::Timer:
+      run.timer = text;
+      return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::optional<StartupOptions> ParseStartupOptions(const QStringList& arguments,
@@ -79,6 +148,9 @@ std::optional<StartupOptions> ParseStartupOptions(const QStringList& arguments,
   StartupOptions options;
   options.programFolder = programFolderVariable;
   bool backEndGiven = false, formatGiven = false;
+  RunSettings run;
+  bool runGiven = false, runSettingGiven = false;
+  QString runError;
   auto fail = [&](const QString& text) -> std::optional<StartupOptions> {
     *error = text;
     return std::nullopt;
@@ -99,6 +171,22 @@ std::optional<StartupOptions> ParseStartupOptions(const QStringList& arguments,
       options.listDevices = true;
     } else if (argument == QLatin1String("--check-display")) {
       options.checkDisplay = true;
+    } else if (argument == QLatin1String("--run")) {
+      const std::optional<QString> text = value();
+      bool number = false;
+      const int seconds = text ? text->toInt(&number) : -1;
+      if (!number || seconds < 0)
+        return fail(QStringLiteral("--run needs a number of seconds (0: until stopped)"));
+      run.seconds = seconds;
+      runGiven = true;
+    } else if (const auto setting = RunTextOption(argument)) {
+      const std::optional<QString> text = value();
+      if (!text || text->isEmpty()) return fail(QStringLiteral("%1 needs a value").arg(argument));
+      if (!SetRunText(run, *setting, *text, &runError)) return fail(runError);
+      runSettingGiven = true;
+    } else if (argument == QLatin1String("--show-pictures")) {
+      run.showPictures = true;
+      runSettingGiven = true;
     } else if (argument == QLatin1String("--demo-run")) {
       const std::optional<QString> text = value();
       bool number = false;
@@ -124,8 +212,15 @@ std::optional<StartupOptions> ParseStartupOptions(const QStringList& arguments,
           QStringLiteral("unknown argument \"%1\"; --help lists the options").arg(argument));
     }
   }
-  if ((backEndGiven || formatGiven) && options.demoRunSeconds == 0)
-    return fail(QStringLiteral("--back-end and --format belong to --demo-run"));
+  if (runSettingGiven && !runGiven)
+    return fail(QStringLiteral("the run's settings belong to --run SECONDS"));
+  if (runGiven && options.demoRunSeconds > 0)
+    return fail(QStringLiteral("--run and --demo-run are two ways of one run: choose one"));
+  if (!run.every.isEmpty() && !run.timer.isEmpty())
+    return fail(QStringLiteral("--every (the clock) and --timer (Timer 1) exclude each other"));
+  if (runGiven) options.run = run;
+  if ((backEndGiven || formatGiven) && options.demoRunSeconds == 0 && !runGiven)
+    return fail(QStringLiteral("--back-end and --format belong to --run or --demo-run"));
   // The capture window saves its frames as BMP only.
   if (options.jpeg && !options.filterGraph)
     return fail(QStringLiteral("--format jpg needs --back-end graph"));

@@ -8,7 +8,26 @@
 
 namespace app {
 
+// What a scripted run sets in the window, each value as the operator would type or choose
+// it; an empty text or an unset choice leaves the window's own.
+struct RunSettings {
+  int seconds = 0;      // 0: until stopped
+  QString soundDevice;  // a name, or a unique part of one, as --list-devices prints it
+  QString camera;
+  QString numerator;  // --tone N/D
+  QString denominator;
+  QString amplitude;  // percent
+  std::optional<bool> triangle;
+  std::optional<bool> phase270;
+  QString sampleRate;  // Hz
+  QString every;       // NC0: the clock mode
+  QString timer;       // seconds: the Timer 1 mode
+  bool showPictures = false;
+};
+
 struct StartupOptions {
+  // --run SECONDS with its settings: a scripted operator runs the main job.
+  std::optional<RunSettings> run;
   // --demo: the built-in sound device and test cameras are listed beside the real ones.
   bool demo = false;
   // --demo-run SECONDS: a scripted operator runs the main job once; 0 when not asked for.

@@ -183,6 +183,64 @@ TEST(StartupOptions, ReadsEveryOptionAndRejectsWhatDoesNotFit) {
   }
 }
 
+TEST(StartupOptions, RunOptionsCarryTheTextsForTheWindowAndRefuseWhatItOffersNoButtonFor) {
+  QString error;
+  auto options = app::ParseStartupOptions(
+      {"--run",         "3600",  "--sound-device", "USB",      "--camera",       "C920",
+       "--back-end",    "graph", "--format",       "jpg",      "--tone",         "30/2",
+       "--amplitude",   "80",    "--shape",        "triangle", "--phase",        "270",
+       "--sample-rate", "44100", "--every",        "3",        "--show-pictures"},
+      QString(), &error);
+  ASSERT_TRUE(options) << error.toStdString();
+  ASSERT_TRUE(options->run);
+  const app::RunSettings& run = *options->run;
+  EXPECT_EQ(run.seconds, 3600);
+  EXPECT_EQ(run.soundDevice, QStringLiteral("USB"));
+  EXPECT_EQ(run.camera, QStringLiteral("C920"));
+  EXPECT_TRUE(options->filterGraph && options->jpeg);
+  EXPECT_EQ(run.numerator, QStringLiteral("30"));
+  EXPECT_EQ(run.denominator, QStringLiteral("2"));
+  EXPECT_EQ(run.amplitude, QStringLiteral("80"));
+  EXPECT_EQ(run.triangle, true);
+  EXPECT_EQ(run.phase270, true);
+  EXPECT_EQ(run.sampleRate, QStringLiteral("44100"));
+  EXPECT_EQ(run.every, QStringLiteral("3"));
+  EXPECT_TRUE(run.timer.isEmpty());
+  EXPECT_TRUE(run.showPictures);
+
+  // What the window would refuse in a box goes on to the window ("1,5/3" included); only
+  // what no button or box could take is refused here.
+  options = app::ParseStartupOptions({"--run", "0", "--tone", "1,5/3", "--timer", "abc"}, QString(),
+                                     &error);
+  ASSERT_TRUE(options) << error.toStdString();
+  EXPECT_EQ(options->run->seconds, 0);
+  EXPECT_EQ(options->run->numerator, QStringLiteral("1,5"));
+  EXPECT_EQ(options->run->timer, QStringLiteral("abc"));
+  EXPECT_FALSE(options->run->triangle);
+
+  const std::vector<QStringList> wrong = {
+      {"--run"},
+      {"--run", "-1"},
+      {"--run", "soon"},
+      {"--run", "5", "--tone", "10"},
+      {"--run", "5", "--tone", "/2"},
+      {"--run", "5", "--shape", "square"},
+      {"--run", "5", "--phase", "90"},
+      {"--run", "5", "--every", "2", "--timer", "1"},
+      {"--run", "5", "--camera"},
+      {"--run", "5", "--demo-run", "5"},
+      {"--tone", "10/2"},  // a setting without a run
+      {"--show-pictures"},
+  };
+  for (const QStringList& arguments : wrong) {
+    SCOPED_TRACE(arguments.join(QLatin1Char(' ')).toStdString());
+    error.clear();
+    EXPECT_FALSE(app::ParseStartupOptions(arguments, QString(), &error));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_FALSE(error.contains(QLatin1Char('\n')));
+  }
+}
+
 TEST(StartupChecks, AProgramFolderThatCannotBeUsedStopsTheProgramBeforeAnyWindow) {
   QTemporaryDir scratch;
   OpenToAll(scratch.path());
