@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <cstdio>
 
+#include "app/startup_options.h"
+
 namespace app {
 
 // The row text of the built-in sound device; it names the WAV file it plays into.
@@ -19,6 +21,9 @@ struct DemoRunSettings {
   int seconds = 5;
   bool filterGraph = false;
   bool jpeg = false;
+  // Set for --run: what the operator sets in the window; unset, the demo's settings on the
+  // built-in devices.
+  std::optional<RunSettings> run;
 };
 
 struct DemoRunSummary {
@@ -30,7 +35,9 @@ struct DemoRunSummary {
   QStringList messages;
   // Why the script could not go on (a device not listed, a camera that did not switch on).
   QString failure;
-  bool Succeeded() const { return messages.isEmpty() && failure.isEmpty(); }
+  // The window's own refusal of a setting, before anything started.
+  QString refused;
+  bool Succeeded() const { return messages.isEmpty() && failure.isEmpty() && refused.isEmpty(); }
 };
 
 // Needs a QApplication and the demo devices. Builds the main window, shows it, works it

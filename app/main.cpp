@@ -22,12 +22,18 @@ void PrintLine(const QString& text) {
 
 // The run the options ask for, to its end; returns the exit status.
 int Run(const app::StartupOptions& options) {
-  if (options.demoRunSeconds > 0) {
+  if (options.demoRunSeconds > 0 || options.run) {
     app::DemoRunSettings settings;
     settings.seconds = options.demoRunSeconds;
     settings.filterGraph = options.filterGraph;
     settings.jpeg = options.jpeg;
+    settings.run = options.run;
     const app::DemoRunSummary summary = app::RunDemo(settings);
+    // A setting the window refused: its text, and nothing was started.
+    if (!summary.refused.isEmpty()) {
+      PrintLine(summary.refused);
+      return 2;
+    }
     for (const QString& line : app::SummaryLines(summary))
       std::printf("%s\n", line.toLocal8Bit().constData());
     return summary.Succeeded() ? 0 : 1;
@@ -95,7 +101,7 @@ int main(int argc, char* argv[]) {
   // message at the first picture: a scripted run stops here; the window starts, as it always
   // does, with the line in its log.
   if (const QString problem = app::RecordingFoldersProblem(programFolder); !problem.isEmpty()) {
-    if (options->demoRunSeconds > 0) {
+    if (options->demoRunSeconds > 0 || options->run) {
       PrintLine(problem);
       return 1;
     }
@@ -105,7 +111,7 @@ int main(int argc, char* argv[]) {
   // instead. The demo run needs no display and draws offscreen without one.
   const QString displayProblem = app::DisplayProblem();
   if (!displayProblem.isEmpty()) {
-    if (options->demoRunSeconds == 0) {
+    if (options->demoRunSeconds == 0 && !options->run) {
       PrintLine(displayProblem);
       return 1;
     }

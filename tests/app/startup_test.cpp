@@ -556,6 +556,46 @@ TEST(DemoRun, AKilledRunLeavesAToneWavWhoseHeaderFitsTheFile) {
   EXPECT_GT(peak, 30000);
 }
 
+// The main job from the command line, on the built-in devices: the window's own checks refuse
+// a setting with its message and status 2 before any tone or run folder.
+TEST(Run, SetsTheWindowAsAnOperatorWouldAndRefusesWhatTheWindowRefuses) {
+  ProgramFolder folder;
+  const QStringList common = {"--demo", "--program-folder", folder.Path(), "--sound-device",
+                              QStringLiteral("Встроенный")};
+  const Finished run =
+      RunProgram(QStringList{"--run", "3", "--camera", "MJPEG", "--back-end", "graph", "--format",
+                             "jpg", "--tone", "10/2", "--every", "4"} +
+                 common);
+  ASSERT_FALSE(run.crashed);
+  ASSERT_EQ(run.status, 0) << (run.out + run.err).join('\n').toStdString();
+  const QString runFolder = Field(run.out, QStringLiteral("run folder"));
+  const int pictures = Field(run.out, QStringLiteral("pictures written")).toInt();
+  EXPECT_GE(pictures, 6);
+  EXPECT_LE(pictures, 8);
+  EXPECT_EQ(QDir(runFolder).entryList({QStringLiteral("*.jpg")}, QDir::Files).size(), pictures);
+
+  const std::vector<std::pair<QStringList, QString>> refused = {
+      {{"--tone", "1/2"}, QStringLiteral("Частота не может быть задана меньше 2 Гц")},
+      {{"--tone", "10/3"},
+       QStringLiteral("Знаменатель у частоты не может быть меньше 2 и должен быть кратен 2")},
+      {{"--every", "0"}, QStringLiteral("NC0 не может быть меньше 1")},
+  };
+  for (const auto& [settings, message] : refused) {
+    SCOPED_TRACE(settings.join(QLatin1Char(' ')).toStdString());
+    const Finished no = RunProgram(QStringList{"--run", "3"} + settings + common);
+    EXPECT_EQ(no.status, 2);
+    EXPECT_EQ(no.err, QStringList{QStringLiteral("strobolux: ") + message});
+    EXPECT_TRUE(no.out.isEmpty());
+  }
+  const Finished unknown = RunProgram({"--run", "3", "--demo", "--program-folder", folder.Path(),
+                                       "--sound-device", "no such device"});
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_EQ(QDir(folder.dir.filePath(QStringLiteral("Risunki")))
+                .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+                .size(),
+            1);  // only the good run's
+}
+
 TEST(DemoDevices, ListedOnlyWithDemoAndAfterTheRealOnes) {
   ProgramFolder folder;
   const Finished plain = RunProgram({"--list-devices", "--program-folder", folder.Path()});
