@@ -1,10 +1,20 @@
 #include "app/demo_run.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileInfo>
+#include <QSocketNotifier>
+#include <QStorageInfo>
 #include <QTimer>
+#include <cmath>
+#include <optional>
 
 #include "app/main_window.h"
 #include "platform/forms/dialog.h"
@@ -24,6 +34,141 @@ void Pause(int ms) {
   QEventLoop loop;
   QTimer::singleShot(ms, &loop, &QEventLoop::quit);
   loop.exec();
+}
+
+// SIGINT and SIGTERM stop the run as the stop button does: the handler only writes a byte
+// that the event loop reads. A second one while the stop is under way ends the process at
+// once; every file is written under a temporary name and renamed, so none is left half.
+class StopOnSignals {
+ public:
+  explicit StopOnSignals(std::function<void()> stop) : stop_(std::move(stop)) {
+    if (::pipe2(fds_, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    write_end_ = fds_[1];
+    notifier_.emplace(fds_[0], QSocketNotifier::Read);
+    QObject::connect(&*notifier_, &QSocketNotifier::activated, [this] {
+      char byte = 0;
+      while (::read(fds_[0], &byte, 1) == 1) {
+      }
+      if (stop_) stop_();
+    });
+    struct sigaction action {};
+    action.sa_handler = &StopOnSignals::Handle;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &old_int_);
+    sigaction(SIGTERM, &action, &old_term_);
+  }
+  ~StopOnSignals() {
+    if (write_end_ < 0) return;
+    sigaction(SIGINT, &old_int_, nullptr);
+    sigaction(SIGTERM, &old_term_, nullptr);
+    write_end_ = -1;
+    notifier_.reset();
+    ::close(fds_[0]);
+    ::close(fds_[1]);
+  }
+  StopOnSignals(const StopOnSignals&) = delete;
+  StopOnSignals& operator=(const StopOnSignals&) = delete;
+
+ private:
+  static void Handle(int) {
+    if (stopping_) ::_exit(130);
+    stopping_ = 1;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(write_end_, &byte, 1);
+  }
+
+  static inline volatile sig_atomic_t stopping_ = 0;
+  static inline int write_end_ = -1;
+  int fds_[2] = {-1, -1};
+  std::optional<QSocketNotifier> notifier_;
+  std::function<void()> stop_;
+  struct sigaction old_int_ {};
+  struct sigaction old_term_ {};
+};
+
+// What a run shows while it goes: on a terminal one line rewritten every second, else a line
+// every 10 s.
+class Progress {
+ public:
+  Progress(Form1& form, int plannedSeconds) : form_(form), planned_(plannedSeconds) {
+    terminal_ = ::isatty(STDOUT_FILENO) == 1;
+    clock_.start();
+    QObject::connect(&timer_, &QTimer::timeout, [this] { Show(); });
+    timer_.start(terminal_ ? 1000 : 10000);
+  }
+  ~Progress() {
+    if (terminal_ && shown_) std::printf("\n");
+    std::fflush(stdout);
+  }
+  Progress(const Progress&) = delete;
+  Progress& operator=(const Progress&) = delete;
+
+ private:
+  void Show() {
+    const double elapsed = clock_.elapsed() / 1000.0;
+    QString line = QStringLiteral("%1 s").arg(elapsed, 0, 'f', 0);
+    if (planned_ > 0) line += QStringLiteral(" / %1 s").arg(planned_);
+    line += QStringLiteral("  pictures %1").arg(form_.Gen.PictureNumber);
+    const std::optional<recording::PictureLogRow>& row = form_.Recorder().LastRow();
+    if (row && row->framePhase && row->idealPhase)
+      line += QStringLiteral("  phase error %1°")
+                  .arg(recording::PhaseError(*row->framePhase, *row->idealPhase), 0, 'f', 1);
+    if (row && row->dueMs && row->actualMs)
+      line += QStringLiteral("  late %1 ms").arg(*row->actualMs - *row->dueMs, 0, 'f', 1);
+    const QString folder = form_.PictureFolder;
+    if (!folder.isEmpty()) {
+      const QStorageInfo disk(folder);
+      const double free = static_cast<double>(disk.bytesAvailable());
+      line += QStringLiteral("  free %1 GB").arg(free / 1e9, 0, 'f', 1);
+      if (row && elapsed > 0 && form_.Gen.PictureNumber > 0) {
+        const double size = static_cast<double>(QFileInfo(QDir(folder).filePath(row->file)).size());
+        const double perSecond = size * form_.Gen.PictureNumber / elapsed;
+        if (perSecond > 0)
+          line += QStringLiteral(", full in %1 h").arg(free / perSecond / 3600, 0, 'f', 1);
+      }
+    }
+    const QByteArray text = line.toLocal8Bit();
+    if (terminal_)
+      std::printf("\r%s\033[K", text.constData());  // the line rewritten in place
+    else
+      std::printf("%s\n", text.constData());
+    std::fflush(stdout);
+    shown_ = true;
+  }
+
+  Form1& form_;
+  int planned_;
+  bool terminal_ = false;
+  bool shown_ = false;
+  QElapsedTimer clock_;
+  QTimer timer_;
+};
+
+// A warning when the program folder's disk cannot hold an hour of pictures at the planned
+// rate; the run starts all the same.
+void WarnOfDisk(const Form1& form, bool jpeg) {
+  bool ok = false;
+  double perSecond = 0;
+  if (form.Option6->isChecked()) {
+    const double interval = form.Text20->text().toDouble(&ok);
+    if (ok && interval > 0) perSecond = 1 / interval;
+  } else {
+    const double numerator = form.Text4->text().toDouble(&ok);
+    bool every = false;
+    const double nc0 = form.Text7->text().toDouble(&every);
+    if (ok && every && nc0 >= 1) perSecond = numerator / nc0;
+  }
+  if (perSecond <= 0) return;
+  // A BMP has the picture panel's size; a JPEG of a camera scene stays under about 100 kB.
+  const double size = jpeg ? 100e3 : 640.0 * 480 * 3;
+  const double free =
+      static_cast<double>(QStorageInfo(recording::ProgramFolder()).bytesAvailable());
+  const double hours = free / (size * perSecond * 3600);
+  if (hours < 1)
+    std::fprintf(
+        stderr,
+        "strobolux: warning: the disk holds about %.1f hours of pictures at %.3g a second\n", hours,
+        perSecond);
 }
 
 // Chooses a row of a combo box the way a click on its list does.
@@ -136,14 +281,29 @@ void Operate(Form1& form, const DemoRunSettings& settings, DemoRunSummary& summa
     if (!run.every.isEmpty()) form.Text7->setText(run.every);
   }
   if (!form.Command20->isEnabled()) return stop(QStringLiteral("the tone cannot be started"));
+  if (settings.run) WarnOfDisk(form, settings.jpeg);
   // In the clock mode the start returns only after the stop; 0 seconds: until stopped.
   if (run.seconds > 0) QTimer::singleShot(run.seconds * 1000, form.Command4, &QPushButton::click);
+  const StopOnSignals onSignals([&form] {
+    if (form.Command4->isEnabled()) form.Command4->click();
+  });
+  std::optional<Progress> progress;
+  if (settings.run) progress.emplace(form, run.seconds);
   const qsizetype before = summary.messages.size();
   form.Command20->click();
   // A setting the start refused: its message, no tone, no run folder.
   if (summary.messages.size() > before && form.Gen.WaveOutHandle == 0 &&
       form.PictureFolder.isEmpty())
     return refuse(summary.messages.takeLast());
+  // The Timer 1 mode's start returns at once: the run goes on until the stop.
+  while (form.Command4->isEnabled()) Pause(100);
+  progress.reset();
+  // A device that failed during the run says so in its status line.
+  for (const QString& status : {form.Label12->text(), form.Label1->text()}) {
+    if (status.startsWith(QStringLiteral(" Sound error: ")) ||
+        status.startsWith(QStringLiteral(" Camera error: ")))
+      summary.failure = status.trimmed();
+  }
   summary.runFolder = form.PictureFolder;
   Pause(200);
   form.Command16->click();

@@ -66,6 +66,8 @@ class PictureRecorder {
   QString NameVideo();
   // The run has ended: its folder gets the phase plot.
   void FinishRun();
+  // The run log's last row (the last picture's phase and lateness); none before the first.
+  const std::optional<PictureLogRow>& LastRow() const { return log_.LastRow(); }
 
   // Tests fix "now" with simulated time; the source must outlive the recorder.
   void SetTimeSource(forms::TimeSource& time) { time_ = &time; }

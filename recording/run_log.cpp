@@ -194,10 +194,12 @@ void RunLog::Begin(const QString& folder, std::optional<double> toneHz) {
   folder_ = folder;
   history_ = PhaseHistory(toneHz);
   begun_ = std::chrono::steady_clock::now();
+  last_.reset();
   if (!folder_.isEmpty()) AppendText(QDir(folder_).filePath(kFileName), kHeader);
 }
 
 bool RunLog::Append(const PictureLogRow& row) {
+  last_ = row;
   if (folder_.isEmpty()) return false;
   history_.Add(row,
                std::chrono::duration<double>(std::chrono::steady_clock::now() - begun_).count());

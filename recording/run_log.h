@@ -140,6 +140,8 @@ class RunLog {
   bool Finish();
   const QString& Folder() const { return folder_; }
   const PhaseHistory& History() const { return history_; }
+  // The row appended last, for a progress line; none before the first.
+  const std::optional<PictureLogRow>& LastRow() const { return last_; }
 
   // The plot itself, 800 x 450: the phase error against picture number with the zero line and
   // the band of ± half a frame interval, or in the Timer 1 mode the phase (0..360°) against
@@ -157,6 +159,7 @@ class RunLog {
   QString folder_;
   PhaseHistory history_;
   std::chrono::steady_clock::time_point begun_;
+  std::optional<PictureLogRow> last_;
 };
 
 // One row as log.csv holds it (no line end); numbers in the C locale.

@@ -2,6 +2,7 @@
 // scripted demo run through the real window, devices and files.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -594,6 +595,125 @@ TEST(Run, SetsTheWindowAsAnOperatorWouldAndRefusesWhatTheWindowRefuses) {
                 .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
                 .size(),
             1);  // only the good run's
+}
+
+// A run until stopped, on the built-in devices, in a program folder of its own.
+struct RunningProgram {
+  ProgramFolder folder;
+  QProcess process;
+  explicit RunningProgram(const QStringList& extra = {}) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(STROBOLUX_EXECUTABLE),
+                  QStringList{"--run", "0", "--demo", "--program-folder", folder.Path(),
+                              "--sound-device", QStringLiteral("Встроенный")} +
+                      extra);
+  }
+  // Waits until the run has written `pictures` pictures; their folder, or empty.
+  QString WaitForPictures(int pictures) {
+    const QDir base(folder.dir.filePath(QStringLiteral("Risunki")));
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 30000) {
+      const QStringList runs = base.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+      if (runs.size() == 1) {
+        const QString run = base.filePath(runs[0]);
+        if (QDir(run).entryList({QStringLiteral("*.bmp")}, QDir::Files).size() >= pictures)
+          return run;
+      }
+      QThread::msleep(50);
+    }
+    return QString();
+  }
+};
+
+// Every file of a stopped run is whole: pictures that load, one log row each, and nothing
+// left under a temporary name.
+// Without `withPlot` the plot may be there or not (a stop cut short).
+void ExpectAWholeRunFolder(const QString& run, bool withPlot) {
+  const QStringList pictures = QDir(run).entryList({QStringLiteral("*.bmp")}, QDir::Files);
+  for (const QString& name : pictures)
+    EXPECT_FALSE(QImage(QDir(run).filePath(name)).isNull()) << name.toStdString();
+  QFile log(QDir(run).filePath(QStringLiteral("log.csv")));
+  ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+  EXPECT_EQ(log.readAll().trimmed().split('\n').size(), pictures.size() + 1);
+  QStringList expected = pictures;
+  expected << QStringLiteral("log.csv");
+  if (withPlot) expected << QStringLiteral("phase.png");
+  expected.sort();
+  QStringList found = QDir(run).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+  if (!withPlot) found.removeAll(QStringLiteral("phase.png"));
+  EXPECT_EQ(found, expected);
+}
+
+TEST(Run, SigintOrSigtermStopsItAsTheStopButtonDoesAndASecondSigintAtOnce) {
+  for (const int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal == SIGINT ? "SIGINT" : "SIGTERM");
+    RunningProgram running;
+    const QString run = running.WaitForPictures(3);
+    ASSERT_FALSE(run.isEmpty());
+    ::kill(static_cast<pid_t>(running.process.processId()), signal);
+    ASSERT_TRUE(running.process.waitForFinished(30000));
+    EXPECT_EQ(running.process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(running.process.exitCode(), 0);
+    const QString out = QString::fromLocal8Bit(running.process.readAllStandardOutput());
+    EXPECT_TRUE(out.contains(QStringLiteral("run folder: ") + run)) << out.toStdString();
+    ExpectAWholeRunFolder(run, true);
+  }
+  // Two at once: the second ends the stop at once, and what was written stays whole.
+  RunningProgram running;
+  const QString run = running.WaitForPictures(3);
+  ASSERT_FALSE(run.isEmpty());
+  const auto pid = static_cast<pid_t>(running.process.processId());
+  ::kill(pid, SIGINT);
+  QThread::msleep(20);  // two at once would be one: signals of a kind do not queue
+  ::kill(pid, SIGINT);
+  ASSERT_TRUE(running.process.waitForFinished(30000));
+  EXPECT_EQ(running.process.exitCode(), 130);
+  ExpectAWholeRunFolder(run, false);
+}
+
+TEST(Run, ProgressIsALineEveryTenSecondsOnAPipeAndOneRewrittenEverySecondOnATerminal) {
+  ProgramFolder folder;
+  const QStringList arguments = {"--run",
+                                 "11",
+                                 "--demo",
+                                 "--program-folder",
+                                 folder.Path(),
+                                 "--sound-device",
+                                 QStringLiteral("Встроенный")};
+  const Finished piped = RunProgram(arguments, {{"QT_QPA_PLATFORM", "offscreen"}});
+  ASSERT_EQ(piped.status, 0) << piped.err.join('\n').toStdString();
+  ASSERT_GE(piped.out.size(), 3);
+  // One progress line at 10 s, then the summary.
+  EXPECT_TRUE(piped.out[0].startsWith(QStringLiteral("10 s / 11 s  pictures ")))
+      << piped.out[0].toStdString();
+  EXPECT_TRUE(piped.out[0].contains(QStringLiteral("free "))) << piped.out[0].toStdString();
+  EXPECT_TRUE(piped.out[1].startsWith(QStringLiteral("run folder: ")));
+
+  // On a terminal (script(1) gives the program one): the line is rewritten in place.
+  QProcess terminal;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  terminal.setProcessEnvironment(environment);
+  QStringList quoted;
+  for (const QString& argument :
+       QStringList{QStringLiteral(STROBOLUX_EXECUTABLE), "--run", "3", "--demo", "--program-folder",
+                   folder.Path(), "--sound-device", "Test output"})
+    quoted << QStringLiteral("'%1'").arg(argument);
+  terminal.start(QStringLiteral("script"),
+                 {"-qec",
+                  quoted.join(QLatin1Char(' '))
+                      .replace(QStringLiteral("'Test output'"), QStringLiteral("'Встроенный'")),
+                  "/dev/null"});
+  ASSERT_TRUE(terminal.waitForFinished(60000));
+  EXPECT_EQ(terminal.exitCode(), 0);
+  const QByteArray screen = terminal.readAllStandardOutput();
+  EXPECT_GE(screen.count("\r3 s / 3 s") + screen.count("\r2 s / 3 s") + screen.count("\r1 s / 3 s"),
+            2)
+      << screen.toStdString();
+  EXPECT_GE(screen.count("\033[K"), 2);
 }
 
 TEST(DemoDevices, ListedOnlyWithDemoAndAfterTheRealOnes) {
