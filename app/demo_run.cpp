@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QSocketNotifier>
 #include <QStorageInfo>
@@ -345,7 +346,14 @@ DemoRunSummary RunDemo(const DemoRunSettings& settings) {
   wave::WaitForReleases();
   forms::SetMessageBoxFunction(previous);
   summary.pictures = CountPictures(summary.runFolder, settings.jpeg);
-  if (settings.run) return summary;  // a real sound device leaves no file to read
+  if (settings.run) {
+    // A real sound device leaves no file to read; the run's own files are named instead.
+    for (const char* name : {"log.csv", "phase.png"}) {
+      const QString path = QDir(summary.runFolder).filePath(QString::fromLatin1(name));
+      if (!summary.runFolder.isEmpty() && QFile::exists(path)) summary.files << path;
+    }
+    return summary;
+  }
   summary.wavPath = DemoWavPath();
   const wave::WavContent wav = wave::ReadWav(summary.wavPath);
   if (wav.valid && wav.sampleRate > 0)
@@ -364,6 +372,10 @@ QStringList SummaryLines(const DemoRunSummary& summary) {
                  .arg(QDir::toNativeSeparators(summary.wavPath))
                  .arg(summary.wavSeconds, 0, 'f', 2);
   }
+  for (const QString& file : summary.files)
+    lines << (file.endsWith(QLatin1String(".png")) ? QStringLiteral("phase plot: ")
+                                                   : QStringLiteral("log: ")) +
+                 QDir::toNativeSeparators(file);
   for (const QString& text : summary.messages) lines << QStringLiteral("message box: ") + text;
   if (!summary.failure.isEmpty()) lines << QStringLiteral("demo run failed: ") + summary.failure;
   return lines;

@@ -31,6 +31,8 @@ struct DemoRunSummary {
   int pictures = 0;
   QString wavPath;
   double wavSeconds = 0;
+  // The run folder's log.csv and phase.png where they were written (listed for --run).
+  QStringList files;
   // Every message box text shown during the run.
   QStringList messages;
   // Why the script could not go on (a device not listed, a camera that did not switch on).

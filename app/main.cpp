@@ -53,7 +53,7 @@ int main(int argc, char* argv[]) {
       app::ParseStartupOptions(arguments, qEnvironmentVariable("STROBOLUX_PROGRAM_FOLDER"), &error);
   if (!options) {
     PrintLine(error);
-    return 1;
+    return 2;  // a wrong option, as scripts tell it from a failed run
   }
   if (options->help) {
     std::fputs(app::UsageText().toLocal8Bit().constData(), stdout);

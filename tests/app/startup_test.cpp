@@ -597,6 +597,68 @@ TEST(Run, SetsTheWindowAsAnOperatorWouldAndRefusesWhatTheWindowRefuses) {
             1);  // only the good run's
 }
 
+// Each back end and format; and the tone's settings as the tone itself shows them, played by
+// the built-in device into its WAV file.
+TEST(Run, EachBackEndAndFormatAndTheTonesSettingsReachTheWindow) {
+  for (const DemoCase& run :
+       {DemoCase{"CaptureBmp", "capture", "bmp"}, DemoCase{"GraphBmp", "graph", "bmp"}}) {
+    SCOPED_TRACE(run.name);
+    ProgramFolder folder;
+    const Finished done =
+        RunProgram({"--run", "3", "--demo", "--program-folder", folder.Path(), "--sound-device",
+                    QStringLiteral("Встроенный"), "--back-end", run.backEnd, "--format", run.format,
+                    "--tone", "10/2", "--every", "4"});
+    ASSERT_EQ(done.status, 0) << (done.out + done.err).join('\n').toStdString();
+    const QString runFolder = Field(done.out, QStringLiteral("run folder"));
+    const int pictures = Field(done.out, QStringLiteral("pictures written")).toInt();
+    EXPECT_GE(pictures, 6);
+    EXPECT_EQ(QDir(runFolder).entryList({QStringLiteral("*.bmp")}, QDir::Files).size(), pictures);
+    EXPECT_EQ(Field(done.out, QStringLiteral("log")), runFolder + QStringLiteral("/log.csv"));
+    EXPECT_EQ(Field(done.out, QStringLiteral("phase plot")),
+              runFolder + QStringLiteral("/phase.png"));
+  }
+
+  ProgramFolder folder;
+  const Finished done = RunProgram({"--run",
+                                    "2",
+                                    "--demo",
+                                    "--program-folder",
+                                    folder.Path(),
+                                    "--sound-device",
+                                    QStringLiteral("Встроенный"),
+                                    "--tone",
+                                    "20/2",
+                                    "--amplitude",
+                                    "50",
+                                    "--shape",
+                                    "triangle",
+                                    "--phase",
+                                    "270",
+                                    "--sample-rate",
+                                    "44100",
+                                    "--timer",
+                                    "1",
+                                    "--show-pictures"});
+  ASSERT_EQ(done.status, 0) << (done.out + done.err).join('\n').toStdString();
+  // The Timer 1 mode renews one picture.
+  EXPECT_EQ(QDir(Field(done.out, QStringLiteral("run folder")))
+                .entryList({QStringLiteral("*.bmp")}, QDir::Files),
+            QStringList{QStringLiteral("0.bmp")});
+  const testing_support::WavContent wav =
+      testing_support::ReadWav(folder.dir.filePath(QStringLiteral("strobolux-demo-tone.wav")));
+  ASSERT_TRUE(wav.valid);
+  EXPECT_EQ(wav.sampleRate, 44100u);
+  ASSERT_GT(wav.samples.size(), 44100u);
+  int peak = 0;
+  for (const std::int16_t s : wav.samples) peak = std::max(peak, std::abs(int{s}));
+  EXPECT_NEAR(peak, 16384, 400);  // half the full scale
+  // Starting at 270°, at its lowest; a triangle rises straight from there: an eighth of a
+  // period on it is half way up (a sine would still be at -0.71 of its amplitude).
+  constexpr size_t kPeriod = 4410;  // 10 Hz at 44100 Hz
+  EXPECT_LT(wav.samples[0], -16000);
+  EXPECT_NEAR(wav.samples[kPeriod / 8], -8192, 300);
+}
+
 // A run until stopped, on the built-in devices, in a program folder of its own.
 struct RunningProgram {
   ProgramFolder folder;
