@@ -19,7 +19,8 @@ if [[ "${1:-}" == "--sanitize" ]]; then
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
   # Leaks inside the system's font and GL libraries are not ours to fix.
-  export LSAN_OPTIONS=suppressions=$root/tests/lsan.supp
+  # The statistics of suppressed leaks would add lines to what the tests read of stderr.
+  export LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=0
 else
   build="$root/build"
   "$root/scripts/build.sh" "$build" -DSTROBOLUX_TESTS=ON -DSTROBOLUX_BENCH=ON
