@@ -748,10 +748,10 @@ TEST(Run, ProgressIsALineEveryTenSecondsOnAPipeAndOneRewrittenEverySecondOnATerm
   const Finished piped = RunProgram(arguments, {{"QT_QPA_PLATFORM", "offscreen"}});
   ASSERT_EQ(piped.status, 0) << piped.err.join('\n').toStdString();
   ASSERT_GE(piped.out.size(), 3);
-  // One progress line at 10 s (shown at the clock's next instant, up to a second later),
-  // then the summary.
+  // One progress line at 10 s (shown at the clock's next instant, a second or two later under
+  // load), then the summary.
   EXPECT_TRUE(
-      piped.out[0].contains(QRegularExpression(QStringLiteral("^1[01] s / 12 s  pictures "))))
+      piped.out[0].contains(QRegularExpression(QStringLiteral("^1[0-2] s / 12 s  pictures "))))
       << piped.out[0].toStdString();
   EXPECT_TRUE(piped.out[0].contains(QStringLiteral("free "))) << piped.out[0].toStdString();
   EXPECT_TRUE(piped.out[1].startsWith(QStringLiteral("run folder: ")));
