@@ -90,6 +90,15 @@ std::optional<RunText> RunTextOption(const QString& argument) {
   return std::nullopt;
 }
 
+// An option that takes one of two words: true for the second; none, with the line to print,
+// for anything else.
+std::optional<bool> TwoWords(const QString& option, QLatin1String first, QLatin1String second,
+                             const std::optional<QString>& text, QString* error) {
+  if (text && (*text == first || *text == second)) return *text == second;
+  *error = QStringLiteral("%1 is either %2 or %3").arg(option, first, second);
+  return std::nullopt;
+}
+
 // Stores one run option's value; the choices the window offers as buttons are checked here,
 // the texts it takes in boxes later, by the window.
 bool SetRunText(RunSettings& run, RunText kind, const QString& text, QString* error) {
@@ -114,19 +123,13 @@ bool SetRunText(RunSettings& run, RunText kind, const QString& text, QString* er
       run.amplitude = text;
       return true;
     case RunText::Shape:
-      if (text != QLatin1String("sine") && text != QLatin1String("triangle")) {
-        *error = QStringLiteral("--shape is either sine or triangle");
-        return false;
-      }
-      run.triangle = text == QLatin1String("triangle");
-      return true;
+      run.triangle = TwoWords(QStringLiteral("--shape"), QLatin1String("sine"),
+                              QLatin1String("triangle"), text, error);
+      return run.triangle.has_value();
     case RunText::Phase:
-      if (text != QLatin1String("0") && text != QLatin1String("270")) {
-        *error = QStringLiteral("--phase is either 0 or 270");
-        return false;
-      }
-      run.phase270 = text == QLatin1String("270");
-      return true;
+      run.phase270 = TwoWords(QStringLiteral("--phase"), QLatin1String("0"), QLatin1String("270"),
+                              text, error);
+      return run.phase270.has_value();
     case RunText::SampleRate:
       run.sampleRate = text;
       return true;
@@ -198,10 +201,9 @@ std::optional<StartupOptions> ParseStartupOptions(const QStringList& arguments,
       // Each takes one of two words; the second one switches the option on.
       const bool backEnd = argument == QLatin1String("--back-end");
       const QLatin1String off(backEnd ? "capture" : "bmp"), on(backEnd ? "graph" : "jpg");
-      const std::optional<QString> text = value();
-      if (!text || (*text != off && *text != on))
-        return fail(QStringLiteral("%1 is either %2 or %3").arg(argument, off, on));
-      (backEnd ? options.filterGraph : options.jpeg) = *text == on;
+      const std::optional<bool> second = TwoWords(argument, off, on, value(), error);
+      if (!second) return std::nullopt;
+      (backEnd ? options.filterGraph : options.jpeg) = *second;
       (backEnd ? backEndGiven : formatGiven) = true;
     } else if (argument == QLatin1String("--program-folder")) {
       const std::optional<QString> text = value();
