@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include <QButtonGroup>
 #include <QCloseEvent>
 #include <QCoreApplication>
 
@@ -283,6 +284,14 @@ void Form1::CreateControls() {
   Timer2 = new QTimer(this);
   Timer2->setObjectName(QStringLiteral("Timer2"));
   Timer2->setInterval(1000);
+
+  // Qt groups a frame's option buttons with those of any frame inside it, so that the checked
+  // phase would let the checked shape be clicked off. Each pair is a group of its own.
+  for (auto [first, second] : {std::pair{Option1, Option2}, std::pair{Option3, Option4}}) {
+    auto* pair = new QButtonGroup(this);
+    pair->addButton(first);
+    pair->addButton(second);
+  }
 
   Option7->setChecked(true);
   Option9->setChecked(true);

@@ -251,11 +251,20 @@ TEST_F(MainWindowTest, LoadingSetsPanelsTimersAndFields) {
   EXPECT_EQ(form.CameraOn, 0);
   EXPECT_EQ(form.Gen.PictureNumber, 0);
   EXPECT_EQ(form.Gen.StopRequested, 0);
-  // Options are exclusive within their own frame only.
+  // Options are exclusive within their own frame only; the phase frame lies inside the shape
+  // frame, and a click on a checked button keeps it checked.
   form.Option4->click();
   EXPECT_TRUE(form.Option4->isChecked());
   EXPECT_FALSE(form.Option3->isChecked());
   EXPECT_TRUE(form.Option1->isChecked());
+  form.show();
+  for (QRadioButton* option : {form.Option1, form.Option4, form.Option2, form.Option2}) {
+    QTest::mouseClick(option, Qt::LeftButton, {}, QPoint(6, 9));
+    EXPECT_TRUE(option->isChecked()) << option->objectName().toStdString();
+  }
+  EXPECT_FALSE(form.Option1->isChecked());
+  EXPECT_TRUE(form.Option4->isChecked());
+  EXPECT_FALSE(form.Option3->isChecked());
   EXPECT_TRUE(boxes.Calls().empty());
 }
 
