@@ -76,6 +76,10 @@ class Generator {
   void Combo1_Click(int row);
 
   // Start and stop.
+  // The text of the message box the start would answer the window's settings with, checked
+  // in the start's order, those it finds only after opening the device included; empty when
+  // it would take them. Nothing is changed.
+  QString SettingsRefusal() const;
   void Command20_Click();
   void Command4_Click();
   // The window is being unloaded: a start still waiting for the clock to end is dropped.
@@ -96,6 +100,10 @@ class Generator {
   void Option5_Click();
   void Option6_Click();
   void Command3_Click();
+  // Whether the start enters the Timer 1 mode; and that mode's interval in milliseconds from
+  // the seconds in Text20, raising when the timer would not take it.
+  bool TimerMode() const;
+  int Timer1Interval() const;
   // The recording of one instant, once the periodic recording exists (tests put a double).
   void SetRecordPicture(std::function<void()> record) { c_.RecordPicture = std::move(record); }
   // The making of the run folder, likewise.
@@ -120,6 +128,8 @@ class Generator {
  private:
   // The one message of a failed operation: "Ошибка в работе программы", title "Strobolux".
   static void ReportFailure();
+  // The settings the start checks before it starts anything: all but the Timer 1 interval.
+  QString StartRefusal() const;
   void StartSequence();
   void EnterRecordingMode();
   void WaitForNextPass(std::int64_t elapsedMs);

@@ -15,6 +15,7 @@ namespace generator {
 namespace {
 
 const QString kTitle = QStringLiteral("Strobolux");
+const QString kFailureText = QString::fromUtf8("Ошибка в работе программы");
 
 }  // namespace
 
@@ -33,7 +34,42 @@ WaveShape Generator::CurrentShape() const {
 }
 
 void Generator::ReportFailure() {
-  forms::MsgBox(QString::fromUtf8("Ошибка в работе программы"), kTitle);
+  forms::MsgBox(kFailureText, kTitle);
+}
+
+QString Generator::SettingsRefusal() const {
+  if (QString refusal = StartRefusal(); !refusal.isEmpty()) return refusal;
+  // What the start finds wrong only once the device is open: a Timer 1 interval the timer does
+  // not take, and a tone whose peak does not fit a 16-bit sample (its synthesis then stops
+  // with this box and plays what it has).
+  try {
+    if (TimerMode()) Timer1Interval();
+  } catch (const std::exception&) {
+    return kFailureText;
+  }
+  const double peak = std::nearbyint(forms::CDbl(c_.Text5->text()) / 100 * 32767);
+  if (!(peak >= -32768.0 && peak <= 32767.0))
+    return QString::fromUtf8("Частота дискретизации не делится на 2 без остатка");
+  return QString();
+}
+
+QString Generator::StartRefusal() const {
+  try {
+    const double numerator = forms::CDbl(c_.Text4->text());
+    forms::Divide(1, numerator);
+    const std::int32_t denominator = forms::CLng(c_.Text27->text());
+    if (numerator < 2) return QString::fromUtf8("Частота не может быть задана меньше 2 Гц");
+    if (denominator < 2 || denominator % 2 != 0)
+      return QString::fromUtf8(
+          "Знаменатель у частоты не может быть меньше 2 и должен быть кратен 2");
+    forms::CDbl(c_.Text5->text());
+    forms::CDbl(c_.Text22->text());
+    // Below 1 the clock would never reach an instant again and could not be stopped.
+    if (forms::CLng(c_.Text7->text()) < 1) return QString::fromUtf8("NC0 не может быть меньше 1");
+  } catch (const std::exception&) {
+    return kFailureText;  // a text that is no number, or a number out of range
+  }
+  return QString();
 }
 
 void Generator::Command20_Click() {
@@ -57,20 +93,15 @@ void Generator::Command20_Click() {
 }
 
 void Generator::StartSequence() {
+  // The settings are checked first, so that a refused one leaves the state as it was.
+  if (const QString refusal = StartRefusal(); !refusal.isEmpty()) {
+    forms::MsgBox(refusal, kTitle);
+    return;
+  }
   s_.FreqNumerator = forms::CDbl(c_.Text4->text());
   s_.Omega = s_.FreqNumerator * kTwoPi;
   s_.ClockPeriod = forms::Divide(1, s_.FreqNumerator);
   s_.FreqDenominator = forms::CLng(c_.Text27->text());
-  if (s_.FreqNumerator < 2) {
-    forms::MsgBox(QString::fromUtf8("Частота не может быть задана меньше 2 Гц"), kTitle);
-    return;
-  }
-  if (s_.FreqDenominator < 2 || s_.FreqDenominator % 2 != 0) {
-    forms::MsgBox(
-        QString::fromUtf8("Знаменатель у частоты не может быть меньше 2 и должен быть кратен 2"),
-        kTitle);
-    return;
-  }
   s_.AmplitudeFraction = forms::CDbl(c_.Text5->text()) / 100;
   s_.Amplitude = s_.AmplitudeFraction * 32767;
   if (c_.Option3->isChecked()) s_.Phase = 0;
@@ -79,11 +110,6 @@ void Generator::StartSequence() {
   s_.DrawScale = forms::CDbl(c_.Text22->text());
   s_.PeriodsInGroup = 0;
   s_.NC0 = forms::CLng(c_.Text7->text());
-  // Below 1 the clock would never reach an instant again and could not be stopped.
-  if (s_.NC0 < 1) {
-    forms::MsgBox(QString::fromUtf8("NC0 не может быть меньше 1"), kTitle);
-    return;
-  }
   s_.PictureNumber = 0;
   s_.TickNow = 0;
   s_.TickLast = 0;

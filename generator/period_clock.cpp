@@ -48,9 +48,17 @@ int TimerInterval(double milliseconds) {
 
 }  // namespace
 
+bool Generator::TimerMode() const {
+  return !c_.Option5->isChecked() && c_.Option6->isChecked();
+}
+
+int Generator::Timer1Interval() const {
+  return TimerInterval(forms::CDbl(c_.Text20->text()) * 1000);
+}
+
 void Generator::EnterRecordingMode() {
-  if (!c_.Option5->isChecked() && c_.Option6->isChecked()) {
-    c_.Timer1->setInterval(TimerInterval(forms::CDbl(c_.Text20->text()) * 1000));
+  if (TimerMode()) {
+    c_.Timer1->setInterval(Timer1Interval());
     c_.Timer1->start();
     return;
   }
