@@ -18,6 +18,7 @@
 #include <optional>
 
 #include "app/main_window.h"
+#include "app/run_settings.h"
 #include "platform/forms/dialog.h"
 #include "platform/forms/message_box.h"
 #include "platform/gst/virtual_devices.h"
@@ -178,24 +179,10 @@ void ChooseRow(forms::ComboBox* combo, int row) {
   emit combo->Click(row);
 }
 
-// The row whose text is `name`, or else the one row that contains it (case aside); -1 and the
-// reason when there is none or more than one.
-int FindRow(const QComboBox& list, const QString& name, const QString& what, QString* why) {
-  const int exact = list.findText(name);
-  if (exact >= 0) return exact;
-  QStringList matches;
-  int row = -1;
-  for (int i = 0; i < list.count(); ++i) {
-    if (!list.itemText(i).contains(name, Qt::CaseInsensitive)) continue;
-    matches << list.itemText(i);
-    row = i;
-  }
-  if (matches.size() == 1) return row;
-  *why = matches.isEmpty()
-             ? QStringLiteral("no %1 matches \"%2\"; --list-devices shows them").arg(what, name)
-             : QStringLiteral("\"%1\" matches several %2s: %3")
-                   .arg(name, what, matches.join(QStringLiteral(", ")));
-  return -1;
+int FindRow(const QComboBox& list, const QString& name, QString* why) {
+  QStringList texts;
+  for (int i = 0; i < list.count(); ++i) texts << list.itemText(i);
+  return FindName(texts, name, QStringLiteral("camera"), why);
 }
 
 // The demo's settings, as an operator would set them for the built-in devices.
@@ -211,52 +198,38 @@ RunSettings DemoSettings(int seconds) {
   return run;
 }
 
-// The script; every step goes through the control or handler the operator would use.
+// The script; every step goes through the control or handler the operator would use. The
+// settings are typed and checked first, so a refused one stops it before the camera or tone.
 void Operate(Form1& form, const DemoRunSettings& settings, DemoRunSummary& summary) {
   const RunSettings run = settings.run ? *settings.run : DemoSettings(settings.seconds);
   auto stop = [&](const QString& why) {
     summary.failure = why;
     form.Command16->click();
   };
-  auto refuse = [&](const QString& why) {
-    summary.refused = why;
-    form.Command16->click();
-  };
-  QString why;
-  if (!run.sampleRate.isEmpty()) form.Text15->setText(run.sampleRate);
-  const int soundRow = run.soundDevice.isEmpty() ? 0  // the desktop's default output
-                                                 : FindRow(*form.Combo1, run.soundDevice,
-                                                           QStringLiteral("sound device"), &why);
-  if (soundRow < 0 || soundRow >= form.Combo1->count())
-    return refuse(why.isEmpty() ? QStringLiteral("no sound device found") : why);
-  const qsizetype shown = summary.messages.size();
-  ChooseRow(form.Combo1, soundRow);
-  // The window answers a sound device with a message box (a rate that is no number) or, in
-  // its status line, with whether the device takes the format.
-  if (summary.messages.size() > shown) return refuse(summary.messages.takeLast());
-  if (form.Label1->text() == QStringLiteral("формат этим устройством не поддерживается"))
-    return refuse(form.Label1->text());
+  if (const QString refusal = ApplyRunSettings(form, run); !refusal.isEmpty()) {
+    summary.refused = refusal;
+    return form.Command16->click();
+  }
   (settings.filterGraph ? form.Option8 : form.Option7)->click();
   form.Command11->click();
-  const QString camera = run.camera;
-  if (!settings.filterGraph && form.CameraOn == 1 && !camera.isEmpty()) {
+  QString why;
+  if (!settings.filterGraph && form.CameraOn == 1 && !run.camera.isEmpty()) {
     // The capture window connects the first camera; its source dialog chooses another.
     const forms::DialogFunction previous = forms::SetDialogFunction([&](QDialog& dialog) {
       auto* cameras = dialog.findChild<QComboBox*>(QStringLiteral("Camera"));
-      const int row = cameras ? FindRow(*cameras, camera, QStringLiteral("camera"), &why) : -1;
+      const int row = cameras ? FindRow(*cameras, run.camera, &why) : -1;
       if (row < 0 || row == cameras->currentIndex()) return int(QDialog::Rejected);
       cameras->setCurrentIndex(row);
       return int(QDialog::Accepted);
     });
     form.Command15->click();
     forms::SetDialogFunction(previous);
-    if (!why.isEmpty()) return refuse(why);
+    if (!why.isEmpty()) return stop(why);
   }
   if (settings.filterGraph) {
-    const int cameraRow =
-        camera.isEmpty() ? 0 : FindRow(*form.Combo2, camera, QStringLiteral("camera"), &why);
+    const int cameraRow = run.camera.isEmpty() ? 0 : FindRow(*form.Combo2, run.camera, &why);
     if (cameraRow < 0 || cameraRow >= form.Combo2->count())
-      return refuse(why.isEmpty() ? QStringLiteral("no camera found") : why);
+      return stop(why.isEmpty() ? QStringLiteral("no camera found") : why);
     ChooseRow(form.Combo2, cameraRow);
     QRadioButton* format = settings.jpeg ? form.Option10 : form.Option9;
     format->click();
@@ -264,38 +237,28 @@ void Operate(Form1& form, const DemoRunSettings& settings, DemoRunSummary& summa
   }
   if (form.CameraOn != 1) return stop(QStringLiteral("the camera did not switch on"));
   Pause(500);  // the first frames arrive
-  form.Check2->setChecked(true);
-  form.Check3->setChecked(run.showPictures);
-  if (!run.numerator.isEmpty()) form.Text4->setText(run.numerator);
-  if (!run.denominator.isEmpty()) form.Text27->setText(run.denominator);
-  if (!run.amplitude.isEmpty()) form.Text5->setText(run.amplitude);
-  if (run.triangle) (*run.triangle ? form.Option2 : form.Option1)->click();
-  if (run.phase270) (*run.phase270 ? form.Option4 : form.Option3)->click();
-  if (!run.timer.isEmpty()) {
-    form.Option6->click();
-    form.Text20->setText(run.timer);
-    const qsizetype before = summary.messages.size();
-    form.Command3->click();
-    if (summary.messages.size() > before) return refuse(summary.messages.takeLast());
-  } else {
-    form.Option5->click();
-    if (!run.every.isEmpty()) form.Text7->setText(run.every);
-  }
   if (!form.Command20->isEnabled()) return stop(QStringLiteral("the tone cannot be started"));
   if (settings.run) WarnOfDisk(form, settings.jpeg);
-  // In the clock mode the start returns only after the stop; 0 seconds: until stopped.
-  if (run.seconds > 0) QTimer::singleShot(run.seconds * 1000, form.Command4, &QPushButton::click);
-  const StopOnSignals onSignals([&form] {
+  QString video;
+  if (run.video) {
+    form.Command24->click();
+    video = form.OutputFileName + QStringLiteral(".avi");  // the pictures rename it later
+  }
+  // The stop button ends the tone; a video is ended first by its own stop, which writes the
+  // AVI's index.
+  auto stopRun = [&form, video = run.video] {
+    if (video) form.Command1->click();
     if (form.Command4->isEnabled()) form.Command4->click();
-  });
+  };
+  // In the clock mode the start returns only after the stop; 0 seconds: until stopped.
+  QTimer timeUp;
+  timeUp.setSingleShot(true);
+  QObject::connect(&timeUp, &QTimer::timeout, stopRun);
+  if (run.seconds > 0) timeUp.start(run.seconds * 1000);
+  const StopOnSignals onSignals(stopRun);
   std::optional<Progress> progress;
   if (settings.run) progress.emplace(form, run.seconds);
-  const qsizetype before = summary.messages.size();
   form.Command20->click();
-  // A setting the start refused: its message, no tone, no run folder.
-  if (summary.messages.size() > before && form.Gen.WaveOutHandle == 0 &&
-      form.PictureFolder.isEmpty())
-    return refuse(summary.messages.takeLast());
   // The Timer 1 mode's start returns at once: the run goes on until the stop.
   while (form.Command4->isEnabled()) Pause(100);
   progress.reset();
@@ -306,6 +269,7 @@ void Operate(Form1& form, const DemoRunSettings& settings, DemoRunSummary& summa
       summary.failure = status.trimmed();
   }
   summary.runFolder = form.PictureFolder;
+  if (QFile::exists(video)) summary.files << video;
   Pause(200);
   form.Command16->click();
 }
@@ -372,10 +336,12 @@ QStringList SummaryLines(const DemoRunSummary& summary) {
                  .arg(QDir::toNativeSeparators(summary.wavPath))
                  .arg(summary.wavSeconds, 0, 'f', 2);
   }
-  for (const QString& file : summary.files)
-    lines << (file.endsWith(QLatin1String(".png")) ? QStringLiteral("phase plot: ")
-                                                   : QStringLiteral("log: ")) +
-                 QDir::toNativeSeparators(file);
+  for (const QString& file : summary.files) {
+    const QString kind = file.endsWith(QLatin1String(".png"))   ? QStringLiteral("phase plot: ")
+                         : file.endsWith(QLatin1String(".avi")) ? QStringLiteral("video: ")
+                                                                : QStringLiteral("log: ");
+    lines << kind + QDir::toNativeSeparators(file);
+  }
   for (const QString& text : summary.messages) lines << QStringLiteral("message box: ") + text;
   if (!summary.failure.isEmpty()) lines << QStringLiteral("demo run failed: ") + summary.failure;
   return lines;

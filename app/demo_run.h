@@ -31,7 +31,8 @@ struct DemoRunSummary {
   int pictures = 0;
   QString wavPath;
   double wavSeconds = 0;
-  // The run folder's log.csv and phase.png where they were written (listed for --run).
+  // The run folder's log.csv and phase.png where they were written (listed for --run), and
+  // the video of a run that recorded one.
   QStringList files;
   // Every message box text shown during the run.
   QStringList messages;

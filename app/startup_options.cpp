@@ -187,8 +187,9 @@ std::optional<StartupOptions> ParseStartupOptions(const QStringList& arguments,
       if (!text || text->isEmpty()) return fail(QStringLiteral("%1 needs a value").arg(argument));
       if (!SetRunText(run, *setting, *text, &runError)) return fail(runError);
       runSettingGiven = true;
-    } else if (argument == QLatin1String("--show-pictures")) {
-      run.showPictures = true;
+    } else if (argument == QLatin1String("--show-pictures") ||
+               argument == QLatin1String("--video")) {
+      (argument == QLatin1String("--video") ? run.video : run.showPictures) = true;
       runSettingGiven = true;
     } else if (argument == QLatin1String("--demo-run")) {
       const std::optional<QString> text = value();
@@ -226,6 +227,9 @@ std::optional<StartupOptions> ParseStartupOptions(const QStringList& arguments,
   // The capture window saves its frames as BMP only.
   if (options.jpeg && !options.filterGraph)
     return fail(QStringLiteral("--format jpg needs --back-end graph"));
+  // The filter graph records no video: its window offers no button for it.
+  if (run.video && options.filterGraph)
+    return fail(QStringLiteral("--video needs --back-end capture"));
   if (!options.programFolder.isEmpty())
     options.programFolder = QFileInfo(options.programFolder).absoluteFilePath();
   return options;
@@ -272,6 +276,8 @@ QString UsageText() {
       "  --every NC0        a picture every NC0 periods of 1 / N s (the clock mode)\n"
       "  --timer SECONDS    a picture every SECONDS, renewing 0.bmp (the Timer 1 mode)\n"
       "  --show-pictures    show the picture window during the run\n"
+      "  --video            record an AVI video into Video/ through the run (capture back\n"
+      "                     end only), ended with the run so that it gets its index\n"
       "  --list-devices     print the sound devices and cameras found, one a line\n"
       "  --check-display    exit with status 0 when a window can be shown, else say why\n"
       "  --program-folder DIR\n"

@@ -23,6 +23,7 @@ struct RunSettings {
   QString every;       // NC0: the clock mode
   QString timer;       // seconds: the Timer 1 mode
   bool showPictures = false;
+  bool video = false;  // an AVI recorded through the run, with the capture window
 };
 
 struct StartupOptions {

@@ -19,6 +19,7 @@
 #include <cstdlib>
 
 #include "app/startup_options.h"
+#include "tests/support/avi_file.h"
 #include "tests/support/wav_file.h"
 
 namespace {
@@ -218,6 +219,10 @@ TEST(StartupOptions, RunOptionsCarryTheTextsForTheWindowAndRefuseWhatItOffersNoB
   EXPECT_EQ(options->run->numerator, QStringLiteral("1,5"));
   EXPECT_EQ(options->run->timer, QStringLiteral("abc"));
   EXPECT_FALSE(options->run->triangle);
+  EXPECT_FALSE(options->run->video);
+  options = app::ParseStartupOptions({"--run", "60", "--video"}, QString(), &error);
+  ASSERT_TRUE(options) << error.toStdString();
+  EXPECT_TRUE(options->run->video);
 
   const std::vector<QStringList> wrong = {
       {"--run"},
@@ -232,6 +237,8 @@ TEST(StartupOptions, RunOptionsCarryTheTextsForTheWindowAndRefuseWhatItOffersNoB
       {"--run", "5", "--demo-run", "5"},
       {"--tone", "10/2"},  // a setting without a run
       {"--show-pictures"},
+      {"--video"},
+      {"--run", "5", "--video", "--back-end", "graph"},  // the filter graph records no video
   };
   for (const QStringList& arguments : wrong) {
     SCOPED_TRACE(arguments.join(QLatin1Char(' ')).toStdString());
@@ -710,18 +717,37 @@ void ExpectAWholeRunFolder(const QString& run, bool withPlot) {
 }
 
 TEST(Run, SigintOrSigtermStopsItAsTheStopButtonDoesAndASecondSigintAtOnce) {
-  for (const int signal : {SIGINT, SIGTERM}) {
-    SCOPED_TRACE(signal == SIGINT ? "SIGINT" : "SIGTERM");
-    RunningProgram running;
-    const QString run = running.WaitForPictures(3);
-    ASSERT_FALSE(run.isEmpty());
-    ::kill(static_cast<pid_t>(running.process.processId()), signal);
-    ASSERT_TRUE(running.process.waitForFinished(30000));
-    EXPECT_EQ(running.process.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(running.process.exitCode(), 0);
-    const QString out = QString::fromLocal8Bit(running.process.readAllStandardOutput());
-    EXPECT_TRUE(out.contains(QStringLiteral("run folder: ") + run)) << out.toStdString();
-    ExpectAWholeRunFolder(run, true);
+  for (const bool video : {false, true}) {
+    for (const int signal : {SIGINT, SIGTERM}) {
+      SCOPED_TRACE(std::string(signal == SIGINT ? "SIGINT" : "SIGTERM") +
+                   (video ? " during a video" : ""));
+      RunningProgram running(video ? QStringList{"--video"} : QStringList{});
+      const QString run = running.WaitForPictures(3);
+      ASSERT_FALSE(run.isEmpty());
+      ::kill(static_cast<pid_t>(running.process.processId()), signal);
+      ASSERT_TRUE(running.process.waitForFinished(30000));
+      EXPECT_EQ(running.process.exitStatus(), QProcess::NormalExit);
+      EXPECT_EQ(running.process.exitCode(), 0);
+      const QStringList out = QString::fromLocal8Bit(running.process.readAllStandardOutput())
+                                  .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+      EXPECT_EQ(Field(out, QStringLiteral("run folder")), run) << out.join('\n').toStdString();
+      ExpectAWholeRunFolder(run, true);
+      const QStringList videos =
+          QDir(running.folder.dir.filePath(QStringLiteral("Video"))).entryList(QDir::Files);
+      if (!video) {
+        EXPECT_TRUE(videos.isEmpty());
+        continue;
+      }
+      // The one video of the run, stopped by its own button: whole, with its index.
+      ASSERT_EQ(videos.size(), 1);
+      const QString path = running.folder.dir.filePath(QStringLiteral("Video/") + videos[0]);
+      EXPECT_EQ(Field(out, QStringLiteral("video")), path);
+      const testing_support::AviInfo avi = testing_support::ReadAvi(path);
+      EXPECT_TRUE(avi.valid);
+      EXPECT_TRUE(avi.hasIndex);
+      EXPECT_EQ(avi.audioStreams, 0);
+      EXPECT_GE(avi.Seconds(), 1.5);
+    }
   }
   // Two at once: the second ends the stop at once, and what was written stays whole.
   RunningProgram running;

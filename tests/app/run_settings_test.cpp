@@ -1,0 +1,154 @@
+// A scripted run's settings reach the window's controls, and what the window refuses is
+// refused with its own text while nothing has started.
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include "app/main_window.h"
+#include "app/run_settings.h"
+#include "platform/gst/virtual_devices.h"
+#include "tests/support/camera_support.h"
+#include "tests/support/test_support.h"
+
+using app::Form1;
+using app::RunSettings;
+
+namespace {
+
+const QString kSound = QString::fromUtf8("Выход сценария");
+
+class RunSettingsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    gstutil::RegisterVirtualSoundDevice(kSound, dir_.filePath(QStringLiteral("tone.wav")));
+  }
+  void TearDown() override {
+    gstutil::ClearVirtualSoundDevices();
+    testing_support::FlushDeferredDeletes();
+  }
+  // Nothing runs: no tone, no camera, no run folder, and the start still offered.
+  static void ExpectNothingStarted(Form1& form) {
+    EXPECT_EQ(form.Gen.WaveOutHandle, 0u);
+    EXPECT_EQ(form.CameraOn, 0);
+    EXPECT_TRUE(form.PictureFolder.isEmpty());
+    EXPECT_FALSE(form.Timer1->isActive());
+  }
+
+  QTemporaryDir dir_;
+  testing_support::VirtualCameras cameras_;
+  testing_support::MessageBoxRecorder boxes_;
+};
+
+TEST_F(RunSettingsTest, EachOptionReachesItsControlAndNothingStarts) {
+  Form1 form;
+  RunSettings run;
+  run.soundDevice = QStringLiteral("сценария");  // a unique part of the name
+  run.camera = QStringLiteral("mjpeg");
+  run.numerator = QStringLiteral("20");
+  run.denominator = QStringLiteral("4");
+  run.amplitude = QStringLiteral("50");
+  run.triangle = true;
+  run.phase270 = true;
+  run.sampleRate = QStringLiteral("44100");
+  run.every = QStringLiteral("3");
+  run.showPictures = true;
+  ASSERT_EQ(app::ApplyRunSettings(form, run), QString());
+  EXPECT_EQ(form.Combo1->currentText(), kSound);
+  EXPECT_EQ(form.Label1->text(), QString::fromUtf8("формат этим устройством поддерживается"));
+  EXPECT_EQ(form.Text15->text(), QStringLiteral("44100"));
+  EXPECT_EQ(form.Gen.SampleRate, 44100);
+  EXPECT_EQ(form.Text4->text(), QStringLiteral("20"));
+  EXPECT_EQ(form.Text27->text(), QStringLiteral("4"));
+  EXPECT_EQ(form.Text5->text(), QStringLiteral("50"));
+  EXPECT_TRUE(form.Option2->isChecked());
+  EXPECT_FALSE(form.Option1->isChecked());
+  EXPECT_TRUE(form.Option4->isChecked());
+  EXPECT_TRUE(form.Option5->isChecked());
+  EXPECT_EQ(form.Text7->text(), QStringLiteral("3"));
+  EXPECT_TRUE(form.Check2->isChecked());
+  EXPECT_TRUE(form.Check3->isChecked());
+  EXPECT_TRUE(form.Command20->isEnabled());
+  ExpectNothingStarted(form);
+  EXPECT_TRUE(boxes_.Calls().empty());
+
+  // The other choice of each pair, the Timer 1 mode, and the window's own values for what is
+  // not given.
+  Form1 other;
+  RunSettings timer;
+  timer.soundDevice = kSound;
+  timer.triangle = false;
+  timer.phase270 = false;
+  timer.timer = QStringLiteral("0.5");
+  ASSERT_EQ(app::ApplyRunSettings(other, timer), QString());
+  EXPECT_TRUE(other.Option1->isChecked());
+  EXPECT_TRUE(other.Option3->isChecked());
+  EXPECT_TRUE(other.Option6->isChecked());
+  EXPECT_EQ(other.Text20->text(), QStringLiteral("0.5"));
+  EXPECT_EQ(other.Generator().Timer1Interval(), 500);
+  EXPECT_EQ(other.Text4->text(), QStringLiteral("2"));
+  EXPECT_EQ(other.Text27->text(), QStringLiteral("2"));
+  EXPECT_FALSE(other.Check3->isChecked());
+  ExpectNothingStarted(other);
+}
+
+TEST_F(RunSettingsTest, WhatTheWindowRefusesComesBackAsItsTextBeforeAnythingStarts) {
+  const QString failure = QString::fromUtf8("Ошибка в работе программы");
+  struct Refused {
+    const char* what;
+    std::function<void(RunSettings&)> set;
+    QString text;
+  };
+  const std::vector<Refused> cases = {
+      {"tone below 2 Hz", [](RunSettings& r) { r.numerator = QStringLiteral("1"); },
+       QString::fromUtf8("Частота не может быть задана меньше 2 Гц")},
+      {"odd denominator", [](RunSettings& r) { r.denominator = QStringLiteral("3"); },
+       QString::fromUtf8("Знаменатель у частоты не может быть меньше 2 и должен быть кратен 2")},
+      {"NC0 of 0", [](RunSettings& r) { r.every = QStringLiteral("0"); },
+       QString::fromUtf8("NC0 не может быть меньше 1")},
+      {"tone that is no number", [](RunSettings& r) { r.numerator = QStringLiteral("abc"); },
+       failure},
+      {"tone of 0 Hz", [](RunSettings& r) { r.numerator = QStringLiteral("0"); }, failure},
+      {"NC0 beyond 32 bits", [](RunSettings& r) { r.every = QStringLiteral("99999999999"); },
+       failure},
+      {"amplitude that is no number", [](RunSettings& r) { r.amplitude = QStringLiteral("x"); },
+       failure},
+      // The start finds these only once the device is open; the script asks before.
+      {"amplitude past a sample's range",
+       [](RunSettings& r) { r.amplitude = QStringLiteral("101"); },
+       QString::fromUtf8("Частота дискретизации не делится на 2 без остатка")},
+      {"timer of 0 s", [](RunSettings& r) { r.timer = QStringLiteral("0"); }, failure},
+      {"sample rate that is no number", [](RunSettings& r) { r.sampleRate = QStringLiteral("x"); },
+       failure},
+      {"sound device not listed", [](RunSettings& r) { r.soundDevice = QStringLiteral("nope"); },
+       QStringLiteral("no sound device matches \"nope\"; --list-devices shows them")},
+      {"camera not listed", [](RunSettings& r) { r.camera = QStringLiteral("nope"); },
+       QStringLiteral("no camera matches \"nope\"; --list-devices shows them")},
+      {"camera named by a part of two",
+       [](RunSettings& r) { r.camera = QStringLiteral("Test camera"); },
+       QStringLiteral("\"Test camera\" matches several cameras: Test camera YUY2, Test camera "
+                      "MJPEG")},
+  };
+  for (const Refused& refused : cases) {
+    SCOPED_TRACE(refused.what);
+    Form1 form;
+    RunSettings run;
+    run.soundDevice = kSound;
+    refused.set(run);
+    EXPECT_EQ(app::ApplyRunSettings(form, run), refused.text);
+    ExpectNothingStarted(form);
+  }
+  // The refusals were answers, not boxes on the operator's screen.
+  EXPECT_TRUE(boxes_.Calls().empty());
+}
+
+TEST(FindName, AnExactNameWinsOverPartsAndAPartMustBeUnique) {
+  const QStringList names = {"USB Camera", "USB Camera HD", "Built-in"};
+  QString why;
+  EXPECT_EQ(app::FindName(names, QStringLiteral("USB Camera"), QStringLiteral("camera"), &why), 0);
+  EXPECT_EQ(app::FindName(names, QStringLiteral("hd"), QStringLiteral("camera"), &why), 1);
+  EXPECT_EQ(app::FindName(names, QStringLiteral("usb"), QStringLiteral("camera"), &why), -1);
+  EXPECT_EQ(why, QStringLiteral("\"usb\" matches several cameras: USB Camera, USB Camera HD"));
+}
+
+}  // namespace
