@@ -238,7 +238,7 @@ void Operate(Form1& form, const DemoRunSettings& settings, DemoRunSummary& summa
   if (form.CameraOn != 1) return stop(QStringLiteral("the camera did not switch on"));
   Pause(500);  // the first frames arrive
   if (!form.Command20->isEnabled()) return stop(QStringLiteral("the tone cannot be started"));
-  if (settings.run) WarnOfDisk(form, settings.jpeg);
+  WarnOfDisk(form, settings.jpeg);
   QString video;
   if (run.video) {
     form.Command24->click();
@@ -256,8 +256,7 @@ void Operate(Form1& form, const DemoRunSettings& settings, DemoRunSummary& summa
   QObject::connect(&timeUp, &QTimer::timeout, stopRun);
   if (run.seconds > 0) timeUp.start(run.seconds * 1000);
   const StopOnSignals onSignals(stopRun);
-  std::optional<Progress> progress;
-  if (settings.run) progress.emplace(form, run.seconds);
+  std::optional<Progress> progress(std::in_place, form, run.seconds);
   form.Command20->click();
   // The Timer 1 mode's start returns at once: the run goes on until the stop.
   while (form.Command4->isEnabled()) Pause(100);
@@ -310,14 +309,12 @@ DemoRunSummary RunDemo(const DemoRunSettings& settings) {
   wave::WaitForReleases();
   forms::SetMessageBoxFunction(previous);
   summary.pictures = CountPictures(summary.runFolder, settings.jpeg);
-  if (settings.run) {
-    // A real sound device leaves no file to read; the run's own files are named instead.
-    for (const char* name : {"log.csv", "phase.png"}) {
-      const QString path = QDir(summary.runFolder).filePath(QString::fromLatin1(name));
-      if (!summary.runFolder.isEmpty() && QFile::exists(path)) summary.files << path;
-    }
-    return summary;
+  for (const char* name : {"log.csv", "phase.png"}) {
+    const QString path = QDir(summary.runFolder).filePath(QString::fromLatin1(name));
+    if (!summary.runFolder.isEmpty() && QFile::exists(path)) summary.files << path;
   }
+  // A real sound device leaves no file to read; the demo's built-in one plays into its WAV.
+  if (settings.run) return summary;
   summary.wavPath = DemoWavPath();
   const wave::WavContent wav = wave::ReadWav(summary.wavPath);
   if (wav.valid && wav.sampleRate > 0)

@@ -454,9 +454,11 @@ TEST_P(DemoRunTest, FiveSecondsGiveStampedPicturesAndAnUnbrokenTone) {
   ASSERT_FALSE(run.crashed);
   const std::string output = run.out.join('\n').toStdString();
   ASSERT_EQ(run.status, 0) << output;
-  ASSERT_EQ(run.out.size(), 3) << output;  // no message box, no failure line
+  ASSERT_EQ(run.out.size(), 5) << output;  // no message box, no failure line
 
   const QString runFolder = Field(run.out, QStringLiteral("run folder"));
+  EXPECT_EQ(Field(run.out, QStringLiteral("log")), runFolder + QStringLiteral("/log.csv"));
+  EXPECT_EQ(Field(run.out, QStringLiteral("phase plot")), runFolder + QStringLiteral("/phase.png"));
   EXPECT_TRUE(runFolder.startsWith(folder.Path() + QStringLiteral("/Risunki/"))) << output;
   const int pictures = Field(run.out, QStringLiteral("pictures written")).toInt();
   // 5 s of the 10 Hz clock with a picture every 4 periods: about 12.
