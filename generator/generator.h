@@ -128,7 +128,7 @@ class Generator {
  private:
   // The one message of a failed operation: "Ошибка в работе программы", title "Strobolux".
   static void ReportFailure();
-  // The settings the start checks before it starts anything: all but the Timer 1 interval.
+  // The settings the start checks before it opens the device.
   QString StartRefusal() const;
   void StartSequence();
   void EnterRecordingMode();

@@ -17,6 +17,19 @@ namespace {
 const QString kTitle = QStringLiteral("Strobolux");
 const QString kFailureText = QString::fromUtf8("Ошибка в работе программы");
 
+// The start's own checks: the text of the box it refuses the value with, or empty.
+QString FrequencyRefusal(double numerator, std::int32_t denominator) {
+  if (numerator < 2) return QString::fromUtf8("Частота не может быть задана меньше 2 Гц");
+  if (denominator < 2 || denominator % 2 != 0)
+    return QString::fromUtf8("Знаменатель у частоты не может быть меньше 2 и должен быть кратен 2");
+  return QString();
+}
+
+QString Nc0Refusal(std::int32_t nc0) {
+  // Below 1 the clock would never reach an instant again and could not be stopped.
+  return nc0 < 1 ? QString::fromUtf8("NC0 не может быть меньше 1") : QString();
+}
+
 }  // namespace
 
 Generator::Generator(GeneratorState& state, GeneratorControls controls)
@@ -57,19 +70,15 @@ QString Generator::StartRefusal() const {
   try {
     const double numerator = forms::CDbl(c_.Text4->text());
     forms::Divide(1, numerator);
-    const std::int32_t denominator = forms::CLng(c_.Text27->text());
-    if (numerator < 2) return QString::fromUtf8("Частота не может быть задана меньше 2 Гц");
-    if (denominator < 2 || denominator % 2 != 0)
-      return QString::fromUtf8(
-          "Знаменатель у частоты не может быть меньше 2 и должен быть кратен 2");
+    if (QString refusal = FrequencyRefusal(numerator, forms::CLng(c_.Text27->text()));
+        !refusal.isEmpty())
+      return refusal;
     forms::CDbl(c_.Text5->text());
     forms::CDbl(c_.Text22->text());
-    // Below 1 the clock would never reach an instant again and could not be stopped.
-    if (forms::CLng(c_.Text7->text()) < 1) return QString::fromUtf8("NC0 не может быть меньше 1");
+    return Nc0Refusal(forms::CLng(c_.Text7->text()));
   } catch (const std::exception&) {
     return kFailureText;  // a text that is no number, or a number out of range
   }
-  return QString();
 }
 
 void Generator::Command20_Click() {
@@ -93,15 +102,15 @@ void Generator::Command20_Click() {
 }
 
 void Generator::StartSequence() {
-  // The settings are checked first, so that a refused one leaves the state as it was.
-  if (const QString refusal = StartRefusal(); !refusal.isEmpty()) {
-    forms::MsgBox(refusal, kTitle);
-    return;
-  }
   s_.FreqNumerator = forms::CDbl(c_.Text4->text());
   s_.Omega = s_.FreqNumerator * kTwoPi;
   s_.ClockPeriod = forms::Divide(1, s_.FreqNumerator);
   s_.FreqDenominator = forms::CLng(c_.Text27->text());
+  if (const QString refusal = FrequencyRefusal(s_.FreqNumerator, s_.FreqDenominator);
+      !refusal.isEmpty()) {
+    forms::MsgBox(refusal, kTitle);
+    return;
+  }
   s_.AmplitudeFraction = forms::CDbl(c_.Text5->text()) / 100;
   s_.Amplitude = s_.AmplitudeFraction * 32767;
   if (c_.Option3->isChecked()) s_.Phase = 0;
@@ -110,6 +119,10 @@ void Generator::StartSequence() {
   s_.DrawScale = forms::CDbl(c_.Text22->text());
   s_.PeriodsInGroup = 0;
   s_.NC0 = forms::CLng(c_.Text7->text());
+  if (const QString refusal = Nc0Refusal(s_.NC0); !refusal.isEmpty()) {
+    forms::MsgBox(refusal, kTitle);
+    return;
+  }
   s_.PictureNumber = 0;
   s_.TickNow = 0;
   s_.TickLast = 0;
