@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -14,11 +15,13 @@
 #include <QSocketNotifier>
 #include <QStorageInfo>
 #include <QTimer>
+#include <chrono>
 #include <cmath>
 #include <optional>
 
 #include "app/main_window.h"
 #include "app/run_settings.h"
+#include "platform/forms/conversions.h"
 #include "platform/forms/dialog.h"
 #include "platform/forms/message_box.h"
 #include "platform/gst/virtual_devices.h"
@@ -40,7 +43,9 @@ void Pause(int ms) {
 
 // SIGINT and SIGTERM stop the run as the stop button does: the handler only writes a byte
 // that the event loop reads. A second one while the stop is under way ends the process at
-// once; every file is written under a temporary name and renamed, so none is left half.
+// once: pictures and the plot are written under a temporary name and renamed and log rows
+// are whole lines, so what was written stays readable (an AVI being closed may lack its
+// index).
 class StopOnSignals {
  public:
   explicit StopOnSignals(std::function<void()> stop) : stop_(std::move(stop)) {
@@ -72,9 +77,13 @@ class StopOnSignals {
   StopOnSignals& operator=(const StopOnSignals&) = delete;
 
  private:
-  static void Handle(int) {
-    if (stopping_) ::_exit(130);
+  static void Handle(int signal) {
+    if (stopping_) ::_exit(128 + signal);
     stopping_ = 1;
+    // The clock mode sees the stop at its next picture; say that it is coming.
+    static const char kNotice[] =
+        "strobolux: stopping at the next picture (a second signal ends at once)\n";
+    [[maybe_unused]] const ssize_t told = ::write(STDERR_FILENO, kNotice, sizeof kNotice - 1);
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = ::write(write_end_, &byte, 1);
   }
@@ -110,7 +119,8 @@ class Progress {
     const double elapsed = clock_.elapsed() / 1000.0;
     QString line = QStringLiteral("%1 s").arg(elapsed, 0, 'f', 0);
     if (planned_ > 0) line += QStringLiteral(" / %1 s").arg(planned_);
-    line += QStringLiteral("  pictures %1").arg(form_.Gen.PictureNumber);
+    const std::int64_t pictures = form_.Recorder().LoggedRows();
+    line += QStringLiteral("  pictures %1").arg(pictures);
     const std::optional<recording::PictureLogRow>& row = form_.Recorder().LastRow();
     if (row && row->framePhase && row->idealPhase)
       line += QStringLiteral("  phase error %1°")
@@ -122,9 +132,10 @@ class Progress {
       const QStorageInfo disk(folder);
       const double free = static_cast<double>(disk.bytesAvailable());
       line += QStringLiteral("  free %1 GB").arg(free / 1e9, 0, 'f', 1);
-      if (row && elapsed > 0 && form_.Gen.PictureNumber > 0) {
+      // The Timer 1 mode renews one picture: the disk does not fill.
+      if (row && elapsed > 0 && pictures > 0 && !form_.Generator().TimerMode()) {
         const double size = static_cast<double>(QFileInfo(QDir(folder).filePath(row->file)).size());
-        const double perSecond = size * form_.Gen.PictureNumber / elapsed;
+        const double perSecond = size * static_cast<double>(pictures) / elapsed;
         if (perSecond > 0)
           line += QStringLiteral(", full in %1 h").arg(free / perSecond / 3600, 0, 'f', 1);
       }
@@ -147,30 +158,34 @@ class Progress {
 };
 
 // A warning when the program folder's disk cannot hold an hour of pictures at the planned
-// rate; the run starts all the same.
-void WarnOfDisk(const Form1& form, bool jpeg) {
-  bool ok = false;
+// rate, or the whole of a longer run; the run starts all the same. The Timer 1 mode renews one
+// picture and fills nothing.
+void WarnOfDisk(const Form1& form, bool jpeg, int plannedSeconds) {
+  if (form.Option6->isChecked()) return;
   double perSecond = 0;
-  if (form.Option6->isChecked()) {
-    const double interval = form.Text20->text().toDouble(&ok);
-    if (ok && interval > 0) perSecond = 1 / interval;
-  } else {
-    const double numerator = form.Text4->text().toDouble(&ok);
-    bool every = false;
-    const double nc0 = form.Text7->text().toDouble(&every);
-    if (ok && every && nc0 >= 1) perSecond = numerator / nc0;
+  try {  // read as the window reads them; the start's own check has taken them
+    perSecond = forms::CDbl(form.Text4->text()) / forms::CLng(form.Text7->text());
+  } catch (const std::exception&) {
+    return;
   }
-  if (perSecond <= 0) return;
+  if (!(perSecond > 0)) return;
   // A BMP has the picture panel's size; a JPEG of a camera scene stays under about 100 kB.
   const double size = jpeg ? 100e3 : 640.0 * 480 * 3;
   const double free =
       static_cast<double>(QStorageInfo(recording::ProgramFolder()).bytesAvailable());
   const double hours = free / (size * perSecond * 3600);
-  if (hours < 1)
+  if (hours < std::max(1.0, plannedSeconds / 3600.0))
     std::fprintf(
         stderr,
         "strobolux: warning: the disk holds about %.1f hours of pictures at %.3g a second\n", hours,
         perSecond);
+}
+
+// A status line that tells of a device's failure.
+bool IsFailure(const QString& status) {
+  return status.startsWith(QStringLiteral(" Sound error: ")) ||
+         status.startsWith(QStringLiteral(" Camera error: ")) ||
+         status.startsWith(QStringLiteral(" Video capture failed: "));
 }
 
 // Chooses a row of a combo box the way a click on its list does.
@@ -238,7 +253,7 @@ void Operate(Form1& form, const DemoRunSettings& settings, DemoRunSummary& summa
   if (form.CameraOn != 1) return stop(QStringLiteral("the camera did not switch on"));
   Pause(500);  // the first frames arrive
   if (!form.Command20->isEnabled()) return stop(QStringLiteral("the tone cannot be started"));
-  WarnOfDisk(form, settings.jpeg);
+  WarnOfDisk(form, settings.jpeg, run.seconds);
   QString video;
   if (run.video) {
     form.Command24->click();
@@ -251,24 +266,36 @@ void Operate(Form1& form, const DemoRunSettings& settings, DemoRunSummary& summa
     if (form.Command4->isEnabled()) form.Command4->click();
   };
   // In the clock mode the start returns only after the stop; 0 seconds: until stopped.
-  QTimer timeUp;
-  timeUp.setSingleShot(true);
-  QObject::connect(&timeUp, &QTimer::timeout, stopRun);
-  if (run.seconds > 0) timeUp.start(run.seconds * 1000);
+  // A deadline rather than a timer, whose interval would overflow after 24 days.
+  const QDeadlineTimer timeUp = run.seconds > 0 ? QDeadlineTimer(std::chrono::seconds(run.seconds))
+                                                : QDeadlineTimer(QDeadlineTimer::Forever);
+  // The time, a message box or a device's failure ends the run: whatever the window does after
+  // a failure, the script cannot answer it. Read as they come, since a later success clears a
+  // status line.
+  const qsizetype shownBefore = summary.messages.size();
+  auto check = [&] {
+    for (const QString& status : {form.Label12->text(), form.Label1->text()})
+      if (summary.failure.isEmpty() && IsFailure(status)) summary.failure = status.trimmed();
+    if ((timeUp.hasExpired() || summary.messages.size() > shownBefore ||
+         !summary.failure.isEmpty()) &&
+        form.Command4->isEnabled())
+      stopRun();
+  };
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, check);
+  watch.start(100);
   const StopOnSignals onSignals(stopRun);
   std::optional<Progress> progress(std::in_place, form, run.seconds);
   form.Command20->click();
-  // The Timer 1 mode's start returns at once: the run goes on until the stop.
-  while (form.Command4->isEnabled()) Pause(100);
+  // The Timer 1 mode's start returns at once, as does the clock's after a failure: the run goes
+  // on until the stop. The window's own exit ends it too.
+  while (form.Command4->isEnabled() && !form.Unloaded()) Pause(100);
+  check();  // what the last instant showed
+  watch.stop();
   progress.reset();
-  // A device that failed during the run says so in its status line.
-  for (const QString& status : {form.Label12->text(), form.Label1->text()}) {
-    if (status.startsWith(QStringLiteral(" Sound error: ")) ||
-        status.startsWith(QStringLiteral(" Camera error: ")))
-      summary.failure = status.trimmed();
-  }
   summary.runFolder = form.PictureFolder;
   if (QFile::exists(video)) summary.files << video;
+  if (form.Unloaded()) return;
   Pause(200);
   form.Command16->click();
 }

@@ -76,9 +76,9 @@ class Generator {
   void Combo1_Click(int row);
 
   // Start and stop.
-  // The text of the message box the start would answer the window's settings with, checked
-  // in the start's order, those it finds only after opening the device included; empty when
-  // it would take them. Nothing is changed.
+  // The text of the first message box the start would answer the window's settings with,
+  // those it meets only once it has begun included (the buffer's size, the Timer 1 interval,
+  // the synthesis); empty when it would take them. Nothing is changed and nothing is shown.
   QString SettingsRefusal() const;
   void Command20_Click();
   void Command4_Click();
@@ -130,6 +130,8 @@ class Generator {
   static void ReportFailure();
   // The settings the start checks before it opens the device.
   QString StartRefusal() const;
+  // The length of each buffer for the state's rate and denominator; raises when too long.
+  static std::int32_t BufferLengthFor(const GeneratorState& state);
   void StartSequence();
   void EnterRecordingMode();
   void WaitForNextPass(std::int64_t elapsedMs);

@@ -52,18 +52,33 @@ void Generator::ReportFailure() {
 
 QString Generator::SettingsRefusal() const {
   if (QString refusal = StartRefusal(); !refusal.isEmpty()) return refusal;
-  // What the start finds wrong only once the device is open: a Timer 1 interval the timer does
-  // not take, and a tone whose peak does not fit a 16-bit sample (its synthesis then stops
-  // with this box and plays what it has).
+  // What the start meets only once it has begun: a buffer too long to make, a Timer 1 interval
+  // the timer does not take, and a tone the synthesis cannot make (it shows its box and the
+  // tone plays what it has). The buffer is made here on a state of its own, as the start would.
+  GeneratorState trial;
+  std::vector<std::int16_t> buffer;
   try {
     if (TimerMode()) Timer1Interval();
+    trial.SampleRate = s_.SampleRate;
+    trial.WaveFormat = s_.WaveFormat;
+    trial.FreqNumerator = forms::CDbl(c_.Text4->text());
+    trial.Omega = trial.FreqNumerator * kTwoPi;
+    trial.FreqDenominator = forms::CLng(c_.Text27->text());
+    trial.Amplitude = forms::CDbl(c_.Text5->text()) / 100 * 32767;
+    trial.Phase = c_.Option4->isChecked() ? kPhase270 : c_.Option3->isChecked() ? 0 : s_.Phase;
+    trial.BufferLength = BufferLengthFor(trial);
+    buffer.assign(static_cast<size_t>(trial.BufferLength), 0);
   } catch (const std::exception&) {
     return kFailureText;
   }
-  const double peak = std::nearbyint(forms::CDbl(c_.Text5->text()) / 100 * 32767);
-  if (!(peak >= -32768.0 && peak <= 32767.0))
-    return QString::fromUtf8("Частота дискретизации не делится на 2 без остатка");
-  return QString();
+  QString shown;
+  const forms::MessageBoxFunction previous =
+      forms::SetMessageBoxFunction([&shown](const QString& text, const QString&) {
+        if (shown.isEmpty()) shown = text;
+      });
+  FillBuffer(trial, buffer, CurrentShape());
+  forms::SetMessageBoxFunction(previous);
+  return shown;
 }
 
 QString Generator::StartRefusal() const {

@@ -61,15 +61,20 @@ bool Generator::WaveWindowProc(QObject* window, QEvent* event) {
   return forms::CallWindowProc(s_.PrevWndProc, window, event);
 }
 
+std::int32_t Generator::BufferLengthFor(const GeneratorState& state) {
+  const std::int32_t bytesPerSecond =
+      forms::ToLong(std::int64_t{state.WaveFormat.nBlockAlign} * state.SampleRate);
+  const std::int32_t length = forms::CLng(bytesPerSecond * 0.5 * state.FreqDenominator);
+  if (length > kMaxBufferLength) forms::Raise(forms::kOutOfMemory);
+  return length;
+}
+
 void Generator::OpenStream() {
   // A device left open by a start that failed half-way is released first.
   if (s_.WaveOutHandle != 0) StopStream();
   // The size is settled before anything is opened or allocated, so a refused one leaves
   // nothing behind.
-  const std::int32_t bytesPerSecond =
-      forms::ToLong(std::int64_t{s_.WaveFormat.nBlockAlign} * s_.SampleRate);
-  const std::int32_t length = forms::CLng(bytesPerSecond * 0.5 * s_.FreqDenominator);
-  if (length > kMaxBufferLength) forms::Raise(forms::kOutOfMemory);
+  const std::int32_t length = BufferLengthFor(s_);
   // Without a device the start would run its clock in silence: it ends here, reported.
   const int device = ChosenDevice();
   if (wave::waveOutOpen(&s_.WaveOutHandle, device, &s_.WaveFormat, s_.CallbackWindow, -1,

@@ -68,6 +68,7 @@ class PictureRecorder {
   void FinishRun();
   // The run log's last row (the last picture's phase and lateness); none before the first.
   const std::optional<PictureLogRow>& LastRow() const { return log_.LastRow(); }
+  std::int64_t LoggedRows() const { return log_.Rows(); }
 
   // Tests fix "now" with simulated time; the source must outlive the recorder.
   void SetTimeSource(forms::TimeSource& time) { time_ = &time; }

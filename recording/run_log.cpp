@@ -195,12 +195,14 @@ void RunLog::Begin(const QString& folder, std::optional<double> toneHz) {
   history_ = PhaseHistory(toneHz);
   begun_ = std::chrono::steady_clock::now();
   last_.reset();
+  rows_ = 0;
   if (!folder_.isEmpty()) AppendText(QDir(folder_).filePath(kFileName), kHeader);
 }
 
 bool RunLog::Append(const PictureLogRow& row) {
   last_ = row;
   if (folder_.isEmpty()) return false;
+  ++rows_;
   history_.Add(row,
                std::chrono::duration<double>(std::chrono::steady_clock::now() - begun_).count());
   return AppendText(QDir(folder_).filePath(kFileName), FormatLogRow(row) + QLatin1Char('\n'));

@@ -142,6 +142,8 @@ class RunLog {
   const PhaseHistory& History() const { return history_; }
   // The row appended last, for a progress line; none before the first.
   const std::optional<PictureLogRow>& LastRow() const { return last_; }
+  // The rows appended since Begin: one per instant, a renewed picture of the Timer 1 mode too.
+  std::int64_t Rows() const { return rows_; }
 
   // The plot itself, 800 x 450: the phase error against picture number with the zero line and
   // the band of ± half a frame interval, or in the Timer 1 mode the phase (0..360°) against
@@ -160,6 +162,7 @@ class RunLog {
   PhaseHistory history_;
   std::chrono::steady_clock::time_point begun_;
   std::optional<PictureLogRow> last_;
+  std::int64_t rows_ = 0;
 };
 
 // One row as log.csv holds it (no line end); numbers in the C locale.

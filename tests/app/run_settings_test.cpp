@@ -117,6 +117,14 @@ TEST_F(RunSettingsTest, WhatTheWindowRefusesComesBackAsItsTextBeforeAnythingStar
       {"amplitude past a sample's range",
        [](RunSettings& r) { r.amplitude = QStringLiteral("101"); },
        QString::fromUtf8("Частота дискретизации не делится на 2 без остатка")},
+      {"buffer longer than the device can be given",
+       [](RunSettings& r) { r.denominator = QStringLiteral("2000"); }, failure},
+      {"triangle of a fractional frequency",
+       [](RunSettings& r) {
+         r.numerator = QStringLiteral("2.5");
+         r.triangle = true;
+       },
+       QString::fromUtf8("Частота дискретизации не делится на 2 без остатка")},
       {"timer of 0 s", [](RunSettings& r) { r.timer = QStringLiteral("0"); }, failure},
       {"sample rate that is no number", [](RunSettings& r) { r.sampleRate = QStringLiteral("x"); },
        failure},

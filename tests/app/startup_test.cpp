@@ -730,6 +730,7 @@ TEST(Run, SigintOrSigtermStopsItAsTheStopButtonDoesAndASecondSigintAtOnce) {
       ASSERT_TRUE(running.process.waitForFinished(30000));
       EXPECT_EQ(running.process.exitStatus(), QProcess::NormalExit);
       EXPECT_EQ(running.process.exitCode(), 0);
+      EXPECT_TRUE(running.process.readAllStandardError().contains("stopping at the next picture"));
       const QStringList out = QString::fromLocal8Bit(running.process.readAllStandardOutput())
                                   .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
       EXPECT_EQ(Field(out, QStringLiteral("run folder")), run) << out.join('\n').toStdString();
@@ -762,6 +763,21 @@ TEST(Run, SigintOrSigtermStopsItAsTheStopButtonDoesAndASecondSigintAtOnce) {
   ASSERT_TRUE(running.process.waitForFinished(30000));
   EXPECT_EQ(running.process.exitCode(), 130);
   ExpectAWholeRunFolder(run, false);
+}
+
+// A run the window cannot go on with ends by itself: here the run folder goes away under it,
+// the next picture cannot be saved, and the window's box ends the run with status 1.
+TEST(Run, AMessageBoxDuringTheRunEndsItWithStatusOne) {
+  RunningProgram running;
+  const QString run = running.WaitForPictures(2);
+  ASSERT_FALSE(run.isEmpty());
+  ASSERT_TRUE(QDir(run).removeRecursively());
+  ASSERT_TRUE(running.process.waitForFinished(30000));
+  EXPECT_EQ(running.process.exitCode(), 1);
+  const QString out = QString::fromLocal8Bit(running.process.readAllStandardOutput());
+  EXPECT_TRUE(out.contains(QStringLiteral("message box: ") +
+                           QString::fromUtf8("Ошибка в работе программы")))
+      << out.toStdString();
 }
 
 TEST(Run, ProgressIsALineEveryTenSecondsOnAPipeAndOneRewrittenEverySecondOnATerminal) {
