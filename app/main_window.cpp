@@ -346,11 +346,6 @@ void Form1::Command16_Click() {
   QCoreApplication::exit(0);
 }
 
-bool Form1::event(QEvent* event) {
-  if (event->type() == QEvent::WindowActivate) Form_Activate();
-  return QWidget::event(event);
-}
-
 void Form1::closeEvent(QCloseEvent* event) {
   if (!unloaded_) Command16_Click();
   event->accept();

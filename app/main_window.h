@@ -32,7 +32,6 @@ class Form1 : public QWidget {
   ~Form1() override;
 
   void Form_Load();
-  void Form_Activate() {}
   void Command5_Click();
   void Command16_Click();
 
@@ -140,7 +139,6 @@ class Form1 : public QWidget {
   QTimer* Timer2;
 
  protected:
-  bool event(QEvent* event) override;
   // The title-bar close runs the exit sequence, so no hidden window or tone outlives it.
   void closeEvent(QCloseEvent* event) override;
 

@@ -75,7 +75,6 @@ class CameraPipeline : public QObject {
   const CameraFormat& Format() const { return format_; }
   GstElement* Pipeline() const { return pipeline_.get(); }
   GstElement* Source() const { return source_; }
-  GstElement* Tee() const { return tee_; }
 
   FramePtr LatestFrame() const;
   // Of the frames that have arrived (the last few are kept), the one whose capture time is
