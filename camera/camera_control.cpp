@@ -1,16 +1,21 @@
 #include "camera/camera_control.h"
 
+#include "camera/logging.h"
 #include "platform/forms/message_box.h"
 #include "platform/forms/runtime_error.h"
 
 namespace camera {
+
+Q_LOGGING_CATEGORY(lcCameraControl, "strobolux.camera")
+
 namespace {
 
 const QString kTitle = QStringLiteral("WebCam");
 
 }  // namespace
 
-void ReportCameraFailure() {
+void ReportCameraFailure(const char* where, const std::exception& error) {
+  forms::LogFailure(lcCameraControl(), where, error);
   forms::MsgBox(QStringLiteral("Ошибка в работе программы"), kTitle);
 }
 
@@ -62,8 +67,8 @@ void CameraControl::Command11_Click() {
     }
     if (c_.Option7->isChecked()) vfw_.SwitchOn();
     if (c_.Option8->isChecked()) directshow_.ListCameras();
-  } catch (const forms::RuntimeError&) {
-    ReportCameraFailure();
+  } catch (const forms::RuntimeError& error) {
+    ReportCameraFailure("the camera's switch-on", error);
   }
 }
 

@@ -11,6 +11,7 @@
 #include <QString>
 #include <QTimer>
 #include <cstdint>
+#include <exception>
 #include <functional>
 
 #include "camera/directshow_capture.h"
@@ -56,8 +57,9 @@ struct CameraControls {
 
 // The status-line text of a camera that failed while on.
 QString CameraErrorText(const QString& reason);
-// The one message of a failed camera command: "Ошибка в работе программы", title "WebCam".
-void ReportCameraFailure();
+// The trace of a failure caught in `where`, then the one message of a failed camera command:
+// "Ошибка в работе программы", title "WebCam".
+void ReportCameraFailure(const char* where, const std::exception& error);
 // The status-line text of a video recording that could not start or failed.
 QString VideoErrorText(const QString& reason);
 // A success ends what an earlier failure said: the status line loses a failure text of the

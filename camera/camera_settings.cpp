@@ -44,10 +44,9 @@ void CameraControl::Command22_Click() {
   std::int32_t rate = 0;
   try {
     rate = forms::CLng(c_.Text40->text());
-  } catch (const forms::RuntimeError&) {
-  }
-  if (rate == 0) {
-    ReportCameraFailure();
+    if (rate == 0) forms::Raise(forms::kDivisionByZero);
+  } catch (const forms::RuntimeError& error) {
+    ReportCameraFailure("the frame rate", error);
     return;
   }
   *c_.LastCapResult = rate;

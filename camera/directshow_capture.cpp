@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "camera/camera_control.h"
+#include "camera/logging.h"
 #include "platform/forms/runtime_error.h"
 
 namespace camera {
@@ -61,6 +62,7 @@ void DirectShowCapture::BuildCameraGraph(std::int16_t row) {
     c_.CapturePin->reset();
     c_.Label1->setText(QStringLiteral(" Couldn't find capture pin!"));
   } catch (const forms::RuntimeError& error) {
+    forms::LogFailure(lcCameraControl(), "the camera's graph", error);
     ReleaseGraph();
     ShowFailure(error.Description());
   }
@@ -81,6 +83,7 @@ void DirectShowCapture::RenderAndPreview() {
   try {
     AddDecompressorRenderAndPreview();
   } catch (const forms::RuntimeError& error) {
+    forms::LogFailure(lcCameraControl(), "the camera's graph", error);
     ReleaseGraph();
     ShowFailure(error.Description());
   }
@@ -159,7 +162,9 @@ forms::LongArray DirectShowCapture::CurrentImage() {
     ~RunAgain() {
       try {
         g.Run();
-      } catch (const forms::RuntimeError&) {
+      } catch (const forms::RuntimeError& error) {
+        // The frame's own failure, if any, is the one reported; this one is only traced.
+        forms::LogFailure(lcCameraControl(), "the preview after a frame", error);
       }
     }
   } run_again{filterGraph};

@@ -44,8 +44,8 @@ void Generator::SetWaveFormat() {
 void Generator::Combo1_Click(int row) {
   try {
     SetWaveFormat();
-  } catch (const forms::RuntimeError&) {
-    ReportFailure();
+  } catch (const forms::RuntimeError& error) {
+    ReportFailure("the sample rate", error);
     return;
   }
   const QVariant device = c_.Combo1->itemData(row);

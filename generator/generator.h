@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
+#include <exception>
 #include <functional>
 
 #include "generator/generator_state.h"
@@ -126,8 +127,9 @@ class Generator {
   RunMoment At(std::int64_t localNs);
 
  private:
-  // The one message of a failed operation: "Ошибка в работе программы", title "Strobolux".
-  static void ReportFailure();
+  // The trace of a failure caught in `where`, then the one message of a failed operation:
+  // "Ошибка в работе программы", title "Strobolux".
+  static void ReportFailure(const char* where, const std::exception& error);
   // The settings the start checks before it opens the device.
   QString StartRefusal() const;
   // The length of each buffer for the state's rate and denominator; raises when too long.

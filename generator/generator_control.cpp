@@ -5,6 +5,7 @@
 #include <new>
 
 #include "generator/generator.h"
+#include "generator/logging.h"
 #include "generator/synthesis.h"
 #include "platform/forms/conversions.h"
 #include "platform/forms/events.h"
@@ -12,6 +13,9 @@
 #include "platform/forms/runtime_error.h"
 
 namespace generator {
+
+Q_LOGGING_CATEGORY(lcGenerator, "strobolux.generator")
+
 namespace {
 
 const QString kTitle = QStringLiteral("Strobolux");
@@ -46,7 +50,8 @@ WaveShape Generator::CurrentShape() const {
           c_.Option4->isChecked()};
 }
 
-void Generator::ReportFailure() {
+void Generator::ReportFailure(const char* where, const std::exception& error) {
+  forms::LogFailure(lcGenerator(), where, error);
   forms::MsgBox(kFailureText, kTitle);
 }
 
@@ -108,10 +113,10 @@ void Generator::Command20_Click() {
     start_waiting_ = false;
     try {
       StartSequence();
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
       // The program's own errors, and any other failure of a step (an allocation, a library
       // error while saving a picture), end the start or the clock the same way.
-      ReportFailure();
+      ReportFailure("the generator's start", error);
     }
   } while (start_waiting_);
 }

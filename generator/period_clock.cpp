@@ -195,11 +195,11 @@ void Generator::Timer1_Timer() {
   s_.InstantBase = TimeBase::Timer;
   try {
     if (c_.RecordPicture) c_.RecordPicture();
-  } catch (const std::exception&) {
+  } catch (const std::exception& error) {
     // Not only the program's own errors: an allocation or library failure while saving
     // must not end the program either.
     c_.Timer1->stop();
-    ReportFailure();
+    ReportFailure("Timer 1's picture", error);
   }
 }
 
@@ -220,8 +220,8 @@ void Generator::Option6_Click() {
 void Generator::Command3_Click() {
   try {
     c_.Timer1->setInterval(TimerInterval(forms::CLng(c_.Text20->text())));
-  } catch (const forms::RuntimeError&) {
-    ReportFailure();
+  } catch (const forms::RuntimeError& error) {
+    ReportFailure("Timer 1's interval", error);
   }
 }
 

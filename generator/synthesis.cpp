@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 
+#include "generator/logging.h"
 #include "platform/forms/conversions.h"
 #include "platform/forms/message_box.h"
 #include "platform/forms/runtime_error.h"
@@ -80,7 +81,8 @@ void FillBuffer(GeneratorState& state, std::vector<std::int16_t>& buffer, const 
       forms::Raise(forms::kSubscriptOutOfRange);
     if (shape.sine) FillSine(state, buffer);
     if (shape.triangle) FillTriangle(state, buffer, shape);
-  } catch (const forms::RuntimeError&) {
+  } catch (const forms::RuntimeError& error) {
+    forms::LogFailure(lcGenerator(), "the synthesis", error);
     forms::MsgBox(QString::fromUtf8("Частота дискретизации не делится на 2 без остатка"),
                   QStringLiteral("FillBuffer"));
   }

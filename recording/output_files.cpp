@@ -2,6 +2,9 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <filesystem>
+#include <system_error>
 
 #include "platform/forms/clock.h"
 #include "platform/forms/runtime_error.h"
@@ -58,7 +61,13 @@ void CreatePictureFolder(const NamingState& names, const QDateTime& now) {
   RenewDateTime(names, now);
   *names.PictureFolder = Under("Risunki") + RunStamp(names);
   // One level only: the base folder must be there, and a folder already there is a failure.
-  if (!QDir().mkdir(*names.PictureFolder)) forms::Raise(forms::kPathFileAccess);
+  std::error_code why;
+  if (!std::filesystem::create_directory(QFile::encodeName(*names.PictureFolder).toStdString(),
+                                         why))
+    forms::Raise(forms::kPathFileAccess, forms::kDefaultErrorSource,
+                 forms::StandardDescription(forms::kPathFileAccess) + QStringLiteral(": ") +
+                     *names.PictureFolder + QStringLiteral(": ") +
+                     (why ? QString::fromLocal8Bit(why.message()) : QStringLiteral("it exists")));
 }
 
 }  // namespace recording

@@ -1,5 +1,7 @@
 #include "recording/picture_recorder.h"
 
+#include "recording/logging.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <chrono>
@@ -65,8 +67,9 @@ void PictureRecorder::Command19_Click() {
                                              kJpegQuality);
       }
     }
-  } catch (const std::exception&) {
+  } catch (const std::exception& error) {
     // Any failure of the save, not only the program's own errors, is the operator's message.
+    forms::LogFailure(lcRecording(), "the snapshot", error);
     forms::MsgBox(QStringLiteral("Ошибка записи картинки в файл"), QStringLiteral("WebCam"));
   }
 }
@@ -150,8 +153,11 @@ void PictureRecorder::RecordPicture() {
     row.saveMs =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
             .count();
-    if (!c_.Names.PictureFolder->isEmpty() && log_.Folder() == *c_.Names.PictureFolder)
-      log_.Append(row);
+    // A row that cannot be written has left its trace; the picture itself stands, and the
+    // run goes on as the window knows it.
+    if (!c_.Names.PictureFolder->isEmpty() && log_.Folder() == *c_.Names.PictureFolder &&
+        !log_.Append(row))
+      ++unlogged_rows_;
   };
   try {
     RecordFrame(row);
@@ -235,7 +241,12 @@ void PictureRecorder::CreatePictureFolder() {
 }
 
 void PictureRecorder::FinishRun() {
-  log_.Finish();
+  if (!log_.Finish() && !log_.History().Empty())
+    qCWarning(lcRecording).noquote() << "the run in" << log_.Folder() << "has no phase plot";
+  if (unlogged_rows_ > 0)
+    qCWarning(lcRecording).noquote()
+        << unlogged_rows_ << "pictures of the run in" << log_.Folder() << "have no row in its log";
+  unlogged_rows_ = 0;
 }
 
 }  // namespace recording

@@ -83,6 +83,7 @@ class PictureRecorder {
   RecordingControls c_;
   forms::TimeSource* time_ = &forms::SystemTime();
   RunLog log_;
+  std::int64_t unlogged_rows_ = 0;  // this run's pictures whose log row could not be written
 };
 
 // The success text both the snapshot and the periodic recording pass.

@@ -1,5 +1,7 @@
 #include "recording/run_log.h"
 
+#include "recording/logging.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFont>
@@ -10,6 +12,8 @@
 #include <cmath>
 
 namespace recording {
+
+Q_LOGGING_CATEGORY(lcRecording, "strobolux.recording")
 
 const QString RunLog::kFileName = QStringLiteral("log.csv");
 const QString RunLog::kPlotName = QStringLiteral("phase.png");
@@ -41,12 +45,15 @@ QString Quoted(QString text) {
   return QLatin1Char('"') + text + QLatin1Char('"');
 }
 
+// Appends and flushes; a failure leaves its trace with the path and the system's reason.
 bool AppendText(const QString& path, const QString& text) {
   QFile file(path);
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) return false;
   const QByteArray bytes = text.toUtf8();
-  const bool written = file.write(bytes) == bytes.size();
-  return file.flush() && written;
+  if (file.open(QIODevice::WriteOnly | QIODevice::Append) && file.write(bytes) == bytes.size() &&
+      file.flush())
+    return true;
+  qCWarning(lcRecording).noquote() << "cannot write" << path << "-" << file.errorString();
+  return false;
 }
 
 }  // namespace
@@ -196,7 +203,8 @@ void RunLog::Begin(const QString& folder, std::optional<double> toneHz) {
   begun_ = std::chrono::steady_clock::now();
   last_.reset();
   rows_ = 0;
-  if (!folder_.isEmpty()) AppendText(QDir(folder_).filePath(kFileName), kHeader);
+  // A header that cannot be written has left its trace; the rows are tried all the same.
+  if (!folder_.isEmpty()) static_cast<void>(AppendText(QDir(folder_).filePath(kFileName), kHeader));
 }
 
 bool RunLog::Append(const PictureLogRow& row) {
@@ -211,8 +219,12 @@ bool RunLog::Append(const PictureLogRow& row) {
 bool RunLog::Finish() {
   if (folder_.isEmpty() || history_.Empty() || !QDir(folder_).exists()) return false;
   QSaveFile file(QDir(folder_).filePath(kPlotName));
-  if (!file.open(QIODevice::WriteOnly)) return false;
-  return DrawPhasePlot(history_).save(&file, "PNG") && file.commit();
+  if (file.open(QIODevice::WriteOnly) && DrawPhasePlot(history_).save(&file, "PNG") &&
+      file.commit())
+    return true;
+  qCWarning(lcRecording).noquote()
+      << "cannot write" << file.fileName() << "-" << file.errorString();
+  return false;
 }
 
 namespace {

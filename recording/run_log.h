@@ -133,11 +133,13 @@ class RunLog {
   // Starts the log of a new run folder (its header is written at once); the tone's frequency
   // gives the plot its band of ± half a frame interval.
   void Begin(const QString& folder, std::optional<double> toneHz = std::nullopt);
-  // Appends and flushes one row; false when the file cannot be written.
-  bool Append(const PictureLogRow& row);
+  // Appends and flushes one row; false when the file cannot be written (its trace is left
+  // under the recording's category with the path and the reason).
+  [[nodiscard]] bool Append(const PictureLogRow& row);
   // Writes phase.png for the run's pictures that have a phase; false when there are none or
-  // the file cannot be written. The log stays open for more rows (a Timer 1 run goes on).
-  bool Finish();
+  // the file cannot be written (traced likewise). The log stays open for more rows (a Timer 1
+  // run goes on).
+  [[nodiscard]] bool Finish();
   const QString& Folder() const { return folder_; }
   const PhaseHistory& History() const { return history_; }
   // The row appended last, for a progress line; none before the first.

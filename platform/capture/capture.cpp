@@ -251,7 +251,11 @@ BOOL CaptureWindow::SaveDib(LPARAM path) {
   const auto* bytes = reinterpret_cast<const char*>(path);
   const gstutil::FramePtr frame = Connected() ? FrameBuffer() : nullptr;
   if (!bytes || !frame) return FALSE;
-  return forms::WriteBmpFile(frame->Image(), QFile::decodeName(bytes)) ? TRUE : FALSE;
+  const QString file = QFile::decodeName(bytes);
+  QString why;
+  if (forms::WriteBmpFile(frame->Image(), file, &why)) return TRUE;
+  qCWarning(lcCapture).noquote() << "cannot write" << file << "-" << why;
+  return FALSE;
 }
 
 BOOL CaptureWindow::CopyToClipboard() {

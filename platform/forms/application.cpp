@@ -12,13 +12,14 @@ namespace forms {
 bool Application::notify(QObject* receiver, QEvent* event) {
   try {
     return QApplication::notify(receiver, event);
-  } catch (const RuntimeError& error) {
-    MsgBox(QString::fromUtf8("Ошибка в работе программы") +
-               QStringLiteral("\n\n%1: %2").arg(error.Number()).arg(error.Description()),
-           QStringLiteral("Strobolux"));
   } catch (const std::exception& error) {
-    MsgBox(QString::fromUtf8("Ошибка в работе программы") + QStringLiteral("\n\n") +
-               QString::fromLocal8Bit(error.what()),
+    // No handler caught it: the trace first, then the general message with what it was.
+    static const QLoggingCategory category("strobolux.forms");
+    LogFailure(category, "an event without a failure trap", error);
+    const auto* own = dynamic_cast<const RuntimeError*>(&error);
+    const QString detail = own ? QStringLiteral("%1: %2").arg(own->Number()).arg(own->Description())
+                               : QString::fromLocal8Bit(error.what());
+    MsgBox(QString::fromUtf8("Ошибка в работе программы") + QStringLiteral("\n\n") + detail,
            QStringLiteral("Strobolux"));
   }
   return false;

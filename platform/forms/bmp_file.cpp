@@ -4,11 +4,13 @@
 
 namespace forms {
 
-bool WriteBmpFile(const QImage& image, const QString& path) {
-  if (image.isNull()) return false;
+bool WriteBmpFile(const QImage& image, const QString& path, QString* why) {
   QSaveFile file(path);
-  const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
-  return file.open(QIODevice::WriteOnly) && rgb.save(&file, "BMP") && file.commit();
+  if (!image.isNull() && file.open(QIODevice::WriteOnly) &&
+      image.convertToFormat(QImage::Format_RGB888).save(&file, "BMP") && file.commit())
+    return true;
+  if (why) *why = image.isNull() ? QStringLiteral("no picture") : file.errorString();
+  return false;
 }
 
 }  // namespace forms

@@ -8,6 +8,7 @@
 
 namespace forms {
 
-bool WriteBmpFile(const QImage& image, const QString& path);
+// False when it could not be written, with the system's reason in `why` when given.
+[[nodiscard]] bool WriteBmpFile(const QImage& image, const QString& path, QString* why = nullptr);
 
 }  // namespace forms

@@ -150,7 +150,11 @@ void PictureBox::CopyRegion(PictureBox& source, const QRect& region, PictureBox&
 }
 
 void PictureBox::SavePicture(const QString& path) {
-  if (!WriteBmpFile(Surface(), path)) Raise(kPathFileAccess);
+  QString why;
+  if (!WriteBmpFile(Surface(), path, &why))
+    Raise(kPathFileAccess, kDefaultErrorSource,
+          StandardDescription(kPathFileAccess) + QStringLiteral(": ") + path +
+              QStringLiteral(": ") + why);
 }
 
 void PictureBox::paintEvent(QPaintEvent* event) {

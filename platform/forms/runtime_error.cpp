@@ -34,6 +34,17 @@ QString StandardDescription(int number) {
   }
 }
 
+void LogFailure(const QLoggingCategory& category, const char* where, const std::exception& error) {
+  if (!category.isWarningEnabled()) return;
+  if (const auto* own = dynamic_cast<const RuntimeError*>(&error)) {
+    QMessageLogger().warning(category).noquote()
+        << where << "failed: error" << own->Number() << "from" << own->Source() << "-"
+        << own->Description();
+  } else {
+    QMessageLogger().warning(category).noquote() << where << "failed:" << error.what();
+  }
+}
+
 void Raise(int number, const QString& source, const QString& description) {
   throw RuntimeError(number, source,
                      description.isEmpty() ? StandardDescription(number) : description);

@@ -2,6 +2,7 @@
 // Run-time errors in the manner of the original's: a number, a source and a description,
 // thrown as a C++ exception and caught by the handler that has a failure trap.
 
+#include <QLoggingCategory>
 #include <QString>
 #include <stdexcept>
 
@@ -38,6 +39,11 @@ class RuntimeError : public std::runtime_error {
 
 // The standard description of a numbered run-time error ("Overflow", "Type mismatch", ...).
 QString StandardDescription(int number);
+
+// Leaves the trace of a caught failure under the module's category before the handler shows
+// its message: where it was caught, and the number, source and description of one of the
+// program's own errors, or what any other exception says.
+void LogFailure(const QLoggingCategory& category, const char* where, const std::exception& error);
 
 [[noreturn]] void Raise(int number, const QString& source = kDefaultErrorSource,
                         const QString& description = {});

@@ -172,3 +172,18 @@ TEST(Conversions, DivisionAndWholeNumberResultsFailLikeTheOriginalsArithmetic) {
   EXPECT_EQ(forms::ToLong(std::int64_t{-2147483648}), std::numeric_limits<std::int32_t>::min());
   EXPECT_EQ(ErrorNumberOf([] { forms::ToLong(std::int64_t{2147483648}); }), forms::kOverflow);
 }
+
+// A caught failure leaves where it was caught and what it was under the module's category.
+TEST(RuntimeError, ACaughtFailureLeavesItsNumberSourceAndDescriptionInTheLog) {
+  static const QLoggingCategory category("strobolux.test");
+  testing_support::LogRecorder log;
+  try {
+    forms::CLng(QStringLiteral("abc"));
+  } catch (const std::exception& error) {
+    forms::LogFailure(category, "the rate", error);
+  }
+  forms::LogFailure(category, "the copy", std::runtime_error("no memory for the frame"));
+  EXPECT_EQ(log.Lines(),
+            (QStringList{"strobolux.test: the rate failed: error 13 from Strobolux - Type mismatch",
+                         "strobolux.test: the copy failed: no memory for the frame"}));
+}

@@ -259,12 +259,25 @@ TEST(RunLogPhase, PlotPutsEachErrorAboveOrBelowTheZeroLineInProportionBesideTheB
   log.Begin(dir.path(), 1.0);
   PictureLogRow timer;
   timer.timeBase = QStringLiteral("timer");
-  log.Append(timer);
+  ASSERT_TRUE(log.Append(timer));
   EXPECT_FALSE(log.Finish());
   EXPECT_FALSE(QFile::exists(dir.filePath(RunLog::kPlotName)));
-  log.Append(ErrorRow(1, 110, 100));
+  ASSERT_TRUE(log.Append(ErrorRow(1, 110, 100)));
   EXPECT_TRUE(log.Finish());
   EXPECT_FALSE(QImage(dir.filePath(RunLog::kPlotName)).isNull());
+}
+
+// A log that cannot be written says so, with the path and the system's reason.
+TEST(RunLog, AFileThatCannotBeWrittenLeavesATraceWithItsPathAndReason) {
+  QTemporaryDir dir;
+  const QString gone = dir.filePath(QStringLiteral("gone"));
+  testing_support::LogRecorder traces;
+  RunLog log;
+  log.Begin(gone, 1.0);
+  EXPECT_FALSE(log.Append(ErrorRow(1, 110, 100)));
+  const QString expected = QStringLiteral("strobolux.recording: cannot write ") + gone +
+                           QStringLiteral("/log.csv - No such file or directory");
+  EXPECT_EQ(traces.Lines(), (QStringList{expected, expected}));  // the header, the row
 }
 
 TEST(RunLogPhase, TimerModePlotsThePhaseByTimeAndSaysSoInTheTitle) {

@@ -18,6 +18,31 @@ MessageBoxRecorder::~MessageBoxRecorder() {
   forms::SetMessageBoxFunction(std::move(previous_));
 }
 
+namespace {
+LogRecorder* current_log = nullptr;
+QtMessageHandler previous_log_handler = nullptr;
+
+void RecordLog(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  const QString category = QString::fromLatin1(context.category ? context.category : "");
+  if (current_log && category.startsWith(QLatin1String("strobolux."))) {
+    current_log->Record(category + QStringLiteral(": ") + text);
+    return;
+  }
+  if (previous_log_handler) previous_log_handler(type, context, text);
+}
+}  // namespace
+
+LogRecorder::LogRecorder() {
+  current_log = this;
+  previous_ = qInstallMessageHandler(&RecordLog);
+  previous_log_handler = previous_;
+}
+
+LogRecorder::~LogRecorder() {
+  qInstallMessageHandler(previous_);
+  current_log = nullptr;
+}
+
 int CountPixels(const QImage& image, const QColor& color) {
   int count = 0;
   for (int y = 0; y < image.height(); ++y)

@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QLocale>
 #include <QString>
+#include <QStringList>
 #include <utility>
 #include <vector>
 
@@ -30,6 +31,22 @@ class MessageBoxRecorder {
  private:
   std::vector<Shown> calls_;
   forms::MessageBoxFunction previous_;
+};
+
+// Records the log messages of the program's categories ("strobolux.*") for the lifetime of
+// the object, each as "category: text"; others go on to the previous handler.
+class LogRecorder {
+ public:
+  LogRecorder();
+  ~LogRecorder();
+  LogRecorder(const LogRecorder&) = delete;
+  LogRecorder& operator=(const LogRecorder&) = delete;
+  const QStringList& Lines() const { return lines_; }
+  void Record(const QString& line) { lines_ << line; }
+
+ private:
+  QStringList lines_;
+  QtMessageHandler previous_ = nullptr;
 };
 
 // Sets the default locale for the lifetime of the object.
