@@ -10,11 +10,13 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryFile>
 #include <cerrno>
 #include <cstring>
+#include <tuple>
 
 namespace app {
 namespace {
@@ -74,27 +76,16 @@ QString WaylandSocket(const QString& name) {
 // The run options that carry a text for the window; the checks of its values are the window's.
 enum class RunText { SoundDevice, Camera, Tone, Amplitude, Shape, Phase, SampleRate, Every, Timer };
 
-std::optional<RunText> RunTextOption(const QString& argument) {
-  static const std::pair<const char*, RunText> kOptions[] = {
-      {"--sound-device", RunText::SoundDevice},
-      {"--camera", RunText::Camera},
-      {"--tone", RunText::Tone},
-      {"--amplitude", RunText::Amplitude},
-      {"--shape", RunText::Shape},
-      {"--phase", RunText::Phase},
-      {"--sample-rate", RunText::SampleRate},
-      {"--every", RunText::Every},
-      {"--timer", RunText::Timer}};
-  for (const auto& [name, kind] : kOptions)
-    if (argument == QLatin1String(name)) return kind;
-  return std::nullopt;
-}
+constexpr std::pair<const char*, RunText> kRunTextOptions[] = {
+    {"sound-device", RunText::SoundDevice}, {"camera", RunText::Camera}, {"tone", RunText::Tone},
+    {"amplitude", RunText::Amplitude},      {"shape", RunText::Shape},   {"phase", RunText::Phase},
+    {"sample-rate", RunText::SampleRate},   {"every", RunText::Every},   {"timer", RunText::Timer}};
 
 // An option that takes one of two words: true for the second; none, with the line to print,
 // for anything else.
 std::optional<bool> TwoWords(const QString& option, QLatin1String first, QLatin1String second,
-                             const std::optional<QString>& text, QString* error) {
-  if (text && (*text == first || *text == second)) return *text == second;
+                             const QString& text, QString* error) {
+  if (text == first || text == second) return text == second;
   *error = QStringLiteral("%1 is either %2 or %3").arg(option, first, second);
   return std::nullopt;
 }
@@ -143,77 +134,93 @@ bool SetRunText(RunSettings& run, RunText kind, const QString& text, QString* er
   return false;
 }
 
+// The options as the parser knows them; the usage text that --help prints is UsageText.
+void AddOptions(QCommandLineParser& parser) {
+  for (const char* flag :
+       {"demo", "version", "list-devices", "check-display", "show-pictures", "video"})
+    parser.addOption(QCommandLineOption(QString::fromLatin1(flag)));
+  parser.addOption(QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")}));
+  for (const char* valued :
+       {"run", "demo-run", "back-end", "format", "program-folder", "sound-device", "camera", "tone",
+        "amplitude", "shape", "phase", "sample-rate", "every", "timer"})
+    parser.addOption(
+        QCommandLineOption(QString::fromLatin1(valued), QString(), QStringLiteral("value")));
+}
+
 }  // namespace
 
 std::optional<StartupOptions> ParseStartupOptions(const QStringList& arguments,
                                                   const QString& programFolderVariable,
                                                   QString* error) {
-  StartupOptions options;
-  options.programFolder = programFolderVariable;
-  bool backEndGiven = false, formatGiven = false;
-  RunSettings run;
-  bool runGiven = false, runSettingGiven = false;
-  QString runError;
   auto fail = [&](const QString& text) -> std::optional<StartupOptions> {
     *error = text;
     return std::nullopt;
   };
-  for (qsizetype i = 0; i < arguments.size(); ++i) {
-    const QString& argument = arguments[i];
-    auto value = [&]() -> std::optional<QString> {
-      if (i + 1 >= arguments.size()) return std::nullopt;
-      return arguments[++i];
-    };
-    if (argument == QLatin1String("--demo")) {
-      options.demo = true;
-    } else if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
-      options.help = true;
-    } else if (argument == QLatin1String("--version")) {
-      options.version = true;
-    } else if (argument == QLatin1String("--list-devices")) {
-      options.listDevices = true;
-    } else if (argument == QLatin1String("--check-display")) {
-      options.checkDisplay = true;
-    } else if (argument == QLatin1String("--run")) {
-      const std::optional<QString> text = value();
-      bool number = false;
-      const int seconds = text ? text->toInt(&number) : -1;
-      if (!number || seconds < 0)
-        return fail(QStringLiteral("--run needs a number of seconds (0: until stopped)"));
-      run.seconds = seconds;
-      runGiven = true;
-    } else if (const auto setting = RunTextOption(argument)) {
-      const std::optional<QString> text = value();
-      if (!text || text->isEmpty()) return fail(QStringLiteral("%1 needs a value").arg(argument));
-      if (!SetRunText(run, *setting, *text, &runError)) return fail(runError);
-      runSettingGiven = true;
-    } else if (argument == QLatin1String("--show-pictures") ||
-               argument == QLatin1String("--video")) {
-      (argument == QLatin1String("--video") ? run.video : run.showPictures) = true;
-      runSettingGiven = true;
-    } else if (argument == QLatin1String("--demo-run")) {
-      const std::optional<QString> text = value();
-      bool number = false;
-      const int seconds = text ? text->toInt(&number) : 0;
-      if (!number || seconds < 1 || seconds > 86400)
-        return fail(QStringLiteral("--demo-run needs a number of seconds from 1 to 86400"));
-      options.demoRunSeconds = seconds;
-    } else if (argument == QLatin1String("--back-end") || argument == QLatin1String("--format")) {
-      // Each takes one of two words; the second one switches the option on.
-      const bool backEnd = argument == QLatin1String("--back-end");
-      const QLatin1String off(backEnd ? "capture" : "bmp"), on(backEnd ? "graph" : "jpg");
-      const std::optional<bool> second = TwoWords(argument, off, on, value(), error);
-      if (!second) return std::nullopt;
-      (backEnd ? options.filterGraph : options.jpeg) = *second;
-      (backEnd ? backEndGiven : formatGiven) = true;
-    } else if (argument == QLatin1String("--program-folder")) {
-      const std::optional<QString> text = value();
-      if (!text || text->isEmpty()) return fail(QStringLiteral("--program-folder needs a folder"));
-      options.programFolder = *text;
-    } else {
+  QCommandLineParser parser;
+  parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+  AddOptions(parser);
+  if (!parser.parse(QStringList{QStringLiteral("strobolux")} + arguments)) {
+    const QStringList unknown = parser.unknownOptionNames();
+    if (!unknown.isEmpty())
       return fail(
-          QStringLiteral("unknown argument \"%1\"; --help lists the options").arg(argument));
-    }
+          QStringLiteral("unknown option \"%1\"; --help lists the options").arg(unknown.first()));
+    return fail(parser.errorText());  // a value missing after an option
+  }
+  if (!parser.positionalArguments().isEmpty())
+    return fail(QStringLiteral("unknown argument \"%1\"; --help lists the options")
+                    .arg(parser.positionalArguments().first()));
+  auto given = [&parser](const char* name) { return parser.isSet(QString::fromLatin1(name)); };
+  auto value = [&parser](const char* name) { return parser.value(QString::fromLatin1(name)); };
+
+  StartupOptions options;
+  options.demo = given("demo");
+  options.help = given("help");
+  options.version = given("version");
+  options.listDevices = given("list-devices");
+  options.checkDisplay = given("check-display");
+  options.programFolder = programFolderVariable;
+  if (given("program-folder")) {
+    if (value("program-folder").isEmpty())
+      return fail(QStringLiteral("--program-folder needs a folder"));
+    options.programFolder = value("program-folder");
+  }
+  if (given("demo-run")) {
+    bool number = false;
+    const int seconds = value("demo-run").toInt(&number);
+    if (!number || seconds < 1 || seconds > 86400)
+      return fail(QStringLiteral("--demo-run needs a number of seconds from 1 to 86400"));
+    options.demoRunSeconds = seconds;
+  }
+  // Each takes one of two words; the second one switches the option on.
+  for (const auto& [name, off, on, target] :
+       {std::tuple{"back-end", "capture", "graph", &options.filterGraph},
+        std::tuple{"format", "bmp", "jpg", &options.jpeg}}) {
+    if (!given(name)) continue;
+    const std::optional<bool> second =
+        TwoWords(QStringLiteral("--") + QLatin1String(name), QLatin1String(off), QLatin1String(on),
+                 value(name), error);
+    if (!second) return std::nullopt;
+    *target = *second;
+  }
+
+  RunSettings run;
+  bool runSettingGiven = false;
+  for (const auto& [name, kind] : kRunTextOptions) {
+    if (!given(name)) continue;
+    if (value(name).isEmpty())
+      return fail(QStringLiteral("--%1 needs a value").arg(QLatin1String(name)));
+    if (!SetRunText(run, kind, value(name), error)) return std::nullopt;
+    runSettingGiven = true;
+  }
+  run.showPictures = given("show-pictures");
+  run.video = given("video");
+  runSettingGiven = runSettingGiven || run.showPictures || run.video;
+  const bool runGiven = given("run");
+  if (runGiven) {
+    bool number = false;
+    run.seconds = value("run").toInt(&number);
+    if (!number || run.seconds < 0)
+      return fail(QStringLiteral("--run needs a number of seconds (0: until stopped)"));
   }
   if (runSettingGiven && !runGiven)
     return fail(QStringLiteral("the run's settings belong to --run SECONDS"));
@@ -222,7 +229,7 @@ std::optional<StartupOptions> ParseStartupOptions(const QStringList& arguments,
   if (!run.every.isEmpty() && !run.timer.isEmpty())
     return fail(QStringLiteral("--every (the clock) and --timer (Timer 1) exclude each other"));
   if (runGiven) options.run = run;
-  if ((backEndGiven || formatGiven) && options.demoRunSeconds == 0 && !runGiven)
+  if ((given("back-end") || given("format")) && options.demoRunSeconds == 0 && !runGiven)
     return fail(QStringLiteral("--back-end and --format belong to --run or --demo-run"));
   // The capture window saves its frames as BMP only.
   if (options.jpeg && !options.filterGraph)

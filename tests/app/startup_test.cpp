@@ -175,6 +175,7 @@ TEST(StartupOptions, ReadsEveryOptionAndRejectsWhatDoesNotFit) {
       {"--back-end", "graph"},                 // only the demo run has a back-end choice
       {"--program-folder"},
       {"--demo", "extra"},
+      {"--demo", "--no-such-option"},
   };
   for (const QStringList& arguments : wrong) {
     SCOPED_TRACE(arguments.join(QLatin1Char(' ')).toStdString());
@@ -220,7 +221,7 @@ TEST(StartupOptions, RunOptionsCarryTheTextsForTheWindowAndRefuseWhatItOffersNoB
   EXPECT_EQ(options->run->timer, QStringLiteral("abc"));
   EXPECT_FALSE(options->run->triangle);
   EXPECT_FALSE(options->run->video);
-  options = app::ParseStartupOptions({"--run", "60", "--video"}, QString(), &error);
+  options = app::ParseStartupOptions({"--run=60", "--video"}, QString(), &error);
   ASSERT_TRUE(options) << error.toStdString();
   EXPECT_TRUE(options->run->video);
 
