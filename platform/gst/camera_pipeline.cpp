@@ -12,7 +12,7 @@
 
 namespace gstutil {
 
-Q_LOGGING_CATEGORY(lcCamera, "strobolux.camera")
+Q_LOGGING_CATEGORY(lcCamera, "strobolux.pipeline")
 
 namespace {
 
