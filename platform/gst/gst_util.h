@@ -42,6 +42,9 @@ STROBOLUX_GST_HANDLE(QueryPtr, GstQuery, gst_query_unref);
 STROBOLUX_GST_HANDLE(StructurePtr, GstStructure, gst_structure_free);
 STROBOLUX_GST_HANDLE(ErrorPtr, GError, g_error_free);
 STROBOLUX_GST_HANDLE(CharPtr, gchar, g_free);
+// A clock wait: unreferenced with the handle (a scheduled one is unscheduled first by its
+// owner, which alone knows whether it still runs).
+STROBOLUX_GST_HANDLE(ClockIdPtr, void, gst_clock_id_unref);
 #undef STROBOLUX_GST_HANDLE
 
 // A GList of GStreamer objects, each unreferenced with the list.

@@ -26,11 +26,8 @@ struct PlayedNote {
   std::uint64_t generation;
 };
 
-void CancelWaits(std::vector<GstClockID>& waits) {
-  for (GstClockID wait : waits) {
-    gst_clock_id_unschedule(wait);
-    gst_clock_id_unref(wait);
-  }
+void CancelWaits(std::vector<gstutil::ClockIdPtr>& waits) {
+  for (const gstutil::ClockIdPtr& wait : waits) gst_clock_id_unschedule(wait.get());
   waits.clear();
 }
 
@@ -278,14 +275,14 @@ void WaveOutStream::FeedLoop() {
         playing_.push_back(header);
         fed_bytes_ = 0;
         const GstClockTime end = base_time_ + latency_ + TimelineAt(timeline_frames_);
-        GstClockID wait = gst_clock_new_single_shot_id(clock_.get(), end);
+        gstutil::ClockIdPtr wait(gst_clock_new_single_shot_id(clock_.get(), end));
         // The clock owns the note until the wait is done or unscheduled.
         auto note =
             std::make_unique<PlayedNote>(PlayedNote{shared_from_this(), header, generation});
         gst_clock_id_wait_async(
-            wait, &WaveOutStream::OnClockTime, note.release(),
+            wait.get(), &WaveOutStream::OnClockTime, note.release(),
             [](gpointer data) { std::unique_ptr<PlayedNote>(static_cast<PlayedNote*>(data)); });
-        waits_.push_back(wait);
+        waits_.push_back(std::move(wait));
       }
     }
     if (buffer) {
@@ -307,11 +304,10 @@ gboolean WaveOutStream::OnClockTime(GstClock*, GstClockTime, GstClockID id, gpoi
   {
     std::lock_guard lock(note->stream->mutex_);
     auto& waits = note->stream->waits_;
-    const auto found = std::find(waits.begin(), waits.end(), id);
-    if (found != waits.end()) {
-      gst_clock_id_unref(*found);
-      waits.erase(found);
-    }
+    const auto found =
+        std::find_if(waits.begin(), waits.end(),
+                     [id](const gstutil::ClockIdPtr& wait) { return wait.get() == id; });
+    if (found != waits.end()) waits.erase(found);
   }
   note->stream->Played(note->header, note->generation);
   return TRUE;

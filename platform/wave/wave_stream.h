@@ -78,7 +78,7 @@ class WaveOutStream : public std::enable_shared_from_this<WaveOutStream> {
   std::deque<WAVEHDR*> pending_;  // queued, not yet completely handed to the pipeline
   std::deque<WAVEHDR*> playing_;  // handed over, waiting for their end to be played
   std::uint32_t fed_bytes_ = 0;   // of pending_.front()
-  std::vector<GstClockID> waits_;
+  std::vector<gstutil::ClockIdPtr> waits_;
   std::uint64_t generation_ = 0;  // advanced by every reset
   GstClockTime timeline_start_ = 0;
   std::uint64_t timeline_frames_ = 0;
