@@ -139,7 +139,7 @@ void AddOptions(QCommandLineParser& parser) {
   for (const char* flag :
        {"demo", "version", "list-devices", "check-display", "show-pictures", "video"})
     parser.addOption(QCommandLineOption(QString::fromLatin1(flag)));
-  parser.addOption(QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")}));
+  parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}));
   for (const char* valued :
        {"run", "demo-run", "back-end", "format", "program-folder", "sound-device", "camera", "tone",
         "amplitude", "shape", "phase", "sample-rate", "every", "timer"})

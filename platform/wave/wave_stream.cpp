@@ -332,7 +332,7 @@ void WaveOutStream::Reset() {
   // handed to the pipeline are dropped at its entry instead; at most the chunk the sink
   // holds (about 10 ms) is still heard.
   std::vector<WAVEHDR*> returned;
-  std::vector<GstClockID> waits;
+  std::vector<gstutil::ClockIdPtr> waits;
   {
     std::lock_guard lock(mutex_);
     ++generation_;
@@ -354,7 +354,7 @@ void WaveOutStream::Reset() {
 }
 
 void WaveOutStream::Close() {
-  std::vector<GstClockID> waits;
+  std::vector<gstutil::ClockIdPtr> waits;
   {
     std::lock_guard lock(mutex_);
     if (closed_) return;
@@ -377,7 +377,7 @@ void WaveOutStream::WaitForReleases() {
 }
 
 void WaveOutStream::Release() {
-  std::vector<GstClockID> waits;
+  std::vector<gstutil::ClockIdPtr> waits;
   {
     std::lock_guard lock(mutex_);
     closed_ = true;
