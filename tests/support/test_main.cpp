@@ -3,6 +3,7 @@
 #include "platform/forms/application.h"
 
 #include "app/app_style.h"
+#include "tests/support/gst_leak_check.h"
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
@@ -11,5 +12,7 @@ int main(int argc, char** argv) {
   forms::Application application(argc, argv);
   application.setQuitOnLastWindowClosed(false);
   app::ApplyApplicationStyle(application);
-  return RUN_ALL_TESTS();
+  testing_support::BeginGstLeakCheck();
+  const int status = RUN_ALL_TESTS();
+  return status != 0 ? status : testing_support::EndGstLeakCheck();
 }
