@@ -1,0 +1,83 @@
+#!/usr/bin/env python3
+"""The include check of scripts/lint.sh: every module includes only headers of the modules it
+links itself (a header only of those it links PUBLIC), and links PUBLIC only what its headers
+include. Modules are the libraries and executables that the CMakeLists.txt files of the
+program's folders declare; tests and benchmarks are left out.
+
+    scripts/check_links.py [project root]            the check
+    scripts/check_links.py --table [project root]    the links as a Markdown table
+"""
+import pathlib
+import re
+import sys
+
+arguments = [a for a in sys.argv[1:] if a != "--table"]
+table = "--table" in sys.argv[1:]
+root = pathlib.Path(arguments[0] if arguments else ".").resolve()
+folders = ["app", "camera", "generator", "imaging", "recording", "platform"]
+commands = re.compile(r"\b(add_library|add_executable|target_link_libraries)\s*\(([^)]*)\)", re.S)
+include = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
+
+owner = {}  # file (relative to root) -> module
+public = {}  # module -> modules it links PUBLIC
+private = {}  # module -> modules it links PRIVATE
+files = {}  # module -> its files
+
+lists = [root / "CMakeLists.txt"]
+for folder in folders:
+    lists += sorted((root / folder).rglob("CMakeLists.txt"))
+for cmake in lists:
+    text = re.sub(r"#[^\n]*", "", cmake.read_text())
+    for command, body in commands.findall(text):
+        words = body.split()
+        if not words:
+            continue
+        name = words[0]
+        if command in ("add_library", "add_executable"):
+            sources = [w for w in words[1:] if re.search(r"\.(h|cpp)$", w)]
+            for source in sources:
+                path = (cmake.parent / source).resolve().relative_to(root).as_posix()
+                owner[path] = name
+                files.setdefault(name, []).append(path)
+            public.setdefault(name, set())
+            private.setdefault(name, set())
+        else:
+            scope = "PUBLIC"
+            for word in words[1:]:
+                if word in ("PUBLIC", "PRIVATE", "INTERFACE"):
+                    scope = word
+                elif word.startswith("strobolux_"):
+                    (public if scope != "PRIVATE" else private).setdefault(name, set()).add(word)
+
+if table:
+    print("| module | links PUBLIC | links PRIVATE |")
+    print("|---|---|---|")
+    short = lambda names: ", ".join(sorted(n.replace("strobolux_", "") for n in names)) or "—"
+    for module in sorted(files):
+        print(f"| {module.replace('strobolux_', '')} | {short(public[module])} | "
+              f"{short(private[module])} |")
+    sys.exit(0)
+
+problems = []
+for module, paths in sorted(files.items()):
+    included_by_headers = set()
+    for path in paths:
+        for header in include.findall((root / path).read_text()):
+            other = owner.get(header)
+            if other is None or other == module:
+                continue
+            is_header = path.endswith(".h")
+            if is_header:
+                included_by_headers.add(other)
+            if is_header and other not in public[module]:
+                problems.append(f"{path}: includes {header} of {other}, which {module} does not "
+                                "link PUBLIC")
+            elif other not in public[module] | private[module]:
+                problems.append(f"{path}: includes {header} of {other}, which {module} does not "
+                                "link")
+    for other in sorted(public[module] - included_by_headers):
+        problems.append(f"{module}: links {other} PUBLIC, but none of its headers includes it")
+
+for problem in problems:
+    print(problem)
+sys.exit(1 if problems else 0)
