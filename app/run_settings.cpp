@@ -78,7 +78,7 @@ QString ApplyRunSettings(Form1& form, const RunSettings& run) {
   QStringList shown;
   const forms::MessageBoxFunction previous = forms::SetMessageBoxFunction(
       [&shown](const QString& text, const QString&) { shown << text; });
-  const QString refusal = SetControls(form, run, shown);
+  QString refusal = SetControls(form, run, shown);
   forms::SetMessageBoxFunction(previous);
   return refusal;
 }

@@ -360,7 +360,7 @@ QString ExecutableFolder() {
 }
 
 QString HomeFolder() {
-  const QString home = Env("HOME");
+  QString home = Env("HOME");
   if (!home.isEmpty()) return home;
   // Services and `env -i` may leave HOME unset: the account still has one.
   const passwd* account = ::getpwuid(::geteuid());
@@ -368,7 +368,7 @@ QString HomeFolder() {
 }
 
 QString DefaultProgramFolder(const QString& executableFolder, const QString& home) {
-  const QString folder = QDir::cleanPath(executableFolder);
+  QString folder = QDir::cleanPath(executableFolder);
   // A build tree (its cache beside bin/) records beside its executable wherever it lies; an
   // installation under a prefix of the user's own (~/.local, an unpacked package) has the
   // program's documents beside its bin/ instead.

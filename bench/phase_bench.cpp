@@ -105,6 +105,7 @@ void Run(const char* name, generator::TimeBase base, int seconds) {
                 (instant.back() - instant.front()) / 360 * kTonePeriodMs);
   Report("at the frame", Unwrapped(rows, &Row::framePhase));
   std::vector<double> ages;
+  ages.reserve(rows.size());
   for (const Row& row : rows) ages.push_back(row.frameAge);
   if (!ages.empty())
     std::printf("    frame age: min %.2f ms  median %.2f ms  max %.2f ms (spread %.2f ms)\n",

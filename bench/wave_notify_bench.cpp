@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
   QTemporaryDir dir;
   const int device = bench::VirtualSoundDevice(dir.filePath("bench.wav"));
   WAVEFORMATEX format{WAVE_FORMAT_PCM, 1, 48000, 96000, 2, 16, 18};
-  const size_t samples = static_cast<size_t>(48 * bufferMs);
+  const size_t samples = 48 * static_cast<size_t>(bufferMs);
   std::vector<std::int16_t> one(samples), two(samples);
   for (size_t i = 0; i < samples; ++i)
     one[i] = two[i] = static_cast<std::int16_t>(10000 * std::sin(i * 2 * M_PI * 100 / 48000));
