@@ -1,36 +1,61 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs every test without a display.
 #   scripts/test.sh             normal build in build/
-#   scripts/test.sh --sanitize  address + undefined-behaviour sanitizers in build-asan/
+#   scripts/test.sh --sanitize  address + undefined-behaviour sanitizers in build-asan/, then
+#                               a short run of the picture-conversion fuzzer
 #   scripts/test.sh --lint      the format and naming checks first, then the normal tests
+#   scripts/test.sh --ci        what CI runs: --lint, then --sanitize
+# Every test process runs under GStreamer's leak tracer: an element or pad a test leaves alive
+# fails it.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-if [[ "${1:-}" == "--lint" ]]; then
+mode=${1:-}
+case "$mode" in
+  "" | --sanitize | --lint | --ci) ;;
+  *)
+    echo "test.sh: unknown option $mode; see the comment at the top of $0" >&2
+    exit 2
+    ;;
+esac
+if [[ $mode == --lint || $mode == --ci ]]; then
   "$root/scripts/install-deps.sh" --lint
 else
   "$root/scripts/install-deps.sh" --test
 fi
+export GST_TRACERS='leaks(filters="GstElement,GstPad")'
+
 # The tests and benchmarks are asked for by name: scripts/run.sh may have configured the
 # build folder without them.
-if [[ "${1:-}" == "--sanitize" ]]; then
-  build="$root/build-asan"
-  "$root/scripts/build.sh" "$build" -DSTROBOLUX_SANITIZE=ON -DSTROBOLUX_TESTS=ON \
-    -DSTROBOLUX_BENCH=OFF
-  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
-  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-  # Leaks inside the system's font and GL libraries are not ours to fix.
-  # The statistics of suppressed leaks would add lines to what the tests read of stderr.
-  export LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=0
-else
-  build="$root/build"
+normal() {
+  local build="$root/build"
   "$root/scripts/build.sh" "$build" -DSTROBOLUX_TESTS=ON -DSTROBOLUX_BENCH=ON
-  if [[ "${1:-}" == "--lint" ]]; then
+  if [[ $mode == --lint || $mode == --ci ]]; then
     "$root/scripts/lint.sh" "$build"
   fi
-fi
-cd "$build"
-QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)"
-if [[ "${1:-}" == "--sanitize" ]]; then
-  # A short run of the picture-conversion fuzzer belongs to the sanitizer checks.
-  "$root/scripts/fuzz.sh" 30
-fi
+  (cd "$build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)")
+}
+
+sanitized() {
+  local build="$root/build-asan" seconds=$1
+  "$root/scripts/build.sh" "$build" -DSTROBOLUX_SANITIZE=ON -DSTROBOLUX_TESTS=ON \
+    -DSTROBOLUX_BENCH=OFF
+  # The suppressions name the one-time allocations of the system libraries; their statistics
+  # would add lines to what the tests read of stderr.
+  (cd "$build" &&
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+      UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+      LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=0 \
+      QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)")
+  echo "test: the sanitizer build's tests passed"
+  "$root/scripts/fuzz.sh" "$seconds"
+  echo "test: the fuzz run was clean"
+}
+
+case "$mode" in
+  --sanitize) sanitized 30 ;;
+  --ci)
+    normal
+    sanitized 60
+    ;;
+  *) normal ;;
+esac
