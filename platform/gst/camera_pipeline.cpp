@@ -16,10 +16,6 @@ Q_LOGGING_CATEGORY(lcCamera, "strobolux.pipeline")
 
 namespace {
 
-GstElement* Make(const char* factory, const char* name = nullptr) {
-  return gst_element_factory_make(factory, name);
-}
-
 // A PipeWire camera stream is linked by the session manager only when it says what it is
 // (WirePlumber refuses a stream without a media type, and the stream then waits unconnected
 // with no error). Its buffers belong to the server's pool: copies let the kept frames outlive
@@ -118,37 +114,31 @@ bool CameraPipeline::Open(const CameraDevice& camera, const CameraFormat& format
   if (!camera.device) return fail(QStringLiteral("камера не найдена"));
 
   pipeline_ = NewPipeline("camera");
-  source_ = gst_device_create_element(camera.device.get(), "source");
-  chosen_ = Make("capsfilter", "chosen");
-  tee_ = Make("tee", "split");
-  GstElement* queue = Make("queue", "preview_queue");
-  GstElement* decoder = format.IsJpeg() ? Make("jpegdec", "decoder") : nullptr;
-  GstElement* convert = Make("videoconvert", "convert");
-  GstElement* bgrx = Make("capsfilter", "bgrx");
-  GstElement* sink = Make("appsink", "frames");
-  GstElement* tap_queue = Make("queue", "tap_queue");
-  GstElement* tap = Make("appsink", "tap");
+  ElementMaker maker;
+  ElementPtr source = Adopt(gst_device_create_element(camera.device.get(), "source"));
+  ElementPtr chosen = maker.Make("capsfilter", "chosen");
+  ElementPtr tee = maker.Make("tee", "split");
+  ElementPtr queue_made = maker.Make("queue", "preview_queue");
+  ElementPtr decoder_made = format.IsJpeg() ? maker.Make("jpegdec", "decoder") : nullptr;
+  ElementPtr convert_made = maker.Make("videoconvert", "convert");
+  ElementPtr bgrx_made = maker.Make("capsfilter", "bgrx");
+  ElementPtr sink_made = maker.Make("appsink", "frames");
+  ElementPtr tap_queue_made = maker.Make("queue", "tap_queue");
+  ElementPtr tap_made = maker.Make("appsink", "tap");
+  if (!pipeline_ || !maker.Missing().isEmpty()) return fail(maker.Missing());
+  if (!source) return fail(QStringLiteral("камера не даёт элемента GStreamer"));
+  GstElement* bin = pipeline_.get();
+  source_ = AddToBin(bin, std::move(source));
+  chosen_ = AddToBin(bin, std::move(chosen));
+  tee_ = AddToBin(bin, std::move(tee));
+  GstElement* queue = AddToBin(bin, std::move(queue_made));
+  GstElement* decoder = decoder_made ? AddToBin(bin, std::move(decoder_made)) : nullptr;
+  GstElement* convert = AddToBin(bin, std::move(convert_made));
+  GstElement* bgrx = AddToBin(bin, std::move(bgrx_made));
+  GstElement* sink = AddToBin(bin, std::move(sink_made));
+  GstElement* tap_queue = AddToBin(bin, std::move(tap_queue_made));
+  GstElement* tap = AddToBin(bin, std::move(tap_made));
   GstElement* chain[] = {source_, chosen_, tee_, queue, decoder, convert, bgrx, sink};
-  const bool made = pipeline_ && source_ && chosen_ && tee_ && queue && convert && bgrx && sink &&
-                    (decoder || !format.IsJpeg()) && tap_queue && tap;
-  for (GstElement* element : {tap_queue, tap}) {
-    if (!element) continue;
-    if (made)
-      gst_bin_add(GST_BIN(pipeline_.get()), element);
-    else
-      Adopt(element);  // released at once
-  }
-  for (GstElement* element : chain) {
-    if (!element) continue;
-    if (made)
-      gst_bin_add(GST_BIN(pipeline_.get()), element);  // the pipeline takes it
-    else
-      Adopt(element);  // released at once
-  }
-  if (!made) {
-    source_ = chosen_ = tee_ = nullptr;
-    return fail(QStringLiteral("не хватает элемента GStreamer"));
-  }
   // Frame times are read as steady-clock times; a source that offers a clock of its own
   // (PipeWire's) must not become the pipeline's.
   const ClockPtr system(gst_system_clock_obtain());

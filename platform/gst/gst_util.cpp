@@ -25,6 +25,25 @@ ElementPtr NewPipeline(const char* name) {
   return pipeline;
 }
 
+ElementPtr ElementMaker::Make(const char* factory, const char* name) {
+  EnsureInitialized();
+  ElementPtr element = Adopt(gst_element_factory_make(factory, name));
+  if (!element) missing_ << QString::fromLatin1(factory);
+  return element;
+}
+
+QString ElementMaker::Missing() const {
+  return missing_.isEmpty() ? QString()
+                            : QStringLiteral("не хватает элемента GStreamer: ") +
+                                  missing_.join(QStringLiteral(", "));
+}
+
+GstElement* AddToBin(GstElement* bin, ElementPtr element) {
+  GstElement* kept = element.get();
+  gst_bin_add(GST_BIN(bin), kept);  // the bin takes a reference of its own
+  return kept;
+}
+
 int LivePipelines() {
   return live_pipelines.load();
 }

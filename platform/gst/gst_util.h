@@ -5,6 +5,7 @@
 #include <gst/gst.h>
 
 #include <QString>
+#include <QStringList>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -73,6 +74,22 @@ inline std::int64_t SteadyNowNs() {
              std::chrono::steady_clock::now().time_since_epoch())
       .count();
 }
+
+// Makes the elements of a pipeline by factory name, each owned until it is given to a bin.
+// The factories that are not installed are collected, so that one message names them all.
+class ElementMaker {
+ public:
+  ElementPtr Make(const char* factory, const char* name = nullptr);
+  // Empty when every element was made; else "не хватает элемента GStreamer: jpegdec, ...".
+  QString Missing() const;
+
+ private:
+  QStringList missing_;
+};
+
+// Gives the element to the bin, which holds it from then on; the pointer returned stays valid
+// as long as the bin does.
+GstElement* AddToBin(GstElement* bin, ElementPtr element);
 
 // A new pipeline whose finalization is counted, so that tests can see every pipeline of the
 // platform layer released.

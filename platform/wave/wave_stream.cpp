@@ -122,15 +122,20 @@ std::shared_ptr<WaveOutStream> WaveOutStream::Open(GstElement* sink, const WAVEF
 
 bool WaveOutStream::Start(GstElement* sink) {
   pipeline_ = gstutil::NewPipeline("wave");
-  appsrc_ = gst_element_factory_make("appsrc", nullptr);
-  GstElement* convert = gst_element_factory_make("audioconvert", nullptr);
-  GstElement* resample = gst_element_factory_make("audioresample", nullptr);
-  if (!pipeline_ || !appsrc_ || !convert || !resample || !sink) {
-    for (GstElement* element : {appsrc_, convert, resample, sink})
-      if (element) gstutil::Adopt(element);  // released at once
-    appsrc_ = nullptr;
+  gstutil::ElementPtr owned_sink = gstutil::Adopt(sink);
+  gstutil::ElementMaker maker;
+  gstutil::ElementPtr feeder = maker.Make("appsrc");
+  gstutil::ElementPtr converter = maker.Make("audioconvert");
+  gstutil::ElementPtr resampler = maker.Make("audioresample");
+  if (!pipeline_ || !owned_sink || !maker.Missing().isEmpty()) {
+    if (!maker.Missing().isEmpty()) qCWarning(lcWave) << maker.Missing();
     return false;
   }
+  GstElement* bin = pipeline_.get();
+  appsrc_ = gstutil::AddToBin(bin, std::move(feeder));
+  GstElement* convert = gstutil::AddToBin(bin, std::move(converter));
+  GstElement* resample = gstutil::AddToBin(bin, std::move(resampler));
+  gstutil::AddToBin(bin, std::move(owned_sink));
   // The sink must not wait for a first buffer to reach PLAYING: the clock's base time is
   // needed before anything is queued.
   if (g_object_class_find_property(G_OBJECT_GET_CLASS(sink), "async"))
@@ -139,7 +144,6 @@ bool WaveOutStream::Start(GstElement* sink) {
   g_object_set(appsrc_, "caps", caps.get(), "format", GST_FORMAT_TIME, "is-live", TRUE, "block",
                TRUE, "max-bytes", static_cast<guint64>(4 * chunk_bytes_), "min-latency",
                static_cast<gint64>(0), nullptr);
-  gst_bin_add_many(GST_BIN(pipeline_.get()), appsrc_, convert, resample, sink, nullptr);
   if (!gst_element_link_many(appsrc_, convert, resample, sink, nullptr)) return false;
 
   // A device that fails while open (unplugged, its server gone) is told to the callback

@@ -25,6 +25,25 @@ using testing_support::FindCamera;
 using testing_support::VirtualCameras;
 using testing_support::WaitFor;
 
+// One message names every element that could not be made; a made one ends up the bin's alone.
+TEST(ElementMaker, NamesEveryMissingFactoryAndHandsTheRestToTheBin) {
+  gstutil::ElementMaker maker;
+  gstutil::ElementPtr queue = maker.Make("queue", "kept");
+  EXPECT_FALSE(maker.Make("no-such-element"));
+  EXPECT_FALSE(maker.Make("nor-this-one"));
+  ASSERT_TRUE(queue);
+  EXPECT_EQ(maker.Missing(),
+            QString::fromUtf8("не хватает элемента GStreamer: no-such-element, nor-this-one"));
+  gstutil::ElementMaker complete;
+  EXPECT_TRUE(complete.Make("queue"));
+  EXPECT_TRUE(complete.Missing().isEmpty());
+
+  const gstutil::ElementPtr pipeline = gstutil::NewPipeline("maker");
+  GstElement* added = gstutil::AddToBin(pipeline.get(), std::move(queue));
+  EXPECT_EQ(GST_OBJECT_PARENT(added), GST_OBJECT(pipeline.get()));
+  EXPECT_EQ(GST_OBJECT_REFCOUNT_VALUE(added), 1);
+}
+
 TEST(CameraList, TestCamerasAreListedWithTheirFormatsOnlyWhenRegistered) {
   gstutil::ClearVirtualCameras();
   for (const CameraDevice& camera : gstutil::ListCameras())
