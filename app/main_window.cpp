@@ -76,7 +76,7 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
   controls.Picture2 = Picture2;
   controls.Timer1 = Timer1;
   controls.Timer2 = Timer2;
-  controls.ShowForm6 = [this] { Form6().show(); };
+  controls.ShowForm6 = [this] { PictureWindow().show(); };
   controls.CreatePictureFolder = [this] { recorder_->CreatePictureFolder(); };
   controls.RecordPicture = [this] { recorder_->RecordPicture(); };
   controls.RunEnded = [this] { recorder_->FinishRun(); };
@@ -127,7 +127,7 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
   recording.CaptureWindow = &CaptureWindow;
   recording.Gen = &Gen;
   recording.DirectShow = &camera_->DirectShow();
-  recording.Form6 = [this]() -> recording::Form6& { return Form6(); };
+  recording.PictureWindow = [this]() -> recording::Form6& { return PictureWindow(); };
   recording.Camera = [this]() -> gstutil::CameraPipeline* {
     if (CameraOn != 1) return nullptr;
     if (Option7->isChecked()) {
@@ -303,9 +303,9 @@ void Form1::CreateControls() {
 void Form1::Form_Load() {
   Picture1->resize(640, 480);
   Picture1->Refresh();
-  Form6().Picture1->Scale(0, 3, 10, 0);
-  Form6().Picture2->resize(640, 480);
-  Form6().Picture2->Refresh();
+  PictureWindow().Picture1->Scale(0, 3, 10, 0);
+  PictureWindow().Picture2->resize(640, 480);
+  PictureWindow().Picture2->Refresh();
   Timer1->stop();
   Timer2->start();
   CameraOn = 0;
@@ -318,7 +318,7 @@ void Form1::Form_Load() {
   Command3->setEnabled(false);
 }
 
-recording::Form6& Form1::Form6() {
+recording::Form6& Form1::PictureWindow() {
   if (!form6_) form6_ = std::make_unique<recording::Form6>();
   return *form6_;
 }

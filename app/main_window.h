@@ -36,7 +36,7 @@ class Form1 : public QWidget {
   void Command16_Click();
 
   // The picture window, loaded again should it be gone.
-  recording::Form6& Form6();
+  recording::Form6& PictureWindow();
   // The help window if it is open.
   Form2* HelpWindow() const { return form2_; }
   bool Unloaded() const { return unloaded_; }

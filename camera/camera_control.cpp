@@ -35,53 +35,53 @@ void ClearFailureText(QLabel& status, bool camera, bool video) {
 }
 
 CameraControl::CameraControl(CameraControls controls)
-    : c_(std::move(controls)), vfw_(c_), directshow_(c_) {}
+    : controls_(std::move(controls)), vfw_(controls_), directshow_(controls_) {}
 
 void CameraControl::Option7_Click() {
-  c_.Command1->setEnabled(true);
-  c_.Command22->setEnabled(true);
-  c_.Command24->setEnabled(true);
-  c_.Option10->setChecked(false);
-  c_.Option10->setEnabled(false);
-  c_.Option9->setChecked(true);
-  c_.Combo2->setEnabled(false);
-  c_.Shape1->setVisible(false);
+  controls_.Command1->setEnabled(true);
+  controls_.Command22->setEnabled(true);
+  controls_.Command24->setEnabled(true);
+  controls_.Option10->setChecked(false);
+  controls_.Option10->setEnabled(false);
+  controls_.Option9->setChecked(true);
+  controls_.Combo2->setEnabled(false);
+  controls_.Shape1->setVisible(false);
 }
 
 void CameraControl::Option8_Click() {
-  c_.Command1->setEnabled(false);
-  c_.Command22->setEnabled(false);
-  c_.Command24->setEnabled(false);
-  c_.Option10->setChecked(true);
-  c_.Option10->setEnabled(true);
-  c_.Combo2->setEnabled(true);
-  c_.Combo2->setEditText(QStringLiteral("нажмите Включить вэбкамеру"));
-  c_.Shape1->setVisible(true);
+  controls_.Command1->setEnabled(false);
+  controls_.Command22->setEnabled(false);
+  controls_.Command24->setEnabled(false);
+  controls_.Option10->setChecked(true);
+  controls_.Option10->setEnabled(true);
+  controls_.Combo2->setEnabled(true);
+  controls_.Combo2->setEditText(QStringLiteral("нажмите Включить вэбкамеру"));
+  controls_.Shape1->setVisible(true);
 }
 
 void CameraControl::Command11_Click() {
   try {
-    if (*c_.CameraOn == 1) {
+    if (*controls_.CameraOn == 1) {
       forms::MsgBox(QStringLiteral("Отключите уже включенную камеру"), kTitle);
       return;
     }
-    if (c_.Option7->isChecked()) vfw_.SwitchOn();
-    if (c_.Option8->isChecked()) directshow_.ListCameras();
+    if (controls_.Option7->isChecked()) vfw_.SwitchOn();
+    if (controls_.Option8->isChecked()) directshow_.ListCameras();
   } catch (const forms::RuntimeError& error) {
     ReportCameraFailure("the camera's switch-on", error);
   }
 }
 
 void CameraControl::Command13_Click() {
-  if (c_.Option7->isChecked()) vfw_.Disconnect();
-  if (c_.Option8->isChecked()) directshow_.SwitchOff();
-  *c_.CameraOn = 0;
+  if (controls_.Option7->isChecked()) vfw_.Disconnect();
+  if (controls_.Option8->isChecked()) directshow_.SwitchOff();
+  *controls_.CameraOn = 0;
 }
 
 void CameraControl::ShutdownAtExit() {
-  if (*c_.CameraOn != 1) return;
-  if (c_.Option7->isChecked()) vfw_.Disconnect();
-  if (c_.Option8->isChecked()) directshow_.ShutdownAtExit();
+  if (*controls_.CameraOn != 1) return;
+  if (controls_.Option7->isChecked()) vfw_.Disconnect();
+  if (controls_.Option8->isChecked()) directshow_.ShutdownAtExit();
 }
 
 }  // namespace camera

@@ -93,7 +93,7 @@ class CameraControl {
   DirectShowCapture& DirectShow() { return directshow_; }
 
  private:
-  CameraControls c_;
+  CameraControls controls_;
   VfwCapture vfw_;
   DirectShowCapture directshow_;
 };

@@ -8,33 +8,33 @@
 namespace camera {
 
 void CameraControl::Command12_Click() {
-  if (c_.Option7->isChecked())
-    *c_.LastCapResult = static_cast<std::int32_t>(
-        capture::SendMessageA(*c_.CaptureWindow, capture::WM_CAP_DLG_VIDEOFORMAT, 0, 0));
-  if (c_.Option8->isChecked()) {
+  if (controls_.Option7->isChecked())
+    *controls_.LastCapResult = static_cast<std::int32_t>(
+        capture::SendMessageA(*controls_.CaptureWindow, capture::WM_CAP_DLG_VIDEOFORMAT, 0, 0));
+  if (controls_.Option8->isChecked()) {
     // Nothing chosen yet: there is no pin to set a format for.
-    if (!*c_.FilterGraph || !*c_.CapturePin || !*c_.VideoWindow) return;
-    c_.Shape1->setVisible(true);
+    if (!*controls_.FilterGraph || !*controls_.CapturePin || !*controls_.VideoWindow) return;
+    controls_.Shape1->setVisible(true);
     directshow_.StopAndHide();
-    (*c_.CapturePin)->Disconnect();
+    (*controls_.CapturePin)->Disconnect();
     {
       graph::PinFormatDialog dialog;
-      dialog.AttachPin(*c_.CapturePin);
-      dialog.ShowDialog(c_.MainWindow);
+      dialog.AttachPin(*controls_.CapturePin);
+      dialog.ShowDialog(controls_.MainWindow);
     }
     directshow_.RenderAndPreview();
   }
 }
 
 void CameraControl::Command15_Click() {
-  if (c_.Option7->isChecked())
-    *c_.LastCapResult = static_cast<std::int32_t>(
-        capture::SendMessageA(*c_.CaptureWindow, capture::WM_CAP_DLG_VIDEOSOURCE, 0, 0));
-  if (c_.Option8->isChecked()) {
-    if (!*c_.CaptureFilter) return;
+  if (controls_.Option7->isChecked())
+    *controls_.LastCapResult = static_cast<std::int32_t>(
+        capture::SendMessageA(*controls_.CaptureWindow, capture::WM_CAP_DLG_VIDEOSOURCE, 0, 0));
+  if (controls_.Option8->isChecked()) {
+    if (!*controls_.CaptureFilter) return;
     graph::FilterPropertiesDialog dialog;
-    dialog.AttachFilter(*c_.CaptureFilter);
-    dialog.ShowDialog(c_.MainWindow);
+    dialog.AttachFilter(*controls_.CaptureFilter);
+    dialog.ShowDialog(controls_.MainWindow);
   }
 }
 
@@ -43,19 +43,19 @@ void CameraControl::Command22_Click() {
   // conversion: the operator is told, the preview interval stays.
   std::int32_t rate = 0;
   try {
-    rate = forms::CLng(c_.Text40->text());
+    rate = forms::CLng(controls_.Text40->text());
     if (rate == 0) forms::Raise(forms::kDivisionByZero);
   } catch (const forms::RuntimeError& error) {
     ReportCameraFailure("the frame rate", error);
     return;
   }
-  *c_.LastCapResult = rate;
-  capture::SendMessageA(*c_.CaptureWindow, capture::WM_CAP_SET_PREVIEWRATE,
+  *controls_.LastCapResult = rate;
+  capture::SendMessageA(*controls_.CaptureWindow, capture::WM_CAP_SET_PREVIEWRATE,
                         static_cast<capture::WPARAM>(static_cast<std::intptr_t>(1000 / rate)), 0);
 }
 
 void CameraControl::Command2_Click() {
-  capture::SendMessageA(*c_.CaptureWindow, capture::WM_CAP_DLG_VIDEOCOMPRESSION, 0, 0);
+  capture::SendMessageA(*controls_.CaptureWindow, capture::WM_CAP_DLG_VIDEOCOMPRESSION, 0, 0);
 }
 
 }  // namespace camera

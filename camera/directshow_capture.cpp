@@ -18,49 +18,50 @@ constexpr std::int64_t kPauseLimitMs = 2000;
 }  // namespace
 
 void DirectShowCapture::ListCameras() {
-  c_.Combo2->clear();
+  controls_.Combo2->clear();
   {
     graph::VideoDeviceEnumerator enumerator;
-    *c_.VideoDevices = enumerator.Devices(QString::fromLatin1(graph::kVideoInputDeviceCategory));
+    *controls_.VideoDevices =
+        enumerator.Devices(QString::fromLatin1(graph::kVideoInputDeviceCategory));
   }
-  const graph::DeviceCollection& devices = **c_.VideoDevices;
+  const graph::DeviceCollection& devices = **controls_.VideoDevices;
   if (devices.DeviceCount() < 1) {
-    c_.Label1->setText(QStringLiteral(" No cameras found!"));
+    controls_.Label1->setText(QStringLiteral(" No cameras found!"));
     return;
   }
   for (std::int32_t i = 0; i < devices.DeviceCount(); ++i)
-    c_.Combo2->addItem(devices.DeviceItem(i)->DeviceName());
-  c_.Label1->setText(QStringLiteral(" Ready for camera selection"));
-  c_.Combo2->setEditText(QStringLiteral("выберете вэбкамеру из списка"));
+    controls_.Combo2->addItem(devices.DeviceItem(i)->DeviceName());
+  controls_.Label1->setText(QStringLiteral(" Ready for camera selection"));
+  controls_.Combo2->setEditText(QStringLiteral("выберете вэбкамеру из списка"));
 }
 
 void DirectShowCapture::Combo2_Click() {
-  BuildCameraGraph(static_cast<std::int16_t>(c_.Combo2->currentIndex()));
+  BuildCameraGraph(static_cast<std::int16_t>(controls_.Combo2->currentIndex()));
 }
 
 void DirectShowCapture::BuildCameraGraph(std::int16_t row) {
   // The previous graph holds the camera: it goes before a new one opens it.
   ReleaseGraph();
   try {
-    *c_.FilterGraph = std::make_shared<graph::FilgraphManager>();
-    graph::FilgraphManager& filterGraph = **c_.FilterGraph;
+    *controls_.FilterGraph = std::make_shared<graph::FilgraphManager>();
+    graph::FilgraphManager& filterGraph = **controls_.FilterGraph;
     filterGraph.SetErrorHandler([this](const QString& reason) { ShowFailure(reason); });
-    if (!*c_.VideoDevices) forms::Raise(forms::kObjectVariableNotSet);
-    const std::shared_ptr<graph::CaptureDevice> device = (*c_.VideoDevices)->DeviceItem(row);
-    *c_.CameraInfo = device->DeviceName() + kCrLf;
-    *c_.CaptureFilter = device->AddToGraph(filterGraph);
-    c_.CapturePin->reset();
-    for (const std::shared_ptr<graph::IPinInfo>& pin : (*c_.CaptureFilter)->Pins()) {
-      *c_.CapturePin = pin;
+    if (!*controls_.VideoDevices) forms::Raise(forms::kObjectVariableNotSet);
+    const std::shared_ptr<graph::CaptureDevice> device = (*controls_.VideoDevices)->DeviceItem(row);
+    *controls_.CameraInfo = device->DeviceName() + kCrLf;
+    *controls_.CaptureFilter = device->AddToGraph(filterGraph);
+    controls_.CapturePin->reset();
+    for (const std::shared_ptr<graph::IPinInfo>& pin : (*controls_.CaptureFilter)->Pins()) {
+      *controls_.CapturePin = pin;
       if (pin->Direction() != graph::PINDIR_OUTPUT) continue;
-      *c_.CameraInfo += kCapPin + QString::number(pin->Direction()) + kCrLf;
-      *c_.CameraInfo += kCapPin + pin->Name() + kCrLf;
-      c_.Picture2->Print(*c_.CameraInfo);
+      *controls_.CameraInfo += kCapPin + QString::number(pin->Direction()) + kCrLf;
+      *controls_.CameraInfo += kCapPin + pin->Name() + kCrLf;
+      controls_.Picture2->Print(*controls_.CameraInfo);
       AddDecompressorRenderAndPreview();
       return;
     }
-    c_.CapturePin->reset();
-    c_.Label1->setText(QStringLiteral(" Couldn't find capture pin!"));
+    controls_.CapturePin->reset();
+    controls_.Label1->setText(QStringLiteral(" Couldn't find capture pin!"));
   } catch (const forms::RuntimeError& error) {
     forms::LogFailure(lcCameraControl(), "the camera's graph", error);
     ReleaseGraph();
@@ -69,13 +70,13 @@ void DirectShowCapture::BuildCameraGraph(std::int16_t row) {
 }
 
 void DirectShowCapture::AddDecompressorRenderAndPreview() {
-  for (const auto& registered : (*c_.FilterGraph)->RegFilterCollection()) {
+  for (const auto& registered : (*controls_.FilterGraph)->RegFilterCollection()) {
     if (registered->Name() == QLatin1String(graph::kAviDecompressor)) {
       registered->Filter();
       break;
     }
   }
-  (*c_.CapturePin)->Render();
+  (*controls_.CapturePin)->Render();
   StartPreview();
 }
 
@@ -90,71 +91,72 @@ void DirectShowCapture::RenderAndPreview() {
 }
 
 void DirectShowCapture::StartPreview() {
-  graph::FilgraphManager& filterGraph = **c_.FilterGraph;
-  *c_.VideoWindow = std::shared_ptr<graph::IVideoWindow>(*c_.FilterGraph, &filterGraph);
-  graph::IVideoWindow& window = **c_.VideoWindow;
+  graph::FilgraphManager& filterGraph = **controls_.FilterGraph;
+  *controls_.VideoWindow =
+      std::shared_ptr<graph::IVideoWindow>(*controls_.FilterGraph, &filterGraph);
+  graph::IVideoWindow& window = **controls_.VideoWindow;
   window.SetFullScreenMode(graph::OAFALSE);
   window.SetWindowStyle(window.WindowStyle() & kStyleWithoutFrame);
   window.SetLeft(8);
   window.SetTop(0);
-  window.SetOwner(c_.MainWindow);
+  window.SetOwner(controls_.MainWindow);
   window.SetAutoShow(graph::OATRUE);
   window.SetVisible(graph::OATRUE);
   filterGraph.Run();
-  *c_.BasicVideo = std::shared_ptr<graph::IBasicVideo>(*c_.FilterGraph, &filterGraph);
+  *controls_.BasicVideo = std::shared_ptr<graph::IBasicVideo>(*controls_.FilterGraph, &filterGraph);
   window.SetWidth(640);
   window.SetHeight(480);
-  c_.Label1->setText(QStringLiteral(" Previewing camera"));
-  *c_.CameraOn = 1;
+  controls_.Label1->setText(QStringLiteral(" Previewing camera"));
+  *controls_.CameraOn = 1;
   previewing_ = true;
 }
 
 void DirectShowCapture::StopAndHide() {
-  (*c_.FilterGraph)->Stop();
-  graph::IVideoWindow& window = **c_.VideoWindow;
+  (*controls_.FilterGraph)->Stop();
+  graph::IVideoWindow& window = **controls_.VideoWindow;
   window.SetAutoShow(graph::OAFALSE);
   window.SetVisible(graph::OAFALSE);
   window.SetOwner(nullptr);
 }
 
 void DirectShowCapture::SwitchOff() {
-  if (!*c_.FilterGraph || !*c_.VideoWindow) return;  // nothing chosen, or already off
+  if (!*controls_.FilterGraph || !*controls_.VideoWindow) return;  // nothing chosen, or already off
   StopAndHide();
-  if (*c_.CapturePin) (*c_.CapturePin)->Disconnect();
-  c_.FilterGraph->reset();
+  if (*controls_.CapturePin) (*controls_.CapturePin)->Disconnect();
+  controls_.FilterGraph->reset();
   previewing_ = false;
 }
 
 void DirectShowCapture::ShutdownAtExit() {
-  if (!*c_.VideoWindow || !*c_.FilterGraph) return;
+  if (!*controls_.VideoWindow || !*controls_.FilterGraph) return;
   StopAndHide();
 }
 
 void DirectShowCapture::ReleaseGraph() {
-  if (*c_.FilterGraph) {
-    (*c_.FilterGraph)->Stop();
-    if (*c_.VideoWindow) {
-      (*c_.VideoWindow)->SetVisible(graph::OAFALSE);
-      (*c_.VideoWindow)->SetOwner(nullptr);
+  if (*controls_.FilterGraph) {
+    (*controls_.FilterGraph)->Stop();
+    if (*controls_.VideoWindow) {
+      (*controls_.VideoWindow)->SetVisible(graph::OAFALSE);
+      (*controls_.VideoWindow)->SetOwner(nullptr);
     }
-    if (*c_.CapturePin) (*c_.CapturePin)->Disconnect();
+    if (*controls_.CapturePin) (*controls_.CapturePin)->Disconnect();
   }
   // Every view of the graph lets go of it, so that it and its camera are released.
-  c_.VideoWindow->reset();
-  c_.BasicVideo->reset();
-  c_.FilterGraph->reset();
+  controls_.VideoWindow->reset();
+  controls_.BasicVideo->reset();
+  controls_.FilterGraph->reset();
   // Only a graph that previewed had set the flag; a capture-window camera left on keeps it.
-  if (previewing_) *c_.CameraOn = 0;
+  if (previewing_) *controls_.CameraOn = 0;
   previewing_ = false;
 }
 
 void DirectShowCapture::ShowFailure(const QString& reason) {
-  c_.Label1->setText(CameraErrorText(reason));
+  controls_.Label1->setText(CameraErrorText(reason));
 }
 
 forms::LongArray DirectShowCapture::CurrentImage() {
-  if (!*c_.FilterGraph || !*c_.BasicVideo) forms::Raise(forms::kObjectVariableNotSet);
-  graph::FilgraphManager& filterGraph = **c_.FilterGraph;
+  if (!*controls_.FilterGraph || !*controls_.BasicVideo) forms::Raise(forms::kObjectVariableNotSet);
+  graph::FilgraphManager& filterGraph = **controls_.FilterGraph;
   filterGraph.Pause();
   // Whatever happens below, the preview does not stay frozen.
   struct RunAgain {
@@ -177,13 +179,13 @@ forms::LongArray DirectShowCapture::CurrentImage() {
       graph::Fail(graph::VFW_E_WRONG_STATE, QStringLiteral("граф не встаёт на паузу"));
   } while (state != graph::State_Stopped && state != graph::State_Paused);
   std::int32_t size = 0;
-  graph::HRESULT result = (*c_.BasicVideo)->GetCurrentImage(&size, nullptr);
+  graph::HRESULT result = (*controls_.BasicVideo)->GetCurrentImage(&size, nullptr);
   if (result != graph::S_OK) graph::Fail(result, QStringLiteral("нет текущего кадра"));
   forms::LongArray image;
   image.Elements.resize(static_cast<std::size_t>(std::max(size / 4, 0)));
   // The buffer's own size goes with it, so that nothing is written past its end.
   std::int32_t capacity = static_cast<std::int32_t>(image.Elements.size() * 4);
-  result = (*c_.BasicVideo)->GetCurrentImage(&capacity, image.Elements.data());
+  result = (*controls_.BasicVideo)->GetCurrentImage(&capacity, image.Elements.data());
   if (result != graph::S_OK) graph::Fail(result, QStringLiteral("нет текущего кадра"));
   return image;
 }

@@ -15,7 +15,7 @@ struct CameraControls;
 
 class DirectShowCapture {
  public:
-  explicit DirectShowCapture(const CameraControls& controls) : c_(controls) {}
+  explicit DirectShowCapture(const CameraControls& controls) : controls_(controls) {}
 
   // Step 4 of the switch-on: fills Combo2 and writes the status line.
   void ListCameras();
@@ -42,7 +42,7 @@ class DirectShowCapture {
   void ReleaseGraph();
   void ShowFailure(const QString& reason);
 
-  const CameraControls& c_;
+  const CameraControls& controls_;
   bool previewing_ = false;  // this back end's preview ran and set CameraOn
 };
 

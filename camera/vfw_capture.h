@@ -13,7 +13,7 @@ struct CameraControls;
 
 class VfwCapture {
  public:
-  explicit VfwCapture(const CameraControls& controls) : c_(controls) {}
+  explicit VfwCapture(const CameraControls& controls) : controls_(controls) {}
 
   // The switch-on: driver list into CameraInfo, printed on Picture1; a new capture window
   // over Picture1, connected to driver 0 and previewing every 33 ms; CameraOn = 1.
@@ -25,7 +25,7 @@ class VfwCapture {
   static QString DriverList();
 
  private:
-  const CameraControls& c_;
+  const CameraControls& controls_;
 };
 
 }  // namespace camera

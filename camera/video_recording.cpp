@@ -8,33 +8,33 @@
 namespace camera {
 
 void CameraControl::Command24_Click() {
-  c_.Timer2->stop();
-  const QString base = c_.NameVideo();
+  controls_.Timer2->stop();
+  const QString base = controls_.NameVideo();
   const QByteArray file = QFile::encodeName(base + QStringLiteral(".avi"));
-  capture::SendMessageA(*c_.CaptureWindow, capture::WM_CAP_FILE_SET_CAPTURE_FILEA, 0,
+  capture::SendMessageA(*controls_.CaptureWindow, capture::WM_CAP_FILE_SET_CAPTURE_FILEA, 0,
                         reinterpret_cast<capture::LPARAM>(file.constData()));
   capture::CAPTUREPARMS parameters{};
-  capture::SendMessageA(*c_.CaptureWindow, capture::WM_CAP_GET_SEQUENCE_SETUP,
+  capture::SendMessageA(*controls_.CaptureWindow, capture::WM_CAP_GET_SEQUENCE_SETUP,
                         sizeof(capture::CAPTUREPARMS),
                         reinterpret_cast<capture::LPARAM>(&parameters));
   parameters.fYield = 1;
   parameters.fCaptureAudio = 0;
-  capture::SendMessageA(*c_.CaptureWindow, capture::WM_CAP_SET_SEQUENCE_SETUP,
+  capture::SendMessageA(*controls_.CaptureWindow, capture::WM_CAP_SET_SEQUENCE_SETUP,
                         sizeof(capture::CAPTUREPARMS),
                         reinterpret_cast<capture::LPARAM>(&parameters));
-  if (capture::SendMessageA(*c_.CaptureWindow, capture::WM_CAP_SEQUENCE, 0, 0))
-    ClearFailureText(*c_.Label1, false, true);
+  if (capture::SendMessageA(*controls_.CaptureWindow, capture::WM_CAP_SEQUENCE, 0, 0))
+    ClearFailureText(*controls_.Label1, false, true);
   // Without any capture window nothing could even report the failure.
-  if (!capture::WindowOf(*c_.CaptureWindow))
-    c_.Label1->setText(VideoErrorText(QStringLiteral("камера не включена")));
+  if (!capture::WindowOf(*controls_.CaptureWindow))
+    controls_.Label1->setText(VideoErrorText(QStringLiteral("камера не включена")));
   QCoreApplication::processEvents();
 }
 
 void CameraControl::Command1_Click() {
-  *c_.StopRequested = 1;
-  c_.Timer1->stop();
-  capture::SendMessageA(*c_.CaptureWindow, capture::WM_CAP_STOP, 0, 0);
-  c_.Timer2->start();
+  *controls_.StopRequested = 1;
+  controls_.Timer1->stop();
+  capture::SendMessageA(*controls_.CaptureWindow, capture::WM_CAP_STOP, 0, 0);
+  controls_.Timer2->start();
   QCoreApplication::processEvents();
 }
 

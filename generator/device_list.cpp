@@ -9,22 +9,22 @@
 namespace generator {
 
 void Generator::FillDeviceList() {
-  const QString prompt = c_.Combo1->currentText();
+  const QString prompt = controls_.Combo1->currentText();
   const auto count = static_cast<std::int16_t>(wave::waveOutGetNumDevs());
   for (int device = wave::WAVE_MAPPER; device < count; ++device) {
     wave::WAVEOUTCAPS caps;
     if (wave::waveOutGetDevCaps(device, &caps) != wave::MMSYSERR_NOERROR) continue;
     // The row keeps its device number, so a device left out does not shift the others.
-    c_.Combo1->addItem(caps.szPname, device);
+    controls_.Combo1->addItem(caps.szPname, device);
   }
   // Filling an editable list makes its first row current; the operator has chosen none yet.
-  c_.Combo1->setCurrentIndex(-1);
-  c_.Combo1->setEditText(prompt);
+  controls_.Combo1->setCurrentIndex(-1);
+  controls_.Combo1->setEditText(prompt);
 }
 
 void Generator::SetWaveFormat() {
   // Everything is checked before anything is stored: a bad rate leaves the old format.
-  const double typed = forms::CDbl(c_.Text15->text());
+  const double typed = forms::CDbl(controls_.Text15->text());
   if (typed != std::floor(typed) || typed <= 0) forms::Raise(forms::kInvalidProcedureCall);
   const std::int32_t rate = forms::CLng(typed);
   const std::int32_t bits = forms::ToLong(std::int64_t{rate} * 16);
@@ -37,8 +37,8 @@ void Generator::SetWaveFormat() {
   format.nAvgBytesPerSec = static_cast<std::uint32_t>(forms::CLng(bits / 8.0));
   format.nBlockAlign = static_cast<std::uint16_t>(forms::CLng(16 * 1 / 8.0));
   format.cbSize = 18;
-  s_.SampleRate = rate;
-  s_.WaveFormat = format;
+  state_.SampleRate = rate;
+  state_.WaveFormat = format;
 }
 
 void Generator::Combo1_Click(int row) {
@@ -48,20 +48,20 @@ void Generator::Combo1_Click(int row) {
     ReportFailure("the sample rate", error);
     return;
   }
-  const QVariant device = c_.Combo1->itemData(row);
+  const QVariant device = controls_.Combo1->itemData(row);
   const wave::MMRESULT answer = device.isValid()
-                                    ? wave::waveOutOpen(nullptr, device.toInt(), &s_.WaveFormat,
+                                    ? wave::waveOutOpen(nullptr, device.toInt(), &state_.WaveFormat,
                                                         nullptr, 0, wave::WAVE_FORMAT_QUERY)
                                     : wave::MMSYSERR_BADDEVICEID;
-  c_.Label1->setText(answer == wave::MMSYSERR_NOERROR
-                         ? QString::fromUtf8("формат этим устройством поддерживается")
-                         : QString::fromUtf8("формат этим устройством не поддерживается"));
+  controls_.Label1->setText(answer == wave::MMSYSERR_NOERROR
+                                ? QString::fromUtf8("формат этим устройством поддерживается")
+                                : QString::fromUtf8("формат этим устройством не поддерживается"));
   // A second start during a run would re-size the buffers the device is playing.
-  if (!run_active_) c_.Command20->setEnabled(true);
+  if (!run_active_) controls_.Command20->setEnabled(true);
 }
 
 int Generator::ChosenDevice() const {
-  const QVariant device = c_.Combo1->itemData(c_.Combo1->currentIndex());
+  const QVariant device = controls_.Combo1->itemData(controls_.Combo1->currentIndex());
   return device.isValid() ? device.toInt() : wave::WAVE_MAPPER - 1;
 }
 

@@ -106,10 +106,12 @@ class Generator {
   bool TimerMode() const;
   int Timer1Interval() const;
   // The recording of one instant, once the periodic recording exists (tests put a double).
-  void SetRecordPicture(std::function<void()> record) { c_.RecordPicture = std::move(record); }
+  void SetRecordPicture(std::function<void()> record) {
+    controls_.RecordPicture = std::move(record);
+  }
   // The making of the run folder, likewise.
   void SetCreatePictureFolder(std::function<void()> create) {
-    c_.CreatePictureFolder = std::move(create);
+    controls_.CreatePictureFolder = std::move(create);
   }
   // Tests drive the clock with simulated time; the source must outlive the generator. A
   // simulated time has no sound device on it: the tone's clock is then none until set.
@@ -146,8 +148,8 @@ class Generator {
   WaveShape CurrentShape() const;
   int ChosenDevice() const;
 
-  GeneratorState& s_;
-  GeneratorControls c_;
+  GeneratorState& state_;
+  GeneratorControls controls_;
   bool run_active_ = false;
   QString sound_error_;         // why the device of the run failed, until its close is shown
   bool clock_running_ = false;  // RunClock is on the stack

@@ -37,17 +37,18 @@ QString Nc0Refusal(std::int32_t nc0) {
 }  // namespace
 
 Generator::Generator(GeneratorState& state, GeneratorControls controls)
-    : s_(state), c_(std::move(controls)) {}
+    : state_(state), controls_(std::move(controls)) {}
 
 Generator::~Generator() {
-  if (s_.WaveOutHandle != 0) StopStream();
+  if (state_.WaveOutHandle != 0) StopStream();
   // The window outlives the generator: give it back the procedure it had.
-  if (s_.CallbackWindow) forms::SetWindowProc(s_.CallbackWindow, std::move(s_.PrevWndProc));
+  if (state_.CallbackWindow)
+    forms::SetWindowProc(state_.CallbackWindow, std::move(state_.PrevWndProc));
 }
 
 WaveShape Generator::CurrentShape() const {
-  return {c_.Option1->isChecked(), c_.Option2->isChecked(), c_.Option3->isChecked(),
-          c_.Option4->isChecked()};
+  return {controls_.Option1->isChecked(), controls_.Option2->isChecked(),
+          controls_.Option3->isChecked(), controls_.Option4->isChecked()};
 }
 
 void Generator::ReportFailure(const char* where, const std::exception& error) {
@@ -64,13 +65,15 @@ QString Generator::SettingsRefusal() const {
   std::vector<std::int16_t> buffer;
   try {
     if (TimerMode()) Timer1Interval();
-    trial.SampleRate = s_.SampleRate;
-    trial.WaveFormat = s_.WaveFormat;
-    trial.FreqNumerator = forms::CDbl(c_.Text4->text());
+    trial.SampleRate = state_.SampleRate;
+    trial.WaveFormat = state_.WaveFormat;
+    trial.FreqNumerator = forms::CDbl(controls_.Text4->text());
     trial.Omega = trial.FreqNumerator * kTwoPi;
-    trial.FreqDenominator = forms::CLng(c_.Text27->text());
-    trial.Amplitude = forms::CDbl(c_.Text5->text()) / 100 * 32767;
-    trial.Phase = c_.Option4->isChecked() ? kPhase270 : c_.Option3->isChecked() ? 0 : s_.Phase;
+    trial.FreqDenominator = forms::CLng(controls_.Text27->text());
+    trial.Amplitude = forms::CDbl(controls_.Text5->text()) / 100 * 32767;
+    trial.Phase = controls_.Option4->isChecked()   ? kPhase270
+                  : controls_.Option3->isChecked() ? 0
+                                                   : state_.Phase;
     trial.BufferLength = BufferLengthFor(trial);
     buffer.assign(static_cast<size_t>(trial.BufferLength), 0);
   } catch (const std::exception&) {
@@ -88,14 +91,14 @@ QString Generator::SettingsRefusal() const {
 
 QString Generator::StartRefusal() const {
   try {
-    const double numerator = forms::CDbl(c_.Text4->text());
+    const double numerator = forms::CDbl(controls_.Text4->text());
     forms::Divide(1, numerator);
-    if (QString refusal = FrequencyRefusal(numerator, forms::CLng(c_.Text27->text()));
+    if (QString refusal = FrequencyRefusal(numerator, forms::CLng(controls_.Text27->text()));
         !refusal.isEmpty())
       return refusal;
-    forms::CDbl(c_.Text5->text());
-    forms::CDbl(c_.Text22->text());
-    return Nc0Refusal(forms::CLng(c_.Text7->text()));
+    forms::CDbl(controls_.Text5->text());
+    forms::CDbl(controls_.Text22->text());
+    return Nc0Refusal(forms::CLng(controls_.Text7->text()));
   } catch (const std::exception&) {
     return kFailureText;  // a text that is no number, or a number out of range
   }
@@ -122,43 +125,44 @@ void Generator::Command20_Click() {
 }
 
 void Generator::StartSequence() {
-  s_.FreqNumerator = forms::CDbl(c_.Text4->text());
-  s_.Omega = s_.FreqNumerator * kTwoPi;
-  s_.ClockPeriod = forms::Divide(1, s_.FreqNumerator);
-  s_.FreqDenominator = forms::CLng(c_.Text27->text());
-  if (const QString refusal = FrequencyRefusal(s_.FreqNumerator, s_.FreqDenominator);
+  state_.FreqNumerator = forms::CDbl(controls_.Text4->text());
+  state_.Omega = state_.FreqNumerator * kTwoPi;
+  state_.ClockPeriod = forms::Divide(1, state_.FreqNumerator);
+  state_.FreqDenominator = forms::CLng(controls_.Text27->text());
+  if (const QString refusal = FrequencyRefusal(state_.FreqNumerator, state_.FreqDenominator);
       !refusal.isEmpty()) {
     forms::MsgBox(refusal, kTitle);
     return;
   }
-  s_.AmplitudeFraction = forms::CDbl(c_.Text5->text()) / 100;
-  s_.Amplitude = s_.AmplitudeFraction * 32767;
-  if (c_.Option3->isChecked()) s_.Phase = 0;
-  if (c_.Option4->isChecked()) s_.Phase = kPhase270;
-  s_.StopRequested = 0;
-  s_.DrawScale = forms::CDbl(c_.Text22->text());
-  s_.PeriodsInGroup = 0;
-  s_.NC0 = forms::CLng(c_.Text7->text());
-  if (const QString refusal = Nc0Refusal(s_.NC0); !refusal.isEmpty()) {
+  state_.AmplitudeFraction = forms::CDbl(controls_.Text5->text()) / 100;
+  state_.Amplitude = state_.AmplitudeFraction * 32767;
+  if (controls_.Option3->isChecked()) state_.Phase = 0;
+  if (controls_.Option4->isChecked()) state_.Phase = kPhase270;
+  state_.StopRequested = 0;
+  state_.DrawScale = forms::CDbl(controls_.Text22->text());
+  state_.PeriodsInGroup = 0;
+  state_.NC0 = forms::CLng(controls_.Text7->text());
+  if (const QString refusal = Nc0Refusal(state_.NC0); !refusal.isEmpty()) {
     forms::MsgBox(refusal, kTitle);
     return;
   }
-  s_.PictureNumber = 0;
-  s_.TickNow = 0;
-  s_.TickLast = 0;
-  if (c_.Check3->isChecked() && c_.ShowForm6) c_.ShowForm6();
-  const bool drawing = c_.Check5->isChecked();
+  state_.PictureNumber = 0;
+  state_.TickNow = 0;
+  state_.TickLast = 0;
+  if (controls_.Check3->isChecked() && controls_.ShowForm6) controls_.ShowForm6();
+  const bool drawing = controls_.Check5->isChecked();
   if (drawing) DrawGrid();
-  if (c_.Check2->isChecked() && c_.CreatePictureFolder) c_.CreatePictureFolder();
+  if (controls_.Check2->isChecked() && controls_.CreatePictureFolder)
+    controls_.CreatePictureFolder();
   OpenStream();
-  FillBuffer(s_, s_.Buffer1, CurrentShape());
-  if (drawing) DrawSignalBuffer(s_.Buffer1, 1);
-  FillBuffer(s_, s_.Buffer2, CurrentShape());
-  if (drawing) DrawSignalBuffer(s_.Buffer2, 2);
-  wave::waveOutWrite(s_.WaveOutHandle, &s_.Header1, wave::kWaveHdrSize);
-  wave::waveOutWrite(s_.WaveOutHandle, &s_.Header2, wave::kWaveHdrSize);
-  c_.Command20->setEnabled(false);
-  c_.Command4->setEnabled(true);
+  FillBuffer(state_, state_.Buffer1, CurrentShape());
+  if (drawing) DrawSignalBuffer(state_.Buffer1, 1);
+  FillBuffer(state_, state_.Buffer2, CurrentShape());
+  if (drawing) DrawSignalBuffer(state_.Buffer2, 2);
+  wave::waveOutWrite(state_.WaveOutHandle, &state_.Header1, wave::kWaveHdrSize);
+  wave::waveOutWrite(state_.WaveOutHandle, &state_.Header2, wave::kWaveHdrSize);
+  controls_.Command20->setEnabled(false);
+  controls_.Command4->setEnabled(true);
   run_active_ = true;
   EnterRecordingMode();
 }
@@ -167,17 +171,17 @@ void Generator::Command4_Click() {
   start_waiting_ = false;  // stopped before it could begin
   const bool wasActive = run_active_;
   StopStream();
-  c_.Command20->setEnabled(true);
-  c_.Command4->setEnabled(false);
+  controls_.Command20->setEnabled(true);
+  controls_.Command4->setEnabled(false);
   run_active_ = false;
-  s_.StopRequested = 1;
-  c_.Timer1->stop();
-  c_.Timer2->start();
-  if (wasActive && c_.RunEnded) c_.RunEnded();
+  state_.StopRequested = 1;
+  controls_.Timer1->stop();
+  controls_.Timer2->start();
+  if (wasActive && controls_.RunEnded) controls_.RunEnded();
 }
 
 void Generator::DrawGrid() {
-  forms::PictureBox& box = *c_.Picture2;
+  forms::PictureBox& box = *controls_.Picture2;
   box.Cls();
   box.Scale(0, 4, 4, -4);
   const QColor grey(200, 200, 200);
@@ -193,16 +197,16 @@ void Generator::DrawGrid() {
 }
 
 void Generator::DrawSignalBuffer(const std::vector<std::int16_t>& buffer, int kind) {
-  forms::PictureBox& box = *c_.Picture2;
+  forms::PictureBox& box = *controls_.Picture2;
   const QColor color = kind == 1 ? QColor(255, 0, 0) : QColor(0, 0, 255);
-  const double offset = (s_.TickNow - s_.TickLast) / 1000;
+  const double offset = (state_.TickNow - state_.TickLast) / 1000;
   // A buffer that was never allocated (the device did not open) cannot be drawn.
   if (buffer.empty()) forms::Raise(forms::kSubscriptOutOfRange);
-  for (std::int32_t i = 0; i < s_.BufferLength; ++i) {
+  for (std::int32_t i = 0; i < state_.BufferLength; ++i) {
     if (static_cast<size_t>(i) >= buffer.size()) forms::Raise(forms::kSubscriptOutOfRange);
     const auto y = static_cast<float>(buffer[static_cast<size_t>(i)] / 10000.0);
-    auto x =
-        static_cast<float>(forms::Divide(offset + forms::Divide(i, s_.SampleRate), s_.DrawScale));
+    auto x = static_cast<float>(
+        forms::Divide(offset + forms::Divide(i, state_.SampleRate), state_.DrawScale));
     if (kind == 2) x = static_cast<float>(x + 0.1);
     box.PSet(x, y, color);
   }

@@ -49,17 +49,17 @@ int TimerInterval(double milliseconds) {
 }  // namespace
 
 bool Generator::TimerMode() const {
-  return !c_.Option5->isChecked() && c_.Option6->isChecked();
+  return !controls_.Option5->isChecked() && controls_.Option6->isChecked();
 }
 
 int Generator::Timer1Interval() const {
-  return TimerInterval(forms::CDbl(c_.Text20->text()) * 1000);
+  return TimerInterval(forms::CDbl(controls_.Text20->text()) * 1000);
 }
 
 void Generator::EnterRecordingMode() {
   if (TimerMode()) {
-    c_.Timer1->setInterval(Timer1Interval());
-    c_.Timer1->start();
+    controls_.Timer1->setInterval(Timer1Interval());
+    controls_.Timer1->start();
     return;
   }
   RunClock();
@@ -68,7 +68,7 @@ void Generator::EnterRecordingMode() {
 void Generator::BeginTimeBase() {
   ToneReading reading;
   if (preferred_base_ == TimeBase::Tone && tone_clock_ &&
-      tone_clock_->Read(s_.WaveOutHandle, &reading)) {
+      tone_clock_->Read(state_.WaveOutHandle, &reading)) {
     // T0 is the moment the tone's first sample plays, so that an instant's place in the
     // period is the tone's phase.
     base_ = TimeBase::Tone;
@@ -84,7 +84,7 @@ void Generator::BeginTimeBase() {
 std::int64_t Generator::ElapsedNs(std::int64_t* localNs) {
   if (base_ == TimeBase::Tone) {
     ToneReading reading;
-    if (tone_clock_ && tone_clock_->Read(s_.WaveOutHandle, &reading)) {
+    if (tone_clock_ && tone_clock_->Read(state_.WaveOutHandle, &reading)) {
       last_reading_ = reading;
       *localNs = reading.localNs;
       return reading.clockNs - t0_tone_ns_;
@@ -107,7 +107,7 @@ std::int64_t Generator::LocalAt(std::int64_t sinceT0Ns) const {
 RunMoment Generator::At(std::int64_t localNs) {
   RunMoment moment;
   ToneReading reading;
-  const bool tone = tone_clock_ && tone_clock_->Read(s_.WaveOutHandle, &reading);
+  const bool tone = tone_clock_ && tone_clock_->Read(state_.WaveOutHandle, &reading);
   if (base_ == TimeBase::Tone) {
     const ToneReading& base = tone ? reading : last_reading_;
     const std::int64_t clock = base.clockNs + (localNs - base.localNs);
@@ -115,60 +115,61 @@ RunMoment Generator::At(std::int64_t localNs) {
   } else {
     moment.msSinceT0 = static_cast<double>(localNs - t0_local_ns_) / kMillisecond;
   }
-  if (tone && reading.sampleRate > 0 && s_.FreqDenominator > 0) {
+  if (tone && reading.sampleRate > 0 && state_.FreqDenominator > 0) {
     // The sample the device plays at that moment, and the tone's phase at that sample.
     const std::int64_t clock = reading.clockNs + (localNs - reading.localNs);
     const double position =
         static_cast<double>(clock - reading.firstSampleNs) * reading.sampleRate / 1e9;
     moment.hasPhase = true;
-    moment.phaseDegrees = TonePhaseDegrees(s_, position / reading.sampleRate);
+    moment.phaseDegrees = TonePhaseDegrees(state_, position / reading.sampleRate);
   }
   return moment;
 }
 
 void Generator::RunClock() {
   const QScopedValueRollback running(clock_running_, true);
-  if (c_.Timer1->isActive()) c_.Timer1->stop();
+  if (controls_.Timer1->isActive()) controls_.Timer1->stop();
   // Elapsed time is counted in 64 bits, so it stays right across the 32-bit tick count's wrap
   // and sign change; the tick fields keep their original meaning. It is counted on the
   // tone's clock when the tone has one, else on the time source.
   BeginTimeBase();
   const auto tickStart =
       static_cast<std::int32_t>(static_cast<std::uint32_t>(t0_local_ns_ / kMillisecond));
-  s_.TickStart = tickStart;
-  s_.TickLast = s_.TickStart;
-  c_.Text8->setText(FormatT0(tickStart));
-  c_.Timer2->stop();
+  state_.TickStart = tickStart;
+  state_.TickLast = state_.TickStart;
+  controls_.Text8->setText(FormatT0(tickStart));
+  controls_.Timer2->stop();
   for (;;) {
     // The tone must never pause: its buffers are re-queued at every pass, while all other
     // window events wait for the next recording instant.
-    if (s_.CallbackWindow)
-      QCoreApplication::sendPostedEvents(s_.CallbackWindow, wave::WaveOutEvent::kType);
+    if (state_.CallbackWindow)
+      QCoreApplication::sendPostedEvents(state_.CallbackWindow, wave::WaveOutEvent::kType);
     std::int64_t localNs = 0;
     const std::int64_t elapsedNs = ElapsedNs(&localNs);
     const std::int64_t elapsedMs = elapsedNs / kMillisecond;
-    s_.TickNow = s_.TickStart + static_cast<double>(elapsedMs);
-    const std::int32_t k = s_.PictureNumber;
-    const std::int32_t l = s_.NC0;
-    const std::int32_t m = s_.PeriodsInGroup;
-    const std::int32_t f = WholePeriods(elapsedMs, s_.ClockPeriod);
+    state_.TickNow = state_.TickStart + static_cast<double>(elapsedMs);
+    const std::int32_t k = state_.PictureNumber;
+    const std::int32_t l = state_.NC0;
+    const std::int32_t m = state_.PeriodsInGroup;
+    const std::int32_t f = WholePeriods(elapsedMs, state_.ClockPeriod);
     if (f >= forms::ToLong(forms::ToLong(static_cast<std::int64_t>(l) * k) +
                            static_cast<std::int64_t>(m) + 1))
-      s_.PeriodsInGroup = m + 1;
-    if (s_.PeriodsInGroup == l) {
-      s_.PeriodsInGroup = 0;
-      s_.PictureNumber = forms::ToLong(static_cast<std::int64_t>(k) + 1);
-      c_.Text1->setText(QString::number(s_.PictureNumber));
-      c_.Text10->setText(forms::FormatGeneral((s_.TickNow - s_.TickStart) / 1000));
-      s_.InstantBase = base_;
-      s_.InstantDueMs = static_cast<double>(l) * s_.PictureNumber * s_.ClockPeriod * 1000;
-      s_.InstantActualMs = static_cast<double>(elapsedNs) / kMillisecond;
-      s_.InstantDueLocalNs = LocalAt(std::llround(s_.InstantDueMs * kMillisecond));
-      if (c_.Check2->isChecked() && c_.RecordPicture) c_.RecordPicture();
-      s_.TickLast = s_.TickNow;
+      state_.PeriodsInGroup = m + 1;
+    if (state_.PeriodsInGroup == l) {
+      state_.PeriodsInGroup = 0;
+      state_.PictureNumber = forms::ToLong(static_cast<std::int64_t>(k) + 1);
+      controls_.Text1->setText(QString::number(state_.PictureNumber));
+      controls_.Text10->setText(forms::FormatGeneral((state_.TickNow - state_.TickStart) / 1000));
+      state_.InstantBase = base_;
+      state_.InstantDueMs =
+          static_cast<double>(l) * state_.PictureNumber * state_.ClockPeriod * 1000;
+      state_.InstantActualMs = static_cast<double>(elapsedNs) / kMillisecond;
+      state_.InstantDueLocalNs = LocalAt(std::llround(state_.InstantDueMs * kMillisecond));
+      if (controls_.Check2->isChecked() && controls_.RecordPicture) controls_.RecordPicture();
+      state_.TickLast = state_.TickNow;
       forms::DoEvents();
     }
-    if (s_.StopRequested == 1) return;
+    if (state_.StopRequested == 1) return;
     WaitForNextPass(elapsedMs);
   }
 }
@@ -176,8 +177,9 @@ void Generator::RunClock() {
 void Generator::WaitForNextPass(std::int64_t elapsedMs) {
   // The next period is complete at (counted + 1) clock periods after T0; a pass still
   // catching up on missed periods goes on at once.
-  const double counted = static_cast<double>(s_.NC0) * s_.PictureNumber + s_.PeriodsInGroup;
-  const double dueMs = (counted + 1) * s_.ClockPeriod * 1000;
+  const double counted =
+      static_cast<double>(state_.NC0) * state_.PictureNumber + state_.PeriodsInGroup;
+  const double dueMs = (counted + 1) * state_.ClockPeriod * 1000;
   if (elapsedMs >= dueMs) return;
   // Wake at the tick-count step that completes it (the next step when rounding put the due
   // time a hair past a whole millisecond), but not later than the longest sleep. The time
@@ -192,34 +194,34 @@ void Generator::WaitForNextPass(std::int64_t elapsedMs) {
 void Generator::Timer1_Timer() {
   // A failed recording is reported once and ends the recording, as in the clock mode; the
   // tone plays on. The timer stops first: a message box lets further ticks run.
-  s_.InstantBase = TimeBase::Timer;
+  state_.InstantBase = TimeBase::Timer;
   try {
-    if (c_.RecordPicture) c_.RecordPicture();
+    if (controls_.RecordPicture) controls_.RecordPicture();
   } catch (const std::exception& error) {
     // Not only the program's own errors: an allocation or library failure while saving
     // must not end the program either.
-    c_.Timer1->stop();
+    controls_.Timer1->stop();
     ReportFailure("Timer 1's picture", error);
   }
 }
 
 void Generator::Timer2_Timer() {
   const QDateTime now = time_->Now();
-  c_.Text2->setText(forms::DisplayDate(now));
-  c_.Text3->setText(forms::DisplayTime(now));
+  controls_.Text2->setText(forms::DisplayDate(now));
+  controls_.Text3->setText(forms::DisplayTime(now));
 }
 
 void Generator::Option5_Click() {
-  c_.Command3->setEnabled(false);
+  controls_.Command3->setEnabled(false);
 }
 
 void Generator::Option6_Click() {
-  c_.Command3->setEnabled(true);
+  controls_.Command3->setEnabled(true);
 }
 
 void Generator::Command3_Click() {
   try {
-    c_.Timer1->setInterval(TimerInterval(forms::CLng(c_.Text20->text())));
+    controls_.Timer1->setInterval(TimerInterval(forms::CLng(controls_.Text20->text())));
   } catch (const forms::RuntimeError& error) {
     ReportFailure("Timer 1's interval", error);
   }

@@ -22,8 +22,8 @@ QString SoundErrorText(const QString& reason) {
 }  // namespace
 
 void Generator::InstallCallbackWindow(QWidget* window) {
-  s_.CallbackWindow = window;
-  s_.PrevWndProc = forms::SetWindowProc(
+  state_.CallbackWindow = window;
+  state_.PrevWndProc = forms::SetWindowProc(
       window, [this](QObject* target, QEvent* event) { return WaveWindowProc(target, event); });
 }
 
@@ -31,34 +31,34 @@ bool Generator::WaveWindowProc(QObject* window, QEvent* event) {
   if (event->type() == wave::WaveOutEvent::kType) {
     switch (static_cast<wave::WaveOutEvent*>(event)->Message()) {
       case wave::MM_WOM_OPEN:
-        c_.Label12->setText(QString::fromUtf8("устройство открыто"));
+        controls_.Label12->setText(QString::fromUtf8("устройство открыто"));
         break;
       case wave::MM_WOM_CLOSE:
         // After a failure the reason stays readable rather than the plain "closed".
-        c_.Label12->setText(sound_error_.isEmpty() ? QString::fromUtf8("устройство закрыто")
-                                                   : SoundErrorText(sound_error_));
+        controls_.Label12->setText(sound_error_.isEmpty() ? QString::fromUtf8("устройство закрыто")
+                                                          : SoundErrorText(sound_error_));
         sound_error_.clear();
         break;
       case wave::kDeviceFailed: {
         const auto* failure = static_cast<wave::WaveOutEvent*>(event);
         // Only the device of the run still playing; a failure of one already closed is old.
-        if (s_.WaveOutHandle == 0 || failure->Device() != s_.WaveOutHandle) break;
+        if (state_.WaveOutHandle == 0 || failure->Device() != state_.WaveOutHandle) break;
         sound_error_ = failure->Reason();
         Command4_Click();  // the run stops as the stop button stops it
-        c_.Label12->setText(SoundErrorText(sound_error_));
+        controls_.Label12->setText(SoundErrorText(sound_error_));
         break;
       }
       case wave::MM_WOM_DONE:
         // The buffer just played goes back behind the one playing; the other one is still
         // queued and its write is refused.
-        wave::waveOutWrite(s_.WaveOutHandle, &s_.Header1, wave::kWaveHdrSize);
-        wave::waveOutWrite(s_.WaveOutHandle, &s_.Header2, wave::kWaveHdrSize);
+        wave::waveOutWrite(state_.WaveOutHandle, &state_.Header1, wave::kWaveHdrSize);
+        wave::waveOutWrite(state_.WaveOutHandle, &state_.Header2, wave::kWaveHdrSize);
         break;
       default:
         break;
     }
   }
-  return forms::CallWindowProc(s_.PrevWndProc, window, event);
+  return forms::CallWindowProc(state_.PrevWndProc, window, event);
 }
 
 std::int32_t Generator::BufferLengthFor(const GeneratorState& state) {
@@ -71,40 +71,40 @@ std::int32_t Generator::BufferLengthFor(const GeneratorState& state) {
 
 void Generator::OpenStream() {
   // A device left open by a start that failed half-way is released first.
-  if (s_.WaveOutHandle != 0) StopStream();
+  if (state_.WaveOutHandle != 0) StopStream();
   // The size is settled before anything is opened or allocated, so a refused one leaves
   // nothing behind.
-  const std::int32_t length = BufferLengthFor(s_);
+  const std::int32_t length = BufferLengthFor(state_);
   // Without a device the start would run its clock in silence: it ends here, reported.
   const int device = ChosenDevice();
-  if (wave::waveOutOpen(&s_.WaveOutHandle, device, &s_.WaveFormat, s_.CallbackWindow, -1,
-                        wave::CALLBACK_WINDOW) != wave::MMSYSERR_NOERROR) {
+  if (wave::waveOutOpen(&state_.WaveOutHandle, device, &state_.WaveFormat, state_.CallbackWindow,
+                        -1, wave::CALLBACK_WINDOW) != wave::MMSYSERR_NOERROR) {
     forms::Raise(forms::kDeviceUnavailable);
   }
-  c_.Label15->setText(QString::fromUtf8("звуковой поток запущен"));
-  s_.BufferLength = length;
+  controls_.Label15->setText(QString::fromUtf8("звуковой поток запущен"));
+  state_.BufferLength = length;
   try {
-    s_.Buffer1.assign(static_cast<size_t>(s_.BufferLength), 0);
-    s_.Buffer2.assign(static_cast<size_t>(s_.BufferLength), 0);
+    state_.Buffer1.assign(static_cast<size_t>(state_.BufferLength), 0);
+    state_.Buffer2.assign(static_cast<size_t>(state_.BufferLength), 0);
   } catch (const std::bad_alloc&) {
     StopStream();
     throw;
   }
   // Each header covers the whole buffer: BufferLength samples of two bytes, which hold
   // FreqNumerator whole periods, so the tone runs on without a phase jump.
-  const auto bytes = static_cast<std::uint32_t>(s_.BufferLength) * 2u;
-  s_.Header1 = {reinterpret_cast<char*>(s_.Buffer1.data()), bytes, 0};
-  s_.Header2 = {reinterpret_cast<char*>(s_.Buffer2.data()), bytes, 0};
-  wave::waveOutPrepareHeader(s_.WaveOutHandle, &s_.Header1, wave::kWaveHdrSize);
-  wave::waveOutPrepareHeader(s_.WaveOutHandle, &s_.Header2, wave::kWaveHdrSize);
+  const auto bytes = static_cast<std::uint32_t>(state_.BufferLength) * 2u;
+  state_.Header1 = {reinterpret_cast<char*>(state_.Buffer1.data()), bytes, 0};
+  state_.Header2 = {reinterpret_cast<char*>(state_.Buffer2.data()), bytes, 0};
+  wave::waveOutPrepareHeader(state_.WaveOutHandle, &state_.Header1, wave::kWaveHdrSize);
+  wave::waveOutPrepareHeader(state_.WaveOutHandle, &state_.Header2, wave::kWaveHdrSize);
 }
 
 void Generator::StopStream() {
-  wave::waveOutReset(s_.WaveOutHandle);
-  wave::waveOutUnprepareHeader(s_.WaveOutHandle, &s_.Header1, wave::kWaveHdrSize);
-  wave::waveOutUnprepareHeader(s_.WaveOutHandle, &s_.Header2, wave::kWaveHdrSize);
+  wave::waveOutReset(state_.WaveOutHandle);
+  wave::waveOutUnprepareHeader(state_.WaveOutHandle, &state_.Header1, wave::kWaveHdrSize);
+  wave::waveOutUnprepareHeader(state_.WaveOutHandle, &state_.Header2, wave::kWaveHdrSize);
   // Released, so that the next start can open the same device again.
-  if (wave::waveOutClose(s_.WaveOutHandle) == wave::MMSYSERR_NOERROR) s_.WaveOutHandle = 0;
+  if (wave::waveOutClose(state_.WaveOutHandle) == wave::MMSYSERR_NOERROR) state_.WaveOutHandle = 0;
 }
 
 }  // namespace generator

@@ -44,26 +44,26 @@ class FrozenPreview {
 
 void PictureRecorder::Command19_Click() {
   try {
-    if (c_.Check3->isChecked()) c_.Form6().show();
-    RenewDateTime(c_.Names, time_->Now());
-    if (c_.Option7->isChecked()) {
-      FrozenPreview frozen(*c_.CaptureWindow);
-      *c_.Names.OutputFileName = SnapshotFileName(c_.Names, kBmp);
-      const QByteArray path = QFile::encodeName(*c_.Names.OutputFileName);
-      capture::SendMessageA(*c_.CaptureWindow, capture::WM_CAP_FILE_SAVEDIBA, 0,
+    if (controls_.Check3->isChecked()) controls_.PictureWindow().show();
+    RenewDateTime(controls_.Names, time_->Now());
+    if (controls_.Option7->isChecked()) {
+      FrozenPreview frozen(*controls_.CaptureWindow);
+      *controls_.Names.OutputFileName = SnapshotFileName(controls_.Names, kBmp);
+      const QByteArray path = QFile::encodeName(*controls_.Names.OutputFileName);
+      capture::SendMessageA(*controls_.CaptureWindow, capture::WM_CAP_FILE_SAVEDIBA, 0,
                             reinterpret_cast<capture::LPARAM>(path.constData()));
     }
-    if (c_.Option8->isChecked()) {
+    if (controls_.Option8->isChecked()) {
       const std::shared_ptr<gdi::Picture> picture = SnapDirectShowFrame(kSnappedAndSaved);
       // A frame that could not be converted is not saved: the panel holds an older picture.
       if (!picture) return;
-      if (c_.Option9->isChecked()) {
-        *c_.Names.OutputFileName = SnapshotFileName(c_.Names, kBmp);
-        c_.Form6().Picture2->SavePicture(*c_.Names.OutputFileName);
+      if (controls_.Option9->isChecked()) {
+        *controls_.Names.OutputFileName = SnapshotFileName(controls_.Names, kBmp);
+        controls_.PictureWindow().Picture2->SavePicture(*controls_.Names.OutputFileName);
       }
-      if (c_.Option10->isChecked()) {
-        *c_.Names.OutputFileName = SnapshotFileName(c_.Names, kJpg);
-        imaging::SharedPicSave().SavePicture(picture, *c_.Names.OutputFileName, kJpegFormat,
+      if (controls_.Option10->isChecked()) {
+        *controls_.Names.OutputFileName = SnapshotFileName(controls_.Names, kJpg);
+        imaging::SharedPicSave().SavePicture(picture, *controls_.Names.OutputFileName, kJpegFormat,
                                              kJpegQuality);
       }
     }
@@ -75,18 +75,18 @@ void PictureRecorder::Command19_Click() {
 }
 
 std::shared_ptr<gdi::Picture> PictureRecorder::SnapDirectShowFrame(const QString& StatusText) {
-  if (!c_.DirectShow) forms::Raise(forms::kObjectVariableNotSet);
-  const forms::LongArray frame = c_.DirectShow->CurrentImage();
+  if (!controls_.DirectShow) forms::Raise(forms::kObjectVariableNotSet);
+  const forms::LongArray frame = controls_.DirectShow->CurrentImage();
   imaging::DirectShowDIB& dib = imaging::SharedDirectShowDIB();
   std::shared_ptr<gdi::Picture> picture = dib.CreatePicture(frame);
   if (!picture) {
-    c_.Label1->setText(QStringLiteral(" Snap failed.  Error: ") + dib.LastDescription);
+    controls_.Label1->setText(QStringLiteral(" Snap failed.  Error: ") + dib.LastDescription);
     return nullptr;
   }
-  forms::PictureBox& panel = *c_.Form6().Picture2;
+  forms::PictureBox& panel = *controls_.PictureWindow().Picture2;
   panel.PaintPicture(picture->Image(), panel.ScaleLeft(), panel.ScaleTop(), panel.ScaleWidth(),
                      panel.ScaleHeight());
-  c_.Label1->setText(QStringLiteral(" ") + StatusText);
+  controls_.Label1->setText(QStringLiteral(" ") + StatusText);
   return picture;
 }
 
@@ -111,30 +111,32 @@ QString TimeBaseName(generator::TimeBase base) {
 }  // namespace
 
 gstutil::CameraPipeline* PictureRecorder::ChooseFrame(PictureLogRow& row) {
-  gstutil::CameraPipeline* camera = c_.Camera ? c_.Camera() : nullptr;
+  gstutil::CameraPipeline* camera = controls_.Camera ? controls_.Camera() : nullptr;
   if (!camera) return nullptr;
   // Frames are timed on the steady clock, the instant on the time source: placed relative to
   // now, the two agree also when the time source is simulated.
   const std::int64_t localNow = time_->Nanoseconds();
   const std::int64_t steadyNow = gstutil::SteadyNowNs();
-  const std::int64_t dueLocal =
-      c_.Gen->InstantBase == generator::TimeBase::Timer ? localNow : c_.Gen->InstantDueLocalNs;
+  const std::int64_t dueLocal = controls_.Gen->InstantBase == generator::TimeBase::Timer
+                                    ? localNow
+                                    : controls_.Gen->InstantDueLocalNs;
   const gstutil::FramePtr frame = camera->NearestFrame(steadyNow + (dueLocal - localNow));
   if (!frame) return nullptr;
   camera->HoldFrame(frame);
   row.frameNumber = frame->Number();
   const std::int64_t captureLocal = localNow + (frame->CaptureNs() - steadyNow);
   row.frameAgeMs = static_cast<double>(dueLocal - captureLocal) / 1e6;
-  if (c_.MomentAt) {
-    const generator::RunMoment capture = c_.MomentAt(captureLocal);
-    if (c_.Gen->InstantBase != generator::TimeBase::Timer) row.frameCaptureMs = capture.msSinceT0;
+  if (controls_.MomentAt) {
+    const generator::RunMoment capture = controls_.MomentAt(captureLocal);
+    if (controls_.Gen->InstantBase != generator::TimeBase::Timer)
+      row.frameCaptureMs = capture.msSinceT0;
     if (capture.hasPhase) row.framePhase = capture.phaseDegrees;
   }
   return camera;
 }
 
 void PictureRecorder::RecordPicture() {
-  const generator::GeneratorState& gen = *c_.Gen;
+  const generator::GeneratorState& gen = *controls_.Gen;
   PictureLogRow row;
   row.picture = gen.PictureNumber;
   row.timeBase = TimeBaseName(gen.InstantBase);
@@ -142,8 +144,8 @@ void PictureRecorder::RecordPicture() {
     row.dueMs = gen.InstantDueMs;
     row.actualMs = gen.InstantActualMs;
     row.idealPhase = generator::TonePhaseDegrees(gen, gen.InstantDueMs / 1000);
-    if (c_.MomentAt) {
-      const generator::RunMoment due = c_.MomentAt(gen.InstantDueLocalNs);
+    if (controls_.MomentAt) {
+      const generator::RunMoment due = controls_.MomentAt(gen.InstantDueLocalNs);
       if (due.hasPhase) row.instantPhase = due.phaseDegrees;
     }
   }
@@ -155,8 +157,8 @@ void PictureRecorder::RecordPicture() {
             .count();
     // A row that cannot be written has left its trace; the picture itself stands, and the
     // run goes on as the window knows it.
-    if (!c_.Names.PictureFolder->isEmpty() && log_.Folder() == *c_.Names.PictureFolder &&
-        !log_.Append(row))
+    if (!controls_.Names.PictureFolder->isEmpty() &&
+        log_.Folder() == *controls_.Names.PictureFolder && !log_.Append(row))
       ++unlogged_rows_;
   };
   try {
@@ -175,48 +177,48 @@ void PictureRecorder::RecordPicture() {
 }
 
 void PictureRecorder::RecordFrame(PictureLogRow& row) {
-  Form6& form6 = c_.Form6();
+  Form6& form6 = controls_.PictureWindow();
   forms::PictureBox& text = *form6.Picture1;
   forms::PictureBox& panel = *form6.Picture2;
   text.Cls();
   const QDateTime now = time_->Now();
-  c_.Text2->setText(forms::DisplayDate(now));
-  c_.Text3->setText(forms::DisplayTime(now));
-  *c_.CameraInfo = c_.Text2->text() + QStringLiteral("  ") + c_.Text3->text();
-  PrintStampLine(text, 0.25, 3, *c_.CameraInfo);
-  *c_.CameraInfo = QStringLiteral("N=   ") + c_.Text1->text() + QStringLiteral("       dT= ") +
-                   c_.Text10->text();
-  PrintStampLine(text, 0.25, 1.5, *c_.CameraInfo);
+  controls_.Text2->setText(forms::DisplayDate(now));
+  controls_.Text3->setText(forms::DisplayTime(now));
+  *controls_.CameraInfo = controls_.Text2->text() + QStringLiteral("  ") + controls_.Text3->text();
+  PrintStampLine(text, 0.25, 3, *controls_.CameraInfo);
+  *controls_.CameraInfo = QStringLiteral("N=   ") + controls_.Text1->text() +
+                          QStringLiteral("       dT= ") + controls_.Text10->text();
+  PrintStampLine(text, 0.25, 1.5, *controls_.CameraInfo);
   text.Refresh();
   panel.Cls();
   // Without a run folder of its own a picture would land outside the program's folders.
-  if (c_.Names.PictureFolder->isEmpty()) forms::Raise(forms::kPathFileAccess);
-  const std::int32_t number = c_.Gen->PictureNumber;
+  if (controls_.Names.PictureFolder->isEmpty()) forms::Raise(forms::kPathFileAccess);
+  const std::int32_t number = controls_.Gen->PictureNumber;
   gstutil::CameraPipeline* holding = ChooseFrame(row);
   // The grabs read the chosen frame until the picture is done, also when a step fails.
   const std::unique_ptr<gstutil::CameraPipeline, void (*)(gstutil::CameraPipeline*)> release(
       holding, [](gstutil::CameraPipeline* camera) { camera->HoldFrame(nullptr); });
   auto name = [&](const QString& extension) {
-    *c_.Names.OutputFileName = PictureFileName(c_.Names, number, extension);
-    row.file = QFileInfo(*c_.Names.OutputFileName).fileName();
-    return *c_.Names.OutputFileName;
+    *controls_.Names.OutputFileName = PictureFileName(controls_.Names, number, extension);
+    row.file = QFileInfo(*controls_.Names.OutputFileName).fileName();
+    return *controls_.Names.OutputFileName;
   };
-  if (c_.Option7->isChecked()) {
+  if (controls_.Option7->isChecked()) {
     name(kBmp);
-    FrozenPreview frozen(*c_.CaptureWindow);
+    FrozenPreview frozen(*controls_.CaptureWindow);
     // A frame that could not be copied is not a picture: saving the panel's background under
     // the next number would report a lost picture as taken.
-    if (capture::SendMessageA(*c_.CaptureWindow, capture::WM_CAP_EDIT_COPY, 0, 0) == FALSE)
+    if (capture::SendMessageA(*controls_.CaptureWindow, capture::WM_CAP_EDIT_COPY, 0, 0) == FALSE)
       forms::Raise(forms::kDeviceUnavailable);
     panel.SetPicture(forms::Clipboard::GetData());
     CopyStamp(form6);
-    panel.SavePicture(*c_.Names.OutputFileName);
+    panel.SavePicture(*controls_.Names.OutputFileName);
   }
-  if (c_.Option8->isChecked()) {
+  if (controls_.Option8->isChecked()) {
     SnapDirectShowFrame(kSnappedAndSaved);
     CopyStamp(form6);
-    if (c_.Option9->isChecked()) panel.SavePicture(name(kBmp));
-    if (c_.Option10->isChecked()) {
+    if (controls_.Option9->isChecked()) panel.SavePicture(name(kBmp));
+    if (controls_.Option10->isChecked()) {
       imaging::SharedPicSave().SavePicture(gdi::PictureFromImage(panel.Image()), name(kJpg),
                                            kJpegFormat, kJpegQuality);
     }
@@ -224,20 +226,20 @@ void PictureRecorder::RecordFrame(PictureLogRow& row) {
 }
 
 QString PictureRecorder::NameVideo() {
-  RenewDateTime(c_.Names, time_->Now());
-  *c_.Names.OutputFileName = VideoBaseName(c_.Names);
-  return *c_.Names.OutputFileName;
+  RenewDateTime(controls_.Names, time_->Now());
+  *controls_.Names.OutputFileName = VideoBaseName(controls_.Names);
+  return *controls_.Names.OutputFileName;
 }
 
 void PictureRecorder::CreatePictureFolder() {
   // A folder that could not be made is another run's (or none): its log is not this run's.
   log_.Begin(QString());
-  recording::CreatePictureFolder(c_.Names, time_->Now());
+  recording::CreatePictureFolder(controls_.Names, time_->Now());
   // The tone's frequency turns the camera's frame interval into the plot's band in degrees.
   std::optional<double> toneHz;
-  if (c_.Gen && c_.Gen->FreqDenominator > 0)
-    toneHz = c_.Gen->FreqNumerator / c_.Gen->FreqDenominator;
-  log_.Begin(*c_.Names.PictureFolder, toneHz);
+  if (controls_.Gen && controls_.Gen->FreqDenominator > 0)
+    toneHz = controls_.Gen->FreqNumerator / controls_.Gen->FreqDenominator;
+  log_.Begin(*controls_.Names.PictureFolder, toneHz);
 }
 
 void PictureRecorder::FinishRun() {

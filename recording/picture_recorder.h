@@ -42,7 +42,8 @@ struct RecordingControls {
   capture::HWND* CaptureWindow = nullptr;
   const generator::GeneratorState* Gen = nullptr;
   camera::DirectShowCapture* DirectShow = nullptr;
-  std::function<recording::Form6&()> Form6;  // the picture window, loaded again if it is gone
+  std::function<recording::Form6&()>
+      PictureWindow;  // the picture window, loaded again if it is gone
   // The open camera of the chosen back end (null: none), so that a picture takes the frame
   // nearest its instant.
   std::function<gstutil::CameraPipeline*()> Camera;
@@ -52,7 +53,7 @@ struct RecordingControls {
 
 class PictureRecorder {
  public:
-  explicit PictureRecorder(RecordingControls controls) : c_(std::move(controls)) {}
+  explicit PictureRecorder(RecordingControls controls) : controls_(std::move(controls)) {}
 
   void Command19_Click();
   // The frame of the filter graph as a picture, painted over the picture panel; null when
@@ -80,7 +81,7 @@ class PictureRecorder {
   // the returned pipeline holds it.
   gstutil::CameraPipeline* ChooseFrame(PictureLogRow& row);
 
-  RecordingControls c_;
+  RecordingControls controls_;
   forms::TimeSource* time_ = &forms::SystemTime();
   RunLog log_;
   std::int64_t unlogged_rows_ = 0;  // this run's pictures whose log row could not be written

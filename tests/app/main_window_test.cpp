@@ -232,7 +232,7 @@ TEST_F(MainWindowTest, NoTwoControlsOfOneContainerOverlap) {
 TEST_F(MainWindowTest, LoadingSetsPanelsTimersAndFields) {
   Form1 form;
   EXPECT_EQ(form.Picture1->size(), QSize(640, 480));
-  recording::Form6& form6 = form.Form6();
+  recording::Form6& form6 = form.PictureWindow();
   EXPECT_FALSE(form6.isVisible());
   EXPECT_EQ(form6.windowTitle(), QStringLiteral("Strobolux   Form6"));
   EXPECT_EQ(form6.Picture2->size(), QSize(640, 480));
@@ -294,7 +294,7 @@ TEST_F(MainWindowTest, ExitRightAfterStartUpUnloadsEveryWindow) {
   EXPECT_EQ(form.Gen.StopRequested, 1);
   EXPECT_FALSE(form.isVisible());
   EXPECT_EQ(form.HelpWindow(), nullptr);
-  EXPECT_FALSE(form.Form6().isVisible());
+  EXPECT_FALSE(form.PictureWindow().isVisible());
   EXPECT_TRUE(boxes.Calls().empty());
 }
 
@@ -305,10 +305,10 @@ TEST_F(MainWindowTest, ExitWithTheGraphOptionButNoVideoWindowSkipsTheCameraShutd
   ASSERT_EQ(form.CameraOn, 1);
   form.Option8->click();  // the other back end, with no graph chosen
   form.LastCapResult = 77;
-  form.Form6().show();
+  form.PictureWindow().show();
   form.Command16_Click();
   EXPECT_TRUE(form.Unloaded());
-  EXPECT_FALSE(form.Form6().isVisible());
+  EXPECT_FALSE(form.PictureWindow().isVisible());
   EXPECT_EQ(form.LastCapResult, 77);  // no disconnect went to the capture window
   EXPECT_TRUE(boxes.Calls().empty());
 }
@@ -316,11 +316,11 @@ TEST_F(MainWindowTest, ExitWithTheGraphOptionButNoVideoWindowSkipsTheCameraShutd
 TEST_F(MainWindowTest, TitleBarCloseRunsTheExitSequence) {
   Form1 form;
   form.show();
-  form.Form6().show();
+  form.PictureWindow().show();
   EXPECT_TRUE(form.close());
   EXPECT_TRUE(form.Unloaded());
   EXPECT_EQ(form.Gen.StopRequested, 1);
-  EXPECT_FALSE(form.Form6().isVisible());
+  EXPECT_FALSE(form.PictureWindow().isVisible());
 }
 
 // Every text the program writes into its three status lines, with the camera texts still to

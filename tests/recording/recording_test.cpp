@@ -95,7 +95,7 @@ class RecordingTest : public testing_support::GeneratorFixture {
   QString Folder(const char* name) const {
     return QDir(ProgramFolder()).filePath(QString::fromLatin1(name));
   }
-  recording::Form6& Form6() { return form->Form6(); }
+  recording::Form6& PictureWindow() { return form->PictureWindow(); }
 
   void CaptureWindowOn() {
     QTest::mouseClick(form->Command11, Qt::LeftButton);
@@ -118,7 +118,7 @@ class RecordingTest : public testing_support::GeneratorFixture {
     form->Check2->setChecked(true);
     form->Generator().SetRecordPicture([this, pictures] {
       form->Recorder().RecordPicture();
-      stamps_.push_back(Form6().Picture1->Image().copy(0, 0, 200, 50));
+      stamps_.push_back(PictureWindow().Picture1->Image().copy(0, 0, 200, 50));
       lines_.push_back(form->CameraInfo);
       if (static_cast<int>(stamps_.size()) == pictures)
         QMetaObject::invokeMethod(form->Command4, &QPushButton::click, Qt::QueuedConnection);
@@ -142,11 +142,11 @@ TEST_F(RecordingTest, ClockModeWritesNumberedPicturesThatCarryTheirStamp) {
   // The pictures and the run's log; no phase plot, as simulated time has no tone clock.
   EXPECT_EQ(Entries(folder), (QStringList{"1.bmp", "2.bmp", "3.bmp", "log.csv"}));
   EXPECT_EQ(lines_[2], QStringLiteral("N=   3       dT= 3"));
-  EXPECT_FALSE(Form6().isVisible());  // Check3 unticked: drawn on, not shown
+  EXPECT_FALSE(PictureWindow().isVisible());  // Check3 unticked: drawn on, not shown
   for (int n = 1; n <= 3; ++n) {
     const QImage picture(folder + QStringLiteral("/%1.bmp").arg(n));
     ASSERT_FALSE(picture.isNull());
-    EXPECT_EQ(picture.size(), Form6().Picture2->contentsRect().size());
+    EXPECT_EQ(picture.size(), PictureWindow().Picture2->contentsRect().size());
     EXPECT_EQ(Rgb(picture.copy(0, 0, 200, 50)), Rgb(stamps_[n - 1])) << "picture " << n;
     if (n > 1) {
       EXPECT_NE(Rgb(stamps_[n - 1]), Rgb(stamps_[n - 2]));
@@ -245,7 +245,7 @@ TEST_F(RecordingTest, FilterGraphPicturesInBothFormatsHaveThePanelSizeAndTheStam
         form->PictureFolder + (jpeg ? QStringLiteral("/1.jpg") : QStringLiteral("/1.bmp"));
     const QImage picture(file);
     ASSERT_FALSE(picture.isNull()) << file.toStdString();
-    EXPECT_EQ(picture.size(), Form6().Picture2->contentsRect().size());
+    EXPECT_EQ(picture.size(), PictureWindow().Picture2->contentsRect().size());
     const double difference = MeanDifference(picture.copy(0, 0, 200, 50), stamps_[0]);
     EXPECT_LT(difference, jpeg ? 8.0 : 0.01);
     EXPECT_EQ(form->Label1->text(), kSnapped);
@@ -276,14 +276,15 @@ Ink InkOf(const QImage& stamp, const QColor& background, int top, int bottom) {
 
 TEST_F(RecordingTest, StampLinesReadWholeForTheLongestValuesUnderEachLocale) {
   // The face the stamp was designed for, or one with its widths; not a fallback.
-  EXPECT_EQ(QFontInfo(Form6().Picture1->font()).family(), QStringLiteral("Liberation Sans"));
+  EXPECT_EQ(QFontInfo(PictureWindow().Picture1->font()).family(),
+            QStringLiteral("Liberation Sans"));
   CaptureWindowOn();
   // 23:58:58 on the 28th: the widest digits of a date and a time, and PM in English.
   sim_->Advance((QDateTime(QDate(2026, 12, 6), QTime(14, 5, 9))
                      .msecsTo(QDateTime(QDate(2026, 12, 28), QTime(23, 58, 58)))) *
                 SimulatedTime::kMs);
   form->Recorder().CreatePictureFolder();
-  const QColor background = Form6().Picture1->BackColor();
+  const QColor background = PictureWindow().Picture1->BackColor();
   auto record = [&](std::int32_t number, double seconds) {
     form->Gen.PictureNumber = number;
     form->Text1->setText(QString::number(number));
@@ -337,10 +338,11 @@ TEST_F(RecordingTest, CaptureWindowFrameSmallerThanThePanelSitsTopLeftUnderTheSt
   const QImage frame = Rgb(window->FrameBuffer()->Image());
   EXPECT_EQ(picture.pixel(300, 220), frame.pixel(300, 220));  // the frame, unscaled
   EXPECT_EQ(picture.pixel(100, 100), frame.pixel(100, 100));
-  const QRgb background = Form6().Picture2->BackColor().rgb();
+  const QRgb background = PictureWindow().Picture2->BackColor().rgb();
   EXPECT_EQ(picture.pixel(330, 10), background);
   EXPECT_EQ(picture.pixel(600, 400), background);
-  EXPECT_EQ(picture.copy(0, 0, 200, 50), Rgb(Form6().Picture1->Image().copy(0, 0, 200, 50)));
+  EXPECT_EQ(picture.copy(0, 0, 200, 50),
+            Rgb(PictureWindow().Picture1->Image().copy(0, 0, 200, 50)));
 }
 
 TEST_F(RecordingTest, FilterGraphSnapshotsJpegAtCameraSizeBmpAtPanelSize) {
@@ -348,7 +350,7 @@ TEST_F(RecordingTest, FilterGraphSnapshotsJpegAtCameraSizeBmpAtPanelSize) {
   form->Check3->setChecked(true);
   QTest::mouseClick(form->Command19, Qt::LeftButton);  // jpg is chosen with DirectShow
   ASSERT_TRUE(boxes.Calls().empty());
-  EXPECT_TRUE(Form6().isVisible());
+  EXPECT_TRUE(PictureWindow().isVisible());
   EXPECT_EQ(form->Label1->text(), kSnapped);
   const QString jpg = Folder("SnapShot/06_12_2026_14_05_09.jpg");
   EXPECT_EQ(form->OutputFileName, jpg);
@@ -359,7 +361,7 @@ TEST_F(RecordingTest, FilterGraphSnapshotsJpegAtCameraSizeBmpAtPanelSize) {
   form->Option9->setChecked(true);
   QTest::mouseClick(form->Command19, Qt::LeftButton);
   const QImage bmp(Folder("SnapShot/06_12_2026_14_05_09.bmp"));
-  EXPECT_EQ(bmp.size(), Form6().Picture2->contentsRect().size());
+  EXPECT_EQ(bmp.size(), PictureWindow().Picture2->contentsRect().size());
 
   // Without its folder the snapshot says so.
   ASSERT_TRUE(QDir(Folder("SnapShot")).removeRecursively());
