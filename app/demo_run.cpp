@@ -228,7 +228,7 @@ void Operate(Form1& form, const DemoRunSettings& settings, DemoRunSummary& summa
   (settings.filterGraph ? form.Option8 : form.Option7)->click();
   form.Command11->click();
   QString why;
-  if (!settings.filterGraph && form.CameraOn == 1 && !run.camera.isEmpty()) {
+  if (!settings.filterGraph && form.CameraOn() == 1 && !run.camera.isEmpty()) {
     // The capture window connects the first camera; its source dialog chooses another.
     const forms::DialogFunction previous = forms::SetDialogFunction([&](QDialog& dialog) {
       auto* cameras = dialog.findChild<QComboBox*>(QStringLiteral("Camera"));
@@ -250,7 +250,7 @@ void Operate(Form1& form, const DemoRunSettings& settings, DemoRunSummary& summa
     format->click();
     if (!format->isChecked()) return stop(QStringLiteral("the picture format cannot be chosen"));
   }
-  if (form.CameraOn != 1) return stop(QStringLiteral("the camera did not switch on"));
+  if (form.CameraOn() != 1) return stop(QStringLiteral("the camera did not switch on"));
   Pause(500);  // the first frames arrive
   if (!form.Command20->isEnabled()) return stop(QStringLiteral("the tone cannot be started"));
   WarnOfDisk(form, settings.jpeg, run.seconds);

@@ -100,7 +100,6 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
   camera.Shape1 = Shape1;
   camera.Picture1 = Picture1;
   camera.Picture2 = Picture2;
-  camera.CameraOn = &CameraOn;
   camera.CameraInfo = &CameraInfo;
   camera.LastCapResult = &LastCapResult;
   camera.CaptureWindow = &CaptureWindow;
@@ -129,7 +128,7 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
   recording.DirectShow = &camera_->DirectShow();
   recording.PictureWindow = [this]() -> recording::Form6& { return PictureWindow(); };
   recording.Camera = [this]() -> gstutil::CameraPipeline* {
-    if (CameraOn != 1) return nullptr;
+    if (CameraOn() != 1) return nullptr;
     if (Option7->isChecked()) {
       auto* window = dynamic_cast<capture::CaptureWindow*>(capture::WindowOf(CaptureWindow));
       return window ? &window->Pipeline() : nullptr;
@@ -308,7 +307,6 @@ void Form1::Form_Load() {
   PictureWindow().Picture2->Refresh();
   Timer1->stop();
   Timer2->start();
-  CameraOn = 0;
   Gen.PictureNumber = 0;
   generator_->FillDeviceList();
   generator_->InstallCallbackWindow(this);

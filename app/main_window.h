@@ -43,10 +43,11 @@ class Form1 : public QWidget {
   generator::Generator& Generator() { return *generator_; }
   camera::CameraControl& Camera() { return *camera_; }
   recording::PictureRecorder& Recorder() { return *recorder_; }
+  // The camera's state, owned by the camera control.
+  std::int32_t CameraOn() const { return camera_->CameraOn(); }
 
   // Shared fields.
   generator::GeneratorState Gen;
-  std::int32_t CameraOn = 0;
   QString CameraInfo;
   std::int32_t LastCapResult = 0;
   capture::HWND CaptureWindow = 0;

@@ -34,8 +34,19 @@ void ClearFailureText(QLabel& status, bool camera, bool video) {
     status.clear();
 }
 
+namespace {
+
+CameraControls WithState(CameraControls controls, std::int32_t* cameraOn) {
+  controls.CameraOn = cameraOn;
+  return controls;
+}
+
+}  // namespace
+
 CameraControl::CameraControl(CameraControls controls)
-    : controls_(std::move(controls)), vfw_(controls_), directshow_(controls_) {}
+    : controls_(WithState(std::move(controls), &camera_on_)),
+      vfw_(controls_),
+      directshow_(controls_) {}
 
 void CameraControl::Option7_Click() {
   controls_.Command1->setEnabled(true);

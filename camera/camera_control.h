@@ -39,8 +39,9 @@ struct CameraControls {
   forms::Shape* Shape1 = nullptr;
   forms::PictureBox* Picture1 = nullptr;  // preview area, parent of the capture window
   forms::PictureBox* Picture2 = nullptr;  // DirectShow camera information
-  // Main-window fields.
+  // The camera's own state, set by CameraControl to its member.
   std::int32_t* CameraOn = nullptr;
+  // Main-window fields.
   QString* CameraInfo = nullptr;
   std::int32_t* LastCapResult = nullptr;
   capture::HWND* CaptureWindow = nullptr;
@@ -91,8 +92,11 @@ class CameraControl {
 
   VfwCapture& Vfw() { return vfw_; }
   DirectShowCapture& DirectShow() { return directshow_; }
+  // 1 while a camera is switched on and previewing: only this subsystem changes it.
+  std::int32_t CameraOn() const { return camera_on_; }
 
  private:
+  std::int32_t camera_on_ = 0;  // before controls_, which points to it
   CameraControls controls_;
   VfwCapture vfw_;
   DirectShowCapture directshow_;

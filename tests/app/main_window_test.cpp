@@ -248,7 +248,7 @@ TEST_F(MainWindowTest, LoadingSetsPanelsTimersAndFields) {
   EXPECT_FALSE(form.Timer1->isActive());
   EXPECT_TRUE(form.Timer2->isActive());
   EXPECT_EQ(form.Timer2->interval(), 1000);
-  EXPECT_EQ(form.CameraOn, 0);
+  EXPECT_EQ(form.CameraOn(), 0);
   EXPECT_EQ(form.Gen.PictureNumber, 0);
   EXPECT_EQ(form.Gen.StopRequested, 0);
   // Options are exclusive within their own frame only; the phase frame lies inside the shape
@@ -302,7 +302,7 @@ TEST_F(MainWindowTest, ExitWithTheGraphOptionButNoVideoWindowSkipsTheCameraShutd
   testing_support::VirtualCameras cameras;
   Form1 form;
   QTest::mouseClick(form.Command11, Qt::LeftButton);  // a capture-window camera on
-  ASSERT_EQ(form.CameraOn, 1);
+  ASSERT_EQ(form.CameraOn(), 1);
   form.Option8->click();  // the other back end, with no graph chosen
   form.LastCapResult = 77;
   form.PictureWindow().show();

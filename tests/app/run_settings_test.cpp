@@ -30,7 +30,7 @@ class RunSettingsTest : public ::testing::Test {
   // Nothing runs: no tone, no camera, no run folder, and the start still offered.
   static void ExpectNothingStarted(Form1& form) {
     EXPECT_EQ(form.Gen.WaveOutHandle, 0u);
-    EXPECT_EQ(form.CameraOn, 0);
+    EXPECT_EQ(form.CameraOn(), 0);
     EXPECT_TRUE(form.PictureFolder.isEmpty());
     EXPECT_FALSE(form.Timer1->isActive());
   }

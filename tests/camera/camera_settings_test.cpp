@@ -61,7 +61,7 @@ class CameraSettingsTest : public testing_support::GeneratorFixture {
     form->Option8->click();
     QTest::mouseClick(form->Command11, Qt::LeftButton);
     testing_support::ClickListRow(form->Combo2, row);
-    ASSERT_EQ(form->CameraOn, 1);
+    ASSERT_EQ(form->CameraOn(), 1);
     ASSERT_TRUE(WaitFor([&] { return form->FilterGraph->Camera()->FrameCount() >= 2; }, 5000));
   }
   // Answers the next dialogs: `answer` looks at the dialog and returns its result.
@@ -144,7 +144,7 @@ TEST_F(CameraSettingsTest, FilterGraphFormatDialogRebuildsThePreviewInTheChosenF
   EXPECT_EQ(dialogs_, 1);
   EXPECT_EQ(form->Label1->text(), QStringLiteral(" Previewing camera"));
   EXPECT_TRUE(form->Shape1->isVisibleTo(form->Picture1));
-  EXPECT_EQ(form->CameraOn, 1);
+  EXPECT_EQ(form->CameraOn(), 1);
   EXPECT_EQ(form->FilterGraph->Filters().size(), before + 1);  // one more AVI Decompressor
   ASSERT_TRUE(WaitFor(
       [&] {

@@ -47,7 +47,7 @@ TEST_F(CameraSwitchTest, SwitchOnListsTheDriversAndPreviewsOverPicture1) {
             kHeading +
                 QStringLiteral("Test camera YUY2   -   Strobolux test camera driver 1.0\r\n") +
                 QStringLiteral("Test camera MJPEG   -   Strobolux test camera driver 1.0\r\n"));
-  EXPECT_EQ(form_.CameraOn, 1);
+  EXPECT_EQ(form_.CameraOn(), 1);
   ASSERT_NE(form_.CaptureWindow, 0);
   capture::CaptureWindow* window = CaptureOf(form_);
   EXPECT_EQ(window->parentWidget(), form_.Picture1);
@@ -70,7 +70,7 @@ TEST_F(CameraSwitchTest, SwitchOnListsTheDriversAndPreviewsOverPicture1) {
   // Off: the driver goes, the window stays; on again: a new window, the list anew.
   QTest::mouseClick(form_.Command13, Qt::LeftButton);
   EXPECT_EQ(form_.LastCapResult, 1);
-  EXPECT_EQ(form_.CameraOn, 0);
+  EXPECT_EQ(form_.CameraOn(), 0);
   EXPECT_FALSE(window->Connected());
   EXPECT_EQ(capture::WindowOf(first), window);
   form_.CameraInfo.clear();
@@ -85,12 +85,12 @@ TEST_F(CameraSwitchTest, WithoutCamerasOnlyTheHeadingIsListedAndTheCameraStillCo
   if (!gstutil::ListCameras().empty()) GTEST_SKIP() << "a real camera is attached";
   QTest::mouseClick(form_.Command11, Qt::LeftButton);
   EXPECT_EQ(form_.CameraInfo, kHeading);
-  EXPECT_EQ(form_.CameraOn, 1);
+  EXPECT_EQ(form_.CameraOn(), 1);
   EXPECT_NE(form_.CaptureWindow, 0);
   EXPECT_FALSE(CaptureOf(form_)->Connected());
   QTest::mouseClick(form_.Command13, Qt::LeftButton);
   EXPECT_EQ(form_.LastCapResult, 0);  // nothing was connected
-  EXPECT_EQ(form_.CameraOn, 0);
+  EXPECT_EQ(form_.CameraOn(), 0);
   EXPECT_TRUE(boxes_.Calls().empty());
 }
 
@@ -134,7 +134,7 @@ TEST_F(CameraSwitchTest, OptionsSetTheControlsOfTheirBackEndAndLeaveARunningCame
   EXPECT_TRUE(form_.Combo2->isEnabled());
   EXPECT_EQ(form_.Combo2->currentText(), QStringLiteral("нажмите Включить вэбкамеру"));
   EXPECT_TRUE(form_.Shape1->isVisibleTo(form_.Picture1));
-  EXPECT_EQ(form_.CameraOn, 1);
+  EXPECT_EQ(form_.CameraOn(), 1);
   EXPECT_TRUE(Previewing(form_));
 
   form_.Option7->click();
@@ -156,7 +156,7 @@ TEST_F(CameraSwitchTest, LaterOperationsFollowTheOptionSelectedThen) {
   form_.Option8->click();
   form_.LastCapResult = 77;
   QTest::mouseClick(form_.Command13, Qt::LeftButton);  // the filter-graph branch
-  EXPECT_EQ(form_.CameraOn, 0);
+  EXPECT_EQ(form_.CameraOn(), 0);
   EXPECT_EQ(form_.LastCapResult, 77);
   EXPECT_TRUE(old_window->Connected());
 
@@ -180,9 +180,9 @@ TEST_F(CameraSwitchTest, ACameraFailureShowsInTheStatusLineAndSwitchOffAndExitSt
   ASSERT_TRUE(WaitFor([&] { return form_.Label1->text().startsWith(" Camera error: "); }, 5000));
   EXPECT_EQ(form_.Label1->text(), QStringLiteral(" Camera error: Device is busy."));
   EXPECT_TRUE(CaptureOf(form_)->Shown());  // the last frame stays on screen
-  EXPECT_EQ(form_.CameraOn, 1);
+  EXPECT_EQ(form_.CameraOn(), 1);
   QTest::mouseClick(form_.Command13, Qt::LeftButton);
-  EXPECT_EQ(form_.CameraOn, 0);
+  EXPECT_EQ(form_.CameraOn(), 0);
   EXPECT_TRUE(boxes_.Calls().empty());
   form_.Command16_Click();
   EXPECT_TRUE(form_.Unloaded());
@@ -194,7 +194,7 @@ TEST_F(CameraSwitchTest, ExitDisconnectsACameraThatIsOnAndTouchesNoneThatIsOff) 
   form_.Command16_Click();
   EXPECT_FALSE(window->Connected());
   EXPECT_EQ(form_.LastCapResult, 1);
-  EXPECT_EQ(form_.CameraOn, 1);  // the exit keeps the flag
+  EXPECT_EQ(form_.CameraOn(), 1);  // the exit keeps the flag
 
   Form1 other;
   QTest::mouseClick(other.Command11, Qt::LeftButton);

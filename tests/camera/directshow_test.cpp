@@ -88,7 +88,7 @@ TEST_F(DirectShowTest, SwitchOnListsTheCamerasAndChoosingOnePreviewsIt) {
   EXPECT_EQ(form_.Combo2->itemText(1), QLatin1String(gstutil::kTestCameraMjpeg));
   EXPECT_EQ(form_.Label1->text(), QStringLiteral(" Ready for camera selection"));
   EXPECT_EQ(form_.Combo2->currentText(), QStringLiteral("выберете вэбкамеру из списка"));
-  EXPECT_EQ(form_.CameraOn, 0);
+  EXPECT_EQ(form_.CameraOn(), 0);
 
   SwitchOn();  // again before a choice: the list anew, no message
   EXPECT_EQ(form_.Combo2->count(), 2);
@@ -98,7 +98,7 @@ TEST_F(DirectShowTest, SwitchOnListsTheCamerasAndChoosingOnePreviewsIt) {
   EXPECT_EQ(form_.CameraInfo,
             QStringLiteral("Test camera MJPEG\r\nCapPin=   1\r\nCapPin=   Capture\r\n"));
   EXPECT_EQ(form_.Label1->text(), QStringLiteral(" Previewing camera"));
-  EXPECT_EQ(form_.CameraOn, 1);
+  EXPECT_EQ(form_.CameraOn(), 1);
   EXPECT_EQ(form_.CapturePin->Name(), QStringLiteral("Capture"));
   EXPECT_TRUE(form_.CapturePin->Connected());
   EXPECT_EQ(form_.CaptureFilter->Name(), QLatin1String(gstutil::kTestCameraMjpeg));
@@ -124,7 +124,7 @@ TEST_F(DirectShowTest, WithoutCamerasTheListStaysEmpty) {
   SwitchOn();
   EXPECT_EQ(form_.Label1->text(), QStringLiteral(" No cameras found!"));
   EXPECT_EQ(form_.Combo2->count(), 0);
-  EXPECT_EQ(form_.CameraOn, 0);
+  EXPECT_EQ(form_.CameraOn(), 0);
 }
 
 TEST_F(DirectShowTest, AFilterWithoutAnOutputPinIsReportedAndNothingRuns) {
@@ -133,7 +133,7 @@ TEST_F(DirectShowTest, AFilterWithoutAnOutputPinIsReportedAndNothingRuns) {
   EXPECT_EQ(form_.Label1->text(), QStringLiteral(" Couldn't find capture pin!"));
   EXPECT_EQ(form_.CameraInfo, QStringLiteral("Odd camera\r\n"));
   EXPECT_FALSE(form_.CapturePin);
-  EXPECT_EQ(form_.CameraOn, 0);
+  EXPECT_EQ(form_.CameraOn(), 0);
   EXPECT_EQ(gstutil::LivePipelines(), 0);
 }
 
@@ -141,7 +141,7 @@ TEST_F(DirectShowTest, AGraphThatCannotBeBuiltOrRunShowsACameraErrorAndLeavesNot
   UseDevice(OddDevice::NoVideo);
   form_.Camera().DirectShow().BuildCameraGraph(0);
   EXPECT_TRUE(form_.Label1->text().startsWith(QStringLiteral(" Camera error: ")));
-  EXPECT_EQ(form_.CameraOn, 0);
+  EXPECT_EQ(form_.CameraOn(), 0);
   EXPECT_FALSE(form_.FilterGraph);
   EXPECT_EQ(gstutil::LivePipelines(), 0);
   EXPECT_TRUE(boxes_.Calls().empty());
@@ -153,19 +153,19 @@ TEST_F(DirectShowTest, AGraphThatCannotBeBuiltOrRunShowsACameraErrorAndLeavesNot
   ASSERT_TRUE(WaitFor([&] { return form_.Label1->text().startsWith(" Camera error: "); }, 5000))
       << form_.Label1->text().toStdString();
   QTest::mouseClick(form_.Command13, Qt::LeftButton);
-  EXPECT_EQ(form_.CameraOn, 0);
+  EXPECT_EQ(form_.CameraOn(), 0);
   EXPECT_EQ(gstutil::LivePipelines(), 0);
 }
 
 TEST_F(DirectShowTest, AFailedChoiceLeavesTheFlagOfACaptureWindowCameraStillOn) {
   form_.Option7->click();
   SwitchOn();
-  ASSERT_EQ(form_.CameraOn, 1);
+  ASSERT_EQ(form_.CameraOn(), 1);
   form_.Option8->click();
   UseDevice(OddDevice::NoVideo);
   form_.Camera().DirectShow().BuildCameraGraph(0);
   EXPECT_TRUE(form_.Label1->text().startsWith(QStringLiteral(" Camera error: ")));
-  EXPECT_EQ(form_.CameraOn, 1);  // that camera is still connected
+  EXPECT_EQ(form_.CameraOn(), 1);  // that camera is still connected
   QTest::mouseClick(form_.Command11, Qt::LeftButton);
   ASSERT_EQ(boxes_.Calls().size(), 1u);  // so a switch-on is still refused
   EXPECT_EQ(boxes_.Calls()[0].text, QStringLiteral("Отключите уже включенную камеру"));
@@ -221,14 +221,14 @@ TEST_F(DirectShowTest, ChoosingAgainReleasesTheEarlierGraphFirst) {
 
 TEST_F(DirectShowTest, SwitchOffHidesAndDetachesTheWindowAndReleasesTheGraph) {
   QTest::mouseClick(form_.Command13, Qt::LeftButton);  // no graph yet: only the flag
-  EXPECT_EQ(form_.CameraOn, 0);
+  EXPECT_EQ(form_.CameraOn(), 0);
   SwitchOn();
   Choose(0);
   ASSERT_TRUE(Previewing());
   const std::shared_ptr<graph::IPinInfo> pin = form_.CapturePin;
   const auto graph_alive = std::weak_ptr<graph::FilgraphManager>(form_.FilterGraph);
   QTest::mouseClick(form_.Command13, Qt::LeftButton);
-  EXPECT_EQ(form_.CameraOn, 0);
+  EXPECT_EQ(form_.CameraOn(), 0);
   EXPECT_FALSE(form_.FilterGraph);
   EXPECT_FALSE(pin->Connected());
   // The video window and basic video views still hold the graph, as the fields keep what

@@ -102,7 +102,7 @@ class DesktopTest : public testing_support::GeneratorFixture {
 
   void CaptureWindowOn() {
     QTest::mouseClick(form->Command11, Qt::LeftButton);
-    ASSERT_EQ(form->CameraOn, 1);
+    ASSERT_EQ(form->CameraOn(), 1);
   }
   void FilterGraphOn() {
     form->Option8->click();
@@ -110,7 +110,7 @@ class DesktopTest : public testing_support::GeneratorFixture {
     const int row = form->Combo2->findText(kCamera);
     ASSERT_GE(row, 0);
     testing_support::ClickListRow(form->Combo2, row);
-    ASSERT_EQ(form->CameraOn, 1);
+    ASSERT_EQ(form->CameraOn(), 1);
   }
   // The clock mode at 10/2 Hz, a picture every 5 periods, with the tone on `soundRow`.
   void ClockSettings(int soundRow) {

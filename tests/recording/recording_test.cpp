@@ -107,7 +107,7 @@ class RecordingTest : public testing_support::GeneratorFixture {
     form->Option8->click();
     QTest::mouseClick(form->Command11, Qt::LeftButton);
     testing_support::ClickListRow(form->Combo2, row);
-    ASSERT_EQ(form->CameraOn, 1);
+    ASSERT_EQ(form->CameraOn(), 1);
     ASSERT_TRUE(WaitFor([&] { return form->FilterGraph->Camera()->FrameCount() >= 2; }, 5000));
   }
 
@@ -449,7 +449,7 @@ TEST_P(EndToEndTest, ThreeSecondsMakeSixStampedPicturesAndAnUnbrokenTone) {
   } else {
     QTest::mouseClick(form->Command11, Qt::LeftButton);
   }
-  ASSERT_EQ(form->CameraOn, 1);
+  ASSERT_EQ(form->CameraOn(), 1);
   RunEventsFor(300);
   ChooseVirtualDevice();
   form->Option5->setChecked(true);

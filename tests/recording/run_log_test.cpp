@@ -375,7 +375,7 @@ class RunLogRunTest : public testing_support::GeneratorFixture {
 TEST_F(RunLogRunTest, ClockRunLogsEachPictureInPhaseWithTheToneInEveryLocale) {
   ScopedLocale russian(QLocale(QLocale::Russian, QLocale::Russia));
   QTest::mouseClick(form->Command11, Qt::LeftButton);
-  ASSERT_EQ(form->CameraOn, 1);
+  ASSERT_EQ(form->CameraOn(), 1);
   testing_support::RunEventsFor(300);
   ChooseVirtualDevice();
   form->Option5->setChecked(true);
@@ -446,7 +446,7 @@ TEST_F(RunLogRunTest, FailedPictureHasItsRowWithTheFailure) {
   form->Option8->click();
   QTest::mouseClick(form->Command11, Qt::LeftButton);
   testing_support::ClickListRow(form->Combo2, 0);
-  ASSERT_EQ(form->CameraOn, 1);
+  ASSERT_EQ(form->CameraOn(), 1);
   ASSERT_TRUE(WaitFor([&] { return form->FilterGraph->Camera()->FrameCount() >= 2; }, 5000));
   ChooseVirtualDevice();
   form->Check2->setChecked(true);
