@@ -5,7 +5,6 @@
 #include <QCoreApplication>
 
 #include "app/help_window.h"
-#include "platform/capture/capture_window.h"
 #include "platform/graph/graph.h"
 #include "recording/picture_window.h"
 
@@ -127,14 +126,7 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
   recording.Gen = &Gen;
   recording.DirectShow = &camera_->DirectShow();
   recording.PictureWindow = [this]() -> recording::Form6& { return PictureWindow(); };
-  recording.Camera = [this]() -> gstutil::CameraPipeline* {
-    if (CameraOn() != 1) return nullptr;
-    if (Option7->isChecked()) {
-      auto* window = dynamic_cast<capture::CaptureWindow*>(capture::WindowOf(CaptureWindow));
-      return window ? &window->Pipeline() : nullptr;
-    }
-    return FilterGraph ? FilterGraph->Camera() : nullptr;
-  };
+  recording.Camera = [cam = camera_.get()] { return cam->OpenCamera(); };
   recording.MomentAt = [this](std::int64_t localNs) { return generator_->At(localNs); };
   recorder_ = std::make_unique<recording::PictureRecorder>(std::move(recording));
   ConnectHandlers();

@@ -70,6 +70,12 @@ void CameraControl::Option8_Click() {
   controls_.Shape1->setVisible(true);
 }
 
+gstutil::CameraPipeline* CameraControl::OpenCamera() const {
+  if (camera_on_ != 1) return nullptr;
+  if (controls_.Option7->isChecked()) return capture::CameraOf(*controls_.CaptureWindow);
+  return *controls_.FilterGraph ? (*controls_.FilterGraph)->Camera() : nullptr;
+}
+
 void CameraControl::Command11_Click() {
   try {
     if (*controls_.CameraOn == 1) {

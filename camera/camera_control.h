@@ -94,6 +94,8 @@ class CameraControl {
   DirectShowCapture& DirectShow() { return directshow_; }
   // 1 while a camera is switched on and previewing: only this subsystem changes it.
   std::int32_t CameraOn() const { return camera_on_; }
+  // The pipeline of the camera that is on, with the chosen back end; null when none is.
+  gstutil::CameraPipeline* OpenCamera() const;
 
  private:
   std::int32_t camera_on_ = 0;  // before controls_, which points to it

@@ -104,6 +104,11 @@ QWidget* WindowOf(HWND window) {
   return Find(window);
 }
 
+gstutil::CameraPipeline* CameraOf(HWND window) {
+  CaptureWindow* found = Find(window);
+  return found ? &found->Pipeline() : nullptr;
+}
+
 // ---- CaptureWindow ------------------------------------------------------------------------
 
 CaptureWindow::CaptureWindow(QWidget* parent) : gstutil::CameraPreview(parent) {

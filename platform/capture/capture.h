@@ -10,6 +10,10 @@
 #include <functional>
 #include <memory>
 
+namespace gstutil {
+class CameraPipeline;
+}  // namespace gstutil
+
 namespace capture {
 
 using HWND = std::int32_t;  // a capture window's handle; 0 is none
@@ -117,5 +121,8 @@ void SetRecordingErrorHandler(HWND window, std::function<void(const QString& rea
 
 // The window behind a handle, for the program's own layout and for tests; null if none.
 QWidget* WindowOf(HWND window);
+
+// The camera pipeline of a capture window, for the frame of a periodic picture; null if none.
+gstutil::CameraPipeline* CameraOf(HWND window);
 
 }  // namespace capture
