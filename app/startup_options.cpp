@@ -134,17 +134,25 @@ bool SetRunText(RunSettings& run, RunText kind, const QString& text, QString* er
   return false;
 }
 
+constexpr const char* kValuedOptions[] = {
+    "run",  "demo-run",  "back-end", "format", "program-folder", "sound-device", "camera",
+    "tone", "amplitude", "shape",    "phase",  "sample-rate",    "every",        "timer"};
+
 // The options as the parser knows them; the usage text that --help prints is UsageText.
 void AddOptions(QCommandLineParser& parser) {
   for (const char* flag :
        {"demo", "version", "list-devices", "check-display", "show-pictures", "video"})
     parser.addOption(QCommandLineOption(QString::fromLatin1(flag)));
   parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}));
-  for (const char* valued :
-       {"run", "demo-run", "back-end", "format", "program-folder", "sound-device", "camera", "tone",
-        "amplitude", "shape", "phase", "sample-rate", "every", "timer"})
+  for (const char* valued : kValuedOptions)
     parser.addOption(
         QCommandLineOption(QString::fromLatin1(valued), QString(), QStringLiteral("value")));
+}
+
+bool TakesAValue(const QString& argument) {
+  for (const char* valued : kValuedOptions)
+    if (argument == QStringLiteral("--") + QLatin1String(valued)) return true;
+  return false;
 }
 
 }  // namespace
@@ -157,20 +165,27 @@ std::optional<StartupOptions> ParseStartupOptions(const QStringList& arguments,
     return std::nullopt;
   };
   QCommandLineParser parser;
-  parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
   AddOptions(parser);
-  if (!parser.parse(QStringList{QStringLiteral("strobolux")} + arguments)) {
+  // "--" would end the options for Qt; nothing may follow it here.
+  if (arguments.contains(QStringLiteral("--")))
+    return fail(QStringLiteral("unknown argument \"--\"; --help lists the options"));
+  // A value missing at the end is read as an empty one, so that the option's own check says
+  // what it needs.
+  QStringList read = arguments;
+  if (!read.isEmpty() && TakesAValue(read.last())) read << QString();
+  if (!parser.parse(QStringList{QStringLiteral("strobolux")} + read)) {
     const QStringList unknown = parser.unknownOptionNames();
-    if (!unknown.isEmpty())
-      return fail(
-          QStringLiteral("unknown option \"%1\"; --help lists the options").arg(unknown.first()));
-    return fail(parser.errorText());  // a value missing after an option
+    if (unknown.isEmpty()) return fail(parser.errorText());
+    const QString dashes = unknown.first().size() == 1 ? QStringLiteral("-") : QStringLiteral("--");
+    return fail(QStringLiteral("unknown option \"%1%2\"; --help lists the options")
+                    .arg(dashes, unknown.first()));
   }
   if (!parser.positionalArguments().isEmpty())
     return fail(QStringLiteral("unknown argument \"%1\"; --help lists the options")
                     .arg(parser.positionalArguments().first()));
   auto given = [&parser](const char* name) { return parser.isSet(QString::fromLatin1(name)); };
-  auto value = [&parser](const char* name) { return parser.value(QString::fromLatin1(name)); };
+  // Every value of an option given twice is checked; the last one counts.
+  auto values = [&parser](const char* name) { return parser.values(QString::fromLatin1(name)); };
 
   StartupOptions options;
   options.demo = given("demo");
@@ -179,46 +194,46 @@ std::optional<StartupOptions> ParseStartupOptions(const QStringList& arguments,
   options.listDevices = given("list-devices");
   options.checkDisplay = given("check-display");
   options.programFolder = programFolderVariable;
-  if (given("program-folder")) {
-    if (value("program-folder").isEmpty())
-      return fail(QStringLiteral("--program-folder needs a folder"));
-    options.programFolder = value("program-folder");
+  for (const QString& folder : values("program-folder")) {
+    if (folder.isEmpty()) return fail(QStringLiteral("--program-folder needs a folder"));
+    options.programFolder = folder;
   }
-  if (given("demo-run")) {
+  for (const QString& text : values("demo-run")) {
     bool number = false;
-    const int seconds = value("demo-run").toInt(&number);
-    if (!number || seconds < 1 || seconds > 86400)
+    options.demoRunSeconds = text.toInt(&number);
+    if (!number || options.demoRunSeconds < 1 || options.demoRunSeconds > 86400)
       return fail(QStringLiteral("--demo-run needs a number of seconds from 1 to 86400"));
-    options.demoRunSeconds = seconds;
   }
   // Each takes one of two words; the second one switches the option on.
   for (const auto& [name, off, on, target] :
        {std::tuple{"back-end", "capture", "graph", &options.filterGraph},
         std::tuple{"format", "bmp", "jpg", &options.jpeg}}) {
-    if (!given(name)) continue;
-    const std::optional<bool> second =
-        TwoWords(QStringLiteral("--") + QLatin1String(name), QLatin1String(off), QLatin1String(on),
-                 value(name), error);
-    if (!second) return std::nullopt;
-    *target = *second;
+    for (const QString& text : values(name)) {
+      const std::optional<bool> second =
+          TwoWords(QStringLiteral("--") + QLatin1String(name), QLatin1String(off),
+                   QLatin1String(on), text, error);
+      if (!second) return std::nullopt;
+      *target = *second;
+    }
   }
 
   RunSettings run;
   bool runSettingGiven = false;
   for (const auto& [name, kind] : kRunTextOptions) {
-    if (!given(name)) continue;
-    if (value(name).isEmpty())
-      return fail(QStringLiteral("--%1 needs a value").arg(QLatin1String(name)));
-    if (!SetRunText(run, kind, value(name), error)) return std::nullopt;
-    runSettingGiven = true;
+    for (const QString& text : values(name)) {
+      if (text.isEmpty())
+        return fail(QStringLiteral("--%1 needs a value").arg(QLatin1String(name)));
+      if (!SetRunText(run, kind, text, error)) return std::nullopt;
+      runSettingGiven = true;
+    }
   }
   run.showPictures = given("show-pictures");
   run.video = given("video");
   runSettingGiven = runSettingGiven || run.showPictures || run.video;
   const bool runGiven = given("run");
-  if (runGiven) {
+  for (const QString& text : values("run")) {
     bool number = false;
-    run.seconds = value("run").toInt(&number);
+    run.seconds = text.toInt(&number);
     if (!number || run.seconds < 0)
       return fail(QStringLiteral("--run needs a number of seconds (0: until stopped)"));
   }

@@ -176,6 +176,8 @@ TEST(StartupOptions, ReadsEveryOptionAndRejectsWhatDoesNotFit) {
       {"--program-folder"},
       {"--demo", "extra"},
       {"--demo", "--no-such-option"},
+      {"--demo", "--"},
+      {"-demo"},
   };
   for (const QStringList& arguments : wrong) {
     SCOPED_TRACE(arguments.join(QLatin1Char(' ')).toStdString());
@@ -184,6 +186,33 @@ TEST(StartupOptions, ReadsEveryOptionAndRejectsWhatDoesNotFit) {
     EXPECT_FALSE(error.isEmpty());
     EXPECT_FALSE(error.contains(QLatin1Char('\n')));
   }
+}
+
+// What is wrong is said in the option's own words, also for a value missing at the end, an
+// option given twice or one the program does not know.
+TEST(StartupOptions, EachWrongArgumentIsNamedInItsOwnWords) {
+  const std::vector<std::pair<QStringList, QString>> cases = {
+      {{"--run"}, "--run needs a number of seconds (0: until stopped)"},
+      {{"--run", "5", "--camera"}, "--camera needs a value"},
+      {{"--demo-run"}, "--demo-run needs a number of seconds from 1 to 86400"},
+      {{"--demo-run", "5", "--back-end"}, "--back-end is either capture or graph"},
+      {{"--program-folder"}, "--program-folder needs a folder"},
+      {{"--run", "5", "--shape", "square", "--shape", "sine"},
+       "--shape is either sine or triangle"},
+      {{"--no-such-option"}, "unknown option \"--no-such-option\"; --help lists the options"},
+      {{"-x"}, "unknown option \"-x\"; --help lists the options"},
+      {{"--demo", "--"}, "unknown argument \"--\"; --help lists the options"},
+  };
+  for (const auto& [arguments, text] : cases) {
+    SCOPED_TRACE(arguments.join(QLatin1Char(' ')).toStdString());
+    QString error;
+    EXPECT_FALSE(app::ParseStartupOptions(arguments, QString(), &error));
+    EXPECT_EQ(error, text);
+  }
+  QString error;
+  const auto help = app::ParseStartupOptions({"-h"}, QString(), &error);
+  ASSERT_TRUE(help) << error.toStdString();
+  EXPECT_TRUE(help->help);
 }
 
 TEST(StartupOptions, RunOptionsCarryTheTextsForTheWindowAndRefuseWhatItOffersNoButtonFor) {
@@ -690,7 +719,7 @@ struct RunningProgram {
     while (waited.elapsed() < 30000) {
       const QStringList runs = base.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
       if (runs.size() == 1) {
-        const QString run = base.filePath(runs[0]);
+        QString run = base.filePath(runs[0]);
         if (QDir(run).entryList({QStringLiteral("*.bmp")}, QDir::Files).size() >= pictures)
           return run;
       }
