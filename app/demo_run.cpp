@@ -163,10 +163,10 @@ class Progress {
 void WarnOfDisk(const Form1& form, bool jpeg, int plannedSeconds) {
   if (form.Option6->isChecked()) return;
   double perSecond = 0;
-  try {  // read as the window reads them; the start's own check has taken them
+  try {  // read as the window reads them; the start's own check has taken them already
     perSecond = forms::CDbl(form.Text4->text()) / forms::CLng(form.Text7->text());
   } catch (const std::exception&) {
-    return;
+    return;  // not reached: a value that is no number was refused before
   }
   if (!(perSecond > 0)) return;
   // A BMP has the picture panel's size; a JPEG of a camera scene stays under about 100 kB.

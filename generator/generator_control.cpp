@@ -76,7 +76,8 @@ QString Generator::SettingsRefusal() const {
                                                    : state_.Phase;
     trial.BufferLength = BufferLengthFor(trial);
     buffer.assign(static_cast<size_t>(trial.BufferLength), 0);
-  } catch (const std::exception&) {
+  } catch (const std::exception& error) {
+    forms::LogFailure(lcGenerator(), "the check of the settings", error);
     return kFailureText;
   }
   QString shown;
@@ -99,8 +100,10 @@ QString Generator::StartRefusal() const {
     forms::CDbl(controls_.Text5->text());
     forms::CDbl(controls_.Text22->text());
     return Nc0Refusal(forms::CLng(controls_.Text7->text()));
-  } catch (const std::exception&) {
-    return kFailureText;  // a text that is no number, or a number out of range
+  } catch (const std::exception& error) {
+    // A text that is no number, or a number out of range.
+    forms::LogFailure(lcGenerator(), "the check of the settings", error);
+    return kFailureText;
   }
 }
 

@@ -62,7 +62,7 @@ QImage CameraFrame::Image() const {
   QImage image(
       map_.data, width_, height_, stride_, QImage::Format_RGB32,
       [](void* info) { std::unique_ptr<FramePtr>(static_cast<FramePtr*>(info)); }, keep.get());
-  keep.release();  // now owned by the image's cleanup
+  static_cast<void>(keep.release());  // now owned by the image's cleanup
   return image;
 }
 
@@ -91,7 +91,12 @@ CameraPipeline::CameraPipeline(QObject* parent) : QObject(parent) {
 }
 
 CameraPipeline::~CameraPipeline() {
-  Close();
+  try {
+    Close();
+  } catch (...) {
+    // Nothing may leave a destructor; the streaming threads are stopped by then.
+    qCWarning(lcCamera) << "closing the camera" << camera_.name << "failed";
+  }
 }
 
 bool CameraPipeline::Open(const CameraDevice& camera, const CameraFormat& format, QString* error,
@@ -139,6 +144,9 @@ bool CameraPipeline::Open(const CameraDevice& camera, const CameraFormat& format
   GstElement* tap_queue = AddToBin(bin, std::move(tap_queue_made));
   GstElement* tap = AddToBin(bin, std::move(tap_made));
   GstElement* chain[] = {source_, chosen_, tee_, queue, decoder, convert, bgrx, sink};
+  if (!source_ || !chosen_ || !tee_ || !queue || (format.IsJpeg() && !decoder) || !convert ||
+      !bgrx || !sink || !tap_queue || !tap)
+    return fail(QStringLiteral("не удаётся собрать конвейер камеры"));
   // Frame times are read as steady-clock times; a source that offers a clock of its own
   // (PipeWire's) must not become the pipeline's.
   const ClockPtr system(gst_system_clock_obtain());

@@ -40,8 +40,9 @@ QString ElementMaker::Missing() const {
 
 GstElement* AddToBin(GstElement* bin, ElementPtr element) {
   GstElement* kept = element.get();
-  gst_bin_add(GST_BIN(bin), kept);  // the bin takes a reference of its own
-  return kept;
+  // The bin takes a reference of its own; one it refuses (a name taken, a parent already) is
+  // released with the handle.
+  return kept && gst_bin_add(GST_BIN(bin), kept) ? kept : nullptr;
 }
 
 int LivePipelines() {

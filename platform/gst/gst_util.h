@@ -88,7 +88,7 @@ class ElementMaker {
 };
 
 // Gives the element to the bin, which holds it from then on; the pointer returned stays valid
-// as long as the bin does.
+// as long as the bin does. Null when the bin refuses it (the element is then released).
 GstElement* AddToBin(GstElement* bin, ElementPtr element);
 
 // A new pipeline whose finalization is counted, so that tests can see every pipeline of the

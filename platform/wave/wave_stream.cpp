@@ -135,14 +135,15 @@ bool WaveOutStream::Start(GstElement* sink) {
   appsrc_ = gstutil::AddToBin(bin, std::move(feeder));
   GstElement* convert = gstutil::AddToBin(bin, std::move(converter));
   GstElement* resample = gstutil::AddToBin(bin, std::move(resampler));
-  gstutil::AddToBin(bin, std::move(owned_sink));
+  if (!appsrc_ || !convert || !resample || !gstutil::AddToBin(bin, std::move(owned_sink)))
+    return false;
   // The sink must not wait for a first buffer to reach PLAYING: the clock's base time is
   // needed before anything is queued.
   if (g_object_class_find_property(G_OBJECT_GET_CLASS(sink), "async"))
     g_object_set(sink, "async", FALSE, nullptr);
   const gstutil::CapsPtr caps(CapsFor(format_));
   g_object_set(appsrc_, "caps", caps.get(), "format", GST_FORMAT_TIME, "is-live", TRUE, "block",
-               TRUE, "max-bytes", static_cast<guint64>(4 * chunk_bytes_), "min-latency",
+               TRUE, "max-bytes", 4 * static_cast<guint64>(chunk_bytes_), "min-latency",
                static_cast<gint64>(0), nullptr);
   if (!gst_element_link_many(appsrc_, convert, resample, sink, nullptr)) return false;
 
