@@ -65,7 +65,7 @@ class CameraSettingsTest : public testing_support::GeneratorFixture {
     ASSERT_TRUE(WaitFor([&] { return form->FilterGraph->Camera()->FrameCount() >= 2; }, 5000));
   }
   // Answers the next dialogs: `answer` looks at the dialog and returns its result.
-  void AnswerDialogs(std::function<int(QDialog&)> answer) {
+  void AnswerDialogs(const std::function<int(QDialog&)>& answer) {
     dialogs_ = 0;
     forms::SetDialogFunction([this, answer](QDialog& dialog) {
       ++dialogs_;

@@ -53,7 +53,7 @@ class PeriodClockTest : public GeneratorFixture {
   }
 
   // The recording double: notes the instant, may take time, may act on the window.
-  void RecordWith(std::function<void(int call)> during = {}) {
+  void RecordWith(const std::function<void(int call)>& during = {}) {
     form->Gen.StopRequested = 0;
     form->Generator().SetRecordPicture([this, during] {
       instants.push_back({sim->ElapsedMs(), form->Gen.PictureNumber, form->Text1->text(),

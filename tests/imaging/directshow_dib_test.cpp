@@ -90,7 +90,8 @@ TEST(DirectShowDIB, PaletteImagesUseTheTableAsColoursWhateverTheMode) {
   std::vector<std::uint8_t> rows(static_cast<size_t>(Stride(w, 8) * h));
   for (int r = 0; r < h; ++r)
     for (int x = 0; x < w; ++x)
-      rows[static_cast<size_t>(r * Stride(w, 8) + x)] = static_cast<std::uint8_t>(x * 40 + r);
+      rows[static_cast<size_t>(r) * static_cast<size_t>(Stride(w, 8)) + static_cast<size_t>(x)] =
+          static_cast<std::uint8_t>(x * 40 + r);
   const forms::LongArray packed = Pack(Header(w, h, 8, gdi::BI_RGB, 256), table, rows);
   ASSERT_EQ(packed.Elements[266] & 0xFF, 0);  // first row, first pixel: index 0
   ExpectPicture(dib.CreatePicture(packed), w, h, [&](int x, int y) {
@@ -107,8 +108,10 @@ TEST(DirectShowDIB, SixteenBitFieldsAndFourBitRunLengths) {
   const std::uint16_t pure[4] = {0xF800, 0x07E0, 0x001F, 0xFFFF};
   for (int r = 0; r < h; ++r)
     for (int x = 0; x < w; ++x) {
-      rows[static_cast<size_t>(r * Stride(w, 16) + 2 * x)] = pure[x] & 0xFF;
-      rows[static_cast<size_t>(r * Stride(w, 16) + 2 * x + 1)] = pure[x] >> 8;
+      rows[static_cast<size_t>(r) * static_cast<size_t>(Stride(w, 16)) +
+           2 * static_cast<size_t>(x)] = pure[x] & 0xFF;
+      rows[static_cast<size_t>(r) * static_cast<size_t>(Stride(w, 16)) +
+           2 * static_cast<size_t>(x) + 1] = pure[x] >> 8;
     }
   const QRgb colors[4] = {qRgb(255, 0, 0), qRgb(0, 255, 0), qRgb(0, 0, 255), qRgb(255, 255, 255)};
   ExpectPicture(

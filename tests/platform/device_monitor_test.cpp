@@ -18,6 +18,7 @@ DeviceReport Report(Api api, const char* name, const char* serial = "", const ch
 
 std::vector<std::pair<std::size_t, QString>> Rows(const std::vector<ListedDevice>& listed) {
   std::vector<std::pair<std::size_t, QString>> rows;
+  rows.reserve(listed.size());
   for (const ListedDevice& row : listed) rows.emplace_back(row.report, row.name);
   return rows;
 }
