@@ -143,6 +143,17 @@ struct ProgramFolder {
   QString Path() const { return dir.path(); }
 };
 
+// Each argument list is refused with one line that says why.
+void ExpectEachRefusedInOneLine(const std::vector<QStringList>& wrong) {
+  for (const QStringList& arguments : wrong) {
+    SCOPED_TRACE(arguments.join(QLatin1Char(' ')).toStdString());
+    QString error;
+    EXPECT_FALSE(app::ParseStartupOptions(arguments, QString(), &error));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_FALSE(error.contains(QLatin1Char('\n')));
+  }
+}
+
 TEST(StartupOptions, ReadsEveryOptionAndRejectsWhatDoesNotFit) {
   QString error;
   auto options = app::ParseStartupOptions(
@@ -179,13 +190,7 @@ TEST(StartupOptions, ReadsEveryOptionAndRejectsWhatDoesNotFit) {
       {"--demo", "--"},
       {"-demo"},
   };
-  for (const QStringList& arguments : wrong) {
-    SCOPED_TRACE(arguments.join(QLatin1Char(' ')).toStdString());
-    error.clear();
-    EXPECT_FALSE(app::ParseStartupOptions(arguments, QString(), &error));
-    EXPECT_FALSE(error.isEmpty());
-    EXPECT_FALSE(error.contains(QLatin1Char('\n')));
-  }
+  ExpectEachRefusedInOneLine(wrong);
 }
 
 // What is wrong is said in the option's own words, also for a value missing at the end, an
@@ -270,13 +275,7 @@ TEST(StartupOptions, RunOptionsCarryTheTextsForTheWindowAndRefuseWhatItOffersNoB
       {"--video"},
       {"--run", "5", "--video", "--back-end", "graph"},  // the filter graph records no video
   };
-  for (const QStringList& arguments : wrong) {
-    SCOPED_TRACE(arguments.join(QLatin1Char(' ')).toStdString());
-    error.clear();
-    EXPECT_FALSE(app::ParseStartupOptions(arguments, QString(), &error));
-    EXPECT_FALSE(error.isEmpty());
-    EXPECT_FALSE(error.contains(QLatin1Char('\n')));
-  }
+  ExpectEachRefusedInOneLine(wrong);
 }
 
 TEST(StartupChecks, AProgramFolderThatCannotBeUsedStopsTheProgramBeforeAnyWindow) {
