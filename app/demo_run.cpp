@@ -127,7 +127,7 @@ class Progress {
                   .arg(recording::PhaseError(*row->framePhase, *row->idealPhase), 0, 'f', 1);
     if (row && row->dueMs && row->actualMs)
       line += QStringLiteral("  late %1 ms").arg(*row->actualMs - *row->dueMs, 0, 'f', 1);
-    const QString folder = form_.PictureFolder;
+    const QString folder = form_.Recorder().Names().PictureFolder;
     if (!folder.isEmpty()) {
       const QStorageInfo disk(folder);
       const double free = static_cast<double>(disk.bytesAvailable());
@@ -257,7 +257,8 @@ void Operate(Form1& form, const DemoRunSettings& settings, DemoRunSummary& summa
   QString video;
   if (run.video) {
     form.Command24->click();
-    video = form.OutputFileName + QStringLiteral(".avi");  // the pictures rename it later
+    video = form.Recorder().Names().OutputFileName +
+            QStringLiteral(".avi");  // the pictures rename it later
   }
   // The stop button ends the tone; a video is ended first by its own stop, which writes the
   // AVI's index.
@@ -293,7 +294,7 @@ void Operate(Form1& form, const DemoRunSettings& settings, DemoRunSummary& summa
   check();  // what the last instant showed
   watch.stop();
   progress.reset();
-  summary.runFolder = form.PictureFolder;
+  summary.runFolder = form.Recorder().Names().PictureFolder;
   if (QFile::exists(video)) summary.files << video;
   if (form.Unloaded()) return;
   Pause(200);

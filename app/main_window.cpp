@@ -5,7 +5,6 @@
 #include <QCoreApplication>
 
 #include "app/help_window.h"
-#include "platform/graph/graph.h"
 #include "recording/picture_window.h"
 
 namespace app {
@@ -75,11 +74,7 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
   controls.Picture2 = Picture2;
   controls.Timer1 = Timer1;
   controls.Timer2 = Timer2;
-  controls.ShowForm6 = [this] { PictureWindow().show(); };
-  controls.CreatePictureFolder = [this] { recorder_->CreatePictureFolder(); };
-  controls.RecordPicture = [this] { recorder_->RecordPicture(); };
-  controls.RunEnded = [this] { recorder_->FinishRun(); };
-  generator_ = std::make_unique<generator::Generator>(Gen, std::move(controls));
+  generator_ = std::make_unique<generator::Generator>(std::move(controls));
   camera::CameraControls camera;
   camera.MainWindow = this;
   camera.Option7 = Option7;
@@ -94,20 +89,9 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
   camera.Text40 = Text40;
   camera.Timer1 = Timer1;
   camera.Timer2 = Timer2;
-  camera.StopRequested = &Gen.StopRequested;
-  camera.NameVideo = [this] { return recorder_->NameVideo(); };
   camera.Shape1 = Shape1;
   camera.Picture1 = Picture1;
   camera.Picture2 = Picture2;
-  camera.CameraInfo = &CameraInfo;
-  camera.LastCapResult = &LastCapResult;
-  camera.CaptureWindow = &CaptureWindow;
-  camera.VideoDevices = &VideoDevices;
-  camera.FilterGraph = &FilterGraph;
-  camera.CaptureFilter = &CaptureFilter;
-  camera.CapturePin = &CapturePin;
-  camera.VideoWindow = &VideoWindow;
-  camera.BasicVideo = &BasicVideo;
   camera_ = std::make_unique<camera::CameraControl>(std::move(camera));
   recording::RecordingControls recording;
   recording.Check3 = Check3;
@@ -116,50 +100,30 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
   recording.Option9 = Option9;
   recording.Option10 = Option10;
   recording.Label1 = Label1;
-  recording.Text1 = Text1;
   recording.Text2 = Text2;
   recording.Text3 = Text3;
-  recording.Text10 = Text10;
-  recording.Names = {&DateText, &TimeText, &PictureFolder, &OutputFileName};
-  recording.CameraInfo = &CameraInfo;
-  recording.CaptureWindow = &CaptureWindow;
-  recording.Gen = &Gen;
-  recording.DirectShow = &camera_->DirectShow();
-  recording.PictureWindow = [this]() -> recording::Form6& { return PictureWindow(); };
-  recording.Camera = [cam = camera_.get()] { return cam->OpenCamera(); };
-  recording.MomentAt = [this](std::int64_t localNs) { return generator_->At(localNs); };
+  recording.Camera = camera_.get();
   recorder_ = std::make_unique<recording::PictureRecorder>(std::move(recording));
   ConnectHandlers();
   Form_Load();
 }
 
-// The device is released while the window still exists to receive its last notices.
+// The device is released while the window still exists to receive its last notices; the
+// camera graph and its window go while this window, their owner, still exists.
 Form1::~Form1() {
+  recorder_.reset();
   generator_.reset();
-  // The camera graph and its window go while this window, their owner, still exists.
-  VideoWindow.reset();
-  BasicVideo.reset();
-  CapturePin.reset();
-  CaptureFilter.reset();
-  FilterGraph.reset();
   camera_.reset();
 }
 
 void Form1::ConnectHandlers() {
+  // What the subsystems tell each other goes up as signals: the recording follows the
+  // generator's runs, the video stop ends the period clock.
+  recorder_->Follow(*generator_);
+  connect(camera_.get(), &camera::CameraControl::ClockStopRequested, generator_.get(),
+          &generator::Generator::RequestStop);
   connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
   connect(Command16, &QPushButton::clicked, this, &Form1::Command16_Click);
-  generator::Generator* tone = generator_.get();
-  connect(Combo1, &forms::ComboBox::Click, this, [tone](int row) { tone->Combo1_Click(row); });
-  connect(Command20, &QPushButton::clicked, this, [tone] { tone->Command20_Click(); });
-  connect(Command4, &QPushButton::clicked, this, [tone] { tone->Command4_Click(); });
-  connect(Command3, &QPushButton::clicked, this, [tone] { tone->Command3_Click(); });
-  connect(Option5, &QRadioButton::toggled, this, [tone](bool on) {
-    if (on) tone->Option5_Click();
-  });
-  connect(Option6, &QRadioButton::toggled, this, [tone](bool on) {
-    if (on) tone->Option6_Click();
-  });
-  connect(Timer1, &QTimer::timeout, this, [tone] { tone->Timer1_Timer(); });
   camera::CameraControl* cam = camera_.get();
   connect(Option7, &QRadioButton::toggled, this, [cam](bool on) {
     if (on) cam->Option7_Click();
@@ -174,11 +138,12 @@ void Form1::ConnectHandlers() {
   connect(Command15, &QPushButton::clicked, this, [cam] { cam->Command15_Click(); });
   connect(Command22, &QPushButton::clicked, this, [cam] { cam->Command22_Click(); });
   connect(Command2, &QPushButton::clicked, this, [cam] { cam->Command2_Click(); });
-  connect(Command24, &QPushButton::clicked, this, [cam] { cam->Command24_Click(); });
-  connect(Command1, &QPushButton::clicked, this, [cam] { cam->Command1_Click(); });
   recording::PictureRecorder* recorder = recorder_.get();
+  // The video's name comes from the recording's names, handed down with the click.
+  connect(Command24, &QPushButton::clicked, this,
+          [cam, recorder] { cam->Command24_Click(recorder->NameVideo()); });
+  connect(Command1, &QPushButton::clicked, this, [cam] { cam->Command1_Click(); });
   connect(Command19, &QPushButton::clicked, this, [recorder] { recorder->Command19_Click(); });
-  connect(Timer2, &QTimer::timeout, this, [tone] { tone->Timer2_Timer(); });
 }
 
 void Form1::CreateControls() {
@@ -299,18 +264,11 @@ void Form1::Form_Load() {
   PictureWindow().Picture2->Refresh();
   Timer1->stop();
   Timer2->start();
-  Gen.PictureNumber = 0;
-  generator_->FillDeviceList();
-  generator_->InstallCallbackWindow(this);
+  generator_->Load(this);
   Combo2->setEnabled(false);
   Option10->setChecked(false);
   Option10->setEnabled(false);
   Command3->setEnabled(false);
-}
-
-recording::Form6& Form1::PictureWindow() {
-  if (!form6_) form6_ = std::make_unique<recording::Form6>();
-  return *form6_;
 }
 
 void Form1::Command5_Click() {
@@ -323,8 +281,6 @@ void Form1::Command5_Click() {
 }
 
 void Form1::Command16_Click() {
-  if (Gen.StopRequested == 0) generator_->StopStream();
-  Gen.StopRequested = 1;
   generator_->Unload();
   camera_->ShutdownAtExit();
   // Unload: hide now, destroy after the event loop has returned, so that a handler still
@@ -332,7 +288,7 @@ void Form1::Command16_Click() {
   unloaded_ = true;
   hide();
   if (form2_) form2_->close();
-  if (form6_) form6_->hide();
+  PictureWindow().hide();
   QCoreApplication::exit(0);
 }
 

@@ -1,6 +1,6 @@
 #pragma once
-// The main window: every control the operator works with, the fields the subsystems share,
-// start-up and exit. The handlers of each subsystem live with that subsystem.
+// The main window: every control the operator works with, the subsystems that own the state
+// and the handlers, wired once; start-up and exit.
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -16,7 +16,6 @@
 #include "app/help_window.h"
 #include "camera/camera_control.h"
 #include "generator/generator.h"
-#include "generator/generator_state.h"
 #include "platform/forms/controls.h"
 #include "platform/forms/picture_box.h"
 #include "recording/picture_recorder.h"
@@ -35,32 +34,18 @@ class Form1 : public QWidget {
   void Command5_Click();
   void Command16_Click();
 
-  // The picture window, loaded again should it be gone.
-  recording::Form6& PictureWindow();
+  // The picture window, owned by the recording.
+  recording::Form6& PictureWindow() { return recorder_->PictureWindow(); }
   // The help window if it is open.
   Form2* HelpWindow() const { return form2_; }
   bool Unloaded() const { return unloaded_; }
   generator::Generator& Generator() { return *generator_; }
   camera::CameraControl& Camera() { return *camera_; }
   recording::PictureRecorder& Recorder() { return *recorder_; }
-  // The camera's state, owned by the camera control.
+  // State is read through the subsystems that own it.
+  const generator::GeneratorState& Gen() const { return generator_->State(); }
+  const camera::CameraState& CameraState() const { return camera_->State(); }
   std::int32_t CameraOn() const { return camera_->CameraOn(); }
-
-  // Shared fields.
-  generator::GeneratorState Gen;
-  QString CameraInfo;
-  std::int32_t LastCapResult = 0;
-  capture::HWND CaptureWindow = 0;
-  std::shared_ptr<graph::DeviceCollection> VideoDevices;
-  std::shared_ptr<graph::FilgraphManager> FilterGraph;
-  std::shared_ptr<graph::IFilterInfo> CaptureFilter;
-  std::shared_ptr<graph::IPinInfo> CapturePin;
-  std::shared_ptr<graph::IVideoWindow> VideoWindow;
-  std::shared_ptr<graph::IBasicVideo> BasicVideo;
-  QString DateText;
-  QString TimeText;
-  QString PictureFolder;
-  QString OutputFileName;
 
   // Right column.
   QLabel* Label16;
@@ -147,7 +132,6 @@ class Form1 : public QWidget {
   void CreateControls();
   void ConnectHandlers();
 
-  std::unique_ptr<recording::Form6> form6_;
   std::unique_ptr<generator::Generator> generator_;
   std::unique_ptr<camera::CameraControl> camera_;
   std::unique_ptr<recording::PictureRecorder> recorder_;

@@ -42,13 +42,18 @@ void Run(app::Form1& form, StartNotingTime& time, const char* numerator, const c
   form.Text7->setText(QString::fromLatin1(nc0));
   const double periodNs = 1e9 / std::atof(numerator) * std::atoi(nc0);
   std::vector<double> lateMs;
-  form.Generator().SetRecordPicture([&] {
-    const std::int64_t now = forms::SystemTime().Nanoseconds();
-    const double due = time.start + form.Gen.PictureNumber * periodNs;
-    lateMs.push_back((now - due) / 1e6);
-    if (now - time.start > seconds * 1e9 && form.Gen.StopRequested == 0)
-      QMetaObject::invokeMethod(form.Command4, &QPushButton::click, Qt::QueuedConnection);
-  });
+  // The clock alone: in place of the recording, a receiver that notes each instant's lateness.
+  QObject::disconnect(&form.Generator(), &generator::Generator::PictureDue, &form.Recorder(),
+                      nullptr);
+  const QMetaObject::Connection noting = QObject::connect(
+      &form.Generator(), &generator::Generator::PictureDue, &form,
+      [&](const generator::Instant& instant) {
+        const std::int64_t now = forms::SystemTime().Nanoseconds();
+        const double due = time.start + instant.number * periodNs;
+        lateMs.push_back((now - due) / 1e6);
+        if (now - time.start > seconds * 1e9 && form.Gen().StopRequested == 0)
+          QMetaObject::invokeMethod(form.Command4, &QPushButton::click, Qt::QueuedConnection);
+      });
   const int row = form.Combo1->findText(QStringLiteral("bench"));
   form.Combo1->setCurrentIndex(row);
   emit form.Combo1->Click(row);
@@ -56,6 +61,7 @@ void Run(app::Form1& form, StartNotingTime& time, const char* numerator, const c
   const double cpuAll = bench::CpuSeconds(RUSAGE_SELF);
   time.armed = true;
   form.Generator().Command20_Click();
+  QObject::disconnect(noting);
   const double wall = (forms::SystemTime().Nanoseconds() - time.start) / 1e9;
   std::printf("%s/2 Hz, NC0 = %s: %zu instants in %.1f s\n", numerator, nc0, lateMs.size(), wall);
   std::printf("  lateness, ms: median %.3f  p99 %.3f  max %.3f\n", bench::Percentile(lateMs, 0.5),

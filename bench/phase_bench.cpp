@@ -95,7 +95,8 @@ void Run(const char* name, generator::TimeBase base, int seconds) {
   form.Text7->setText(QStringLiteral("5"));
   QTimer::singleShot(seconds * 1000, form.Command4, &QPushButton::click);
   form.Generator().Command20_Click();  // returns when the run has been stopped
-  const std::vector<Row> rows = ReadLog(form.PictureFolder + QStringLiteral("/log.csv"));
+  const std::vector<Row> rows =
+      ReadLog(form.Recorder().Names().PictureFolder + QStringLiteral("/log.csv"));
   std::printf("  %s: %zu pictures\n", name, rows.size());
   const std::vector<double> instant = Unwrapped(rows, &Row::instantPhase);
   Report("at the due instant", instant);

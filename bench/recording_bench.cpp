@@ -37,7 +37,7 @@ std::vector<double> Bare(app::Form1& form, const QString& folder, int pictures) 
   for (int i = 0; i < pictures; ++i) {
     bench::RunEventsFor(15);
     const double t = bench::NowMs();
-    const QImage frame = form.FilterGraph->Camera()->LatestFrame()->Image().copy();
+    const QImage frame = form.CameraState().FilterGraph->Camera()->LatestFrame()->Image().copy();
     unsigned char* jpeg = nullptr;
     unsigned long size = 0;
     tjCompress2(compressor, frame.constBits(), frame.width(),
@@ -91,10 +91,13 @@ int main(int argc, char* argv[]) {
     form.Recorder().CreatePictureFolder();
     std::vector<double> ms;
     for (int i = 1; i <= pictures; ++i) {
-      bench::RunEventsFor(15);  // the camera moves on between pictures
-      form.Gen.PictureNumber = i;
+      bench::RunEventsFor(15);     // the camera moves on between pictures
+      generator::Instant instant;  // a Timer 1 tick: the latest frame
+      instant.number = i;
+      instant.numberText = QString::number(i);
+      instant.dateTime = QDateTime::currentDateTime();
       const double t = bench::NowMs();
-      form.Recorder().RecordPicture();
+      form.Recorder().RecordPicture(instant);
       ms.push_back(bench::NowMs() - t);
     }
     Report(c.name, ms);
@@ -107,7 +110,7 @@ int main(int argc, char* argv[]) {
         snap.push_back(bench::NowMs() - t);
       }
       Report("of it: SnapDirectShowFrame", snap);
-      const std::vector<double> bare = Bare(form, form.PictureFolder, pictures);
+      const std::vector<double> bare = Bare(form, form.Recorder().Names().PictureFolder, pictures);
       Report("bare copy + tjCompress2 + write", bare);
       std::printf("  target: filter-graph jpg median <= 2 x bare median = %.2f ms\n",
                   2 * bench::Percentile(bare, 0.5));

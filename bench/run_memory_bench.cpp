@@ -72,13 +72,13 @@ int main(int argc, char* argv[]) {
     ++minute;
     last = RssMb();
     if (minute == 1) afterFirstMinute = last;
-    std::printf("  %3d min  %7.1f MB  picture %d\n", minute, last, form.Gen.PictureNumber);
+    std::printf("  %3d min  %7.1f MB  picture %d\n", minute, last, form.Gen().PictureNumber);
     std::fflush(stdout);
     if (minute == minutes) form.Command4->click();
   });
   every.start(60 * 1000);
   form.Command20->click();  // the clock mode returns after the stop
-  const int pictures = form.Gen.PictureNumber;
+  const int pictures = form.Gen().PictureNumber;
   std::printf("pictures %d, messages %d; RSS grew %.1f MB after the first minute\n", pictures,
               messages, last - afterFirstMinute);
   std::printf("  target: less than 2 MB\n");

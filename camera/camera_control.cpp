@@ -34,19 +34,8 @@ void ClearFailureText(QLabel& status, bool camera, bool video) {
     status.clear();
 }
 
-namespace {
-
-CameraControls WithState(CameraControls controls, std::int32_t* cameraOn) {
-  controls.CameraOn = cameraOn;
-  return controls;
-}
-
-}  // namespace
-
 CameraControl::CameraControl(CameraControls controls)
-    : controls_(WithState(std::move(controls), &camera_on_)),
-      vfw_(controls_),
-      directshow_(controls_) {}
+    : controls_(std::move(controls)), vfw_(controls_, state_), directshow_(controls_, state_) {}
 
 void CameraControl::Option7_Click() {
   controls_.Command1->setEnabled(true);
@@ -71,14 +60,14 @@ void CameraControl::Option8_Click() {
 }
 
 gstutil::CameraPipeline* CameraControl::OpenCamera() const {
-  if (camera_on_ != 1) return nullptr;
-  if (controls_.Option7->isChecked()) return capture::CameraOf(*controls_.CaptureWindow);
-  return *controls_.FilterGraph ? (*controls_.FilterGraph)->Camera() : nullptr;
+  if (state_.CameraOn != 1) return nullptr;
+  if (controls_.Option7->isChecked()) return capture::CameraOf(state_.CaptureWindow);
+  return state_.FilterGraph ? state_.FilterGraph->Camera() : nullptr;
 }
 
 void CameraControl::Command11_Click() {
   try {
-    if (*controls_.CameraOn == 1) {
+    if (state_.CameraOn == 1) {
       forms::MsgBox(QStringLiteral("Отключите уже включенную камеру"), kTitle);
       return;
     }
@@ -92,11 +81,11 @@ void CameraControl::Command11_Click() {
 void CameraControl::Command13_Click() {
   if (controls_.Option7->isChecked()) vfw_.Disconnect();
   if (controls_.Option8->isChecked()) directshow_.SwitchOff();
-  *controls_.CameraOn = 0;
+  state_.CameraOn = 0;
 }
 
 void CameraControl::ShutdownAtExit() {
-  if (*controls_.CameraOn != 1) return;
+  if (state_.CameraOn != 1) return;
   if (controls_.Option7->isChecked()) vfw_.Disconnect();
   if (controls_.Option8->isChecked()) directshow_.ShutdownAtExit();
 }

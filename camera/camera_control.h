@@ -6,13 +6,14 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QObject>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QString>
 #include <QTimer>
 #include <cstdint>
 #include <exception>
-#include <functional>
+#include <memory>
 
 #include "camera/directshow_capture.h"
 #include "camera/vfw_capture.h"
@@ -39,21 +40,22 @@ struct CameraControls {
   forms::Shape* Shape1 = nullptr;
   forms::PictureBox* Picture1 = nullptr;  // preview area, parent of the capture window
   forms::PictureBox* Picture2 = nullptr;  // DirectShow camera information
-  // The camera's own state, set by CameraControl to its member.
-  std::int32_t* CameraOn = nullptr;
-  // Main-window fields.
-  QString* CameraInfo = nullptr;
-  std::int32_t* LastCapResult = nullptr;
-  capture::HWND* CaptureWindow = nullptr;
-  std::shared_ptr<graph::DeviceCollection>* VideoDevices = nullptr;
-  std::shared_ptr<graph::FilgraphManager>* FilterGraph = nullptr;
-  std::shared_ptr<graph::IFilterInfo>* CaptureFilter = nullptr;
-  std::shared_ptr<graph::IPinInfo>* CapturePin = nullptr;
-  std::shared_ptr<graph::IVideoWindow>* VideoWindow = nullptr;
-  std::shared_ptr<graph::IBasicVideo>* BasicVideo = nullptr;
-  std::int32_t* StopRequested = nullptr;  // of the generator: ends a running period clock
-  // Renews the date and time texts and names the next video: its path without ".avi".
-  std::function<QString()> NameVideo;
+};
+
+// The camera's state: only this subsystem changes it; the rest of the program reads it
+// through CameraControl::State.
+struct CameraState {
+  std::int32_t CameraOn = 0;  // 1 while a camera is switched on and previewing
+  QString CameraInfo;         // the driver list or the chosen camera's pins, as printed
+  std::int32_t LastCapResult = 0;
+  capture::HWND CaptureWindow = 0;
+  std::shared_ptr<graph::DeviceCollection> VideoDevices;
+  // Declared so that the window and the pin go before the graph they belong to.
+  std::shared_ptr<graph::FilgraphManager> FilterGraph;
+  std::shared_ptr<graph::IFilterInfo> CaptureFilter;
+  std::shared_ptr<graph::IPinInfo> CapturePin;
+  std::shared_ptr<graph::IBasicVideo> BasicVideo;
+  std::shared_ptr<graph::IVideoWindow> VideoWindow;
 };
 
 // The status-line text of a camera that failed while on.
@@ -67,11 +69,11 @@ QString VideoErrorText(const QString& reason);
 // kinds given (CameraErrorText, VideoErrorText); any other text stays.
 void ClearFailureText(QLabel& status, bool camera, bool video);
 
-class CameraControl {
+class CameraControl : public QObject {
+  Q_OBJECT
+
  public:
   explicit CameraControl(CameraControls controls);
-  CameraControl(const CameraControl&) = delete;
-  CameraControl& operator=(const CameraControl&) = delete;
 
   void Option7_Click();
   void Option8_Click();
@@ -84,21 +86,27 @@ class CameraControl {
   void Command15_Click();
   void Command22_Click();
   void Command2_Click();
-  // Video recording.
-  void Command24_Click();
+  // Video recording into `videoBase` + ".avi", named when the button was clicked.
+  void Command24_Click(const QString& videoBase);
   void Command1_Click();
   // The camera step of the exit: only when a camera is on.
   void ShutdownAtExit();
 
   VfwCapture& Vfw() { return vfw_; }
   DirectShowCapture& DirectShow() { return directshow_; }
-  // 1 while a camera is switched on and previewing: only this subsystem changes it.
-  std::int32_t CameraOn() const { return camera_on_; }
+  const CameraState& State() const { return state_; }
+  std::int32_t CameraOn() const { return state_.CameraOn; }
   // The pipeline of the camera that is on, with the chosen back end; null when none is.
   gstutil::CameraPipeline* OpenCamera() const;
 
+ signals:
+  // The video stop also ends a running period clock.
+  void ClockStopRequested();
+
  private:
-  std::int32_t camera_on_ = 0;  // before controls_, which points to it
+  friend struct CameraTestAccess;  // defined by the tests only
+
+  CameraState state_;  // before the back ends, which refer to it
   CameraControls controls_;
   VfwCapture vfw_;
   DirectShowCapture directshow_;

@@ -9,17 +9,17 @@ namespace camera {
 
 void CameraControl::Command12_Click() {
   if (controls_.Option7->isChecked())
-    *controls_.LastCapResult = static_cast<std::int32_t>(
-        capture::SendMessageA(*controls_.CaptureWindow, capture::WM_CAP_DLG_VIDEOFORMAT, 0, 0));
+    state_.LastCapResult = static_cast<std::int32_t>(
+        capture::SendMessageA(state_.CaptureWindow, capture::WM_CAP_DLG_VIDEOFORMAT, 0, 0));
   if (controls_.Option8->isChecked()) {
     // Nothing chosen yet: there is no pin to set a format for.
-    if (!*controls_.FilterGraph || !*controls_.CapturePin || !*controls_.VideoWindow) return;
+    if (!state_.FilterGraph || !state_.CapturePin || !state_.VideoWindow) return;
     controls_.Shape1->setVisible(true);
     directshow_.StopAndHide();
-    (*controls_.CapturePin)->Disconnect();
+    state_.CapturePin->Disconnect();
     {
       graph::PinFormatDialog dialog;
-      dialog.AttachPin(*controls_.CapturePin);
+      dialog.AttachPin(state_.CapturePin);
       dialog.ShowDialog(controls_.MainWindow);
     }
     directshow_.RenderAndPreview();
@@ -28,12 +28,12 @@ void CameraControl::Command12_Click() {
 
 void CameraControl::Command15_Click() {
   if (controls_.Option7->isChecked())
-    *controls_.LastCapResult = static_cast<std::int32_t>(
-        capture::SendMessageA(*controls_.CaptureWindow, capture::WM_CAP_DLG_VIDEOSOURCE, 0, 0));
+    state_.LastCapResult = static_cast<std::int32_t>(
+        capture::SendMessageA(state_.CaptureWindow, capture::WM_CAP_DLG_VIDEOSOURCE, 0, 0));
   if (controls_.Option8->isChecked()) {
-    if (!*controls_.CaptureFilter) return;
+    if (!state_.CaptureFilter) return;
     graph::FilterPropertiesDialog dialog;
-    dialog.AttachFilter(*controls_.CaptureFilter);
+    dialog.AttachFilter(state_.CaptureFilter);
     dialog.ShowDialog(controls_.MainWindow);
   }
 }
@@ -49,13 +49,13 @@ void CameraControl::Command22_Click() {
     ReportCameraFailure("the frame rate", error);
     return;
   }
-  *controls_.LastCapResult = rate;
-  capture::SendMessageA(*controls_.CaptureWindow, capture::WM_CAP_SET_PREVIEWRATE,
+  state_.LastCapResult = rate;
+  capture::SendMessageA(state_.CaptureWindow, capture::WM_CAP_SET_PREVIEWRATE,
                         static_cast<capture::WPARAM>(static_cast<std::intptr_t>(1000 / rate)), 0);
 }
 
 void CameraControl::Command2_Click() {
-  capture::SendMessageA(*controls_.CaptureWindow, capture::WM_CAP_DLG_VIDEOCOMPRESSION, 0, 0);
+  capture::SendMessageA(state_.CaptureWindow, capture::WM_CAP_DLG_VIDEOCOMPRESSION, 0, 0);
 }
 
 }  // namespace camera

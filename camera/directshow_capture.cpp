@@ -21,10 +21,9 @@ void DirectShowCapture::ListCameras() {
   controls_.Combo2->clear();
   {
     graph::VideoDeviceEnumerator enumerator;
-    *controls_.VideoDevices =
-        enumerator.Devices(QString::fromLatin1(graph::kVideoInputDeviceCategory));
+    state_.VideoDevices = enumerator.Devices(QString::fromLatin1(graph::kVideoInputDeviceCategory));
   }
-  const graph::DeviceCollection& devices = **controls_.VideoDevices;
+  const graph::DeviceCollection& devices = *state_.VideoDevices;
   if (devices.DeviceCount() < 1) {
     controls_.Label1->setText(QStringLiteral(" No cameras found!"));
     return;
@@ -43,24 +42,24 @@ void DirectShowCapture::BuildCameraGraph(std::int16_t row) {
   // The previous graph holds the camera: it goes before a new one opens it.
   ReleaseGraph();
   try {
-    *controls_.FilterGraph = std::make_shared<graph::FilgraphManager>();
-    graph::FilgraphManager& filterGraph = **controls_.FilterGraph;
+    state_.FilterGraph = std::make_shared<graph::FilgraphManager>();
+    graph::FilgraphManager& filterGraph = *state_.FilterGraph;
     filterGraph.SetErrorHandler([this](const QString& reason) { ShowFailure(reason); });
-    if (!*controls_.VideoDevices) forms::Raise(forms::kObjectVariableNotSet);
-    const std::shared_ptr<graph::CaptureDevice> device = (*controls_.VideoDevices)->DeviceItem(row);
-    *controls_.CameraInfo = device->DeviceName() + kCrLf;
-    *controls_.CaptureFilter = device->AddToGraph(filterGraph);
-    controls_.CapturePin->reset();
-    for (const std::shared_ptr<graph::IPinInfo>& pin : (*controls_.CaptureFilter)->Pins()) {
-      *controls_.CapturePin = pin;
+    if (!state_.VideoDevices) forms::Raise(forms::kObjectVariableNotSet);
+    const std::shared_ptr<graph::CaptureDevice> device = state_.VideoDevices->DeviceItem(row);
+    state_.CameraInfo = device->DeviceName() + kCrLf;
+    state_.CaptureFilter = device->AddToGraph(filterGraph);
+    state_.CapturePin.reset();
+    for (const std::shared_ptr<graph::IPinInfo>& pin : state_.CaptureFilter->Pins()) {
+      state_.CapturePin = pin;
       if (pin->Direction() != graph::PINDIR_OUTPUT) continue;
-      *controls_.CameraInfo += kCapPin + QString::number(pin->Direction()) + kCrLf;
-      *controls_.CameraInfo += kCapPin + pin->Name() + kCrLf;
-      controls_.Picture2->Print(*controls_.CameraInfo);
+      state_.CameraInfo += kCapPin + QString::number(pin->Direction()) + kCrLf;
+      state_.CameraInfo += kCapPin + pin->Name() + kCrLf;
+      controls_.Picture2->Print(state_.CameraInfo);
       AddDecompressorRenderAndPreview();
       return;
     }
-    controls_.CapturePin->reset();
+    state_.CapturePin.reset();
     controls_.Label1->setText(QStringLiteral(" Couldn't find capture pin!"));
   } catch (const forms::RuntimeError& error) {
     forms::LogFailure(lcCameraControl(), "the camera's graph", error);
@@ -70,13 +69,13 @@ void DirectShowCapture::BuildCameraGraph(std::int16_t row) {
 }
 
 void DirectShowCapture::AddDecompressorRenderAndPreview() {
-  for (const auto& registered : (*controls_.FilterGraph)->RegFilterCollection()) {
+  for (const auto& registered : state_.FilterGraph->RegFilterCollection()) {
     if (registered->Name() == QLatin1String(graph::kAviDecompressor)) {
       registered->Filter();
       break;
     }
   }
-  (*controls_.CapturePin)->Render();
+  state_.CapturePin->Render();
   StartPreview();
 }
 
@@ -91,10 +90,9 @@ void DirectShowCapture::RenderAndPreview() {
 }
 
 void DirectShowCapture::StartPreview() {
-  graph::FilgraphManager& filterGraph = **controls_.FilterGraph;
-  *controls_.VideoWindow =
-      std::shared_ptr<graph::IVideoWindow>(*controls_.FilterGraph, &filterGraph);
-  graph::IVideoWindow& window = **controls_.VideoWindow;
+  graph::FilgraphManager& filterGraph = *state_.FilterGraph;
+  state_.VideoWindow = std::shared_ptr<graph::IVideoWindow>(state_.FilterGraph, &filterGraph);
+  graph::IVideoWindow& window = *state_.VideoWindow;
   window.SetFullScreenMode(graph::OAFALSE);
   window.SetWindowStyle(window.WindowStyle() & kStyleWithoutFrame);
   window.SetLeft(8);
@@ -103,50 +101,50 @@ void DirectShowCapture::StartPreview() {
   window.SetAutoShow(graph::OATRUE);
   window.SetVisible(graph::OATRUE);
   filterGraph.Run();
-  *controls_.BasicVideo = std::shared_ptr<graph::IBasicVideo>(*controls_.FilterGraph, &filterGraph);
+  state_.BasicVideo = std::shared_ptr<graph::IBasicVideo>(state_.FilterGraph, &filterGraph);
   window.SetWidth(640);
   window.SetHeight(480);
   controls_.Label1->setText(QStringLiteral(" Previewing camera"));
-  *controls_.CameraOn = 1;
+  state_.CameraOn = 1;
   previewing_ = true;
 }
 
 void DirectShowCapture::StopAndHide() {
-  (*controls_.FilterGraph)->Stop();
-  graph::IVideoWindow& window = **controls_.VideoWindow;
+  state_.FilterGraph->Stop();
+  graph::IVideoWindow& window = *state_.VideoWindow;
   window.SetAutoShow(graph::OAFALSE);
   window.SetVisible(graph::OAFALSE);
   window.SetOwner(nullptr);
 }
 
 void DirectShowCapture::SwitchOff() {
-  if (!*controls_.FilterGraph || !*controls_.VideoWindow) return;  // nothing chosen, or already off
+  if (!state_.FilterGraph || !state_.VideoWindow) return;  // nothing chosen, or already off
   StopAndHide();
-  if (*controls_.CapturePin) (*controls_.CapturePin)->Disconnect();
-  controls_.FilterGraph->reset();
+  if (state_.CapturePin) state_.CapturePin->Disconnect();
+  state_.FilterGraph.reset();
   previewing_ = false;
 }
 
 void DirectShowCapture::ShutdownAtExit() {
-  if (!*controls_.VideoWindow || !*controls_.FilterGraph) return;
+  if (!state_.VideoWindow || !state_.FilterGraph) return;
   StopAndHide();
 }
 
 void DirectShowCapture::ReleaseGraph() {
-  if (*controls_.FilterGraph) {
-    (*controls_.FilterGraph)->Stop();
-    if (*controls_.VideoWindow) {
-      (*controls_.VideoWindow)->SetVisible(graph::OAFALSE);
-      (*controls_.VideoWindow)->SetOwner(nullptr);
+  if (state_.FilterGraph) {
+    state_.FilterGraph->Stop();
+    if (state_.VideoWindow) {
+      state_.VideoWindow->SetVisible(graph::OAFALSE);
+      state_.VideoWindow->SetOwner(nullptr);
     }
-    if (*controls_.CapturePin) (*controls_.CapturePin)->Disconnect();
+    if (state_.CapturePin) state_.CapturePin->Disconnect();
   }
   // Every view of the graph lets go of it, so that it and its camera are released.
-  controls_.VideoWindow->reset();
-  controls_.BasicVideo->reset();
-  controls_.FilterGraph->reset();
+  state_.VideoWindow.reset();
+  state_.BasicVideo.reset();
+  state_.FilterGraph.reset();
   // Only a graph that previewed had set the flag; a capture-window camera left on keeps it.
-  if (previewing_) *controls_.CameraOn = 0;
+  if (previewing_) state_.CameraOn = 0;
   previewing_ = false;
 }
 
@@ -155,8 +153,8 @@ void DirectShowCapture::ShowFailure(const QString& reason) {
 }
 
 forms::LongArray DirectShowCapture::CurrentImage() {
-  if (!*controls_.FilterGraph || !*controls_.BasicVideo) forms::Raise(forms::kObjectVariableNotSet);
-  graph::FilgraphManager& filterGraph = **controls_.FilterGraph;
+  if (!state_.FilterGraph || !state_.BasicVideo) forms::Raise(forms::kObjectVariableNotSet);
+  graph::FilgraphManager& filterGraph = *state_.FilterGraph;
   filterGraph.Pause();
   // Whatever happens below, the preview does not stay frozen.
   struct RunAgain {
@@ -179,13 +177,13 @@ forms::LongArray DirectShowCapture::CurrentImage() {
       graph::Fail(graph::VFW_E_WRONG_STATE, QStringLiteral("граф не встаёт на паузу"));
   } while (state != graph::State_Stopped && state != graph::State_Paused);
   std::int32_t size = 0;
-  graph::HRESULT result = (*controls_.BasicVideo)->GetCurrentImage(&size, nullptr);
+  graph::HRESULT result = state_.BasicVideo->GetCurrentImage(&size, nullptr);
   if (result != graph::S_OK) graph::Fail(result, QStringLiteral("нет текущего кадра"));
   forms::LongArray image;
   image.Elements.resize(static_cast<std::size_t>(std::max(size / 4, 0)));
   // The buffer's own size goes with it, so that nothing is written past its end.
   std::int32_t capacity = static_cast<std::int32_t>(image.Elements.size() * 4);
-  result = (*controls_.BasicVideo)->GetCurrentImage(&capacity, image.Elements.data());
+  result = state_.BasicVideo->GetCurrentImage(&capacity, image.Elements.data());
   if (result != graph::S_OK) graph::Fail(result, QStringLiteral("нет текущего кадра"));
   return image;
 }

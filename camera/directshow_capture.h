@@ -12,10 +12,12 @@
 namespace camera {
 
 struct CameraControls;
+struct CameraState;
 
 class DirectShowCapture {
  public:
-  explicit DirectShowCapture(const CameraControls& controls) : controls_(controls) {}
+  DirectShowCapture(const CameraControls& controls, CameraState& state)
+      : controls_(controls), state_(state) {}
 
   // Step 4 of the switch-on: fills Combo2 and writes the status line.
   void ListCameras();
@@ -43,6 +45,7 @@ class DirectShowCapture {
   void ShowFailure(const QString& reason);
 
   const CameraControls& controls_;
+  CameraState& state_;
   bool previewing_ = false;  // this back end's preview ran and set CameraOn
 };
 

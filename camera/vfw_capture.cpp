@@ -28,40 +28,39 @@ QString VfwCapture::DriverList() {
 }
 
 void VfwCapture::SwitchOn() {
-  *controls_.CameraInfo = DriverList();
-  controls_.Picture1->Print(*controls_.CameraInfo);
+  state_.CameraInfo = DriverList();
+  controls_.Picture1->Print(state_.CameraInfo);
   // A window left connected by an earlier switch-on (the back end was changed before the
   // switch-off) would hold the camera: the new window could not open it.
-  capture::SendMessageA(*controls_.CaptureWindow, capture::WM_CAP_DRIVER_DISCONNECT, 0, 0);
+  capture::SendMessageA(state_.CaptureWindow, capture::WM_CAP_DRIVER_DISCONNECT, 0, 0);
   const int width = static_cast<int>(std::lround(controls_.Picture1->width()));
   const int height = static_cast<int>(std::lround(controls_.Picture1->height()));
-  *controls_.CaptureWindow = capture::capCreateCaptureWindowA(
+  state_.CaptureWindow = capture::capCreateCaptureWindowA(
       "Take a Camera Shot", capture::WS_CHILD | capture::WS_VISIBLE, 0, 0, width, height,
       controls_.Picture1, 0);
-  if (*controls_.CaptureWindow == 0) return;
+  if (state_.CaptureWindow == 0) return;
   QLabel* status = controls_.Label1;
   QTimer* clock = controls_.Timer2;
-  capture::SetErrorHandler(*controls_.CaptureWindow, [status](const QString& reason) {
+  capture::SetErrorHandler(state_.CaptureWindow, [status](const QString& reason) {
     status->setText(CameraErrorText(reason));
   });
   // A recording that ended by itself ends as the stop button ends it: the date and time
   // display, stopped for the recording, runs again.
-  capture::SetRecordingErrorHandler(*controls_.CaptureWindow,
-                                    [status, clock](const QString& reason) {
-                                      status->setText(VideoErrorText(reason));
-                                      clock->start();
-                                    });
-  if (capture::SendMessageA(*controls_.CaptureWindow, capture::WM_CAP_DRIVER_CONNECT, 0, 0))
+  capture::SetRecordingErrorHandler(state_.CaptureWindow, [status, clock](const QString& reason) {
+    status->setText(VideoErrorText(reason));
+    clock->start();
+  });
+  if (capture::SendMessageA(state_.CaptureWindow, capture::WM_CAP_DRIVER_CONNECT, 0, 0))
     ClearFailureText(*status, true, true);
-  capture::SendMessageA(*controls_.CaptureWindow, capture::WM_CAP_SET_PREVIEWRATE, 33, 0);
-  capture::SendMessageA(*controls_.CaptureWindow, capture::WM_CAP_SET_PREVIEW,
+  capture::SendMessageA(state_.CaptureWindow, capture::WM_CAP_SET_PREVIEWRATE, 33, 0);
+  capture::SendMessageA(state_.CaptureWindow, capture::WM_CAP_SET_PREVIEW,
                         static_cast<capture::WPARAM>(-1), 0);
-  *controls_.CameraOn = 1;
+  state_.CameraOn = 1;
 }
 
 void VfwCapture::Disconnect() {
-  *controls_.LastCapResult = static_cast<std::int32_t>(
-      capture::SendMessageA(*controls_.CaptureWindow, capture::WM_CAP_DRIVER_DISCONNECT, 0, 0));
+  state_.LastCapResult = static_cast<std::int32_t>(
+      capture::SendMessageA(state_.CaptureWindow, capture::WM_CAP_DRIVER_DISCONNECT, 0, 0));
 }
 
 }  // namespace camera

@@ -10,10 +10,12 @@
 namespace camera {
 
 struct CameraControls;
+struct CameraState;
 
 class VfwCapture {
  public:
-  explicit VfwCapture(const CameraControls& controls) : controls_(controls) {}
+  VfwCapture(const CameraControls& controls, CameraState& state)
+      : controls_(controls), state_(state) {}
 
   // The switch-on: driver list into CameraInfo, printed on Picture1; a new capture window
   // over Picture1, connected to driver 0 and previewing every 33 ms; CameraOn = 1.
@@ -26,6 +28,7 @@ class VfwCapture {
 
  private:
   const CameraControls& controls_;
+  CameraState& state_;
 };
 
 }  // namespace camera

@@ -7,33 +7,32 @@
 
 namespace camera {
 
-void CameraControl::Command24_Click() {
+void CameraControl::Command24_Click(const QString& videoBase) {
   controls_.Timer2->stop();
-  const QString base = controls_.NameVideo();
-  const QByteArray file = QFile::encodeName(base + QStringLiteral(".avi"));
-  capture::SendMessageA(*controls_.CaptureWindow, capture::WM_CAP_FILE_SET_CAPTURE_FILEA, 0,
+  const QByteArray file = QFile::encodeName(videoBase + QStringLiteral(".avi"));
+  capture::SendMessageA(state_.CaptureWindow, capture::WM_CAP_FILE_SET_CAPTURE_FILEA, 0,
                         reinterpret_cast<capture::LPARAM>(file.constData()));
   capture::CAPTUREPARMS parameters{};
-  capture::SendMessageA(*controls_.CaptureWindow, capture::WM_CAP_GET_SEQUENCE_SETUP,
+  capture::SendMessageA(state_.CaptureWindow, capture::WM_CAP_GET_SEQUENCE_SETUP,
                         sizeof(capture::CAPTUREPARMS),
                         reinterpret_cast<capture::LPARAM>(&parameters));
   parameters.fYield = 1;
   parameters.fCaptureAudio = 0;
-  capture::SendMessageA(*controls_.CaptureWindow, capture::WM_CAP_SET_SEQUENCE_SETUP,
+  capture::SendMessageA(state_.CaptureWindow, capture::WM_CAP_SET_SEQUENCE_SETUP,
                         sizeof(capture::CAPTUREPARMS),
                         reinterpret_cast<capture::LPARAM>(&parameters));
-  if (capture::SendMessageA(*controls_.CaptureWindow, capture::WM_CAP_SEQUENCE, 0, 0))
+  if (capture::SendMessageA(state_.CaptureWindow, capture::WM_CAP_SEQUENCE, 0, 0))
     ClearFailureText(*controls_.Label1, false, true);
   // Without any capture window nothing could even report the failure.
-  if (!capture::WindowOf(*controls_.CaptureWindow))
+  if (!capture::WindowOf(state_.CaptureWindow))
     controls_.Label1->setText(VideoErrorText(QStringLiteral("камера не включена")));
   QCoreApplication::processEvents();
 }
 
 void CameraControl::Command1_Click() {
-  *controls_.StopRequested = 1;
+  emit ClockStopRequested();
   controls_.Timer1->stop();
-  capture::SendMessageA(*controls_.CaptureWindow, capture::WM_CAP_STOP, 0, 0);
+  capture::SendMessageA(state_.CaptureWindow, capture::WM_CAP_STOP, 0, 0);
   controls_.Timer2->start();
   QCoreApplication::processEvents();
 }

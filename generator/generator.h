@@ -3,19 +3,20 @@
 // the signal drawing, and the streaming of the two sample buffers to the wave output.
 
 #include <QAbstractButton>
-#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QObject>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
 #include <exception>
-#include <functional>
 
 #include "generator/generator_state.h"
+#include "generator/instant.h"
 #include "generator/synthesis.h"
 #include "generator/tone_clock.h"
 #include "platform/forms/clock.h"
+#include "platform/forms/controls.h"
 #include "platform/forms/picture_box.h"
 
 class QEvent;
@@ -23,8 +24,9 @@ class QEvent;
 namespace generator {
 
 // The main-window controls the generator reads and writes.
+// The generator connects its handlers to them.
 struct GeneratorControls {
-  QComboBox* Combo1 = nullptr;
+  forms::ComboBox* Combo1 = nullptr;
   QLineEdit* Text15 = nullptr;        // sample rate
   QLineEdit* Text4 = nullptr;         // frequency numerator
   QLineEdit* Text27 = nullptr;        // frequency denominator
@@ -55,21 +57,22 @@ struct GeneratorControls {
   forms::PictureBox* Picture2 = nullptr;
   QTimer* Timer1 = nullptr;
   QTimer* Timer2 = nullptr;
-  std::function<void()> ShowForm6;
-  // Makes the run's picture folder; set once the output folders exist as a feature.
-  std::function<void()> CreatePictureFolder;
-  // Records the periodic picture of one instant; set once the periodic recording exists.
-  std::function<void()> RecordPicture;
-  // The run has been stopped (its folder gets what is written at the end of a run).
-  std::function<void()> RunEnded;
 };
 
-class Generator {
+// The generator owns its state and its handlers; what it tells the rest of the program goes out as
+// signals: a run begins, a picture is due (one value with all the instant's facts), the run ended.
+// A receiver whose work for the start or an instant failed says so with RecordingFailed.
+class Generator : public QObject {
+  Q_OBJECT
+
  public:
-  Generator(GeneratorState& state, GeneratorControls controls);
-  ~Generator();  // releases a device still open
-  Generator(const Generator&) = delete;
-  Generator& operator=(const Generator&) = delete;
+  explicit Generator(GeneratorControls controls);
+  ~Generator() override;  // releases a device still open
+
+  const GeneratorState& State() const { return state_; }
+  // The generator's part of the window's loading: the device list and the window its
+  // notices go to.
+  void Load(QWidget* callbackWindow);
 
   // Device list and format check.
   void FillDeviceList();
@@ -83,8 +86,15 @@ class Generator {
   QString SettingsRefusal() const;
   void Command20_Click();
   void Command4_Click();
-  // The window is being unloaded: a start still waiting for the clock to end is dropped.
-  void Unload() { start_waiting_ = false; }
+  // The exit: the tone stops unless a stop came first, a running clock ends at its next
+  // pass, and a start still waiting for the clock to end is dropped.
+  void Unload();
+  // Ends a running period clock at its next pass (the video stop does this too).
+  void RequestStop() { state_.StopRequested = 1; }
+  // A receiver of RunStarting or PictureDue could not do its part: the start or the clock
+  // ends with the general message once the signal has returned, as when a step of its own
+  // failed; in the Timer 1 mode the timer stops.
+  void RecordingFailed(std::exception_ptr failure) { recording_failure_ = std::move(failure); }
   void DrawGrid();
   void DrawSignalBuffer(const std::vector<std::int16_t>& buffer, int kind);
 
@@ -105,14 +115,6 @@ class Generator {
   // the seconds in Text20, raising when the timer would not take it.
   bool TimerMode() const;
   int Timer1Interval() const;
-  // The recording of one instant, once the periodic recording exists (tests put a double).
-  void SetRecordPicture(std::function<void()> record) {
-    controls_.RecordPicture = std::move(record);
-  }
-  // The making of the run folder, likewise.
-  void SetCreatePictureFolder(std::function<void()> create) {
-    controls_.CreatePictureFolder = std::move(create);
-  }
   // Tests drive the clock with simulated time; the source must outlive the generator. A
   // simulated time has no sound device on it: the tone's clock is then none until set.
   void SetTimeSource(forms::TimeSource& time) {
@@ -124,11 +126,23 @@ class Generator {
   // Whether the clock counts on the tone's clock when there is one (the default) or always on
   // the tick count.
   void SetPreferredTimeBase(TimeBase base) { preferred_base_ = base; }
-  // A moment of the time source on the current or last run's time base, with the tone's phase
-  // then when a tone with a clock plays.
-  RunMoment At(std::int64_t localNs);
+  // The current or last run's time base and the tone as they stand now.
+  ToneTimeline Timeline() const;
+
+ signals:
+  // A start that passed its checks, before the device opens.
+  void RunStarting(const generator::RunStart& start);
+  // A picture is due: in the clock mode at an instant with Check2 ticked, at each Timer 1 tick.
+  void PictureDue(const generator::Instant& instant);
+  // A run that had started has been stopped.
+  void RunEnded();
 
  private:
+  friend struct GeneratorTestAccess;  // defined by the tests only
+
+  // The failure a receiver reported during the signal just emitted, raised again here.
+  void RaiseRecordingFailure();
+  Instant MakeInstant(TimeBase base, double dueMs, double actualMs, std::int64_t dueLocalNs) const;
   // The trace of a failure caught in `where`, then the one message of a failed operation:
   // "Ошибка в работе программы", title "Strobolux".
   static void ReportFailure(const char* where, const std::exception& error);
@@ -148,8 +162,9 @@ class Generator {
   WaveShape CurrentShape() const;
   int ChosenDevice() const;
 
-  GeneratorState& state_;
+  GeneratorState state_;
   GeneratorControls controls_;
+  std::exception_ptr recording_failure_;
   bool run_active_ = false;
   QString sound_error_;         // why the device of the run failed, until its close is shown
   bool clock_running_ = false;  // RunClock is on the stack

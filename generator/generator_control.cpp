@@ -3,10 +3,12 @@
 #include <QColor>
 #include <cmath>
 #include <new>
+#include <utility>
 
 #include "generator/generator.h"
 #include "generator/logging.h"
 #include "generator/synthesis.h"
+#include "platform/forms/controls.h"
 #include "platform/forms/conversions.h"
 #include "platform/forms/events.h"
 #include "platform/forms/message_box.h"
@@ -36,14 +38,43 @@ QString Nc0Refusal(std::int32_t nc0) {
 
 }  // namespace
 
-Generator::Generator(GeneratorState& state, GeneratorControls controls)
-    : state_(state), controls_(std::move(controls)) {}
+Generator::Generator(GeneratorControls controls) : controls_(std::move(controls)) {
+  const GeneratorControls& c = controls_;
+  connect(c.Combo1, &forms::ComboBox::Click, this, &Generator::Combo1_Click);
+  connect(c.Command20, &QPushButton::clicked, this, &Generator::Command20_Click);
+  connect(c.Command4, &QPushButton::clicked, this, &Generator::Command4_Click);
+  connect(c.Command3, &QPushButton::clicked, this, &Generator::Command3_Click);
+  connect(c.Option5, &QRadioButton::toggled, this, [this](bool on) {
+    if (on) Option5_Click();
+  });
+  connect(c.Option6, &QRadioButton::toggled, this, [this](bool on) {
+    if (on) Option6_Click();
+  });
+  connect(c.Timer1, &QTimer::timeout, this, &Generator::Timer1_Timer);
+  connect(c.Timer2, &QTimer::timeout, this, &Generator::Timer2_Timer);
+}
 
 Generator::~Generator() {
   if (state_.WaveOutHandle != 0) StopStream();
   // The window outlives the generator: give it back the procedure it had.
   if (state_.CallbackWindow)
     forms::SetWindowProc(state_.CallbackWindow, std::move(state_.PrevWndProc));
+}
+
+void Generator::Load(QWidget* callbackWindow) {
+  state_.PictureNumber = 0;
+  FillDeviceList();
+  InstallCallbackWindow(callbackWindow);
+}
+
+void Generator::Unload() {
+  if (state_.StopRequested == 0) StopStream();
+  state_.StopRequested = 1;
+  start_waiting_ = false;
+}
+
+void Generator::RaiseRecordingFailure() {
+  if (recording_failure_) std::rethrow_exception(std::exchange(recording_failure_, nullptr));
 }
 
 WaveShape Generator::CurrentShape() const {
@@ -152,11 +183,12 @@ void Generator::StartSequence() {
   state_.PictureNumber = 0;
   state_.TickNow = 0;
   state_.TickLast = 0;
-  if (controls_.Check3->isChecked() && controls_.ShowForm6) controls_.ShowForm6();
+  // The picture window and the run's folder come before the device opens: a run that cannot
+  // record does not start.
+  emit RunStarting({controls_.Check2->isChecked(), state_.FreqNumerator / state_.FreqDenominator});
+  RaiseRecordingFailure();
   const bool drawing = controls_.Check5->isChecked();
   if (drawing) DrawGrid();
-  if (controls_.Check2->isChecked() && controls_.CreatePictureFolder)
-    controls_.CreatePictureFolder();
   OpenStream();
   FillBuffer(state_, state_.Buffer1, CurrentShape());
   if (drawing) DrawSignalBuffer(state_.Buffer1, 1);
@@ -180,7 +212,7 @@ void Generator::Command4_Click() {
   state_.StopRequested = 1;
   controls_.Timer1->stop();
   controls_.Timer2->start();
-  if (wasActive && controls_.RunEnded) controls_.RunEnded();
+  if (wasActive) emit RunEnded();
 }
 
 void Generator::DrawGrid() {

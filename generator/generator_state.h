@@ -1,9 +1,7 @@
 #pragma once
 // The generator's one record for the whole program run: the tone parameters the start
-// validates, the device and its two sample buffers, and the clock state the period clock and
-// the recording read.
+// validates, the device and its two sample buffers, and the clock state of the period clock.
 
-#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -50,23 +48,6 @@ struct GeneratorState {
   double TickNow = 0;
   double TickLast = 0;
   double DrawScale = 0;
-
-  // The instant being recorded, for the run's log: its time base, when it was due and when
-  // it was seen (milliseconds since T0 on that time base), and the due moment on the
-  // program's time source, which camera frames are timed on.
-  TimeBase InstantBase = TimeBase::TickCount;
-  double InstantDueMs = 0;
-  double InstantActualMs = 0;
-  std::int64_t InstantDueLocalNs = 0;
 };
-
-// The tone's phase in degrees (0 <= phase < 360) `seconds` after its sample 0 played: the
-// start phase, then FreqNumerator / FreqDenominator periods a second.
-inline double TonePhaseDegrees(const GeneratorState& s, double seconds) {
-  if (s.FreqDenominator <= 0) return 0;
-  const double cycles = s.FreqNumerator / s.FreqDenominator * seconds + s.Phase / kTwoPi;
-  const double degrees = (cycles - std::floor(cycles)) * 360;
-  return degrees >= 360 ? 0 : degrees;
-}
 
 }  // namespace generator

@@ -104,26 +104,34 @@ std::int64_t Generator::LocalAt(std::int64_t sinceT0Ns) const {
   return t0_local_ns_ + sinceT0Ns;
 }
 
-RunMoment Generator::At(std::int64_t localNs) {
-  RunMoment moment;
+ToneTimeline Generator::Timeline() const {
+  ToneTimeline timeline;
+  timeline.base = base_;
+  timeline.t0LocalNs = t0_local_ns_;
+  timeline.t0ToneNs = t0_tone_ns_;
   ToneReading reading;
-  const bool tone = tone_clock_ && tone_clock_->Read(state_.WaveOutHandle, &reading);
-  if (base_ == TimeBase::Tone) {
-    const ToneReading& base = tone ? reading : last_reading_;
-    const std::int64_t clock = base.clockNs + (localNs - base.localNs);
-    moment.msSinceT0 = static_cast<double>(clock - t0_tone_ns_) / kMillisecond;
-  } else {
-    moment.msSinceT0 = static_cast<double>(localNs - t0_local_ns_) / kMillisecond;
-  }
-  if (tone && reading.sampleRate > 0 && state_.FreqDenominator > 0) {
-    // The sample the device plays at that moment, and the tone's phase at that sample.
-    const std::int64_t clock = reading.clockNs + (localNs - reading.localNs);
-    const double position =
-        static_cast<double>(clock - reading.firstSampleNs) * reading.sampleRate / 1e9;
-    moment.hasPhase = true;
-    moment.phaseDegrees = TonePhaseDegrees(state_, position / reading.sampleRate);
-  }
-  return moment;
+  timeline.toneAnswered = tone_clock_ && tone_clock_->Read(state_.WaveOutHandle, &reading);
+  timeline.reading = timeline.toneAnswered ? reading : last_reading_;
+  timeline.freqNumerator = state_.FreqNumerator;
+  timeline.freqDenominator = state_.FreqDenominator;
+  timeline.phase = state_.Phase;
+  return timeline;
+}
+
+Instant Generator::MakeInstant(TimeBase base, double dueMs, double actualMs,
+                               std::int64_t dueLocalNs) const {
+  Instant instant;
+  instant.number = state_.PictureNumber;
+  instant.numberText = controls_.Text1->text();
+  instant.sinceT0Text = controls_.Text10->text();
+  instant.dateTime = time_->Now();
+  instant.base = base;
+  instant.dueMs = dueMs;
+  instant.actualMs = actualMs;
+  instant.dueLocalNs = dueLocalNs;
+  instant.tone = Timeline();
+  instant.tone.base = base;
+  return instant;
 }
 
 void Generator::RunClock() {
@@ -160,12 +168,13 @@ void Generator::RunClock() {
       state_.PictureNumber = forms::ToLong(static_cast<std::int64_t>(k) + 1);
       controls_.Text1->setText(QString::number(state_.PictureNumber));
       controls_.Text10->setText(forms::FormatGeneral((state_.TickNow - state_.TickStart) / 1000));
-      state_.InstantBase = base_;
-      state_.InstantDueMs =
-          static_cast<double>(l) * state_.PictureNumber * state_.ClockPeriod * 1000;
-      state_.InstantActualMs = static_cast<double>(elapsedNs) / kMillisecond;
-      state_.InstantDueLocalNs = LocalAt(std::llround(state_.InstantDueMs * kMillisecond));
-      if (controls_.Check2->isChecked() && controls_.RecordPicture) controls_.RecordPicture();
+      if (controls_.Check2->isChecked()) {
+        const double dueMs =
+            static_cast<double>(l) * state_.PictureNumber * state_.ClockPeriod * 1000;
+        emit PictureDue(MakeInstant(base_, dueMs, static_cast<double>(elapsedNs) / kMillisecond,
+                                    LocalAt(std::llround(dueMs * kMillisecond))));
+        RaiseRecordingFailure();
+      }
       state_.TickLast = state_.TickNow;
       forms::DoEvents();
     }
@@ -194,9 +203,9 @@ void Generator::WaitForNextPass(std::int64_t elapsedMs) {
 void Generator::Timer1_Timer() {
   // A failed recording is reported once and ends the recording, as in the clock mode; the
   // tone plays on. The timer stops first: a message box lets further ticks run.
-  state_.InstantBase = TimeBase::Timer;
   try {
-    if (controls_.RecordPicture) controls_.RecordPicture();
+    emit PictureDue(MakeInstant(TimeBase::Timer, 0, 0, time_->Nanoseconds()));
+    RaiseRecordingFailure();
   } catch (const std::exception& error) {
     // Not only the program's own errors: an allocation or library failure while saving
     // must not end the program either.

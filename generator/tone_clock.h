@@ -35,13 +35,6 @@ class DeviceToneClock final : public ToneClock {
   }
 };
 
-// What the run's time base says about a moment of the program's time source.
-struct RunMoment {
-  double msSinceT0 = 0;     // on the run's time base
-  bool hasPhase = false;    // a tone with a clock plays
-  double phaseDegrees = 0;  // the tone's phase at that moment, 0 <= phase < 360
-};
-
 // What a run's instants are counted on; Timer: no period clock, Timer 1 ticks.
 enum class TimeBase { TickCount, Tone, Timer };
 

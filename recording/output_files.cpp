@@ -36,13 +36,13 @@ void SetProgramFolder(const QString& folder) {
   ChosenFolder() = QDir::cleanPath(folder);
 }
 
-void RenewDateTime(const NamingState& names, const QDateTime& now) {
-  *names.DateText = forms::FileDate(now).replace(QLatin1Char('.'), QLatin1Char('_'));
-  *names.TimeText = forms::FileTime(now).replace(QLatin1Char(':'), QLatin1Char('_'));
+void RenewDateTime(NamingState& names, const QDateTime& now) {
+  names.DateText = forms::FileDate(now).replace(QLatin1Char('.'), QLatin1Char('_'));
+  names.TimeText = forms::FileTime(now).replace(QLatin1Char(':'), QLatin1Char('_'));
 }
 
 QString RunStamp(const NamingState& names) {
-  return *names.DateText + QLatin1Char('_') + *names.TimeText;
+  return names.DateText + QLatin1Char('_') + names.TimeText;
 }
 
 QString SnapshotFileName(const NamingState& names, const QString& extension) {
@@ -54,19 +54,18 @@ QString VideoBaseName(const NamingState& names) {
 }
 
 QString PictureFileName(const NamingState& names, std::int32_t number, const QString& extension) {
-  return *names.PictureFolder + kSep + QString::number(number) + extension;
+  return names.PictureFolder + kSep + QString::number(number) + extension;
 }
 
-void CreatePictureFolder(const NamingState& names, const QDateTime& now) {
+void CreatePictureFolder(NamingState& names, const QDateTime& now) {
   RenewDateTime(names, now);
-  *names.PictureFolder = Under("Risunki") + RunStamp(names);
+  names.PictureFolder = Under("Risunki") + RunStamp(names);
   // One level only: the base folder must be there, and a folder already there is a failure.
   std::error_code why;
-  if (!std::filesystem::create_directory(QFile::encodeName(*names.PictureFolder).toStdString(),
-                                         why))
+  if (!std::filesystem::create_directory(QFile::encodeName(names.PictureFolder).toStdString(), why))
     forms::Raise(forms::kPathFileAccess, forms::kDefaultErrorSource,
                  forms::StandardDescription(forms::kPathFileAccess) + QStringLiteral(": ") +
-                     *names.PictureFolder + QStringLiteral(": ") +
+                     names.PictureFolder + QStringLiteral(": ") +
                      (why ? QString::fromLocal8Bit(why.message()) : QStringLiteral("it exists")));
 }
 

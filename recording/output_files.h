@@ -13,16 +13,17 @@ QString ProgramFolder();
 // Sets the program folder (empty: the executable's folder again).
 void SetProgramFolder(const QString& folder);
 
-// The naming state of the main window.
+// The names of the recording: the date and time texts of the last naming, the run's folder
+// and the last file named.
 struct NamingState {
-  QString* DateText = nullptr;
-  QString* TimeText = nullptr;
-  QString* PictureFolder = nullptr;
-  QString* OutputFileName = nullptr;
+  QString DateText;
+  QString TimeText;
+  QString PictureFolder;
+  QString OutputFileName;
 };
 
 // Renews DateText ("." replaced by "_") and TimeText (":" replaced by "_") from `now`.
-void RenewDateTime(const NamingState& names, const QDateTime& now);
+void RenewDateTime(NamingState& names, const QDateTime& now);
 // DateText + "_" + TimeText.
 QString RunStamp(const NamingState& names);
 
@@ -35,6 +36,6 @@ QString PictureFileName(const NamingState& names, std::int32_t number, const QSt
 // Renews the date and time, sets PictureFolder to program folder/Risunki/<stamp> and makes
 // that one folder. Raises 75 when it cannot be made (Risunki missing, or the folder of a run
 // started in the same second already there); PictureFolder keeps the new path even then.
-void CreatePictureFolder(const NamingState& names, const QDateTime& now);
+void CreatePictureFolder(NamingState& names, const QDateTime& now);
 
 }  // namespace recording

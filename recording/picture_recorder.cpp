@@ -42,15 +42,52 @@ class FrozenPreview {
 
 }  // namespace
 
+PictureRecorder::PictureRecorder(RecordingControls controls) : controls_(std::move(controls)) {}
+
+PictureRecorder::~PictureRecorder() = default;
+
+Form6& PictureRecorder::PictureWindow() {
+  if (!form6_) form6_ = std::make_unique<Form6>();
+  return *form6_;
+}
+
+void PictureRecorder::Follow(generator::Generator& generator) {
+  // A receiver must not throw through the signal: what fails goes back to the generator,
+  // which ends its start or clock with the general message as for a failure of its own.
+  auto handOn = [&generator](auto&& step) {
+    try {
+      step();
+    } catch (...) {
+      generator.RecordingFailed(std::current_exception());
+    }
+  };
+  connect(&generator, &generator::Generator::RunStarting, this,
+          [this, handOn](const generator::RunStart& start) { handOn([&] { BeginRun(start); }); });
+  connect(&generator, &generator::Generator::PictureDue, this,
+          [this, handOn](const generator::Instant& instant) {
+            handOn([&] { RecordPicture(instant); });
+          });
+  connect(&generator, &generator::Generator::RunEnded, this, [this] { FinishRun(); });
+}
+
+void PictureRecorder::BeginRun(const generator::RunStart& start) {
+  if (controls_.Check3->isChecked()) PictureWindow().show();
+  if (start.recordPictures) CreatePictureFolder(start.toneHz);
+}
+
+capture::HWND PictureRecorder::CaptureWindow() const {
+  return controls_.Camera ? controls_.Camera->State().CaptureWindow : 0;
+}
+
 void PictureRecorder::Command19_Click() {
   try {
-    if (controls_.Check3->isChecked()) controls_.PictureWindow().show();
-    RenewDateTime(controls_.Names, time_->Now());
+    if (controls_.Check3->isChecked()) PictureWindow().show();
+    RenewDateTime(names_, time_->Now());
     if (controls_.Option7->isChecked()) {
-      FrozenPreview frozen(*controls_.CaptureWindow);
-      *controls_.Names.OutputFileName = SnapshotFileName(controls_.Names, kBmp);
-      const QByteArray path = QFile::encodeName(*controls_.Names.OutputFileName);
-      capture::SendMessageA(*controls_.CaptureWindow, capture::WM_CAP_FILE_SAVEDIBA, 0,
+      FrozenPreview frozen(CaptureWindow());
+      names_.OutputFileName = SnapshotFileName(names_, kBmp);
+      const QByteArray path = QFile::encodeName(names_.OutputFileName);
+      capture::SendMessageA(CaptureWindow(), capture::WM_CAP_FILE_SAVEDIBA, 0,
                             reinterpret_cast<capture::LPARAM>(path.constData()));
     }
     if (controls_.Option8->isChecked()) {
@@ -58,12 +95,12 @@ void PictureRecorder::Command19_Click() {
       // A frame that could not be converted is not saved: the panel holds an older picture.
       if (!picture) return;
       if (controls_.Option9->isChecked()) {
-        *controls_.Names.OutputFileName = SnapshotFileName(controls_.Names, kBmp);
-        controls_.PictureWindow().Picture2->SavePicture(*controls_.Names.OutputFileName);
+        names_.OutputFileName = SnapshotFileName(names_, kBmp);
+        PictureWindow().Picture2->SavePicture(names_.OutputFileName);
       }
       if (controls_.Option10->isChecked()) {
-        *controls_.Names.OutputFileName = SnapshotFileName(controls_.Names, kJpg);
-        imaging::SharedPicSave().SavePicture(picture, *controls_.Names.OutputFileName, kJpegFormat,
+        names_.OutputFileName = SnapshotFileName(names_, kJpg);
+        imaging::SharedPicSave().SavePicture(picture, names_.OutputFileName, kJpegFormat,
                                              kJpegQuality);
       }
     }
@@ -75,15 +112,15 @@ void PictureRecorder::Command19_Click() {
 }
 
 std::shared_ptr<gdi::Picture> PictureRecorder::SnapDirectShowFrame(const QString& StatusText) {
-  if (!controls_.DirectShow) forms::Raise(forms::kObjectVariableNotSet);
-  const forms::LongArray frame = controls_.DirectShow->CurrentImage();
+  if (!controls_.Camera) forms::Raise(forms::kObjectVariableNotSet);
+  const forms::LongArray frame = controls_.Camera->DirectShow().CurrentImage();
   imaging::DirectShowDIB& dib = imaging::SharedDirectShowDIB();
   std::shared_ptr<gdi::Picture> picture = dib.CreatePicture(frame);
   if (!picture) {
     controls_.Label1->setText(QStringLiteral(" Snap failed.  Error: ") + dib.LastDescription);
     return nullptr;
   }
-  forms::PictureBox& panel = *controls_.PictureWindow().Picture2;
+  forms::PictureBox& panel = *PictureWindow().Picture2;
   panel.PaintPicture(picture->Image(), panel.ScaleLeft(), panel.ScaleTop(), panel.ScaleWidth(),
                      panel.ScaleHeight());
   controls_.Label1->setText(QStringLiteral(" ") + StatusText);
@@ -110,44 +147,38 @@ QString TimeBaseName(generator::TimeBase base) {
 
 }  // namespace
 
-gstutil::CameraPipeline* PictureRecorder::ChooseFrame(PictureLogRow& row) {
-  gstutil::CameraPipeline* camera = controls_.Camera ? controls_.Camera() : nullptr;
+gstutil::CameraPipeline* PictureRecorder::ChooseFrame(const generator::Instant& instant,
+                                                      PictureLogRow& row) {
+  gstutil::CameraPipeline* camera = controls_.Camera ? controls_.Camera->OpenCamera() : nullptr;
   if (!camera) return nullptr;
   // Frames are timed on the steady clock, the instant on the time source: placed relative to
   // now, the two agree also when the time source is simulated.
+  const bool timer = instant.base == generator::TimeBase::Timer;
   const std::int64_t localNow = time_->Nanoseconds();
   const std::int64_t steadyNow = gstutil::SteadyNowNs();
-  const std::int64_t dueLocal = controls_.Gen->InstantBase == generator::TimeBase::Timer
-                                    ? localNow
-                                    : controls_.Gen->InstantDueLocalNs;
+  const std::int64_t dueLocal = timer ? localNow : instant.dueLocalNs;
   const gstutil::FramePtr frame = camera->NearestFrame(steadyNow + (dueLocal - localNow));
   if (!frame) return nullptr;
   camera->HoldFrame(frame);
   row.frameNumber = frame->Number();
   const std::int64_t captureLocal = localNow + (frame->CaptureNs() - steadyNow);
   row.frameAgeMs = static_cast<double>(dueLocal - captureLocal) / 1e6;
-  if (controls_.MomentAt) {
-    const generator::RunMoment capture = controls_.MomentAt(captureLocal);
-    if (controls_.Gen->InstantBase != generator::TimeBase::Timer)
-      row.frameCaptureMs = capture.msSinceT0;
-    if (capture.hasPhase) row.framePhase = capture.phaseDegrees;
-  }
+  if (!timer) row.frameCaptureMs = instant.tone.MsSinceT0(captureLocal);
+  if (const std::optional<double> phase = instant.tone.PhaseAt(captureLocal))
+    row.framePhase = *phase;
   return camera;
 }
 
-void PictureRecorder::RecordPicture() {
-  const generator::GeneratorState& gen = *controls_.Gen;
+void PictureRecorder::RecordPicture(const generator::Instant& instant) {
   PictureLogRow row;
-  row.picture = gen.PictureNumber;
-  row.timeBase = TimeBaseName(gen.InstantBase);
-  if (gen.InstantBase != generator::TimeBase::Timer) {
-    row.dueMs = gen.InstantDueMs;
-    row.actualMs = gen.InstantActualMs;
-    row.idealPhase = generator::TonePhaseDegrees(gen, gen.InstantDueMs / 1000);
-    if (controls_.MomentAt) {
-      const generator::RunMoment due = controls_.MomentAt(gen.InstantDueLocalNs);
-      if (due.hasPhase) row.instantPhase = due.phaseDegrees;
-    }
+  row.picture = instant.number;
+  row.timeBase = TimeBaseName(instant.base);
+  if (instant.base != generator::TimeBase::Timer) {
+    row.dueMs = instant.dueMs;
+    row.actualMs = instant.actualMs;
+    row.idealPhase = instant.tone.IdealPhase(instant.dueMs);
+    if (const std::optional<double> phase = instant.tone.PhaseAt(instant.dueLocalNs))
+      row.instantPhase = *phase;
   }
   const auto started = std::chrono::steady_clock::now();
   // The row is written whatever happens, and only for the log of this run's own folder.
@@ -157,12 +188,12 @@ void PictureRecorder::RecordPicture() {
             .count();
     // A row that cannot be written has left its trace; the picture itself stands, and the
     // run goes on as the window knows it.
-    if (!controls_.Names.PictureFolder->isEmpty() &&
-        log_.Folder() == *controls_.Names.PictureFolder && !log_.Append(row))
+    if (!names_.PictureFolder.isEmpty() && log_.Folder() == names_.PictureFolder &&
+        !log_.Append(row))
       ++unlogged_rows_;
   };
   try {
-    RecordFrame(row);
+    RecordFrame(instant, row);
   } catch (const forms::RuntimeError& error) {
     row.error = error.Description().isEmpty() ? forms::StandardDescription(error.Number())
                                               : error.Description();
@@ -176,43 +207,41 @@ void PictureRecorder::RecordPicture() {
   writeRow();
 }
 
-void PictureRecorder::RecordFrame(PictureLogRow& row) {
-  Form6& form6 = controls_.PictureWindow();
+void PictureRecorder::RecordFrame(const generator::Instant& instant, PictureLogRow& row) {
+  Form6& form6 = PictureWindow();
   forms::PictureBox& text = *form6.Picture1;
   forms::PictureBox& panel = *form6.Picture2;
   text.Cls();
-  const QDateTime now = time_->Now();
-  controls_.Text2->setText(forms::DisplayDate(now));
-  controls_.Text3->setText(forms::DisplayTime(now));
-  *controls_.CameraInfo = controls_.Text2->text() + QStringLiteral("  ") + controls_.Text3->text();
-  PrintStampLine(text, 0.25, 3, *controls_.CameraInfo);
-  *controls_.CameraInfo = QStringLiteral("N=   ") + controls_.Text1->text() +
-                          QStringLiteral("       dT= ") + controls_.Text10->text();
-  PrintStampLine(text, 0.25, 1.5, *controls_.CameraInfo);
+  controls_.Text2->setText(forms::DisplayDate(instant.dateTime));
+  controls_.Text3->setText(forms::DisplayTime(instant.dateTime));
+  stamp_lines_ = {controls_.Text2->text() + QStringLiteral("  ") + controls_.Text3->text(),
+                  QStringLiteral("N=   ") + instant.numberText + QStringLiteral("       dT= ") +
+                      instant.sinceT0Text};
+  PrintStampLine(text, 0.25, 3, stamp_lines_[0]);
+  PrintStampLine(text, 0.25, 1.5, stamp_lines_[1]);
   text.Refresh();
   panel.Cls();
   // Without a run folder of its own a picture would land outside the program's folders.
-  if (controls_.Names.PictureFolder->isEmpty()) forms::Raise(forms::kPathFileAccess);
-  const std::int32_t number = controls_.Gen->PictureNumber;
-  gstutil::CameraPipeline* holding = ChooseFrame(row);
+  if (names_.PictureFolder.isEmpty()) forms::Raise(forms::kPathFileAccess);
+  gstutil::CameraPipeline* holding = ChooseFrame(instant, row);
   // The grabs read the chosen frame until the picture is done, also when a step fails.
   const std::unique_ptr<gstutil::CameraPipeline, void (*)(gstutil::CameraPipeline*)> release(
       holding, [](gstutil::CameraPipeline* camera) { camera->HoldFrame(nullptr); });
   auto name = [&](const QString& extension) {
-    *controls_.Names.OutputFileName = PictureFileName(controls_.Names, number, extension);
-    row.file = QFileInfo(*controls_.Names.OutputFileName).fileName();
-    return *controls_.Names.OutputFileName;
+    names_.OutputFileName = PictureFileName(names_, instant.number, extension);
+    row.file = QFileInfo(names_.OutputFileName).fileName();
+    return names_.OutputFileName;
   };
   if (controls_.Option7->isChecked()) {
     name(kBmp);
-    FrozenPreview frozen(*controls_.CaptureWindow);
+    FrozenPreview frozen(CaptureWindow());
     // A frame that could not be copied is not a picture: saving the panel's background under
     // the next number would report a lost picture as taken.
-    if (capture::SendMessageA(*controls_.CaptureWindow, capture::WM_CAP_EDIT_COPY, 0, 0) == FALSE)
+    if (capture::SendMessageA(CaptureWindow(), capture::WM_CAP_EDIT_COPY, 0, 0) == FALSE)
       forms::Raise(forms::kDeviceUnavailable);
     panel.SetPicture(forms::Clipboard::GetData());
     CopyStamp(form6);
-    panel.SavePicture(*controls_.Names.OutputFileName);
+    panel.SavePicture(names_.OutputFileName);
   }
   if (controls_.Option8->isChecked()) {
     SnapDirectShowFrame(kSnappedAndSaved);
@@ -226,20 +255,16 @@ void PictureRecorder::RecordFrame(PictureLogRow& row) {
 }
 
 QString PictureRecorder::NameVideo() {
-  RenewDateTime(controls_.Names, time_->Now());
-  *controls_.Names.OutputFileName = VideoBaseName(controls_.Names);
-  return *controls_.Names.OutputFileName;
+  RenewDateTime(names_, time_->Now());
+  names_.OutputFileName = VideoBaseName(names_);
+  return names_.OutputFileName;
 }
 
-void PictureRecorder::CreatePictureFolder() {
+void PictureRecorder::CreatePictureFolder(std::optional<double> toneHz) {
   // A folder that could not be made is another run's (or none): its log is not this run's.
   log_.Begin(QString());
-  recording::CreatePictureFolder(controls_.Names, time_->Now());
-  // The tone's frequency turns the camera's frame interval into the plot's band in degrees.
-  std::optional<double> toneHz;
-  if (controls_.Gen && controls_.Gen->FreqDenominator > 0)
-    toneHz = controls_.Gen->FreqNumerator / controls_.Gen->FreqDenominator;
-  log_.Begin(*controls_.Names.PictureFolder, toneHz);
+  recording::CreatePictureFolder(names_, time_->Now());
+  log_.Begin(names_.PictureFolder, toneHz);
 }
 
 void PictureRecorder::FinishRun() {

@@ -6,13 +6,13 @@
 #include <QAbstractButton>
 #include <QLabel>
 #include <QLineEdit>
+#include <QObject>
 #include <QRadioButton>
-#include <QTimer>
-#include <functional>
 #include <memory>
 
 #include "camera/camera_control.h"
-#include "generator/generator_state.h"
+#include "generator/generator.h"
+#include "generator/instant.h"
 #include "platform/forms/clock.h"
 #include "platform/gdi/gdi.h"
 #include "recording/output_files.h"
@@ -25,7 +25,8 @@ class CameraPipeline;
 
 namespace recording {
 
-// The main-window controls and fields the recording reads and writes.
+// The main-window controls the recording reads and writes, and the camera it takes frames
+// from.
 struct RecordingControls {
   QAbstractButton* Check3 = nullptr;  // show the picture window
   QRadioButton* Option7 = nullptr;    // VideoForWindows
@@ -33,36 +34,34 @@ struct RecordingControls {
   QRadioButton* Option9 = nullptr;    // bmp
   QRadioButton* Option10 = nullptr;   // jpg
   QLabel* Label1 = nullptr;
-  QLineEdit* Text1 = nullptr;   // picture number
-  QLineEdit* Text2 = nullptr;   // date
-  QLineEdit* Text3 = nullptr;   // time
-  QLineEdit* Text10 = nullptr;  // T - T0
-  NamingState Names;
-  QString* CameraInfo = nullptr;
-  capture::HWND* CaptureWindow = nullptr;
-  const generator::GeneratorState* Gen = nullptr;
-  camera::DirectShowCapture* DirectShow = nullptr;
-  std::function<recording::Form6&()>
-      PictureWindow;  // the picture window, loaded again if it is gone
-  // The open camera of the chosen back end (null: none), so that a picture takes the frame
-  // nearest its instant.
-  std::function<gstutil::CameraPipeline*()> Camera;
-  // A moment of the time source on the run's time base, with the tone's phase then.
-  std::function<generator::RunMoment(std::int64_t)> MomentAt;
+  QLineEdit* Text2 = nullptr;  // date
+  QLineEdit* Text3 = nullptr;  // time
+  camera::CameraControl* Camera = nullptr;
 };
 
-class PictureRecorder {
+// The recording owns the picture window and the names of what it writes. It takes the
+// instants of a run as values (Follow connects it to the generator's signals) and reads the
+// camera's state through the camera control.
+class PictureRecorder : public QObject {
  public:
-  explicit PictureRecorder(RecordingControls controls) : controls_(std::move(controls)) {}
+  explicit PictureRecorder(RecordingControls controls);
+  ~PictureRecorder() override;
+
+  // The run's start, instants and end come from the generator; what fails goes back to it.
+  void Follow(generator::Generator& generator);
 
   void Command19_Click();
   // The frame of the filter graph as a picture, painted over the picture panel; null when
   // the conversion failed (Label1 then says why). Graph failures raise.
   std::shared_ptr<gdi::Picture> SnapDirectShowFrame(const QString& StatusText);
+  // A run begins: the picture window when Check3 is ticked, the run's folder when it records.
+  void BeginRun(const generator::RunStart& start);
   // The recording of one instant; failures raise to the caller. Either way the run's log gets
   // its row.
-  void RecordPicture();
-  void CreatePictureFolder();
+  void RecordPicture(const generator::Instant& instant);
+  // Makes the run's folder and begins its log; `toneHz` turns the camera's frame interval into
+  // the plot's band in degrees.
+  void CreatePictureFolder(std::optional<double> toneHz = std::nullopt);
   // Renews the date and time and names the next video (OutputFileName, without ".avi").
   QString NameVideo();
   // The run has ended: its folder gets the phase plot.
@@ -70,19 +69,30 @@ class PictureRecorder {
   // The run log's last row (the last picture's phase and lateness); none before the first.
   const std::optional<PictureLogRow>& LastRow() const { return log_.LastRow(); }
   std::int64_t LoggedRows() const { return log_.Rows(); }
+  const NamingState& Names() const { return names_; }
+  // The picture window, loaded again should it be gone.
+  Form6& PictureWindow();
+  // The stamp lines of the last picture, as printed on the text panel.
+  const QStringList& StampLines() const { return stamp_lines_; }
 
-  // Tests fix "now" with simulated time; the source must outlive the recorder.
+  // The time source "now" is read from (the system's unless set); it must outlive the
+  // recorder.
   void SetTimeSource(forms::TimeSource& time) { time_ = &time; }
 
  private:
   void CopyStamp(Form6& form6);
-  void RecordFrame(PictureLogRow& row);
+  // The camera's capture window (0: none).
+  capture::HWND CaptureWindow() const;
+  void RecordFrame(const generator::Instant& instant, PictureLogRow& row);
   // Chooses the frame nearest the instant and notes it in the row; the grabs read it while
   // the returned pipeline holds it.
-  gstutil::CameraPipeline* ChooseFrame(PictureLogRow& row);
+  gstutil::CameraPipeline* ChooseFrame(const generator::Instant& instant, PictureLogRow& row);
 
   RecordingControls controls_;
   forms::TimeSource* time_ = &forms::SystemTime();
+  std::unique_ptr<Form6> form6_;
+  NamingState names_;
+  QStringList stamp_lines_;
   RunLog log_;
   std::int64_t unlogged_rows_ = 0;  // this run's pictures whose log row could not be written
 };

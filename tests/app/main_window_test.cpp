@@ -14,6 +14,7 @@
 #include "platform/wave/wave_out.h"
 #include "recording/picture_window.h"
 #include "tests/support/camera_support.h"
+#include "tests/support/state_access.h"
 #include "tests/support/test_support.h"
 
 using app::Form1;
@@ -249,8 +250,8 @@ TEST_F(MainWindowTest, LoadingSetsPanelsTimersAndFields) {
   EXPECT_TRUE(form.Timer2->isActive());
   EXPECT_EQ(form.Timer2->interval(), 1000);
   EXPECT_EQ(form.CameraOn(), 0);
-  EXPECT_EQ(form.Gen.PictureNumber, 0);
-  EXPECT_EQ(form.Gen.StopRequested, 0);
+  EXPECT_EQ(form.Gen().PictureNumber, 0);
+  EXPECT_EQ(form.Gen().StopRequested, 0);
   // Options are exclusive within their own frame only; the phase frame lies inside the shape
   // frame, and a click on a checked button keeps it checked.
   form.Option4->click();
@@ -291,7 +292,7 @@ TEST_F(MainWindowTest, ExitRightAfterStartUpUnloadsEveryWindow) {
   QTest::mouseClick(form.Command16, Qt::LeftButton);
   testing_support::FlushDeferredDeletes();
   EXPECT_TRUE(form.Unloaded());
-  EXPECT_EQ(form.Gen.StopRequested, 1);
+  EXPECT_EQ(form.Gen().StopRequested, 1);
   EXPECT_FALSE(form.isVisible());
   EXPECT_EQ(form.HelpWindow(), nullptr);
   EXPECT_FALSE(form.PictureWindow().isVisible());
@@ -304,12 +305,12 @@ TEST_F(MainWindowTest, ExitWithTheGraphOptionButNoVideoWindowSkipsTheCameraShutd
   QTest::mouseClick(form.Command11, Qt::LeftButton);  // a capture-window camera on
   ASSERT_EQ(form.CameraOn(), 1);
   form.Option8->click();  // the other back end, with no graph chosen
-  form.LastCapResult = 77;
+  testing_support::WritableState(form.Camera()).LastCapResult = 77;
   form.PictureWindow().show();
   form.Command16_Click();
   EXPECT_TRUE(form.Unloaded());
   EXPECT_FALSE(form.PictureWindow().isVisible());
-  EXPECT_EQ(form.LastCapResult, 77);  // no disconnect went to the capture window
+  EXPECT_EQ(form.CameraState().LastCapResult, 77);  // no disconnect went to the capture window
   EXPECT_TRUE(boxes.Calls().empty());
 }
 
@@ -319,7 +320,7 @@ TEST_F(MainWindowTest, TitleBarCloseRunsTheExitSequence) {
   form.PictureWindow().show();
   EXPECT_TRUE(form.close());
   EXPECT_TRUE(form.Unloaded());
-  EXPECT_EQ(form.Gen.StopRequested, 1);
+  EXPECT_EQ(form.Gen().StopRequested, 1);
   EXPECT_FALSE(form.PictureWindow().isVisible());
 }
 

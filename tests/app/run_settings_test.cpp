@@ -29,9 +29,9 @@ class RunSettingsTest : public ::testing::Test {
   }
   // Nothing runs: no tone, no camera, no run folder, and the start still offered.
   static void ExpectNothingStarted(Form1& form) {
-    EXPECT_EQ(form.Gen.WaveOutHandle, 0u);
+    EXPECT_EQ(form.Gen().WaveOutHandle, 0u);
     EXPECT_EQ(form.CameraOn(), 0);
-    EXPECT_TRUE(form.PictureFolder.isEmpty());
+    EXPECT_TRUE(form.Recorder().Names().PictureFolder.isEmpty());
     EXPECT_FALSE(form.Timer1->isActive());
   }
 
@@ -57,7 +57,7 @@ TEST_F(RunSettingsTest, EachOptionReachesItsControlAndNothingStarts) {
   EXPECT_EQ(form.Combo1->currentText(), kSound);
   EXPECT_EQ(form.Label1->text(), QString::fromUtf8("формат этим устройством поддерживается"));
   EXPECT_EQ(form.Text15->text(), QStringLiteral("44100"));
-  EXPECT_EQ(form.Gen.SampleRate, 44100);
+  EXPECT_EQ(form.Gen().SampleRate, 44100);
   EXPECT_EQ(form.Text4->text(), QStringLiteral("20"));
   EXPECT_EQ(form.Text27->text(), QStringLiteral("4"));
   EXPECT_EQ(form.Text5->text(), QStringLiteral("50"));

@@ -17,7 +17,7 @@
 #include "platform/gst/virtual_devices.h"
 #include "tests/support/avi_file.h"
 #include "tests/support/camera_support.h"
-#include "tests/support/generator_fixture.h"
+#include "tests/support/main_window_fixture.h"
 
 namespace {
 
@@ -43,14 +43,15 @@ double Luminance(const QImage& image) {
   return sum / (grey.width() * grey.height());
 }
 
-class CameraSettingsTest : public testing_support::GeneratorFixture {
+class CameraSettingsTest : public testing_support::MainWindowFixture {
  protected:
   void TearDown() override {
     forms::SetDialogFunction({});
-    GeneratorFixture::TearDown();
+    MainWindowFixture::TearDown();
   }
   capture::CaptureWindow* Window() {
-    return static_cast<capture::CaptureWindow*>(capture::WindowOf(form->CaptureWindow));
+    return static_cast<capture::CaptureWindow*>(
+        capture::WindowOf(form->CameraState().CaptureWindow));
   }
   void CaptureWindowOn() {
     QTest::mouseClick(form->Command11, Qt::LeftButton);
@@ -62,7 +63,8 @@ class CameraSettingsTest : public testing_support::GeneratorFixture {
     QTest::mouseClick(form->Command11, Qt::LeftButton);
     testing_support::ClickListRow(form->Combo2, row);
     ASSERT_EQ(form->CameraOn(), 1);
-    ASSERT_TRUE(WaitFor([&] { return form->FilterGraph->Camera()->FrameCount() >= 2; }, 5000));
+    ASSERT_TRUE(WaitFor(
+        [&] { return form->CameraState().FilterGraph->Camera()->FrameCount() >= 2; }, 5000));
   }
   // Answers the next dialogs: `answer` looks at the dialog and returns its result.
   void AnswerDialogs(const std::function<int(QDialog&)>& answer) {
@@ -95,7 +97,7 @@ TEST_F(CameraSettingsTest, FrameRateSetsThePreviewIntervalFromText40) {
     SCOPED_TRACE(row.text);
     form->Text40->setText(QString::fromLatin1(row.text));
     QTest::mouseClick(form->Command22, Qt::LeftButton);
-    EXPECT_EQ(form->LastCapResult, QString::fromLatin1(row.text).toInt());
+    EXPECT_EQ(form->CameraState().LastCapResult, QString::fromLatin1(row.text).toInt());
     EXPECT_EQ(Window()->Interval(), row.interval);
   }
   // A rate of 0, or no number at all: the message, and the interval stays.
@@ -121,22 +123,23 @@ TEST_F(CameraSettingsTest, CaptureWindowFormatDialogReconnectsInTheChosenRawSize
   });
   QTest::mouseClick(form->Command12, Qt::LeftButton);
   EXPECT_EQ(dialogs_, 1);
-  EXPECT_EQ(form->LastCapResult, 1);
+  EXPECT_EQ(form->CameraState().LastCapResult, 1);
   ASSERT_TRUE(WaitFor([&] { return Window()->FrameBuffer()->Width() == 320; }, 5000));
   EXPECT_EQ(Window()->FrameBuffer()->Height(), 240);
   EXPECT_TRUE(Window()->Live());
   AnswerDialogs([](QDialog&) { return QDialog::Rejected; });
   QTest::mouseClick(form->Command12, Qt::LeftButton);
-  EXPECT_EQ(form->LastCapResult, 0);
+  EXPECT_EQ(form->CameraState().LastCapResult, 0);
   RunEventsFor(100);
   EXPECT_EQ(Window()->FrameBuffer()->Width(), 320);
 }
 
 TEST_F(CameraSettingsTest, FilterGraphFormatDialogRebuildsThePreviewInTheChosenFormat) {
   FilterGraphOn(1);  // the MJPEG camera: its pin offers JPEG and YUY2
-  const auto before = form->FilterGraph->Filters().size();
+  const auto before = form->CameraState().FilterGraph->Filters().size();
   AnswerDialogs([&](QDialog& dialog) {
-    EXPECT_EQ(form->VideoWindow->Visible(), graph::OAFALSE);  // hidden while it is open
+    EXPECT_EQ(form->CameraState().VideoWindow->Visible(),
+              graph::OAFALSE);  // hidden while it is open
     return ChooseFormat(dialog, "MJPEG", 320, 240);
   });
   form->Shape1->setVisible(false);
@@ -145,15 +148,16 @@ TEST_F(CameraSettingsTest, FilterGraphFormatDialogRebuildsThePreviewInTheChosenF
   EXPECT_EQ(form->Label1->text(), QStringLiteral(" Previewing camera"));
   EXPECT_TRUE(form->Shape1->isVisibleTo(form->Picture1));
   EXPECT_EQ(form->CameraOn(), 1);
-  EXPECT_EQ(form->FilterGraph->Filters().size(), before + 1);  // one more AVI Decompressor
+  EXPECT_EQ(form->CameraState().FilterGraph->Filters().size(),
+            before + 1);  // one more AVI Decompressor
   ASSERT_TRUE(WaitFor(
       [&] {
-        const auto frame = form->FilterGraph->Camera()->LatestFrame();
+        const auto frame = form->CameraState().FilterGraph->Camera()->LatestFrame();
         return frame && frame->Width() == 320;
       },
       5000));
   std::int32_t size = 0;
-  ASSERT_EQ(form->BasicVideo->GetCurrentImage(&size, nullptr), graph::S_OK);
+  ASSERT_EQ(form->CameraState().BasicVideo->GetCurrentImage(&size, nullptr), graph::S_OK);
   EXPECT_EQ(size, 40 + 960 * 240);
 
   // Switched off: no graph to set a format for, and the properties of the last camera say in
@@ -174,7 +178,8 @@ TEST_F(CameraSettingsTest, FilterGraphFormatDialogRebuildsThePreviewInTheChosenF
 
 TEST_F(CameraSettingsTest, PropertiesChangeTheCameraLiveWhileTheGraphRuns) {
   FilterGraphOn(0);
-  const double before = Luminance(form->FilterGraph->Camera()->LatestFrame()->Image());
+  const double before =
+      Luminance(form->CameraState().FilterGraph->Camera()->LatestFrame()->Image());
   std::uint64_t frame_seen = 0;
   AnswerDialogs([&](QDialog& dialog) {
     auto* brightness = dialog.findChild<QSlider*>(QStringLiteral("Brightness"));
@@ -182,17 +187,21 @@ TEST_F(CameraSettingsTest, PropertiesChangeTheCameraLiveWhileTheGraphRuns) {
     if (!brightness) return QDialog::Rejected;
     brightness->setValue(brightness->maximum());
     // The graph keeps running with the dialog open, and shows the change at once.
-    const std::uint64_t frames = form->FilterGraph->Camera()->FrameCount();
-    EXPECT_TRUE(
-        WaitFor([&] { return form->FilterGraph->Camera()->FrameCount() > frames + 2; }, 5000));
-    frame_seen = form->FilterGraph->Camera()->LatestFrame()->Number();
+    const std::uint64_t frames = form->CameraState().FilterGraph->Camera()->FrameCount();
+    EXPECT_TRUE(WaitFor(
+        [&] { return form->CameraState().FilterGraph->Camera()->FrameCount() > frames + 2; },
+        5000));
+    frame_seen = form->CameraState().FilterGraph->Camera()->LatestFrame()->Number();
     return QDialog::Accepted;
   });
   QTest::mouseClick(form->Command15, Qt::LeftButton);
   EXPECT_EQ(dialogs_, 1);
   ASSERT_TRUE(WaitFor(
-      [&] { return form->FilterGraph->Camera()->LatestFrame()->Number() > frame_seen; }, 5000));
-  const double after = Luminance(form->FilterGraph->Camera()->LatestFrame()->Image());
+      [&] {
+        return form->CameraState().FilterGraph->Camera()->LatestFrame()->Number() > frame_seen;
+      },
+      5000));
+  const double after = Luminance(form->CameraState().FilterGraph->Camera()->LatestFrame()->Image());
   EXPECT_GT(after, before + 40) << before << " -> " << after;
 }
 
@@ -207,7 +216,7 @@ TEST_F(CameraSettingsTest, CaptureWindowSourceDialogShowsTheControlsAndSwitchesC
     return QDialog::Accepted;
   });
   QTest::mouseClick(form->Command15, Qt::LeftButton);
-  EXPECT_EQ(form->LastCapResult, 1);
+  EXPECT_EQ(form->CameraState().LastCapResult, 1);
   EXPECT_EQ(Window()->Pipeline().Camera().name, QLatin1String(gstutil::kTestCameraMjpeg));
   EXPECT_TRUE(WaitFor([&] { return Window()->ShownCount() > 0 && Window()->Live(); }, 5000));
 }
@@ -224,16 +233,18 @@ TEST_F(CameraSettingsTest, CompressionBeforeAnySwitchOnDoesNothing) {
 TEST_F(CameraSettingsTest, SequenceSetupKeepsTheDriversValuesButYieldAndAudio) {
   CaptureWindowOn();
   capture::CAPTUREPARMS driver{};
-  ASSERT_EQ(capture::SendMessageA(form->CaptureWindow, capture::WM_CAP_GET_SEQUENCE_SETUP, 96,
-                                  reinterpret_cast<capture::LPARAM>(&driver)),
-            TRUE);
+  ASSERT_EQ(
+      capture::SendMessageA(form->CameraState().CaptureWindow, capture::WM_CAP_GET_SEQUENCE_SETUP,
+                            96, reinterpret_cast<capture::LPARAM>(&driver)),
+      TRUE);
   EXPECT_EQ(driver.dwRequestMicroSecPerFrame, 33333u);  // the camera's 30 frames a second
-  EXPECT_EQ(capture::SendMessageA(form->CaptureWindow, capture::WM_CAP_GET_SEQUENCE_SETUP, 95,
-                                  reinterpret_cast<capture::LPARAM>(&driver)),
-            FALSE);  // a record too small is not written
+  EXPECT_EQ(
+      capture::SendMessageA(form->CameraState().CaptureWindow, capture::WM_CAP_GET_SEQUENCE_SETUP,
+                            95, reinterpret_cast<capture::LPARAM>(&driver)),
+      FALSE);  // a record too small is not written
   QTest::mouseClick(form->Command24, Qt::LeftButton);
   capture::CAPTUREPARMS used{};
-  capture::SendMessageA(form->CaptureWindow, capture::WM_CAP_GET_SEQUENCE_SETUP, 96,
+  capture::SendMessageA(form->CameraState().CaptureWindow, capture::WM_CAP_GET_SEQUENCE_SETUP, 96,
                         reinterpret_cast<capture::LPARAM>(&used));
   QTest::mouseClick(form->Command1, Qt::LeftButton);
   EXPECT_EQ(used.fYield, 1);
@@ -259,7 +270,7 @@ TEST_F(CameraSettingsTest, ThreeSecondRecordingsAreCompleteAvisInBothCompression
     }
     QTest::mouseClick(form->Command24, Qt::LeftButton);
     EXPECT_FALSE(form->Timer2->isActive());  // the clock display stands still
-    const QString file = form->OutputFileName + QStringLiteral(".avi");
+    const QString file = form->Recorder().Names().OutputFileName + QStringLiteral(".avi");
     EXPECT_TRUE(file.startsWith(Video() + QStringLiteral("/")));
     RunEventsFor(3000);
     QTest::mouseClick(form->Command1, Qt::LeftButton);
@@ -285,7 +296,7 @@ TEST_F(CameraSettingsTest, AFormatOrCameraChangeEndsTheRecordingWithItsIndexAndS
   form->Label1->setText(VideoFailure(QStringLiteral("камера не включена")));
   QTest::mouseClick(form->Command24, Qt::LeftButton);
   EXPECT_TRUE(form->Label1->text().isEmpty());  // the start succeeded: the old failure is gone
-  const QString first = form->OutputFileName + QStringLiteral(".avi");
+  const QString first = form->Recorder().Names().OutputFileName + QStringLiteral(".avi");
   RunEventsFor(700);
   // OK on the format that runs changes nothing.
   AnswerDialogs([](QDialog& dialog) { return ChooseFormat(dialog, "YUY2", 640, 480); });
@@ -305,7 +316,7 @@ TEST_F(CameraSettingsTest, AFormatOrCameraChangeEndsTheRecordingWithItsIndexAndS
   RunEventsFor(1100);  // a name of its own second
   QTest::mouseClick(form->Command24, Qt::LeftButton);
   EXPECT_TRUE(form->Label1->text().isEmpty());
-  const QString second = form->OutputFileName + QStringLiteral(".avi");
+  const QString second = form->Recorder().Names().OutputFileName + QStringLiteral(".avi");
   RunEventsFor(1000);
   AnswerDialogs([](QDialog& dialog) {
     auto* camera = dialog.findChild<QComboBox*>(QStringLiteral("Camera"));
@@ -324,11 +335,11 @@ TEST_F(CameraSettingsTest, AFormatOrCameraChangeEndsTheRecordingWithItsIndexAndS
 }
 
 TEST_F(CameraSettingsTest, StopWithoutARecordingStillEndsTheOtherRecordings) {
-  form->Gen.StopRequested = 0;
+  ASSERT_EQ(form->Gen().StopRequested, 0);  // no run yet
   form->Timer1->start(100000);
   form->Timer2->stop();
   QTest::mouseClick(form->Command1, Qt::LeftButton);
-  EXPECT_EQ(form->Gen.StopRequested, 1);
+  EXPECT_EQ(form->Gen().StopRequested, 1);
   EXPECT_FALSE(form->Timer1->isActive());
   EXPECT_TRUE(form->Timer2->isActive());
 }
@@ -336,7 +347,7 @@ TEST_F(CameraSettingsTest, StopWithoutARecordingStillEndsTheOtherRecordings) {
 TEST_F(CameraSettingsTest, SwitchOffAndExitDuringARecordingLeavePlayableFiles) {
   CaptureWindowOn();
   QTest::mouseClick(form->Command24, Qt::LeftButton);
-  const QString first = form->OutputFileName + QStringLiteral(".avi");
+  const QString first = form->Recorder().Names().OutputFileName + QStringLiteral(".avi");
   RunEventsFor(1000);
   QTest::mouseClick(form->Command13, Qt::LeftButton);
   AviInfo avi = testing_support::ReadAvi(first);
@@ -345,7 +356,7 @@ TEST_F(CameraSettingsTest, SwitchOffAndExitDuringARecordingLeavePlayableFiles) {
   RunEventsFor(1100);
   CaptureWindowOn();
   QTest::mouseClick(form->Command24, Qt::LeftButton);
-  const QString second = form->OutputFileName + QStringLiteral(".avi");
+  const QString second = form->Recorder().Names().OutputFileName + QStringLiteral(".avi");
   ASSERT_NE(first, second);
   RunEventsFor(1000);
   form->Command16_Click();

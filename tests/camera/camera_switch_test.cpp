@@ -12,6 +12,7 @@
 #include "platform/gst/gst_util.h"
 #include "platform/gst/virtual_devices.h"
 #include "tests/support/camera_support.h"
+#include "tests/support/state_access.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -24,7 +25,7 @@ using testing_support::WaitFor;
 const QString kHeading = QStringLiteral(" Найден стандартный драйвер видеозазвата   \r\n\r\n");
 
 capture::CaptureWindow* CaptureOf(const Form1& form) {
-  return static_cast<capture::CaptureWindow*>(capture::WindowOf(form.CaptureWindow));
+  return static_cast<capture::CaptureWindow*>(capture::WindowOf(form.CameraState().CaptureWindow));
 }
 
 bool Previewing(const Form1& form) {
@@ -43,12 +44,12 @@ class CameraSwitchTest : public ::testing::Test {
 
 TEST_F(CameraSwitchTest, SwitchOnListsTheDriversAndPreviewsOverPicture1) {
   QTest::mouseClick(form_.Command11, Qt::LeftButton);
-  EXPECT_EQ(form_.CameraInfo,
+  EXPECT_EQ(form_.CameraState().CameraInfo,
             kHeading +
                 QStringLiteral("Test camera YUY2   -   Strobolux test camera driver 1.0\r\n") +
                 QStringLiteral("Test camera MJPEG   -   Strobolux test camera driver 1.0\r\n"));
   EXPECT_EQ(form_.CameraOn(), 1);
-  ASSERT_NE(form_.CaptureWindow, 0);
+  ASSERT_NE(form_.CameraState().CaptureWindow, 0);
   capture::CaptureWindow* window = CaptureOf(form_);
   EXPECT_EQ(window->parentWidget(), form_.Picture1);
   EXPECT_EQ(window->size(), QSize(640, 480));
@@ -60,23 +61,24 @@ TEST_F(CameraSwitchTest, SwitchOnListsTheDriversAndPreviewsOverPicture1) {
   EXPECT_EQ(form_.Label1->text(), QStringLiteral("Label1"));  // no status text of its own
 
   // A second switch-on is refused and changes nothing.
-  const capture::HWND first = form_.CaptureWindow;
+  const capture::HWND first = form_.CameraState().CaptureWindow;
   QTest::mouseClick(form_.Command11, Qt::LeftButton);
   ASSERT_EQ(boxes_.Calls().size(), 1u);
   EXPECT_EQ(boxes_.Calls()[0].text, QStringLiteral("Отключите уже включенную камеру"));
   EXPECT_EQ(boxes_.Calls()[0].title, QStringLiteral("WebCam"));
-  EXPECT_EQ(form_.CaptureWindow, first);
+  EXPECT_EQ(form_.CameraState().CaptureWindow, first);
 
   // Off: the driver goes, the window stays; on again: a new window, the list anew.
   QTest::mouseClick(form_.Command13, Qt::LeftButton);
-  EXPECT_EQ(form_.LastCapResult, 1);
+  EXPECT_EQ(form_.CameraState().LastCapResult, 1);
   EXPECT_EQ(form_.CameraOn(), 0);
   EXPECT_FALSE(window->Connected());
   EXPECT_EQ(capture::WindowOf(first), window);
-  form_.CameraInfo.clear();
+  testing_support::WritableState(form_.Camera()).CameraInfo.clear();
   QTest::mouseClick(form_.Command11, Qt::LeftButton);
-  EXPECT_NE(form_.CaptureWindow, first);
-  EXPECT_TRUE(form_.CameraInfo.startsWith(kHeading + QStringLiteral("Test camera YUY2")));
+  EXPECT_NE(form_.CameraState().CaptureWindow, first);
+  EXPECT_TRUE(
+      form_.CameraState().CameraInfo.startsWith(kHeading + QStringLiteral("Test camera YUY2")));
   EXPECT_TRUE(Previewing(form_));
 }
 
@@ -84,12 +86,12 @@ TEST_F(CameraSwitchTest, WithoutCamerasOnlyTheHeadingIsListedAndTheCameraStillCo
   gstutil::ClearVirtualCameras();
   if (!gstutil::ListCameras().empty()) GTEST_SKIP() << "a real camera is attached";
   QTest::mouseClick(form_.Command11, Qt::LeftButton);
-  EXPECT_EQ(form_.CameraInfo, kHeading);
+  EXPECT_EQ(form_.CameraState().CameraInfo, kHeading);
   EXPECT_EQ(form_.CameraOn(), 1);
-  EXPECT_NE(form_.CaptureWindow, 0);
+  EXPECT_NE(form_.CameraState().CaptureWindow, 0);
   EXPECT_FALSE(CaptureOf(form_)->Connected());
   QTest::mouseClick(form_.Command13, Qt::LeftButton);
-  EXPECT_EQ(form_.LastCapResult, 0);  // nothing was connected
+  EXPECT_EQ(form_.CameraState().LastCapResult, 0);  // nothing was connected
   EXPECT_EQ(form_.CameraOn(), 0);
   EXPECT_TRUE(boxes_.Calls().empty());
 }
@@ -151,20 +153,20 @@ TEST_F(CameraSwitchTest, OptionsSetTheControlsOfTheirBackEndAndLeaveARunningCame
 
 TEST_F(CameraSwitchTest, LaterOperationsFollowTheOptionSelectedThen) {
   QTest::mouseClick(form_.Command11, Qt::LeftButton);
-  const capture::HWND first = form_.CaptureWindow;
+  const capture::HWND first = form_.CameraState().CaptureWindow;
   capture::CaptureWindow* old_window = CaptureOf(form_);
   form_.Option8->click();
-  form_.LastCapResult = 77;
+  testing_support::WritableState(form_.Camera()).LastCapResult = 77;
   QTest::mouseClick(form_.Command13, Qt::LeftButton);  // the filter-graph branch
   EXPECT_EQ(form_.CameraOn(), 0);
-  EXPECT_EQ(form_.LastCapResult, 77);
+  EXPECT_EQ(form_.CameraState().LastCapResult, 77);
   EXPECT_TRUE(old_window->Connected());
 
   // Accepted again; the window left connected lets go of the camera for the new one.
   form_.Option7->click();
   QTest::mouseClick(form_.Command11, Qt::LeftButton);
   EXPECT_TRUE(boxes_.Calls().empty());
-  EXPECT_NE(form_.CaptureWindow, first);
+  EXPECT_NE(form_.CameraState().CaptureWindow, first);
   EXPECT_FALSE(old_window->Connected());
   EXPECT_TRUE(Previewing(form_));
 }
@@ -193,15 +195,15 @@ TEST_F(CameraSwitchTest, ExitDisconnectsACameraThatIsOnAndTouchesNoneThatIsOff) 
   capture::CaptureWindow* window = CaptureOf(form_);
   form_.Command16_Click();
   EXPECT_FALSE(window->Connected());
-  EXPECT_EQ(form_.LastCapResult, 1);
+  EXPECT_EQ(form_.CameraState().LastCapResult, 1);
   EXPECT_EQ(form_.CameraOn(), 1);  // the exit keeps the flag
 
   Form1 other;
   QTest::mouseClick(other.Command11, Qt::LeftButton);
   QTest::mouseClick(other.Command13, Qt::LeftButton);
-  other.LastCapResult = 77;
+  testing_support::WritableState(other.Camera()).LastCapResult = 77;
   other.Command16_Click();
-  EXPECT_EQ(other.LastCapResult, 77);
+  EXPECT_EQ(other.CameraState().LastCapResult, 77);
 }
 
 }  // namespace

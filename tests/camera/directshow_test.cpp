@@ -12,6 +12,7 @@
 #include "platform/gst/gst_util.h"
 #include "platform/gst/virtual_devices.h"
 #include "tests/support/camera_support.h"
+#include "tests/support/state_access.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -61,7 +62,9 @@ class DirectShowTest : public ::testing::Test {
 
   void SwitchOn() { QTest::mouseClick(form_.Command11, Qt::LeftButton); }
   void Choose(int row) { testing_support::ClickListRow(form_.Combo2, row); }
-  graph::VideoWindow* Window() { return form_.FilterGraph ? form_.FilterGraph->Window() : nullptr; }
+  graph::VideoWindow* Window() {
+    return form_.CameraState().FilterGraph ? form_.CameraState().FilterGraph->Window() : nullptr;
+  }
   bool Previewing() {
     graph::VideoWindow* window = Window();
     if (!window) return false;
@@ -71,9 +74,10 @@ class DirectShowTest : public ::testing::Test {
   void UseDevice(OddDevice::Kind kind) {
     const auto cameras = gstutil::ListCameras();
     const auto* camera = testing_support::FindCamera(cameras, gstutil::kTestCameraYuy2);
-    form_.VideoDevices = std::make_shared<graph::DeviceCollection>(
-        std::vector<std::shared_ptr<graph::CaptureDevice>>{
-            std::make_shared<OddDevice>(kind, *camera)});
+    testing_support::WritableState(form_.Camera()).VideoDevices =
+        std::make_shared<graph::DeviceCollection>(
+            std::vector<std::shared_ptr<graph::CaptureDevice>>{
+                std::make_shared<OddDevice>(kind, *camera)});
   }
 
   VirtualCameras cameras_;
@@ -95,20 +99,21 @@ TEST_F(DirectShowTest, SwitchOnListsTheCamerasAndChoosingOnePreviewsIt) {
   EXPECT_TRUE(boxes_.Calls().empty());
 
   Choose(1);
-  EXPECT_EQ(form_.CameraInfo,
+  EXPECT_EQ(form_.CameraState().CameraInfo,
             QStringLiteral("Test camera MJPEG\r\nCapPin=   1\r\nCapPin=   Capture\r\n"));
   EXPECT_EQ(form_.Label1->text(), QStringLiteral(" Previewing camera"));
   EXPECT_EQ(form_.CameraOn(), 1);
-  EXPECT_EQ(form_.CapturePin->Name(), QStringLiteral("Capture"));
-  EXPECT_TRUE(form_.CapturePin->Connected());
-  EXPECT_EQ(form_.CaptureFilter->Name(), QLatin1String(gstutil::kTestCameraMjpeg));
-  EXPECT_EQ(form_.FilterGraph->Filters()[1]->Name(), QStringLiteral("AVI Decompressor"));
+  EXPECT_EQ(form_.CameraState().CapturePin->Name(), QStringLiteral("Capture"));
+  EXPECT_TRUE(form_.CameraState().CapturePin->Connected());
+  EXPECT_EQ(form_.CameraState().CaptureFilter->Name(), QLatin1String(gstutil::kTestCameraMjpeg));
+  EXPECT_EQ(form_.CameraState().FilterGraph->Filters()[1]->Name(),
+            QStringLiteral("AVI Decompressor"));
   graph::VideoWindow* window = Window();
   ASSERT_TRUE(window);
   EXPECT_EQ(window->parentWidget(), &form_);
   EXPECT_EQ(window->geometry(), QRect(8, 0, 640, 480));
   EXPECT_TRUE(window->isVisibleTo(&form_));
-  EXPECT_EQ(form_.VideoWindow->WindowStyle() &
+  EXPECT_EQ(form_.CameraState().VideoWindow->WindowStyle() &
                 (graph::WS_DLGFRAME | graph::WS_SYSMENU | graph::WS_THICKFRAME),
             0);
   EXPECT_TRUE(Previewing());
@@ -131,8 +136,8 @@ TEST_F(DirectShowTest, AFilterWithoutAnOutputPinIsReportedAndNothingRuns) {
   UseDevice(OddDevice::NoOutputPin);
   form_.Camera().DirectShow().BuildCameraGraph(0);
   EXPECT_EQ(form_.Label1->text(), QStringLiteral(" Couldn't find capture pin!"));
-  EXPECT_EQ(form_.CameraInfo, QStringLiteral("Odd camera\r\n"));
-  EXPECT_FALSE(form_.CapturePin);
+  EXPECT_EQ(form_.CameraState().CameraInfo, QStringLiteral("Odd camera\r\n"));
+  EXPECT_FALSE(form_.CameraState().CapturePin);
   EXPECT_EQ(form_.CameraOn(), 0);
   EXPECT_EQ(gstutil::LivePipelines(), 0);
 }
@@ -142,7 +147,7 @@ TEST_F(DirectShowTest, AGraphThatCannotBeBuiltOrRunShowsACameraErrorAndLeavesNot
   form_.Camera().DirectShow().BuildCameraGraph(0);
   EXPECT_TRUE(form_.Label1->text().startsWith(QStringLiteral(" Camera error: ")));
   EXPECT_EQ(form_.CameraOn(), 0);
-  EXPECT_FALSE(form_.FilterGraph);
+  EXPECT_FALSE(form_.CameraState().FilterGraph);
   EXPECT_EQ(gstutil::LivePipelines(), 0);
   EXPECT_TRUE(boxes_.Calls().empty());
 
@@ -193,15 +198,15 @@ TEST_F(DirectShowTest, TheListShowsItsHintsFromTheStartAndOnlyAChoiceChangesTheC
   QTest::keyClick(form_.Combo2, Qt::Key_PageDown);
   EXPECT_EQ(form_.Combo2->currentIndex(), 0);
   EXPECT_EQ(field->text(), shown);
-  EXPECT_TRUE(form_.CameraInfo.startsWith(shown));
+  EXPECT_TRUE(form_.CameraState().CameraInfo.startsWith(shown));
 
   // In the open list, a row taken with the arrow keys and Enter is a choice.
   form_.Combo2->showPopup();
   QTest::keyClick(form_.Combo2->view(), Qt::Key_Down);
   QTest::keyClick(form_.Combo2->view(), Qt::Key_Return);
   EXPECT_TRUE(Previewing());
-  EXPECT_TRUE(form_.CameraInfo.startsWith(QStringLiteral("Test camera MJPEG")))
-      << form_.CameraInfo.toStdString();
+  EXPECT_TRUE(form_.CameraState().CameraInfo.startsWith(QStringLiteral("Test camera MJPEG")))
+      << form_.CameraState().CameraInfo.toStdString();
   EXPECT_EQ(field->text(), QStringLiteral("Test camera MJPEG"));
 }
 
@@ -216,7 +221,7 @@ TEST_F(DirectShowTest, ChoosingAgainReleasesTheEarlierGraphFirst) {
   Choose(1);
   EXPECT_TRUE(Previewing());
   EXPECT_EQ(gstutil::LivePipelines(), 1);
-  EXPECT_EQ(form_.CameraInfo.left(17), QStringLiteral("Test camera MJPEG"));
+  EXPECT_EQ(form_.CameraState().CameraInfo.left(17), QStringLiteral("Test camera MJPEG"));
 }
 
 TEST_F(DirectShowTest, SwitchOffHidesAndDetachesTheWindowAndReleasesTheGraph) {
@@ -225,17 +230,17 @@ TEST_F(DirectShowTest, SwitchOffHidesAndDetachesTheWindowAndReleasesTheGraph) {
   SwitchOn();
   Choose(0);
   ASSERT_TRUE(Previewing());
-  const std::shared_ptr<graph::IPinInfo> pin = form_.CapturePin;
-  const auto graph_alive = std::weak_ptr<graph::FilgraphManager>(form_.FilterGraph);
+  const std::shared_ptr<graph::IPinInfo> pin = form_.CameraState().CapturePin;
+  const auto graph_alive = std::weak_ptr<graph::FilgraphManager>(form_.CameraState().FilterGraph);
   QTest::mouseClick(form_.Command13, Qt::LeftButton);
   EXPECT_EQ(form_.CameraOn(), 0);
-  EXPECT_FALSE(form_.FilterGraph);
+  EXPECT_FALSE(form_.CameraState().FilterGraph);
   EXPECT_FALSE(pin->Connected());
   // The video window and basic video views still hold the graph, as the fields keep what
   // they hold; but it is stopped, hidden and detached, and its camera released.
-  ASSERT_TRUE(form_.VideoWindow);
-  EXPECT_EQ(form_.VideoWindow->Owner(), nullptr);
-  EXPECT_EQ(form_.VideoWindow->Visible(), graph::OAFALSE);
+  ASSERT_TRUE(form_.CameraState().VideoWindow);
+  EXPECT_EQ(form_.CameraState().VideoWindow->Owner(), nullptr);
+  EXPECT_EQ(form_.CameraState().VideoWindow->Visible(), graph::OAFALSE);
   EXPECT_EQ(gstutil::LivePipelines(), 0);
   graph::VideoWindow* window = graph_alive.lock()->Window();
   EXPECT_FALSE(window->isVisible());
@@ -255,7 +260,7 @@ TEST_F(DirectShowTest, CurrentImageGrabsAPackedBitmapAndThePreviewGoesOn) {
   ASSERT_EQ(image.Elements.size(), (40u + 1920u * 480u) / 4u);
   EXPECT_EQ(image.Elements[1], 640);
   std::int32_t state = -1;
-  form_.FilterGraph->GetState(1000, &state);
+  form_.CameraState().FilterGraph->GetState(1000, &state);
   EXPECT_EQ(state, graph::State_Running);
   EXPECT_TRUE(Previewing());
 }
@@ -266,7 +271,7 @@ TEST_F(DirectShowTest, ExitStopsAndHidesThePreview) {
   ASSERT_TRUE(Previewing());
   form_.Command16_Click();
   std::int32_t state = -1;
-  form_.FilterGraph->GetState(100, &state);
+  form_.CameraState().FilterGraph->GetState(100, &state);
   EXPECT_EQ(state, graph::State_Stopped);
   EXPECT_FALSE(Window()->isVisible());
   EXPECT_TRUE(form_.Unloaded());

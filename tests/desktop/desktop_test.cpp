@@ -29,7 +29,7 @@
 #include "tests/desktop/desktop_session.h"
 #include "tests/support/avi_file.h"
 #include "tests/support/camera_support.h"
-#include "tests/support/generator_fixture.h"
+#include "tests/support/main_window_fixture.h"
 
 namespace {
 
@@ -84,14 +84,14 @@ QImage FrameFromTheNode(int width, int height) {
   return frame;
 }
 
-class DesktopTest : public testing_support::GeneratorFixture {
+class DesktopTest : public testing_support::MainWindowFixture {
  protected:
   void SetUp() override {
     if (!session.StartSound())
       GTEST_SKIP() << "no PipeWire session: " << session.Problem().toStdString();
     if (!session.StartCamera())
       GTEST_SKIP() << "no PipeWire camera: " << session.Problem().toStdString();
-    GeneratorFixture::SetUp();
+    MainWindowFixture::SetUp();
   }
 
   int Rows(QComboBox* combo, const QString& text) const {
@@ -122,7 +122,7 @@ class DesktopTest : public testing_support::GeneratorFixture {
     form->Text7->setText(QStringLiteral("5"));
   }
   QStringList Pictures() const {
-    return QDir(form->PictureFolder)
+    return QDir(form->Recorder().Names().PictureFolder)
         .entryList({QStringLiteral("*.bmp"), QStringLiteral("*.jpg")}, QDir::Files, QDir::Name);
   }
 
@@ -188,7 +188,7 @@ TEST_P(PipeWireCameraRun, PicturesShowTheFramesOfTheNode) {
   const QImage reference = FrameFromTheNode(640, 480);
   ASSERT_FALSE(reference.isNull()) << "no frame straight from the node";
   for (const QString& name : pictures) {
-    const QImage picture(form->PictureFolder + QLatin1Char('/') + name);
+    const QImage picture(form->Recorder().Names().PictureFolder + QLatin1Char('/') + name);
     ASSERT_FALSE(picture.isNull()) << name.toStdString();
     // The capture window's frame sits at its own size in the panel's corner; the filter
     // graph's is stretched to the panel.
@@ -259,7 +259,7 @@ TEST_F(DesktopTest, ASinkRemovedDuringARunStopsItWithTheSoundErrorAndANewStartWo
   RunEventsFor(1000);
   EXPECT_FALSE(form->Label12->text().startsWith(QStringLiteral(" Sound error: ")))
       << form->Label12->text().toStdString();
-  EXPECT_NE(form->Gen.WaveOutHandle, 0u);
+  EXPECT_NE(form->Gen().WaveOutHandle, 0u);
   form->Command4->click();
 }
 
@@ -298,7 +298,8 @@ TEST_F(DesktopTest, ACameraNodeGoneWhilePreviewingGivesTheCameraErrorAndComesBac
     ASSERT_TRUE(session.StartCamera());
     RunEventsFor(500);
     graph ? FilterGraphOn() : CaptureWindowOn();
-    auto* window = static_cast<capture::CaptureWindow*>(capture::WindowOf(form->CaptureWindow));
+    auto* window =
+        static_cast<capture::CaptureWindow*>(capture::WindowOf(form->CameraState().CaptureWindow));
     if (!graph) {
       EXPECT_TRUE(WaitFor([&] { return window->FrameBuffer() != nullptr; }, 5000));
     }
@@ -319,7 +320,7 @@ TEST_F(DesktopTest, ACameraNodeGoneDuringPicturesEndsTheClockAndKeepsEveryPictur
   const QStringList pictures = Pictures();
   EXPECT_GE(pictures.size(), 1);
   for (const QString& name : pictures) {
-    const QImage picture(form->PictureFolder + QLatin1Char('/') + name);
+    const QImage picture(form->Recorder().Names().PictureFolder + QLatin1Char('/') + name);
     EXPECT_FALSE(picture.isNull()) << name.toStdString();
   }
 }
@@ -328,7 +329,7 @@ TEST_F(DesktopTest, ACameraNodeGoneDuringAVideoFinishesTheAviAndSaysTheVideoFail
   CaptureWindowOn();
   RunEventsFor(500);
   QTest::mouseClick(form->Command24, Qt::LeftButton);
-  const QString file = form->OutputFileName + QStringLiteral(".avi");
+  const QString file = form->Recorder().Names().OutputFileName + QStringLiteral(".avi");
   RunEventsFor(1500);
   session.StopCamera();
   EXPECT_TRUE(WaitFor(

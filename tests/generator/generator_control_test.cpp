@@ -4,6 +4,7 @@
 
 #include "recording/picture_window.h"
 #include "tests/support/generator_fixture.h"
+#include "tests/support/state_access.h"
 
 using testing_support::GeneratorFixture;
 using testing_support::ScopedLocale;
@@ -58,13 +59,13 @@ TEST_F(GeneratorControlTest, OnlyAClickOnAListRowChoosesTheDevice) {
   QTest::qWait(10);
   ASSERT_FALSE(field->hasFocus());
   EXPECT_EQ(form->Label1->text(), QStringLiteral("Label1"));
-  EXPECT_EQ(form->Gen.SampleRate, 0);
+  EXPECT_EQ(form->Gen().SampleRate, 0);
   EXPECT_FALSE(form->Command20->isEnabled());
   EXPECT_TRUE(boxes.Calls().empty());
 
   testing_support::ClickListRow(form->Combo1, VirtualRow());
   EXPECT_EQ(form->Combo1->currentIndex(), VirtualRow());
-  EXPECT_EQ(form->Gen.SampleRate, 48000);
+  EXPECT_EQ(form->Gen().SampleRate, 48000);
   EXPECT_EQ(form->Label1->text(), Str("формат этим устройством поддерживается"));
   EXPECT_TRUE(form->Command20->isEnabled());
 }
@@ -72,8 +73,8 @@ TEST_F(GeneratorControlTest, OnlyAClickOnAListRowChoosesTheDevice) {
 TEST_F(GeneratorControlTest, RowClickSetsTheFormatAndEnablesTheStart) {
   form->Text15->setText(QStringLiteral("44100"));
   ChooseVirtualDevice();
-  const wave::WAVEFORMATEX& format = form->Gen.WaveFormat;
-  EXPECT_EQ(form->Gen.SampleRate, 44100);
+  const wave::WAVEFORMATEX& format = form->Gen().WaveFormat;
+  EXPECT_EQ(form->Gen().SampleRate, 44100);
   EXPECT_EQ(format.wFormatTag, 1);
   EXPECT_EQ(format.nChannels, 1);
   EXPECT_EQ(format.nSamplesPerSec, 44100u);
@@ -93,8 +94,8 @@ TEST_F(GeneratorControlTest, BadSampleRateIsReportedAndChangesNothing) {
   for (const char* text : {"abc", "0", "-8000", "44100.5", "134217728", "1e12"}) {
     form->Text15->setText(QString::fromLatin1(text));
     ChooseVirtualDevice();
-    EXPECT_EQ(form->Gen.SampleRate, 48000) << text;
-    EXPECT_EQ(form->Gen.WaveFormat.nAvgBytesPerSec, 96000u) << text;
+    EXPECT_EQ(form->Gen().SampleRate, 48000) << text;
+    EXPECT_EQ(form->Gen().WaveFormat.nAvgBytesPerSec, 96000u) << text;
     EXPECT_FALSE(form->Command20->isEnabled()) << text;
   }
   EXPECT_EQ(boxes.Calls().size(), 6u);
@@ -102,7 +103,7 @@ TEST_F(GeneratorControlTest, BadSampleRateIsReportedAndChangesNothing) {
   EXPECT_EQ(boxes.Calls().back().title, QStringLiteral("Strobolux"));
   form->Text15->setText(QStringLiteral("134217727"));  // the largest rate whose byte rate fits
   ChooseVirtualDevice();
-  EXPECT_EQ(form->Gen.SampleRate, 134217727);
+  EXPECT_EQ(form->Gen().SampleRate, 134217727);
 }
 
 TEST_F(GeneratorControlTest, StartValidatesNumeratorAndDenominator) {
@@ -120,15 +121,15 @@ TEST_F(GeneratorControlTest, StartValidatesNumeratorAndDenominator) {
   EXPECT_EQ(Texts(), (std::vector<QString>{kBelow2Hz, kError, kDenominator, kDenominator}));
   for (const auto& call : boxes.Calls()) EXPECT_EQ(call.title, QStringLiteral("Strobolux"));
   // Steps before the checks have already run; nothing else has.
-  EXPECT_EQ(form->Gen.FreqDenominator, 3);
-  EXPECT_EQ(form->Gen.WaveOutHandle, 0u);
+  EXPECT_EQ(form->Gen().FreqDenominator, 3);
+  EXPECT_EQ(form->Gen().WaveOutHandle, 0u);
   EXPECT_TRUE(form->Command20->isEnabled());
 
   form->Text27->setText(QStringLiteral("2,5"));  // read as 2 (ties to even)
   Start();
   EXPECT_EQ(boxes.Calls().size(), 4u);
-  EXPECT_EQ(form->Gen.FreqDenominator, 2);
-  EXPECT_NE(form->Gen.WaveOutHandle, 0u);
+  EXPECT_EQ(form->Gen().FreqDenominator, 2);
+  EXPECT_NE(form->Gen().WaveOutHandle, 0u);
   Stop();
 }
 
@@ -138,7 +139,7 @@ TEST_F(GeneratorControlTest, InfiniteFrequencyIsNotANumberAndOpensNothing) {
   form->Text4->setText(QStringLiteral("inf"));
   Start();
   EXPECT_EQ(Texts(), std::vector<QString>{kError});
-  EXPECT_EQ(form->Gen.WaveOutHandle, 0u);
+  EXPECT_EQ(form->Gen().WaveOutHandle, 0u);
   EXPECT_EQ(form->Label15->text(), QStringLiteral("Label15"));
   EXPECT_TRUE(form->Command20->isEnabled());
 }
@@ -147,16 +148,16 @@ TEST_F(GeneratorControlTest, DefaultsStartA1HzSineAndTheStopReleasesTheDevice) {
   ChooseVirtualDevice();
   Start();
   EXPECT_TRUE(boxes.Calls().empty());
-  EXPECT_DOUBLE_EQ(form->Gen.Omega, 12.56637061435916);
-  EXPECT_DOUBLE_EQ(form->Gen.ClockPeriod, 0.5);
-  EXPECT_DOUBLE_EQ(form->Gen.Amplitude, 32767);
-  EXPECT_DOUBLE_EQ(form->Gen.Phase, 0);
-  EXPECT_EQ(form->Gen.NC0, 2);
-  EXPECT_EQ(form->Gen.BufferLength, 96000);
-  EXPECT_EQ(form->Gen.Buffer1.size(), 96000u);
-  EXPECT_EQ(form->Gen.Header1.dwBufferLength, 192000u);  // the whole buffer is played
-  EXPECT_EQ(form->Gen.Buffer1, form->Gen.Buffer2);
-  EXPECT_EQ(form->Gen.StopRequested, 0);
+  EXPECT_DOUBLE_EQ(form->Gen().Omega, 12.56637061435916);
+  EXPECT_DOUBLE_EQ(form->Gen().ClockPeriod, 0.5);
+  EXPECT_DOUBLE_EQ(form->Gen().Amplitude, 32767);
+  EXPECT_DOUBLE_EQ(form->Gen().Phase, 0);
+  EXPECT_EQ(form->Gen().NC0, 2);
+  EXPECT_EQ(form->Gen().BufferLength, 96000);
+  EXPECT_EQ(form->Gen().Buffer1.size(), 96000u);
+  EXPECT_EQ(form->Gen().Header1.dwBufferLength, 192000u);  // the whole buffer is played
+  EXPECT_EQ(form->Gen().Buffer1, form->Gen().Buffer2);
+  EXPECT_EQ(form->Gen().StopRequested, 0);
   EXPECT_FALSE(form->Command20->isEnabled());
   EXPECT_TRUE(form->Command4->isEnabled());
   EXPECT_EQ(form->Label15->text(), Str("звуковой поток запущен"));
@@ -169,12 +170,12 @@ TEST_F(GeneratorControlTest, DefaultsStartA1HzSineAndTheStopReleasesTheDevice) {
 
   form->Timer2->stop();
   Stop();
-  EXPECT_EQ(form->Gen.StopRequested, 1);
+  EXPECT_EQ(form->Gen().StopRequested, 1);
   EXPECT_TRUE(form->Command20->isEnabled());
   EXPECT_FALSE(form->Command4->isEnabled());
   EXPECT_FALSE(form->Timer1->isActive());
   EXPECT_TRUE(form->Timer2->isActive());
-  EXPECT_EQ(form->Gen.WaveOutHandle, 0u);
+  EXPECT_EQ(form->Gen().WaveOutHandle, 0u);
   QTest::qWait(50);
   EXPECT_EQ(form->Label12->text(), Str("устройство закрыто"));
 }
@@ -183,27 +184,28 @@ TEST_F(GeneratorControlTest, PhaseOf270StartsAtTheNegativePeak) {
   ChooseVirtualDevice();
   form->Option4->setChecked(true);
   Start();
-  EXPECT_DOUBLE_EQ(form->Gen.Phase, 4.712388980384685);
-  EXPECT_EQ(form->Gen.Buffer1[0], -32767);
+  EXPECT_DOUBLE_EQ(form->Gen().Phase, 4.712388980384685);
+  EXPECT_EQ(form->Gen().Buffer1[0], -32767);
   Stop();
 }
 
 TEST_F(GeneratorControlTest, SecondStartRereadsSettingsButNotTheSampleRate) {
   ChooseVirtualDevice();
   Start();
-  form->Gen.PictureNumber = 7;  // as a clock would have advanced it
+  testing_support::WritableState(form->Generator()).PictureNumber =
+      7;  // as a clock would have advanced it
   Stop();
   form->Text15->setText(QStringLiteral("22050"));
   form->Text4->setText(QStringLiteral("4"));
   form->Text5->setText(QStringLiteral("50"));
   Start();
   EXPECT_TRUE(boxes.Calls().empty());
-  EXPECT_EQ(form->Gen.SampleRate, 48000);
-  EXPECT_EQ(form->Gen.BufferLength, 96000);
-  EXPECT_DOUBLE_EQ(form->Gen.FreqNumerator, 4);
-  EXPECT_DOUBLE_EQ(form->Gen.Amplitude, 0.5 * 32767);
-  EXPECT_EQ(form->Gen.PictureNumber, 0);
-  EXPECT_NE(form->Gen.WaveOutHandle, 0u);  // the same device opened again
+  EXPECT_EQ(form->Gen().SampleRate, 48000);
+  EXPECT_EQ(form->Gen().BufferLength, 96000);
+  EXPECT_DOUBLE_EQ(form->Gen().FreqNumerator, 4);
+  EXPECT_DOUBLE_EQ(form->Gen().Amplitude, 0.5 * 32767);
+  EXPECT_EQ(form->Gen().PictureNumber, 0);
+  EXPECT_NE(form->Gen().WaveOutHandle, 0u);  // the same device opened again
   Stop();
 }
 
@@ -214,9 +216,9 @@ TEST_F(GeneratorControlTest, ZeroDrawingScaleFailsBeforeAnyBufferIsSubmitted) {
   Start();
   EXPECT_EQ(Texts(), std::vector<QString>{kError});
   // The device is open, nothing is queued, the buttons are as they were.
-  EXPECT_NE(form->Gen.WaveOutHandle, 0u);
-  EXPECT_EQ(wave::waveOutClose(form->Gen.WaveOutHandle), wave::MMSYSERR_NOERROR);
-  form->Gen.WaveOutHandle = 0;
+  EXPECT_NE(form->Gen().WaveOutHandle, 0u);
+  EXPECT_EQ(wave::waveOutClose(form->Gen().WaveOutHandle), wave::MMSYSERR_NOERROR);
+  testing_support::WritableState(form->Generator()).WaveOutHandle = 0;
   EXPECT_TRUE(form->Command20->isEnabled());
 }
 
@@ -227,9 +229,9 @@ TEST_F(GeneratorControlTest, DeviceThatDoesNotOpenEndsTheStartWithTheGeneralMess
   EXPECT_EQ(Texts(), std::vector<QString>{kError});
   EXPECT_EQ(boxes.Calls()[0].title, QStringLiteral("Strobolux"));
   // Nothing was sized, nothing runs, and the start may be tried again.
-  EXPECT_EQ(form->Gen.WaveOutHandle, 0u);
-  EXPECT_EQ(form->Gen.BufferLength, 0);
-  EXPECT_TRUE(form->Gen.Buffer1.empty());
+  EXPECT_EQ(form->Gen().WaveOutHandle, 0u);
+  EXPECT_EQ(form->Gen().BufferLength, 0);
+  EXPECT_TRUE(form->Gen().Buffer1.empty());
   EXPECT_FALSE(form->Timer1->isActive());
   EXPECT_EQ(form->Label15->text(), QStringLiteral("Label15"));
   EXPECT_TRUE(form->Command20->isEnabled());
@@ -238,13 +240,13 @@ TEST_F(GeneratorControlTest, DeviceThatDoesNotOpenEndsTheStartWithTheGeneralMess
   ChooseVirtualDevice();
   Start();
   Stop();
-  const std::vector<std::int16_t> played = form->Gen.Buffer1;
+  const std::vector<std::int16_t> played = form->Gen().Buffer1;
   form->Text27->setText(QStringLiteral("4"));
   form->Combo1->setCurrentIndex(-1);
   Start();
   EXPECT_EQ(Texts(), (std::vector<QString>{kError, kError}));
-  EXPECT_EQ(form->Gen.BufferLength, 96000);
-  EXPECT_EQ(form->Gen.Buffer1, played);
+  EXPECT_EQ(form->Gen().BufferLength, 96000);
+  EXPECT_EQ(form->Gen().Buffer1, played);
   EXPECT_FALSE(form->Timer1->isActive());
 }
 
@@ -261,15 +263,15 @@ TEST_F(GeneratorControlTest, BufferLongerThanAToneNeedsIsRefusedBeforeTheDeviceO
     form->Text27->setText(QString::fromLatin1(denominator));
     Start();
     ASSERT_EQ(Texts(), std::vector<QString>(++refused, kError));
-    ASSERT_EQ(form->Gen.WaveOutHandle, 0u);
-    EXPECT_TRUE(form->Gen.Buffer1.empty());
+    ASSERT_EQ(form->Gen().WaveOutHandle, 0u);
+    EXPECT_TRUE(form->Gen().Buffer1.empty());
     EXPECT_EQ(form->Label15->text(), QStringLiteral("Label15"));
   }
   // The device was left closed: a buffer that fits starts as usual.
   form->Text27->setText(QStringLiteral("2"));
   Start();
   EXPECT_EQ(boxes.Calls().size(), 3u);
-  EXPECT_NE(form->Gen.WaveOutHandle, 0u);
+  EXPECT_NE(form->Gen().WaveOutHandle, 0u);
   Stop();
 }
 

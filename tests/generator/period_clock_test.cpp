@@ -47,18 +47,18 @@ class PeriodClockTest : public GeneratorFixture {
   void UseTime(SimulatedTime time) {
     sim = std::make_unique<SimulatedTime>(std::move(time));
     form->Generator().SetTimeSource(*sim);
-    // The clock is under test, not the run folders: runs that start in the same simulated
-    // second would share one.
-    form->Generator().SetCreatePictureFolder([] {});
   }
 
   // The recording double: notes the instant, may take time, may act on the window.
   void RecordWith(const std::function<void(int call)>& during = {}) {
-    form->Gen.StopRequested = 0;
-    form->Generator().SetRecordPicture([this, during] {
-      instants.push_back({sim->ElapsedMs(), form->Gen.PictureNumber, form->Text1->text(),
-                          form->Text10->text(), form->Timer2->isActive(),
-                          form->Timer1->isActive()});
+    form->RecordWith([this, during](const generator::Instant& instant) {
+      // The value handed on is what the window shows at that instant.
+      EXPECT_EQ(instant.number, form->Gen().PictureNumber);
+      EXPECT_EQ(instant.numberText, form->Text1->text());
+      EXPECT_EQ(instant.sinceT0Text, form->Text10->text());
+      EXPECT_EQ(instant.dateTime, sim->Now());
+      instants.push_back({sim->ElapsedMs(), instant.number, instant.numberText, instant.sinceT0Text,
+                          form->Timer2->isActive(), form->Timer1->isActive()});
       if (during) during(static_cast<int>(instants.size()));
     });
   }
@@ -66,6 +66,12 @@ class PeriodClockTest : public GeneratorFixture {
   // A click the operator makes now; like any click it waits for the window's events to run.
   void ClickLater(QAbstractButton* button) {
     QMetaObject::invokeMethod(button, &QAbstractButton::click, Qt::QueuedConnection);
+  }
+
+  // The window's exit, as the operator's click on it would run it.
+  void ExitLater() {
+    QMetaObject::invokeMethod(
+        form.get(), [this] { form->Exit(); }, Qt::QueuedConnection);
   }
 
   void StopAfter(int calls) {
@@ -95,8 +101,8 @@ TEST_F(PeriodClockTest, DefaultsRecordOncePerSecondWithNumberAndElapsedTime) {
   EXPECT_TRUE(boxes.Calls().empty());
   // The stop ran at the third instant and the clock returned at the end of that pass.
   EXPECT_DOUBLE_EQ(sim->ElapsedMs(), 3000);
-  EXPECT_EQ(form->Gen.StopRequested, 1);
-  EXPECT_EQ(form->Gen.WaveOutHandle, 0u);
+  EXPECT_EQ(form->Gen().StopRequested, 1);
+  EXPECT_EQ(form->Gen().WaveOutHandle, 0u);
   EXPECT_TRUE(form->Timer2->isActive());
   EXPECT_EQ(form->Text8->text(), QStringLiteral("01:00:00:000"));  // T0 = tick 3 600 000
   // The waiting sleeps instead of spinning: a few sleeps per period, not thousands.
@@ -147,7 +153,7 @@ TEST_F(PeriodClockTest, StopClickedBetweenInstantsTakesEffectAtTheNextOne) {
   EXPECT_DOUBLE_EQ(instants[1].atMs, 2000);
   EXPECT_DOUBLE_EQ(sim->ElapsedMs(), 2000);
   EXPECT_TRUE(form->Command20->isEnabled());
-  EXPECT_EQ(form->Gen.WaveOutHandle, 0u);
+  EXPECT_EQ(form->Gen().WaveOutHandle, 0u);
 }
 
 // Stop and start clicked at one instant: the running clock ends first, then the new run
@@ -179,9 +185,9 @@ TEST_F(PeriodClockTest, StartClickedAtAnInstantWaitsUntilTheRunningClockHasEnded
   EXPECT_EQ(form->Text8->text(), QStringLiteral("01:00:02:000"));  // the second run's T0
   EXPECT_TRUE(form->Timer1->isActive());
   EXPECT_EQ(form->Timer1->interval(), 20000);
-  EXPECT_EQ(form->Gen.StopRequested, 0);
-  EXPECT_EQ(form->Gen.PictureNumber, 0);
-  EXPECT_NE(form->Gen.WaveOutHandle, 0u);
+  EXPECT_EQ(form->Gen().StopRequested, 0);
+  EXPECT_EQ(form->Gen().PictureNumber, 0);
+  EXPECT_NE(form->Gen().WaveOutHandle, 0u);
   EXPECT_FALSE(form->Command20->isEnabled());
   EXPECT_TRUE(boxes.Calls().empty());
   form->Generator().Command4_Click();
@@ -193,12 +199,12 @@ TEST_F(PeriodClockTest, ExitAfterAWaitingStartStartsNothing) {
     if (call != 2) return;
     ClickLater(form->Command4);
     ClickLater(form->Command20);
-    ClickLater(form->Command16);
+    ExitLater();
   });
   Start();
   EXPECT_EQ(instants.size(), 2u);
   EXPECT_TRUE(form->Unloaded());
-  EXPECT_EQ(form->Gen.WaveOutHandle, 0u);
+  EXPECT_EQ(form->Gen().WaveOutHandle, 0u);
   EXPECT_FALSE(form->Timer1->isActive());
 }
 
@@ -208,7 +214,7 @@ TEST_F(PeriodClockTest, RecordingOffStillCountsAndShowsTheInstants) {
   sim->At(2500, [this] { ClickLater(form->Command4); });
   Start();
   EXPECT_TRUE(instants.empty());
-  EXPECT_EQ(form->Gen.PictureNumber, 3);
+  EXPECT_EQ(form->Gen().PictureNumber, 3);
   EXPECT_EQ(form->Text1->text(), QStringLiteral("3"));
 }
 
@@ -223,7 +229,7 @@ TEST_F(PeriodClockTest, ElapsedTimeStaysRightAcrossTheTickCountWrapAndSignChange
     Start();
     ASSERT_EQ(instants.size(), 3u);
     for (int i = 0; i < 3; ++i) EXPECT_DOUBLE_EQ(instants[i].atMs, 1000.0 * (i + 1));
-    EXPECT_DOUBLE_EQ(form->Gen.TickStart,
+    EXPECT_DOUBLE_EQ(form->Gen().TickStart,
                      static_cast<std::int32_t>(static_cast<std::uint32_t>(startMs)));
   }
   EXPECT_EQ(form->Text8->text(), QStringLiteral("20:31:22:148"));  // 2^31 - 1500 ms of a day
@@ -238,7 +244,7 @@ TEST_F(PeriodClockTest, OverflowingPeriodCountEndsTheStartWhileTheToneGoesOn) {
   Start();
   ASSERT_EQ(boxes.Calls().size(), 1u);
   EXPECT_EQ(boxes.Calls()[0].text, kError);
-  EXPECT_NE(form->Gen.WaveOutHandle, 0u);  // still playing
+  EXPECT_NE(form->Gen().WaveOutHandle, 0u);  // still playing
   EXPECT_FALSE(form->Timer2->isActive());
   form->Generator().Command4_Click();
 }
@@ -251,7 +257,7 @@ TEST_F(PeriodClockTest, NC0BelowOneIsRejectedBeforeAnythingStarts) {
   ASSERT_EQ(boxes.Calls().size(), 2u);
   EXPECT_EQ(boxes.Calls()[0].text, Str("NC0 не может быть меньше 1"));
   EXPECT_EQ(boxes.Calls()[0].title, QStringLiteral("Strobolux"));
-  EXPECT_EQ(form->Gen.WaveOutHandle, 0u);
+  EXPECT_EQ(form->Gen().WaveOutHandle, 0u);
   EXPECT_EQ(form->Label15->text(), QStringLiteral("Label15"));
   EXPECT_TRUE(form->Command20->isEnabled());
 }
@@ -273,13 +279,13 @@ TEST_F(PeriodClockTest, DeviceThatDoesNotOpenRunsNoClock) {
 TEST_F(PeriodClockTest, ExitAtAnInstantEndsTheClockAndUnloadsTheWindows) {
   form->show();
   RecordWith([this](int call) {
-    if (call == 2) ClickLater(form->Command16);
+    if (call == 2) ExitLater();
   });
   Start();
   EXPECT_EQ(instants.size(), 2u);
   EXPECT_TRUE(form->Unloaded());
   EXPECT_FALSE(form->isVisible());
-  EXPECT_EQ(form->Gen.WaveOutHandle, 0u);
+  EXPECT_EQ(form->Gen().WaveOutHandle, 0u);
 }
 
 TEST_F(PeriodClockTest, DateAndTimeDisplayFollowsTheTimeSource) {
@@ -294,21 +300,21 @@ class TimerModeTest : public GeneratorFixture {};
 
 TEST_F(TimerModeTest, IntervalComesFromText20AndCommand3AppliesMilliseconds) {
   int recordings = 0;
-  form->Generator().SetRecordPicture([&] { ++recordings; });
+  form->RecordWith([&](const generator::Instant&) { ++recordings; });
   ChooseVirtualDevice();
   EXPECT_TRUE(form->Command3->isEnabled());  // Option6 is the mode
   form->Generator().Command20_Click();
   EXPECT_TRUE(form->Timer1->isActive());
   EXPECT_EQ(form->Timer1->interval(), 20000);
   EXPECT_TRUE(form->Timer2->isActive());
-  EXPECT_EQ(form->Gen.PictureNumber, 0);
+  EXPECT_EQ(form->Gen().PictureNumber, 0);
 
   // The same 20, applied by the button, is taken as milliseconds, at once.
   QTest::mouseClick(form->Command3, Qt::LeftButton);
   EXPECT_EQ(form->Timer1->interval(), 20);
   QTest::qWait(200);
   EXPECT_GE(recordings, 4);
-  EXPECT_EQ(form->Gen.PictureNumber, 0);  // the number stays 0 in this mode
+  EXPECT_EQ(form->Gen().PictureNumber, 0);  // the number stays 0 in this mode
 
   for (const char* text : {"0", "-5", "abc", "3000000000"}) {
     form->Text20->setText(QString::fromLatin1(text));
@@ -333,7 +339,7 @@ TEST_F(TimerModeTest, IntervalTheTimerCannotTakeFailsTheStartAfterTheToneStarted
     form->Command20->setEnabled(true);
     form->Generator().Command20_Click();
     EXPECT_FALSE(form->Timer1->isActive()) << text;
-    EXPECT_NE(form->Gen.WaveOutHandle, 0u) << text;
+    EXPECT_NE(form->Gen().WaveOutHandle, 0u) << text;
     form->Generator().Command4_Click();
   }
   EXPECT_EQ(boxes.Calls().size(), 2u);
@@ -351,12 +357,12 @@ TEST_F(TimerModeTest, FailingRecordingIsReportedOnceAndStopsTheTimerWhileTheTone
   ChooseVirtualDevice();
   form->Generator().Command20_Click();
   ASSERT_TRUE(form->Timer1->isActive());
-  form->Generator().SetRecordPicture([] { forms::Raise(forms::kPathFileAccess); });
+  form->RecordWith([](const generator::Instant&) { forms::Raise(forms::kPathFileAccess); });
   form->Generator().Timer1_Timer();
   ASSERT_EQ(boxes.Calls().size(), 1u);
   EXPECT_EQ(boxes.Calls()[0].text, kError);
   EXPECT_FALSE(form->Timer1->isActive());
-  EXPECT_NE(form->Gen.WaveOutHandle, 0u);  // the tone plays on
+  EXPECT_NE(form->Gen().WaveOutHandle, 0u);  // the tone plays on
   form->Generator().Command4_Click();
 }
 
@@ -368,7 +374,7 @@ TEST_F(GeneratorFixture, ClockKeepsTheToneContinuousBetweenDistantInstants) {
   form->Text7->setText(QStringLiteral("10"));
   std::vector<double> at;
   QElapsedTimer elapsed;
-  form->Generator().SetRecordPicture([&] {
+  form->RecordWith([&](const generator::Instant&) {
     at.push_back(elapsed.elapsed());
     QMetaObject::invokeMethod(form->Command4, &QPushButton::click, Qt::QueuedConnection);
   });
@@ -381,7 +387,7 @@ TEST_F(GeneratorFixture, ClockKeepsTheToneContinuousBetweenDistantInstants) {
   const testing_support::WavContent wav = testing_support::ReadWav(WavPath());
   ASSERT_TRUE(wav.valid);
   EXPECT_GE(wav.samples.size(), static_cast<size_t>(4.8 * 48000));
-  const std::vector<std::int16_t>& buffer = form->Gen.Buffer1;
+  const std::vector<std::int16_t>& buffer = form->Gen().Buffer1;
   for (size_t k = 0; k < wav.samples.size(); ++k)
     ASSERT_EQ(wav.samples[k], buffer[k % buffer.size()]) << "sample " << k;
 }

@@ -9,6 +9,7 @@
 
 #include "platform/wave/wave_out.h"
 #include "tests/support/generator_fixture.h"
+#include "tests/support/state_access.h"
 #include "tests/support/wav_file.h"
 
 using testing_support::GeneratorFixture;
@@ -19,7 +20,7 @@ class StreamingTest : public GeneratorFixture {
   void PlayFor(int milliseconds) {
     ChooseVirtualDevice();
     QTest::mouseClick(form->Command20, Qt::LeftButton);
-    ASSERT_NE(form->Gen.WaveOutHandle, 0u);
+    ASSERT_NE(form->Gen().WaveOutHandle, 0u);
     QTest::qWait(milliseconds);
     QTest::mouseClick(form->Command4, Qt::LeftButton);
     wave::WaitForReleases();  // the file is complete
@@ -32,7 +33,7 @@ class StreamingTest : public GeneratorFixture {
     const testing_support::WavContent wav = testing_support::ReadWav(WavPath());
     ASSERT_TRUE(wav.valid);
     EXPECT_EQ(wav.sampleRate, 48000u);
-    const std::vector<std::int16_t>& buffer = form->Gen.Buffer1;
+    const std::vector<std::int16_t>& buffer = form->Gen().Buffer1;
     ASSERT_EQ(buffer.size(), 96000u);
     EXPECT_GE(wav.samples.size(), static_cast<size_t>(minimumSeconds * 48000));
     for (size_t k = 0; k < wav.samples.size(); ++k)
@@ -45,8 +46,8 @@ TEST_F(StreamingTest, HundredHertzSinePlaysContinuouslyAndStopsForGood) {
   PlayFor(3000);
   EXPECT_TRUE(boxes.Calls().empty());
   // 100 Hz at peak 32767: the buffer holds 200 whole periods of 480 samples.
-  EXPECT_EQ(form->Gen.Buffer1[120], 32767);
-  EXPECT_EQ(form->Gen.Buffer1[480], 0);
+  EXPECT_EQ(form->Gen().Buffer1[120], 32767);
+  EXPECT_EQ(form->Gen().Buffer1[480], 0);
   ExpectContinuousTone(2.8);
   const qint64 size = QFileInfo(WavPath()).size();
   QTest::qWait(300);
@@ -62,15 +63,19 @@ TEST_F(StreamingTest, OddNumeratorRunsOnWithoutAPhaseJump) {
 TEST_F(StreamingTest, RepeatedPlayedNoticesQueueEachBufferOnce) {
   ChooseVirtualDevice();
   QTest::mouseClick(form->Command20, Qt::LeftButton);
-  const wave::HWAVEOUT handle = form->Gen.WaveOutHandle;
+  const wave::HWAVEOUT handle = form->Gen().WaveOutHandle;
   // Two notices handled in one go, while both buffers are still queued.
   for (int i = 0; i < 2; ++i)
     QCoreApplication::postEvent(
-        form.get(), new wave::WaveOutEvent(wave::MM_WOM_DONE, handle, &form->Gen.Header1));
+        form.get(),
+        new wave::WaveOutEvent(wave::MM_WOM_DONE, handle,
+                               &testing_support::WritableState(form->Generator()).Header1));
   QCoreApplication::sendPostedEvents(form.get(), wave::WaveOutEvent::kType);
-  EXPECT_EQ(wave::waveOutWrite(handle, &form->Gen.Header1, wave::kWaveHdrSize),
+  EXPECT_EQ(wave::waveOutWrite(handle, &testing_support::WritableState(form->Generator()).Header1,
+                               wave::kWaveHdrSize),
             wave::WAVERR_STILLPLAYING);
-  EXPECT_EQ(wave::waveOutWrite(handle, &form->Gen.Header2, wave::kWaveHdrSize),
+  EXPECT_EQ(wave::waveOutWrite(handle, &testing_support::WritableState(form->Generator()).Header2,
+                               wave::kWaveHdrSize),
             wave::WAVERR_STILLPLAYING);
   QTest::qWait(2300);
   QTest::mouseClick(form->Command4, Qt::LeftButton);
@@ -83,13 +88,13 @@ TEST_F(StreamingTest, StopReturnsAtOnceAndTheDeviceOpensAgain) {
   ChooseVirtualDevice();
   for (int round = 0; round < 3; ++round) {
     QTest::mouseClick(form->Command20, Qt::LeftButton);
-    ASSERT_NE(form->Gen.WaveOutHandle, 0u);
+    ASSERT_NE(form->Gen().WaveOutHandle, 0u);
     QTest::qWait(300);
     QElapsedTimer elapsed;
     elapsed.start();
     QTest::mouseClick(form->Command4, Qt::LeftButton);
     EXPECT_LT(elapsed.elapsed(), 250) << round;  // generous: about 1 ms on its own
-    EXPECT_EQ(form->Gen.WaveOutHandle, 0u);
+    EXPECT_EQ(form->Gen().WaveOutHandle, 0u);
   }
   wave::WaitForReleases();
   ExpectContinuousTone(0.2);
@@ -100,9 +105,9 @@ TEST_F(StreamingTest, ExitDuringARunStopsTheTone) {
   ChooseVirtualDevice();
   QTest::mouseClick(form->Command20, Qt::LeftButton);
   QTest::qWait(300);
-  form->Command16_Click();
-  EXPECT_EQ(form->Gen.WaveOutHandle, 0u);
-  EXPECT_EQ(form->Gen.StopRequested, 1);
+  form->Exit();
+  EXPECT_EQ(form->Gen().WaveOutHandle, 0u);
+  EXPECT_EQ(form->Gen().StopRequested, 1);
   wave::WaitForReleases();
   const qint64 size = QFileInfo(WavPath()).size();
   QTest::qWait(200);
@@ -114,16 +119,16 @@ TEST_F(StreamingTest, ExitAfterAStopDoesNotStopAgain) {
   ChooseVirtualDevice();
   QTest::mouseClick(form->Command20, Qt::LeftButton);
   QTest::mouseClick(form->Command4, Qt::LeftButton);
-  ASSERT_EQ(form->Gen.StopRequested, 1);
+  ASSERT_EQ(form->Gen().StopRequested, 1);
   // A device handle the exit would release if it stopped the stream a second time.
   wave::HWAVEOUT handle = 0;
   ASSERT_EQ(wave::waveOutOpen(&handle, form->Combo1->itemData(VirtualRow()).toInt(),
-                              &form->Gen.WaveFormat, nullptr, 0, 0),
+                              &form->Gen().WaveFormat, nullptr, 0, 0),
             wave::MMSYSERR_NOERROR);
-  form->Gen.WaveOutHandle = handle;
-  form->Command16_Click();
+  testing_support::WritableState(form->Generator()).WaveOutHandle = handle;
+  form->Exit();
   EXPECT_EQ(wave::waveOutClose(handle), wave::MMSYSERR_NOERROR);  // still open
-  form->Gen.WaveOutHandle = 0;
+  testing_support::WritableState(form->Generator()).WaveOutHandle = 0;
 }
 
 // A device that fails while it plays (unplugged, its server gone) stops the run as the stop
@@ -138,34 +143,33 @@ TEST_F(StreamingTest, ADeviceFailingDuringARunStopsItAndSaysWhy) {
     if (clock) {
       form->Option5->setChecked(true);
       form->Text4->setText(QStringLiteral("10"));
-      form->Generator().SetRecordPicture([&] {
-        if (++instants == 2) wave::testing::InjectDeviceError(form->Gen.WaveOutHandle, reason);
+      form->RecordWith([&](const generator::Instant&) {
+        if (++instants == 2) wave::testing::InjectDeviceError(form->Gen().WaveOutHandle, reason);
       });
       form->Check2->setChecked(true);
-      form->Generator().SetCreatePictureFolder([] {});
     }
     QElapsedTimer elapsed;
     elapsed.start();
     QTest::mouseClick(form->Command20, Qt::LeftButton);  // in the clock mode: until it ends
     if (!clock) {
-      ASSERT_NE(form->Gen.WaveOutHandle, 0u);
-      wave::testing::InjectDeviceError(form->Gen.WaveOutHandle, reason);
+      ASSERT_NE(form->Gen().WaveOutHandle, 0u);
+      wave::testing::InjectDeviceError(form->Gen().WaveOutHandle, reason);
     }
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Gen.WaveOutHandle == 0u; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Gen().WaveOutHandle == 0u; }, 5000));
     QTest::qWait(20);  // the close notice
     EXPECT_LT(elapsed.elapsed(), 4000);
     EXPECT_EQ(form->Label12->text(), QStringLiteral(" Sound error: ") + reason);
     EXPECT_TRUE(form->Command20->isEnabled());
     EXPECT_FALSE(form->Command4->isEnabled());
     EXPECT_FALSE(form->Timer1->isActive());
-    EXPECT_EQ(form->Gen.StopRequested, 1);
+    EXPECT_EQ(form->Gen().StopRequested, 1);
     EXPECT_TRUE(boxes.Calls().empty());
     EXPECT_GE(instants, clock ? 2 : 0);
     // A new start opens the device again.
-    form->Generator().SetRecordPicture([] {});
+    form->RecordWith([](const generator::Instant&) {});
     form->Option6->setChecked(true);
     QTest::mouseClick(form->Command20, Qt::LeftButton);
-    EXPECT_NE(form->Gen.WaveOutHandle, 0u);
+    EXPECT_NE(form->Gen().WaveOutHandle, 0u);
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return form->Label12->text() == QString::fromUtf8("устройство открыто"); }, 2000));
     QTest::mouseClick(form->Command4, Qt::LeftButton);

@@ -66,7 +66,6 @@ class ToneClockTest : public GeneratorFixture {
     form->Generator().SetTimeSource(*sim_);
     form->Generator().SetToneClock(tone_.get());
     form->Generator().SetPreferredTimeBase(base);
-    form->Generator().SetCreatePictureFolder([] {});
     ChooseVirtualDevice();
     form->Option5->setChecked(true);
     form->Check2->setChecked(true);
@@ -74,11 +73,12 @@ class ToneClockTest : public GeneratorFixture {
     form->Text27->setText(QStringLiteral("4"));
     form->Text7->setText(QStringLiteral("1"));
     std::vector<Seen> seen;
-    form->Generator().SetRecordPicture([&] {
-      const generator::RunMoment now = form->Generator().At(sim_->Nanoseconds());
-      EXPECT_TRUE(now.hasPhase);
-      EXPECT_EQ(form->Gen.InstantBase, base);
-      seen.push_back({form->Gen.InstantDueMs, now.phaseDegrees});
+    form->RecordWith([&](const generator::Instant& instant) {
+      // The phase now, from the timeline the instant carries.
+      const std::optional<double> now = instant.tone.PhaseAt(sim_->Nanoseconds());
+      EXPECT_TRUE(now.has_value());
+      EXPECT_EQ(instant.base, base);
+      seen.push_back({instant.dueMs, now.value_or(-1)});
       if (seen.size() == 2000)
         QMetaObject::invokeMethod(form->Command4, &QPushButton::click, Qt::QueuedConnection);
     });
@@ -136,18 +136,18 @@ TEST_F(GeneratorFixture, SkewedVirtualDeviceRunsItsStreamOnAFasterClock) {
     ASSERT_GE(row, 0);
     testing_support::ClickListRow(form->Combo1, row);
     form->Generator().Command20_Click();  // Timer 1 mode: returns with the tone playing
-    ASSERT_NE(form->Gen.WaveOutHandle, 0u);
+    ASSERT_NE(form->Gen().WaveOutHandle, 0u);
     wave::ToneTiming first, last;
-    ASSERT_TRUE(wave::waveOutGetToneTiming(form->Gen.WaveOutHandle, &first));
+    ASSERT_TRUE(wave::waveOutGetToneTiming(form->Gen().WaveOutHandle, &first));
     QTest::qWait(1500);
-    ASSERT_TRUE(wave::waveOutGetToneTiming(form->Gen.WaveOutHandle, &last));
+    ASSERT_TRUE(wave::waveOutGetToneTiming(form->Gen().WaveOutHandle, &last));
     const double rate = static_cast<double>(last.clockNs - first.clockNs) /
                         static_cast<double>(last.steadyNs - first.steadyNs);
     EXPECT_NEAR(rate, name == skewedName ? kSkew : 1.0, 0.0001);
     EXPECT_EQ(last.firstSampleNs, first.firstSampleNs);  // one unbroken timeline
     EXPECT_EQ(last.sampleRate, 48000u);
     form->Generator().Command4_Click();
-    EXPECT_FALSE(wave::waveOutGetToneTiming(form->Gen.WaveOutHandle, &last));
+    EXPECT_FALSE(wave::waveOutGetToneTiming(form->Gen().WaveOutHandle, &last));
   }
   wave::WaitForReleases();  // both WAV files complete before the folder goes
 }

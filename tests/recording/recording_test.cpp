@@ -17,7 +17,7 @@
 #include "recording/output_files.h"
 #include "recording/picture_window.h"
 #include "tests/support/camera_support.h"
-#include "tests/support/generator_fixture.h"
+#include "tests/support/main_window_fixture.h"
 #include "tests/support/simulated_time.h"
 #include "tests/support/wav_file.h"
 
@@ -45,15 +45,14 @@ QImage Rgb(const QImage& image) {
 TEST(OutputNames, NamesComeFromTheDateAndTimeOfTheOperation) {
   QTemporaryDir program;
   recording::SetProgramFolder(program.path());
-  QString date, time, folder, file;
-  const recording::NamingState names{&date, &time, &folder, &file};
+  recording::NamingState names;
   const QDateTime moment(QDate(2026, 12, 6), QTime(14, 5, 9));
   for (const char* locale : {"C", "en_US", "ru_RU"}) {
     SCOPED_TRACE(locale);
     ScopedLocale scoped{QLocale(QString::fromLatin1(locale))};
     recording::RenewDateTime(names, moment);
-    EXPECT_EQ(date, QStringLiteral("06_12_2026"));
-    EXPECT_EQ(time, QStringLiteral("14_05_09"));
+    EXPECT_EQ(names.DateText, QStringLiteral("06_12_2026"));
+    EXPECT_EQ(names.TimeText, QStringLiteral("14_05_09"));
   }
   EXPECT_EQ(recording::RunStamp(names), QStringLiteral("06_12_2026_14_05_09"));
   EXPECT_EQ(recording::SnapshotFileName(names, QStringLiteral(".jpg")),
@@ -63,12 +62,12 @@ TEST(OutputNames, NamesComeFromTheDateAndTimeOfTheOperation) {
 
   // The run folder needs its base folder, and a second run in the same second fails.
   EXPECT_THROW(recording::CreatePictureFolder(names, moment), forms::RuntimeError);
-  EXPECT_EQ(folder, program.filePath(QStringLiteral("Risunki/06_12_2026_14_05_09")));
+  EXPECT_EQ(names.PictureFolder, program.filePath(QStringLiteral("Risunki/06_12_2026_14_05_09")));
   ASSERT_TRUE(QDir(program.path()).mkdir(QStringLiteral("Risunki")));
   recording::CreatePictureFolder(names, moment);
-  EXPECT_TRUE(QDir(folder).exists());
+  EXPECT_TRUE(QDir(names.PictureFolder).exists());
   EXPECT_EQ(recording::PictureFileName(names, 12, QStringLiteral(".bmp")),
-            folder + QStringLiteral("/12.bmp"));
+            names.PictureFolder + QStringLiteral("/12.bmp"));
   try {
     recording::CreatePictureFolder(names, moment);
     ADD_FAILURE() << "a second folder of the same second was made";
@@ -78,10 +77,10 @@ TEST(OutputNames, NamesComeFromTheDateAndTimeOfTheOperation) {
   recording::SetProgramFolder(QString());
 }
 
-class RecordingTest : public testing_support::GeneratorFixture {
+class RecordingTest : public testing_support::MainWindowFixture {
  protected:
   void SetUp() override {
-    GeneratorFixture::SetUp();
+    MainWindowFixture::SetUp();
     sim_ = std::make_unique<SimulatedTime>(3600 * 1000 * SimulatedTime::kMs);
     form->Generator().SetTimeSource(*sim_);
     form->Recorder().SetTimeSource(*sim_);
@@ -89,7 +88,7 @@ class RecordingTest : public testing_support::GeneratorFixture {
   }
   void TearDown() override {
     if (form) form->Generator().Command4_Click();
-    GeneratorFixture::TearDown();
+    MainWindowFixture::TearDown();
   }
 
   QString Folder(const char* name) const {
@@ -99,7 +98,8 @@ class RecordingTest : public testing_support::GeneratorFixture {
 
   void CaptureWindowOn() {
     QTest::mouseClick(form->Command11, Qt::LeftButton);
-    auto* window = static_cast<capture::CaptureWindow*>(capture::WindowOf(form->CaptureWindow));
+    auto* window =
+        static_cast<capture::CaptureWindow*>(capture::WindowOf(form->CameraState().CaptureWindow));
     ASSERT_TRUE(window);
     ASSERT_TRUE(WaitFor([&] { return window->ShownCount() >= 2; }, 5000));
   }
@@ -108,7 +108,8 @@ class RecordingTest : public testing_support::GeneratorFixture {
     QTest::mouseClick(form->Command11, Qt::LeftButton);
     testing_support::ClickListRow(form->Combo2, row);
     ASSERT_EQ(form->CameraOn(), 1);
-    ASSERT_TRUE(WaitFor([&] { return form->FilterGraph->Camera()->FrameCount() >= 2; }, 5000));
+    ASSERT_TRUE(WaitFor(
+        [&] { return form->CameraState().FilterGraph->Camera()->FrameCount() >= 2; }, 5000));
   }
 
   // A clock-mode run (NC0 = 2 at 2/2 Hz: an instant a second) that records `pictures` and
@@ -116,14 +117,21 @@ class RecordingTest : public testing_support::GeneratorFixture {
   void RunClock(int pictures) {
     form->Option5->setChecked(true);
     form->Check2->setChecked(true);
-    form->Generator().SetRecordPicture([this, pictures] {
-      form->Recorder().RecordPicture();
+    RecordWith([this, pictures](const generator::Instant& instant) {
+      form->Recorder().RecordPicture(instant);
       stamps_.push_back(PictureWindow().Picture1->Image().copy(0, 0, 200, 50));
-      lines_.push_back(form->CameraInfo);
+      lines_.push_back(form->Recorder().StampLines().back());
       if (static_cast<int>(stamps_.size()) == pictures)
         QMetaObject::invokeMethod(form->Command4, &QPushButton::click, Qt::QueuedConnection);
     });
     form->Generator().Command20_Click();
+  }
+
+  // Each picture due goes to `record` in place of the recording's own receiver.
+  void RecordWith(std::function<void(const generator::Instant&)> record) {
+    QObject::disconnect(&form->Generator(), &generator::Generator::PictureDue, &form->Recorder(),
+                        nullptr);
+    testing_support::OnPictureDue(form->Generator(), &form->Recorder(), std::move(record));
   }
 
   VirtualCameras cameras_;
@@ -138,7 +146,7 @@ TEST_F(RecordingTest, ClockModeWritesNumberedPicturesThatCarryTheirStamp) {
   RunClock(3);
   ASSERT_TRUE(boxes.Calls().empty()) << boxes.Calls()[0].text.toStdString();
   const QString folder = Folder("Risunki/06_12_2026_14_05_09");
-  EXPECT_EQ(form->PictureFolder, folder);
+  EXPECT_EQ(form->Recorder().Names().PictureFolder, folder);
   // The pictures and the run's log; no phase plot, as simulated time has no tone clock.
   EXPECT_EQ(Entries(folder), (QStringList{"1.bmp", "2.bmp", "3.bmp", "log.csv"}));
   EXPECT_EQ(lines_[2], QStringLiteral("N=   3       dT= 3"));
@@ -152,7 +160,7 @@ TEST_F(RecordingTest, ClockModeWritesNumberedPicturesThatCarryTheirStamp) {
       EXPECT_NE(Rgb(stamps_[n - 1]), Rgb(stamps_[n - 2]));
     }
   }
-  EXPECT_EQ(form->OutputFileName, folder + QStringLiteral("/3.bmp"));
+  EXPECT_EQ(form->Recorder().Names().OutputFileName, folder + QStringLiteral("/3.bmp"));
 }
 
 TEST_F(RecordingTest, TimerModeRenewsPictureZeroAtEveryTick) {
@@ -160,13 +168,13 @@ TEST_F(RecordingTest, TimerModeRenewsPictureZeroAtEveryTick) {
   form->Check2->setChecked(true);
   form->Generator().Command20_Click();
   ASSERT_TRUE(form->Timer1->isActive());
-  const QString file = form->PictureFolder + QStringLiteral("/0.bmp");
+  const QString file = form->Recorder().Names().PictureFolder + QStringLiteral("/0.bmp");
   form->Generator().Timer1_Timer();
   const QImage first(file);
   ASSERT_FALSE(first.isNull());
   RunEventsFor(150);  // the camera moves on
   form->Generator().Timer1_Timer();
-  EXPECT_EQ(Entries(form->PictureFolder), (QStringList{"0.bmp", "log.csv"}));
+  EXPECT_EQ(Entries(form->Recorder().Names().PictureFolder), (QStringList{"0.bmp", "log.csv"}));
   EXPECT_NE(Rgb(QImage(file)), Rgb(first));
   EXPECT_TRUE(boxes.Calls().empty());
 
@@ -176,7 +184,7 @@ TEST_F(RecordingTest, TimerModeRenewsPictureZeroAtEveryTick) {
   form->Generator().Command20_Click();
   ASSERT_EQ(boxes.Calls().size(), 1u);
   EXPECT_EQ(boxes.Calls()[0].text, kError);
-  EXPECT_EQ(form->Gen.WaveOutHandle, 0u);
+  EXPECT_EQ(form->Gen().WaveOutHandle, 0u);
   EXPECT_FALSE(form->Timer1->isActive());
 }
 
@@ -187,7 +195,7 @@ TEST_F(RecordingTest, TimerModeWithoutARunFolderFailsOnceAndWritesNothing) {
   ASSERT_EQ(boxes.Calls().size(), 1u);
   EXPECT_EQ(boxes.Calls()[0].text, kError);
   EXPECT_FALSE(form->Timer1->isActive());
-  EXPECT_NE(form->Gen.WaveOutHandle, 0u);
+  EXPECT_NE(form->Gen().WaveOutHandle, 0u);
   EXPECT_TRUE(Entries(Folder("Risunki")).isEmpty());
 }
 
@@ -206,30 +214,25 @@ TEST_F(RecordingTest, AnyExceptionWhileSavingTakesTheGeneralFailurePath) {
   ASSERT_EQ(boxes.Calls().size(), 1u);
   EXPECT_EQ(boxes.Calls()[0].text, kWriteError);
 
-  form->Check2->setChecked(true);
+  // The same failure while a picture of a run is saved: a save that fails as a library can.
   form->Recorder().SetTimeSource(*sim_);
+  form->Check2->setChecked(true);
   form->Generator().Command20_Click();  // Timer 1 mode: its run folder, then the ticks
   ASSERT_TRUE(form->Timer1->isActive());
-  form->Recorder().SetTimeSource(failing);
+  RecordWith([](const generator::Instant&) { throw std::length_error("no room"); });
   form->Generator().Timer1_Timer();
   ASSERT_EQ(boxes.Calls().size(), 2u);
   EXPECT_EQ(boxes.Calls()[1].text, kError);
   EXPECT_FALSE(form->Timer1->isActive());
-  EXPECT_NE(form->Gen.WaveOutHandle, 0u);  // the tone plays on
+  EXPECT_NE(form->Gen().WaveOutHandle, 0u);  // the tone plays on
 
   // In the clock mode the start's handler ends the clock.
   form->Generator().Command4_Click();
   form->Option5->setChecked(true);
-  form->Recorder().SetTimeSource(*sim_);
   sim_->Advance(1000 * SimulatedTime::kMs);
-  form->Generator().SetRecordPicture([this, &failing] {
-    form->Recorder().SetTimeSource(failing);
-    form->Recorder().RecordPicture();
-  });
   form->Generator().Command20_Click();
   ASSERT_EQ(boxes.Calls().size(), 3u);
   EXPECT_EQ(boxes.Calls()[2].text, kError);
-  form->Recorder().SetTimeSource(*sim_);
 }
 
 TEST_F(RecordingTest, FilterGraphPicturesInBothFormatsHaveThePanelSizeAndTheStamp) {
@@ -241,8 +244,8 @@ TEST_F(RecordingTest, FilterGraphPicturesInBothFormatsHaveThePanelSizeAndTheStam
     stamps_.clear();
     RunClock(1);
     ASSERT_TRUE(boxes.Calls().empty());
-    const QString file =
-        form->PictureFolder + (jpeg ? QStringLiteral("/1.jpg") : QStringLiteral("/1.bmp"));
+    const QString file = form->Recorder().Names().PictureFolder +
+                         (jpeg ? QStringLiteral("/1.jpg") : QStringLiteral("/1.bmp"));
     const QImage picture(file);
     ASSERT_FALSE(picture.isNull()) << file.toStdString();
     EXPECT_EQ(picture.size(), PictureWindow().Picture2->contentsRect().size());
@@ -286,11 +289,14 @@ TEST_F(RecordingTest, StampLinesReadWholeForTheLongestValuesUnderEachLocale) {
   form->Recorder().CreatePictureFolder();
   const QColor background = PictureWindow().Picture1->BackColor();
   auto record = [&](std::int32_t number, double seconds) {
-    form->Gen.PictureNumber = number;
-    form->Text1->setText(QString::number(number));
-    form->Text10->setText(forms::FormatGeneral(seconds));
-    form->Recorder().RecordPicture();
-    return Rgb(QImage(form->PictureFolder + QStringLiteral("/%1.bmp").arg(number)))
+    generator::Instant instant;
+    instant.number = number;
+    instant.numberText = QString::number(number);
+    instant.sinceT0Text = forms::FormatGeneral(seconds);
+    instant.dateTime = sim_->Now();
+    form->Recorder().RecordPicture(instant);
+    return Rgb(QImage(form->Recorder().Names().PictureFolder +
+                      QStringLiteral("/%1.bmp").arg(number)))
         .copy(recording::kStampRegion);
   };
   const QImage shortest = record(1, 0.5);
@@ -324,7 +330,8 @@ TEST_F(RecordingTest, StampLinesReadWholeForTheLongestValuesUnderEachLocale) {
 
 TEST_F(RecordingTest, CaptureWindowFrameSmallerThanThePanelSitsTopLeftUnderTheStamp) {
   CaptureWindowOn();
-  auto* window = static_cast<capture::CaptureWindow*>(capture::WindowOf(form->CaptureWindow));
+  auto* window =
+      static_cast<capture::CaptureWindow*>(capture::WindowOf(form->CameraState().CaptureWindow));
   const gstutil::CameraFormat* small = window->Pipeline().Camera().Find(true, 320, 240);
   ASSERT_TRUE(small);
   ASSERT_TRUE(window->Pipeline().ChangeFormat(*small));
@@ -334,7 +341,8 @@ TEST_F(RecordingTest, CaptureWindowFrameSmallerThanThePanelSitsTopLeftUnderTheSt
   form->Generator().Command20_Click();  // Timer 1 mode: one recording per tick
   form->Generator().Timer1_Timer();
   ASSERT_TRUE(boxes.Calls().empty());
-  const QImage picture = Rgb(QImage(form->PictureFolder + QStringLiteral("/0.bmp")));
+  const QImage picture =
+      Rgb(QImage(form->Recorder().Names().PictureFolder + QStringLiteral("/0.bmp")));
   const QImage frame = Rgb(window->FrameBuffer()->Image());
   EXPECT_EQ(picture.pixel(300, 220), frame.pixel(300, 220));  // the frame, unscaled
   EXPECT_EQ(picture.pixel(100, 100), frame.pixel(100, 100));
@@ -353,7 +361,7 @@ TEST_F(RecordingTest, FilterGraphSnapshotsJpegAtCameraSizeBmpAtPanelSize) {
   EXPECT_TRUE(PictureWindow().isVisible());
   EXPECT_EQ(form->Label1->text(), kSnapped);
   const QString jpg = Folder("SnapShot/06_12_2026_14_05_09.jpg");
-  EXPECT_EQ(form->OutputFileName, jpg);
+  EXPECT_EQ(form->Recorder().Names().OutputFileName, jpg);
   EXPECT_EQ(QImage(jpg).size(), QSize(640, 480));
   QTest::mouseClick(form->Command19, Qt::LeftButton);  // the same second: replaced
   EXPECT_EQ(Entries(Folder("SnapShot")), QStringList{QStringLiteral("06_12_2026_14_05_09.jpg")});
@@ -371,7 +379,7 @@ TEST_F(RecordingTest, FilterGraphSnapshotsJpegAtCameraSizeBmpAtPanelSize) {
   EXPECT_EQ(boxes.Calls()[0].title, QStringLiteral("WebCam"));
   // The preview goes on after every grab.
   std::int32_t state = -1;
-  form->FilterGraph->GetState(1000, &state);
+  form->CameraState().FilterGraph->GetState(1000, &state);
   EXPECT_EQ(state, graph::State_Running);
 }
 
@@ -380,7 +388,8 @@ TEST_F(RecordingTest, CaptureWindowSnapshotIsTheFrameAsBmpAndFailsSilentlyWithou
   QTest::mouseClick(form->Command19, Qt::LeftButton);
   const QImage snap(Folder("SnapShot/06_12_2026_14_05_09.bmp"));
   EXPECT_EQ(snap.size(), QSize(640, 480));
-  auto* window = static_cast<capture::CaptureWindow*>(capture::WindowOf(form->CaptureWindow));
+  auto* window =
+      static_cast<capture::CaptureWindow*>(capture::WindowOf(form->CameraState().CaptureWindow));
   EXPECT_TRUE(window->Live());  // previewing again
   ASSERT_TRUE(QDir(Folder("SnapShot")).removeRecursively());
   QTest::mouseClick(form->Command19, Qt::LeftButton);
@@ -399,18 +408,19 @@ TEST_F(RecordingTest, ARunFolderRemovedDuringTheRunEndsTheClockButNotTheTone) {
   form->Option5->setChecked(true);
   form->Check2->setChecked(true);
   int calls = 0;
-  form->Generator().SetRecordPicture([&] {
-    if (++calls == 2 && !form->PictureFolder.isEmpty())
-      QDir(form->PictureFolder).removeRecursively();
-    form->Recorder().RecordPicture();
+  RecordWith([&](const generator::Instant& instant) {
+    if (++calls == 2 && !form->Recorder().Names().PictureFolder.isEmpty())
+      QDir(form->Recorder().Names().PictureFolder).removeRecursively();
+    form->Recorder().RecordPicture(instant);
   });
   form->Generator().Command20_Click();  // returns when the clock has ended
   EXPECT_EQ(calls, 2);
   ASSERT_EQ(boxes.Calls().size(), 1u);
   EXPECT_EQ(boxes.Calls()[0].text, kError);
-  EXPECT_NE(form->Gen.WaveOutHandle, 0u);
+  EXPECT_NE(form->Gen().WaveOutHandle, 0u);
   EXPECT_TRUE(Entries(Folder("Risunki")).isEmpty());  // nothing half-written anywhere
-  auto* window = static_cast<capture::CaptureWindow*>(capture::WindowOf(form->CaptureWindow));
+  auto* window =
+      static_cast<capture::CaptureWindow*>(capture::WindowOf(form->CameraState().CaptureWindow));
   EXPECT_TRUE(window->Live());
 }
 
@@ -424,7 +434,7 @@ TEST_F(RecordingTest, ACameraSwitchedOffDuringAFilterGraphRunEndsTheRecording) {
   form->Generator().Timer1_Timer();
   ASSERT_EQ(boxes.Calls().size(), 1u);
   EXPECT_EQ(boxes.Calls()[0].text, kError);
-  EXPECT_NE(form->Gen.WaveOutHandle, 0u);
+  EXPECT_NE(form->Gen().WaveOutHandle, 0u);
 }
 
 // Real time, end to end: 3 s at 10/1 Hz with NC0 = 5 make about six pictures, and the tone
@@ -435,7 +445,7 @@ struct EndToEnd {
   bool jpeg;
 };
 
-class EndToEndTest : public testing_support::GeneratorFixture,
+class EndToEndTest : public testing_support::MainWindowFixture,
                      public ::testing::WithParamInterface<EndToEnd> {};
 
 TEST_P(EndToEndTest, ThreeSecondsMakeSixStampedPicturesAndAnUnbrokenTone) {
@@ -464,17 +474,18 @@ TEST_P(EndToEndTest, ThreeSecondsMakeSixStampedPicturesAndAnUnbrokenTone) {
   form->Generator().Command20_Click();
   EXPECT_TRUE(boxes.Calls().empty());
   const QStringList files =
-      QDir(form->PictureFolder)
+      QDir(form->Recorder().Names().PictureFolder)
           .entryList(QStringList{QStringLiteral("*.bmp"), QStringLiteral("*.jpg")}, QDir::Files,
                      QDir::Name);
-  EXPECT_TRUE(QFile::exists(form->PictureFolder + QStringLiteral("/log.csv")));
-  EXPECT_TRUE(QFile::exists(form->PictureFolder + QStringLiteral("/phase.png")));
+  EXPECT_TRUE(QFile::exists(form->Recorder().Names().PictureFolder + QStringLiteral("/log.csv")));
+  EXPECT_TRUE(QFile::exists(form->Recorder().Names().PictureFolder + QStringLiteral("/phase.png")));
   EXPECT_GE(files.size(), 5);
   EXPECT_LE(files.size(), 7);
   const QString extension = param.jpeg ? QStringLiteral(".jpg") : QStringLiteral(".bmp");
   QImage previous_stamp;
   for (int n = 1; n <= files.size(); ++n) {
-    const QImage picture(form->PictureFolder + QStringLiteral("/%1%2").arg(n).arg(extension));
+    const QImage picture(form->Recorder().Names().PictureFolder +
+                         QStringLiteral("/%1%2").arg(n).arg(extension));
     ASSERT_FALSE(picture.isNull()) << n;
     const QImage stamp = Rgb(picture.copy(0, 0, 200, 50));
     if (n > 1) {
@@ -486,7 +497,7 @@ TEST_P(EndToEndTest, ThreeSecondsMakeSixStampedPicturesAndAnUnbrokenTone) {
   const testing_support::WavContent wav = testing_support::ReadWav(WavPath());
   ASSERT_TRUE(wav.valid);
   EXPECT_GE(wav.samples.size(), static_cast<size_t>(2.5 * 48000));
-  const std::vector<std::int16_t>& buffer = form->Gen.Buffer1;
+  const std::vector<std::int16_t>& buffer = form->Gen().Buffer1;
   for (size_t k = 0; k < wav.samples.size(); ++k)
     ASSERT_EQ(wav.samples[k], buffer[k % buffer.size()]) << "sample " << k;
 }

@@ -16,7 +16,7 @@
 #include "platform/gst/virtual_devices.h"
 #include "recording/run_log.h"
 #include "tests/support/camera_support.h"
-#include "tests/support/generator_fixture.h"
+#include "tests/support/main_window_fixture.h"
 
 namespace {
 
@@ -364,7 +364,7 @@ TEST(RunLogPhase, MemoryStaysTheSameForAMillionPictures) {
   EXPECT_TRUE(MeanRow(plot, PlotX(300'000, kPictures), Red));
 }
 
-class RunLogRunTest : public testing_support::GeneratorFixture {
+class RunLogRunTest : public testing_support::MainWindowFixture {
  protected:
   VirtualCameras cameras_;
 };
@@ -387,7 +387,7 @@ TEST_F(RunLogRunTest, ClockRunLogsEachPictureInPhaseWithTheToneInEveryLocale) {
   form->Generator().Command20_Click();
   ASSERT_TRUE(boxes.Calls().empty());
 
-  const QString folder = form->PictureFolder;
+  const QString folder = form->Recorder().Names().PictureFolder;
   const QStringList pictures =
       QDir(folder).entryList(QStringList{QStringLiteral("*.bmp")}, QDir::Files, QDir::Name);
   const Csv csv = ReadCsv(QDir(folder).filePath(RunLog::kFileName));
@@ -447,7 +447,8 @@ TEST_F(RunLogRunTest, FailedPictureHasItsRowWithTheFailure) {
   QTest::mouseClick(form->Command11, Qt::LeftButton);
   testing_support::ClickListRow(form->Combo2, 0);
   ASSERT_EQ(form->CameraOn(), 1);
-  ASSERT_TRUE(WaitFor([&] { return form->FilterGraph->Camera()->FrameCount() >= 2; }, 5000));
+  ASSERT_TRUE(
+      WaitFor([&] { return form->CameraState().FilterGraph->Camera()->FrameCount() >= 2; }, 5000));
   ChooseVirtualDevice();
   form->Check2->setChecked(true);
   form->Generator().Command20_Click();  // Timer 1 mode
@@ -455,10 +456,10 @@ TEST_F(RunLogRunTest, FailedPictureHasItsRowWithTheFailure) {
   QTest::mouseClick(form->Command13, Qt::LeftButton);  // the camera goes off
   form->Generator().Timer1_Timer();
   ASSERT_EQ(boxes.Calls().size(), 1u);
-  const Csv csv = ReadCsv(QDir(form->PictureFolder).filePath(RunLog::kFileName));
+  const Csv csv = ReadCsv(QDir(form->Recorder().Names().PictureFolder).filePath(RunLog::kFileName));
   ASSERT_EQ(csv.rows.size(), 2u);
   std::map<QString, QString> saved = csv.rows[0], failed = csv.rows[1];
-  EXPECT_TRUE(QFile::exists(QDir(form->PictureFolder).filePath(saved["file"])));
+  EXPECT_TRUE(QFile::exists(QDir(form->Recorder().Names().PictureFolder).filePath(saved["file"])));
   EXPECT_TRUE(saved["error"].isEmpty());
   EXPECT_EQ(saved["time_base"], QStringLiteral("timer"));
   EXPECT_TRUE(saved["due_ms"].isEmpty());
