@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The include check of scripts/lint.sh: every module includes only headers of the modules it
 links itself (a header only of those it links PUBLIC), and links PUBLIC only what its headers
-include. Modules are the libraries and executables that the CMakeLists.txt files of the
+include, and links nothing none of its files includes. Modules are the libraries and executables that the CMakeLists.txt files of the
 program's folders declare; tests and benchmarks are left out.
 
     scripts/check_links.py [project root]            the check
@@ -61,11 +61,13 @@ if table:
 problems = []
 for module, paths in sorted(files.items()):
     included_by_headers = set()
+    included = set()
     for path in paths:
         for header in include.findall((root / path).read_text()):
             other = owner.get(header)
             if other is None or other == module:
                 continue
+            included.add(other)
             is_header = path.endswith(".h")
             if is_header:
                 included_by_headers.add(other)
@@ -77,6 +79,8 @@ for module, paths in sorted(files.items()):
                                 "link")
     for other in sorted(public[module] - included_by_headers):
         problems.append(f"{module}: links {other} PUBLIC, but none of its headers includes it")
+    for other in sorted(private[module] - included):
+        problems.append(f"{module}: links {other}, but none of its files includes it")
 
 for problem in problems:
     print(problem)
