@@ -12,4 +12,9 @@ std::optional<QByteArray> EncodeJpeg(const QImage& image, int quality);
 std::optional<QByteArray> EncodePng(const QImage& image);
 std::optional<QByteArray> EncodeGif(const QImage& image);
 
+// Whether the system has the encoder of that CLSID text: here all three always are. It is
+// alone in installed_encoders.cpp, so that a test can link its own answer in its place, as a
+// system that lacks one would give.
+bool EncoderInstalled(const char* encoderText);
+
 }  // namespace gdiplus

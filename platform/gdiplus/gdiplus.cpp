@@ -1,6 +1,5 @@
 #include "platform/gdiplus/gdiplus.h"
 
-#include <map>
 #include <optional>
 
 #include "platform/gdiplus/encoders.h"
@@ -10,21 +9,24 @@ namespace {
 
 enum class Format { Gif, Jpeg, Png };
 
-struct Registry {
-  std::map<Format, bool> available{{Format::Gif, true}, {Format::Jpeg, true}, {Format::Png, true}};
-  bool fault = false;
-  std::uintptr_t nextToken = 1;
-};
-
-Registry& Encoders() {
-  static Registry registry;
-  return registry;
-}
+std::uintptr_t next_token = 1;
 
 gdi::GUID Parse(const char* text) {
   gdi::GUID guid;
   gdi::CLSIDFromString(QString::fromLatin1(text), &guid);
   return guid;
+}
+
+const char* EncoderText(Format format) {
+  switch (format) {
+    case Format::Gif:
+      return kGifEncoderText;
+    case Format::Jpeg:
+      return kJpegEncoderText;
+    case Format::Png:
+      return kPngEncoderText;
+  }
+  return "";
 }
 
 std::optional<Format> FormatOf(const gdi::GUID& encoder) {
@@ -58,9 +60,9 @@ Status GdiplusStartup(std::uintptr_t* token, const GdiplusStartupInput* input, v
   if (!token) return InvalidParameter;
   *token = 0;
   if (!input || input->GdiplusVersion != 1) return InvalidParameter;
-  for (const auto& [format, available] : Encoders().available)
-    if (!available) return FileNotFound;
-  *token = Encoders().nextToken++;
+  for (const Format format : {Format::Gif, Format::Jpeg, Format::Png})
+    if (!EncoderInstalled(EncoderText(format))) return FileNotFound;
+  *token = next_token++;
   return Ok;
 }
 
@@ -79,23 +81,21 @@ Status GdipSaveImageToStream(const GpImage* image, FileStream* stream, const gdi
                              const EncoderParameters* parameters) {
   if (!image || !stream || !encoder) return InvalidParameter;
   const std::optional<Format> format = FormatOf(*encoder);
-  if (!format || !Encoders().available[*format]) return FileNotFound;
+  if (!format || !EncoderInstalled(EncoderText(*format))) return FileNotFound;
   std::optional<QByteArray> bytes;
-  if (!Encoders().fault) {
-    switch (*format) {
-      case Format::Jpeg: {
-        const std::optional<int> quality = JpegQuality(parameters);
-        if (!quality) return InvalidParameter;
-        bytes = EncodeJpeg(image->pixels, *quality);
-        break;
-      }
-      case Format::Png:
-        bytes = EncodePng(image->pixels);
-        break;
-      case Format::Gif:
-        bytes = EncodeGif(image->pixels);
-        break;
+  switch (*format) {
+    case Format::Jpeg: {
+      const std::optional<int> quality = JpegQuality(parameters);
+      if (!quality) return InvalidParameter;
+      bytes = EncodeJpeg(image->pixels, *quality);
+      break;
     }
+    case Format::Png:
+      bytes = EncodePng(image->pixels);
+      break;
+    case Format::Gif:
+      bytes = EncodeGif(image->pixels);
+      break;
   }
   if (!bytes) return GenericError;
   return stream->Write(bytes->constData(), static_cast<std::size_t>(bytes->size())) == gdi::S_OK
@@ -108,18 +108,5 @@ Status GdipDisposeImage(std::unique_ptr<GpImage>& image) {
   image.reset();
   return Ok;
 }
-
-namespace testing {
-
-void SetEncoderAvailable(const char* encoderText, bool available) {
-  if (const std::optional<Format> format = FormatOf(Parse(encoderText)))
-    Encoders().available[*format] = available;
-}
-
-void SetEncoderFault(bool failing) {
-  Encoders().fault = failing;
-}
-
-}  // namespace testing
 
 }  // namespace gdiplus

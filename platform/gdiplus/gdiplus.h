@@ -61,11 +61,4 @@ Status GdipSaveImageToStream(const GpImage* image, FileStream* stream, const gdi
                              const EncoderParameters* parameters);
 Status GdipDisposeImage(std::unique_ptr<GpImage>& image);
 
-namespace testing {
-// Makes an encoder unavailable (or available again), as on a system that lacks it.
-void SetEncoderAvailable(const char* encoderText, bool available);
-// Makes the next encodings fail, as an encoder would on a picture it cannot take.
-void SetEncoderFault(bool failing);
-}  // namespace testing
-
 }  // namespace gdiplus

@@ -1,6 +1,5 @@
 #include "platform/gst/gst_util.h"
 
-#include <atomic>
 #include <mutex>
 
 namespace gstutil {
@@ -10,19 +9,9 @@ void EnsureInitialized() {
   std::call_once(once, [] { gst_init(nullptr, nullptr); });
 }
 
-namespace {
-std::atomic<int> live_pipelines{0};
-}  // namespace
-
 ElementPtr NewPipeline(const char* name) {
   EnsureInitialized();
-  ElementPtr pipeline = Adopt(gst_pipeline_new(name));
-  if (pipeline) {
-    ++live_pipelines;
-    g_object_weak_ref(
-        G_OBJECT(pipeline.get()), [](gpointer, GObject*) { --live_pipelines; }, nullptr);
-  }
-  return pipeline;
+  return Adopt(gst_pipeline_new(name));
 }
 
 ElementPtr ElementMaker::Make(const char* factory, const char* name) {
@@ -43,10 +32,6 @@ GstElement* AddToBin(GstElement* bin, ElementPtr element) {
   // The bin takes a reference of its own; one it refuses (a name taken, a parent already) is
   // released with the handle.
   return kept && gst_bin_add(GST_BIN(bin), kept) ? kept : nullptr;
-}
-
-int LivePipelines() {
-  return live_pipelines.load();
 }
 
 QString ErrorText(const GError* error, const char* fallback) {

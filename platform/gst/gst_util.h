@@ -91,11 +91,8 @@ class ElementMaker {
 // as long as the bin does. Null when the bin refuses it (the element is then released).
 GstElement* AddToBin(GstElement* bin, ElementPtr element);
 
-// A new pipeline whose finalization is counted, so that tests can see every pipeline of the
-// platform layer released.
+// A new pipeline, GStreamer initialised first.
 ElementPtr NewPipeline(const char* name);
-// Pipelines made by NewPipeline and not yet finalized.
-int LivePipelines();
 
 // The text of a GError, or a fallback when there is none.
 QString ErrorText(const GError* error, const char* fallback = "unknown error");

@@ -220,12 +220,4 @@ void WaitForReleases() {
   WaveOutStream::WaitForReleases();
 }
 
-namespace testing {
-
-void InjectDeviceError(HWAVEOUT handle, const QString& reason) {
-  if (const std::shared_ptr<WaveOutStream> stream = Find(handle)) stream->InjectError(reason);
-}
-
-}  // namespace testing
-
 }  // namespace wave

@@ -115,9 +115,4 @@ bool waveOutGetToneTiming(HWAVEOUT handle, ToneTiming* timing);
 // next open does. Afterwards a device's output is complete (a program ends with it).
 void WaitForReleases();
 
-namespace testing {
-// Makes an open device fail as an unplugged one would: its stream posts the error.
-void InjectDeviceError(HWAVEOUT handle, const QString& reason);
-}  // namespace testing
-
 }  // namespace wave

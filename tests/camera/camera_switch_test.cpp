@@ -12,6 +12,7 @@
 #include "platform/gst/gst_util.h"
 #include "platform/gst/virtual_devices.h"
 #include "tests/support/camera_support.h"
+#include "tests/support/gst_leak_check.h"
 #include "tests/support/state_access.h"
 #include "tests/support/test_support.h"
 
@@ -232,13 +233,13 @@ TEST(CameraSwitchCycles, FiftyCyclesLeaveNoThreadDescriptorOrPipelineBehind) {
   for (int i = 0; i < 3; ++i) cycle();  // thread pools and plugins settle in
   const int threads = CountEntries("/proc/self/task");
   const int descriptors = CountEntries("/proc/self/fd");
-  EXPECT_EQ(gstutil::LivePipelines(), 0);
+  EXPECT_EQ(testing_support::LiveGstObjects("GstPipeline"), 0);
   for (int i = 0; i < 50; ++i) cycle();
   EXPECT_TRUE(boxes.Calls().empty());
   EXPECT_TRUE(WaitFor([&] { return CountEntries("/proc/self/task") <= threads; }, 5000))
       << CountEntries("/proc/self/task") << " threads, " << threads << " before";
   EXPECT_EQ(CountEntries("/proc/self/fd"), descriptors);
-  EXPECT_EQ(gstutil::LivePipelines(), 0);
+  EXPECT_EQ(testing_support::LiveGstObjects("GstPipeline"), 0);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "platform/gst/gst_util.h"
 #include "platform/gst/virtual_devices.h"
 #include "tests/support/camera_support.h"
+#include "tests/support/gst_leak_check.h"
 #include "tests/support/state_access.h"
 #include "tests/support/test_support.h"
 
@@ -139,7 +140,7 @@ TEST_F(DirectShowTest, AFilterWithoutAnOutputPinIsReportedAndNothingRuns) {
   EXPECT_EQ(form_.CameraState().CameraInfo, QStringLiteral("Odd camera\r\n"));
   EXPECT_FALSE(form_.CameraState().CapturePin);
   EXPECT_EQ(form_.CameraOn(), 0);
-  EXPECT_EQ(gstutil::LivePipelines(), 0);
+  EXPECT_EQ(testing_support::LiveGstObjects("GstPipeline"), 0);
 }
 
 TEST_F(DirectShowTest, AGraphThatCannotBeBuiltOrRunShowsACameraErrorAndLeavesNothingRunning) {
@@ -148,7 +149,7 @@ TEST_F(DirectShowTest, AGraphThatCannotBeBuiltOrRunShowsACameraErrorAndLeavesNot
   EXPECT_TRUE(form_.Label1->text().startsWith(QStringLiteral(" Camera error: ")));
   EXPECT_EQ(form_.CameraOn(), 0);
   EXPECT_FALSE(form_.CameraState().FilterGraph);
-  EXPECT_EQ(gstutil::LivePipelines(), 0);
+  EXPECT_EQ(testing_support::LiveGstObjects("GstPipeline"), 0);
   EXPECT_TRUE(boxes_.Calls().empty());
 
   // A format that fails once it streams: reported when it fails, the program goes on.
@@ -159,7 +160,7 @@ TEST_F(DirectShowTest, AGraphThatCannotBeBuiltOrRunShowsACameraErrorAndLeavesNot
       << form_.Label1->text().toStdString();
   QTest::mouseClick(form_.Command13, Qt::LeftButton);
   EXPECT_EQ(form_.CameraOn(), 0);
-  EXPECT_EQ(gstutil::LivePipelines(), 0);
+  EXPECT_EQ(testing_support::LiveGstObjects("GstPipeline"), 0);
 }
 
 TEST_F(DirectShowTest, AFailedChoiceLeavesTheFlagOfACaptureWindowCameraStillOn) {
@@ -217,10 +218,10 @@ TEST_F(DirectShowTest, ChoosingAgainReleasesTheEarlierGraphFirst) {
   Choose(0);  // the same camera: it must not be busy with the old graph
   EXPECT_EQ(form_.Label1->text(), QStringLiteral(" Previewing camera"));
   EXPECT_TRUE(Previewing());
-  EXPECT_EQ(gstutil::LivePipelines(), 1);
+  EXPECT_EQ(testing_support::LiveGstObjects("GstPipeline"), 1);
   Choose(1);
   EXPECT_TRUE(Previewing());
-  EXPECT_EQ(gstutil::LivePipelines(), 1);
+  EXPECT_EQ(testing_support::LiveGstObjects("GstPipeline"), 1);
   EXPECT_EQ(form_.CameraState().CameraInfo.left(17), QStringLiteral("Test camera MJPEG"));
 }
 
@@ -241,7 +242,7 @@ TEST_F(DirectShowTest, SwitchOffHidesAndDetachesTheWindowAndReleasesTheGraph) {
   ASSERT_TRUE(form_.CameraState().VideoWindow);
   EXPECT_EQ(form_.CameraState().VideoWindow->Owner(), nullptr);
   EXPECT_EQ(form_.CameraState().VideoWindow->Visible(), graph::OAFALSE);
-  EXPECT_EQ(gstutil::LivePipelines(), 0);
+  EXPECT_EQ(testing_support::LiveGstObjects("GstPipeline"), 0);
   graph::VideoWindow* window = graph_alive.lock()->Window();
   EXPECT_FALSE(window->isVisible());
   EXPECT_FALSE(window->parentWidget());

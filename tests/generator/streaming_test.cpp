@@ -7,6 +7,7 @@
 #include <QTest>
 #include <QtEndian>
 
+#include "platform/gst/virtual_devices.h"
 #include "platform/wave/wave_out.h"
 #include "tests/support/generator_fixture.h"
 #include "tests/support/state_access.h"
@@ -132,10 +133,10 @@ TEST_F(StreamingTest, ExitAfterAStopDoesNotStopAgain) {
 }
 
 // A device that fails while it plays (unplugged, its server gone) stops the run as the stop
-// button does, says why in the device line, and lets a new start open it again; in the clock
-// mode the clock ends too, with no message box.
-TEST_F(StreamingTest, ADeviceFailingDuringARunStopsItAndSaysWhy) {
-  const QString reason = QStringLiteral("Could not write to resource.");
+// button does, says why in the device line, and lets a new start open it again once it is
+// back; in the clock mode the clock ends too, with no message box.
+TEST_F(StreamingTest, ADeviceUnpluggedDuringARunStopsItAndSaysWhy) {
+  const QString reason = QString::fromUtf8("устройство вывода звука отключено");
   for (bool clock : {false, true}) {
     SCOPED_TRACE(clock ? "clock mode" : "Timer 1 mode");
     ChooseVirtualDevice();
@@ -144,7 +145,7 @@ TEST_F(StreamingTest, ADeviceFailingDuringARunStopsItAndSaysWhy) {
       form->Option5->setChecked(true);
       form->Text4->setText(QStringLiteral("10"));
       form->RecordWith([&](const generator::Instant&) {
-        if (++instants == 2) wave::testing::InjectDeviceError(form->Gen().WaveOutHandle, reason);
+        if (++instants == 2) gstutil::ClearVirtualSoundDevices();
       });
       form->Check2->setChecked(true);
     }
@@ -153,7 +154,7 @@ TEST_F(StreamingTest, ADeviceFailingDuringARunStopsItAndSaysWhy) {
     QTest::mouseClick(form->Command20, Qt::LeftButton);  // in the clock mode: until it ends
     if (!clock) {
       ASSERT_NE(form->Gen().WaveOutHandle, 0u);
-      wave::testing::InjectDeviceError(form->Gen().WaveOutHandle, reason);
+      gstutil::ClearVirtualSoundDevices();
     }
     ASSERT_TRUE(QTest::qWaitFor([&] { return form->Gen().WaveOutHandle == 0u; }, 5000));
     QTest::qWait(20);  // the close notice
@@ -165,8 +166,11 @@ TEST_F(StreamingTest, ADeviceFailingDuringARunStopsItAndSaysWhy) {
     EXPECT_EQ(form->Gen().StopRequested, 1);
     EXPECT_TRUE(boxes.Calls().empty());
     EXPECT_GE(instants, clock ? 2 : 0);
-    // A new start opens the device again.
-    form->RecordWith([](const generator::Instant&) {});
+    // Plugged in again and chosen anew, it opens for a new start.
+    gstutil::RegisterVirtualSoundDevice(testing_support::kVirtualName, WavPath());
+    form->Generator().FillDeviceList();
+    ChooseVirtualDevice();
+    form->RecordWith({});
     form->Option6->setChecked(true);
     QTest::mouseClick(form->Command20, Qt::LeftButton);
     EXPECT_NE(form->Gen().WaveOutHandle, 0u);

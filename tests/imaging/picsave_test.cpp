@@ -10,6 +10,7 @@
 #include "platform/forms/runtime_error.h"
 #include "platform/gdi/gdi.h"
 #include "platform/gdiplus/gdiplus.h"
+#include "tests/imaging/missing_encoders.h"
 
 using imaging::PicSave;
 
@@ -178,19 +179,17 @@ TEST_F(PicSaveTest, FailedEncodeLeavesTheOldFileAndNoTemporaryFile) {
   EXPECT_EQ(raised.description, QStringLiteral("GdipSaveImageToStream error 1"));
   EXPECT_EQ(Contents(Path("1.jpg")), before);
 
-  gdiplus::testing::SetEncoderFault(true);
-  raised = RaisedBy([&] { saver.SavePicture(Blocks(16, 16), Path("1.jpg"), 2, 70); });
-  raised = RaisedBy([&] { saver.SavePicture(Blocks(16, 16), Path("new.gif"), 0, 70); });
-  gdiplus::testing::SetEncoderFault(false);
+  // The same for a GIF, wider than its screen can be.
+  raised = RaisedBy([&] { saver.SavePicture(tooWide, Path("new.gif"), 0, 70); });
   EXPECT_EQ(raised.number, imaging::kErrSaveImage);
   EXPECT_EQ(Contents(Path("1.jpg")), before);
   EXPECT_EQ(Files(), QStringList{QStringLiteral("1.jpg")});  // no temporary file, no new.gif
 }
 
 TEST_F(PicSaveTest, FailedStartUpRaisesOnEveryCallBeforeAnyArgumentCheck) {
-  gdiplus::testing::SetEncoderAvailable(gdiplus::kPngEncoderText, false);
+  testing_support::MissingEncoders() = {gdiplus::kPngEncoderText};
   PicSave saver;
-  gdiplus::testing::SetEncoderAvailable(gdiplus::kPngEncoderText, true);
+  testing_support::MissingEncoders().clear();
   for (int call = 0; call < 2; ++call) {
     const Raised raised = RaisedBy([&] { saver.SavePicture(nullptr, Path("x"), 9, 0); });
     EXPECT_EQ(static_cast<std::uint32_t>(raised.number), 0x80044800u);

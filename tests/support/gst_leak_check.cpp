@@ -70,7 +70,7 @@ std::vector<std::string> Leaked() {
 
 void BeginGstLeakCheck() {
   // The tracer exists only from GStreamer's initialisation on: made now, it sees everything.
-  if (!g_getenv("GST_TRACERS")) return;
+  g_setenv("GST_TRACERS", "leaks(filters=\"GstElement,GstPad\")", FALSE);
   gst_init(nullptr, nullptr);
   GstTracer* tracer = LeakTracer();
   if (!tracer) return;
@@ -83,6 +83,20 @@ void BeginGstLeakCheck() {
   gst_object_unref(tracer);
   balance.clear();
   tracking = true;
+}
+
+int LiveGstObjects(const char* typeName) {
+  GstTracer* tracer = tracking ? LeakTracer() : nullptr;
+  if (!tracer) return -1;
+  TakeCheckpoint(tracer);
+  gst_object_unref(tracer);
+  const GType wanted = g_type_from_name(typeName);
+  int live = 0;
+  for (const auto& [address, entry] : balance)
+    if (entry.first > 0 && wanted != 0 &&
+        g_type_is_a(g_type_from_name(entry.second.c_str()), wanted))
+      ++live;
+  return live;
 }
 
 int EndGstLeakCheck() {

@@ -1,0 +1,9 @@
+#include "platform/gdiplus/encoders.h"
+
+namespace gdiplus {
+
+bool EncoderInstalled(const char*) {
+  return true;
+}
+
+}  // namespace gdiplus
