@@ -205,7 +205,7 @@ RunSettings DemoSettings(int seconds) {
   RunSettings run;
   run.seconds = seconds;
   run.soundDevice = DemoSoundDeviceName();
-  run.camera = QString::fromLatin1(gstutil::kTestCameraYuy2);
+  run.camera = QString::fromLatin1(gst::kTestCameraYuy2);
   run.numerator = QStringLiteral("10");
   run.denominator = QStringLiteral("2");  // the shortest buffer the generator takes
   run.every = QStringLiteral("4");        // two tone periods: every picture on one phase
@@ -318,8 +318,8 @@ QString DemoWavPath() {
 }
 
 void RegisterDemoDevices() {
-  gstutil::RegisterVirtualSoundDevice(DemoSoundDeviceName(), DemoWavPath());
-  gstutil::RegisterVirtualCameras();
+  gst::RegisterVirtualSoundDevice(DemoSoundDeviceName(), DemoWavPath());
+  gst::RegisterVirtualCameras();
 }
 
 DemoRunSummary RunDemo(const DemoRunSettings& settings) {

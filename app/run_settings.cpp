@@ -32,7 +32,7 @@ QString SetControls(Form1& form, const RunSettings& run, QStringList& shown) {
 
   if (!run.camera.isEmpty()) {
     QStringList cameras;
-    for (const gstutil::CameraDevice& camera : gstutil::ListCameras()) cameras << camera.name;
+    for (const gst::CameraDevice& camera : gst::ListCameras()) cameras << camera.name;
     if (FindName(cameras, run.camera, QStringLiteral("camera"), &why) < 0) return why;
   }
 

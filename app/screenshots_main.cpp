@@ -14,7 +14,7 @@
 int main(int argc, char* argv[]) {
   QApplication application(argc, argv);
   app::ApplyApplicationStyle(application);
-  gstutil::RegisterVirtualCameras();
+  gst::RegisterVirtualCameras();
   const QDir target(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("."));
   app::Form1 form1;
   form1.show();

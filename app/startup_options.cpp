@@ -321,9 +321,8 @@ QStringList DeviceLines() {
       lines << QStringLiteral("sound device: ") + caps.szPname;
   }
   if (lines.isEmpty()) lines << QStringLiteral("no sound device found");
-  const std::vector<gstutil::CameraDevice> cameras = gstutil::ListCameras();
-  for (const gstutil::CameraDevice& camera : cameras)
-    lines << QStringLiteral("camera: ") + camera.name;
+  const std::vector<gst::CameraDevice> cameras = gst::ListCameras();
+  for (const gst::CameraDevice& camera : cameras) lines << QStringLiteral("camera: ") + camera.name;
   if (cameras.empty()) lines << QStringLiteral("no camera found");
   return lines;
 }

@@ -64,7 +64,7 @@ inline void RunEventsFor(int ms, const std::function<void()>& every = {}, int ev
 // Registers a virtual sound device playing into `wavPath` and returns its device number
 // (-2 when it is not listed).
 inline int VirtualSoundDevice(const QString& wavPath) {
-  gstutil::RegisterVirtualSoundDevice(QStringLiteral("bench"), wavPath);
+  gst::RegisterVirtualSoundDevice(QStringLiteral("bench"), wavPath);
   const int count = static_cast<int>(wave::waveOutGetNumDevs());
   for (int device = 0; device < count; ++device) {
     wave::WAVEOUTCAPS caps;

@@ -26,22 +26,22 @@
 namespace {
 
 // source ! capsfilter ! videoconvert ! BGRx appsink, samples pulled and dropped.
-double BareCpuPercent(const gstutil::CameraDevice& camera, const gstutil::CameraFormat& format,
+double BareCpuPercent(const gst::CameraDevice& camera, const gst::CameraFormat& format,
                       int seconds) {
-  gstutil::ElementPtr pipeline = gstutil::NewPipeline("bare");
+  gst::ElementPtr pipeline = gst::NewPipeline("bare");
   GstElement* source = gst_device_create_element(camera.device.get(), nullptr);
   GstElement* caps = gst_element_factory_make("capsfilter", nullptr);
   GstElement* convert = gst_element_factory_make("videoconvert", nullptr);
   GstElement* bgrx = gst_element_factory_make("capsfilter", nullptr);
   GstElement* sink = gst_element_factory_make("appsink", nullptr);
-  gstutil::CapsPtr chosen(format.MakeCaps());
-  gstutil::CapsPtr raw(gst_caps_from_string("video/x-raw,format=BGRx"));
+  gst::CapsPtr chosen(format.MakeCaps());
+  gst::CapsPtr raw(gst_caps_from_string("video/x-raw,format=BGRx"));
   g_object_set(caps, "caps", chosen.get(), nullptr);
   g_object_set(bgrx, "caps", raw.get(), nullptr);
   g_object_set(sink, "max-buffers", 1u, "drop", TRUE, "sync", FALSE, nullptr);
   GstAppSinkCallbacks callbacks{};
   callbacks.new_sample = [](GstAppSink* s, gpointer) {
-    gstutil::SamplePtr sample(gst_app_sink_pull_sample(s));
+    gst::SamplePtr sample(gst_app_sink_pull_sample(s));
     return GST_FLOW_OK;
   };
   gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, nullptr, nullptr);
@@ -62,21 +62,21 @@ int main(int argc, char* argv[]) {
   bench::UseOffscreenWithoutDisplay();
   QApplication application(argc, argv);
   const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20;
-  gstutil::RegisterVirtualCameras();
-  const std::vector<gstutil::CameraDevice> cameras = gstutil::ListCameras();
-  const gstutil::CameraDevice* camera = nullptr;
+  gst::RegisterVirtualCameras();
+  const std::vector<gst::CameraDevice> cameras = gst::ListCameras();
+  const gst::CameraDevice* camera = nullptr;
   for (const auto& c : cameras)
-    if (c.name == QLatin1String(gstutil::kTestCameraYuy2)) camera = &c;
+    if (c.name == QLatin1String(gst::kTestCameraYuy2)) camera = &c;
   if (!camera) {
     std::fprintf(stderr, "no test camera\n");
     return 1;
   }
-  const gstutil::CameraFormat* format = camera->Find(true, 640, 480);
+  const gst::CameraFormat* format = camera->Find(true, 640, 480);
 
   const double bare = BareCpuPercent(*camera, *format, seconds);
 
-  gstutil::CameraPipeline pipeline;
-  gstutil::CameraPreview preview;
+  gst::CameraPipeline pipeline;
+  gst::CameraPreview preview;
   preview.resize(640, 480);
   preview.SetSource(&pipeline);
   preview.SetInterval(33);
@@ -95,7 +95,7 @@ int main(int argc, char* argv[]) {
   bench::RunEventsFor(
       seconds * 1000,
       [&] {
-        const gstutil::FramePtr frame = pipeline.LatestFrame();
+        const gst::FramePtr frame = pipeline.LatestFrame();
         if (!frame) return;
         const auto now = static_cast<std::int64_t>(bench::NowMs() * 1e6);
         arrival_age_ms.push_back((now - frame->ArrivalNs()) / 1e6);
@@ -115,8 +115,8 @@ int main(int argc, char* argv[]) {
   };
   std::vector<Recorded> recorded;
   for (bool motion_jpeg : {false, true}) {
-    gstutil::VideoRecorder recorder;
-    gstutil::RecordingSettings settings;
+    gst::VideoRecorder recorder;
+    gst::RecordingSettings settings;
     settings.path =
         folder.filePath(motion_jpeg ? QStringLiteral("mjpeg.avi") : QStringLiteral("raw.avi"));
     settings.motionJpeg = motion_jpeg;
@@ -157,6 +157,6 @@ int main(int argc, char* argv[]) {
         static_cast<unsigned long long>(r.written),
         static_cast<unsigned long long>(r.in - std::min(r.in, r.written)), 30 * seconds);
   }
-  gstutil::ClearVirtualCameras();
+  gst::ClearVirtualCameras();
   return 0;
 }

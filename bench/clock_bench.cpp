@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
   app::ApplyApplicationStyle(application);
   const int seconds = argc > 1 ? std::atoi(argv[1]) : 20;
   QTemporaryDir dir;
-  gstutil::RegisterVirtualSoundDevice(QStringLiteral("bench"), dir.filePath("bench.wav"));
+  gst::RegisterVirtualSoundDevice(QStringLiteral("bench"), dir.filePath("bench.wav"));
   forms::SetMessageBoxFunction([](const QString& text, const QString& title) {
     std::fprintf(stderr, "message box %s: %s\n", qPrintable(title), qPrintable(text));
   });

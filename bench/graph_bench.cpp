@@ -30,12 +30,12 @@ int main(int argc, char* argv[]) {
   bench::UseOffscreenWithoutDisplay();
   QApplication application(argc, argv);
   const int grabs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200;
-  gstutil::RegisterVirtualCameras();
+  gst::RegisterVirtualCameras();
   const auto devices =
       graph::VideoDeviceEnumerator().Devices(QString::fromLatin1(graph::kVideoInputDeviceCategory));
   std::shared_ptr<graph::CaptureDevice> device;
   for (std::int32_t i = 0; i < devices->DeviceCount(); ++i)
-    if (devices->DeviceItem(i)->DeviceName() == QLatin1String(gstutil::kTestCameraYuy2))
+    if (devices->DeviceItem(i)->DeviceName() == QLatin1String(gst::kTestCameraYuy2))
       device = devices->DeviceItem(i);
   auto g = std::make_shared<graph::FilgraphManager>();
   auto filter = device->AddToGraph(*g);
@@ -53,7 +53,7 @@ int main(int argc, char* argv[]) {
     do g->GetState(64, &state);
     while (state != graph::State_Paused && state != graph::State_Stopped);
     pause_ms.push_back(bench::NowMs() - t);
-    const gstutil::FramePtr frame = g->Camera()->LatestFrame();
+    const gst::FramePtr frame = g->Camera()->LatestFrame();
     age_ms.push_back(bench::NowMs() - frame->ArrivalNs() / 1e6);
     t = bench::NowMs();
     std::int32_t size = 0;
@@ -80,6 +80,6 @@ int main(int argc, char* argv[]) {
   Print("CreatePicture of the bitmap", picture_ms);
   Print("frame age at the grab (arrival)", age_ms);
   g.reset();
-  gstutil::ClearVirtualCameras();
+  gst::ClearVirtualCameras();
   return 0;
 }

@@ -127,9 +127,9 @@ int main(int argc, char* argv[]) {
   for (const char* folder : {"Risunki", "SnapShot", "Video"})
     QDir(program.path()).mkdir(QString::fromLatin1(folder));
   recording::SetProgramFolder(program.path());
-  gstutil::RegisterVirtualCameras();
-  gstutil::RegisterVirtualSoundDevice(QStringLiteral("bench"),
-                                      program.filePath(QStringLiteral("tone.wav")), rate);
+  gst::RegisterVirtualCameras();
+  gst::RegisterVirtualSoundDevice(QStringLiteral("bench"),
+                                  program.filePath(QStringLiteral("tone.wav")), rate);
   forms::SetMessageBoxFunction([](const QString& text, const QString&) {
     std::fprintf(stderr, "message: %s\n", qPrintable(text));
   });
@@ -140,7 +140,7 @@ int main(int argc, char* argv[]) {
   Run("counted on the tone's clock", generator::TimeBase::Tone, seconds);
   Run("counted on the tick count", generator::TimeBase::TickCount, seconds);
   recording::SetProgramFolder(QString());
-  gstutil::ClearVirtualCameras();
-  gstutil::ClearVirtualSoundDevices();
+  gst::ClearVirtualCameras();
+  gst::ClearVirtualSoundDevices();
   return 0;
 }

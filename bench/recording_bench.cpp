@@ -64,7 +64,7 @@ int main(int argc, char* argv[]) {
   for (const char* folder : {"Risunki", "SnapShot", "Video"})
     QDir(program.path()).mkdir(QString::fromLatin1(folder));
   recording::SetProgramFolder(program.path());
-  gstutil::RegisterVirtualCameras();
+  gst::RegisterVirtualCameras();
   forms::SetMessageBoxFunction([](const QString& text, const QString&) {
     std::fprintf(stderr, "message: %s\n", qPrintable(text));
   });
@@ -120,6 +120,6 @@ int main(int argc, char* argv[]) {
     QDir(program.path()).mkdir(QStringLiteral("Risunki"));
   }
   recording::SetProgramFolder(QString());
-  gstutil::ClearVirtualCameras();
+  gst::ClearVirtualCameras();
   return 0;
 }

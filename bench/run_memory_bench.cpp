@@ -39,7 +39,7 @@ int main(int argc, char* argv[]) {
   for (const char* folder : {"Risunki", "SnapShot", "Video"})
     QDir(program.path()).mkdir(QString::fromLatin1(folder));
   recording::SetProgramFolder(program.path());
-  gstutil::RegisterVirtualCameras();
+  gst::RegisterVirtualCameras();
   bench::VirtualSoundDevice(program.filePath(QStringLiteral("tone.wav")));
   int messages = 0;
   forms::SetMessageBoxFunction([&messages](const QString& text, const QString&) {

@@ -59,7 +59,7 @@ void CameraControl::Option8_Click() {
   controls_.Shape1->setVisible(true);
 }
 
-gstutil::CameraPipeline* CameraControl::OpenCamera() const {
+gst::CameraPipeline* CameraControl::OpenCamera() const {
   if (state_.CameraOn != 1) return nullptr;
   if (controls_.Option7->isChecked()) return capture::CameraOf(state_.CaptureWindow);
   return state_.FilterGraph ? state_.FilterGraph->Camera() : nullptr;

@@ -97,7 +97,7 @@ class CameraControl : public QObject {
   const CameraState& State() const { return state_; }
   std::int32_t CameraOn() const { return state_.CameraOn; }
   // The pipeline of the camera that is on, with the chosen back end; null when none is.
-  gstutil::CameraPipeline* OpenCamera() const;
+  gst::CameraPipeline* OpenCamera() const;
 
  signals:
   // The video stop also ends a running period clock.

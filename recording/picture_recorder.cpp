@@ -147,17 +147,17 @@ QString TimeBaseName(generator::TimeBase base) {
 
 }  // namespace
 
-gstutil::CameraPipeline* PictureRecorder::ChooseFrame(const generator::Instant& instant,
-                                                      PictureLogRow& row) {
-  gstutil::CameraPipeline* camera = controls_.Camera ? controls_.Camera->OpenCamera() : nullptr;
+gst::CameraPipeline* PictureRecorder::ChooseFrame(const generator::Instant& instant,
+                                                  PictureLogRow& row) {
+  gst::CameraPipeline* camera = controls_.Camera ? controls_.Camera->OpenCamera() : nullptr;
   if (!camera) return nullptr;
   // Frames are timed on the steady clock, the instant on the time source: placed relative to
   // now, the two agree also when the time source is simulated.
   const bool timer = instant.base == generator::TimeBase::Timer;
   const std::int64_t localNow = time_->Nanoseconds();
-  const std::int64_t steadyNow = gstutil::SteadyNowNs();
+  const std::int64_t steadyNow = gst::SteadyNowNs();
   const std::int64_t dueLocal = timer ? localNow : instant.dueLocalNs;
-  const gstutil::FramePtr frame = camera->NearestFrame(steadyNow + (dueLocal - localNow));
+  const gst::FramePtr frame = camera->NearestFrame(steadyNow + (dueLocal - localNow));
   if (!frame) return nullptr;
   camera->HoldFrame(frame);
   row.frameNumber = frame->Number();
@@ -223,10 +223,10 @@ void PictureRecorder::RecordFrame(const generator::Instant& instant, PictureLogR
   panel.Cls();
   // Without a run folder of its own a picture would land outside the program's folders.
   if (names_.PictureFolder.isEmpty()) forms::Raise(forms::kPathFileAccess);
-  gstutil::CameraPipeline* holding = ChooseFrame(instant, row);
+  gst::CameraPipeline* holding = ChooseFrame(instant, row);
   // The grabs read the chosen frame until the picture is done, also when a step fails.
-  const std::unique_ptr<gstutil::CameraPipeline, void (*)(gstutil::CameraPipeline*)> release(
-      holding, [](gstutil::CameraPipeline* camera) { camera->HoldFrame(nullptr); });
+  const std::unique_ptr<gst::CameraPipeline, void (*)(gst::CameraPipeline*)> release(
+      holding, [](gst::CameraPipeline* camera) { camera->HoldFrame(nullptr); });
   auto name = [&](const QString& extension) {
     names_.OutputFileName = PictureFileName(names_, instant.number, extension);
     row.file = QFileInfo(names_.OutputFileName).fileName();

@@ -19,7 +19,7 @@
 #include "recording/picture_window.h"
 #include "recording/run_log.h"
 
-namespace gstutil {
+namespace gst {
 class CameraPipeline;
 }
 
@@ -86,7 +86,7 @@ class PictureRecorder : public QObject {
   void RecordFrame(const generator::Instant& instant, PictureLogRow& row);
   // Chooses the frame nearest the instant and notes it in the row; the grabs read it while
   // the returned pipeline holds it.
-  gstutil::CameraPipeline* ChooseFrame(const generator::Instant& instant, PictureLogRow& row);
+  gst::CameraPipeline* ChooseFrame(const generator::Instant& instant, PictureLogRow& row);
 
   RecordingControls controls_;
   forms::TimeSource* time_ = &forms::SystemTime();

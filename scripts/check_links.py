@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The include check of scripts/lint.sh: every module includes only headers of the modules it
 links itself (a header only of those it links PUBLIC), and links PUBLIC only what its headers
-include, and links nothing none of its files includes. Modules are the libraries and executables that the CMakeLists.txt files of the
+include, and links nothing none of its files includes; and the files of a folder declare in the
+namespace of its name. Modules are the libraries and executables that the CMakeLists.txt files of the
 program's folders declare; tests and benchmarks are left out.
 
     scripts/check_links.py [project root]            the check
@@ -17,6 +18,7 @@ root = pathlib.Path(arguments[0] if arguments else ".").resolve()
 folders = ["app", "camera", "generator", "imaging", "recording", "platform"]
 commands = re.compile(r"\b(add_library|add_executable|target_link_libraries)\s*\(([^)]*)\)", re.S)
 include = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
+namespace = re.compile(r"^namespace (\w+) \{", re.M)
 
 owner = {}  # file (relative to root) -> module
 public = {}  # module -> modules it links PUBLIC
@@ -77,6 +79,12 @@ for module, paths in sorted(files.items()):
             elif other not in public[module] | private[module]:
                 problems.append(f"{path}: includes {header} of {other}, which {module} does not "
                                 "link")
+    # The house's naming: what a folder's files declare lives in the namespace of that name.
+    for path in paths:
+        names = namespace.findall((root / path).read_text())
+        folder = pathlib.PurePosixPath(path).parent.name
+        if names and folder not in names:
+            problems.append(f"{path}: declares in namespace {names[0]}, not in {folder}")
     for other in sorted(public[module] - included_by_headers):
         problems.append(f"{module}: links {other} PUBLIC, but none of its headers includes it")
     for other in sorted(private[module] - included):

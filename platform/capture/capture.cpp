@@ -39,9 +39,9 @@ CaptureWindow* Find(HWND handle) {
 }
 
 // The cameras that can be drivers: those with a raw format, at most ten.
-std::vector<gstutil::CameraDevice> Drivers() {
-  std::vector<gstutil::CameraDevice> drivers;
-  for (gstutil::CameraDevice& camera : gstutil::ListCameras()) {
+std::vector<gst::CameraDevice> Drivers() {
+  std::vector<gst::CameraDevice> drivers;
+  for (gst::CameraDevice& camera : gst::ListCameras()) {
     if (drivers.size() == kMaxDrivers) break;
     if (camera.HasRaw()) drivers.push_back(std::move(camera));
   }
@@ -63,7 +63,7 @@ void CopyText(const QString& text, char* buffer, int size) {
 BOOL capGetDriverDescriptionA(UINT index, char* name, int nameSize, char* version,
                               int versionSize) {
   if (index >= kMaxDrivers) return FALSE;
-  const std::vector<gstutil::CameraDevice> drivers = Drivers();
+  const std::vector<gst::CameraDevice> drivers = Drivers();
   if (index >= drivers.size()) return FALSE;
   CopyText(drivers[index].name, name, nameSize);
   CopyText(drivers[index].version, version, versionSize);
@@ -104,16 +104,16 @@ QWidget* WindowOf(HWND window) {
   return Find(window);
 }
 
-gstutil::CameraPipeline* CameraOf(HWND window) {
+gst::CameraPipeline* CameraOf(HWND window) {
   CaptureWindow* found = Find(window);
   return found ? &found->Pipeline() : nullptr;
 }
 
 // ---- CaptureWindow ------------------------------------------------------------------------
 
-CaptureWindow::CaptureWindow(QWidget* parent) : gstutil::CameraPreview(parent) {
-  connect(&pipeline_, &gstutil::CameraPipeline::Failed, this, &CaptureWindow::OnFailed);
-  connect(&recorder_, &gstutil::VideoRecorder::Failed, this, &CaptureWindow::OnRecordingFailed);
+CaptureWindow::CaptureWindow(QWidget* parent) : gst::CameraPreview(parent) {
+  connect(&pipeline_, &gst::CameraPipeline::Failed, this, &CaptureWindow::OnFailed);
+  connect(&recorder_, &gst::VideoRecorder::Failed, this, &CaptureWindow::OnRecordingFailed);
   parameters_ = DriverParameters();
 }
 
@@ -122,11 +122,11 @@ CaptureWindow::~CaptureWindow() {
   pipeline_.Close();
 }
 
-gstutil::FramePtr CaptureWindow::FrameBuffer() const {
+gst::FramePtr CaptureWindow::FrameBuffer() const {
   // A frame a recording chose goes before whatever the preview shows.
-  if (gstutil::FramePtr held = pipeline_.HeldFrame()) return held;
+  if (gst::FramePtr held = pipeline_.HeldFrame()) return held;
   if (Live() && pipeline_.IsOpen()) {
-    if (gstutil::FramePtr latest = pipeline_.LatestFrame()) return latest;
+    if (gst::FramePtr latest = pipeline_.LatestFrame()) return latest;
   }
   return Shown();
 }
@@ -179,7 +179,7 @@ CAPTUREPARMS CaptureWindow::DriverParameters() const {
   CAPTUREPARMS p{};
   p.dwRequestMicroSecPerFrame = 66667;  // 15 frames a second until a camera says otherwise
   if (pipeline_.IsOpen() && !pipeline_.Format().rates.empty()) {
-    const gstutil::FrameRate& rate = pipeline_.Format().rates.front();
+    const gst::FrameRate& rate = pipeline_.Format().rates.front();
     if (rate.numerator > 0)
       p.dwRequestMicroSecPerFrame =
           static_cast<DWORD>((1000000LL * rate.denominator + rate.numerator / 2) / rate.numerator);
@@ -197,10 +197,10 @@ CAPTUREPARMS CaptureWindow::DriverParameters() const {
 
 BOOL CaptureWindow::Connect(WPARAM index) {
   Disconnect();
-  const std::vector<gstutil::CameraDevice> drivers = Drivers();
+  const std::vector<gst::CameraDevice> drivers = Drivers();
   if (index >= drivers.size()) return FALSE;
-  const gstutil::CameraDevice& camera = drivers[index];
-  const gstutil::CameraFormat* format = camera.Find(true, 640, 480);
+  const gst::CameraDevice& camera = drivers[index];
+  const gst::CameraFormat* format = camera.Find(true, 640, 480);
   if (!format) format = camera.FirstRaw();
   QString error;
   if (!pipeline_.Open(camera, *format, &error)) {
@@ -225,7 +225,7 @@ BOOL CaptureWindow::StartSequence() {
   if (!Connected()) {
     reason = QStringLiteral("камера не подключена");
   } else {
-    gstutil::RecordingSettings settings;
+    gst::RecordingSettings settings;
     settings.path = capture_file_;
     settings.motionJpeg = motion_jpeg_;
     settings.quality = quality_;
@@ -254,7 +254,7 @@ void CaptureWindow::OnRecordingFailed(const QString& reason) {
 
 BOOL CaptureWindow::SaveDib(LPARAM path) {
   const auto* bytes = reinterpret_cast<const char*>(path);
-  const gstutil::FramePtr frame = Connected() ? FrameBuffer() : nullptr;
+  const gst::FramePtr frame = Connected() ? FrameBuffer() : nullptr;
   if (!bytes || !frame) return FALSE;
   const QString file = QFile::decodeName(bytes);
   QString why;
@@ -264,7 +264,7 @@ BOOL CaptureWindow::SaveDib(LPARAM path) {
 }
 
 BOOL CaptureWindow::CopyToClipboard() {
-  const gstutil::FramePtr frame = Connected() ? FrameBuffer() : nullptr;
+  const gst::FramePtr frame = Connected() ? FrameBuffer() : nullptr;
   if (!frame) return FALSE;
   forms::Clipboard::SetData(frame->Image());
   return TRUE;

@@ -10,9 +10,9 @@
 #include <functional>
 #include <memory>
 
-namespace gstutil {
+namespace gst {
 class CameraPipeline;
-}  // namespace gstutil
+}  // namespace gst
 
 namespace capture {
 
@@ -123,6 +123,6 @@ void SetRecordingErrorHandler(HWND window, std::function<void(const QString& rea
 QWidget* WindowOf(HWND window);
 
 // The camera pipeline of a capture window, for the frame of a periodic picture; null if none.
-gstutil::CameraPipeline* CameraOf(HWND window);
+gst::CameraPipeline* CameraOf(HWND window);
 
 }  // namespace capture

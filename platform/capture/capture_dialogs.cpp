@@ -18,15 +18,15 @@ namespace capture {
 
 BOOL CaptureWindow::FormatDialog() {
   if (!Connected()) return FALSE;
-  std::vector<gstutil::CameraFormat> raw;
-  for (const gstutil::CameraFormat& format : pipeline_.Camera().formats)
+  std::vector<gst::CameraFormat> raw;
+  for (const gst::CameraFormat& format : pipeline_.Camera().formats)
     if (format.IsRaw()) raw.push_back(format);
-  const gstutil::CameraFormat current = pipeline_.Format();
-  const gstutil::FrameRate* rate = current.rates.empty() ? nullptr : &current.rates.front();
-  gstutil::FormatDialog dialog(QStringLiteral("Формат видео"), raw, &current, rate, window());
+  const gst::CameraFormat current = pipeline_.Format();
+  const gst::FrameRate* rate = current.rates.empty() ? nullptr : &current.rates.front();
+  gst::FormatDialog dialog(QStringLiteral("Формат видео"), raw, &current, rate, window());
   if (forms::ShowDialog(dialog) != QDialog::Accepted || !dialog.Chosen()) return FALSE;
-  gstutil::CameraFormat chosen = *dialog.Chosen();
-  const gstutil::FrameRate chosen_rate = *dialog.ChosenRate();
+  gst::CameraFormat chosen = *dialog.Chosen();
+  const gst::FrameRate chosen_rate = *dialog.ChosenRate();
   // OK on what runs already changes nothing: a recording goes on.
   if (chosen.media == current.media && chosen.format == current.format &&
       chosen.width == current.width && chosen.height == current.height && rate &&
@@ -67,9 +67,9 @@ BOOL CaptureWindow::SourceDialog() {
   form->addRow(QStringLiteral("Камера"), cameras);
   layout->addLayout(form);
   const int connected = cameras->currentIndex();
-  layout->addWidget(new gstutil::ControlsPage(gstutil::ControlsOf(pipeline_), &pipeline_.Camera(),
-                                              true, &dialog));
-  gstutil::AddDialogButtons(dialog, *layout);
+  layout->addWidget(
+      new gst::ControlsPage(gst::ControlsOf(pipeline_), &pipeline_.Camera(), true, &dialog));
+  gst::AddDialogButtons(dialog, *layout);
   if (forms::ShowDialog(dialog) != QDialog::Accepted) return FALSE;
   // Another camera: connected in its place, the preview as it was.
   if (cameras->currentIndex() != connected) {
@@ -106,7 +106,7 @@ BOOL CaptureWindow::CompressionDialog() {
   form->addRow(QStringLiteral("Сжатие"), compressor);
   form->addRow(QStringLiteral("Качество"), quality);
   layout->addLayout(form);
-  gstutil::AddDialogButtons(dialog, *layout);
+  gst::AddDialogButtons(dialog, *layout);
   if (forms::ShowDialog(dialog) != QDialog::Accepted) return FALSE;
   motion_jpeg_ = compressor->currentIndex() == 1;
   quality_ = quality->value();

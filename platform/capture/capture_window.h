@@ -11,7 +11,7 @@
 
 namespace capture {
 
-class CaptureWindow : public gstutil::CameraPreview {
+class CaptureWindow : public gst::CameraPreview {
   Q_OBJECT
 
  public:
@@ -27,13 +27,13 @@ class CaptureWindow : public gstutil::CameraPreview {
   }
 
   bool Connected() const { return pipeline_.IsOpen(); }
-  gstutil::CameraPipeline& Pipeline() { return pipeline_; }
-  gstutil::VideoRecorder& Recorder() { return recorder_; }
+  gst::CameraPipeline& Pipeline() { return pipeline_; }
+  gst::VideoRecorder& Recorder() { return recorder_; }
   // The compressor the next recording uses.
   bool MotionJpeg() const { return motion_jpeg_; }
   int Quality() const { return quality_; }
   // The frame a save or copy takes: the newest while previewing, else the one on screen.
-  gstutil::FramePtr FrameBuffer() const;
+  gst::FramePtr FrameBuffer() const;
 
  private:
   BOOL Connect(WPARAM index);
@@ -50,8 +50,8 @@ class CaptureWindow : public gstutil::CameraPreview {
   void OnFailed(const QString& reason);
   void OnRecordingFailed(const QString& reason);
 
-  gstutil::CameraPipeline pipeline_;
-  gstutil::VideoRecorder recorder_;  // declared after the camera it records: ends first
+  gst::CameraPipeline pipeline_;
+  gst::VideoRecorder recorder_;  // declared after the camera it records: ends first
   std::function<void(const QString&)> error_handler_;
   std::function<void(const QString&)> recording_error_handler_;
   CAPTUREPARMS parameters_{};

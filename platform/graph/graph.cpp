@@ -26,7 +26,7 @@ void Fail(HRESULT result, const QString& description) {
 // ---- IPinInfo ------------------------------------------------------------------------------
 
 IPinInfo::IPinInfo(std::weak_ptr<IFilterInfo> filter, QString name, std::int32_t direction,
-                   std::vector<gstutil::CameraFormat> formats)
+                   std::vector<gst::CameraFormat> formats)
     : filter_(std::move(filter)),
       name_(std::move(name)),
       direction_(direction),
@@ -37,16 +37,16 @@ IPinInfo::IPinInfo(std::weak_ptr<IFilterInfo> filter, QString name, std::int32_t
   }
 }
 
-const gstutil::CameraFormat* IPinInfo::Format() const {
+const gst::CameraFormat* IPinInfo::Format() const {
   return formats_.empty() ? nullptr : &chosen_;
 }
 
-void IPinInfo::SetFormat(const gstutil::CameraFormat& format, const gstutil::FrameRate& rate) {
+void IPinInfo::SetFormat(const gst::CameraFormat& format, const gst::FrameRate& rate) {
   chosen_ = format;
   rate_ = rate;
   // The chosen rate first: that is the one a pipeline opens with.
   chosen_.rates = {rate};
-  for (const gstutil::FrameRate& r : format.rates)
+  for (const gst::FrameRate& r : format.rates)
     if (!(r == rate)) chosen_.rates.push_back(r);
 }
 
@@ -73,7 +73,7 @@ IFilterInfo::IFilterInfo(std::weak_ptr<FilgraphManager> graph, QString name)
     : graph_(std::move(graph)), name_(std::move(name)) {}
 
 IPinInfo& IFilterInfo::AddPin(const QString& name, std::int32_t direction,
-                              std::vector<gstutil::CameraFormat> formats) {
+                              std::vector<gst::CameraFormat> formats) {
   pins_.push_back(
       std::make_shared<IPinInfo>(weak_from_this(), name, direction, std::move(formats)));
   return *pins_.back();
@@ -125,7 +125,7 @@ std::vector<std::shared_ptr<IRegFilterInfo>> FilgraphManager::RegFilterCollectio
 void FilgraphManager::RenderPin(IPinInfo& pin) {
   if (pin.Direction() != PINDIR_OUTPUT) Fail(E_INVALIDARG, QStringLiteral("это не вывод фильтра"));
   const std::shared_ptr<IFilterInfo> filter = pin.Filter();
-  const gstutil::CameraDevice* camera = filter ? filter->Camera() : nullptr;
+  const gst::CameraDevice* camera = filter ? filter->Camera() : nullptr;
   if (!camera || !pin.Format()) Fail(E_FAIL, QStringLiteral("вывод не даёт видео"));
   if (rendered_) DisconnectPin(*rendered_);
   // The chain a JPEG pin needs: a decompressor (one already in the graph if there is one),
@@ -138,12 +138,12 @@ void FilgraphManager::RenderPin(IPinInfo& pin) {
   if (!FindFilter(QString::fromLatin1(kVideoRenderer)))
     AddFilter(QString::fromLatin1(kVideoRenderer));
 
-  auto pipeline = std::make_unique<gstutil::CameraPipeline>();
+  auto pipeline = std::make_unique<gst::CameraPipeline>();
   QString error;
   // A stopped graph holds its camera open, ready to run.
   if (!pipeline->Open(*camera, *pin.Format(), &error, GST_STATE_READY)) Fail(E_FAIL, error);
   camera_ = std::move(pipeline);
-  QObject::connect(camera_.get(), &gstutil::CameraPipeline::Failed,
+  QObject::connect(camera_.get(), &gst::CameraPipeline::Failed,
                    [this](const QString& reason) { OnCameraFailed(reason); });
   if (!window_) {
     window_ = std::make_unique<VideoWindow>();
@@ -282,7 +282,7 @@ void FilgraphManager::SetVisible(std::int32_t visible) {
 
 HRESULT FilgraphManager::GetCurrentImage(std::int32_t* size, std::int32_t* image) {
   if (!size) return E_POINTER;
-  gstutil::FramePtr frame = camera_ ? camera_->HeldFrame() : nullptr;
+  gst::FramePtr frame = camera_ ? camera_->HeldFrame() : nullptr;
   if (!frame && camera_) frame = camera_->LatestFrame();
   if (!frame || frame->Width() <= 0) return VFW_E_WRONG_STATE;
   const int width = frame->Width();

@@ -1,7 +1,7 @@
 #pragma once
 // Filter-graph automation on GStreamer: a graph object with its media control, video window
 // and basic video views, registered filters, filters and pins. A camera filter's output pin,
-// once rendered, is one camera pipeline (`gstutil::CameraPipeline`) showing into a video
+// once rendered, is one camera pipeline (`gst::CameraPipeline`) showing into a video
 // window; the filters in between are kept as the graph's bookkeeping, so that a reader can
 // hold the code against the automation interfaces it stands for.
 
@@ -64,7 +64,7 @@ class VideoWindow;
 class IPinInfo : public std::enable_shared_from_this<IPinInfo> {
  public:
   IPinInfo(std::weak_ptr<IFilterInfo> filter, QString name, std::int32_t direction,
-           std::vector<gstutil::CameraFormat> formats = {});
+           std::vector<gst::CameraFormat> formats = {});
 
   std::int32_t Direction() const { return direction_; }
   QString Name() const { return name_; }
@@ -77,10 +77,10 @@ class IPinInfo : public std::enable_shared_from_this<IPinInfo> {
   bool Connected() const { return connected_; }
 
   // The formats the pin offers and the one it uses now (the first until one is chosen).
-  const std::vector<gstutil::CameraFormat>& Formats() const { return formats_; }
-  const gstutil::CameraFormat* Format() const;
-  void SetFormat(const gstutil::CameraFormat& format, const gstutil::FrameRate& rate);
-  const gstutil::FrameRate& Rate() const { return rate_; }
+  const std::vector<gst::CameraFormat>& Formats() const { return formats_; }
+  const gst::CameraFormat* Format() const;
+  void SetFormat(const gst::CameraFormat& format, const gst::FrameRate& rate);
+  const gst::FrameRate& Rate() const { return rate_; }
 
  private:
   friend class FilgraphManager;
@@ -90,9 +90,9 @@ class IPinInfo : public std::enable_shared_from_this<IPinInfo> {
   std::weak_ptr<IFilterInfo> filter_;
   QString name_;
   std::int32_t direction_;
-  std::vector<gstutil::CameraFormat> formats_;
-  gstutil::CameraFormat chosen_;
-  gstutil::FrameRate rate_;
+  std::vector<gst::CameraFormat> formats_;
+  gst::CameraFormat chosen_;
+  gst::FrameRate rate_;
   bool connected_ = false;
 };
 
@@ -104,18 +104,18 @@ class IFilterInfo : public std::enable_shared_from_this<IFilterInfo> {
   QString Name() const { return name_; }
   const std::vector<std::shared_ptr<IPinInfo>>& Pins() const { return pins_; }
   IPinInfo& AddPin(const QString& name, std::int32_t direction,
-                   std::vector<gstutil::CameraFormat> formats = {});
+                   std::vector<gst::CameraFormat> formats = {});
   // The graph it is in; null once the graph has been released.
   std::shared_ptr<FilgraphManager> Graph() const { return graph_.lock(); }
   // The camera behind a capture filter; null for other filters.
-  const gstutil::CameraDevice* Camera() const { return camera_.device ? &camera_ : nullptr; }
-  void SetCamera(gstutil::CameraDevice camera) { camera_ = std::move(camera); }
+  const gst::CameraDevice* Camera() const { return camera_.device ? &camera_ : nullptr; }
+  void SetCamera(gst::CameraDevice camera) { camera_ = std::move(camera); }
 
  private:
   std::weak_ptr<FilgraphManager> graph_;  // a filter does not keep its graph alive
   QString name_;
   std::vector<std::shared_ptr<IPinInfo>> pins_;
-  gstutil::CameraDevice camera_;
+  gst::CameraDevice camera_;
 };
 
 // A filter the system knows, which can be put into a graph.
@@ -220,7 +220,7 @@ class FilgraphManager : public IMediaControl,
   // Not of the interfaces: what the program's own layer and tests look at.
   std::shared_ptr<IFilterInfo> AddFilter(const QString& name);
   const std::vector<std::shared_ptr<IFilterInfo>>& Filters() const { return filters_; }
-  gstutil::CameraPipeline* Camera() const { return camera_.get(); }
+  gst::CameraPipeline* Camera() const { return camera_.get(); }
   VideoWindow* Window() const { return window_.get(); }
   // Not of the interfaces: how a camera failure while the graph runs reaches the program.
   void SetErrorHandler(std::function<void(const QString&)> handler) {
@@ -240,7 +240,7 @@ class FilgraphManager : public IMediaControl,
   std::vector<std::shared_ptr<IFilterInfo>> filters_;
   void OnCameraFailed(const QString& reason);
 
-  std::unique_ptr<gstutil::CameraPipeline> camera_;
+  std::unique_ptr<gst::CameraPipeline> camera_;
   // The graph owns its window, also while the owner is its Qt parent; should the owner
   // delete it first, the guard tells.
   std::unique_ptr<VideoWindow> window_;

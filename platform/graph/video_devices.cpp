@@ -4,14 +4,14 @@
 
 namespace graph {
 
-std::vector<gstutil::CameraFormat> PreferredOrder(const gstutil::CameraDevice& camera) {
-  const gstutil::CameraFormat* preferred = camera.Find(false, 640, 480);
+std::vector<gst::CameraFormat> PreferredOrder(const gst::CameraDevice& camera) {
+  const gst::CameraFormat* preferred = camera.Find(false, 640, 480);
   if (!preferred) preferred = camera.FirstJpeg();
   if (!preferred) preferred = camera.Find(true, 640, 480);
   if (!preferred) preferred = camera.FirstRaw();
-  std::vector<gstutil::CameraFormat> formats;
+  std::vector<gst::CameraFormat> formats;
   if (preferred) formats.push_back(*preferred);
-  for (const gstutil::CameraFormat& format : camera.formats)
+  for (const gst::CameraFormat& format : camera.formats)
     if (&format != preferred) formats.push_back(format);
   return formats;
 }
@@ -19,7 +19,7 @@ std::vector<gstutil::CameraFormat> PreferredOrder(const gstutil::CameraDevice& c
 std::shared_ptr<IFilterInfo> CameraCaptureDevice::AddToGraph(FilgraphManager& graph) {
   std::shared_ptr<IFilterInfo> filter = graph.AddFilter(camera_.name);
   filter->SetCamera(camera_);
-  const std::vector<gstutil::CameraFormat> formats = PreferredOrder(camera_);
+  const std::vector<gst::CameraFormat> formats = PreferredOrder(camera_);
   if (formats.empty()) return filter;  // nothing it could deliver: no output pin
   filter->AddPin(QStringLiteral("Capture"), PINDIR_OUTPUT, formats);
   if (camera_.FirstJpeg()) filter->AddPin(QStringLiteral("Still"), PINDIR_OUTPUT, formats);
@@ -35,7 +35,7 @@ std::shared_ptr<CaptureDevice> DeviceCollection::DeviceItem(std::int32_t index) 
 std::shared_ptr<DeviceCollection> VideoDeviceEnumerator::Devices(const QString& category) const {
   std::vector<std::shared_ptr<CaptureDevice>> devices;
   if (category.compare(QLatin1String(kVideoInputDeviceCategory), Qt::CaseInsensitive) == 0) {
-    for (gstutil::CameraDevice& camera : gstutil::ListCameras())
+    for (gst::CameraDevice& camera : gst::ListCameras())
       devices.push_back(std::make_shared<CameraCaptureDevice>(std::move(camera)));
   }
   return std::make_shared<DeviceCollection>(std::move(devices));

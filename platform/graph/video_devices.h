@@ -26,13 +26,13 @@ class CaptureDevice {
 // offered); a camera offering JPEG also has a "Still" pin.
 class CameraCaptureDevice : public CaptureDevice {
  public:
-  explicit CameraCaptureDevice(gstutil::CameraDevice camera) : camera_(std::move(camera)) {}
+  explicit CameraCaptureDevice(gst::CameraDevice camera) : camera_(std::move(camera)) {}
   QString DeviceName() const override { return camera_.name; }
   std::shared_ptr<IFilterInfo> AddToGraph(FilgraphManager& graph) override;
-  const gstutil::CameraDevice& Camera() const { return camera_; }
+  const gst::CameraDevice& Camera() const { return camera_; }
 
  private:
-  gstutil::CameraDevice camera_;
+  gst::CameraDevice camera_;
 };
 
 class DeviceCollection {
@@ -55,6 +55,6 @@ class VideoDeviceEnumerator {
 };
 
 // The camera's formats with the preferred one first.
-std::vector<gstutil::CameraFormat> PreferredOrder(const gstutil::CameraDevice& camera);
+std::vector<gst::CameraFormat> PreferredOrder(const gst::CameraDevice& camera);
 
 }  // namespace graph

@@ -11,29 +11,29 @@ namespace graph {
 
 void PinFormatDialog::ShowDialog(QWidget* owner) {
   if (!pin_ || pin_->Formats().empty()) return;
-  gstutil::FormatDialog dialog(QStringLiteral("Свойства: %1").arg(pin_->Name()), pin_->Formats(),
-                               pin_->Format(), &pin_->Rate(), owner);
+  gst::FormatDialog dialog(QStringLiteral("Свойства: %1").arg(pin_->Name()), pin_->Formats(),
+                           pin_->Format(), &pin_->Rate(), owner);
   if (forms::ShowDialog(dialog) == QDialog::Accepted && dialog.Chosen())
     pin_->SetFormat(*dialog.Chosen(), *dialog.ChosenRate());
 }
 
 void FilterPropertiesDialog::ShowDialog(QWidget* owner) {
   if (!filter_) return;
-  std::unique_ptr<gstutil::CameraControls> controls;
+  std::unique_ptr<gst::CameraControls> controls;
   const std::shared_ptr<FilgraphManager> graph = filter_->Graph();
-  const gstutil::CameraDevice* camera = filter_->Camera();
+  const gst::CameraDevice* camera = filter_->Camera();
   const bool cameraOn = graph && graph->Camera() && graph->Camera()->IsOpen();
   if (cameraOn) {
-    controls = gstutil::ControlsOf(*graph->Camera());
+    controls = gst::ControlsOf(*graph->Camera());
     camera = &graph->Camera()->Camera();
   } else if (camera && !camera->path.isEmpty()) {
-    controls = gstutil::V4l2Controls::Open(camera->path);
+    controls = gst::V4l2Controls::Open(camera->path);
   }
   QDialog dialog(owner);
   dialog.setWindowTitle(QStringLiteral("Свойства: %1").arg(filter_->Name()));
   auto* layout = new QVBoxLayout(&dialog);
-  layout->addWidget(new gstutil::ControlsPage(std::move(controls), camera, cameraOn, &dialog));
-  gstutil::AddDialogButtons(dialog, *layout);
+  layout->addWidget(new gst::ControlsPage(std::move(controls), camera, cameraOn, &dialog));
+  gst::AddDialogButtons(dialog, *layout);
   forms::ShowDialog(dialog);
 }
 

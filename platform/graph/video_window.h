@@ -9,7 +9,7 @@
 
 namespace graph {
 
-class VideoWindow : public gstutil::CameraPreview {
+class VideoWindow : public gst::CameraPreview {
   Q_OBJECT
 
  public:

@@ -6,7 +6,7 @@
 
 #include "platform/gst/gst_util.h"
 
-namespace gstutil {
+namespace gst {
 namespace {
 
 BusNotice NoticeOf(GstMessage* message, BusNotice::Kind kind) {
@@ -78,4 +78,4 @@ GstBusSyncReply BusWatch::OnMessage(GstBus*, GstMessage* message, gpointer data)
   return GST_BUS_DROP;
 }
 
-}  // namespace gstutil
+}  // namespace gst

@@ -13,7 +13,7 @@
 
 #include "platform/gst/gst_util.h"
 
-namespace gstutil {
+namespace gst {
 
 struct BusNotice {
   enum Kind { Error, Warning, EndOfStream };
@@ -49,4 +49,4 @@ class BusWatch {
   std::shared_ptr<Shared> shared_;
 };
 
-}  // namespace gstutil
+}  // namespace gst

@@ -12,7 +12,7 @@
 #include "platform/gst/camera_pipeline.h"
 #include "platform/gst/gst_util.h"
 
-namespace gstutil {
+namespace gst {
 
 // ---- V4L2 -----------------------------------------------------------------------------------
 
@@ -159,4 +159,4 @@ std::unique_ptr<CameraControls> ControlsOf(const CameraPipeline& camera) {
   return nullptr;
 }
 
-}  // namespace gstutil
+}  // namespace gst

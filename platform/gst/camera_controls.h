@@ -16,7 +16,7 @@
 
 #include "platform/gst/gst_util.h"
 
-namespace gstutil {
+namespace gst {
 
 class CameraPipeline;
 
@@ -83,4 +83,4 @@ class ColorBalanceControls : public CameraControls {
 // balance; null when it has neither.
 std::unique_ptr<CameraControls> ControlsOf(const CameraPipeline& camera);
 
-}  // namespace gstutil
+}  // namespace gst

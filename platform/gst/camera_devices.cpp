@@ -6,7 +6,7 @@
 #include "platform/gst/device_monitor.h"
 #include "platform/gst/gst_util.h"
 
-namespace gstutil {
+namespace gst {
 namespace {
 
 QString StringProperty(const GstStructure* properties, const char* name) {
@@ -191,4 +191,4 @@ std::vector<CameraDevice> ListCameras() {
   return cameras;
 }
 
-}  // namespace gstutil
+}  // namespace gst

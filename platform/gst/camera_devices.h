@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-namespace gstutil {
+namespace gst {
 
 struct FrameRate {
   int numerator = 0;
@@ -55,4 +55,4 @@ std::vector<CameraDevice> ListCameras();
 // The formats a set of caps describes: one entry per media type, pixel format and size.
 std::vector<CameraFormat> FormatsOf(const GstCaps* caps);
 
-}  // namespace gstutil
+}  // namespace gst

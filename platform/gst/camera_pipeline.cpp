@@ -10,7 +10,7 @@
 
 #include "platform/gst/device_monitor.h"
 
-namespace gstutil {
+namespace gst {
 
 Q_LOGGING_CATEGORY(lcCamera, "strobolux.pipeline")
 
@@ -376,4 +376,4 @@ void CameraPipeline::OnBus(const BusNotice& notice) {
   emit Failed(notice.text);
 }
 
-}  // namespace gstutil
+}  // namespace gst

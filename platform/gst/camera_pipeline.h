@@ -22,7 +22,7 @@
 #include "platform/gst/camera_devices.h"
 #include "platform/gst/gst_util.h"
 
-namespace gstutil {
+namespace gst {
 
 // One decoded frame, 32-bit BGRx rows as the appsink delivered them; kept mapped while alive.
 class CameraFrame : public std::enable_shared_from_this<CameraFrame> {
@@ -138,4 +138,4 @@ class CameraPipeline : public QObject {
   Tap tap_;
 };
 
-}  // namespace gstutil
+}  // namespace gst

@@ -2,7 +2,7 @@
 
 #include <QPainter>
 
-namespace gstutil {
+namespace gst {
 
 CameraPreview::CameraPreview(QWidget* parent) : QWidget(parent) {
   setAttribute(Qt::WA_OpaquePaintEvent);
@@ -72,4 +72,4 @@ void CameraPreview::paintEvent(QPaintEvent*) {
   for (const QRect& r : rest) painter.fillRect(r, Qt::black);
 }
 
-}  // namespace gstutil
+}  // namespace gst

@@ -11,7 +11,7 @@
 
 #include "platform/gst/camera_pipeline.h"
 
-namespace gstutil {
+namespace gst {
 
 class CameraPreview : public QWidget {
   Q_OBJECT
@@ -57,4 +57,4 @@ class CameraPreview : public QWidget {
   std::uint64_t shown_count_ = 0;
 };
 
-}  // namespace gstutil
+}  // namespace gst

@@ -10,7 +10,7 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
-namespace gstutil {
+namespace gst {
 
 ControlsPage::ControlsPage(std::unique_ptr<CameraControls> controls, const CameraDevice* device,
                            bool cameraOn, QWidget* parent)
@@ -100,4 +100,4 @@ ControlsPage::ControlsPage(std::unique_ptr<CameraControls> controls, const Camer
   layout->addWidget(defaults, 0, Qt::AlignRight);
 }
 
-}  // namespace gstutil
+}  // namespace gst

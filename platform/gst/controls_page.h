@@ -11,7 +11,7 @@
 #include "platform/gst/camera_controls.h"
 #include "platform/gst/camera_devices.h"
 
-namespace gstutil {
+namespace gst {
 
 class ControlsPage : public QWidget {
   Q_OBJECT
@@ -28,4 +28,4 @@ class ControlsPage : public QWidget {
   std::vector<std::function<void()>> reset_;  // puts one control back to its default
 };
 
-}  // namespace gstutil
+}  // namespace gst

@@ -5,7 +5,7 @@
 
 #include "platform/gst/virtual_devices.h"
 
-namespace gstutil {
+namespace gst {
 
 Q_LOGGING_CATEGORY(lcDevices, "strobolux.devices")
 
@@ -162,4 +162,4 @@ GstBusSyncReply DeviceMonitor::OnMessage(GstBus*, GstMessage* message, gpointer 
   return GST_BUS_DROP;  // read here, so nothing piles up on a bus nobody pops
 }
 
-}  // namespace gstutil
+}  // namespace gst

@@ -15,7 +15,7 @@
 
 #include "platform/gst/gst_util.h"
 
-namespace gstutil {
+namespace gst {
 
 // What tells two providers' reports of one device apart, read from the device's properties.
 struct DeviceReport {
@@ -82,4 +82,4 @@ class DeviceMonitor : public QObject {
   std::vector<Reading> known_;     // every device of the latest reading
 };
 
-}  // namespace gstutil
+}  // namespace gst

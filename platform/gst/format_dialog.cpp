@@ -5,7 +5,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-namespace gstutil {
+namespace gst {
 
 void AddDialogButtons(QDialog& dialog, QBoxLayout& layout) {
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
@@ -66,4 +66,4 @@ bool FormatDialog::Select(const QString& format, int width, int height, const Fr
   return false;
 }
 
-}  // namespace gstutil
+}  // namespace gst

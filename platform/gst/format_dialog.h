@@ -11,7 +11,7 @@
 class QBoxLayout;
 class QListWidget;
 
-namespace gstutil {
+namespace gst {
 
 class FormatDialog : public QDialog {
   Q_OBJECT
@@ -39,4 +39,4 @@ class FormatDialog : public QDialog {
 // "OK" and "Отмена" for a dialog, as a row at its bottom.
 void AddDialogButtons(QDialog& dialog, QBoxLayout& layout);
 
-}  // namespace gstutil
+}  // namespace gst

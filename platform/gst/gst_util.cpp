@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-namespace gstutil {
+namespace gst {
 
 void EnsureInitialized() {
   static std::once_flag once;
@@ -38,4 +38,4 @@ QString ErrorText(const GError* error, const char* fallback) {
   return QString::fromUtf8(error && error->message ? error->message : fallback);
 }
 
-}  // namespace gstutil
+}  // namespace gst

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <memory>
 
-namespace gstutil {
+namespace gst {
 
 // Initialises GStreamer once per process; safe to call from anywhere.
 void EnsureInitialized();
@@ -97,4 +97,4 @@ ElementPtr NewPipeline(const char* name);
 // The text of a GError, or a fallback when there is none.
 QString ErrorText(const GError* error, const char* fallback = "unknown error");
 
-}  // namespace gstutil
+}  // namespace gst

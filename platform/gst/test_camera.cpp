@@ -4,7 +4,7 @@
 
 #include "platform/gst/gst_util.h"
 
-namespace gstutil {
+namespace gst {
 namespace {
 
 struct TestCamera {
@@ -142,4 +142,4 @@ GstElement* MakeTestCameraSource(bool jpegByDefault, const char* name) {
   return GST_ELEMENT(self);
 }
 
-}  // namespace gstutil
+}  // namespace gst

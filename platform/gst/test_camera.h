@@ -6,9 +6,9 @@
 
 #include <gst/gst.h>
 
-namespace gstutil {
+namespace gst {
 
 // A new source element; `jpegByDefault` decides the format when nothing downstream says.
 GstElement* MakeTestCameraSource(bool jpegByDefault, const char* name);
 
-}  // namespace gstutil
+}  // namespace gst

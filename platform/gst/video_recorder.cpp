@@ -6,7 +6,7 @@
 #include <QLoggingCategory>
 #include <chrono>
 
-namespace gstutil {
+namespace gst {
 
 Q_DECLARE_LOGGING_CATEGORY(lcCamera)
 
@@ -144,4 +144,4 @@ void VideoRecorder::Release() {
   appsrc_ = nullptr;
 }
 
-}  // namespace gstutil
+}  // namespace gst

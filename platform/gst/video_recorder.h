@@ -15,7 +15,7 @@
 #include "platform/gst/camera_pipeline.h"
 #include "platform/gst/gst_util.h"
 
-namespace gstutil {
+namespace gst {
 
 struct RecordingSettings {
   QString path;                           // the AVI file
@@ -62,4 +62,4 @@ class VideoRecorder : public QObject {
   GstClockTime first_pts_ = GST_CLOCK_TIME_NONE;  // touched by the tap's thread only
 };
 
-}  // namespace gstutil
+}  // namespace gst

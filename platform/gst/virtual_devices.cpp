@@ -21,7 +21,7 @@
 #include "platform/gst/gst_util.h"
 #include "platform/gst/test_camera.h"
 
-namespace gstutil {
+namespace gst {
 
 Q_DECLARE_LOGGING_CATEGORY(lcDevices)
 
@@ -579,4 +579,4 @@ void ClearVirtualCameras() {
   Republish();
 }
 
-}  // namespace gstutil
+}  // namespace gst

@@ -4,7 +4,7 @@
 
 #include <QString>
 
-namespace gstutil {
+namespace gst {
 
 // Makes the built-in devices' provider known to GStreamer, listing nothing until devices are
 // registered. The device monitor chooses its providers when it is made, so it calls this first.
@@ -35,4 +35,4 @@ inline constexpr const char* kTestCameraMjpeg = "Test camera MJPEG";
 // The driver text the test cameras report.
 inline constexpr const char* kTestCameraDriver = "Strobolux test camera driver 1.0";
 
-}  // namespace gstutil
+}  // namespace gst

@@ -20,7 +20,7 @@ namespace {
 
 struct Device {
   QString name;
-  gstutil::CapsPtr caps;  // null: capabilities could not be read
+  gst::CapsPtr caps;  // null: capabilities could not be read
   std::shared_ptr<GstDevice> device;
   bool isDefault = false;
 };
@@ -37,13 +37,13 @@ bool& Listed() {
 
 void ListDevices() {
   std::vector<Device> devices;
-  for (const gstutil::KnownDevice& known :
-       gstutil::DeviceMonitor::Instance().Devices(gstutil::DeviceMonitor::Kind::Sound)) {
+  for (const gst::KnownDevice& known :
+       gst::DeviceMonitor::Instance().Devices(gst::DeviceMonitor::Kind::Sound)) {
     GstDevice* device = known.device.get();
     Device entry;
     entry.name = known.name;
     entry.caps.reset(gst_device_get_caps(device));
-    if (const gstutil::StructurePtr properties{gst_device_get_properties(device)}) {
+    if (const gst::StructurePtr properties{gst_device_get_properties(device)}) {
       gboolean isDefault = FALSE;
       if (gst_structure_get_boolean(properties.get(), "is-default", &isDefault))
         entry.isDefault = isDefault;
@@ -90,7 +90,7 @@ bool ValidPcm(const WAVEFORMATEX& format) {
 }
 
 bool Supports(const Device& device, const WAVEFORMATEX& format) {
-  gstutil::CapsPtr wanted(gst_caps_new_simple(
+  gst::CapsPtr wanted(gst_caps_new_simple(
       "audio/x-raw", "format", G_TYPE_STRING, format.wBitsPerSample == 8 ? "U8" : "S16LE", "layout",
       G_TYPE_STRING, "interleaved", "channels", G_TYPE_INT, static_cast<int>(format.nChannels),
       "rate", G_TYPE_INT, static_cast<int>(format.nSamplesPerSec), nullptr));
@@ -120,7 +120,7 @@ std::shared_ptr<WaveOutStream> Find(HWAVEOUT handle) {
 void FollowRemovals() {
   static const bool connected = [] {
     QObject::connect(
-        &gstutil::DeviceMonitor::Instance(), &gstutil::DeviceMonitor::DeviceRemoved,
+        &gst::DeviceMonitor::Instance(), &gst::DeviceMonitor::DeviceRemoved,
         [](const void* removed) {
           for (const auto& [handle, open] : OpenHandles().open) {
             if (open.device.get() != removed) continue;

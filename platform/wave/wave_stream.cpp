@@ -26,8 +26,8 @@ struct PlayedNote {
   std::uint64_t generation;
 };
 
-void CancelWaits(std::vector<gstutil::ClockIdPtr>& waits) {
-  for (const gstutil::ClockIdPtr& wait : waits) gst_clock_id_unschedule(wait.get());
+void CancelWaits(std::vector<gst::ClockIdPtr>& waits) {
+  for (const gst::ClockIdPtr& wait : waits) gst_clock_id_unschedule(wait.get());
   waits.clear();
 }
 
@@ -121,27 +121,26 @@ std::shared_ptr<WaveOutStream> WaveOutStream::Open(GstElement* sink, const WAVEF
 }
 
 bool WaveOutStream::Start(GstElement* sink) {
-  pipeline_ = gstutil::NewPipeline("wave");
-  gstutil::ElementPtr owned_sink = gstutil::Adopt(sink);
-  gstutil::ElementMaker maker;
-  gstutil::ElementPtr feeder = maker.Make("appsrc");
-  gstutil::ElementPtr converter = maker.Make("audioconvert");
-  gstutil::ElementPtr resampler = maker.Make("audioresample");
+  pipeline_ = gst::NewPipeline("wave");
+  gst::ElementPtr owned_sink = gst::Adopt(sink);
+  gst::ElementMaker maker;
+  gst::ElementPtr feeder = maker.Make("appsrc");
+  gst::ElementPtr converter = maker.Make("audioconvert");
+  gst::ElementPtr resampler = maker.Make("audioresample");
   if (!pipeline_ || !owned_sink || !maker.Missing().isEmpty()) {
     if (!maker.Missing().isEmpty()) qCWarning(lcWave) << maker.Missing();
     return false;
   }
   GstElement* bin = pipeline_.get();
-  appsrc_ = gstutil::AddToBin(bin, std::move(feeder));
-  GstElement* convert = gstutil::AddToBin(bin, std::move(converter));
-  GstElement* resample = gstutil::AddToBin(bin, std::move(resampler));
-  if (!appsrc_ || !convert || !resample || !gstutil::AddToBin(bin, std::move(owned_sink)))
-    return false;
+  appsrc_ = gst::AddToBin(bin, std::move(feeder));
+  GstElement* convert = gst::AddToBin(bin, std::move(converter));
+  GstElement* resample = gst::AddToBin(bin, std::move(resampler));
+  if (!appsrc_ || !convert || !resample || !gst::AddToBin(bin, std::move(owned_sink))) return false;
   // The sink must not wait for a first buffer to reach PLAYING: the clock's base time is
   // needed before anything is queued.
   if (g_object_class_find_property(G_OBJECT_GET_CLASS(sink), "async"))
     g_object_set(sink, "async", FALSE, nullptr);
-  const gstutil::CapsPtr caps(CapsFor(format_));
+  const gst::CapsPtr caps(CapsFor(format_));
   g_object_set(appsrc_, "caps", caps.get(), "format", GST_FORMAT_TIME, "is-live", TRUE, "block",
                TRUE, "max-bytes", 4 * static_cast<guint64>(chunk_bytes_), "min-latency",
                static_cast<gint64>(0), nullptr);
@@ -149,18 +148,17 @@ bool WaveOutStream::Start(GstElement* sink) {
 
   // A device that fails while open (unplugged, its server gone) is told to the callback
   // window; the handler holds nothing of the stream, which may be released meanwhile.
-  bus_ = std::make_unique<gstutil::BusWatch>(
-      pipeline_.get(),
-      [callback = QPointer<QObject>(callback_), id = id_](const gstutil::BusNotice& notice) {
-        if (notice.kind == gstutil::BusNotice::Warning)
-          qCWarning(lcWave) << notice.source << notice.text << notice.debug;
-        if (notice.kind != gstutil::BusNotice::Error) return;
-        qCWarning(lcWave) << "device failed:" << notice.source << notice.text << notice.debug;
-        if (callback)
-          QCoreApplication::postEvent(callback,
-                                      new WaveOutEvent(kDeviceFailed, id, nullptr, notice.text));
-      });
-  const gstutil::PadPtr source(gst_element_get_static_pad(appsrc_, "src"));
+  bus_ = std::make_unique<gst::BusWatch>(pipeline_.get(), [callback = QPointer<QObject>(callback_),
+                                                           id = id_](const gst::BusNotice& notice) {
+    if (notice.kind == gst::BusNotice::Warning)
+      qCWarning(lcWave) << notice.source << notice.text << notice.debug;
+    if (notice.kind != gst::BusNotice::Error) return;
+    qCWarning(lcWave) << "device failed:" << notice.source << notice.text << notice.debug;
+    if (callback)
+      QCoreApplication::postEvent(callback,
+                                  new WaveOutEvent(kDeviceFailed, id, nullptr, notice.text));
+  });
+  const gst::PadPtr source(gst_element_get_static_pad(appsrc_, "src"));
   gst_pad_add_probe(source.get(), GST_PAD_PROBE_TYPE_BUFFER, &WaveOutStream::DropStale, this,
                     nullptr);
 
@@ -172,7 +170,7 @@ bool WaveOutStream::Start(GstElement* sink) {
   clock_.reset(gst_element_get_clock(pipeline_.get()));
   if (!clock_) return false;
   base_time_ = gst_element_get_base_time(pipeline_.get());
-  const gstutil::QueryPtr query(gst_query_new_latency());
+  const gst::QueryPtr query(gst_query_new_latency());
   if (gst_element_query(pipeline_.get(), query.get())) {
     gboolean live = FALSE;
     GstClockTime min_latency = 0;
@@ -209,7 +207,7 @@ bool WaveOutStream::Timing(ToneTiming* timing) {
   std::lock_guard lock(mutex_);
   if (!clock_ || !timeline_known_ || closed_) return false;
   const GstClockTime now = gst_clock_get_time(clock_.get());
-  timing->steadyNs = gstutil::SteadyNowNs();
+  timing->steadyNs = gst::SteadyNowNs();
   timing->clockNs = static_cast<std::int64_t>(now);
   const auto before = static_cast<std::int64_t>(
       gst_util_uint64_scale(timeline_origin_, GST_SECOND, format_.nSamplesPerSec));
@@ -280,7 +278,7 @@ void WaveOutStream::FeedLoop() {
         playing_.push_back(header);
         fed_bytes_ = 0;
         const GstClockTime end = base_time_ + latency_ + TimelineAt(timeline_frames_);
-        gstutil::ClockIdPtr wait(gst_clock_new_single_shot_id(clock_.get(), end));
+        gst::ClockIdPtr wait(gst_clock_new_single_shot_id(clock_.get(), end));
         // The clock owns the note until the wait is done or unscheduled.
         auto note =
             std::make_unique<PlayedNote>(PlayedNote{shared_from_this(), header, generation});
@@ -297,21 +295,20 @@ void WaveOutStream::FeedLoop() {
   }
 }
 
-GstPadProbeReturn WaveOutStream::DropStale(GstPad*, GstPadProbeInfo* info, gpointer user_data) {
-  auto* self = static_cast<WaveOutStream*>(user_data);
+GstPadProbeReturn WaveOutStream::DropStale(GstPad*, GstPadProbeInfo* info, gpointer userData) {
+  auto* self = static_cast<WaveOutStream*>(userData);
   GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
   return buffer && GST_BUFFER_OFFSET(buffer) != self->live_generation_.load() ? GST_PAD_PROBE_DROP
                                                                               : GST_PAD_PROBE_OK;
 }
 
-gboolean WaveOutStream::OnClockTime(GstClock*, GstClockTime, GstClockID id, gpointer user_data) {
-  auto* note = static_cast<PlayedNote*>(user_data);
+gboolean WaveOutStream::OnClockTime(GstClock*, GstClockTime, GstClockID id, gpointer userData) {
+  auto* note = static_cast<PlayedNote*>(userData);
   {
     std::lock_guard lock(note->stream->mutex_);
     auto& waits = note->stream->waits_;
-    const auto found =
-        std::find_if(waits.begin(), waits.end(),
-                     [id](const gstutil::ClockIdPtr& wait) { return wait.get() == id; });
+    const auto found = std::find_if(waits.begin(), waits.end(),
+                                    [id](const gst::ClockIdPtr& wait) { return wait.get() == id; });
     if (found != waits.end()) waits.erase(found);
   }
   note->stream->Played(note->header, note->generation);
@@ -337,7 +334,7 @@ void WaveOutStream::Reset() {
   // handed to the pipeline are dropped at its entry instead; at most the chunk the sink
   // holds (about 10 ms) is still heard.
   std::vector<WAVEHDR*> returned;
-  std::vector<gstutil::ClockIdPtr> waits;
+  std::vector<gst::ClockIdPtr> waits;
   {
     std::lock_guard lock(mutex_);
     ++generation_;
@@ -359,7 +356,7 @@ void WaveOutStream::Reset() {
 }
 
 void WaveOutStream::Close() {
-  std::vector<gstutil::ClockIdPtr> waits;
+  std::vector<gst::ClockIdPtr> waits;
   {
     std::lock_guard lock(mutex_);
     if (closed_) return;
@@ -382,7 +379,7 @@ void WaveOutStream::WaitForReleases() {
 }
 
 void WaveOutStream::Release() {
-  std::vector<gstutil::ClockIdPtr> waits;
+  std::vector<gst::ClockIdPtr> waits;
   {
     std::lock_guard lock(mutex_);
     closed_ = true;
@@ -401,8 +398,8 @@ void WaveOutStream::Release() {
 
 void WaveOutStream::InjectError(const QString& reason) {
   if (!pipeline_) return;
-  const gstutil::ErrorPtr error(g_error_new_literal(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_WRITE,
-                                                    reason.toUtf8().constData()));
+  const gst::ErrorPtr error(g_error_new_literal(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_WRITE,
+                                                reason.toUtf8().constData()));
   gst_element_post_message(
       pipeline_.get(), gst_message_new_error(GST_OBJECT(pipeline_.get()), error.get(), nullptr));
 }

@@ -66,10 +66,10 @@ class WaveOutStream : public std::enable_shared_from_this<WaveOutStream> {
   const WAVEFORMATEX format_;
   const std::uint32_t chunk_bytes_;  // about 10 ms, so that a reset is heard at once
 
-  gstutil::ElementPtr pipeline_;
+  gst::ElementPtr pipeline_;
   GstElement* appsrc_ = nullptr;  // owned by the pipeline
-  gstutil::ClockPtr clock_;
-  std::unique_ptr<gstutil::BusWatch> bus_;
+  gst::ClockPtr clock_;
+  std::unique_ptr<gst::BusWatch> bus_;
   GstClockTime base_time_ = 0;
   GstClockTime latency_ = 0;
 
@@ -78,7 +78,7 @@ class WaveOutStream : public std::enable_shared_from_this<WaveOutStream> {
   std::deque<WAVEHDR*> pending_;  // queued, not yet completely handed to the pipeline
   std::deque<WAVEHDR*> playing_;  // handed over, waiting for their end to be played
   std::uint32_t fed_bytes_ = 0;   // of pending_.front()
-  std::vector<gstutil::ClockIdPtr> waits_;
+  std::vector<gst::ClockIdPtr> waits_;
   std::uint64_t generation_ = 0;  // advanced by every reset
   GstClockTime timeline_start_ = 0;
   std::uint64_t timeline_frames_ = 0;

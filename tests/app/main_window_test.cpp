@@ -393,10 +393,10 @@ TEST_F(MainWindowTest, StatusTextTooLongForItsLineIsElidedAndWholeInTheTooltip) 
 // what it knows, and devices registered later reach it as hot-plugged hardware would.
 TEST_F(MainWindowTest, ListingsAreAnsweredByTheRunningMonitorWithoutProbing) {
   QTemporaryDir dir;
-  gstutil::ClearVirtualSoundDevices();
-  gstutil::RegisterVirtualSoundDevice(QString::fromUtf8("Выход А"), dir.filePath("a.wav"));
+  gst::ClearVirtualSoundDevices();
+  gst::RegisterVirtualSoundDevice(QString::fromUtf8("Выход А"), dir.filePath("a.wav"));
   const int devices = static_cast<int>(wave::waveOutGetNumDevs());
-  const int start = gstutil::VirtualDeviceProbes();
+  const int start = gst::VirtualDeviceProbes();
   {
     Form1 form;
     EXPECT_EQ(form.Combo1->count(), devices + 1);  // the default output first
@@ -404,11 +404,11 @@ TEST_F(MainWindowTest, ListingsAreAnsweredByTheRunningMonitorWithoutProbing) {
       QTest::mouseClick(form.Command11, Qt::LeftButton);
       QTest::mouseClick(form.Command13, Qt::LeftButton);
     }
-    gstutil::RegisterVirtualSoundDevice(QString::fromUtf8("Выход Б"), dir.filePath("b.wav"));
+    gst::RegisterVirtualSoundDevice(QString::fromUtf8("Выход Б"), dir.filePath("b.wav"));
     EXPECT_EQ(static_cast<int>(wave::waveOutGetNumDevs()), devices + 1);
-    EXPECT_EQ(gstutil::VirtualDeviceProbes(), start);
+    EXPECT_EQ(gst::VirtualDeviceProbes(), start);
   }
-  gstutil::ClearVirtualSoundDevices();
+  gst::ClearVirtualSoundDevices();
   EXPECT_EQ(static_cast<int>(wave::waveOutGetNumDevs()), devices - 1);
 }
 

@@ -21,10 +21,10 @@ const QString kSound = QString::fromUtf8("Выход сценария");
 class RunSettingsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    gstutil::RegisterVirtualSoundDevice(kSound, dir_.filePath(QStringLiteral("tone.wav")));
+    gst::RegisterVirtualSoundDevice(kSound, dir_.filePath(QStringLiteral("tone.wav")));
   }
   void TearDown() override {
-    gstutil::ClearVirtualSoundDevices();
+    gst::ClearVirtualSoundDevices();
     testing_support::FlushDeferredDeletes();
   }
   // Nothing runs: no tone, no camera, no run folder, and the start still offered.

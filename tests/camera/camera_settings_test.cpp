@@ -75,7 +75,7 @@ class CameraSettingsTest : public testing_support::MainWindowFixture {
     });
   }
   static int ChooseFormat(QDialog& dialog, const char* format, int width, int height) {
-    auto* formats = dynamic_cast<gstutil::FormatDialog*>(&dialog);
+    auto* formats = dynamic_cast<gst::FormatDialog*>(&dialog);
     if (!formats || !formats->Select(QString::fromLatin1(format), width, height, {30, 1}))
       return QDialog::Rejected;
     return QDialog::Accepted;
@@ -116,7 +116,7 @@ TEST_F(CameraSettingsTest, CaptureWindowFormatDialogReconnectsInTheChosenRawSize
   CaptureWindowOn();
   AnswerDialogs([](QDialog& dialog) {
     // Only the raw formats of the connected camera are offered.
-    auto* formats = dynamic_cast<gstutil::FormatDialog*>(&dialog);
+    auto* formats = dynamic_cast<gst::FormatDialog*>(&dialog);
     EXPECT_TRUE(formats);
     EXPECT_EQ(formats ? formats->List()->count() : 0, 6);  // 3 sizes at 30 and 15 fps
     return ChooseFormat(dialog, "YUY2", 320, 240);
@@ -217,7 +217,7 @@ TEST_F(CameraSettingsTest, CaptureWindowSourceDialogShowsTheControlsAndSwitchesC
   });
   QTest::mouseClick(form->Command15, Qt::LeftButton);
   EXPECT_EQ(form->CameraState().LastCapResult, 1);
-  EXPECT_EQ(Window()->Pipeline().Camera().name, QLatin1String(gstutil::kTestCameraMjpeg));
+  EXPECT_EQ(Window()->Pipeline().Camera().name, QLatin1String(gst::kTestCameraMjpeg));
   EXPECT_TRUE(WaitFor([&] { return Window()->ShownCount() > 0 && Window()->Live(); }, 5000));
 }
 
@@ -391,7 +391,7 @@ TEST_F(CameraSettingsTest, AWriteFailureDuringARecordingStopsItAndThePreviewGoes
   ASSERT_TRUE(Window()->Recorder().Recording());
   RunEventsFor(300);
   GstElement* pipeline = Window()->Recorder().Pipeline();
-  const gstutil::ErrorPtr error(g_error_new_literal(
+  const gst::ErrorPtr error(g_error_new_literal(
       GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_NO_SPACE_LEFT, "No space left on the resource."));
   gst_element_post_message(pipeline,
                            gst_message_new_error(GST_OBJECT(pipeline), error.get(), nullptr));

@@ -84,8 +84,8 @@ TEST_F(CameraSwitchTest, SwitchOnListsTheDriversAndPreviewsOverPicture1) {
 }
 
 TEST_F(CameraSwitchTest, WithoutCamerasOnlyTheHeadingIsListedAndTheCameraStillCountsAsOn) {
-  gstutil::ClearVirtualCameras();
-  if (!gstutil::ListCameras().empty()) GTEST_SKIP() << "a real camera is attached";
+  gst::ClearVirtualCameras();
+  if (!gst::ListCameras().empty()) GTEST_SKIP() << "a real camera is attached";
   QTest::mouseClick(form_.Command11, Qt::LeftButton);
   EXPECT_EQ(form_.CameraState().CameraInfo, kHeading);
   EXPECT_EQ(form_.CameraOn(), 1);

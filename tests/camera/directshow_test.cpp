@@ -27,7 +27,7 @@ using testing_support::WaitFor;
 class OddDevice : public graph::CaptureDevice {
  public:
   enum Kind { NoOutputPin, NoVideo, UnknownFormat };
-  OddDevice(Kind kind, gstutil::CameraDevice camera) : kind_(kind), camera_(std::move(camera)) {}
+  OddDevice(Kind kind, gst::CameraDevice camera) : kind_(kind), camera_(std::move(camera)) {}
   QString DeviceName() const override { return QStringLiteral("Odd camera"); }
   std::shared_ptr<graph::IFilterInfo> AddToGraph(graph::FilgraphManager& g) override {
     auto filter = g.AddFilter(DeviceName());
@@ -38,14 +38,14 @@ class OddDevice : public graph::CaptureDevice {
       case NoVideo:  // an output pin, but no camera behind it
         filter->AddPin(
             QStringLiteral("Capture"), graph::PINDIR_OUTPUT,
-            {gstutil::CameraFormat{
+            {gst::CameraFormat{
                 QStringLiteral("video/x-raw"), QStringLiteral("YUY2"), 640, 480, {{30, 1}}}});
         break;
       case UnknownFormat:  // a format nothing can convert
         filter->SetCamera(camera_);
         filter->AddPin(
             QStringLiteral("Capture"), graph::PINDIR_OUTPUT,
-            {gstutil::CameraFormat{
+            {gst::CameraFormat{
                 QStringLiteral("video/x-raw"), QStringLiteral("NOPE"), 640, 480, {{30, 1}}}});
         break;
     }
@@ -54,7 +54,7 @@ class OddDevice : public graph::CaptureDevice {
 
  private:
   Kind kind_;
-  gstutil::CameraDevice camera_;
+  gst::CameraDevice camera_;
 };
 
 class DirectShowTest : public ::testing::Test {
@@ -73,8 +73,8 @@ class DirectShowTest : public ::testing::Test {
     return WaitFor([&] { return window->ShownCount() > shown; }, 5000);
   }
   void UseDevice(OddDevice::Kind kind) {
-    const auto cameras = gstutil::ListCameras();
-    const auto* camera = testing_support::FindCamera(cameras, gstutil::kTestCameraYuy2);
+    const auto cameras = gst::ListCameras();
+    const auto* camera = testing_support::FindCamera(cameras, gst::kTestCameraYuy2);
     testing_support::WritableState(form_.Camera()).VideoDevices =
         std::make_shared<graph::DeviceCollection>(
             std::vector<std::shared_ptr<graph::CaptureDevice>>{
@@ -89,8 +89,8 @@ class DirectShowTest : public ::testing::Test {
 TEST_F(DirectShowTest, SwitchOnListsTheCamerasAndChoosingOnePreviewsIt) {
   SwitchOn();
   ASSERT_EQ(form_.Combo2->count(), 2);
-  EXPECT_EQ(form_.Combo2->itemText(0), QLatin1String(gstutil::kTestCameraYuy2));
-  EXPECT_EQ(form_.Combo2->itemText(1), QLatin1String(gstutil::kTestCameraMjpeg));
+  EXPECT_EQ(form_.Combo2->itemText(0), QLatin1String(gst::kTestCameraYuy2));
+  EXPECT_EQ(form_.Combo2->itemText(1), QLatin1String(gst::kTestCameraMjpeg));
   EXPECT_EQ(form_.Label1->text(), QStringLiteral(" Ready for camera selection"));
   EXPECT_EQ(form_.Combo2->currentText(), QStringLiteral("выберете вэбкамеру из списка"));
   EXPECT_EQ(form_.CameraOn(), 0);
@@ -106,7 +106,7 @@ TEST_F(DirectShowTest, SwitchOnListsTheCamerasAndChoosingOnePreviewsIt) {
   EXPECT_EQ(form_.CameraOn(), 1);
   EXPECT_EQ(form_.CameraState().CapturePin->Name(), QStringLiteral("Capture"));
   EXPECT_TRUE(form_.CameraState().CapturePin->Connected());
-  EXPECT_EQ(form_.CameraState().CaptureFilter->Name(), QLatin1String(gstutil::kTestCameraMjpeg));
+  EXPECT_EQ(form_.CameraState().CaptureFilter->Name(), QLatin1String(gst::kTestCameraMjpeg));
   EXPECT_EQ(form_.CameraState().FilterGraph->Filters()[1]->Name(),
             QStringLiteral("AVI Decompressor"));
   graph::VideoWindow* window = Window();
@@ -125,8 +125,8 @@ TEST_F(DirectShowTest, SwitchOnListsTheCamerasAndChoosingOnePreviewsIt) {
 }
 
 TEST_F(DirectShowTest, WithoutCamerasTheListStaysEmpty) {
-  gstutil::ClearVirtualCameras();
-  if (!gstutil::ListCameras().empty()) GTEST_SKIP() << "a real camera is attached";
+  gst::ClearVirtualCameras();
+  if (!gst::ListCameras().empty()) GTEST_SKIP() << "a real camera is attached";
   SwitchOn();
   EXPECT_EQ(form_.Label1->text(), QStringLiteral(" No cameras found!"));
   EXPECT_EQ(form_.Combo2->count(), 0);

@@ -53,7 +53,7 @@ int Colours(const QImage& image) {
 
 // A frame taken straight from the PipeWire node, at the size the program shows it.
 QImage FrameFromTheNode(int width, int height) {
-  gstutil::EnsureInitialized();
+  gst::EnsureInitialized();
   const QString description =
       QStringLiteral(
           "pipewiresrc target-object=strobolux-lab-camera "
@@ -63,15 +63,15 @@ QImage FrameFromTheNode(int width, int height) {
           .arg(width)
           .arg(height);
   GError* raw = nullptr;
-  gstutil::ElementPtr pipeline(gst_parse_launch(description.toUtf8().constData(), &raw));
-  const gstutil::ErrorPtr error(raw);
+  gst::ElementPtr pipeline(gst_parse_launch(description.toUtf8().constData(), &raw));
+  const gst::ErrorPtr error(raw);
   if (!pipeline) return {};
-  const gstutil::ElementPtr sink(gst_bin_get_by_name(GST_BIN(pipeline.get()), "frames"));
+  const gst::ElementPtr sink(gst_bin_get_by_name(GST_BIN(pipeline.get()), "frames"));
   gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
   QImage frame;
   // The pattern settles after the first frames.
   for (int i = 0; i < 5; ++i) {
-    const gstutil::SamplePtr sample(
+    const gst::SamplePtr sample(
         gst_app_sink_try_pull_sample(GST_APP_SINK(sink.get()), 5 * GST_SECOND));
     if (!sample) break;
     GstBuffer* buffer = gst_sample_get_buffer(sample.get());
@@ -133,7 +133,7 @@ TEST_F(DesktopTest, EachSinkAndCameraIsListedOnceUnderTheNameTheDesktopShows) {
   // pipewire-pulse's sink is reported by the PulseAudio and the PipeWire providers both.
   EXPECT_EQ(Rows(form->Combo1, kSink), 1);
   int cameras = 0;
-  for (const gstutil::CameraDevice& camera : gstutil::ListCameras()) {
+  for (const gst::CameraDevice& camera : gst::ListCameras()) {
     cameras += camera.name == kCamera;
     if (camera.name == kCamera) {
       EXPECT_TRUE(camera.viaPipeWire);

@@ -145,7 +145,7 @@ TEST_F(StreamingTest, ADeviceUnpluggedDuringARunStopsItAndSaysWhy) {
       form->Option5->setChecked(true);
       form->Text4->setText(QStringLiteral("10"));
       form->RecordWith([&](const generator::Instant&) {
-        if (++instants == 2) gstutil::ClearVirtualSoundDevices();
+        if (++instants == 2) gst::ClearVirtualSoundDevices();
       });
       form->Check2->setChecked(true);
     }
@@ -154,7 +154,7 @@ TEST_F(StreamingTest, ADeviceUnpluggedDuringARunStopsItAndSaysWhy) {
     QTest::mouseClick(form->Command20, Qt::LeftButton);  // in the clock mode: until it ends
     if (!clock) {
       ASSERT_NE(form->Gen().WaveOutHandle, 0u);
-      gstutil::ClearVirtualSoundDevices();
+      gst::ClearVirtualSoundDevices();
     }
     ASSERT_TRUE(QTest::qWaitFor([&] { return form->Gen().WaveOutHandle == 0u; }, 5000));
     QTest::qWait(20);  // the close notice
@@ -167,7 +167,7 @@ TEST_F(StreamingTest, ADeviceUnpluggedDuringARunStopsItAndSaysWhy) {
     EXPECT_TRUE(boxes.Calls().empty());
     EXPECT_GE(instants, clock ? 2 : 0);
     // Plugged in again and chosen anew, it opens for a new start.
-    gstutil::RegisterVirtualSoundDevice(testing_support::kVirtualName, WavPath());
+    gst::RegisterVirtualSoundDevice(testing_support::kVirtualName, WavPath());
     form->Generator().FillDeviceList();
     ChooseVirtualDevice();
     form->RecordWith({});

@@ -127,8 +127,7 @@ TEST_F(ToneClockTest, InstantsOnTheToneClockKeepTheirPhaseWhileTheTickCountDrift
 // and the clock counts on that device's clock.
 TEST_F(GeneratorFixture, SkewedVirtualDeviceRunsItsStreamOnAFasterClock) {
   const QString skewedName = QStringLiteral("Skewed output");
-  gstutil::RegisterVirtualSoundDevice(skewedName, ProgramFolder() + QStringLiteral("/skew.wav"),
-                                      kSkew);
+  gst::RegisterVirtualSoundDevice(skewedName, ProgramFolder() + QStringLiteral("/skew.wav"), kSkew);
   form->Generator().FillDeviceList();
   for (const QString& name : {skewedName, QStringLiteral("Виртуальный выход")}) {
     SCOPED_TRACE(name.toStdString());

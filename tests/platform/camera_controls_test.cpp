@@ -21,7 +21,7 @@
 
 namespace {
 
-using gstutil::ControlInfo;
+using gst::ControlInfo;
 
 // A driver's control table: enumerated in id order with NEXT_CTRL, menus with a hole.
 class FakeDriver {
@@ -95,7 +95,7 @@ class FakeDriver {
 
 TEST(CameraControls, V4l2ControlsAreListedReadAndSetAsTheDriverDescribesThem) {
   FakeDriver driver;
-  gstutil::V4l2Controls controls([&](unsigned long r, void* a) { return driver(r, a); });
+  gst::V4l2Controls controls([&](unsigned long r, void* a) { return driver(r, a); });
   const std::vector<ControlInfo> list = controls.List();
   ASSERT_EQ(list.size(), 4u);  // no class, no disabled control
   EXPECT_EQ(list[0].name, QStringLiteral("Brightness"));
@@ -112,14 +112,14 @@ TEST(CameraControls, V4l2ControlsAreListedReadAndSetAsTheDriverDescribesThem) {
   EXPECT_EQ(controls.Get(V4L2_CID_BRIGHTNESS), 200);
   EXPECT_FALSE(controls.Set(V4L2_CID_BRIGHTNESS, 300));
   EXPECT_FALSE(controls.Get(V4L2_CID_HUE).has_value());
-  EXPECT_EQ(gstutil::V4l2Controls::Open(QStringLiteral("/nonexistent/video9")), nullptr);
+  EXPECT_EQ(gst::V4l2Controls::Open(QStringLiteral("/nonexistent/video9")), nullptr);
 }
 
 TEST(CameraControls, ThePageAppliesEachChangeAtOnceAndDefaultPutsThemBack) {
   auto driver = std::make_shared<FakeDriver>();
-  gstutil::ControlsPage page(std::make_unique<gstutil::V4l2Controls>(
-                                 [driver](unsigned long r, void* a) { return (*driver)(r, a); }),
-                             nullptr, true);
+  gst::ControlsPage page(std::make_unique<gst::V4l2Controls>(
+                             [driver](unsigned long r, void* a) { return (*driver)(r, a); }),
+                         nullptr, true);
   auto* brightness = page.findChild<QSlider*>(QStringLiteral("Brightness"));
   auto* gain = page.findChild<QCheckBox*>(QStringLiteral("Gain, Automatic"));
   auto* power = page.findChild<QComboBox*>(QStringLiteral("Power Line Frequency"));
@@ -149,12 +149,12 @@ TEST(CameraControls, ThePageAppliesEachChangeAtOnceAndDefaultPutsThemBack) {
 
 TEST(CameraControls, TestCamerasOfferTheirColourBalance) {
   testing_support::VirtualCameras cameras;
-  const auto list = gstutil::ListCameras();
-  const auto* camera = testing_support::FindCamera(list, gstutil::kTestCameraYuy2);
+  const auto list = gst::ListCameras();
+  const auto* camera = testing_support::FindCamera(list, gst::kTestCameraYuy2);
   ASSERT_TRUE(camera);
-  gstutil::CameraPipeline pipeline;
+  gst::CameraPipeline pipeline;
   ASSERT_TRUE(pipeline.Open(*camera, *camera->FirstRaw()));
-  const auto controls = gstutil::ControlsOf(pipeline);
+  const auto controls = gst::ControlsOf(pipeline);
   ASSERT_TRUE(controls);
   QStringList names;
   for (const ControlInfo& info : controls->List()) names << info.name;

@@ -18,52 +18,52 @@
 
 namespace {
 
-using gstutil::CameraDevice;
-using gstutil::CameraPipeline;
-using gstutil::FramePtr;
+using gst::CameraDevice;
+using gst::CameraPipeline;
+using gst::FramePtr;
 using testing_support::FindCamera;
 using testing_support::VirtualCameras;
 using testing_support::WaitFor;
 
 // One message names every element that could not be made; a made one ends up the bin's alone.
 TEST(ElementMaker, NamesEveryMissingFactoryAndHandsTheRestToTheBin) {
-  gstutil::ElementMaker maker;
-  gstutil::ElementPtr queue = maker.Make("queue", "kept");
+  gst::ElementMaker maker;
+  gst::ElementPtr queue = maker.Make("queue", "kept");
   EXPECT_FALSE(maker.Make("no-such-element"));
   EXPECT_FALSE(maker.Make("nor-this-one"));
   ASSERT_TRUE(queue);
   EXPECT_EQ(maker.Missing(),
             QString::fromUtf8("не хватает элемента GStreamer: no-such-element, nor-this-one"));
-  gstutil::ElementMaker complete;
+  gst::ElementMaker complete;
   EXPECT_TRUE(complete.Make("queue"));
   EXPECT_TRUE(complete.Missing().isEmpty());
 
-  const gstutil::ElementPtr pipeline = gstutil::NewPipeline("maker");
-  GstElement* added = gstutil::AddToBin(pipeline.get(), std::move(queue));
+  const gst::ElementPtr pipeline = gst::NewPipeline("maker");
+  GstElement* added = gst::AddToBin(pipeline.get(), std::move(queue));
   EXPECT_EQ(GST_OBJECT_PARENT(added), GST_OBJECT(pipeline.get()));
   EXPECT_EQ(GST_OBJECT_REFCOUNT_VALUE(added), 1);
 }
 
 TEST(CameraList, TestCamerasAreListedWithTheirFormatsOnlyWhenRegistered) {
-  gstutil::ClearVirtualCameras();
-  for (const CameraDevice& camera : gstutil::ListCameras())
+  gst::ClearVirtualCameras();
+  for (const CameraDevice& camera : gst::ListCameras())
     EXPECT_FALSE(camera.name.startsWith(QLatin1String("Test camera")));
 
   VirtualCameras cameras;
-  const std::vector<CameraDevice> list = gstutil::ListCameras();
-  const CameraDevice* yuy2 = FindCamera(list, gstutil::kTestCameraYuy2);
-  const CameraDevice* mjpeg = FindCamera(list, gstutil::kTestCameraMjpeg);
+  const std::vector<CameraDevice> list = gst::ListCameras();
+  const CameraDevice* yuy2 = FindCamera(list, gst::kTestCameraYuy2);
+  const CameraDevice* mjpeg = FindCamera(list, gst::kTestCameraMjpeg);
   ASSERT_TRUE(yuy2 && mjpeg);
   EXPECT_LT(yuy2, mjpeg);  // YUY2 camera first, in the monitor's order
-  EXPECT_EQ(yuy2->version, QLatin1String(gstutil::kTestCameraDriver));
+  EXPECT_EQ(yuy2->version, QLatin1String(gst::kTestCameraDriver));
 
   ASSERT_EQ(yuy2->formats.size(), 3u);
   for (const auto& format : yuy2->formats) {
     EXPECT_TRUE(format.IsRaw());
     EXPECT_EQ(format.format, QLatin1String("YUY2"));
     ASSERT_EQ(format.rates.size(), 2u);
-    EXPECT_EQ(format.rates[0], (gstutil::FrameRate{30, 1}));  // highest first
-    EXPECT_EQ(format.rates[1], (gstutil::FrameRate{15, 1}));
+    EXPECT_EQ(format.rates[0], (gst::FrameRate{30, 1}));  // highest first
+    EXPECT_EQ(format.rates[1], (gst::FrameRate{15, 1}));
   }
   EXPECT_TRUE(yuy2->Find(true, 320, 240));
   EXPECT_TRUE(yuy2->Find(true, 1280, 720));
@@ -79,16 +79,16 @@ TEST(CameraList, TestCamerasAreListedWithTheirFormatsOnlyWhenRegistered) {
 
 TEST(CameraPipeline, EachFormatDeliversFramesOfItsSizeThatChange) {
   VirtualCameras cameras;
-  const std::vector<CameraDevice> list = gstutil::ListCameras();
+  const std::vector<CameraDevice> list = gst::ListCameras();
   struct Case {
     const char* camera;
     bool raw;
     int width, height;
   };
-  for (const Case& c : {Case{gstutil::kTestCameraYuy2, true, 320, 240},
-                        Case{gstutil::kTestCameraYuy2, true, 1280, 720},
-                        Case{gstutil::kTestCameraMjpeg, false, 640, 480},
-                        Case{gstutil::kTestCameraMjpeg, true, 640, 480}}) {
+  for (const Case& c :
+       {Case{gst::kTestCameraYuy2, true, 320, 240}, Case{gst::kTestCameraYuy2, true, 1280, 720},
+        Case{gst::kTestCameraMjpeg, false, 640, 480},
+        Case{gst::kTestCameraMjpeg, true, 640, 480}}) {
     SCOPED_TRACE(QStringLiteral("%1 %2x%3").arg(c.camera).arg(c.width).arg(c.height).toStdString());
     const CameraDevice* camera = FindCamera(list, c.camera);
     ASSERT_TRUE(camera);
@@ -127,8 +127,8 @@ std::int64_t SteadyNow() {
 // arrived, and a wait for a coming frame stays within about one interval.
 TEST(CameraPipeline, NearestFrameIsWithinHalfAnIntervalAndNeverFromTheFuture) {
   VirtualCameras cameras;
-  const std::vector<CameraDevice> list = gstutil::ListCameras();
-  const CameraDevice* camera = FindCamera(list, gstutil::kTestCameraYuy2);
+  const std::vector<CameraDevice> list = gst::ListCameras();
+  const CameraDevice* camera = FindCamera(list, gst::kTestCameraYuy2);
   ASSERT_TRUE(camera);
   CameraPipeline pipeline;
   EXPECT_FALSE(pipeline.NearestFrame(SteadyNow()));  // nothing yet: no frame, no wait

@@ -51,7 +51,7 @@ class CaptureTest : public ::testing::Test {
   }
   static std::uint64_t Shown(HWND handle) { return Window(handle)->ShownCount(); }
   static std::uint64_t FrameNumber(HWND handle) {
-    const gstutil::FramePtr frame = Window(handle)->FrameBuffer();
+    const gst::FramePtr frame = Window(handle)->FrameBuffer();
     return frame ? frame->Number() : 0;
   }
 
@@ -63,10 +63,10 @@ TEST_F(CaptureTest, DriverListHoldsTheRawCamerasWithTheirTextsCutToTheBuffer) {
   std::array<char, 80> name{};
   std::array<char, 80> version{};
   ASSERT_EQ(capGetDriverDescriptionA(0, name.data(), 80, version.data(), 80), TRUE);
-  EXPECT_STREQ(name.data(), gstutil::kTestCameraYuy2);
-  EXPECT_STREQ(version.data(), gstutil::kTestCameraDriver);
+  EXPECT_STREQ(name.data(), gst::kTestCameraYuy2);
+  EXPECT_STREQ(version.data(), gst::kTestCameraDriver);
   ASSERT_EQ(capGetDriverDescriptionA(1, name.data(), 80, version.data(), 80), TRUE);
-  EXPECT_STREQ(name.data(), gstutil::kTestCameraMjpeg);  // it offers YUY2 too
+  EXPECT_STREQ(name.data(), gst::kTestCameraMjpeg);  // it offers YUY2 too
   EXPECT_EQ(capGetDriverDescriptionA(2, name.data(), 80, version.data(), 80), FALSE);
   EXPECT_EQ(capGetDriverDescriptionA(10, name.data(), 80, version.data(), 80), FALSE);
 
@@ -109,7 +109,7 @@ TEST_F(CaptureTest, PreviewOnFollowsTheCameraAndOffStandsStill) {
   ASSERT_TRUE(WaitFor([&] { return FrameNumber(window) > before + 2; }, 5000));
 
   EXPECT_EQ(SendMessageA(window, WM_CAP_SET_PREVIEW, 0, 0), TRUE);
-  const gstutil::FramePtr frozen = Window(window)->FrameBuffer();
+  const gst::FramePtr frozen = Window(window)->FrameBuffer();
   const std::uint64_t shown = Shown(window);
   RunEventsFor(300);
   EXPECT_EQ(Window(window)->FrameBuffer(), frozen);

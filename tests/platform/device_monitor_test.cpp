@@ -6,8 +6,8 @@
 
 namespace {
 
-using gstutil::DeviceReport;
-using gstutil::ListedDevice;
+using gst::DeviceReport;
+using gst::ListedDevice;
 using Api = DeviceReport::Api;
 
 DeviceReport Report(Api api, const char* name, const char* serial = "", const char* node = "",
@@ -36,9 +36,9 @@ TEST(OnePerDevice, ASinkOfPulseAndPipeWireIsServedByPulseAndOtherSinksStay) {
       {2, QString::fromUtf8("Наушники")},
       {3, QStringLiteral("HDMI")},
       {4, QString::fromUtf8("Встроенный выход")}};
-  EXPECT_EQ(Rows(gstutil::OnePerDevice(reports)), expected);
+  EXPECT_EQ(Rows(gst::OnePerDevice(reports)), expected);
   // Matched by node name alone too (a server that passes no serial on).
-  EXPECT_EQ(Rows(gstutil::OnePerDevice(
+  EXPECT_EQ(Rows(gst::OnePerDevice(
                 {Report(Api::Pulse, "a", "", "sink-a"), Report(Api::PipeWire, "a", "", "sink-a")})),
             (std::vector<std::pair<std::size_t, QString>>{{0, QStringLiteral("a")}}));
 }
@@ -56,13 +56,13 @@ TEST(OnePerDevice, AWebcamOfV4l2AndPipeWireIsServedByV4l2UnderTheDesktopsName) {
       {1, QStringLiteral("USB Microscope")},
       {3, QStringLiteral("Virtual camera")},
       {4, QStringLiteral("Test camera YUY2")}};
-  EXPECT_EQ(Rows(gstutil::OnePerDevice(reports)), expected);
+  EXPECT_EQ(Rows(gst::OnePerDevice(reports)), expected);
 }
 
 TEST(OnePerDevice, EmptyKeysNeverMatch) {
   const std::vector<DeviceReport> reports = {Report(Api::Pulse, "a"), Report(Api::PipeWire, "a"),
                                              Report(Api::V4l2, "c"), Report(Api::PipeWire, "c")};
-  EXPECT_EQ(gstutil::OnePerDevice(reports).size(), 4u);
+  EXPECT_EQ(gst::OnePerDevice(reports).size(), 4u);
 }
 
 }  // namespace

@@ -75,13 +75,13 @@ TEST_F(GraphTest, CameraFiltersOfferTheirPreferredFormatOnTheFirstOutputPin) {
   EXPECT_THROW(devices->DeviceItem(devices->DeviceCount()), forms::RuntimeError);
 
   auto g = std::make_shared<FilgraphManager>();
-  auto mjpeg = Device(gstutil::kTestCameraMjpeg)->AddToGraph(*g);
+  auto mjpeg = Device(gst::kTestCameraMjpeg)->AddToGraph(*g);
   ASSERT_EQ(mjpeg->Pins().size(), 2u);
   EXPECT_EQ(mjpeg->Pins()[0]->Name(), QStringLiteral("Capture"));
   EXPECT_EQ(mjpeg->Pins()[1]->Name(), QStringLiteral("Still"));
   EXPECT_EQ(mjpeg->Pins()[0]->Direction(), PINDIR_OUTPUT);
   EXPECT_EQ(mjpeg->Pins()[0]->Format()->Describe(), QStringLiteral("MJPEG 640 x 480"));
-  auto yuy2 = Device(gstutil::kTestCameraYuy2)->AddToGraph(*g);
+  auto yuy2 = Device(gst::kTestCameraYuy2)->AddToGraph(*g);
   ASSERT_EQ(yuy2->Pins().size(), 1u);
   EXPECT_EQ(yuy2->Pins()[0]->Format()->Describe(), QStringLiteral("YUY2 640 x 480"));
   EXPECT_EQ(g->Filters().size(), 2u);
@@ -97,7 +97,7 @@ TEST_F(GraphTest, RenderingAJpegPinUsesTheDecompressorInTheGraphOrAddsOne) {
   for (bool add_avi : {true, false}) {
     SCOPED_TRACE(add_avi ? "with AVI Decompressor" : "without");
     auto g = std::make_shared<FilgraphManager>();
-    auto filter = Device(gstutil::kTestCameraMjpeg)->AddToGraph(*g);
+    auto filter = Device(gst::kTestCameraMjpeg)->AddToGraph(*g);
     if (add_avi) {
       for (const auto& registered : g->RegFilterCollection())
         if (registered->Name() == QLatin1String(kAviDecompressor)) registered->Filter();
@@ -123,16 +123,15 @@ TEST_F(GraphTest, CurrentImageIsAPackedBottomUpBitmapOfTheLatestFrame) {
     const char* camera;
     int width, height;
   };
-  for (const Case& c :
-       {Case{gstutil::kTestCameraYuy2, 640, 480}, Case{gstutil::kTestCameraYuy2, 320, 240},
-        Case{gstutil::kTestCameraMjpeg, 0, 0}}) {
+  for (const Case& c : {Case{gst::kTestCameraYuy2, 640, 480}, Case{gst::kTestCameraYuy2, 320, 240},
+                        Case{gst::kTestCameraMjpeg, 0, 0}}) {
     SCOPED_TRACE(QStringLiteral("%1 %2").arg(c.camera).arg(c.width).toStdString());
     auto g = Running(c.camera, c.width, c.height);
     g->Pause();
     std::int32_t state = -1;
     ASSERT_EQ(g->GetState(2000, &state), S_OK);
     EXPECT_EQ(state, State_Paused);
-    const gstutil::FramePtr frame = g->Camera()->LatestFrame();
+    const gst::FramePtr frame = g->Camera()->LatestFrame();
     const int width = c.width ? c.width : 640;
     const int height = c.height ? c.height : 480;
     ASSERT_EQ(frame->Width(), width);
@@ -163,7 +162,7 @@ TEST_F(GraphTest, CurrentImageIsAPackedBottomUpBitmapOfTheLatestFrame) {
 }
 
 TEST_F(GraphTest, TwoHundredPauseAndRunCyclesLeaveTheGraphRunningAndMemoryFlat) {
-  auto g = Running(gstutil::kTestCameraYuy2);
+  auto g = Running(gst::kTestCameraYuy2);
   auto cycle = [&] {
     g->Pause();
     std::int32_t state = -1;
@@ -189,7 +188,7 @@ TEST_F(GraphTest, TwoHundredPauseAndRunCyclesLeaveTheGraphRunningAndMemoryFlat) 
 TEST_F(GraphTest, TheVideoWindowFollowsItsOwnerStyleAndPlacement) {
   QWidget owner;
   owner.resize(800, 600);
-  auto g = Running(gstutil::kTestCameraYuy2, 320, 240);
+  auto g = Running(gst::kTestCameraYuy2, 320, 240);
   VideoWindow* window = g->Window();
   ASSERT_TRUE(window);
   EXPECT_FALSE(window->parentWidget());

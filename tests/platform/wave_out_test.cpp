@@ -101,11 +101,11 @@ class WaveOutTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(dir.isValid());
-    gstutil::ClearVirtualSoundDevices();
-    gstutil::RegisterVirtualSoundDevice(QStringLiteral("Test output A"), dir.filePath("a.wav"));
-    gstutil::RegisterVirtualSoundDevice(QStringLiteral("Test output B"), dir.filePath("b.wav"));
+    gst::ClearVirtualSoundDevices();
+    gst::RegisterVirtualSoundDevice(QStringLiteral("Test output A"), dir.filePath("a.wav"));
+    gst::RegisterVirtualSoundDevice(QStringLiteral("Test output B"), dir.filePath("b.wav"));
   }
-  void TearDown() override { gstutil::ClearVirtualSoundDevices(); }
+  void TearDown() override { gst::ClearVirtualSoundDevices(); }
   QTemporaryDir dir;
 };
 
@@ -136,7 +136,7 @@ TEST_F(WaveOutTest, ListsDevicesWithFullNamesAndAnswersFormatQueries) {
 }
 
 TEST_F(WaveOutTest, NoDeviceAtAllLeavesNothingToMapTo) {
-  gstutil::ClearVirtualSoundDevices();
+  gst::ClearVirtualSoundDevices();
   if (waveOutGetNumDevs() != 0) GTEST_SKIP() << "this machine has a real sound output";
   WAVEOUTCAPS caps;
   EXPECT_EQ(waveOutGetDevCaps(WAVE_MAPPER, &caps), MMSYSERR_BADDEVICEID);

@@ -332,7 +332,7 @@ TEST_F(RecordingTest, CaptureWindowFrameSmallerThanThePanelSitsTopLeftUnderTheSt
   CaptureWindowOn();
   auto* window =
       static_cast<capture::CaptureWindow*>(capture::WindowOf(form->CameraState().CaptureWindow));
-  const gstutil::CameraFormat* small = window->Pipeline().Camera().Find(true, 320, 240);
+  const gst::CameraFormat* small = window->Pipeline().Camera().Find(true, 320, 240);
   ASSERT_TRUE(small);
   ASSERT_TRUE(window->Pipeline().ChangeFormat(*small));
   ASSERT_TRUE(WaitFor(

@@ -9,16 +9,16 @@
 namespace testing_support {
 
 VirtualCameras::VirtualCameras() {
-  gstutil::RegisterVirtualCameras();
+  gst::RegisterVirtualCameras();
 }
 
 VirtualCameras::~VirtualCameras() {
-  gstutil::ClearVirtualCameras();
+  gst::ClearVirtualCameras();
 }
 
-const gstutil::CameraDevice* FindCamera(const std::vector<gstutil::CameraDevice>& cameras,
-                                        const char* name) {
-  for (const gstutil::CameraDevice& camera : cameras)
+const gst::CameraDevice* FindCamera(const std::vector<gst::CameraDevice>& cameras,
+                                    const char* name) {
+  for (const gst::CameraDevice& camera : cameras)
     if (camera.name == QLatin1String(name)) return &camera;
   return nullptr;
 }

@@ -18,8 +18,8 @@ class VirtualCameras {
   VirtualCameras& operator=(const VirtualCameras&) = delete;
 };
 
-const gstutil::CameraDevice* FindCamera(const std::vector<gstutil::CameraDevice>& cameras,
-                                        const char* name);
+const gst::CameraDevice* FindCamera(const std::vector<gst::CameraDevice>& cameras,
+                                    const char* name);
 
 // Runs the event loop until the condition holds or the time is up; true when it held.
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs);

@@ -12,12 +12,12 @@ void DeviceFixture::SetUp() {
   ASSERT_TRUE(dir_.isValid());
   for (const char* folder : {"Risunki", "SnapShot", "Video"})
     ASSERT_TRUE(QDir(dir_.path()).mkdir(QString::fromLatin1(folder)));
-  gstutil::ClearVirtualSoundDevices();
-  gstutil::RegisterVirtualSoundDevice(kVirtualName, WavPath());
+  gst::ClearVirtualSoundDevices();
+  gst::RegisterVirtualSoundDevice(kVirtualName, WavPath());
 }
 
 void DeviceFixture::TearDown() {
-  gstutil::ClearVirtualSoundDevices();
+  gst::ClearVirtualSoundDevices();
   FlushDeferredDeletes();
 }
 
