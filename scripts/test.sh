@@ -5,8 +5,8 @@
 #                               a short run of the picture-conversion fuzzer
 #   scripts/test.sh --lint      the format and naming checks first, then the normal tests
 #   scripts/test.sh --ci        what CI runs: --lint, then --sanitize
-# Every test process runs under GStreamer's leak tracer: an element or pad a test leaves alive
-# fails it.
+# Every test process runs under GStreamer's leak tracer (the test main turns it on; it is set
+# here too for the programs the tests start): an element or pad a test leaves alive fails it.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 mode=${1:-}
