@@ -81,6 +81,11 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
   camera.Option8 = Option8;
   camera.Option9 = Option9;
   camera.Option10 = Option10;
+  camera.Command11 = Command11;
+  camera.Command13 = Command13;
+  camera.Command12 = Command12;
+  camera.Command15 = Command15;
+  camera.Command2 = Command2;
   camera.Command1 = Command1;
   camera.Command22 = Command22;
   camera.Command24 = Command24;
@@ -94,6 +99,7 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
   camera.Picture2 = Picture2;
   camera_ = std::make_unique<camera::CameraControl>(std::move(camera));
   recording::RecordingControls recording;
+  recording.Command19 = Command19;
   recording.Check3 = Check3;
   recording.Option7 = Option7;
   recording.Option8 = Option8;
@@ -124,26 +130,11 @@ void Form1::ConnectHandlers() {
           &generator::Generator::RequestStop);
   connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
   connect(Command16, &QPushButton::clicked, this, &Form1::Command16_Click);
-  camera::CameraControl* cam = camera_.get();
-  connect(Option7, &QRadioButton::toggled, this, [cam](bool on) {
-    if (on) cam->Option7_Click();
-  });
-  connect(Option8, &QRadioButton::toggled, this, [cam](bool on) {
-    if (on) cam->Option8_Click();
-  });
-  connect(Command11, &QPushButton::clicked, this, [cam] { cam->Command11_Click(); });
-  connect(Command13, &QPushButton::clicked, this, [cam] { cam->Command13_Click(); });
-  connect(Combo2, &forms::ComboBox::Click, this, [cam](int) { cam->Combo2_Click(); });
-  connect(Command12, &QPushButton::clicked, this, [cam] { cam->Command12_Click(); });
-  connect(Command15, &QPushButton::clicked, this, [cam] { cam->Command15_Click(); });
-  connect(Command22, &QPushButton::clicked, this, [cam] { cam->Command22_Click(); });
-  connect(Command2, &QPushButton::clicked, this, [cam] { cam->Command2_Click(); });
-  recording::PictureRecorder* recorder = recorder_.get();
   // The video's name comes from the recording's names, handed down with the click.
   connect(Command24, &QPushButton::clicked, this,
-          [cam, recorder] { cam->Command24_Click(recorder->NameVideo()); });
-  connect(Command1, &QPushButton::clicked, this, [cam] { cam->Command1_Click(); });
-  connect(Command19, &QPushButton::clicked, this, [recorder] { recorder->Command19_Click(); });
+          [cam = camera_.get(), recorder = recorder_.get()] {
+            cam->Command24_Click(recorder->NameVideo());
+          });
 }
 
 void Form1::CreateControls() {

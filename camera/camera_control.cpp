@@ -35,7 +35,23 @@ void ClearFailureText(QLabel& status, bool camera, bool video) {
 }
 
 CameraControl::CameraControl(CameraControls controls)
-    : controls_(std::move(controls)), vfw_(controls_, state_), directshow_(controls_, state_) {}
+    : controls_(std::move(controls)), vfw_(controls_, state_), directshow_(controls_, state_) {
+  const CameraControls& c = controls_;
+  connect(c.Option7, &QRadioButton::toggled, this, [this](bool on) {
+    if (on) Option7_Click();
+  });
+  connect(c.Option8, &QRadioButton::toggled, this, [this](bool on) {
+    if (on) Option8_Click();
+  });
+  connect(c.Command11, &QPushButton::clicked, this, &CameraControl::Command11_Click);
+  connect(c.Command13, &QPushButton::clicked, this, &CameraControl::Command13_Click);
+  connect(c.Combo2, &forms::ComboBox::Click, this, [this](int) { Combo2_Click(); });
+  connect(c.Command12, &QPushButton::clicked, this, &CameraControl::Command12_Click);
+  connect(c.Command15, &QPushButton::clicked, this, &CameraControl::Command15_Click);
+  connect(c.Command22, &QPushButton::clicked, this, &CameraControl::Command22_Click);
+  connect(c.Command2, &QPushButton::clicked, this, &CameraControl::Command2_Click);
+  connect(c.Command1, &QPushButton::clicked, this, &CameraControl::Command1_Click);
+}
 
 void CameraControl::Option7_Click() {
   controls_.Command1->setEnabled(true);

@@ -22,21 +22,27 @@
 
 namespace camera {
 
-// The main-window controls and fields the camera reads and writes.
+// The main-window controls the camera reads and writes; it connects its handlers to them.
 struct CameraControls {
   QWidget* MainWindow = nullptr;
-  QRadioButton* Option7 = nullptr;   // VideoForWindows
-  QRadioButton* Option8 = nullptr;   // DirectShow
-  QRadioButton* Option9 = nullptr;   // bmp
-  QRadioButton* Option10 = nullptr;  // jpg
-  QPushButton* Command1 = nullptr;   // stop video recording
-  QPushButton* Command22 = nullptr;  // frame rate
-  QPushButton* Command24 = nullptr;  // start video recording
-  QComboBox* Combo2 = nullptr;       // DirectShow camera list
-  QLabel* Label1 = nullptr;          // camera status
-  QLineEdit* Text40 = nullptr;       // frames per second of the preview
-  QTimer* Timer1 = nullptr;          // Timer 1 picture recording
-  QTimer* Timer2 = nullptr;          // date and time display
+  QRadioButton* Option7 = nullptr;    // VideoForWindows
+  QRadioButton* Option8 = nullptr;    // DirectShow
+  QRadioButton* Option9 = nullptr;    // bmp
+  QRadioButton* Option10 = nullptr;   // jpg
+  QPushButton* Command11 = nullptr;   // switch on
+  QPushButton* Command13 = nullptr;   // switch off
+  QPushButton* Command12 = nullptr;   // format
+  QPushButton* Command15 = nullptr;   // picture properties
+  QPushButton* Command2 = nullptr;    // video compression
+  QPushButton* Command1 = nullptr;    // stop video recording
+  QPushButton* Command22 = nullptr;   // frame rate
+  QPushButton* Command24 = nullptr;   // start video recording (its holder connects it: the
+                                      // video's name comes with the click)
+  forms::ComboBox* Combo2 = nullptr;  // DirectShow camera list
+  QLabel* Label1 = nullptr;           // camera status
+  QLineEdit* Text40 = nullptr;        // frames per second of the preview
+  QTimer* Timer1 = nullptr;           // Timer 1 picture recording
+  QTimer* Timer2 = nullptr;           // date and time display
   forms::Shape* Shape1 = nullptr;
   forms::PictureBox* Picture1 = nullptr;  // preview area, parent of the capture window
   forms::PictureBox* Picture2 = nullptr;  // DirectShow camera information

@@ -42,7 +42,9 @@ class FrozenPreview {
 
 }  // namespace
 
-PictureRecorder::PictureRecorder(RecordingControls controls) : controls_(std::move(controls)) {}
+PictureRecorder::PictureRecorder(RecordingControls controls) : controls_(std::move(controls)) {
+  connect(controls_.Command19, &QAbstractButton::clicked, this, [this] { Command19_Click(); });
+}
 
 PictureRecorder::~PictureRecorder() = default;
 

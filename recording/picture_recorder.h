@@ -28,11 +28,12 @@ namespace recording {
 // The main-window controls the recording reads and writes, and the camera it takes frames
 // from.
 struct RecordingControls {
-  QAbstractButton* Check3 = nullptr;  // show the picture window
-  QRadioButton* Option7 = nullptr;    // VideoForWindows
-  QRadioButton* Option8 = nullptr;    // DirectShow
-  QRadioButton* Option9 = nullptr;    // bmp
-  QRadioButton* Option10 = nullptr;   // jpg
+  QAbstractButton* Command19 = nullptr;  // snapshot: the recorder connects it
+  QAbstractButton* Check3 = nullptr;     // show the picture window
+  QRadioButton* Option7 = nullptr;       // VideoForWindows
+  QRadioButton* Option8 = nullptr;       // DirectShow
+  QRadioButton* Option9 = nullptr;       // bmp
+  QRadioButton* Option10 = nullptr;      // jpg
   QLabel* Label1 = nullptr;
   QLineEdit* Text2 = nullptr;  // date
   QLineEdit* Text3 = nullptr;  // time

@@ -47,7 +47,7 @@ class CameraSettingsTest : public testing_support::MainWindowFixture {
  protected:
   void TearDown() override {
     forms::SetDialogFunction({});
-    MainWindowFixture::TearDown();
+    testing_support::MainWindowFixture::TearDown();
   }
   capture::CaptureWindow* Window() {
     return static_cast<capture::CaptureWindow*>(

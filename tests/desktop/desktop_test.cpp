@@ -91,7 +91,7 @@ class DesktopTest : public testing_support::MainWindowFixture {
       GTEST_SKIP() << "no PipeWire session: " << session.Problem().toStdString();
     if (!session.StartCamera())
       GTEST_SKIP() << "no PipeWire camera: " << session.Problem().toStdString();
-    MainWindowFixture::SetUp();
+    testing_support::MainWindowFixture::SetUp();
   }
 
   int Rows(QComboBox* combo, const QString& text) const {

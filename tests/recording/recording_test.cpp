@@ -17,7 +17,7 @@
 #include "recording/output_files.h"
 #include "recording/picture_window.h"
 #include "tests/support/camera_support.h"
-#include "tests/support/main_window_fixture.h"
+#include "tests/support/recording_fixture.h"
 #include "tests/support/simulated_time.h"
 #include "tests/support/wav_file.h"
 
@@ -77,10 +77,10 @@ TEST(OutputNames, NamesComeFromTheDateAndTimeOfTheOperation) {
   recording::SetProgramFolder(QString());
 }
 
-class RecordingTest : public testing_support::MainWindowFixture {
+class RecordingTest : public testing_support::RecordingWindowFixture {
  protected:
   void SetUp() override {
-    MainWindowFixture::SetUp();
+    testing_support::RecordingWindowFixture::SetUp();
     sim_ = std::make_unique<SimulatedTime>(3600 * 1000 * SimulatedTime::kMs);
     form->Generator().SetTimeSource(*sim_);
     form->Recorder().SetTimeSource(*sim_);
@@ -88,7 +88,7 @@ class RecordingTest : public testing_support::MainWindowFixture {
   }
   void TearDown() override {
     if (form) form->Generator().Command4_Click();
-    MainWindowFixture::TearDown();
+    testing_support::RecordingWindowFixture::TearDown();
   }
 
   QString Folder(const char* name) const {
@@ -445,7 +445,7 @@ struct EndToEnd {
   bool jpeg;
 };
 
-class EndToEndTest : public testing_support::MainWindowFixture,
+class EndToEndTest : public testing_support::RecordingWindowFixture,
                      public ::testing::WithParamInterface<EndToEnd> {};
 
 TEST_P(EndToEndTest, ThreeSecondsMakeSixStampedPicturesAndAnUnbrokenTone) {

@@ -16,7 +16,7 @@
 #include "platform/gst/virtual_devices.h"
 #include "recording/run_log.h"
 #include "tests/support/camera_support.h"
-#include "tests/support/main_window_fixture.h"
+#include "tests/support/recording_fixture.h"
 
 namespace {
 
@@ -364,7 +364,7 @@ TEST(RunLogPhase, MemoryStaysTheSameForAMillionPictures) {
   EXPECT_TRUE(MeanRow(plot, PlotX(300'000, kPictures), Red));
 }
 
-class RunLogRunTest : public testing_support::MainWindowFixture {
+class RunLogRunTest : public testing_support::RecordingWindowFixture {
  protected:
   VirtualCameras cameras_;
 };

@@ -1,0 +1,100 @@
+#include "tests/support/recording_window.h"
+
+#include <QGroupBox>
+
+namespace testing_support {
+namespace {
+
+QPushButton* Button(QWidget* parent, const char* name) {
+  auto* button = new QPushButton(QString::fromLatin1(name), parent);  // owned by the window
+  button->setObjectName(QString::fromLatin1(name));
+  return button;
+}
+
+QRadioButton* Option(QWidget* frame, const char* name) {
+  auto* option = new QRadioButton(QString::fromLatin1(name), frame);  // owned by its frame
+  option->setObjectName(QString::fromLatin1(name));
+  return option;
+}
+
+}  // namespace
+
+RecordingWindow::RecordingWindow() {
+  // The main window's starting state: capture window and BMP chosen, JPEG not yet offered.
+  auto* backEnds = new QGroupBox(this);
+  Option7 = Option(backEnds, "Option7");
+  Option8 = Option(backEnds, "Option8");
+  auto* formats = new QGroupBox(this);
+  Option9 = Option(formats, "Option9");
+  Option10 = Option(formats, "Option10");
+  Option7->setChecked(true);
+  Option9->setChecked(true);
+  Command11 = Button(this, "Command11");
+  Command13 = Button(this, "Command13");
+  Command12 = Button(this, "Command12");
+  Command15 = Button(this, "Command15");
+  Command22 = Button(this, "Command22");
+  Command2 = Button(this, "Command2");
+  Command19 = Button(this, "Command19");
+  Command24 = Button(this, "Command24");
+  Command1 = Button(this, "Command1");
+  Text40 = new QLineEdit(QStringLiteral("24"), this);
+  Combo2 = new forms::ComboBox(this);
+  Picture1 = new forms::PictureBox(this);
+  Picture1->resize(640, 480);
+  Shape1 = new forms::Shape(Picture1);
+
+  camera::CameraControls camera;
+  camera.MainWindow = this;
+  camera.Option7 = Option7;
+  camera.Option8 = Option8;
+  camera.Option9 = Option9;
+  camera.Option10 = Option10;
+  camera.Command11 = Command11;
+  camera.Command13 = Command13;
+  camera.Command12 = Command12;
+  camera.Command15 = Command15;
+  camera.Command2 = Command2;
+  camera.Command1 = Command1;
+  camera.Command22 = Command22;
+  camera.Command24 = Command24;
+  camera.Combo2 = Combo2;
+  camera.Label1 = Label1;
+  camera.Text40 = Text40;
+  camera.Timer1 = Timer1;
+  camera.Timer2 = Timer2;
+  camera.Shape1 = Shape1;
+  camera.Picture1 = Picture1;
+  camera.Picture2 = Picture2;
+  camera_ = std::make_unique<camera::CameraControl>(std::move(camera));
+  recording::RecordingControls recording;
+  recording.Command19 = Command19;
+  recording.Check3 = Check3;
+  recording.Option7 = Option7;
+  recording.Option8 = Option8;
+  recording.Option9 = Option9;
+  recording.Option10 = Option10;
+  recording.Label1 = Label1;
+  recording.Text2 = Text2;
+  recording.Text3 = Text3;
+  recording.Camera = camera_.get();
+  recorder_ = std::make_unique<recording::PictureRecorder>(std::move(recording));
+  recorder_->Follow(Generator());
+  connect(camera_.get(), &camera::CameraControl::ClockStopRequested, &Generator(),
+          &generator::Generator::RequestStop);
+  connect(Command24, &QPushButton::clicked, this,
+          [this] { camera_->Command24_Click(recorder_->NameVideo()); });
+  // The picture window as the main window's loading leaves it.
+  PictureWindow().Picture1->Scale(0, 3, 10, 0);
+  PictureWindow().Picture2->resize(640, 480);
+  Combo2->setEnabled(false);
+  Option10->setEnabled(false);
+}
+
+// The recording and the camera go while the window that holds their controls still exists.
+RecordingWindow::~RecordingWindow() {
+  recorder_.reset();
+  camera_.reset();
+}
+
+}  // namespace testing_support
