@@ -74,7 +74,7 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
   controls.Picture2 = Picture2;
   controls.Timer1 = Timer1;
   controls.Timer2 = Timer2;
-  generator_ = std::make_unique<generator::Generator>(std::move(controls));
+  generator_ = std::make_unique<generator::Generator>(controls);
   camera::CameraControls camera;
   camera.MainWindow = this;
   camera.Option7 = Option7;
@@ -97,7 +97,7 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
   camera.Shape1 = Shape1;
   camera.Picture1 = Picture1;
   camera.Picture2 = Picture2;
-  camera_ = std::make_unique<camera::CameraControl>(std::move(camera));
+  camera_ = std::make_unique<camera::CameraControl>(camera);
   recording::RecordingControls recording;
   recording.Command19 = Command19;
   recording.Check3 = Check3;
@@ -109,7 +109,7 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
   recording.Text2 = Text2;
   recording.Text3 = Text3;
   recording.Camera = camera_.get();
-  recorder_ = std::make_unique<recording::PictureRecorder>(std::move(recording));
+  recorder_ = std::make_unique<recording::PictureRecorder>(recording);
   ConnectHandlers();
   Form_Load();
 }

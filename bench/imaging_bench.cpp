@@ -36,7 +36,7 @@ QTemporaryDir& Folder() {
 void CreatePicture(benchmark::State& state) {
   const forms::LongArray frame = Frame();
   imaging::DirectShowDIB dib;
-  for (auto _ : state) benchmark::DoNotOptimize(dib.CreatePicture(frame));
+  for ([[maybe_unused]] auto _ : state) benchmark::DoNotOptimize(dib.CreatePicture(frame));
 }
 
 void CreateAndSave(benchmark::State& state, int format) {
@@ -44,7 +44,8 @@ void CreateAndSave(benchmark::State& state, int format) {
   imaging::DirectShowDIB dib;
   imaging::PicSave saver;
   const QString path = Folder().filePath(QStringLiteral("bench.out"));
-  for (auto _ : state) saver.SavePicture(dib.CreatePicture(frame), path, format, 70);
+  for ([[maybe_unused]] auto _ : state)
+    saver.SavePicture(dib.CreatePicture(frame), path, format, 70);
 }
 
 void SaveJpeg70(benchmark::State& state) {
@@ -61,7 +62,7 @@ void BareTjCompressAndWrite(benchmark::State& state) {
   const QImage pixels = imaging::DirectShowDIB().CreatePicture(Frame())->Image();
   tjhandle compressor = tjInitCompress();
   const QString path = Folder().filePath(QStringLiteral("bare.jpg"));
-  for (auto _ : state) {
+  for ([[maybe_unused]] auto _ : state) {
     unsigned char* jpeg = nullptr;
     unsigned long size = 0;
     tjCompress2(compressor, pixels.constBits(), kWidth, static_cast<int>(pixels.bytesPerLine()),

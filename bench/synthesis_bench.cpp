@@ -20,7 +20,7 @@ void Fill(benchmark::State& state, generator::WaveShape shape) {
   s.Buffer1.assign(96000, 0);
   int failures = 0;
   forms::SetMessageBoxFunction([&](const QString&, const QString&) { ++failures; });
-  for (auto _ : state) {
+  for ([[maybe_unused]] auto _ : state) {
     generator::FillBuffer(s, s.Buffer1, shape);
     benchmark::DoNotOptimize(s.Buffer1.data());
   }

@@ -34,8 +34,8 @@ void ClearFailureText(QLabel& status, bool camera, bool video) {
     status.clear();
 }
 
-CameraControl::CameraControl(CameraControls controls)
-    : controls_(std::move(controls)), vfw_(controls_, state_), directshow_(controls_, state_) {
+CameraControl::CameraControl(const CameraControls& controls)
+    : controls_(controls), vfw_(controls_, state_), directshow_(controls_, state_) {
   const CameraControls& c = controls_;
   connect(c.Option7, &QRadioButton::toggled, this, [this](bool on) {
     if (on) Option7_Click();

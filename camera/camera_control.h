@@ -79,7 +79,7 @@ class CameraControl : public QObject {
   Q_OBJECT
 
  public:
-  explicit CameraControl(CameraControls controls);
+  explicit CameraControl(const CameraControls& controls);
 
   void Option7_Click();
   void Option8_Click();

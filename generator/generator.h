@@ -66,7 +66,7 @@ class Generator : public QObject {
   Q_OBJECT
 
  public:
-  explicit Generator(GeneratorControls controls);
+  explicit Generator(const GeneratorControls& controls);
   ~Generator() override;  // releases a device still open
 
   const GeneratorState& State() const { return state_; }

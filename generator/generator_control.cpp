@@ -38,7 +38,7 @@ QString Nc0Refusal(std::int32_t nc0) {
 
 }  // namespace
 
-Generator::Generator(GeneratorControls controls) : controls_(std::move(controls)) {
+Generator::Generator(const GeneratorControls& controls) : controls_(controls) {
   const GeneratorControls& c = controls_;
   connect(c.Combo1, &forms::ComboBox::Click, this, &Generator::Combo1_Click);
   connect(c.Command20, &QPushButton::clicked, this, &Generator::Command20_Click);

@@ -42,7 +42,7 @@ class FrozenPreview {
 
 }  // namespace
 
-PictureRecorder::PictureRecorder(RecordingControls controls) : controls_(std::move(controls)) {
+PictureRecorder::PictureRecorder(const RecordingControls& controls) : controls_(controls) {
   connect(controls_.Command19, &QAbstractButton::clicked, this, [this] { Command19_Click(); });
 }
 

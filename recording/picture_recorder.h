@@ -45,7 +45,7 @@ struct RecordingControls {
 // camera's state through the camera control.
 class PictureRecorder : public QObject {
  public:
-  explicit PictureRecorder(RecordingControls controls);
+  explicit PictureRecorder(const RecordingControls& controls);
   ~PictureRecorder() override;
 
   // The run's start, instants and end come from the generator; what fails goes back to it.

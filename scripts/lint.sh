@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The format check (.clang-format), the include and link check of the modules
-# (scripts/check_links.py) and the naming check (.clang-tidy) over every C++ file of the
+# (scripts/check_links.py) and the clang-tidy checks (.clang-tidy: naming, bug-prone,
+# performance, analyzer) over every C++ file of the
 # project.   scripts/lint.sh [build folder with compile_commands.json]   (default build/)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -22,7 +23,7 @@ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTROBOLUX_TESTS
 # Headers are checked through the sources that include them; the generated moc files need
 # a build first, so the sources are checked after one.
 mapfile -t sources < <(git ls-files '*.cpp')
-echo "lint: naming, bug-prone and performance checks of ${#sources[@]} sources"
+echo "lint: naming, bug-prone, performance and analyzer checks of ${#sources[@]} sources"
 cmake --build "$build" -j"$(nproc)" >/dev/null
 status=0
 output=$(printf '%s\n' "${sources[@]}" |

@@ -98,7 +98,7 @@ GeneratorWindow::GeneratorWindow() {
   controls.Picture2 = Picture2;
   controls.Timer1 = Timer1;
   controls.Timer2 = Timer2;
-  generator_ = std::make_unique<generator::Generator>(std::move(controls));
+  generator_ = std::make_unique<generator::Generator>(controls);
   Timer2->start();
   generator_->Load(this);
 }

@@ -66,7 +66,7 @@ RecordingWindow::RecordingWindow() {
   camera.Shape1 = Shape1;
   camera.Picture1 = Picture1;
   camera.Picture2 = Picture2;
-  camera_ = std::make_unique<camera::CameraControl>(std::move(camera));
+  camera_ = std::make_unique<camera::CameraControl>(camera);
   recording::RecordingControls recording;
   recording.Command19 = Command19;
   recording.Check3 = Check3;
@@ -78,7 +78,7 @@ RecordingWindow::RecordingWindow() {
   recording.Text2 = Text2;
   recording.Text3 = Text3;
   recording.Camera = camera_.get();
-  recorder_ = std::make_unique<recording::PictureRecorder>(std::move(recording));
+  recorder_ = std::make_unique<recording::PictureRecorder>(recording);
   recorder_->Follow(Generator());
   connect(camera_.get(), &camera::CameraControl::ClockStopRequested, &Generator(),
           &generator::Generator::RequestStop);
