@@ -48,6 +48,32 @@ struct CameraControls {
   forms::PictureBox* Picture2 = nullptr;  // DirectShow camera information
 };
 
+// The view of a window that holds these controls under the main window's names.
+template <class Window>
+CameraControls CameraControlsOf(Window& w) {
+  return {.MainWindow = &w,
+          .Option7 = w.Option7,
+          .Option8 = w.Option8,
+          .Option9 = w.Option9,
+          .Option10 = w.Option10,
+          .Command11 = w.Command11,
+          .Command13 = w.Command13,
+          .Command12 = w.Command12,
+          .Command15 = w.Command15,
+          .Command2 = w.Command2,
+          .Command1 = w.Command1,
+          .Command22 = w.Command22,
+          .Command24 = w.Command24,
+          .Combo2 = w.Combo2,
+          .Label1 = w.Label1,
+          .Text40 = w.Text40,
+          .Timer1 = w.Timer1,
+          .Timer2 = w.Timer2,
+          .Shape1 = w.Shape1,
+          .Picture1 = w.Picture1,
+          .Picture2 = w.Picture2};
+}
+
 // The camera's state: only this subsystem changes it; the rest of the program reads it
 // through CameraControl::State.
 struct CameraState {

@@ -59,6 +59,42 @@ struct GeneratorControls {
   QTimer* Timer2 = nullptr;
 };
 
+// The view of a window that holds these controls under the main window's names.
+template <class Window>
+GeneratorControls GeneratorControlsOf(Window& w) {
+  return {.Combo1 = w.Combo1,
+          .Text15 = w.Text15,
+          .Text4 = w.Text4,
+          .Text27 = w.Text27,
+          .Text5 = w.Text5,
+          .Text7 = w.Text7,
+          .Text22 = w.Text22,
+          .Text20 = w.Text20,
+          .Text1 = w.Text1,
+          .Text8 = w.Text8,
+          .Text10 = w.Text10,
+          .Text2 = w.Text2,
+          .Text3 = w.Text3,
+          .Option1 = w.Option1,
+          .Option2 = w.Option2,
+          .Option3 = w.Option3,
+          .Option4 = w.Option4,
+          .Option5 = w.Option5,
+          .Option6 = w.Option6,
+          .Check2 = w.Check2,
+          .Check3 = w.Check3,
+          .Check5 = w.Check5,
+          .Command20 = w.Command20,
+          .Command4 = w.Command4,
+          .Command3 = w.Command3,
+          .Label1 = w.Label1,
+          .Label12 = w.Label12,
+          .Label15 = w.Label15,
+          .Picture2 = w.Picture2,
+          .Timer1 = w.Timer1,
+          .Timer2 = w.Timer2};
+}
+
 // The generator owns its state and its handlers; what it tells the rest of the program goes out as
 // signals: a run begins, a picture is due (one value with all the instant's facts), the run ended.
 // A receiver whose work for the start or an instant failed says so with RecordingFailed.

@@ -40,6 +40,21 @@ struct RecordingControls {
   camera::CameraControl* Camera = nullptr;
 };
 
+// The view of a window that holds these controls under the main window's names.
+template <class Window>
+RecordingControls RecordingControlsOf(Window& w, camera::CameraControl& camera) {
+  return {.Command19 = w.Command19,
+          .Check3 = w.Check3,
+          .Option7 = w.Option7,
+          .Option8 = w.Option8,
+          .Option9 = w.Option9,
+          .Option10 = w.Option10,
+          .Label1 = w.Label1,
+          .Text2 = w.Text2,
+          .Text3 = w.Text3,
+          .Camera = &camera};
+}
+
 // The recording owns the picture window and the names of what it writes. It takes the
 // instants of a run as values (Follow connects it to the generator's signals) and reads the
 // camera's state through the camera control.

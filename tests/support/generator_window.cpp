@@ -66,39 +66,7 @@ GeneratorWindow::GeneratorWindow() {
   Command20->setEnabled(false);  // until an audio device row is chosen
   Command3->setEnabled(false);
 
-  generator::GeneratorControls controls;
-  controls.Combo1 = Combo1;
-  controls.Text15 = Text15;
-  controls.Text4 = Text4;
-  controls.Text27 = Text27;
-  controls.Text5 = Text5;
-  controls.Text7 = Text7;
-  controls.Text22 = Text22;
-  controls.Text20 = Text20;
-  controls.Text1 = Text1;
-  controls.Text8 = Text8;
-  controls.Text10 = Text10;
-  controls.Text2 = Text2;
-  controls.Text3 = Text3;
-  controls.Option1 = Option1;
-  controls.Option2 = Option2;
-  controls.Option3 = Option3;
-  controls.Option4 = Option4;
-  controls.Option5 = Option5;
-  controls.Option6 = Option6;
-  controls.Check2 = Check2;
-  controls.Check3 = Check3;
-  controls.Check5 = Check5;
-  controls.Command20 = Command20;
-  controls.Command4 = Command4;
-  controls.Command3 = Command3;
-  controls.Label1 = Label1;
-  controls.Label12 = Label12;
-  controls.Label15 = Label15;
-  controls.Picture2 = Picture2;
-  controls.Timer1 = Timer1;
-  controls.Timer2 = Timer2;
-  generator_ = std::make_unique<generator::Generator>(controls);
+  generator_ = std::make_unique<generator::Generator>(generator::GeneratorControlsOf(*this));
   Timer2->start();
   generator_->Load(this);
 }

@@ -44,41 +44,9 @@ RecordingWindow::RecordingWindow() {
   Picture1->resize(640, 480);
   Shape1 = new forms::Shape(Picture1);
 
-  camera::CameraControls camera;
-  camera.MainWindow = this;
-  camera.Option7 = Option7;
-  camera.Option8 = Option8;
-  camera.Option9 = Option9;
-  camera.Option10 = Option10;
-  camera.Command11 = Command11;
-  camera.Command13 = Command13;
-  camera.Command12 = Command12;
-  camera.Command15 = Command15;
-  camera.Command2 = Command2;
-  camera.Command1 = Command1;
-  camera.Command22 = Command22;
-  camera.Command24 = Command24;
-  camera.Combo2 = Combo2;
-  camera.Label1 = Label1;
-  camera.Text40 = Text40;
-  camera.Timer1 = Timer1;
-  camera.Timer2 = Timer2;
-  camera.Shape1 = Shape1;
-  camera.Picture1 = Picture1;
-  camera.Picture2 = Picture2;
-  camera_ = std::make_unique<camera::CameraControl>(camera);
-  recording::RecordingControls recording;
-  recording.Command19 = Command19;
-  recording.Check3 = Check3;
-  recording.Option7 = Option7;
-  recording.Option8 = Option8;
-  recording.Option9 = Option9;
-  recording.Option10 = Option10;
-  recording.Label1 = Label1;
-  recording.Text2 = Text2;
-  recording.Text3 = Text3;
-  recording.Camera = camera_.get();
-  recorder_ = std::make_unique<recording::PictureRecorder>(recording);
+  camera_ = std::make_unique<camera::CameraControl>(camera::CameraControlsOf(*this));
+  recorder_ =
+      std::make_unique<recording::PictureRecorder>(recording::RecordingControlsOf(*this, *camera_));
   recorder_->Follow(Generator());
   connect(camera_.get(), &camera::CameraControl::ClockStopRequested, &Generator(),
           &generator::Generator::RequestStop);
