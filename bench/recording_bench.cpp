@@ -91,7 +91,7 @@ int main(int argc, char* argv[]) {
     form.Recorder().CreatePictureFolder();
     std::vector<double> ms;
     for (int i = 1; i <= pictures; ++i) {
-      bench::RunEventsFor(15);     // the camera moves on between pictures
+      bench::RunEventsFor(15);  // the camera moves on between pictures
       // An instant long past: a kept frame at once, no wait for a coming one, so that the
       // figures are the recording's and not the camera's frame interval.
       generator::Instant instant;
