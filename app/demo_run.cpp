@@ -257,8 +257,8 @@ void Operate(Form1& form, const DemoRunSettings& settings, DemoRunSummary& summa
   QString video;
   if (run.video) {
     form.Command24->click();
-    video = form.Recorder().Names().OutputFileName +
-            QStringLiteral(".avi");  // the pictures rename it later
+    // Read now: the pictures name other files later.
+    video = form.Recorder().Names().OutputFileName + QStringLiteral(".avi");
   }
   // The stop button ends the tone; a video is ended first by its own stop, which writes the
   // AVI's index.

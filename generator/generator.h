@@ -23,8 +23,7 @@ class QEvent;
 
 namespace generator {
 
-// The main-window controls the generator reads and writes.
-// The generator connects its handlers to them.
+// The main-window controls the generator reads and writes; it connects its handlers to them.
 struct GeneratorControls {
   forms::ComboBox* Combo1 = nullptr;
   QLineEdit* Text15 = nullptr;        // sample rate
