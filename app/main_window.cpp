@@ -67,7 +67,7 @@ void Form1::ConnectHandlers() {
   connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
   connect(Command16, &QPushButton::clicked, this, &Form1::Command16_Click);
   // The video's name comes from the recording's names, handed down with the click.
-  connect(Command24, &QPushButton::clicked, this,
+  connect(Command24, &QPushButton::clicked, recorder_.get(),
           [cam = camera_.get(), recorder = recorder_.get()] {
             cam->Command24_Click(recorder->NameVideo());
           });

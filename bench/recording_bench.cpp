@@ -88,7 +88,7 @@ int main(int argc, char* argv[]) {
       form.Camera().Command11_Click();
     }
     bench::RunEventsFor(500);
-    form.Recorder().CreatePictureFolder();
+    form.Recorder().CreatePictureFolder(std::nullopt);
     std::vector<double> ms;
     for (int i = 1; i <= pictures; ++i) {
       bench::RunEventsFor(15);  // the camera moves on between pictures

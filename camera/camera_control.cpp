@@ -75,6 +75,14 @@ void CameraControl::Option8_Click() {
   controls_.Shape1->setVisible(true);
 }
 
+CameraControl::~CameraControl() {
+  state_.VideoWindow.reset();
+  state_.BasicVideo.reset();
+  state_.CapturePin.reset();
+  state_.CaptureFilter.reset();
+  state_.FilterGraph.reset();
+}
+
 gst::CameraPipeline* CameraControl::OpenCamera() const {
   if (state_.CameraOn != 1) return nullptr;
   if (controls_.Option7->isChecked()) return capture::CameraOf(state_.CaptureWindow);

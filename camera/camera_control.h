@@ -106,6 +106,9 @@ class CameraControl : public QObject {
 
  public:
   explicit CameraControl(const CameraControls& controls);
+  // The graph's window and pin go first, then the graph, while the back ends their handlers
+  // refer to still exist.
+  ~CameraControl() override;
 
   void Option7_Click();
   void Option8_Click();
@@ -124,8 +127,9 @@ class CameraControl : public QObject {
   // The camera step of the exit: only when a camera is on.
   void ShutdownAtExit();
 
-  VfwCapture& Vfw() { return vfw_; }
   DirectShowCapture& DirectShow() { return directshow_; }
+  // The filter graph's current frame as a packed bitmap (DirectShowCapture::CurrentImage).
+  forms::LongArray CurrentImage() { return directshow_.CurrentImage(); }
   const CameraState& State() const { return state_; }
   std::int32_t CameraOn() const { return state_.CameraOn; }
   // The pipeline of the camera that is on, with the chosen back end; null when none is.

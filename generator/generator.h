@@ -96,7 +96,9 @@ GeneratorControls GeneratorControlsOf(Window& w) {
 
 // The generator owns its state and its handlers; what it tells the rest of the program goes out as
 // signals: a run begins, a picture is due (one value with all the instant's facts), the run ended.
-// A receiver whose work for the start or an instant failed says so with RecordingFailed.
+// A receiver whose part of a start or an instant failed says so in the signal's Outcome: the
+// start or the clock then ends with the general message, as when a step of its own failed; in
+// the Timer 1 mode the timer stops.
 class Generator : public QObject {
   Q_OBJECT
 
@@ -126,10 +128,6 @@ class Generator : public QObject {
   void Unload();
   // Ends a running period clock at its next pass (the video stop does this too).
   void RequestStop() { state_.StopRequested = 1; }
-  // A receiver of RunStarting or PictureDue could not do its part: the start or the clock
-  // ends with the general message once the signal has returned, as when a step of its own
-  // failed; in the Timer 1 mode the timer stops.
-  void RecordingFailed(std::exception_ptr failure) { recording_failure_ = std::move(failure); }
   void DrawGrid();
   void DrawSignalBuffer(const std::vector<std::int16_t>& buffer, int kind);
 
@@ -161,22 +159,24 @@ class Generator : public QObject {
   // Whether the clock counts on the tone's clock when there is one (the default) or always on
   // the tick count.
   void SetPreferredTimeBase(TimeBase base) { preferred_base_ = base; }
-  // The current or last run's time base and the tone as they stand now.
-  ToneTimeline Timeline() const;
 
  signals:
-  // A start that passed its checks, before the device opens.
-  void RunStarting(const generator::RunStart& start);
+  // A start that passed its checks, before the device opens. Receivers are connected
+  // directly: they report into `outcome` before the start goes on.
+  void RunStarting(const generator::RunStart& start, generator::Outcome& outcome);
   // A picture is due: in the clock mode at an instant with Check2 ticked, at each Timer 1 tick.
-  void PictureDue(const generator::Instant& instant);
-  // A run that had started has been stopped.
+  void PictureDue(const generator::Instant& instant, generator::Outcome& outcome);
+  // A run that had started has been stopped by the stop button or by its failing device (the
+  // exit stops the tone without it). Its receivers do not fail.
   void RunEnded();
 
  private:
   friend struct GeneratorTestAccess;  // defined by the tests only
 
-  // The failure a receiver reported during the signal just emitted, raised again here.
-  void RaiseRecordingFailure();
+  // The failure a receiver reported, raised again here.
+  static void Raise(const Outcome& outcome);
+  // The current or last run's time base and the tone as they stand now.
+  ToneTimeline Timeline() const;
   Instant MakeInstant(TimeBase base, double dueMs, double actualMs, std::int64_t dueLocalNs) const;
   // The trace of a failure caught in `where`, then the one message of a failed operation:
   // "Ошибка в работе программы", title "Strobolux".
@@ -199,7 +199,6 @@ class Generator : public QObject {
 
   GeneratorState state_;
   GeneratorControls controls_;
-  std::exception_ptr recording_failure_;
   bool run_active_ = false;
   QString sound_error_;         // why the device of the run failed, until its close is shown
   bool clock_running_ = false;  // RunClock is on the stack

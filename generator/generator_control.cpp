@@ -3,7 +3,6 @@
 #include <QColor>
 #include <cmath>
 #include <new>
-#include <utility>
 
 #include "generator/generator.h"
 #include "generator/logging.h"
@@ -73,8 +72,8 @@ void Generator::Unload() {
   start_waiting_ = false;
 }
 
-void Generator::RaiseRecordingFailure() {
-  if (recording_failure_) std::rethrow_exception(std::exchange(recording_failure_, nullptr));
+void Generator::Raise(const Outcome& outcome) {
+  if (outcome.failure) std::rethrow_exception(outcome.failure);
 }
 
 WaveShape Generator::CurrentShape() const {
@@ -183,12 +182,14 @@ void Generator::StartSequence() {
   state_.PictureNumber = 0;
   state_.TickNow = 0;
   state_.TickLast = 0;
-  // The picture window and the run's folder come before the device opens: a run that cannot
-  // record does not start.
-  emit RunStarting({controls_.Check2->isChecked(), state_.FreqNumerator / state_.FreqDenominator});
-  RaiseRecordingFailure();
   const bool drawing = controls_.Check5->isChecked();
   if (drawing) DrawGrid();
+  // The picture window and the run's folder come before the device opens: a run that cannot
+  // record does not start.
+  Outcome started;
+  emit RunStarting({controls_.Check2->isChecked(), state_.FreqNumerator / state_.FreqDenominator},
+                   started);
+  Raise(started);
   OpenStream();
   FillBuffer(state_, state_.Buffer1, CurrentShape());
   if (drawing) DrawSignalBuffer(state_.Buffer1, 1);

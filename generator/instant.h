@@ -1,6 +1,9 @@
 #pragma once
 // What the clock hands on at a recording instant: one value, so that whoever records the
-// picture needs nothing else of the generator and never calls back into it.
+// picture needs nothing else of the generator and never calls into it. Its moments are on the
+// generator's time source, which the receiver shares.
+
+#include <exception>
 
 #include <QDateTime>
 #include <QString>
@@ -52,6 +55,16 @@ struct Instant {
 struct RunStart {
   bool recordPictures = false;  // the run records pictures: it gets a folder of its own
   double toneHz = 0;
+};
+
+// What the receivers of a start or an instant report back through the signal: the first
+// failure of their part, which the generator raises once the signal has returned.
+struct Outcome {
+  std::exception_ptr failure;
+  // Keeps the exception being handled, unless an earlier one was kept.
+  void Fail() {
+    if (!failure) failure = std::current_exception();
+  }
 };
 
 }  // namespace generator

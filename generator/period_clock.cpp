@@ -171,9 +171,11 @@ void Generator::RunClock() {
       if (controls_.Check2->isChecked()) {
         const double dueMs =
             static_cast<double>(l) * state_.PictureNumber * state_.ClockPeriod * 1000;
+        Outcome recorded;
         emit PictureDue(MakeInstant(base_, dueMs, static_cast<double>(elapsedNs) / kMillisecond,
-                                    LocalAt(std::llround(dueMs * kMillisecond))));
-        RaiseRecordingFailure();
+                                    LocalAt(std::llround(dueMs * kMillisecond))),
+                        recorded);
+        Raise(recorded);
       }
       state_.TickLast = state_.TickNow;
       forms::DoEvents();
@@ -204,8 +206,9 @@ void Generator::Timer1_Timer() {
   // A failed recording is reported once and ends the recording, as in the clock mode; the
   // tone plays on. The timer stops first: a message box lets further ticks run.
   try {
-    emit PictureDue(MakeInstant(TimeBase::Timer, 0, 0, time_->Nanoseconds()));
-    RaiseRecordingFailure();
+    Outcome recorded;
+    emit PictureDue(MakeInstant(TimeBase::Timer, 0, 0, time_->Nanoseconds()), recorded);
+    Raise(recorded);
   } catch (const std::exception& error) {
     // Not only the program's own errors: an allocation or library failure while saving
     // must not end the program either.

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <chrono>
 
+#include "generator/generator.h"
 #include "imaging/DirectShowDIB.h"
 #include "imaging/PicSave.h"
 #include "platform/capture/capture.h"
@@ -42,6 +43,13 @@ class FrozenPreview {
 
 }  // namespace
 
+QStringList StampLines(const generator::Instant& instant) {
+  return {forms::DisplayDate(instant.dateTime) + QStringLiteral("  ") +
+              forms::DisplayTime(instant.dateTime),
+          QStringLiteral("N=   ") + instant.numberText + QStringLiteral("       dT= ") +
+              instant.sinceT0Text};
+}
+
 PictureRecorder::PictureRecorder(const RecordingControls& controls) : controls_(controls) {
   connect(controls_.Command19, &QAbstractButton::clicked, this, [this] { Command19_Click(); });
 }
@@ -53,23 +61,33 @@ Form6& PictureRecorder::PictureWindow() {
   return *form6_;
 }
 
-void PictureRecorder::Follow(generator::Generator& generator) {
-  // A receiver must not throw through the signal: what fails goes back to the generator,
-  // which ends its start or clock with the general message as for a failure of its own.
-  auto handOn = [&generator](auto&& step) {
-    try {
-      step();
-    } catch (...) {
-      generator.RecordingFailed(std::current_exception());
-    }
-  };
+void PictureRecorder::Follow(const generator::Generator& generator) {
+  // Nothing is thrown through a signal: a failure goes back in the signal's outcome, and the
+  // generator ends its start or clock with the general message as for a failure of its own.
   connect(&generator, &generator::Generator::RunStarting, this,
-          [this, handOn](const generator::RunStart& start) { handOn([&] { BeginRun(start); }); });
-  connect(&generator, &generator::Generator::PictureDue, this,
-          [this, handOn](const generator::Instant& instant) {
-            handOn([&] { RecordPicture(instant); });
+          [this](const generator::RunStart& start, generator::Outcome& outcome) {
+            try {
+              BeginRun(start);
+            } catch (...) {
+              outcome.Fail();
+            }
           });
-  connect(&generator, &generator::Generator::RunEnded, this, [this] { FinishRun(); });
+  connect(&generator, &generator::Generator::PictureDue, this,
+          [this](const generator::Instant& instant, generator::Outcome& outcome) {
+            try {
+              RecordPicture(instant);
+            } catch (...) {
+              outcome.Fail();
+            }
+          });
+  connect(&generator, &generator::Generator::RunEnded, this, [this] {
+    try {
+      FinishRun();
+    } catch (const std::exception& error) {
+      // The run has ended either way; only its plot is missing.
+      forms::LogFailure(lcRecording(), "the end of the run", error);
+    }
+  });
 }
 
 void PictureRecorder::BeginRun(const generator::RunStart& start) {
@@ -115,7 +133,7 @@ void PictureRecorder::Command19_Click() {
 
 std::shared_ptr<gdi::Picture> PictureRecorder::SnapDirectShowFrame(const QString& StatusText) {
   if (!controls_.Camera) forms::Raise(forms::kObjectVariableNotSet);
-  const forms::LongArray frame = controls_.Camera->DirectShow().CurrentImage();
+  const forms::LongArray frame = controls_.Camera->CurrentImage();
   imaging::DirectShowDIB& dib = imaging::SharedDirectShowDIB();
   std::shared_ptr<gdi::Picture> picture = dib.CreatePicture(frame);
   if (!picture) {
@@ -216,11 +234,9 @@ void PictureRecorder::RecordFrame(const generator::Instant& instant, PictureLogR
   text.Cls();
   controls_.Text2->setText(forms::DisplayDate(instant.dateTime));
   controls_.Text3->setText(forms::DisplayTime(instant.dateTime));
-  stamp_lines_ = {controls_.Text2->text() + QStringLiteral("  ") + controls_.Text3->text(),
-                  QStringLiteral("N=   ") + instant.numberText + QStringLiteral("       dT= ") +
-                      instant.sinceT0Text};
-  PrintStampLine(text, 0.25, 3, stamp_lines_[0]);
-  PrintStampLine(text, 0.25, 1.5, stamp_lines_[1]);
+  const QStringList lines = StampLines(instant);
+  PrintStampLine(text, 0.25, 3, lines[0]);
+  PrintStampLine(text, 0.25, 1.5, lines[1]);
   text.Refresh();
   panel.Cls();
   // Without a run folder of its own a picture would land outside the program's folders.

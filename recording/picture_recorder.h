@@ -11,7 +11,6 @@
 #include <memory>
 
 #include "camera/camera_control.h"
-#include "generator/generator.h"
 #include "generator/instant.h"
 #include "platform/forms/clock.h"
 #include "platform/gdi/gdi.h"
@@ -21,6 +20,9 @@
 
 namespace gst {
 class CameraPipeline;
+}
+namespace generator {
+class Generator;
 }
 
 namespace recording {
@@ -59,12 +61,15 @@ RecordingControls RecordingControlsOf(Window& w, camera::CameraControl& camera) 
 // instants of a run as values (Follow connects it to the generator's signals) and reads the
 // camera's state through the camera control.
 class PictureRecorder : public QObject {
+  Q_OBJECT
+
  public:
   explicit PictureRecorder(const RecordingControls& controls);
   ~PictureRecorder() override;
 
-  // The run's start, instants and end come from the generator; what fails goes back to it.
-  void Follow(generator::Generator& generator);
+  // The run's start, instants and end come from the generator's signals; what fails goes back
+  // in their outcome.
+  void Follow(const generator::Generator& generator);
 
   void Command19_Click();
   // The frame of the filter graph as a picture, painted over the picture panel; null when
@@ -77,7 +82,7 @@ class PictureRecorder : public QObject {
   void RecordPicture(const generator::Instant& instant);
   // Makes the run's folder and begins its log; `toneHz` turns the camera's frame interval into
   // the plot's band in degrees.
-  void CreatePictureFolder(std::optional<double> toneHz = std::nullopt);
+  void CreatePictureFolder(std::optional<double> toneHz);
   // Renews the date and time and names the next video (OutputFileName, without ".avi").
   QString NameVideo();
   // The run has ended: its folder gets the phase plot.
@@ -88,10 +93,8 @@ class PictureRecorder : public QObject {
   const NamingState& Names() const { return names_; }
   // The picture window, loaded again should it be gone.
   Form6& PictureWindow();
-  // The stamp lines of the last picture, as printed on the text panel.
-  const QStringList& StampLines() const { return stamp_lines_; }
-
-  // The time source "now" is read from (the system's unless set); it must outlive the
+  // The time source "now" is read from for names and the choice of a frame (the system's
+  // unless set): the generator's, as the instants' moments are on it. It must outlive the
   // recorder.
   void SetTimeSource(forms::TimeSource& time) { time_ = &time; }
 
@@ -108,10 +111,12 @@ class PictureRecorder : public QObject {
   forms::TimeSource* time_ = &forms::SystemTime();
   std::unique_ptr<Form6> form6_;
   NamingState names_;
-  QStringList stamp_lines_;
   RunLog log_;
   std::int64_t unlogged_rows_ = 0;  // this run's pictures whose log row could not be written
 };
+
+// The two lines of an instant's stamp: its date and time, then its number and T - T0.
+QStringList StampLines(const generator::Instant& instant);
 
 // The success text both the snapshot and the periodic recording pass.
 inline const QString kSnappedAndSaved = QStringLiteral("Snapped and saved.  Previewing camera");

@@ -2,10 +2,12 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QFontMetrics>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolTip>
 
 #include "app/help_window.h"
@@ -14,6 +16,7 @@
 #include "platform/wave/wave_out.h"
 #include "recording/picture_window.h"
 #include "tests/support/camera_support.h"
+#include "tests/support/main_window_fixture.h"
 #include "tests/support/state_access.h"
 #include "tests/support/test_support.h"
 
@@ -416,4 +419,26 @@ TEST_F(MainWindowTest, DateAndTimeBoxesShowTheirNamesUntilTheFirstTick) {
   Form1 form;
   EXPECT_EQ(form.Text2->text(), QStringLiteral("Text2"));
   EXPECT_EQ(form.Text3->text(), QStringLiteral("Text3"));
+}
+
+// The exit clicked while the period clock runs (2/2 Hz, NC0 = 2: an instant a second, real
+// time): the clock takes the click at its next instant and returns at the end of that pass;
+// the tone has stopped, the windows are hidden and stay until the event loop has returned.
+class MainWindowClockTest : public testing_support::MainWindowFixture {};
+
+TEST_F(MainWindowClockTest, ExitDuringTheClockEndsItAtTheNextInstantAndUnloads) {
+  ChooseVirtualDevice();
+  form->Option5->setChecked(true);
+  form->show();
+  QTimer::singleShot(300, form->Command16, &QPushButton::click);
+  QElapsedTimer elapsed;
+  elapsed.start();
+  form->Generator().Command20_Click();  // returns when the clock has ended
+  EXPECT_LT(elapsed.elapsed(), 3000);
+  EXPECT_TRUE(form->Unloaded());
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_FALSE(form->PictureWindow().isVisible());
+  EXPECT_EQ(form->Gen().WaveOutHandle, 0u);
+  EXPECT_EQ(form->Gen().StopRequested, 1);
+  EXPECT_TRUE(boxes.Calls().empty());
 }

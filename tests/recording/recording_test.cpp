@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFontInfo>
 #include <QTemporaryDir>
 #include <QTest>
@@ -120,7 +121,7 @@ class RecordingTest : public testing_support::RecordingWindowFixture {
     RecordWith([this, pictures](const generator::Instant& instant) {
       form->Recorder().RecordPicture(instant);
       stamps_.push_back(PictureWindow().Picture1->Image().copy(0, 0, 200, 50));
-      lines_.push_back(form->Recorder().StampLines().back());
+      lines_.push_back(recording::StampLines(instant)[1]);
       if (static_cast<int>(stamps_.size()) == pictures)
         QMetaObject::invokeMethod(form->Command4, &QPushButton::click, Qt::QueuedConnection);
     });
@@ -204,6 +205,7 @@ class FailingTime : public SimulatedTime {
  public:
   using SimulatedTime::SimulatedTime;
   QDateTime Now() override { throw std::length_error("no time"); }
+  std::int64_t Nanoseconds() override { throw std::length_error("no time"); }
 };
 
 TEST_F(RecordingTest, AnyExceptionWhileSavingTakesTheGeneralFailurePath) {
@@ -214,25 +216,38 @@ TEST_F(RecordingTest, AnyExceptionWhileSavingTakesTheGeneralFailurePath) {
   ASSERT_EQ(boxes.Calls().size(), 1u);
   EXPECT_EQ(boxes.Calls()[0].text, kWriteError);
 
-  // The same failure while a picture of a run is saved: a save that fails as a library can.
+  // The same failure inside the recording of a run's picture (the choice of its frame).
   form->Recorder().SetTimeSource(*sim_);
   form->Check2->setChecked(true);
   form->Generator().Command20_Click();  // Timer 1 mode: its run folder, then the ticks
   ASSERT_TRUE(form->Timer1->isActive());
-  RecordWith([](const generator::Instant&) { throw std::length_error("no room"); });
+  form->Recorder().SetTimeSource(failing);
   form->Generator().Timer1_Timer();
   ASSERT_EQ(boxes.Calls().size(), 2u);
   EXPECT_EQ(boxes.Calls()[1].text, kError);
   EXPECT_FALSE(form->Timer1->isActive());
   EXPECT_NE(form->Gen().WaveOutHandle, 0u);  // the tone plays on
 
+  // The picture has its row, with the library's text.
+  QFile log(form->Recorder().Names().PictureFolder + QStringLiteral("/log.csv"));
+  ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+  const QList<QByteArray> rows = log.readAll().trimmed().split('\n');
+  ASSERT_EQ(rows.size(), 2);
+  EXPECT_TRUE(rows[1].endsWith(",no time")) << rows[1].toStdString();
+
   // In the clock mode the start's handler ends the clock.
   form->Generator().Command4_Click();
   form->Option5->setChecked(true);
+  form->Recorder().SetTimeSource(*sim_);
   sim_->Advance(1000 * SimulatedTime::kMs);
+  RecordWith([this, &failing](const generator::Instant& instant) {
+    form->Recorder().SetTimeSource(failing);
+    form->Recorder().RecordPicture(instant);
+  });
   form->Generator().Command20_Click();
   ASSERT_EQ(boxes.Calls().size(), 3u);
   EXPECT_EQ(boxes.Calls()[2].text, kError);
+  form->Recorder().SetTimeSource(*sim_);
 }
 
 TEST_F(RecordingTest, FilterGraphPicturesInBothFormatsHaveThePanelSizeAndTheStamp) {
@@ -286,7 +301,7 @@ TEST_F(RecordingTest, StampLinesReadWholeForTheLongestValuesUnderEachLocale) {
   sim_->Advance((QDateTime(QDate(2026, 12, 6), QTime(14, 5, 9))
                      .msecsTo(QDateTime(QDate(2026, 12, 28), QTime(23, 58, 58)))) *
                 SimulatedTime::kMs);
-  form->Recorder().CreatePictureFolder();
+  form->Recorder().CreatePictureFolder(std::nullopt);
   const QColor background = PictureWindow().Picture1->BackColor();
   auto record = [&](std::int32_t number, double seconds) {
     generator::Instant instant;

@@ -75,11 +75,11 @@ QMetaObject::Connection OnPictureDue(generator::Generator& generator, QObject* c
                                      std::function<void(const generator::Instant&)> record) {
   return QObject::connect(
       &generator, &generator::Generator::PictureDue, context,
-      [&generator, record = std::move(record)](const generator::Instant& instant) {
+      [record = std::move(record)](const generator::Instant& instant, generator::Outcome& outcome) {
         try {
           record(instant);
         } catch (...) {
-          generator.RecordingFailed(std::current_exception());
+          outcome.Fail();
         }
       });
 }

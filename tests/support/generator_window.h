@@ -19,8 +19,7 @@
 namespace testing_support {
 
 // Each picture `generator` says is due goes to `record` (living as long as `context`); what
-// it throws goes back to the generator as a failed recording, as the recording's own
-// receiver does it.
+// it throws goes back in the signal's outcome, as the recording's own receiver does it.
 QMetaObject::Connection OnPictureDue(generator::Generator& generator, QObject* context,
                                      std::function<void(const generator::Instant&)> record);
 

@@ -50,7 +50,7 @@ RecordingWindow::RecordingWindow() {
   recorder_->Follow(Generator());
   connect(camera_.get(), &camera::CameraControl::ClockStopRequested, &Generator(),
           &generator::Generator::RequestStop);
-  connect(Command24, &QPushButton::clicked, this,
+  connect(Command24, &QPushButton::clicked, recorder_.get(),
           [this] { camera_->Command24_Click(recorder_->NameVideo()); });
   // The picture window as the main window's loading leaves it.
   PictureWindow().Picture1->Scale(0, 3, 10, 0);
