@@ -61,9 +61,15 @@ struct RunStart {
 // failure of their part, which the generator raises once the signal has returned.
 struct Outcome {
   std::exception_ptr failure;
-  // Keeps the exception being handled, unless an earlier one was kept.
-  void Fail() {
-    if (!failure) failure = std::current_exception();
+  // Runs one receiver's part; what it throws is kept (the first only) instead of going
+  // through the signal.
+  template <class Step>
+  void Run(Step&& step) {
+    try {
+      step();
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
   }
 };
 

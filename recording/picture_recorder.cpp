@@ -66,19 +66,11 @@ void PictureRecorder::Follow(const generator::Generator& generator) {
   // generator ends its start or clock with the general message as for a failure of its own.
   connect(&generator, &generator::Generator::RunStarting, this,
           [this](const generator::RunStart& start, generator::Outcome& outcome) {
-            try {
-              BeginRun(start);
-            } catch (...) {
-              outcome.Fail();
-            }
+            outcome.Run([&] { BeginRun(start); });
           });
   connect(&generator, &generator::Generator::PictureDue, this,
           [this](const generator::Instant& instant, generator::Outcome& outcome) {
-            try {
-              RecordPicture(instant);
-            } catch (...) {
-              outcome.Fail();
-            }
+            outcome.Run([&] { RecordPicture(instant); });
           });
   connect(&generator, &generator::Generator::RunEnded, this, [this] {
     try {

@@ -76,11 +76,7 @@ QMetaObject::Connection OnPictureDue(generator::Generator& generator, QObject* c
   return QObject::connect(
       &generator, &generator::Generator::PictureDue, context,
       [record = std::move(record)](const generator::Instant& instant, generator::Outcome& outcome) {
-        try {
-          record(instant);
-        } catch (...) {
-          outcome.Fail();
-        }
+        outcome.Run([&] { record(instant); });
       });
 }
 
