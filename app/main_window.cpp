@@ -60,8 +60,11 @@ Form1::~Form1() {
 
 void Form1::ConnectHandlers() {
   // What the subsystems tell each other goes up as signals: the recording follows the
-  // generator's runs, the video stop ends the period clock.
+  // generator's runs, a picture the writer could not write ends the run's recording, the video
+  // stop ends the period clock.
   recorder_->Follow(*generator_);
+  connect(recorder_.get(), &recording::PictureRecorder::PictureFailed, generator_.get(),
+          &generator::Generator::FailRecording);
   connect(camera_.get(), &camera::CameraControl::ClockStopRequested, generator_.get(),
           &generator::Generator::RequestStop);
   connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);

@@ -83,10 +83,19 @@ CameraControl::~CameraControl() {
   state_.FilterGraph.reset();
 }
 
-gst::CameraPipeline* CameraControl::OpenCamera() const {
-  if (state_.CameraOn != 1) return nullptr;
-  if (controls_.Option7->isChecked()) return capture::CameraOf(state_.CaptureWindow);
-  return state_.FilterGraph ? state_.FilterGraph->Camera() : nullptr;
+gst::CameraPipeline& CameraControl::RecordingCamera() const {
+  if (controls_.Option7->isChecked()) {
+    // A camera that failed keeps its last frame for the preview, not for new pictures.
+    gst::CameraPipeline* camera = capture::CameraOf(state_.CaptureWindow);
+    if (!camera || !camera->IsOpen() || !camera->LatestFrame())
+      forms::Raise(forms::kDeviceUnavailable);
+    return *camera;
+  }
+  if (!state_.FilterGraph || !state_.BasicVideo) forms::Raise(forms::kObjectVariableNotSet);
+  gst::CameraPipeline* camera = state_.FilterGraph->Camera();
+  if (!camera || !camera->IsOpen() || !camera->LatestFrame())
+    graph::Fail(graph::VFW_E_WRONG_STATE, QStringLiteral("нет текущего кадра"));
+  return *camera;
 }
 
 void CameraControl::Command11_Click() {

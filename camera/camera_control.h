@@ -132,8 +132,10 @@ class CameraControl : public QObject {
   forms::LongArray CurrentImage() { return directshow_.CurrentImage(); }
   const CameraState& State() const { return state_; }
   std::int32_t CameraOn() const { return state_.CameraOn; }
-  // The pipeline of the camera that is on, with the chosen back end; null when none is.
-  gst::CameraPipeline* OpenCamera() const;
+  // The camera a periodic picture takes its frame from, with the chosen back end. Where that
+  // back end's grab would find no frame it raises that grab's error: 68 for the capture
+  // window's copy, the graph's for its current image.
+  gst::CameraPipeline& RecordingCamera() const;
 
  signals:
   // The video stop also ends a running period clock.

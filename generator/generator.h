@@ -128,6 +128,11 @@ class Generator : public QObject {
   void Unload();
   // Ends a running period clock at its next pass (the video stop does this too).
   void RequestStop() { state_.StopRequested = 1; }
+  // A picture of the run failed after its instant (its file could not be written): the run's
+  // recording ends as for a failure at the instant. A running clock raises it at its next
+  // pass, which ends the start with the general message; the Timer 1 mode stops its timer and
+  // shows it; after the stop it is shown alone. The tone plays on.
+  void FailRecording(std::exception_ptr failure);
   void DrawGrid();
   void DrawSignalBuffer(const std::vector<std::int16_t>& buffer, int kind);
 
@@ -202,6 +207,7 @@ class Generator : public QObject {
   bool run_active_ = false;
   QString sound_error_;         // why the device of the run failed, until its close is shown
   bool clock_running_ = false;  // RunClock is on the stack
+  std::exception_ptr recording_failure_;  // for the running clock to raise at its next pass
   bool start_waiting_ = false;  // a start clicked while it was
   forms::TimeSource* time_ = &forms::SystemTime();
   DeviceToneClock device_clock_;

@@ -5,6 +5,7 @@
 #include <QScopedValueRollback>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "generator/generator.h"
 #include "platform/forms/conversions.h"
@@ -136,6 +137,7 @@ Instant Generator::MakeInstant(TimeBase base, double dueMs, double actualMs,
 
 void Generator::RunClock() {
   const QScopedValueRollback running(clock_running_, true);
+  recording_failure_ = nullptr;
   if (controls_.Timer1->isActive()) controls_.Timer1->stop();
   // Elapsed time is counted in 64 bits, so it stays right across the 32-bit tick count's wrap
   // and sign change; the tick fields keep their original meaning. It is counted on the
@@ -180,6 +182,7 @@ void Generator::RunClock() {
       state_.TickLast = state_.TickNow;
       forms::DoEvents();
     }
+    if (recording_failure_) std::rethrow_exception(std::exchange(recording_failure_, nullptr));
     if (state_.StopRequested == 1) return;
     WaitForNextPass(elapsedMs);
   }
@@ -214,6 +217,20 @@ void Generator::Timer1_Timer() {
     // must not end the program either.
     controls_.Timer1->stop();
     ReportFailure("Timer 1's picture", error);
+  }
+}
+
+void Generator::FailRecording(std::exception_ptr failure) {
+  if (!failure) return;
+  if (clock_running_) {
+    if (!recording_failure_) recording_failure_ = failure;
+    return;
+  }
+  if (controls_.Timer1->isActive()) controls_.Timer1->stop();
+  try {
+    std::rethrow_exception(failure);
+  } catch (const std::exception& error) {
+    ReportFailure("a picture of the run", error);
   }
 }
 

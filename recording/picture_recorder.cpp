@@ -2,13 +2,12 @@
 
 #include "recording/logging.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <chrono>
 
 #include "generator/generator.h"
 #include "imaging/DirectShowDIB.h"
-#include "imaging/PicSave.h"
 #include "platform/capture/capture.h"
 #include "platform/forms/clipboard.h"
 #include "platform/forms/message_box.h"
@@ -20,8 +19,9 @@ namespace {
 
 const QString kBmp = QStringLiteral(".bmp");
 const QString kJpg = QStringLiteral(".jpg");
-constexpr std::int32_t kJpegFormat = 1;
-constexpr std::int32_t kJpegQuality = 70;
+// A camera that stalls is waited for this long past the instant before its nearest frame so far
+// is taken: the writer's wait, never the clock's.
+constexpr std::int64_t kLongestFrameWaitNs = 500'000'000;
 
 // Stops a capture window's preview and runs it again on leaving, also when a step between
 // fails: the preview never stays frozen.
@@ -50,7 +50,13 @@ QStringList StampLines(const generator::Instant& instant) {
               instant.sinceT0Text};
 }
 
-PictureRecorder::PictureRecorder(const RecordingControls& controls) : controls_(controls) {
+PictureRecorder::PictureRecorder(const RecordingControls& controls)
+    : controls_(controls),
+      writer_(std::make_unique<PictureWriter>([this](WriterReport report) {
+        // The writer's thread: the report is shown on the window's.
+        QMetaObject::invokeMethod(
+            this, [this, report = std::move(report)] { Written(report); }, Qt::QueuedConnection);
+      })) {
   connect(controls_.Command19, &QAbstractButton::clicked, this, [this] { Command19_Click(); });
 }
 
@@ -83,6 +89,7 @@ void PictureRecorder::Follow(const generator::Generator& generator) {
 }
 
 void PictureRecorder::BeginRun(const generator::RunStart& start) {
+  failure_reported_ = false;
   if (controls_.Check3->isChecked()) PictureWindow().show();
   if (start.recordPictures) CreatePictureFolder(start.toneHz);
 }
@@ -106,14 +113,16 @@ void PictureRecorder::Command19_Click() {
       const std::shared_ptr<gdi::Picture> picture = SnapDirectShowFrame(kSnappedAndSaved);
       // A frame that could not be converted is not saved: the panel holds an older picture.
       if (!picture) return;
+      // Written by the writer, in order with a run's pictures: the BMP is the panel, the JPEG
+      // the frame at its own size.
       if (controls_.Option9->isChecked()) {
         names_.OutputFileName = SnapshotFileName(names_, kBmp);
-        PictureWindow().Picture2->SavePicture(names_.OutputFileName);
+        writer_->SubmitSnapshot(names_.OutputFileName, PictureWindow().Picture2->Image(),
+                                PictureFormat::Bmp);
       }
       if (controls_.Option10->isChecked()) {
         names_.OutputFileName = SnapshotFileName(names_, kJpg);
-        imaging::SharedPicSave().SavePicture(picture, names_.OutputFileName, kJpegFormat,
-                                             kJpegQuality);
+        writer_->SubmitSnapshot(names_.OutputFileName, picture->Image(), PictureFormat::Jpeg);
       }
     }
   } catch (const std::exception& error) {
@@ -139,9 +148,6 @@ std::shared_ptr<gdi::Picture> PictureRecorder::SnapDirectShowFrame(const QString
   return picture;
 }
 
-void PictureRecorder::CopyStamp(Form6& form6) {
-  forms::PictureBox::CopyRegion(*form6.Picture1, kStampRegion, *form6.Picture2, QPoint(0, 0));
-}
 
 namespace {
 
@@ -159,28 +165,6 @@ QString TimeBaseName(generator::TimeBase base) {
 
 }  // namespace
 
-gst::CameraPipeline* PictureRecorder::ChooseFrame(const generator::Instant& instant,
-                                                  PictureLogRow& row) {
-  gst::CameraPipeline* camera = controls_.Camera ? controls_.Camera->OpenCamera() : nullptr;
-  if (!camera) return nullptr;
-  // Frames are timed on the steady clock, the instant on the time source: placed relative to
-  // now, the two agree also when the time source is simulated.
-  const bool timer = instant.base == generator::TimeBase::Timer;
-  const std::int64_t localNow = time_->Nanoseconds();
-  const std::int64_t steadyNow = gst::SteadyNowNs();
-  const std::int64_t dueLocal = timer ? localNow : instant.dueLocalNs;
-  const gst::FramePtr frame = camera->NearestFrame(steadyNow + (dueLocal - localNow));
-  if (!frame) return nullptr;
-  camera->HoldFrame(frame);
-  row.frameNumber = frame->Number();
-  const std::int64_t captureLocal = localNow + (frame->CaptureNs() - steadyNow);
-  row.frameAgeMs = static_cast<double>(dueLocal - captureLocal) / 1e6;
-  if (!timer) row.frameCaptureMs = instant.tone.MsSinceT0(captureLocal);
-  if (const std::optional<double> phase = instant.tone.PhaseAt(captureLocal))
-    row.framePhase = *phase;
-  return camera;
-}
-
 void PictureRecorder::RecordPicture(const generator::Instant& instant) {
   PictureLogRow row;
   row.picture = instant.number;
@@ -192,37 +176,25 @@ void PictureRecorder::RecordPicture(const generator::Instant& instant) {
     if (const std::optional<double> phase = instant.tone.PhaseAt(instant.dueLocalNs))
       row.instantPhase = *phase;
   }
-  const auto started = std::chrono::steady_clock::now();
-  // The row is written whatever happens, and only for the log of this run's own folder.
-  auto writeRow = [&] {
-    row.saveMs =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started)
-            .count();
-    // A row that cannot be written has left its trace; the picture itself stands, and the
-    // run goes on as the window knows it.
-    if (!names_.PictureFolder.isEmpty() && log_.Folder() == names_.PictureFolder &&
-        !log_.Append(row))
-      ++unlogged_rows_;
-  };
+  const QString runFolder = names_.PictureFolder;
+  // A picture that fails here still gets its row, in order with the queued ones.
   try {
-    RecordFrame(instant, row);
+    QueuePicture(instant, row);
   } catch (const forms::RuntimeError& error) {
     row.error = error.Description().isEmpty() ? forms::StandardDescription(error.Number())
                                               : error.Description();
-    writeRow();
+    writer_->SubmitRow(runFolder, row);
     throw;
   } catch (const std::exception& error) {
     row.error = QString::fromLocal8Bit(error.what());
-    writeRow();
+    writer_->SubmitRow(runFolder, row);
     throw;
   }
-  writeRow();
 }
 
-void PictureRecorder::RecordFrame(const generator::Instant& instant, PictureLogRow& row) {
+void PictureRecorder::QueuePicture(const generator::Instant& instant, PictureLogRow& row) {
   Form6& form6 = PictureWindow();
   forms::PictureBox& text = *form6.Picture1;
-  forms::PictureBox& panel = *form6.Picture2;
   text.Cls();
   controls_.Text2->setText(forms::DisplayDate(instant.dateTime));
   controls_.Text3->setText(forms::DisplayTime(instant.dateTime));
@@ -230,38 +202,76 @@ void PictureRecorder::RecordFrame(const generator::Instant& instant, PictureLogR
   PrintStampLine(text, 0.25, 3, lines[0]);
   PrintStampLine(text, 0.25, 1.5, lines[1]);
   text.Refresh();
-  panel.Cls();
   // Without a run folder of its own a picture would land outside the program's folders.
   if (names_.PictureFolder.isEmpty()) forms::Raise(forms::kPathFileAccess);
-  gst::CameraPipeline* holding = ChooseFrame(instant, row);
-  // The grabs read the chosen frame until the picture is done, also when a step fails.
-  const std::unique_ptr<gst::CameraPipeline, void (*)(gst::CameraPipeline*)> release(
-      holding, [](gst::CameraPipeline* camera) { camera->HoldFrame(nullptr); });
-  auto name = [&](const QString& extension) {
-    names_.OutputFileName = PictureFileName(names_, instant.number, extension);
-    row.file = QFileInfo(names_.OutputFileName).fileName();
-    return names_.OutputFileName;
-  };
-  if (controls_.Option7->isChecked()) {
-    name(kBmp);
-    FrozenPreview frozen(CaptureWindow());
-    // A frame that could not be copied is not a picture: saving the panel's background under
-    // the next number would report a lost picture as taken.
-    if (capture::SendMessageA(CaptureWindow(), capture::WM_CAP_EDIT_COPY, 0, 0) == FALSE)
-      forms::Raise(forms::kDeviceUnavailable);
-    panel.SetPicture(forms::Clipboard::GetData());
-    CopyStamp(form6);
-    panel.SavePicture(names_.OutputFileName);
+  if (!controls_.Camera) forms::Raise(forms::kObjectVariableNotSet);
+  gst::CameraPipeline& camera = controls_.Camera->RecordingCamera();
+
+  PictureJob job;
+  const bool captureWindow = controls_.Option7->isChecked();
+  job.layout.backend = captureWindow ? Backend::CaptureWindow : Backend::FilterGraph;
+  job.layout.format =
+      !captureWindow && controls_.Option10->isChecked() ? PictureFormat::Jpeg : PictureFormat::Bmp;
+  forms::PictureBox& panel = *form6.Picture2;
+  job.layout.panel = panel.Image().size();
+  job.layout.background = panel.BackColor();
+  job.stamp = text.Image().copy(kStampRegion);
+  names_.OutputFileName = PictureFileName(
+      names_, instant.number, job.layout.format == PictureFormat::Jpeg ? kJpg : kBmp);
+  job.path = names_.OutputFileName;
+  job.runFolder = names_.PictureFolder;
+  row.file = QFileInfo(job.path).fileName();
+
+  // Frames are timed on the steady clock, the instant on the time source: placed relative to
+  // now, the two agree also when the time source is simulated.
+  const std::int64_t localNow = time_->Nanoseconds();
+  const std::int64_t steadyNow = gst::SteadyNowNs();
+  job.timing.timer = instant.base == generator::TimeBase::Timer;
+  job.timing.dueLocalNs = job.timing.timer ? localNow : instant.dueLocalNs;
+  job.timing.steadyToLocalNs = localNow - steadyNow;
+  job.timing.tone = instant.tone;
+  const std::int64_t dueSteady = job.timing.dueLocalNs - job.timing.steadyToLocalNs;
+  job.frame = camera.RequestFrame(dueSteady);
+  job.frameDeadlineNs = std::max(dueSteady, steadyNow) + kLongestFrameWaitNs;
+  if (const gst::FramePtr latest = camera.LatestFrame())
+    job.frameBytes = std::int64_t{latest->Width()} * latest->Height() * 4;
+  job.row = row;
+  job.queuedNs = steadyNow;
+  if (const std::optional<QString> refusal = writer_->Submit(std::move(job)))
+    forms::Raise(forms::kOutOfMemory, forms::kDefaultErrorSource, *refusal);
+}
+
+void PictureRecorder::Written(const WriterReport& report) {
+  switch (report.kind) {
+    case WriterReport::Kind::Picture:
+      if (report.failure) {
+        if (failure_reported_) return;
+        failure_reported_ = true;
+        emit PictureFailed(report.failure);
+        return;
+      }
+      PictureWindow().Picture2->SetPicture(report.image);
+      if (report.backend == Backend::FilterGraph)
+        controls_.Label1->setText(QStringLiteral(" ") + kSnappedAndSaved);
+      return;
+    case WriterReport::Kind::Snapshot:
+      if (!report.failure) return;
+      try {
+        std::rethrow_exception(report.failure);
+      } catch (const std::exception& error) {
+        forms::LogFailure(lcRecording(), "the snapshot", error);
+      }
+      forms::MsgBox(QStringLiteral("Ошибка записи картинки в файл"), QStringLiteral("WebCam"));
+      return;
+    case WriterReport::Kind::RunFinished:
+      return;
   }
-  if (controls_.Option8->isChecked()) {
-    SnapDirectShowFrame(kSnappedAndSaved);
-    CopyStamp(form6);
-    if (controls_.Option9->isChecked()) panel.SavePicture(name(kBmp));
-    if (controls_.Option10->isChecked()) {
-      imaging::SharedPicSave().SavePicture(gdi::PictureFromImage(panel.Image()), name(kJpg),
-                                           kJpegFormat, kJpegQuality);
-    }
-  }
+}
+
+void PictureRecorder::WaitUntilWritten() {
+  writer_->WaitUntilIdle();
+  // The reports it posted are shown before this returns.
+  QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }
 
 QString PictureRecorder::NameVideo() {
@@ -272,18 +282,13 @@ QString PictureRecorder::NameVideo() {
 
 void PictureRecorder::CreatePictureFolder(std::optional<double> toneHz) {
   // A folder that could not be made is another run's (or none): its log is not this run's.
-  log_.Begin(QString());
+  writer_->BeginRun(QString(), std::nullopt);
   recording::CreatePictureFolder(names_, time_->Now());
-  log_.Begin(names_.PictureFolder, toneHz);
+  writer_->BeginRun(names_.PictureFolder, toneHz);
 }
 
 void PictureRecorder::FinishRun() {
-  if (!log_.Finish() && !log_.History().Empty())
-    qCWarning(lcRecording).noquote() << "the run in" << log_.Folder() << "has no phase plot";
-  if (unlogged_rows_ > 0)
-    qCWarning(lcRecording).noquote()
-        << unlogged_rows_ << "pictures of the run in" << log_.Folder() << "have no row in its log";
-  unlogged_rows_ = 0;
+  writer_->FinishRun();
 }
 
 }  // namespace recording

@@ -1,13 +1,15 @@
 #pragma once
 // Snapshots and periodic pictures: the snapshot button, the filter-graph frame grab, and the
-// recording of one instant — the stamp on the picture window's text panel, the frame on its
-// picture panel, the stamp copied onto the frame, the file saved under the run's next name.
+// recording of one instant: the stamp on the picture window's text panel at once, then the
+// frame nearest the instant with the stamp copied on, saved under the run's next name by the
+// writer's thread and shown on the picture panel when it is written.
 
 #include <QAbstractButton>
 #include <QLabel>
 #include <QLineEdit>
 #include <QObject>
 #include <QRadioButton>
+#include <exception>
 #include <memory>
 
 #include "camera/camera_control.h"
@@ -16,11 +18,9 @@
 #include "platform/gdi/gdi.h"
 #include "recording/output_files.h"
 #include "recording/picture_window.h"
+#include "recording/picture_writer.h"
 #include "recording/run_log.h"
 
-namespace gst {
-class CameraPipeline;
-}
 namespace generator {
 class Generator;
 }
@@ -77,19 +77,23 @@ class PictureRecorder : public QObject {
   std::shared_ptr<gdi::Picture> SnapDirectShowFrame(const QString& StatusText);
   // A run begins: the picture window when Check3 is ticked, the run's folder when it records.
   void BeginRun(const generator::RunStart& start);
-  // The recording of one instant; failures raise to the caller. Either way the run's log gets
-  // its row.
+  // The recording of one instant: its stamp, its name and its place in the writer's queue.
+  // What fails before the picture is queued raises to the caller; either way the run's log
+  // gets its row. A picture that fails later in the writer is reported by PictureFailed.
   void RecordPicture(const generator::Instant& instant);
   // Makes the run's folder and begins its log; `toneHz` turns the camera's frame interval into
   // the plot's band in degrees.
   void CreatePictureFolder(std::optional<double> toneHz);
   // Renews the date and time and names the next video (OutputFileName, without ".avi").
   QString NameVideo();
-  // The run has ended: its folder gets the phase plot.
+  // The run has ended: once its queued pictures are written, its folder gets the phase plot.
   void FinishRun();
+  // Blocks until every picture and snapshot handed over so far is written and shown: for the
+  // program's end and for tests.
+  void WaitUntilWritten();
   // The run log's last row (the last picture's phase and lateness); none before the first.
-  const std::optional<PictureLogRow>& LastRow() const { return log_.LastRow(); }
-  std::int64_t LoggedRows() const { return log_.Rows(); }
+  std::optional<PictureLogRow> LastRow() const { return writer_->LastRow(); }
+  std::int64_t LoggedRows() const { return writer_->Rows(); }
   const NamingState& Names() const { return names_; }
   // The picture window, loaded again should it be gone.
   Form6& PictureWindow();
@@ -98,21 +102,25 @@ class PictureRecorder : public QObject {
   // recorder.
   void SetTimeSource(forms::TimeSource& time) { time_ = &time; }
 
+ signals:
+  // The first picture of a run that the writer could not write (once a run): the run must
+  // end with the general message, as for a failure at its instant.
+  void PictureFailed(std::exception_ptr failure);
+
  private:
-  void CopyStamp(Form6& form6);
   // The camera's capture window (0: none).
   capture::HWND CaptureWindow() const;
-  void RecordFrame(const generator::Instant& instant, PictureLogRow& row);
-  // Chooses the frame nearest the instant and notes it in the row; the grabs read it while
-  // the returned pipeline holds it.
-  gst::CameraPipeline* ChooseFrame(const generator::Instant& instant, PictureLogRow& row);
+  void QueuePicture(const generator::Instant& instant, PictureLogRow& row);
+  // The writer's report, on the window's thread.
+  void Written(const WriterReport& report);
 
   RecordingControls controls_;
   forms::TimeSource* time_ = &forms::SystemTime();
   std::unique_ptr<Form6> form6_;
   NamingState names_;
-  RunLog log_;
-  std::int64_t unlogged_rows_ = 0;  // this run's pictures whose log row could not be written
+  bool failure_reported_ = false;  // this run's PictureFailed was emitted
+  // Last: its thread ends, the queue written, before the rest goes.
+  std::unique_ptr<PictureWriter> writer_;
 };
 
 // The two lines of an instant's stamp: its date and time, then its number and T - T0.

@@ -123,8 +123,6 @@ CaptureWindow::~CaptureWindow() {
 }
 
 gst::FramePtr CaptureWindow::FrameBuffer() const {
-  // A frame a recording chose goes before whatever the preview shows.
-  if (gst::FramePtr held = pipeline_.HeldFrame()) return held;
   if (Live() && pipeline_.IsOpen()) {
     if (gst::FramePtr latest = pipeline_.LatestFrame()) return latest;
   }

@@ -282,8 +282,7 @@ void FilgraphManager::SetVisible(std::int32_t visible) {
 
 HRESULT FilgraphManager::GetCurrentImage(std::int32_t* size, std::int32_t* image) {
   if (!size) return E_POINTER;
-  gst::FramePtr frame = camera_ ? camera_->HeldFrame() : nullptr;
-  if (!frame && camera_) frame = camera_->LatestFrame();
+  const gst::FramePtr frame = camera_ ? camera_->LatestFrame() : nullptr;
   if (!frame || frame->Width() <= 0) return VFW_E_WRONG_STATE;
   const int width = frame->Width();
   const int height = frame->Height();

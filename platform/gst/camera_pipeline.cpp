@@ -215,7 +215,8 @@ void CameraPipeline::Close() {
     FramePtr latest = recent_.empty() ? nullptr : recent_.back()->Detached();
     recent_.clear();
     if (latest) recent_.push_back(std::move(latest));
-    if (held_) held_ = held_->Detached();
+    for (const std::shared_ptr<FrameRequest>& request : waiting_) request->Close();
+    waiting_.clear();
   }
   emit Closed();
 }
@@ -245,37 +246,57 @@ std::int64_t CameraPipeline::FrameIntervalNs() const {
   return IntervalOf(recent_);
 }
 
-FramePtr CameraPipeline::NearestFrame(std::int64_t instantNs) {
-  // A camera that stalls must not hold the recording: a quarter second at most.
-  constexpr std::int64_t kLongestWait = 250 * 1000000LL;
-  std::unique_lock lock(slot_mutex_);
-  if (recent_.empty()) return nullptr;
-  const std::int64_t interval = std::min(IntervalOf(recent_), kLongestWait);
-  const FramePtr newest = recent_.back();
-  // The next frame is expected an interval after the newest; it is nearer only when the
-  // instant lies past the middle between the two.
-  if (pipeline_ && interval > 0 && instantNs - newest->CaptureNs() > interval / 2) {
-    const std::uint64_t number = newest->Number();
-    frame_came_.wait_for(lock, std::chrono::nanoseconds(interval),
-                         [&] { return !recent_.empty() && recent_.back()->Number() > number; });
+std::shared_ptr<FrameRequest> CameraPipeline::RequestFrame(std::int64_t instantNs) {
+  auto request = std::make_shared<FrameRequest>(instantNs);
+  std::lock_guard lock(slot_mutex_);
+  bool answered = false;
+  for (const FramePtr& frame : recent_) answered = request->Offer(frame) || answered;
+  if (!answered) {
+    if (pipeline_)
+      waiting_.push_back(request);
+    else
+      request->Close();  // nothing more will come
   }
-  FramePtr nearest;
-  for (const FramePtr& frame : recent_) {
-    if (!nearest ||
-        std::llabs(frame->CaptureNs() - instantNs) < std::llabs(nearest->CaptureNs() - instantNs))
-      nearest = frame;
-  }
-  return nearest;
+  return request;
 }
 
-void CameraPipeline::HoldFrame(FramePtr frame) {
-  std::lock_guard lock(slot_mutex_);
-  held_ = std::move(frame);
+// ---- FrameRequest -----------------------------------------------------------------------
+
+bool FrameRequest::Offer(const FramePtr& frame) {
+  std::lock_guard lock(mutex_);
+  if (answered_) return true;
+  if (!nearest_ || std::llabs(frame->CaptureNs() - instant_ns_) <
+                       std::llabs(nearest_->CaptureNs() - instant_ns_))
+    nearest_ = frame;
+  // Frames come in capture order: none after this one can be nearer.
+  if (frame->CaptureNs() >= instant_ns_) AnswerLocked();
+  return answered_;
 }
 
-FramePtr CameraPipeline::HeldFrame() const {
-  std::lock_guard lock(slot_mutex_);
-  return held_;
+void FrameRequest::Close() {
+  std::lock_guard lock(mutex_);
+  AnswerLocked();
+}
+
+void FrameRequest::AnswerLocked() {
+  answered_ = true;
+  if (nearest_ && !detached_) nearest_ = nearest_->Detached();
+  detached_ = true;
+  answered_cv_.notify_all();
+}
+
+FramePtr FrameRequest::Wait(std::int64_t deadlineNs) {
+  std::unique_lock lock(mutex_);
+  const auto deadline = std::chrono::steady_clock::time_point(std::chrono::nanoseconds(deadlineNs));
+  answered_cv_.wait_until(lock, deadline, [this] { return answered_; });
+  // A camera that stalled past the deadline: the nearest frame it gave is the answer.
+  if (!answered_) AnswerLocked();
+  return nearest_;
+}
+
+bool FrameRequest::Answered() const {
+  std::lock_guard lock(mutex_);
+  return answered_;
 }
 
 bool CameraPipeline::SetState(GstState state) {
@@ -336,10 +357,12 @@ GstFlowReturn CameraPipeline::OnNewSample(GstAppSink* sink, gpointer data) {
     // The first frame of an opening starts the kept frames anew: the last one of an earlier
     // opening stays only until then.
     if (number == 1) self->recent_.clear();
-    self->recent_.push_back(std::move(frame));
+    self->recent_.push_back(frame);
     while (self->recent_.size() > kKeptFrames) self->recent_.pop_front();
+    std::erase_if(self->waiting_, [&frame](const std::shared_ptr<FrameRequest>& request) {
+      return request->Offer(frame);
+    });
   }
-  self->frame_came_.notify_all();
   if (!self->notify_pending_.exchange(true)) {
     QMetaObject::invokeMethod(
         self,

@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "platform/gst/bus_watch.h"
 #include "platform/gst/camera_devices.h"
@@ -56,6 +57,35 @@ class CameraFrame : public std::enable_shared_from_this<CameraFrame> {
 };
 using FramePtr = std::shared_ptr<const CameraFrame>;
 
+// A frame asked for one moment (steady clock). It is answered with the frame captured nearest
+// that moment as soon as that is known, when the first frame captured after it arrives, so the
+// one who waits for it may come much later without the camera keeping frames for it. The
+// answer is in memory of its own: a waiting picture holds nothing of the camera's pipeline.
+class FrameRequest {
+ public:
+  explicit FrameRequest(std::int64_t instantNs) : instant_ns_(instantNs) {}
+  std::int64_t InstantNs() const { return instant_ns_; }
+  // Waits until the request is answered or the steady clock reaches `deadlineNs`, then gives
+  // the nearest frame offered so far: null when the camera gave none.
+  FramePtr Wait(std::int64_t deadlineNs);
+  bool Answered() const;
+
+ private:
+  friend class CameraPipeline;
+  // A frame arrived (in capture order); true once the request is answered.
+  bool Offer(const FramePtr& frame);
+  // No frame will come any more (the camera closed): the nearest so far is the answer.
+  void Close();
+  void AnswerLocked();
+
+  const std::int64_t instant_ns_;
+  mutable std::mutex mutex_;
+  std::condition_variable answered_cv_;
+  FramePtr nearest_;
+  bool answered_ = false;
+  bool detached_ = false;
+};
+
 class CameraPipeline : public QObject {
   Q_OBJECT
 
@@ -77,14 +107,10 @@ class CameraPipeline : public QObject {
   GstElement* Source() const { return source_; }
 
   FramePtr LatestFrame() const;
-  // Of the frames that have arrived (the last few are kept), the one whose capture time is
-  // nearest `instantNs` (steady clock). When a frame still to come may be nearer, waits for
-  // it, but never longer than one frame interval. Null before the first frame.
-  FramePtr NearestFrame(std::int64_t instantNs);
-  // The frame the grabs read (the clipboard copy, the current image) while it is held instead
-  // of the latest one, so that a recording takes the frame it chose. Null: the latest again.
-  void HoldFrame(FramePtr frame);
-  FramePtr HeldFrame() const;
+  // The frame captured nearest `instantNs` (steady clock), from the frames kept (the last
+  // few) and those still to come: answered at once when a kept frame was captured after the
+  // instant, else by the first frame that is. Never blocks.
+  std::shared_ptr<FrameRequest> RequestFrame(std::int64_t instantNs);
   // The time between frames, from the capture times of those kept (0 before two arrived).
   std::int64_t FrameIntervalNs() const;
   // Frames delivered since the opening.
@@ -127,10 +153,9 @@ class CameraPipeline : public QObject {
   CameraFormat format_;
 
   static constexpr std::size_t kKeptFrames = 4;
-  mutable std::mutex slot_mutex_;  // guards the frames, the held frame and first_error_
-  std::condition_variable frame_came_;
+  mutable std::mutex slot_mutex_;  // guards the frames, the waiting requests and first_error_
   std::deque<FramePtr> recent_;  // oldest first; the last is the latest frame
-  FramePtr held_;
+  std::vector<std::shared_ptr<FrameRequest>> waiting_;  // requests still to be answered
   QString first_error_;
   std::atomic<std::uint64_t> frames_{0};
   std::atomic<bool> notify_pending_{false};

@@ -172,6 +172,7 @@ TEST_P(PipeWireCameraRun, PicturesShowTheFramesOfTheNode) {
   }
   RunEventsFor(500);
   QTest::mouseClick(form->Command19, Qt::LeftButton);  // a snapshot first
+  form->Recorder().WaitUntilWritten();
   const QStringList snapshots = QDir(ProgramFolder() + QStringLiteral("/SnapShot"))
                                     .entryList(QDir::Files | QDir::NoDotAndDotDot);
   ASSERT_EQ(snapshots.size(), 1);
@@ -180,6 +181,7 @@ TEST_P(PipeWireCameraRun, PicturesShowTheFramesOfTheNode) {
   ClockSettings(VirtualRow());
   QTimer::singleShot(2000, form->Command4, &QPushButton::click);
   form->Generator().Command20_Click();  // returns after the stop
+  form->Recorder().WaitUntilWritten();
   EXPECT_TRUE(boxes.Calls().empty());
   const QStringList pictures = Pictures();
   ASSERT_GE(pictures.size(), 2);
@@ -271,6 +273,7 @@ TEST_F(DesktopTest, TheSoundServerStoppedDuringARunGivesTheSoundErrorAndAStartAf
   QTimer::singleShot(1000, [&] { session.StopSoundServer(); });
   QTimer::singleShot(8000, form->Command4, &QPushButton::click);
   form->Generator().Command20_Click();
+  form->Recorder().WaitUntilWritten();
   EXPECT_TRUE(form->Label12->text().startsWith(QStringLiteral(" Sound error: ")))
       << form->Label12->text().toStdString();
   ASSERT_TRUE(session.StartSoundServer());
@@ -315,6 +318,7 @@ TEST_F(DesktopTest, ACameraNodeGoneDuringPicturesEndsTheClockAndKeepsEveryPictur
   QTimer::singleShot(1500, [&] { session.StopCamera(); });
   QTimer::singleShot(8000, form->Command4, &QPushButton::click);
   form->Generator().Command20_Click();
+  form->Recorder().WaitUntilWritten();
   ASSERT_EQ(boxes.Calls().size(), 1u);
   EXPECT_EQ(boxes.Calls()[0].text, kError);
   const QStringList pictures = Pictures();

@@ -96,6 +96,8 @@ class RecordingTest : public testing_support::RecordingWindowFixture {
     return QDir(ProgramFolder()).filePath(QString::fromLatin1(name));
   }
   recording::Form6& PictureWindow() { return form->PictureWindow(); }
+  // The writer's queue written and its reports shown.
+  void Written() { form->Recorder().WaitUntilWritten(); }
 
   void CaptureWindowOn() {
     QTest::mouseClick(form->Command11, Qt::LeftButton);
@@ -126,6 +128,7 @@ class RecordingTest : public testing_support::RecordingWindowFixture {
         QMetaObject::invokeMethod(form->Command4, &QPushButton::click, Qt::QueuedConnection);
     });
     form->Generator().Command20_Click();
+    Written();
   }
 
   // Each picture due goes to `record` in place of the recording's own receiver.
@@ -171,10 +174,12 @@ TEST_F(RecordingTest, TimerModeRenewsPictureZeroAtEveryTick) {
   ASSERT_TRUE(form->Timer1->isActive());
   const QString file = form->Recorder().Names().PictureFolder + QStringLiteral("/0.bmp");
   form->Generator().Timer1_Timer();
+  Written();
   const QImage first(file);
   ASSERT_FALSE(first.isNull());
   RunEventsFor(150);  // the camera moves on
   form->Generator().Timer1_Timer();
+  Written();
   EXPECT_EQ(Entries(form->Recorder().Names().PictureFolder), (QStringList{"0.bmp", "log.csv"}));
   EXPECT_NE(Rgb(QImage(file)), Rgb(first));
   EXPECT_TRUE(boxes.Calls().empty());
@@ -229,6 +234,7 @@ TEST_F(RecordingTest, AnyExceptionWhileSavingTakesTheGeneralFailurePath) {
   EXPECT_NE(form->Gen().WaveOutHandle, 0u);  // the tone plays on
 
   // The picture has its row, with the library's text.
+  Written();
   QFile log(form->Recorder().Names().PictureFolder + QStringLiteral("/log.csv"));
   ASSERT_TRUE(log.open(QIODevice::ReadOnly));
   const QList<QByteArray> rows = log.readAll().trimmed().split('\n');
@@ -310,6 +316,7 @@ TEST_F(RecordingTest, StampLinesReadWholeForTheLongestValuesUnderEachLocale) {
     instant.sinceT0Text = forms::FormatGeneral(seconds);
     instant.dateTime = sim_->Now();
     form->Recorder().RecordPicture(instant);
+    Written();
     return Rgb(QImage(form->Recorder().Names().PictureFolder +
                       QStringLiteral("/%1.bmp").arg(number)))
         .copy(recording::kStampRegion);
@@ -355,6 +362,7 @@ TEST_F(RecordingTest, CaptureWindowFrameSmallerThanThePanelSitsTopLeftUnderTheSt
   form->Check2->setChecked(true);
   form->Generator().Command20_Click();  // Timer 1 mode: one recording per tick
   form->Generator().Timer1_Timer();
+  Written();
   ASSERT_TRUE(boxes.Calls().empty());
   const QImage picture =
       Rgb(QImage(form->Recorder().Names().PictureFolder + QStringLiteral("/0.bmp")));
@@ -372,6 +380,7 @@ TEST_F(RecordingTest, FilterGraphSnapshotsJpegAtCameraSizeBmpAtPanelSize) {
   FilterGraphOn(0);
   form->Check3->setChecked(true);
   QTest::mouseClick(form->Command19, Qt::LeftButton);  // jpg is chosen with DirectShow
+  Written();
   ASSERT_TRUE(boxes.Calls().empty());
   EXPECT_TRUE(PictureWindow().isVisible());
   EXPECT_EQ(form->Label1->text(), kSnapped);
@@ -379,16 +388,19 @@ TEST_F(RecordingTest, FilterGraphSnapshotsJpegAtCameraSizeBmpAtPanelSize) {
   EXPECT_EQ(form->Recorder().Names().OutputFileName, jpg);
   EXPECT_EQ(QImage(jpg).size(), QSize(640, 480));
   QTest::mouseClick(form->Command19, Qt::LeftButton);  // the same second: replaced
+  Written();
   EXPECT_EQ(Entries(Folder("SnapShot")), QStringList{QStringLiteral("06_12_2026_14_05_09.jpg")});
 
   form->Option9->setChecked(true);
   QTest::mouseClick(form->Command19, Qt::LeftButton);
+  Written();
   const QImage bmp(Folder("SnapShot/06_12_2026_14_05_09.bmp"));
   EXPECT_EQ(bmp.size(), PictureWindow().Picture2->contentsRect().size());
 
   // Without its folder the snapshot says so.
   ASSERT_TRUE(QDir(Folder("SnapShot")).removeRecursively());
   QTest::mouseClick(form->Command19, Qt::LeftButton);
+  Written();
   ASSERT_EQ(boxes.Calls().size(), 1u);
   EXPECT_EQ(boxes.Calls()[0].text, kWriteError);
   EXPECT_EQ(boxes.Calls()[0].title, QStringLiteral("WebCam"));
@@ -429,7 +441,8 @@ TEST_F(RecordingTest, ARunFolderRemovedDuringTheRunEndsTheClockButNotTheTone) {
     form->Recorder().RecordPicture(instant);
   });
   form->Generator().Command20_Click();  // returns when the clock has ended
-  EXPECT_EQ(calls, 2);
+  // The second picture fails in the writer; the clock ends at the pass its report reaches.
+  EXPECT_GE(calls, 2);
   ASSERT_EQ(boxes.Calls().size(), 1u);
   EXPECT_EQ(boxes.Calls()[0].text, kError);
   EXPECT_NE(form->Gen().WaveOutHandle, 0u);
@@ -487,6 +500,7 @@ TEST_P(EndToEndTest, ThreeSecondsMakeSixStampedPicturesAndAnUnbrokenTone) {
   elapsed.start();
   QTimer::singleShot(3000, form->Command4, &QPushButton::click);
   form->Generator().Command20_Click();
+  form->Recorder().WaitUntilWritten();
   EXPECT_TRUE(boxes.Calls().empty());
   const QStringList files =
       QDir(form->Recorder().Names().PictureFolder)

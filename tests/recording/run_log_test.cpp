@@ -385,6 +385,7 @@ TEST_F(RunLogRunTest, ClockRunLogsEachPictureInPhaseWithTheToneInEveryLocale) {
   form->Text7->setText(QStringLiteral("5"));
   QTimer::singleShot(3000, form->Command4, &QPushButton::click);
   form->Generator().Command20_Click();
+  form->Recorder().WaitUntilWritten();
   ASSERT_TRUE(boxes.Calls().empty());
 
   const QString folder = form->Recorder().Names().PictureFolder;
@@ -456,6 +457,7 @@ TEST_F(RunLogRunTest, FailedPictureHasItsRowWithTheFailure) {
   QTest::mouseClick(form->Command13, Qt::LeftButton);  // the camera goes off
   form->Generator().Timer1_Timer();
   ASSERT_EQ(boxes.Calls().size(), 1u);
+  form->Recorder().WaitUntilWritten();
   const Csv csv = ReadCsv(QDir(form->Recorder().Names().PictureFolder).filePath(RunLog::kFileName));
   ASSERT_EQ(csv.rows.size(), 2u);
   std::map<QString, QString> saved = csv.rows[0], failed = csv.rows[1];

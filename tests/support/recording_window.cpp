@@ -48,6 +48,8 @@ RecordingWindow::RecordingWindow() {
   recorder_ =
       std::make_unique<recording::PictureRecorder>(recording::RecordingControlsOf(*this, *camera_));
   recorder_->Follow(Generator());
+  connect(recorder_.get(), &recording::PictureRecorder::PictureFailed, &Generator(),
+          &generator::Generator::FailRecording);
   connect(camera_.get(), &camera::CameraControl::ClockStopRequested, &Generator(),
           &generator::Generator::RequestStop);
   connect(Command24, &QPushButton::clicked, recorder_.get(),

@@ -1,0 +1,310 @@
+#include "recording/picture_writer.h"
+
+#include "recording/logging.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include "platform/forms/runtime_error.h"
+#include "platform/gst/camera_pipeline.h"
+#include "platform/gst/gst_util.h"
+#include "recording/durable_files.h"
+
+namespace recording {
+namespace {
+
+// A picture that could not be written: the error a save of the panel raised, with the path and
+// the system's reason.
+std::exception_ptr NotWritten(const QString& path, const QString& why) {
+  return std::make_exception_ptr(forms::RuntimeError(
+      forms::kPathFileAccess, forms::kDefaultErrorSource,
+      forms::StandardDescription(forms::kPathFileAccess) + QStringLiteral(": ") + path +
+          QStringLiteral(": ") + why));
+}
+
+QString Text(const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const forms::RuntimeError& error) {
+    return error.Description().isEmpty() ? forms::StandardDescription(error.Number())
+                                         : error.Description();
+  } catch (const std::exception& error) {
+    return QString::fromLocal8Bit(error.what());
+  }
+}
+
+double MsSince(std::int64_t steadyNs) {
+  return static_cast<double>(gst::SteadyNowNs() - steadyNs) / 1e6;
+}
+
+}  // namespace
+
+void NoteFrame(const gst::CameraFrame& frame, const FrameTiming& timing, PictureLogRow& row) {
+  row.frameNumber = frame.Number();
+  const std::int64_t captureLocal = frame.CaptureNs() + timing.steadyToLocalNs;
+  row.frameAgeMs = static_cast<double>(timing.dueLocalNs - captureLocal) / 1e6;
+  if (!timing.timer) row.frameCaptureMs = timing.tone.MsSinceT0(captureLocal);
+  if (const std::optional<double> phase = timing.tone.PhaseAt(captureLocal))
+    row.framePhase = *phase;
+}
+
+struct PictureWriter::Files {
+  DurableFiles files;
+};
+
+struct PictureWriter::Task {
+  enum class Kind { Begin, Picture, Row, Snapshot, Finish } kind;
+  PictureJob job;  // Picture; Row uses its row and runFolder
+  QString folder;  // Begin
+  std::optional<double> toneHz;
+  QString path;  // Snapshot
+  QImage picture;
+  PictureFormat format = PictureFormat::Bmp;
+};
+
+PictureWriter::PictureWriter(std::function<void(WriterReport)> report)
+    : report_(std::move(report)), files_(std::make_unique<Files>()) {
+  last_sync_ns_ = gst::SteadyNowNs();
+  thread_ = std::thread([this] { Run(); });
+}
+
+PictureWriter::~PictureWriter() {
+  {
+    std::lock_guard lock(mutex_);
+    ending_ = true;
+  }
+  changed_.notify_all();
+  thread_.join();
+}
+
+void PictureWriter::Enqueue(std::unique_ptr<Task> task) {
+  {
+    std::lock_guard lock(mutex_);
+    queue_.push_back(std::move(task));
+  }
+  changed_.notify_all();
+}
+
+void PictureWriter::BeginRun(const QString& folder, std::optional<double> toneHz) {
+  auto task = std::make_unique<Task>();
+  task->kind = Task::Kind::Begin;
+  task->folder = folder;
+  task->toneHz = toneHz;
+  Enqueue(std::move(task));
+}
+
+std::optional<QString> PictureWriter::Submit(PictureJob job) {
+  auto task = std::make_unique<Task>();
+  task->kind = Task::Kind::Picture;
+  {
+    std::lock_guard lock(mutex_);
+    for (const std::unique_ptr<Task>& queued : queue_) {
+      if (queued->kind != Task::Kind::Picture) continue;
+      // The oldest picture still waiting tells how far the disk is behind.
+      if (job.queuedNs - queued->job.queuedNs > kQueueSpanNs)
+        return QStringLiteral("the disk did not keep up: pictures waited more than %1 s")
+            .arg(kQueueSpanNs / 1'000'000'000);
+      break;
+    }
+    if (queued_bytes_ + job.frameBytes > kQueueBytes)
+      return QStringLiteral("the disk did not keep up: the waiting pictures filled %1 MB")
+          .arg(kQueueBytes >> 20);
+    queued_bytes_ += job.frameBytes;
+    task->job = std::move(job);
+    queue_.push_back(std::move(task));
+  }
+  changed_.notify_all();
+  return std::nullopt;
+}
+
+void PictureWriter::SubmitRow(const QString& runFolder, const PictureLogRow& row) {
+  auto task = std::make_unique<Task>();
+  task->kind = Task::Kind::Row;
+  task->job.runFolder = runFolder;
+  task->job.row = row;
+  Enqueue(std::move(task));
+}
+
+void PictureWriter::SubmitSnapshot(const QString& path, const QImage& picture,
+                                   PictureFormat format) {
+  auto task = std::make_unique<Task>();
+  task->kind = Task::Kind::Snapshot;
+  task->path = path;
+  task->picture = picture;
+  task->format = format;
+  Enqueue(std::move(task));
+}
+
+void PictureWriter::FinishRun() {
+  auto task = std::make_unique<Task>();
+  task->kind = Task::Kind::Finish;
+  Enqueue(std::move(task));
+}
+
+void PictureWriter::WaitUntilIdle() {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [this] { return queue_.empty() && !busy_; });
+}
+
+std::optional<PictureLogRow> PictureWriter::LastRow() const {
+  std::lock_guard lock(mutex_);
+  return last_row_;
+}
+
+std::int64_t PictureWriter::Rows() const {
+  std::lock_guard lock(mutex_);
+  return rows_;
+}
+
+void PictureWriter::Run() {
+  for (;;) {
+    std::unique_ptr<Task> task;
+    {
+      std::unique_lock lock(mutex_);
+      busy_ = false;
+      changed_.notify_all();
+      // Asleep while there is nothing to do, but awake for the next sync when files wait
+      // for one.
+      const auto due = std::chrono::steady_clock::time_point(
+          std::chrono::nanoseconds(last_sync_ns_ + kSyncIntervalNs));
+      if (files_->files.Pending())
+        changed_.wait_until(lock, due, [this] { return !queue_.empty() || ending_; });
+      else
+        changed_.wait(lock, [this] { return !queue_.empty() || ending_; });
+      if (!queue_.empty()) {
+        task = std::move(queue_.front());
+        queue_.pop_front();
+        busy_ = true;
+      } else if (ending_) {
+        break;
+      }
+    }
+    if (task) Do(*task);
+    SyncIfDue(false);
+  }
+  SyncIfDue(true);
+}
+
+void PictureWriter::Do(Task& task) {
+  switch (task.kind) {
+    case Task::Kind::Begin:
+      run_failure_ = nullptr;
+      failed_number_ = 0;
+      log_.Begin(task.folder, task.toneHz);
+      {
+        std::lock_guard lock(mutex_);
+        last_row_.reset();
+        rows_ = 0;
+      }
+      break;
+    case Task::Kind::Picture:
+      WritePicture(task.job);
+      {
+        std::lock_guard lock(mutex_);
+        queued_bytes_ -= task.job.frameBytes;
+      }
+      break;
+    case Task::Kind::Row:
+      Append(task.job.runFolder, task.job.row);
+      break;
+    case Task::Kind::Snapshot:
+      WriteSnapshot(task);
+      break;
+    case Task::Kind::Finish:
+      EndRun();
+      break;
+  }
+}
+
+void PictureWriter::WritePicture(PictureJob& job) {
+  PictureLogRow& row = job.row;
+  WriterReport report;
+  report.number = row.picture;
+  report.path = job.path;
+  report.backend = job.layout.backend;
+  if (run_failure_) {
+    // Nothing of a failed run is written after its first failure: no gap a reader would
+    // take for a lost frame, and the row says why.
+    row.error = QStringLiteral("not written: picture %1 of the run could not be written")
+                    .arg(failed_number_);
+    row.file.clear();
+  } else {
+    try {
+      const gst::FramePtr frame = job.frame ? job.frame->Wait(job.frameDeadlineNs) : nullptr;
+      // A camera that gave no frame at all: the capture failed as a grab without a frame does.
+      if (!frame) forms::Raise(forms::kDeviceUnavailable);
+      NoteFrame(*frame, job.timing, row);
+      StampedPicture picture = MakeStampedPicture(frame->Image(), job.stamp, job.layout);
+      if (!picture.file)
+        forms::Raise(forms::kPathFileAccess, forms::kDefaultErrorSource,
+                     QStringLiteral("the picture could not be encoded: ") + job.path);
+      QString why;
+      if (!files_->files.Write(job.path, *picture.file, &why))
+        std::rethrow_exception(NotWritten(job.path, why));
+      report.image = std::move(picture.image);
+    } catch (...) {
+      report.failure = std::current_exception();
+      run_failure_ = report.failure;
+      failed_number_ = row.picture;
+      row.error = Text(report.failure);
+    }
+  }
+  row.saveMs = MsSince(job.queuedNs);
+  Append(job.runFolder, row);
+  // A picture skipped after the failure has nothing to show and nothing new to report.
+  if (report.failure || !report.image.isNull()) report_(std::move(report));
+}
+
+void PictureWriter::WriteSnapshot(Task& task) {
+  WriterReport report;
+  report.kind = WriterReport::Kind::Snapshot;
+  report.path = task.path;
+  const std::optional<QByteArray> bytes = EncodePicture(task.picture, task.format);
+  QString why = QStringLiteral("the picture could not be encoded");
+  if (!bytes || !files_->files.Write(task.path, *bytes, &why))
+    report.failure = NotWritten(task.path, why);
+  report.image = task.picture;
+  report_(std::move(report));
+}
+
+void PictureWriter::Append(const QString& runFolder, const PictureLogRow& row) {
+  // Only the log of the picture's own run folder: a row of an earlier run stays out of a
+  // later run's log.
+  bool logged = false;
+  if (!runFolder.isEmpty() && log_.Folder() == runFolder) {
+    logged = log_.Append(row);
+    if (!logged) ++unlogged_rows_;
+  }
+  std::lock_guard lock(mutex_);
+  last_row_ = row;
+  if (logged) ++rows_;
+}
+
+void PictureWriter::EndRun() {
+  QString why;
+  if (!files_->files.Sync(&why))
+    qCWarning(lcRecording).noquote() << "pictures of the run in" << log_.Folder()
+                                     << "may not have reached the disk:" << why;
+  last_sync_ns_ = gst::SteadyNowNs();
+  if (!log_.Finish() && !log_.History().Empty())
+    qCWarning(lcRecording).noquote() << "the run in" << log_.Folder() << "has no phase plot";
+  if (unlogged_rows_ > 0)
+    qCWarning(lcRecording).noquote()
+        << unlogged_rows_ << "pictures of the run in" << log_.Folder() << "have no row in its log";
+  unlogged_rows_ = 0;
+  WriterReport report;
+  report.kind = WriterReport::Kind::RunFinished;
+  report_(std::move(report));
+}
+
+bool PictureWriter::SyncIfDue(bool now) {
+  const std::int64_t at = gst::SteadyNowNs();
+  if (!files_->files.Pending() || (!now && at - last_sync_ns_ < kSyncIntervalNs)) return true;
+  last_sync_ns_ = at;
+  QString why;
+  if (files_->files.Sync(&why)) return true;
+  qCWarning(lcRecording).noquote() << "written pictures may not have reached the disk:" << why;
+  return false;
+}
+
+}  // namespace recording

@@ -1,0 +1,134 @@
+#pragma once
+// The writer of a run's pictures, on a thread of its own: the clock and the window hand it
+// each picture as values and never wait for it. In picture order it waits for the picture's
+// frame, composes the stamped picture, encodes and writes it, and appends the picture's row
+// to the run's log; it reports each picture done back through a function. The first picture of
+// a run that cannot be written fails the run: the pictures queued after it are not written and
+// their rows say so. A snapshot goes through the same queue, in order with the pictures.
+
+#include <QImage>
+#include <QString>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "generator/instant.h"
+#include "recording/run_log.h"
+#include "recording/stamped_picture.h"
+
+namespace gst {
+class FrameRequest;
+class CameraFrame;
+}  // namespace gst
+
+namespace recording {
+
+// Where a frame's capture lies on the instant's time base.
+struct FrameTiming {
+  std::int64_t steadyToLocalNs = 0;  // a steady-clock moment plus this is on the time source
+  std::int64_t dueLocalNs = 0;       // the due instant on the time source
+  bool timer = false;                // the Timer 1 mode: no time base since T0
+  generator::ToneTimeline tone;
+};
+
+// The frame's number, capture time, age at the due instant and tone phase, into the row.
+void NoteFrame(const gst::CameraFrame& frame, const FrameTiming& timing, PictureLogRow& row);
+
+// One picture of a run, as the instant left it.
+struct PictureJob {
+  QString path;       // the file
+  QString runFolder;  // the folder whose log gets the row
+  std::shared_ptr<gst::FrameRequest> frame;
+  std::int64_t frameDeadlineNs = 0;  // how long a stalled camera is waited for (steady clock)
+  std::int64_t frameBytes = 0;       // the frame's size in memory, for the queue's limit
+  FrameTiming timing;
+  QImage stamp;
+  PictureLayout layout;
+  PictureLogRow row;            // as far as the instant knows it
+  std::int64_t queuedNs = 0;    // steady clock, when the instant handed it over
+};
+
+// What the writer reports for each picture and snapshot, and for a run's end.
+struct WriterReport {
+  enum class Kind { Picture, Snapshot, RunFinished };
+  Kind kind = Kind::Picture;
+  std::int32_t number = 0;
+  QString path;
+  QImage image;                  // the picture as saved (a picture that was written)
+  Backend backend = Backend::FilterGraph;
+  std::exception_ptr failure;    // why it was not written; null when it was
+};
+
+class PictureWriter {
+ public:
+  // Pictures older than this, still queued, mean the disk does not keep up.
+  static constexpr std::int64_t kQueueSpanNs = 2'000'000'000;
+  // And frames waiting in memory never take more than this.
+  static constexpr std::int64_t kQueueBytes = 256LL << 20;
+  // Written files reach the disk at least this often.
+  static constexpr std::int64_t kSyncIntervalNs = 1'000'000'000;
+
+  // `report` is called on the writer's thread.
+  explicit PictureWriter(std::function<void(WriterReport)> report);
+  // Writes what is queued, syncs and ends the thread.
+  ~PictureWriter();
+  PictureWriter(const PictureWriter&) = delete;
+  PictureWriter& operator=(const PictureWriter&) = delete;
+
+  // A run's log begins in `folder` (its header line), after what is queued before it.
+  void BeginRun(const QString& folder, std::optional<double> toneHz);
+  // Queues a picture. Returns the reason when the queue is at its limit instead; the picture
+  // is then not queued.
+  std::optional<QString> Submit(PictureJob job);
+  // The row of a picture that failed before it reached the writer, in order with the others.
+  void SubmitRow(const QString& runFolder, const PictureLogRow& row);
+  // A snapshot, composed already.
+  void SubmitSnapshot(const QString& path, const QImage& picture, PictureFormat format);
+  // The run has ended: after its queued pictures, its files are synced and its log gets the
+  // phase plot; a RunFinished report follows.
+  void FinishRun();
+  // Blocks until everything queued so far is done (tests, the program's end).
+  void WaitUntilIdle();
+
+  std::optional<PictureLogRow> LastRow() const;
+  std::int64_t Rows() const;
+
+ private:
+  struct Task;
+  void Run();
+  void Enqueue(std::unique_ptr<Task> task);
+  void Do(Task& task);
+  void WritePicture(PictureJob& job);
+  void WriteSnapshot(Task& task);
+  void Append(const QString& runFolder, const PictureLogRow& row);
+  void EndRun();
+  bool SyncIfDue(bool now);
+
+  std::function<void(WriterReport)> report_;
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::unique_ptr<Task>> queue_;
+  std::int64_t queued_bytes_ = 0;
+  bool busy_ = false;
+  bool ending_ = false;
+  // The log and its figures: written by the writer's thread, read by the window's.
+  RunLog log_;
+  std::optional<PictureLogRow> last_row_;
+  std::int64_t rows_ = 0;
+  // The writer's thread only.
+  std::exception_ptr run_failure_;  // the first picture of this run that was not written
+  std::int32_t failed_number_ = 0;
+  std::int64_t unlogged_rows_ = 0;
+  std::int64_t last_sync_ns_ = 0;
+  struct Files;
+  std::unique_ptr<Files> files_;
+  std::thread thread_;  // last: started once everything above exists
+};
+
+}  // namespace recording
