@@ -208,7 +208,7 @@ class Generator : public QObject {
   QString sound_error_;         // why the device of the run failed, until its close is shown
   bool clock_running_ = false;  // RunClock is on the stack
   std::exception_ptr recording_failure_;  // for the running clock to raise at its next pass
-  bool start_waiting_ = false;  // a start clicked while it was
+  bool start_waiting_ = false;            // a start clicked while it was
   forms::TimeSource* time_ = &forms::SystemTime();
   DeviceToneClock device_clock_;
   ToneClock* tone_clock_ = &device_clock_;

@@ -51,8 +51,7 @@ QStringList StampLines(const generator::Instant& instant) {
 }
 
 PictureRecorder::PictureRecorder(const RecordingControls& controls)
-    : controls_(controls),
-      writer_(std::make_unique<PictureWriter>([this](WriterReport report) {
+    : controls_(controls), writer_(std::make_unique<PictureWriter>([this](WriterReport report) {
         // The writer's thread: the report is shown on the window's.
         QMetaObject::invokeMethod(
             this, [this, report = std::move(report)] { Written(report); }, Qt::QueuedConnection);
@@ -148,7 +147,6 @@ std::shared_ptr<gdi::Picture> PictureRecorder::SnapDirectShowFrame(const QString
   return picture;
 }
 
-
 namespace {
 
 QString TimeBaseName(generator::TimeBase base) {
@@ -216,8 +214,8 @@ void PictureRecorder::QueuePicture(const generator::Instant& instant, PictureLog
   job.layout.panel = panel.Image().size();
   job.layout.background = panel.BackColor();
   job.stamp = text.Image().copy(kStampRegion);
-  names_.OutputFileName = PictureFileName(
-      names_, instant.number, job.layout.format == PictureFormat::Jpeg ? kJpg : kBmp);
+  names_.OutputFileName = PictureFileName(names_, instant.number,
+                                          job.layout.format == PictureFormat::Jpeg ? kJpg : kBmp);
   job.path = names_.OutputFileName;
   job.runFolder = names_.PictureFolder;
   row.file = QFileInfo(job.path).fileName();

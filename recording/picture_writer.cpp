@@ -16,10 +16,10 @@ namespace {
 // A picture that could not be written: the error a save of the panel raised, with the path and
 // the system's reason.
 std::exception_ptr NotWritten(const QString& path, const QString& why) {
-  return std::make_exception_ptr(forms::RuntimeError(
-      forms::kPathFileAccess, forms::kDefaultErrorSource,
-      forms::StandardDescription(forms::kPathFileAccess) + QStringLiteral(": ") + path +
-          QStringLiteral(": ") + why));
+  return std::make_exception_ptr(
+      forms::RuntimeError(forms::kPathFileAccess, forms::kDefaultErrorSource,
+                          forms::StandardDescription(forms::kPathFileAccess) +
+                              QStringLiteral(": ") + path + QStringLiteral(": ") + why));
 }
 
 QString Text(const std::exception_ptr& failure) {
@@ -190,6 +190,7 @@ void PictureWriter::Do(Task& task) {
     case Task::Kind::Begin:
       run_failure_ = nullptr;
       failed_number_ = 0;
+      last_written_ = 0;
       log_.Begin(task.folder, task.toneHz);
       {
         std::lock_guard lock(mutex_);
@@ -242,6 +243,7 @@ void PictureWriter::WritePicture(PictureJob& job) {
       if (!files_->files.Write(job.path, *picture.file, &why))
         std::rethrow_exception(NotWritten(job.path, why));
       report.image = std::move(picture.image);
+      last_written_ = row.picture;
     } catch (...) {
       report.failure = std::current_exception();
       run_failure_ = report.failure;
@@ -281,11 +283,7 @@ void PictureWriter::Append(const QString& runFolder, const PictureLogRow& row) {
 }
 
 void PictureWriter::EndRun() {
-  QString why;
-  if (!files_->files.Sync(&why))
-    qCWarning(lcRecording).noquote() << "pictures of the run in" << log_.Folder()
-                                     << "may not have reached the disk:" << why;
-  last_sync_ns_ = gst::SteadyNowNs();
+  SyncIfDue(true);
   if (!log_.Finish() && !log_.History().Empty())
     qCWarning(lcRecording).noquote() << "the run in" << log_.Folder() << "has no phase plot";
   if (unlogged_rows_ > 0)
@@ -303,7 +301,16 @@ bool PictureWriter::SyncIfDue(bool now) {
   last_sync_ns_ = at;
   QString why;
   if (files_->files.Sync(&why)) return true;
+  // Pictures reported written may be lost: the run fails as for a picture not written.
   qCWarning(lcRecording).noquote() << "written pictures may not have reached the disk:" << why;
+  if (!run_failure_) {
+    WriterReport report;
+    report.number = last_written_;
+    report.failure = NotWritten(log_.Folder(), why);
+    run_failure_ = report.failure;
+    failed_number_ = last_written_;
+    report_(std::move(report));
+  }
   return false;
 }
 

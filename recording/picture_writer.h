@@ -50,8 +50,8 @@ struct PictureJob {
   FrameTiming timing;
   QImage stamp;
   PictureLayout layout;
-  PictureLogRow row;            // as far as the instant knows it
-  std::int64_t queuedNs = 0;    // steady clock, when the instant handed it over
+  PictureLogRow row;          // as far as the instant knows it
+  std::int64_t queuedNs = 0;  // steady clock, when the instant handed it over
 };
 
 // What the writer reports for each picture and snapshot, and for a run's end.
@@ -60,9 +60,9 @@ struct WriterReport {
   Kind kind = Kind::Picture;
   std::int32_t number = 0;
   QString path;
-  QImage image;                  // the picture as saved (a picture that was written)
+  QImage image;  // the picture as saved (a picture that was written)
   Backend backend = Backend::FilterGraph;
-  std::exception_ptr failure;    // why it was not written; null when it was
+  std::exception_ptr failure;  // why it was not written; null when it was
 };
 
 class PictureWriter {
@@ -124,6 +124,7 @@ class PictureWriter {
   // The writer's thread only.
   std::exception_ptr run_failure_;  // the first picture of this run that was not written
   std::int32_t failed_number_ = 0;
+  std::int32_t last_written_ = 0;
   std::int64_t unlogged_rows_ = 0;
   std::int64_t last_sync_ns_ = 0;
   struct Files;

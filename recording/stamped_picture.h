@@ -30,7 +30,7 @@ struct PictureLayout {
 };
 
 struct StampedPicture {
-  QImage image;                   // what the panel shows, RGB32
+  QImage image;                    // what the panel shows, RGB32
   std::optional<QByteArray> file;  // the file's bytes; none when the encoder refused the image
 };
 

@@ -70,12 +70,13 @@ class FrameRequest {
   FramePtr Wait(std::int64_t deadlineNs);
   bool Answered() const;
 
- private:
-  friend class CameraPipeline;
-  // A frame arrived (in capture order); true once the request is answered.
+  // What whoever delivers the frames (the camera pipeline; a test's own frames) calls: a
+  // frame arrived, in capture order; true once the request is answered.
   bool Offer(const FramePtr& frame);
   // No frame will come any more (the camera closed): the nearest so far is the answer.
   void Close();
+
+ private:
   void AnswerLocked();
 
   const std::int64_t instant_ns_;
@@ -154,7 +155,7 @@ class CameraPipeline : public QObject {
 
   static constexpr std::size_t kKeptFrames = 4;
   mutable std::mutex slot_mutex_;  // guards the frames, the waiting requests and first_error_
-  std::deque<FramePtr> recent_;  // oldest first; the last is the latest frame
+  std::deque<FramePtr> recent_;    // oldest first; the last is the latest frame
   std::vector<std::shared_ptr<FrameRequest>> waiting_;  // requests still to be answered
   QString first_error_;
   std::atomic<std::uint64_t> frames_{0};

@@ -20,6 +20,7 @@
 #include "tests/support/camera_support.h"
 #include "tests/support/recording_fixture.h"
 #include "tests/support/simulated_time.h"
+#include "tests/support/small_disk.h"
 #include "tests/support/wav_file.h"
 
 namespace {
@@ -272,6 +273,10 @@ TEST_F(RecordingTest, FilterGraphPicturesInBothFormatsHaveThePanelSizeAndTheStam
     EXPECT_EQ(picture.size(), PictureWindow().Picture2->contentsRect().size());
     const double difference = MeanDifference(picture.copy(0, 0, 200, 50), stamps_[0]);
     EXPECT_LT(difference, jpeg ? 8.0 : 0.01);
+    // The picture window shows the picture once it is written, and the status line says so.
+    if (!jpeg) {
+      EXPECT_EQ(Rgb(picture), Rgb(PictureWindow().Picture2->Image()));
+    }
     EXPECT_EQ(form->Label1->text(), kSnapped);
   }
 }
@@ -450,6 +455,42 @@ TEST_F(RecordingTest, ARunFolderRemovedDuringTheRunEndsTheClockButNotTheTone) {
   auto* window =
       static_cast<capture::CaptureWindow*>(capture::WindowOf(form->CameraState().CaptureWindow));
   EXPECT_TRUE(window->Live());
+}
+
+// The disk fills up in the middle of a clock run: the picture that does not fit fails in the
+// writer, the clock ends with the general message once, the tone plays on, and no picture after
+// the failed one is written although its space was freed again.
+TEST_F(RecordingTest, ADiskFullInTheMiddleOfARunEndsTheClockOnceAndWritesNothingAfterIt) {
+  testing_support::SmallDisk disk(Folder("Risunki"), 4);  // four pictures and the log
+  if (!disk.Mounted()) GTEST_SKIP() << "no small file system to fill: " << disk.Why().toStdString();
+  CaptureWindowOn();
+  form->Option5->setChecked(true);
+  form->Check2->setChecked(true);
+  int calls = 0;
+  RecordWith([&](const generator::Instant& instant) {
+    ++calls;
+    form->Recorder().RecordPicture(instant);
+    RunEventsFor(40);  // the camera and the writer move on between simulated instants
+  });
+  form->Generator().Command20_Click();  // returns when the clock has ended
+  Written();
+  ASSERT_EQ(boxes.Calls().size(), 1u);
+  EXPECT_EQ(boxes.Calls()[0].text, kError);
+  EXPECT_NE(form->Gen().WaveOutHandle, 0u);
+  const QString folder = form->Recorder().Names().PictureFolder;
+  EXPECT_EQ(Entries(folder), (QStringList{"1.bmp", "2.bmp", "3.bmp", "4.bmp", "log.csv"}));
+  EXPECT_GE(calls, 5);
+  QFile log(folder + QStringLiteral("/log.csv"));
+  ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+  const QList<QByteArray> rows = log.readAll().trimmed().split('\n');
+  ASSERT_EQ(rows.size(), calls + 1);  // every instant has its row
+  EXPECT_TRUE(rows[5].contains(qt_error_string(ENOSPC).toUtf8())) << rows[5].toStdString();
+  for (int i = 6; i <= calls; ++i)
+    EXPECT_TRUE(rows[i].endsWith("not written: picture 5 of the run could not be written"))
+        << rows[i].toStdString();
+  form->Generator().Command4_Click();  // the run ends while its disk is there
+  Written();
+  EXPECT_EQ(boxes.Calls().size(), 1u);
 }
 
 TEST_F(RecordingTest, ACameraSwitchedOffDuringAFilterGraphRunEndsTheRecording) {

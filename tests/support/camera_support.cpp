@@ -43,4 +43,18 @@ void RunEventsFor(int ms) {
   }
 }
 
+gst::FramePtr SyntheticFrame(const QImage& image, std::uint64_t number, std::int64_t captureNs) {
+  const QImage rgb32 = image.convertToFormat(QImage::Format_RGB32);
+  const auto bytes = static_cast<gsize>(rgb32.sizeInBytes());
+  gst::BufferPtr buffer(gst_buffer_new_allocate(nullptr, bytes, nullptr));
+  gst_buffer_fill(buffer.get(), 0, rgb32.constBits(), bytes);
+  gst::CapsPtr caps(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx", "width",
+                                        G_TYPE_INT, rgb32.width(), "height", G_TYPE_INT,
+                                        rgb32.height(), nullptr));
+  gst::SamplePtr sample(gst_sample_new(buffer.get(), caps.get(), nullptr, nullptr));
+  return std::make_shared<const gst::CameraFrame>(std::move(sample), rgb32.width(), rgb32.height(),
+                                                  static_cast<int>(rgb32.bytesPerLine()), number,
+                                                  captureNs, captureNs);
+}
+
 }  // namespace testing_support

@@ -2,11 +2,14 @@
 // Helpers of the camera tests: the test cameras for the lifetime of an object, finding a
 // camera by name, and waiting with the event loop running.
 
+#include <QImage>
 #include <QString>
+#include <cstdint>
 #include <functional>
 #include <vector>
 
 #include "platform/gst/camera_devices.h"
+#include "platform/gst/camera_pipeline.h"
 
 namespace testing_support {
 
@@ -23,6 +26,10 @@ const gst::CameraDevice* FindCamera(const std::vector<gst::CameraDevice>& camera
 
 // Runs the event loop until the condition holds or the time is up; true when it held.
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs);
+
+// A frame as a camera pipeline delivers it (BGRx rows in a GStreamer sample), made of an
+// image: for code that takes frames without a camera.
+gst::FramePtr SyntheticFrame(const QImage& image, std::uint64_t number, std::int64_t captureNs);
 
 // Runs the event loop for this long.
 void RunEventsFor(int ms);

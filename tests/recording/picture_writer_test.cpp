@@ -1,0 +1,276 @@
+// The writer of a run's pictures on its own thread, with synthetic frames and no window: order,
+// complete files, the first failure and what follows it, the queue's limit, snapshots among
+// pictures, and a stop while pictures still wait.
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "platform/gst/gst_util.h"
+#include "recording/picture_writer.h"
+#include "tests/support/camera_support.h"
+#include "tests/support/small_disk.h"
+
+namespace {
+
+using recording::PictureJob;
+using recording::PictureWriter;
+using recording::WriterReport;
+using Kind = WriterReport::Kind;
+
+constexpr std::int64_t kMs = 1'000'000;
+
+QImage Pattern(int seed) {
+  QImage image(640, 480, QImage::Format_RGB32);
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x)
+      image.setPixel(x, y, qRgb((x + seed * 40) & 255, (y * 3 + seed) & 255, (x ^ y) & 255));
+  return image;
+}
+
+// The reports as the writer's thread gives them.
+class Reports {
+ public:
+  std::function<void(WriterReport)> Sink() {
+    return [this](WriterReport report) {
+      std::lock_guard lock(mutex_);
+      reports_.push_back(std::move(report));
+    };
+  }
+  std::vector<WriterReport> Taken() {
+    std::lock_guard lock(mutex_);
+    return reports_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<WriterReport> reports_;
+};
+
+// A picture whose frame is answered at once (or left to `request`).
+PictureJob Job(const QString& folder, int number,
+               std::shared_ptr<gst::FrameRequest> request = nullptr) {
+  const std::int64_t now = gst::SteadyNowNs();
+  if (!request) {
+    request = std::make_shared<gst::FrameRequest>(now);
+    request->Offer(testing_support::SyntheticFrame(Pattern(number), number, now));
+  }
+  PictureJob job;
+  job.path = QDir(folder).filePath(QStringLiteral("%1.bmp").arg(number));
+  job.runFolder = folder;
+  job.frame = std::move(request);
+  job.frameDeadlineNs = now + 5000 * kMs;
+  job.frameBytes = 640 * 480 * 4;
+  job.timing.timer = true;
+  job.timing.dueLocalNs = now;
+  job.stamp = QImage(200, 50, QImage::Format_RGB32);
+  job.stamp.fill(Qt::white);
+  job.layout = {recording::Backend::FilterGraph, recording::PictureFormat::Bmp, QSize(636, 476),
+                Qt::white};
+  job.row.picture = number;
+  job.row.file = QFileInfo(job.path).fileName();
+  job.row.timeBase = QStringLiteral("timer");
+  job.queuedNs = now;
+  return job;
+}
+
+// The log's rows (without its header), each as its fields.
+std::vector<QStringList> Rows(const QString& folder) {
+  QFile file(QDir(folder).filePath(QStringLiteral("log.csv")));
+  std::vector<QStringList> rows;
+  if (!file.open(QIODevice::ReadOnly)) return rows;
+  const QList<QByteArray> lines = file.readAll().trimmed().split('\n');
+  for (qsizetype i = 1; i < lines.size(); ++i)
+    rows.push_back(QString::fromUtf8(lines[i]).split(QLatin1Char(',')));
+  return rows;
+}
+
+QStringList Entries(const QString& folder) {
+  // Hidden names too: a temporary file left behind would be one.
+  return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+}
+
+TEST(PictureWriter, WritesCompletePicturesInOrderWithTheirRows) {
+  QTemporaryDir folder;
+  Reports reports;
+  {
+    PictureWriter writer(reports.Sink());
+    writer.BeginRun(folder.path(), std::nullopt);
+    for (int n = 1; n <= 3; ++n) ASSERT_FALSE(writer.Submit(Job(folder.path(), n)));
+    writer.FinishRun();
+    writer.WaitUntilIdle();
+    EXPECT_EQ(writer.Rows(), 3);
+    ASSERT_TRUE(writer.LastRow());
+    EXPECT_EQ(writer.LastRow()->picture, 3);
+  }
+  EXPECT_EQ(Entries(folder.path()), (QStringList{"1.bmp", "2.bmp", "3.bmp", "log.csv"}));
+  const std::vector<WriterReport> taken = reports.Taken();
+  ASSERT_EQ(taken.size(), 4u);
+  for (int n = 1; n <= 3; ++n) {
+    SCOPED_TRACE(n);
+    const WriterReport& report = taken[static_cast<size_t>(n - 1)];
+    EXPECT_EQ(report.kind, Kind::Picture);
+    EXPECT_EQ(report.number, n);
+    EXPECT_FALSE(report.failure);
+    // The file is the picture that was shown, and holds its own frame.
+    const QImage saved(QDir(folder.path()).filePath(QStringLiteral("%1.bmp").arg(n)));
+    EXPECT_EQ(saved.convertToFormat(QImage::Format_RGB888),
+              report.image.convertToFormat(QImage::Format_RGB888));
+    EXPECT_EQ(saved.pixel(635, 475), Pattern(n).pixel(639, 479));
+  }
+  EXPECT_EQ(taken[3].kind, Kind::RunFinished);
+  const std::vector<QStringList> rows = Rows(folder.path());
+  ASSERT_EQ(rows.size(), 3u);
+  for (int n = 1; n <= 3; ++n) {
+    EXPECT_EQ(rows[static_cast<size_t>(n - 1)][0], QString::number(n));
+    EXPECT_EQ(rows[static_cast<size_t>(n - 1)].last(), QString());  // no error
+  }
+}
+
+// A disk that fills up at the fifth picture: that picture fails once and leaves nothing, the
+// ones after it are not written although there is room again, and every row says what became
+// of its picture.
+TEST(PictureWriter, AFullDiskFailsOnePictureAndNothingAfterItIsWritten) {
+  QTemporaryDir base;
+  const QString folder = base.filePath(QStringLiteral("run"));
+  testing_support::SmallDisk disk(folder, 4);  // four pictures of 900 KB and the log
+  if (!disk.Mounted()) GTEST_SKIP() << "no small file system to fill: " << disk.Why().toStdString();
+  Reports reports;
+  {
+    PictureWriter writer(reports.Sink());
+    writer.BeginRun(folder, std::nullopt);
+    for (int n = 1; n <= 8; ++n) ASSERT_FALSE(writer.Submit(Job(folder, n)));
+    writer.FinishRun();
+  }
+  EXPECT_EQ(Entries(folder), (QStringList{"1.bmp", "2.bmp", "3.bmp", "4.bmp", "log.csv"}));
+  for (int n = 1; n <= 4; ++n)
+    EXPECT_FALSE(QImage(QDir(folder).filePath(QStringLiteral("%1.bmp").arg(n))).isNull()) << n;
+  int failures = 0;
+  for (const WriterReport& report : reports.Taken()) {
+    if (!report.failure) continue;
+    ++failures;
+    EXPECT_EQ(report.number, 5);
+  }
+  EXPECT_EQ(failures, 1);
+  const std::vector<QStringList> rows = Rows(folder);
+  ASSERT_EQ(rows.size(), 8u);
+  for (size_t i = 0; i < 4; ++i) EXPECT_EQ(rows[i].last(), QString()) << i;
+  EXPECT_TRUE(rows[4].last().contains(QStringLiteral("5.bmp"))) << rows[4].last().toStdString();
+  EXPECT_TRUE(rows[4].last().contains(qt_error_string(ENOSPC))) << rows[4].last().toStdString();
+  for (size_t i = 5; i < 8; ++i)
+    EXPECT_EQ(rows[i].last(),
+              QStringLiteral("not written: picture 5 of the run could not be written"));
+}
+
+// Pictures the disk does not take in time pile up only to about two seconds' worth, and never
+// past the memory limit: the next one is refused with the reason.
+TEST(PictureWriter, TheQueueRefusesPicturesPastTwoSecondsOrItsMemory) {
+  QTemporaryDir folder;
+  Reports reports;
+  PictureWriter writer(reports.Sink());
+  writer.BeginRun(folder.path(), std::nullopt);
+  // The first picture's frame does not come: the writer waits for it, as for a slow disk.
+  auto stalled = std::make_shared<gst::FrameRequest>(gst::SteadyNowNs() + 60'000 * kMs);
+  PictureJob first = Job(folder.path(), 1, stalled);
+  ASSERT_FALSE(writer.Submit(std::move(first)));
+  PictureJob second = Job(folder.path(), 2);
+  const std::int64_t start = second.queuedNs;
+  ASSERT_FALSE(writer.Submit(std::move(second)));
+  PictureJob withinTwo = Job(folder.path(), 3);
+  withinTwo.queuedNs = start + 1900 * kMs;
+  EXPECT_FALSE(writer.Submit(std::move(withinTwo)));
+  PictureJob late = Job(folder.path(), 4);
+  late.queuedNs = start + 2100 * kMs;
+  const std::optional<QString> refused = writer.Submit(std::move(late));
+  ASSERT_TRUE(refused);
+  EXPECT_TRUE(refused->contains(QStringLiteral("more than 2 s"))) << refused->toStdString();
+  PictureJob huge = Job(folder.path(), 5);
+  huge.frameBytes = PictureWriter::kQueueBytes;
+  const std::optional<QString> tooLarge = writer.Submit(std::move(huge));
+  ASSERT_TRUE(tooLarge);
+  EXPECT_TRUE(tooLarge->contains(QStringLiteral("256 MB"))) << tooLarge->toStdString();
+  stalled->Close();  // no frame at all: that picture fails, and the queued ones with it
+  writer.WaitUntilIdle();
+  EXPECT_EQ(Entries(folder.path()), QStringList{"log.csv"});
+  EXPECT_EQ(writer.Rows(), 3);
+}
+
+// A snapshot taken while pictures wait for their frames is written after them.
+TEST(PictureWriter, ASnapshotIsWrittenInOrderWithThePictures) {
+  QTemporaryDir folder;
+  Reports reports;
+  PictureWriter writer(reports.Sink());
+  writer.BeginRun(folder.path(), std::nullopt);
+  std::vector<std::shared_ptr<gst::FrameRequest>> requests;
+  for (int n = 1; n <= 2; ++n) {
+    requests.push_back(std::make_shared<gst::FrameRequest>(gst::SteadyNowNs() + 100 * kMs));
+    ASSERT_FALSE(writer.Submit(Job(folder.path(), n, requests.back())));
+  }
+  const QString snapshot = folder.filePath(QStringLiteral("snapshot.jpg"));
+  writer.SubmitSnapshot(snapshot, Pattern(9), recording::PictureFormat::Jpeg);
+  std::thread camera([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    for (std::size_t i = 0; i < requests.size(); ++i)
+      requests[i]->Offer(testing_support::SyntheticFrame(Pattern(static_cast<int>(i + 1)), i + 1,
+                                                         gst::SteadyNowNs()));
+  });
+  writer.WaitUntilIdle();
+  camera.join();
+  const std::vector<WriterReport> taken = reports.Taken();
+  ASSERT_EQ(taken.size(), 3u);
+  EXPECT_EQ(taken[0].number, 1);
+  EXPECT_EQ(taken[1].number, 2);
+  EXPECT_EQ(taken[2].kind, Kind::Snapshot);
+  EXPECT_FALSE(taken[2].failure);
+  EXPECT_EQ(QImage(snapshot).size(), QSize(640, 480));
+
+  // A snapshot that cannot be written is reported, and fails nothing of the run.
+  writer.SubmitSnapshot(folder.filePath(QStringLiteral("gone/snapshot.bmp")), Pattern(1),
+                        recording::PictureFormat::Bmp);
+  ASSERT_FALSE(writer.Submit(Job(folder.path(), 3)));
+  writer.WaitUntilIdle();
+  const std::vector<WriterReport> after = reports.Taken();
+  ASSERT_EQ(after.size(), 5u);
+  EXPECT_EQ(after[3].kind, Kind::Snapshot);
+  EXPECT_TRUE(after[3].failure);
+  EXPECT_EQ(after[4].number, 3);
+  EXPECT_FALSE(after[4].failure);
+}
+
+// The run stops, and the program ends, while pictures still wait for their frames: each is
+// written whole once its frame comes, the log has every row, and nothing temporary stays.
+TEST(PictureWriter, AStopWhilePicturesWaitWritesThemAllBeforeTheEnd) {
+  QTemporaryDir folder;
+  Reports reports;
+  std::vector<std::shared_ptr<gst::FrameRequest>> requests;
+  std::thread camera;
+  {
+    PictureWriter writer(reports.Sink());
+    writer.BeginRun(folder.path(), std::nullopt);
+    for (int n = 1; n <= 5; ++n) {
+      requests.push_back(std::make_shared<gst::FrameRequest>(gst::SteadyNowNs() + 200 * kMs));
+      ASSERT_FALSE(writer.Submit(Job(folder.path(), n, requests.back())));
+    }
+    writer.FinishRun();
+    camera = std::thread([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(250));
+      for (std::size_t i = 0; i < requests.size(); ++i)
+        requests[i]->Offer(testing_support::SyntheticFrame(Pattern(static_cast<int>(i)), i + 1,
+                                                           gst::SteadyNowNs()));
+    });
+  }  // the end of the program: the writer's thread finishes its queue first
+  camera.join();
+  EXPECT_EQ(Entries(folder.path()),
+            (QStringList{"1.bmp", "2.bmp", "3.bmp", "4.bmp", "5.bmp", "log.csv"}));
+  EXPECT_EQ(Rows(folder.path()).size(), 5u);
+  const std::vector<WriterReport> taken = reports.Taken();
+  ASSERT_FALSE(taken.empty());
+  EXPECT_EQ(taken.back().kind, Kind::RunFinished);
+}
+
+}  // namespace
