@@ -406,7 +406,8 @@ void virtual_camera_device_init(VirtualCameraDevice* self) {
 }
 
 GstDevice* NewCamera(const char* name, bool jpeg) {
-  const char* sizes[] = {"width=640,height=480", "width=320,height=240", "width=1280,height=720"};
+  const char* sizes[] = {"width=640,height=480", "width=320,height=240", "width=1280,height=720",
+                         "width=1920,height=1080"};
   const char* rates = "framerate={ (fraction)30/1, (fraction)15/1 }";
   const CapsPtr caps(gst_caps_new_empty());
   for (const char* size : sizes) {

@@ -24,7 +24,7 @@ int VirtualDeviceProbes();
 void ClearVirtualSoundDevices();
 
 // The two test cameras, listed under "Video/Source" after any real camera:
-// "Test camera YUY2" (YUY2 at 640 x 480, 320 x 240 and 1280 x 720, 30 and 15 fps) and
+// "Test camera YUY2" (YUY2 at 640 x 480, 320 x 240, 1280 x 720 and 1920 x 1080, 30 and 15 fps) and
 // "Test camera MJPEG" (JPEG at the same sizes, plus YUY2 640 x 480). Registering twice
 // lists them once.
 void RegisterVirtualCameras();

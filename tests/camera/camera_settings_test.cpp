@@ -118,7 +118,7 @@ TEST_F(CameraSettingsTest, CaptureWindowFormatDialogReconnectsInTheChosenRawSize
     // Only the raw formats of the connected camera are offered.
     auto* formats = dynamic_cast<gst::FormatDialog*>(&dialog);
     EXPECT_TRUE(formats);
-    EXPECT_EQ(formats ? formats->List()->count() : 0, 6);  // 3 sizes at 30 and 15 fps
+    EXPECT_EQ(formats ? formats->List()->count() : 0, 8);  // 4 sizes at 30 and 15 fps
     return ChooseFormat(dialog, "YUY2", 320, 240);
   });
   QTest::mouseClick(form->Command12, Qt::LeftButton);

@@ -57,7 +57,7 @@ TEST(CameraList, TestCamerasAreListedWithTheirFormatsOnlyWhenRegistered) {
   EXPECT_LT(yuy2, mjpeg);  // YUY2 camera first, in the monitor's order
   EXPECT_EQ(yuy2->version, QLatin1String(gst::kTestCameraDriver));
 
-  ASSERT_EQ(yuy2->formats.size(), 3u);
+  ASSERT_EQ(yuy2->formats.size(), 4u);
   for (const auto& format : yuy2->formats) {
     EXPECT_TRUE(format.IsRaw());
     EXPECT_EQ(format.format, QLatin1String("YUY2"));
@@ -67,9 +67,10 @@ TEST(CameraList, TestCamerasAreListedWithTheirFormatsOnlyWhenRegistered) {
   }
   EXPECT_TRUE(yuy2->Find(true, 320, 240));
   EXPECT_TRUE(yuy2->Find(true, 1280, 720));
+  EXPECT_TRUE(yuy2->Find(true, 1920, 1080));
   EXPECT_FALSE(yuy2->FirstJpeg());
 
-  ASSERT_EQ(mjpeg->formats.size(), 4u);
+  ASSERT_EQ(mjpeg->formats.size(), 5u);
   EXPECT_TRUE(mjpeg->formats[0].IsJpeg());
   EXPECT_EQ(mjpeg->formats[0].Describe(), QStringLiteral("MJPEG 640 x 480"));
   EXPECT_TRUE(mjpeg->Find(true, 640, 480));
