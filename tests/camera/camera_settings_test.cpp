@@ -378,6 +378,28 @@ TEST_F(CameraSettingsTest, SwitchOffAndExitDuringARecordingLeavePlayableFiles) {
   EXPECT_EQ(testing_support::LiveGstObjects("GstPipeline"), 0);
 }
 
+// The stop button returns before the file is finished; a finish that fails afterwards still
+// reaches the status line, as any recording failure does.
+TEST_F(CameraSettingsTest, AFileThatCannotBeFinishedAfterTheStopButtonSaysSoInTheStatusLine) {
+  CaptureWindowOn();
+  QTest::mouseClick(form->Command24, Qt::LeftButton);
+  const QString file = form->Recorder().Names().OutputFileName + QStringLiteral(".avi");
+  RunEventsFor(500);
+  testing_support::StalledFile disk(Window()->Recorder().Pipeline());
+  QTest::mouseClick(form->Command1, Qt::LeftButton);
+  EXPECT_FALSE(Window()->Recorder().Recording());
+  EXPECT_TRUE(Window()->Recorder().Finishing());
+  EXPECT_FALSE(form->Label1->text().startsWith(VideoFailure(QString())));
+  ASSERT_TRUE(testing_support::BreakOpenFile(file));
+  disk.Release();
+  ASSERT_TRUE(VideoFinished());
+  EXPECT_TRUE(form->Label1->text().startsWith(
+      VideoFailure(QStringLiteral("не записан индекс видеофайла: "))))
+      << form->Label1->text().toStdString();
+  EXPECT_EQ(testing_support::ReadAvi(file).idx1Entries, 0u);
+  EXPECT_TRUE(boxes.Calls().empty());
+}
+
 TEST_F(CameraSettingsTest, ARecordingThatCannotStartSaysWhyAndWritesNothing) {
   CaptureWindowOn();
   ASSERT_TRUE(QDir(Video()).removeRecursively());
