@@ -246,7 +246,8 @@ void VideoRecorder::Stop() {
   Session* session = recording_.get();
   session->deadline = std::chrono::steady_clock::now() + kEndOfStreamWait;
   finishing_.push_back(std::move(recording_));
-  QTimer::singleShot(kEndOfStreamWait, this, [this, serial = session->serial] {
+  // A coarse timer may fire 5 % early: the limit is the one the destruction waits for.
+  QTimer::singleShot(kEndOfStreamWait, Qt::PreciseTimer, this, [this, serial = session->serial] {
     if (Session* late = FindFinishing(serial)) {
       qCWarning(lcCamera) << "the recording of" << late->path << "did not finish in time";
       EndFinish(late, IndexMissing());
