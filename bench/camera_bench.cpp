@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QTemporaryDir>
 #include <QThread>
 #include <algorithm>
@@ -128,6 +129,10 @@ int main(int argc, char* argv[]) {
     bench::RunEventsFor(seconds * 1000);
     const double used = bench::CpuSeconds() - start;
     recorder.Stop();
+    // Frames still on their way reach the file while it finishes.
+    QEventLoop finishing;
+    QObject::connect(&recorder, &gst::VideoRecorder::Finished, &finishing, &QEventLoop::quit);
+    if (recorder.Finishing()) finishing.exec();
     recorded.push_back({motion_jpeg ? "Motion JPEG" : "uncompressed", 100.0 * used / seconds,
                         recorder.FramesIn(), recorder.FramesWritten()});
   }

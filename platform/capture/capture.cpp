@@ -118,7 +118,9 @@ CaptureWindow::CaptureWindow(QWidget* parent) : gst::CameraPreview(parent) {
 }
 
 CaptureWindow::~CaptureWindow() {
-  recorder_.Stop();  // a file still being written is finished, index and all
+  // A file still being written gets its end of stream before the camera goes; the recorder's
+  // own end waits until the file has its index.
+  recorder_.Stop();
   pipeline_.Close();
 }
 
@@ -213,7 +215,7 @@ BOOL CaptureWindow::Connect(WPARAM index) {
 
 BOOL CaptureWindow::Disconnect() {
   if (!Connected()) return FALSE;
-  recorder_.Stop();  // the file is finished before the camera goes
+  recorder_.Stop();  // the file ends with the camera's last frame and finishes behind
   pipeline_.Close();
   return TRUE;
 }
@@ -271,8 +273,8 @@ BOOL CaptureWindow::CopyToClipboard() {
 void CaptureWindow::OnFailed(const QString& reason) {
   qCWarning(lcCapture) << "capture driver failed:" << reason;
   if (error_handler_) error_handler_(reason);
-  // A recording gets no more frames: its file is finished with what it has, index and all,
-  // and the recording says it ended.
+  // A recording gets no more frames: its file is finished behind with what it has, index and
+  // all, and the recording says it ended.
   if (recorder_.Recording()) {
     recorder_.Stop();
     OnRecordingFailed(reason);

@@ -35,8 +35,8 @@ BOOL CaptureWindow::FormatDialog() {
   chosen.rates.erase(std::remove(chosen.rates.begin(), chosen.rates.end(), chosen_rate),
                      chosen.rates.end());
   chosen.rates.insert(chosen.rates.begin(), chosen_rate);
-  // A file keeps one format from start to end: the recording ends here, finished and
-  // indexed, and says why.
+  // A file keeps one format from start to end: the recording ends here (its file is
+  // finished behind, index and all) and says why.
   const bool recording = recorder_.Recording();
   recorder_.Stop();
   if (recording) OnRecordingFailed(QStringLiteral("изменён формат изображения"));
@@ -74,7 +74,7 @@ BOOL CaptureWindow::SourceDialog() {
   // Another camera: connected in its place, the preview as it was.
   if (cameras->currentIndex() != connected) {
     const bool live = Live();
-    // The recording belongs to the camera it started with: it ends, finished and indexed.
+    // The recording belongs to the camera it started with: it ends, its file finished behind.
     if (recorder_.Recording()) {
       recorder_.Stop();
       OnRecordingFailed(QStringLiteral("выбрана другая камера"));

@@ -1,15 +1,14 @@
 #pragma once
 // An AVI recording of a camera while it previews: the camera's tap feeds a pipeline of its
 // own, `appsrc ! [jpegdec] ! videorate ! videoconvert ! [jpegenc] ! avimux ! filesink`, so
-// that a file that cannot be written never disturbs the camera.
+// that a file that cannot be written never disturbs the camera. A stopped recording finishes
+// its file (the muxer writes the index at the end of the stream) behind the window's back.
 
 #include <QObject>
 #include <QString>
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
+#include <vector>
 
 #include "platform/gst/bus_watch.h"
 #include "platform/gst/camera_pipeline.h"
@@ -29,37 +28,52 @@ class VideoRecorder : public QObject {
 
  public:
   explicit VideoRecorder(QObject* parent = nullptr);
-  ~VideoRecorder() override;  // finishes a recording still going on
+  // Stops a recording still going on and waits until every file still being finished is
+  // complete, each at most as long as a finish may take: the program is ending then.
+  ~VideoRecorder() override;
 
   // Starts recording what `camera` delivers. False, with the reason, when the file cannot be
-  // opened or the pipeline does not start; nothing is left behind then.
+  // opened or the pipeline does not start; nothing is left behind then. A file of the same
+  // name still being finished is finished first.
   bool Start(CameraPipeline& camera, const RecordingSettings& settings, QString* error = nullptr);
-  // Ends the stream, waits until the file is complete (index written) and releases it.
+  // Takes no more frames and ends the stream; returns at once. The file is finished (index
+  // written) and released behind it: Finished() tells when, Failed() when it could not be.
   void Stop();
-  bool Recording() const { return pipeline_ != nullptr; }
-  GstElement* Pipeline() const { return pipeline_.get(); }
+  bool Recording() const { return recording_ != nullptr; }
+  GstElement* Pipeline() const;
+  // Stopped recordings whose file is not finished and released yet.
+  bool Finishing() const { return !finishing_.empty() || releasing_ > 0; }
 
-  // Frames the camera handed over, and frames that reached the file, in this recording.
-  std::uint64_t FramesIn() const { return frames_in_.load(); }
-  std::uint64_t FramesWritten() const { return frames_written_.load(); }
+  // Frames the camera handed over, and frames that reached the file, in the recording started
+  // last (frames still on their way reach the file while it finishes).
+  std::uint64_t FramesIn() const;
+  std::uint64_t FramesWritten() const;
 
  signals:
-  // The recording failed while running (disk full, file gone): it is stopped already.
+  // The recording failed while running (disk full, file gone): it is stopped already. Or a
+  // stopped recording's file could not be finished: its index may be missing.
   void Failed(const QString& reason);
+  // No stopped recording is finishing any more: every file is complete (or given up) and
+  // its pipeline released.
+  void Finished();
 
  private:
-  void Release();
+  struct Counters;
+  struct Session;
+  void OnNotice(std::uint64_t serial, const BusNotice& notice);
+  Session* FindFinishing(std::uint64_t serial) const;
+  // Ends a finish: the pipeline is taken down in the background; `failure` empty when the
+  // file is complete.
+  void EndFinish(Session* session, const QString& failure);
+  void OnReleased();
+  void ReleaseRecording();
 
-  ElementPtr pipeline_;
-  GstElement* appsrc_ = nullptr;  // owned by the pipeline
+  std::unique_ptr<Session> recording_;
+  std::vector<std::unique_ptr<Session>> finishing_;  // stopped, waiting for the end of stream
+  int releasing_ = 0;                                // finished, their pipelines being taken down
+  std::shared_ptr<Counters> counters_;
   CameraPipeline* camera_ = nullptr;
-  std::unique_ptr<BusWatch> bus_;
-  std::mutex mutex_;
-  std::condition_variable eos_seen_;
-  bool eos_ = false;
-  std::atomic<std::uint64_t> frames_in_{0};
-  std::atomic<std::uint64_t> frames_written_{0};
-  GstClockTime first_pts_ = GST_CLOCK_TIME_NONE;  // touched by the tap's thread only
+  std::uint64_t next_serial_ = 1;
 };
 
 }  // namespace gst

@@ -10,6 +10,8 @@
 #include <chrono>
 #include <cstring>
 
+#include "platform/gst/releaser.h"
+
 namespace wave {
 
 Q_LOGGING_CATEGORY(lcWave, "strobolux.wave")
@@ -38,63 +40,11 @@ GstCaps* CapsFor(const WAVEFORMATEX& format) {
       "channels", G_TYPE_INT, static_cast<int>(format.nChannels), nullptr);
 }
 
-// Releases closed streams one after the other on a thread of its own: a sink may take its time
-// to stop (a sound server, a streaming thread busy in a slow element), and the window must not
-// wait for it.
-class Releaser {
- public:
-  static Releaser& Instance() {
-    static Releaser releaser;
-    return releaser;
-  }
-  ~Releaser() {
-    {
-      std::lock_guard lock(mutex_);
-      quit_ = true;
-      wake_.notify_all();
-    }
-    if (worker_.joinable()) worker_.join();  // releases what is still queued first
-  }
-
-  void Add(std::shared_ptr<WaveOutStream> stream) {
-    std::lock_guard lock(mutex_);
-    queue_.push_back(std::move(stream));
-    if (!worker_.joinable()) worker_ = std::thread([this] { Run(); });
-    wake_.notify_all();
-  }
-
-  // Until every stream handed over has been released.
-  void WaitIdle() {
-    std::unique_lock lock(mutex_);
-    idle_.wait(lock, [&] { return queue_.empty() && !busy_; });
-  }
-
- private:
-  void Run() {
-    std::unique_lock lock(mutex_);
-    for (;;) {
-      wake_.wait(lock, [&] { return quit_ || !queue_.empty(); });
-      if (queue_.empty()) return;
-      std::shared_ptr<WaveOutStream> stream = std::move(queue_.front());
-      queue_.pop_front();
-      busy_ = true;
-      lock.unlock();
-      stream->Release();
-      stream.reset();
-      lock.lock();
-      busy_ = false;
-      idle_.notify_all();
-    }
-  }
-
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::condition_variable idle_;
-  std::deque<std::shared_ptr<WaveOutStream>> queue_;
-  bool busy_ = false;
-  bool quit_ = false;
-  std::thread worker_;
-};
+// Closed streams are taken down here, so that the window never waits for a sink to stop.
+gst::Releaser& Releases() {
+  static gst::Releaser releaser;
+  return releaser;
+}
 
 }  // namespace
 
@@ -371,11 +321,11 @@ void WaveOutStream::Close() {
   }
   CancelWaits(waits);
   if (opened_) Post(MM_WOM_CLOSE, nullptr);
-  Releaser::Instance().Add(shared_from_this());
+  Releases().Add([stream = shared_from_this()] { stream->Release(); });
 }
 
 void WaveOutStream::WaitForReleases() {
-  Releaser::Instance().WaitIdle();
+  Releases().WaitIdle();
 }
 
 void WaveOutStream::Release() {

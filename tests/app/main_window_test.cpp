@@ -343,6 +343,7 @@ const char* const kStatusTexts[] = {
     " Camera error: Device '/dev/video0' is busy",
     " Sound error: Failed to connect: Connection refused",
     " Video capture failed: No space left on the resource.",
+    " Video capture failed: не записан индекс видеофайла",
     " Snap failed.  Error: CreateDIBSection error 0x00000057 (87)",
 };
 

@@ -17,7 +17,9 @@
 #include "platform/gst/virtual_devices.h"
 #include "tests/support/avi_file.h"
 #include "tests/support/camera_support.h"
+#include "tests/support/gst_leak_check.h"
 #include "tests/support/main_window_fixture.h"
+#include "tests/support/video_support.h"
 
 namespace {
 
@@ -81,6 +83,8 @@ class CameraSettingsTest : public testing_support::MainWindowFixture {
     return QDialog::Accepted;
   }
   QString Video() const { return QDir(ProgramFolder()).filePath(QStringLiteral("Video")); }
+  // The stopped recordings' files are finished behind the stop.
+  bool VideoFinished() { return testing_support::WaitForFinishedFiles(Window()->Recorder()); }
 
   VirtualCameras cameras_;
   int dialogs_ = 0;
@@ -275,6 +279,8 @@ TEST_F(CameraSettingsTest, ThreeSecondRecordingsAreCompleteAvisInBothCompression
     RunEventsFor(3000);
     QTest::mouseClick(form->Command1, Qt::LeftButton);
     EXPECT_TRUE(form->Timer2->isActive());
+    EXPECT_FALSE(Window()->Recorder().Recording());
+    ASSERT_TRUE(VideoFinished());
     const AviInfo avi = testing_support::ReadAvi(file);
     ASSERT_TRUE(avi.valid) << file.toStdString();
     EXPECT_EQ(avi.videoStreams, 1);
@@ -282,7 +288,7 @@ TEST_F(CameraSettingsTest, ThreeSecondRecordingsAreCompleteAvisInBothCompression
     EXPECT_EQ(avi.microSecPerFrame, 33333u);
     EXPECT_NEAR(avi.totalFrames, 90, 6);
     EXPECT_NEAR(avi.Seconds(), 3.0, 0.2);
-    EXPECT_TRUE(avi.hasIndex);
+    EXPECT_EQ(avi.idx1Entries, avi.totalFrames);
     EXPECT_EQ(avi.width, 640);
     EXPECT_EQ(avi.videoHandler, motion_jpeg ? QStringLiteral("MJPG") : QStringLiteral("YUY2"));
     RunEventsFor(1100);  // the next file gets a name of its own second
@@ -309,6 +315,7 @@ TEST_F(CameraSettingsTest, AFormatOrCameraChangeEndsTheRecordingWithItsIndexAndS
   EXPECT_FALSE(Window()->Recorder().Recording());
   EXPECT_EQ(form->Label1->text(), VideoFailure(QStringLiteral("изменён формат изображения")));
   EXPECT_TRUE(form->Timer2->isActive());
+  ASSERT_TRUE(VideoFinished());
   AviInfo avi = testing_support::ReadAvi(first);
   EXPECT_TRUE(avi.valid && avi.hasIndex && avi.width == 640) << first.toStdString();
   EXPECT_NEAR(avi.Seconds(), 1.5, 0.4);
@@ -328,6 +335,7 @@ TEST_F(CameraSettingsTest, AFormatOrCameraChangeEndsTheRecordingWithItsIndexAndS
   EXPECT_FALSE(Window()->Recorder().Recording());
   EXPECT_EQ(form->Label1->text(), VideoFailure(QStringLiteral("выбрана другая камера")));
   EXPECT_TRUE(form->Timer2->isActive());
+  ASSERT_TRUE(VideoFinished());
   avi = testing_support::ReadAvi(second);
   EXPECT_TRUE(avi.valid && avi.hasIndex && avi.width == 320) << second.toStdString();
   EXPECT_NEAR(avi.Seconds(), 1.0, 0.4);
@@ -350,6 +358,7 @@ TEST_F(CameraSettingsTest, SwitchOffAndExitDuringARecordingLeavePlayableFiles) {
   const QString first = form->Recorder().Names().OutputFileName + QStringLiteral(".avi");
   RunEventsFor(1000);
   QTest::mouseClick(form->Command13, Qt::LeftButton);
+  ASSERT_TRUE(VideoFinished());
   AviInfo avi = testing_support::ReadAvi(first);
   EXPECT_TRUE(avi.valid && avi.hasIndex && avi.totalFrames >= 20) << avi.totalFrames;
 
@@ -359,9 +368,36 @@ TEST_F(CameraSettingsTest, SwitchOffAndExitDuringARecordingLeavePlayableFiles) {
   const QString second = form->Recorder().Names().OutputFileName + QStringLiteral(".avi");
   ASSERT_NE(first, second);
   RunEventsFor(1000);
+  // The exit: the windows go as soon as the event loop has returned, and with them the
+  // recorder, which finishes the file first.
   form->Command16_Click();
+  form.reset();
   avi = testing_support::ReadAvi(second);
-  EXPECT_TRUE(avi.valid && avi.hasIndex && avi.totalFrames >= 20) << avi.totalFrames;
+  EXPECT_TRUE(avi.valid && avi.totalFrames >= 20) << avi.totalFrames;
+  EXPECT_EQ(avi.idx1Entries, avi.totalFrames);
+  EXPECT_EQ(testing_support::LiveGstObjects("GstPipeline"), 0);
+}
+
+// The stop button returns before the file is finished; a finish that fails afterwards still
+// reaches the status line, as any recording failure does.
+TEST_F(CameraSettingsTest, AFileThatCannotBeFinishedAfterTheStopButtonSaysSoInTheStatusLine) {
+  CaptureWindowOn();
+  QTest::mouseClick(form->Command24, Qt::LeftButton);
+  const QString file = form->Recorder().Names().OutputFileName + QStringLiteral(".avi");
+  RunEventsFor(500);
+  testing_support::StalledFile disk(Window()->Recorder().Pipeline());
+  QTest::mouseClick(form->Command1, Qt::LeftButton);
+  EXPECT_FALSE(Window()->Recorder().Recording());
+  EXPECT_TRUE(Window()->Recorder().Finishing());
+  EXPECT_FALSE(form->Label1->text().startsWith(VideoFailure(QString())));
+  ASSERT_TRUE(testing_support::BreakOpenFile(file));
+  disk.Release();
+  ASSERT_TRUE(VideoFinished());
+  EXPECT_TRUE(form->Label1->text().startsWith(
+      VideoFailure(QStringLiteral("не записан индекс видеофайла: "))))
+      << form->Label1->text().toStdString();
+  EXPECT_EQ(testing_support::ReadAvi(file).idx1Entries, 0u);
+  EXPECT_TRUE(boxes.Calls().empty());
 }
 
 TEST_F(CameraSettingsTest, ARecordingThatCannotStartSaysWhyAndWritesNothing) {

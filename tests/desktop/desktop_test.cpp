@@ -30,6 +30,7 @@
 #include "tests/support/avi_file.h"
 #include "tests/support/camera_support.h"
 #include "tests/support/main_window_fixture.h"
+#include "tests/support/video_support.h"
 
 namespace {
 
@@ -340,6 +341,9 @@ TEST_F(DesktopTest, ACameraNodeGoneDuringAVideoFinishesTheAviAndSaysTheVideoFail
       [&] { return form->Label1->text().startsWith(QStringLiteral(" Video capture failed: ")); },
       5000))
       << form->Label1->text().toStdString();
+  auto* window =
+      static_cast<capture::CaptureWindow*>(capture::WindowOf(form->CameraState().CaptureWindow));
+  ASSERT_TRUE(testing_support::WaitForFinishedFiles(window->Recorder()));
   const testing_support::AviInfo avi = testing_support::ReadAvi(file);
   ASSERT_TRUE(avi.valid) << file.toStdString();
   EXPECT_TRUE(avi.hasIndex);

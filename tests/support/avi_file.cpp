@@ -34,6 +34,7 @@ void Walk(const QByteArray& bytes, qsizetype begin, qsizetype end, AviInfo& info
       if (type == "auds") ++info.audioStreams;
     } else if (id == "idx1" || id == "indx") {
       info.hasIndex = size > 0;
+      if (id == "idx1") info.idx1Entries = size / 16;
     }
     at = data + size + (size & 1);
   }
