@@ -12,7 +12,8 @@ StampedPicture MakeStampedPicture(const QImage& frame, const QImage& stamp,
   StampedPicture result;
   QImage& image = result.image;
   image = QImage(layout.panel.expandedTo(QSize(1, 1)), QImage::Format_RGB32);
-  image.fill(layout.background);
+  // A stretched frame covers every pixel; only a frame at its own size may leave room.
+  if (layout.backend == Backend::CaptureWindow || frame.isNull()) image.fill(layout.background);
   {
     QPainter painter(&image);
     // Nearest pixel, as a stretched blit does by default: smoothing would cost about 3 ms a
@@ -37,7 +38,8 @@ std::optional<QByteArray> EncodePicture(const QImage& picture, PictureFormat for
   QByteArray bytes;
   QBuffer buffer(&bytes);
   buffer.open(QIODevice::WriteOnly);
-  if (!picture.convertToFormat(QImage::Format_RGB888).save(&buffer, "BMP")) return std::nullopt;
+  // Qt's BMP writer writes 24 bits a pixel from RGB32 rows: no conversion of our own first.
+  if (!picture.convertToFormat(QImage::Format_RGB32).save(&buffer, "BMP")) return std::nullopt;
   return bytes;
 }
 

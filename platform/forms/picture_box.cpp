@@ -131,6 +131,12 @@ void PictureBox::PaintPicture(const QImage& picture, double x, double y, double 
 }
 
 void PictureBox::SetPicture(const QImage& picture) {
+  // A picture of the image's own size and format is the image: shared, not drawn.
+  if (picture.size() == Surface().size() && picture.format() == image_.format()) {
+    image_ = picture;
+    update();
+    return;
+  }
   Surface().fill(back_color_);
   if (!picture.isNull()) {
     QPainter painter(&image_);
