@@ -1,13 +1,14 @@
 #include "recording/durable_files.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 
 namespace recording {
@@ -46,21 +47,23 @@ DurableFiles::~DurableFiles() {
 bool DurableFiles::Write(const QString& path, const QByteArray& bytes, QString* why) {
   const QFileInfo target(path);
   const std::string folder = QFile::encodeName(target.absolutePath()).toStdString();
-  // A hidden name in the same folder: the rename stays on one file system.
-  std::string temporary =
-      folder + "/." + QFile::encodeName(target.fileName()).toStdString() + ".XXXXXX";
-  Descriptor file(::mkostemp(temporary.data(), O_CLOEXEC));
+  // A hidden name in the same folder, so the rename stays on one file system; the mode of a
+  // plain new file (0666 less the umask), which mkstemp's 0600 would not give.
+  static std::atomic<std::uint64_t> serial{0};
+  const std::string base =
+      folder + "/." + QFile::encodeName(target.fileName()).toStdString() + ".part";
+  std::string temporary;
+  int fd = -1;
+  for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+    temporary = base + std::to_string(::getpid()) + "-" + std::to_string(serial++);
+    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  Descriptor file(fd);
   if (file.Get() < 0) {
     if (why) *why = Reason(errno);
     return false;
   }
-  // A picture is read by other programs: the mode a plain new file gets, not mkstemp's 0600.
-  static const mode_t kMode = [] {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return static_cast<mode_t>(0666 & ~mask);
-  }();
-  ::fchmod(file.Get(), kMode);
   if (!WriteAll(file.Get(), bytes) ||
       ::rename(temporary.c_str(), QFile::encodeName(path).constData()) != 0) {
     if (why) *why = Reason(errno);

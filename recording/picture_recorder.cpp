@@ -9,7 +9,6 @@
 #include "generator/generator.h"
 #include "imaging/DirectShowDIB.h"
 #include "platform/capture/capture.h"
-#include "platform/forms/clipboard.h"
 #include "platform/forms/message_box.h"
 #include "platform/forms/runtime_error.h"
 #include "platform/gst/camera_pipeline.h"
@@ -40,6 +39,22 @@ class FrozenPreview {
  private:
   capture::HWND window_;
 };
+
+// The trace of a failure the writer reported.
+void LogReportedFailure(const char* where, const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const std::exception& error) {
+    forms::LogFailure(lcRecording(), where, error);
+  } catch (...) {
+    qCWarning(lcRecording) << where << "failed:" << FailureText(failure);
+  }
+}
+
+// The one message of a snapshot that was not saved.
+void ReportSnapshotFailure() {
+  forms::MsgBox(QStringLiteral("Ошибка записи картинки в файл"), QStringLiteral("WebCam"));
+}
 
 }  // namespace
 
@@ -77,18 +92,15 @@ void PictureRecorder::Follow(const generator::Generator& generator) {
           [this](const generator::Instant& instant, generator::Outcome& outcome) {
             outcome.Run([&] { RecordPicture(instant); });
           });
-  connect(&generator, &generator::Generator::RunEnded, this, [this] {
-    try {
-      FinishRun();
-    } catch (const std::exception& error) {
-      // The run has ended either way; only its plot is missing.
-      forms::LogFailure(lcRecording(), "the end of the run", error);
-    }
-  });
+  connect(&generator, &generator::Generator::RunEnded, this, [this] { FinishRun(); });
 }
 
 void PictureRecorder::BeginRun(const generator::RunStart& start) {
+  ++run_;
   failure_reported_ = false;
+  // The writer's run ends here too, whether or not this one records: an earlier failure
+  // skips nothing of it.
+  writer_->BeginRun(QString(), std::nullopt);
   if (controls_.Check3->isChecked()) PictureWindow().show();
   if (start.recordPictures) CreatePictureFolder(start.toneHz);
 }
@@ -127,7 +139,7 @@ void PictureRecorder::Command19_Click() {
   } catch (const std::exception& error) {
     // Any failure of the save, not only the program's own errors, is the operator's message.
     forms::LogFailure(lcRecording(), "the snapshot", error);
-    forms::MsgBox(QStringLiteral("Ошибка записи картинки в файл"), QStringLiteral("WebCam"));
+    ReportSnapshotFailure();
   }
 }
 
@@ -178,13 +190,8 @@ void PictureRecorder::RecordPicture(const generator::Instant& instant) {
   // A picture that fails here still gets its row, in order with the queued ones.
   try {
     QueuePicture(instant, row);
-  } catch (const forms::RuntimeError& error) {
-    row.error = error.Description().isEmpty() ? forms::StandardDescription(error.Number())
-                                              : error.Description();
-    writer_->SubmitRow(runFolder, row);
-    throw;
-  } catch (const std::exception& error) {
-    row.error = QString::fromLocal8Bit(error.what());
+  } catch (...) {
+    row.error = FailureText(std::current_exception());
     writer_->SubmitRow(runFolder, row);
     throw;
   }
@@ -218,6 +225,7 @@ void PictureRecorder::QueuePicture(const generator::Instant& instant, PictureLog
                                           job.layout.format == PictureFormat::Jpeg ? kJpg : kBmp);
   job.path = names_.OutputFileName;
   job.runFolder = names_.PictureFolder;
+  job.run = run_;
   row.file = QFileInfo(job.path).fileName();
 
   // Frames are timed on the steady clock, the instant on the time source: placed relative to
@@ -243,6 +251,12 @@ void PictureRecorder::Written(const WriterReport& report) {
   switch (report.kind) {
     case WriterReport::Kind::Picture:
       if (report.failure) {
+        // A picture of a run that has ended and been followed by another fails only its own
+        // run: its trace and its log rows say so, the new run goes on.
+        if (report.run != run_) {
+          LogReportedFailure("a picture of an earlier run", report.failure);
+          return;
+        }
         if (failure_reported_) return;
         failure_reported_ = true;
         emit PictureFailed(report.failure);
@@ -254,12 +268,8 @@ void PictureRecorder::Written(const WriterReport& report) {
       return;
     case WriterReport::Kind::Snapshot:
       if (!report.failure) return;
-      try {
-        std::rethrow_exception(report.failure);
-      } catch (const std::exception& error) {
-        forms::LogFailure(lcRecording(), "the snapshot", error);
-      }
-      forms::MsgBox(QStringLiteral("Ошибка записи картинки в файл"), QStringLiteral("WebCam"));
+      LogReportedFailure("the snapshot", report.failure);
+      ReportSnapshotFailure();
       return;
     case WriterReport::Kind::RunFinished:
       return;

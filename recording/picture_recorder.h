@@ -88,8 +88,8 @@ class PictureRecorder : public QObject {
   QString NameVideo();
   // The run has ended: once its queued pictures are written, its folder gets the phase plot.
   void FinishRun();
-  // Blocks until every picture and snapshot handed over so far is written and shown: for the
-  // program's end and for tests.
+  // Blocks until every picture and snapshot handed over so far is written and shown: for
+  // tests and benchmarks (the recorder's end finishes the queue by itself).
   void WaitUntilWritten();
   // The run log's last row (the last picture's phase and lateness); none before the first.
   std::optional<PictureLogRow> LastRow() const { return writer_->LastRow(); }
@@ -118,6 +118,7 @@ class PictureRecorder : public QObject {
   forms::TimeSource* time_ = &forms::SystemTime();
   std::unique_ptr<Form6> form6_;
   NamingState names_;
+  std::uint64_t run_ = 0;          // counts the runs: a report of an earlier one fails no other
   bool failure_reported_ = false;  // this run's PictureFailed was emitted
   // Last: its thread ends, the queue written, before the rest goes.
   std::unique_ptr<PictureWriter> writer_;

@@ -4,9 +4,6 @@
 
 #include <pthread.h>
 
-#include <QDir>
-#include <QFileInfo>
-
 #include "platform/forms/runtime_error.h"
 #include "platform/gst/camera_pipeline.h"
 #include "platform/gst/gst_util.h"
@@ -24,7 +21,13 @@ std::exception_ptr NotWritten(const QString& path, const QString& why) {
                               QStringLiteral(": ") + path + QStringLiteral(": ") + why));
 }
 
-QString Text(const std::exception_ptr& failure) {
+double MsSince(std::int64_t steadyNs) {
+  return static_cast<double>(gst::SteadyNowNs() - steadyNs) / 1e6;
+}
+
+}  // namespace
+
+QString FailureText(const std::exception_ptr& failure) {
   try {
     std::rethrow_exception(failure);
   } catch (const forms::RuntimeError& error) {
@@ -32,14 +35,10 @@ QString Text(const std::exception_ptr& failure) {
                                          : error.Description();
   } catch (const std::exception& error) {
     return QString::fromLocal8Bit(error.what());
+  } catch (...) {
+    return QStringLiteral("unknown failure");
   }
 }
-
-double MsSince(std::int64_t steadyNs) {
-  return static_cast<double>(gst::SteadyNowNs() - steadyNs) / 1e6;
-}
-
-}  // namespace
 
 void NoteFrame(const gst::CameraFrame& frame, const FrameTiming& timing, PictureLogRow& row) {
   row.frameNumber = frame.Number();
@@ -185,8 +184,16 @@ void PictureWriter::Run() {
         break;
       }
     }
-    if (task) Do(*task);
-    SyncIfDue(false);
+    // Nothing may leave the thread: what the steps did not catch (an allocation) is traced
+    // and the queue goes on.
+    try {
+      if (task) Do(*task);
+      SyncIfDue(false);
+    } catch (const std::exception& error) {
+      forms::LogFailure(lcRecording(), "the picture writer", error);
+    } catch (...) {
+      qCWarning(lcRecording) << "the picture writer met an unknown failure";
+    }
   }
   SyncIfDue(true);
 }
@@ -204,13 +211,19 @@ void PictureWriter::Do(Task& task) {
         rows_ = 0;
       }
       break;
-    case Task::Kind::Picture:
+    case Task::Kind::Picture: {
+      // Its frame counts as waiting until the picture is done, whatever becomes of it.
+      struct Uncount {
+        PictureWriter& writer;
+        std::int64_t bytes;
+        ~Uncount() {
+          std::lock_guard lock(writer.mutex_);
+          writer.queued_bytes_ -= bytes;
+        }
+      } uncount{*this, task.job.frameBytes};
       WritePicture(task.job);
-      {
-        std::lock_guard lock(mutex_);
-        queued_bytes_ -= task.job.frameBytes;
-      }
       break;
+    }
     case Task::Kind::Row:
       Append(task.job.runFolder, task.job.row);
       break;
@@ -228,6 +241,8 @@ void PictureWriter::WritePicture(PictureJob& job) {
   WriterReport report;
   report.number = row.picture;
   report.path = job.path;
+  report.run = job.run;
+  current_run_ = job.run;
   report.backend = job.layout.backend;
   if (run_failure_) {
     // Nothing of a failed run is written after its first failure: no gap a reader would
@@ -254,7 +269,7 @@ void PictureWriter::WritePicture(PictureJob& job) {
       report.failure = std::current_exception();
       run_failure_ = report.failure;
       failed_number_ = row.picture;
-      row.error = Text(report.failure);
+      row.error = FailureText(report.failure);
     }
   }
   row.saveMs = MsSince(job.queuedNs);
@@ -267,11 +282,14 @@ void PictureWriter::WriteSnapshot(Task& task) {
   WriterReport report;
   report.kind = WriterReport::Kind::Snapshot;
   report.path = task.path;
-  const std::optional<QByteArray> bytes = EncodePicture(task.picture, task.format);
-  QString why = QStringLiteral("the picture could not be encoded");
-  if (!bytes || !files_->files.Write(task.path, *bytes, &why))
-    report.failure = NotWritten(task.path, why);
-  report.image = task.picture;
+  try {
+    const std::optional<QByteArray> bytes = EncodePicture(task.picture, task.format);
+    QString why = QStringLiteral("the picture could not be encoded");
+    if (!bytes || !files_->files.Write(task.path, *bytes, &why))
+      report.failure = NotWritten(task.path, why);
+  } catch (...) {
+    report.failure = std::current_exception();  // an allocation: the snapshot's own failure
+  }
   report_(std::move(report));
 }
 
@@ -290,6 +308,7 @@ void PictureWriter::Append(const QString& runFolder, const PictureLogRow& row) {
 
 void PictureWriter::EndRun() {
   SyncIfDue(true);
+  // The plot, texts and all, is drawn here: Qt 6 renders fonts on any thread into an image.
   if (!log_.Finish() && !log_.History().Empty())
     qCWarning(lcRecording).noquote() << "the run in" << log_.Folder() << "has no phase plot";
   if (unlogged_rows_ > 0)
@@ -312,6 +331,7 @@ bool PictureWriter::SyncIfDue(bool now) {
   if (!run_failure_) {
     WriterReport report;
     report.number = last_written_;
+    report.run = current_run_;
     report.failure = NotWritten(log_.Folder(), why);
     run_failure_ = report.failure;
     failed_number_ = last_written_;

@@ -40,10 +40,14 @@ struct FrameTiming {
 // The frame's number, capture time, age at the due instant and tone phase, into the row.
 void NoteFrame(const gst::CameraFrame& frame, const FrameTiming& timing, PictureLogRow& row);
 
+// What a failure says in a log row: a program error's description, a library's what().
+QString FailureText(const std::exception_ptr& failure);
+
 // One picture of a run, as the instant left it.
 struct PictureJob {
-  QString path;       // the file
-  QString runFolder;  // the folder whose log gets the row
+  QString path;           // the file
+  QString runFolder;      // the folder whose log gets the row
+  std::uint64_t run = 0;  // which run of the recorder it belongs to
   std::shared_ptr<gst::FrameRequest> frame;
   std::int64_t frameDeadlineNs = 0;  // how long a stalled camera is waited for (steady clock)
   std::int64_t frameBytes = 0;       // the frame's size in memory, for the queue's limit
@@ -60,7 +64,8 @@ struct WriterReport {
   Kind kind = Kind::Picture;
   std::int32_t number = 0;
   QString path;
-  QImage image;  // the picture as saved (a picture that was written)
+  std::uint64_t run = 0;  // the run a picture belongs to
+  QImage image;           // the picture as saved (a picture that was written)
   Backend backend = Backend::FilterGraph;
   std::exception_ptr failure;  // why it was not written; null when it was
 };
@@ -93,7 +98,8 @@ class PictureWriter {
   // The run has ended: after its queued pictures, its files are synced and its log gets the
   // phase plot; a RunFinished report follows.
   void FinishRun();
-  // Blocks until everything queued so far is done (tests, the program's end).
+  // Blocks until everything queued so far is done (tests and benchmarks; the destructor
+  // finishes the queue by itself).
   void WaitUntilIdle();
 
   std::optional<PictureLogRow> LastRow() const;
@@ -117,11 +123,12 @@ class PictureWriter {
   std::int64_t queued_bytes_ = 0;
   bool busy_ = false;
   bool ending_ = false;
-  // The log and its figures: written by the writer's thread, read by the window's.
-  RunLog log_;
+  // The last row and the count, for the window's progress (under the mutex).
   std::optional<PictureLogRow> last_row_;
   std::int64_t rows_ = 0;
   // The writer's thread only.
+  RunLog log_;
+  std::uint64_t current_run_ = 0;
   std::exception_ptr run_failure_;  // the first picture of this run that was not written
   std::int32_t failed_number_ = 0;
   std::int32_t last_written_ = 0;

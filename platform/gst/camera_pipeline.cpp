@@ -209,15 +209,20 @@ void CameraPipeline::Close() {
   bus_.reset();
   pipeline_.reset();
   source_ = chosen_ = tee_ = nullptr;
+  std::vector<std::weak_ptr<FrameRequest>> waiting;
   {
     std::lock_guard lock(slot_mutex_);
-    // Only the latest frame stays, in memory of its own; the held one is detached as well.
+    // Only the latest frame stays, in memory of its own.
     FramePtr latest = recent_.empty() ? nullptr : recent_.back()->Detached();
     recent_.clear();
     if (latest) recent_.push_back(std::move(latest));
-    for (const std::shared_ptr<FrameRequest>& request : waiting_) request->Close();
-    waiting_.clear();
+    waiting.swap(waiting_);
+    waiting.insert(waiting.end(), to_detach_.begin(), to_detach_.end());
+    to_detach_.clear();
   }
+  // No frame comes any more: each open request has its answer.
+  for (const std::weak_ptr<FrameRequest>& open : waiting)
+    if (const std::shared_ptr<FrameRequest> request = open.lock()) request->Close();
   emit Closed();
 }
 
@@ -251,12 +256,12 @@ std::shared_ptr<FrameRequest> CameraPipeline::RequestFrame(std::int64_t instantN
   std::lock_guard lock(slot_mutex_);
   bool answered = false;
   for (const FramePtr& frame : recent_) answered = request->Offer(frame) || answered;
-  if (!answered) {
-    if (pipeline_)
-      waiting_.push_back(request);
-    else
-      request->Close();  // nothing more will come
-  }
+  if (answered)
+    to_detach_.push_back(request);  // copied by the streaming thread at its next frame
+  else if (pipeline_)
+    waiting_.push_back(request);
+  else
+    request->Close();  // nothing more will come
   return request;
 }
 
@@ -269,28 +274,46 @@ bool FrameRequest::Offer(const FramePtr& frame) {
                        std::llabs(nearest_->CaptureNs() - instant_ns_))
     nearest_ = frame;
   // Frames come in capture order: none after this one can be nearer.
-  if (frame->CaptureNs() >= instant_ns_) AnswerLocked();
+  if (frame->CaptureNs() >= instant_ns_) {
+    answered_ = true;
+    answered_cv_.notify_all();
+  }
   return answered_;
 }
 
 void FrameRequest::Close() {
-  std::lock_guard lock(mutex_);
-  AnswerLocked();
+  {
+    std::lock_guard lock(mutex_);
+    answered_ = true;
+    answered_cv_.notify_all();
+  }
+  Detach();
 }
 
-void FrameRequest::AnswerLocked() {
-  answered_ = true;
-  if (nearest_ && !detached_) nearest_ = nearest_->Detached();
+void FrameRequest::Detach() {
+  FramePtr frame;
+  {
+    std::lock_guard lock(mutex_);
+    if (detached_ || !nearest_) return;
+    frame = nearest_;
+  }
+  FramePtr copy = frame->Detached();  // the copy, outside every lock
+  std::lock_guard lock(mutex_);
+  if (!detached_) nearest_ = std::move(copy);
   detached_ = true;
-  answered_cv_.notify_all();
 }
 
 FramePtr FrameRequest::Wait(std::int64_t deadlineNs) {
-  std::unique_lock lock(mutex_);
-  const auto deadline = std::chrono::steady_clock::time_point(std::chrono::nanoseconds(deadlineNs));
-  answered_cv_.wait_until(lock, deadline, [this] { return answered_; });
-  // A camera that stalled past the deadline: the nearest frame it gave is the answer.
-  if (!answered_) AnswerLocked();
+  {
+    std::unique_lock lock(mutex_);
+    const auto deadline =
+        std::chrono::steady_clock::time_point(std::chrono::nanoseconds(deadlineNs));
+    // A camera that stalled past the deadline: the nearest frame it gave is the answer.
+    answered_cv_.wait_until(lock, deadline, [this] { return answered_; });
+    answered_ = true;
+  }
+  Detach();
+  std::lock_guard lock(mutex_);
   return nearest_;
 }
 
@@ -349,6 +372,7 @@ GstFlowReturn CameraPipeline::OnNewSample(GstAppSink* sink, gpointer data) {
     capture = static_cast<std::int64_t>(gst_element_get_base_time(GST_ELEMENT(sink)) +
                                         GST_BUFFER_PTS(buffer));
   const std::uint64_t number = ++self->frames_;
+  std::vector<std::weak_ptr<FrameRequest>> answered;
   auto frame = std::make_shared<const CameraFrame>(std::move(sample), GST_VIDEO_INFO_WIDTH(&info),
                                                    GST_VIDEO_INFO_HEIGHT(&info), stride, number,
                                                    capture, arrival);
@@ -359,10 +383,17 @@ GstFlowReturn CameraPipeline::OnNewSample(GstAppSink* sink, gpointer data) {
     if (number == 1) self->recent_.clear();
     self->recent_.push_back(frame);
     while (self->recent_.size() > kKeptFrames) self->recent_.pop_front();
-    std::erase_if(self->waiting_, [&frame](const std::shared_ptr<FrameRequest>& request) {
-      return request->Offer(frame);
+    std::erase_if(self->waiting_, [&](const std::weak_ptr<FrameRequest>& waiting) {
+      const std::shared_ptr<FrameRequest> request = waiting.lock();
+      if (request && !request->Offer(frame)) return false;
+      if (request) self->to_detach_.push_back(request);
+      return true;
     });
+    answered.swap(self->to_detach_);
   }
+  // The answers are copied here, not under the slot's lock that the window's thread takes.
+  for (const std::weak_ptr<FrameRequest>& request : answered)
+    if (const std::shared_ptr<FrameRequest> locked = request.lock()) locked->Detach();
   if (!self->notify_pending_.exchange(true)) {
     QMetaObject::invokeMethod(
         self,

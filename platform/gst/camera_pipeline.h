@@ -60,13 +60,13 @@ using FramePtr = std::shared_ptr<const CameraFrame>;
 // A frame asked for one moment (steady clock). It is answered with the frame captured nearest
 // that moment as soon as that is known, when the first frame captured after it arrives, so the
 // one who waits for it may come much later without the camera keeping frames for it. The
-// answer is in memory of its own: a waiting picture holds nothing of the camera's pipeline.
+// answer is copied into memory of its own (Detach) by the camera's streaming thread, or by the
+// waiter: a waiting picture holds nothing of the camera's pipeline, and the window never copies.
 class FrameRequest {
  public:
   explicit FrameRequest(std::int64_t instantNs) : instant_ns_(instantNs) {}
-  std::int64_t InstantNs() const { return instant_ns_; }
   // Waits until the request is answered or the steady clock reaches `deadlineNs`, then gives
-  // the nearest frame offered so far: null when the camera gave none.
+  // the nearest frame offered so far, in memory of its own: null when the camera gave none.
   FramePtr Wait(std::int64_t deadlineNs);
   bool Answered() const;
 
@@ -75,10 +75,10 @@ class FrameRequest {
   bool Offer(const FramePtr& frame);
   // No frame will come any more (the camera closed): the nearest so far is the answer.
   void Close();
+  // Copies the answer into memory of its own, outside any lock of the camera's.
+  void Detach();
 
  private:
-  void AnswerLocked();
-
   const std::int64_t instant_ns_;
   mutable std::mutex mutex_;
   std::condition_variable answered_cv_;
@@ -156,7 +156,10 @@ class CameraPipeline : public QObject {
   static constexpr std::size_t kKeptFrames = 4;
   mutable std::mutex slot_mutex_;  // guards the frames, the waiting requests and first_error_
   std::deque<FramePtr> recent_;    // oldest first; the last is the latest frame
-  std::vector<std::shared_ptr<FrameRequest>> waiting_;  // requests still to be answered
+  // Requests still to be answered, and answered ones still to be detached; a request nobody
+  // waits for any more is dropped.
+  std::vector<std::weak_ptr<FrameRequest>> waiting_;
+  std::vector<std::weak_ptr<FrameRequest>> to_detach_;
   QString first_error_;
   std::atomic<std::uint64_t> frames_{0};
   std::atomic<bool> notify_pending_{false};

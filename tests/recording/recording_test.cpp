@@ -493,6 +493,42 @@ TEST_F(RecordingTest, ADiskFullInTheMiddleOfARunEndsTheClockOnceAndWritesNothing
   EXPECT_EQ(boxes.Calls().size(), 1u);
 }
 
+// A picture the writer cannot write (its run folder gone) in the Timer 1 mode: one message, the
+// timer stops, the tone plays on. A failure of a run that has been followed by another fails
+// only its own: the next run goes on.
+TEST_F(RecordingTest, AWriterFailureEndsOnlyItsOwnRunInTheTimerMode) {
+  CaptureWindowOn();
+  form->Check2->setChecked(true);
+  form->Generator().Command20_Click();
+  ASSERT_TRUE(form->Timer1->isActive());
+  ASSERT_TRUE(QDir(form->Recorder().Names().PictureFolder).removeRecursively());
+  form->Generator().Timer1_Timer();  // queued: the tick itself succeeds
+  EXPECT_TRUE(boxes.Calls().empty());
+  Written();
+  ASSERT_EQ(boxes.Calls().size(), 1u);
+  EXPECT_EQ(boxes.Calls()[0].text, kError);
+  EXPECT_FALSE(form->Timer1->isActive());
+  EXPECT_NE(form->Gen().WaveOutHandle, 0u);
+
+  // Again, but the run is stopped and the next one started before the report comes.
+  form->Generator().Command4_Click();
+  sim_->Advance(1000 * SimulatedTime::kMs);
+  form->Generator().Command20_Click();
+  ASSERT_TRUE(QDir(form->Recorder().Names().PictureFolder).removeRecursively());
+  form->Generator().Timer1_Timer();
+  form->Generator().Command4_Click();
+  sim_->Advance(1000 * SimulatedTime::kMs);
+  form->Generator().Command20_Click();
+  ASSERT_TRUE(form->Timer1->isActive());
+  Written();
+  EXPECT_EQ(boxes.Calls().size(), 1u);
+  EXPECT_TRUE(form->Timer1->isActive());
+  form->Generator().Timer1_Timer();
+  Written();
+  EXPECT_EQ(boxes.Calls().size(), 1u);
+  EXPECT_EQ(Entries(form->Recorder().Names().PictureFolder), (QStringList{"0.bmp", "log.csv"}));
+}
+
 TEST_F(RecordingTest, ACameraSwitchedOffDuringAFilterGraphRunEndsTheRecording) {
   FilterGraphOn();
   form->Check2->setChecked(true);
