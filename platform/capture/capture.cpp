@@ -114,6 +114,7 @@ gst::CameraPipeline* CameraOf(HWND window) {
 CaptureWindow::CaptureWindow(QWidget* parent) : gst::CameraPreview(parent) {
   connect(&pipeline_, &gst::CameraPipeline::Failed, this, &CaptureWindow::OnFailed);
   connect(&recorder_, &gst::VideoRecorder::Failed, this, &CaptureWindow::OnRecordingFailed);
+  connect(&recorder_, &gst::VideoRecorder::FinishFailed, this, &CaptureWindow::OnRecordingFailed);
   parameters_ = DriverParameters();
 }
 
