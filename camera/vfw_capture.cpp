@@ -50,6 +50,11 @@ void VfwCapture::SwitchOn() {
     status->setText(VideoErrorText(reason));
     clock->start();
   });
+  // A file that could not be finished is told after its stop, perhaps during a new recording
+  // that keeps the display stopped: the text only.
+  capture::SetFinishErrorHandler(state_.CaptureWindow, [status](const QString& reason) {
+    status->setText(VideoErrorText(reason));
+  });
   if (capture::SendMessageA(state_.CaptureWindow, capture::WM_CAP_DRIVER_CONNECT, 0, 0))
     ClearFailureText(*status, true, true);
   capture::SendMessageA(state_.CaptureWindow, capture::WM_CAP_SET_PREVIEWRATE, 33, 0);

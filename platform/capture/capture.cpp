@@ -100,6 +100,10 @@ void SetRecordingErrorHandler(HWND window, std::function<void(const QString&)> h
   if (CaptureWindow* target = Find(window)) target->SetRecordingErrorHandler(std::move(handler));
 }
 
+void SetFinishErrorHandler(HWND window, std::function<void(const QString&)> handler) {
+  if (CaptureWindow* target = Find(window)) target->SetFinishErrorHandler(std::move(handler));
+}
+
 QWidget* WindowOf(HWND window) {
   return Find(window);
 }
@@ -114,6 +118,7 @@ gst::CameraPipeline* CameraOf(HWND window) {
 CaptureWindow::CaptureWindow(QWidget* parent) : gst::CameraPreview(parent) {
   connect(&pipeline_, &gst::CameraPipeline::Failed, this, &CaptureWindow::OnFailed);
   connect(&recorder_, &gst::VideoRecorder::Failed, this, &CaptureWindow::OnRecordingFailed);
+  connect(&recorder_, &gst::VideoRecorder::FinishFailed, this, &CaptureWindow::OnFinishFailed);
   parameters_ = DriverParameters();
 }
 
@@ -250,6 +255,11 @@ BOOL CaptureWindow::StopSequence() {
 void CaptureWindow::OnRecordingFailed(const QString& reason) {
   qCWarning(lcCapture) << "video capture failed:" << reason;
   if (recording_error_handler_) recording_error_handler_(reason);
+}
+
+void CaptureWindow::OnFinishFailed(const QString& reason) {
+  qCWarning(lcCapture) << "video file not finished:" << reason;
+  if (finish_error_handler_) finish_error_handler_(reason);
 }
 
 BOOL CaptureWindow::SaveDib(LPARAM path) {

@@ -116,9 +116,12 @@ LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void SetErrorHandler(HWND window, std::function<void(const QString& reason)> handler);
 
 // Likewise for a video recording that cannot start, or that fails while it runs (the disk
-// full): it is stopped, the preview goes on. Also when a stopped recording's file could not be
-// finished (its index may be missing); that comes after the stop has returned.
+// full): it is stopped, the preview goes on.
 void SetRecordingErrorHandler(HWND window, std::function<void(const QString& reason)> handler);
+
+// A stopped recording's file that could not be finished (its index may be missing). It comes
+// from the event loop after the stop has returned, perhaps while another recording runs.
+void SetFinishErrorHandler(HWND window, std::function<void(const QString& reason)> handler);
 
 // The window behind a handle, for the program's own layout and for tests; null if none.
 QWidget* WindowOf(HWND window);

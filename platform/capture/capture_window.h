@@ -25,6 +25,9 @@ class CaptureWindow : public gst::CameraPreview {
   void SetRecordingErrorHandler(std::function<void(const QString&)> handler) {
     recording_error_handler_ = std::move(handler);
   }
+  void SetFinishErrorHandler(std::function<void(const QString&)> handler) {
+    finish_error_handler_ = std::move(handler);
+  }
 
   bool Connected() const { return pipeline_.IsOpen(); }
   gst::CameraPipeline& Pipeline() { return pipeline_; }
@@ -49,11 +52,13 @@ class CaptureWindow : public gst::CameraPreview {
   CAPTUREPARMS DriverParameters() const;
   void OnFailed(const QString& reason);
   void OnRecordingFailed(const QString& reason);
+  void OnFinishFailed(const QString& reason);
 
   gst::CameraPipeline pipeline_;
   gst::VideoRecorder recorder_;  // declared after the camera it records: ends first
   std::function<void(const QString&)> error_handler_;
   std::function<void(const QString&)> recording_error_handler_;
+  std::function<void(const QString&)> finish_error_handler_;
   CAPTUREPARMS parameters_{};
   QString capture_file_;
   bool motion_jpeg_ = false;

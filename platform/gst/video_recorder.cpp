@@ -292,6 +292,11 @@ void VideoRecorder::EndFinish(Session* session, const QString& failure) {
   const std::unique_ptr<Session> ended = std::move(*found);
   finishing_.erase(found);
   ended->bus.reset();  // nothing more of it reaches the recorder
+  // Queued, so that a caller in the middle of something (a start clearing old failure texts)
+  // is done before the report; posted before the release's, so that it precedes Finished().
+  if (!failure.isEmpty())
+    QMetaObject::invokeMethod(
+        this, [this, failure] { emit FinishFailed(failure); }, Qt::QueuedConnection);
   ++releasing_;
   Releases().Add([pipeline = Share(ended->pipeline.release()),
                   recorder = QPointer<VideoRecorder>(this)]() mutable {
@@ -305,7 +310,6 @@ void VideoRecorder::EndFinish(Session* session, const QString& failure) {
           },
           Qt::QueuedConnection);
   });
-  if (!failure.isEmpty()) emit Failed(failure);
 }
 
 void VideoRecorder::OnReleased() {

@@ -37,7 +37,8 @@ class VideoRecorder : public QObject {
   // name still being finished is finished first.
   bool Start(CameraPipeline& camera, const RecordingSettings& settings, QString* error = nullptr);
   // Takes no more frames and ends the stream; returns at once. The file is finished (index
-  // written) and released behind it: Finished() tells when, Failed() when it could not be.
+  // written) and released behind it: Finished() tells when, FinishFailed() when it could not
+  // be.
   void Stop();
   bool Recording() const { return recording_ != nullptr; }
   GstElement* Pipeline() const;
@@ -50,9 +51,11 @@ class VideoRecorder : public QObject {
   std::uint64_t FramesWritten() const;
 
  signals:
-  // The recording failed while running (disk full, file gone): it is stopped already. Or a
-  // stopped recording's file could not be finished: its index may be missing.
+  // The recording failed while running (disk full, file gone): it is stopped already.
   void Failed(const QString& reason);
+  // A stopped recording's file could not be finished: its index may be missing. It comes
+  // from the event loop, never from within a call, since another recording may run by then.
+  void FinishFailed(const QString& reason);
   // No stopped recording is finishing any more: every file is complete (or given up) and
   // its pipeline released.
   void Finished();

@@ -10,6 +10,7 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QTest>
+#include <optional>
 
 #include "platform/capture/capture_window.h"
 #include "platform/forms/dialog.h"
@@ -379,7 +380,7 @@ TEST_F(CameraSettingsTest, SwitchOffAndExitDuringARecordingLeavePlayableFiles) {
 }
 
 // The stop button returns before the file is finished; a finish that fails afterwards still
-// reaches the status line, as any recording failure does.
+// reaches the status line.
 TEST_F(CameraSettingsTest, AFileThatCannotBeFinishedAfterTheStopButtonSaysSoInTheStatusLine) {
   CaptureWindowOn();
   QTest::mouseClick(form->Command24, Qt::LeftButton);
@@ -397,6 +398,49 @@ TEST_F(CameraSettingsTest, AFileThatCannotBeFinishedAfterTheStopButtonSaysSoInTh
       VideoFailure(QStringLiteral("не записан индекс видеофайла: "))))
       << form->Label1->text().toStdString();
   EXPECT_EQ(testing_support::ReadAvi(file).idx1Entries, 0u);
+  EXPECT_TRUE(boxes.Calls().empty());
+}
+
+// A finish that fails while the next recording runs (started into another file right after
+// the stop) only says so: the date and time display, stopped for the new recording, stays
+// stopped. A start into the same file, whose wait finds the old finish failed, clears the old
+// failure texts before that report, so the report stands.
+TEST_F(CameraSettingsTest, AFinishFailingDuringTheNextRecordingOnlySaysSoInTheStatusLine) {
+  CaptureWindowOn();
+  const QString missing = VideoFailure(QStringLiteral("не записан индекс видеофайла: "));
+  const QString first = QDir(Video()).filePath(QStringLiteral("first"));
+  const QString second = QDir(Video()).filePath(QStringLiteral("second"));
+  gst::VideoRecorder& recorder = Window()->Recorder();
+  form->Camera().Command24_Click(first);
+  RunEventsFor(500);
+  std::optional<testing_support::StalledFile> disk(std::in_place, recorder.Pipeline());
+  QTest::mouseClick(form->Command1, Qt::LeftButton);
+  form->Camera().Command24_Click(second);
+  ASSERT_TRUE(recorder.Recording());
+  ASSERT_TRUE(recorder.Finishing());
+  ASSERT_TRUE(testing_support::BreakOpenFile(first + QStringLiteral(".avi")));
+  disk->Release();
+  ASSERT_TRUE(VideoFinished());
+  EXPECT_TRUE(form->Label1->text().startsWith(missing)) << form->Label1->text().toStdString();
+  EXPECT_FALSE(form->Timer2->isActive());
+  EXPECT_TRUE(recorder.Recording());
+  const std::uint64_t written = recorder.FramesWritten();
+  EXPECT_TRUE(WaitFor([&] { return recorder.FramesWritten() >= written + 5; }, 3000));
+
+  disk.emplace(recorder.Pipeline());
+  QTest::mouseClick(form->Command1, Qt::LeftButton);
+  ASSERT_TRUE(testing_support::BreakOpenFile(second + QStringLiteral(".avi")));
+  disk->Release();
+  form->Camera().Command24_Click(second);
+  EXPECT_TRUE(recorder.Recording());
+  EXPECT_TRUE(form->Label1->text().startsWith(missing)) << form->Label1->text().toStdString();
+  EXPECT_FALSE(form->Timer2->isActive());
+  RunEventsFor(500);
+  QTest::mouseClick(form->Command1, Qt::LeftButton);
+  ASSERT_TRUE(VideoFinished());
+  const AviInfo avi = testing_support::ReadAvi(second + QStringLiteral(".avi"));
+  EXPECT_TRUE(avi.valid && avi.totalFrames > 0) << avi.totalFrames;
+  EXPECT_EQ(avi.idx1Entries, avi.totalFrames);  // the new recording's file is complete
   EXPECT_TRUE(boxes.Calls().empty());
 }
 
