@@ -3,8 +3,8 @@
 // clock without recording, how long the window takes to answer input while it records, the
 // share of pictures that hold the frame nearest their instant, and the CPU a picture costs
 // beside a bare frame copy + stretch + tjCompress2 + write.
-//   Usage: bench_picture_path [seconds] [WIDTHxHEIGHT ...]   (default 60 s; 640x480 1280x720
-//   1920x1080)
+//   Usage: bench_picture_path [seconds] [WIDTHxHEIGHT ...] [capture|graph]   (default 60 s;
+//   640x480 1280x720 1920x1080; both back ends)
 
 #include <turbojpeg.h>
 #include <unistd.h>
@@ -235,7 +235,10 @@ gst::CameraPipeline* SetUp(app::Form1& form, const Case& c, QSize size) {
         &static_cast<capture::CaptureWindow*>(capture::WindowOf(form.CameraState().CaptureWindow))
              ->Pipeline();
   }
-  const gst::CameraFormat* format = camera->Camera().Find(true, size.width(), size.height());
+  // The same kind of format the camera runs in (raw for the capture window, JPEG for the
+  // MJPEG camera of the filter graph), at the size asked.
+  const gst::CameraFormat* format =
+      camera->Camera().Find(camera->Format().IsRaw(), size.width(), size.height());
   if (!format || !camera->ChangeFormat(*format)) return nullptr;
   bench::RunEventsFor(700);
   const int row = form.Combo1->findText(QStringLiteral("bench"));
@@ -256,9 +259,13 @@ int main(int argc, char* argv[]) {
   app::ApplyApplicationStyle(application);
   const int seconds = argc > 1 ? std::max(2, std::atoi(argv[1])) : 60;
   std::vector<QSize> sizes;
+  QByteArray only;  // "capture" or "graph": that back end alone
   for (int i = 2; i < argc; ++i) {
     const QList<QByteArray> parts = QByteArray(argv[i]).split('x');
-    if (parts.size() == 2) sizes.emplace_back(parts[0].toInt(), parts[1].toInt());
+    if (parts.size() == 2)
+      sizes.emplace_back(parts[0].toInt(), parts[1].toInt());
+    else
+      only = argv[i];
   }
   if (sizes.empty()) sizes = {QSize(640, 480), QSize(1280, 720), QSize(1920, 1080)};
   QTemporaryDir program;
@@ -276,6 +283,7 @@ int main(int argc, char* argv[]) {
     for (const Case& c :
          {Case{"capture window, bmp", false, false}, Case{"filter graph, bmp", true, false},
           Case{"filter graph, jpg", true, true}}) {
+      if ((only == "capture" && c.graph) || (only == "graph" && !c.graph)) continue;
       std::printf("%s, camera %d x %d\n", c.name, size.width(), size.height());
       RunFigures bare;
       {
