@@ -36,6 +36,8 @@ std::optional<QByteArray> EncodePicture(const QImage& picture, PictureFormat for
   if (picture.isNull()) return std::nullopt;
   if (format == PictureFormat::Jpeg) return gdiplus::EncodeJpeg(picture, kJpegQuality);
   QByteArray bytes;
+  // The whole file at once: 24-bit rows padded to 4 bytes after the two headers.
+  bytes.reserve(54 + qsizetype{(picture.width() * 3 + 3) & ~3} * picture.height());
   QBuffer buffer(&bytes);
   buffer.open(QIODevice::WriteOnly);
   // Qt's BMP writer writes 24 bits a pixel from RGB32 rows: no conversion of our own first.
