@@ -132,7 +132,7 @@ class Generator : public QObject {
   // recording ends as for a failure at the instant. A running clock raises it at its next
   // pass, which ends the start with the general message; the Timer 1 mode stops its timer and
   // shows it; after the stop it is shown alone. The tone plays on.
-  void FailRecording(std::exception_ptr failure);
+  void FailRecording(const std::exception_ptr& failure);
   void DrawGrid();
   void DrawSignalBuffer(const std::vector<std::int16_t>& buffer, int kind);
 

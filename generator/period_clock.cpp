@@ -220,7 +220,7 @@ void Generator::Timer1_Timer() {
   }
 }
 
-void Generator::FailRecording(std::exception_ptr failure) {
+void Generator::FailRecording(const std::exception_ptr& failure) {
   if (!failure) return;
   if (clock_running_) {
     if (!recording_failure_) recording_failure_ = failure;

@@ -105,7 +105,7 @@ class PictureRecorder : public QObject {
  signals:
   // The first picture of a run that the writer could not write (once a run): the run must
   // end with the general message, as for a failure at its instant.
-  void PictureFailed(std::exception_ptr failure);
+  void PictureFailed(const std::exception_ptr& failure);
 
  private:
   // The camera's capture window (0: none).
