@@ -84,16 +84,18 @@ CameraControl::~CameraControl() {
 }
 
 gst::CameraPipeline& CameraControl::RecordingCamera() const {
+  // A camera that failed keeps its last frame for the preview, not for new pictures.
+  auto delivering = [](const gst::CameraPipeline* camera) {
+    return camera && camera->IsOpen() && camera->LatestFrame();
+  };
   if (controls_.Option7->isChecked()) {
-    // A camera that failed keeps its last frame for the preview, not for new pictures.
     gst::CameraPipeline* camera = capture::CameraOf(state_.CaptureWindow);
-    if (!camera || !camera->IsOpen() || !camera->LatestFrame())
-      forms::Raise(forms::kDeviceUnavailable);
+    if (!delivering(camera)) forms::Raise(forms::kDeviceUnavailable);
     return *camera;
   }
   if (!state_.FilterGraph || !state_.BasicVideo) forms::Raise(forms::kObjectVariableNotSet);
   gst::CameraPipeline* camera = state_.FilterGraph->Camera();
-  if (!camera || !camera->IsOpen() || !camera->LatestFrame())
+  if (!delivering(camera))
     graph::Fail(graph::VFW_E_WRONG_STATE, QStringLiteral("нет текущего кадра"));
   return *camera;
 }

@@ -7,7 +7,6 @@
 #include "platform/forms/runtime_error.h"
 #include "platform/gst/camera_pipeline.h"
 #include "platform/gst/gst_util.h"
-#include "recording/durable_files.h"
 
 namespace recording {
 namespace {
@@ -49,10 +48,6 @@ void NoteFrame(const gst::CameraFrame& frame, const FrameTiming& timing, Picture
     row.framePhase = *phase;
 }
 
-struct PictureWriter::Files {
-  DurableFiles files;
-};
-
 struct PictureWriter::Task {
   enum class Kind { Begin, Picture, Row, Snapshot, Finish } kind;
   PictureJob job;  // Picture; Row uses its row and runFolder
@@ -64,7 +59,7 @@ struct PictureWriter::Task {
 };
 
 PictureWriter::PictureWriter(std::function<void(WriterReport)> report)
-    : report_(std::move(report)), files_(std::make_unique<Files>()) {
+    : report_(std::move(report)) {
   last_sync_ns_ = gst::SteadyNowNs();
   thread_ = std::thread([this] {
     // Named, so that a profile or `top -H` tells its time from the camera's and the window's.
@@ -172,7 +167,7 @@ void PictureWriter::Run() {
       // for one.
       const auto due = std::chrono::steady_clock::time_point(
           std::chrono::nanoseconds(last_sync_ns_ + kSyncIntervalNs));
-      if (files_->files.Pending())
+      if (files_.Pending())
         changed_.wait_until(lock, due, [this] { return !queue_.empty() || ending_; });
       else
         changed_.wait(lock, [this] { return !queue_.empty() || ending_; });
@@ -261,7 +256,7 @@ void PictureWriter::WritePicture(PictureJob& job) {
         forms::Raise(forms::kPathFileAccess, forms::kDefaultErrorSource,
                      QStringLiteral("the picture could not be encoded: ") + job.path);
       QString why;
-      if (!files_->files.Write(job.path, *picture.file, &why))
+      if (!files_.Write(job.path, *picture.file, &why))
         std::rethrow_exception(NotWritten(job.path, why));
       report.image = std::move(picture.image);
       last_written_ = row.picture;
@@ -285,7 +280,7 @@ void PictureWriter::WriteSnapshot(Task& task) {
   try {
     const std::optional<QByteArray> bytes = EncodePicture(task.picture, task.format);
     QString why = QStringLiteral("the picture could not be encoded");
-    if (!bytes || !files_->files.Write(task.path, *bytes, &why))
+    if (!bytes || !files_.Write(task.path, *bytes, &why))
       report.failure = NotWritten(task.path, why);
   } catch (...) {
     report.failure = std::current_exception();  // an allocation: the snapshot's own failure
@@ -322,10 +317,10 @@ void PictureWriter::EndRun() {
 
 bool PictureWriter::SyncIfDue(bool now) {
   const std::int64_t at = gst::SteadyNowNs();
-  if (!files_->files.Pending() || (!now && at - last_sync_ns_ < kSyncIntervalNs)) return true;
+  if (!files_.Pending() || (!now && at - last_sync_ns_ < kSyncIntervalNs)) return true;
   last_sync_ns_ = at;
   QString why;
-  if (files_->files.Sync(&why)) return true;
+  if (files_.Sync(&why)) return true;
   // Pictures reported written may be lost: the run fails as for a picture not written.
   qCWarning(lcRecording).noquote() << "written pictures may not have reached the disk:" << why;
   if (!run_failure_) {

@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "generator/instant.h"
+#include "recording/durable_files.h"
 #include "recording/run_log.h"
 #include "recording/stamped_picture.h"
 
@@ -134,8 +135,7 @@ class PictureWriter {
   std::int32_t last_written_ = 0;
   std::int64_t unlogged_rows_ = 0;
   std::int64_t last_sync_ns_ = 0;
-  struct Files;
-  std::unique_ptr<Files> files_;
+  DurableFiles files_;
   std::thread thread_;  // last: started once everything above exists
 };
 
