@@ -15,7 +15,7 @@ import sys
 arguments = [a for a in sys.argv[1:] if a != "--table"]
 table = "--table" in sys.argv[1:]
 root = pathlib.Path(arguments[0] if arguments else ".").resolve()
-folders = ["app", "camera", "generator", "imaging", "recording", "platform"]
+folders = ["app", "camera", "generator", "imaging", "recording", "platform", "analysis"]
 commands = re.compile(r"\b(add_library|add_executable|target_link_libraries)\s*\(([^)]*)\)", re.S)
 include = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 namespace = re.compile(r"^namespace (\w+) \{", re.M)
