@@ -93,6 +93,17 @@ bool V4l2Controls::Set(std::uint32_t id, int value) {
   return ioctl_(VIDIOC_S_CTRL, &control) == 0;
 }
 
+std::optional<double> V4l2Controls::ManualExposureMs() {
+  // A camera without the automatic control is always exposed by hand. Shutter priority fixes
+  // the time too; only the iris is automatic then.
+  const std::optional<int> mode = Get(V4L2_CID_EXPOSURE_AUTO);
+  if (mode && *mode != V4L2_EXPOSURE_MANUAL && *mode != V4L2_EXPOSURE_SHUTTER_PRIORITY)
+    return std::nullopt;
+  const std::optional<int> time = Get(V4L2_CID_EXPOSURE_ABSOLUTE);
+  if (!time) return std::nullopt;
+  return *time / 10.0;  // units of 100 us
+}
+
 // ---- GstColorBalance -----------------------------------------------------------------------
 
 V4l2Controls::Node::~Node() {
@@ -157,6 +168,19 @@ std::unique_ptr<CameraControls> ControlsOf(const CameraPipeline& camera) {
   auto balance = std::make_unique<ColorBalanceControls>(camera.Source());
   if (balance->Valid()) return balance;
   return nullptr;
+}
+
+std::optional<double> ManualExposureMs(const CameraPipeline& camera) {
+  if (!camera.Camera().path.isEmpty()) {
+    if (auto v4l2 = V4l2Controls::Open(camera.Camera().path)) return v4l2->ManualExposureMs();
+    return std::nullopt;
+  }
+  GstElement* source = camera.Source();
+  if (!source || !g_object_class_find_property(G_OBJECT_GET_CLASS(source), "exposure-ms"))
+    return std::nullopt;
+  gdouble exposure = 0;
+  g_object_get(source, "exposure-ms", &exposure, nullptr);
+  return exposure;
 }
 
 }  // namespace gst

@@ -54,6 +54,11 @@ class V4l2Controls : public CameraControls {
   std::optional<int> Get(std::uint32_t id) override;
   bool Set(std::uint32_t id, int value) override;
 
+  // The exposure time the camera holds, in ms: known when its exposure is set by hand (the
+  // automatic exposure control is at manual or shutter priority, or there is none) and it
+  // has an absolute exposure control; none otherwise.
+  std::optional<double> ManualExposureMs();
+
  private:
   // The device node, closed with the last copy of the ioctl that uses it.
   struct Node {
@@ -82,5 +87,9 @@ class ColorBalanceControls : public CameraControls {
 // The controls of an open camera: V4L2 when it has a device node, otherwise its colour
 // balance; null when it has neither.
 std::unique_ptr<CameraControls> ControlsOf(const CameraPipeline& camera);
+
+// The exposure time of an open camera in ms, when it is known: a V4L2 camera's manual exposure
+// (V4l2Controls::ManualExposureMs), a test camera's "exposure-ms"; none otherwise.
+std::optional<double> ManualExposureMs(const CameraPipeline& camera);
 
 }  // namespace gst

@@ -394,6 +394,10 @@ GstFlowReturn CameraPipeline::OnNewSample(GstAppSink* sink, gpointer data) {
   // The answers are copied here, not under the slot's lock that the window's thread takes.
   for (const std::weak_ptr<FrameRequest>& request : answered)
     if (const std::shared_ptr<FrameRequest> locked = request.lock()) locked->Detach();
+  {
+    std::lock_guard lock(self->observer_mutex_);
+    if (self->observer_) self->observer_(frame);
+  }
   if (!self->notify_pending_.exchange(true)) {
     QMetaObject::invokeMethod(
         self,
@@ -409,6 +413,11 @@ GstFlowReturn CameraPipeline::OnNewSample(GstAppSink* sink, gpointer data) {
 void CameraPipeline::SetTap(Tap tap) {
   std::lock_guard lock(tap_mutex_);
   tap_ = std::move(tap);
+}
+
+void CameraPipeline::SetFrameObserver(FrameObserver observer) {
+  std::lock_guard lock(observer_mutex_);
+  observer_ = std::move(observer);
 }
 
 GstFlowReturn CameraPipeline::OnTapSample(GstAppSink* sink, gpointer data) {

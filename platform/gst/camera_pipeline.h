@@ -129,6 +129,11 @@ class CameraPipeline : public QObject {
   // stopping a recording never rebuilds the running pipeline.
   using Tap = std::function<void(GstSample* sample)>;
   void SetTap(Tap tap);
+  // Every decoded frame, handed to `observer` on the streaming thread as it arrives (an empty
+  // function stops that): for work that needs each frame, not only the latest. A slow
+  // observer costs frames (the preview's queue drops them), never the window's time.
+  using FrameObserver = std::function<void(const FramePtr& frame)>;
+  void SetFrameObserver(FrameObserver observer);
 
  signals:
   // A new frame is in the slot; several frames between two deliveries come as one signal.
@@ -165,6 +170,8 @@ class CameraPipeline : public QObject {
   std::atomic<bool> notify_pending_{false};
   std::mutex tap_mutex_;
   Tap tap_;
+  std::mutex observer_mutex_;
+  FrameObserver observer_;
 };
 
 }  // namespace gst

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QLoggingCategory>
+#include <QStringList>
 #include <QtEndian>
 #include <algorithm>
 #include <array>
@@ -14,12 +15,15 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
 
 #include "platform/gst/gst_util.h"
+#include "platform/gst/sound_timeline.h"
 #include "platform/gst/test_camera.h"
+#include "platform/gst/test_scene.h"
 
 namespace gst {
 
@@ -251,12 +255,49 @@ struct WavSink {
   gchar* path;
   GstClock* clock;   // the device's own clock when it runs off the system's rate, else null
   WavWriter writer;  // constructed and destroyed with the object
+  // The format, for the record of what played.
+  gint rate;
+  gint channels;
+  gboolean eight_bit;
 };
+
 struct WavSinkClass {
   GstBaseSinkClass parent_class;
 };
 
 G_DEFINE_TYPE(WavSink, wav_sink, GST_TYPE_BASE_SINK)
+
+// The sink whose stream the process-wide record of played sound follows: the one that
+// started last. Only compared, never dereferenced.
+std::atomic<const void*> recording_sink{nullptr};
+
+// Records what this buffer plays and when its first sample plays on the steady clock: the
+// time the sink's synchronisation waits for, on the pipeline's clock, with a skewed clock's
+// rate undone.
+void RecordPlayed(WavSink* self, GstBuffer* buffer, const MappedBuffer& mapped) {
+  if (recording_sink.load() != self || self->rate <= 0) return;
+  auto* base = GST_BASE_SINK(self);
+  const GstClockTime pts = GST_BUFFER_PTS(buffer);
+  if (!GST_CLOCK_TIME_IS_VALID(pts)) return;
+  const guint64 running = gst_segment_to_running_time(&base->segment, GST_FORMAT_TIME, pts);
+  if (!GST_CLOCK_TIME_IS_VALID(running)) return;
+  const ClockPtr clock(gst_element_get_clock(GST_ELEMENT(self)));
+  if (!clock) return;
+  const std::vector<float> samples =
+      ChannelZero(mapped.Data(), mapped.Size(), self->eight_bit, self->channels);
+  if (samples.empty()) return;
+  const auto start = static_cast<GstClockTime>(
+      static_cast<GstClockTimeDiff>(running + gst_element_get_base_time(GST_ELEMENT(self)) +
+                                    gst_base_sink_get_latency(base)) +
+      gst_base_sink_get_ts_offset(base) -
+      static_cast<GstClockTimeDiff>(gst_base_sink_get_render_delay(base)));
+  const GstClockTime length =
+      gst_util_uint64_scale(samples.size(), GST_SECOND, static_cast<guint64>(self->rate));
+  const std::int64_t first = ClockTimeToSteadyNs(clock.get(), start);
+  const std::int64_t end = ClockTimeToSteadyNs(clock.get(), start + length);
+  PlayedSound().Append(
+      first, static_cast<double>(end - first) / static_cast<double>(samples.size()), samples);
+}
 
 gboolean WavSinkStart(GstBaseSink* base) {
   auto* self = reinterpret_cast<WavSink*>(base);
@@ -269,7 +310,11 @@ gboolean WavSinkStart(GstBaseSink* base) {
 }
 
 gboolean WavSinkStop(GstBaseSink* base) {
-  reinterpret_cast<WavSink*>(base)->writer.Finish();
+  auto* self = reinterpret_cast<WavSink*>(base);
+  self->writer.Finish();
+  // What played stays in the record: frames exposed before the stop arrive after it.
+  const void* expected = self;
+  recording_sink.compare_exchange_strong(expected, nullptr);
   return TRUE;
 }
 
@@ -278,8 +323,15 @@ gboolean WavSinkSetCaps(GstBaseSink* base, GstCaps* caps) {
   GstAudioInfo info;
   if (!gst_audio_info_from_caps(&info, caps)) return FALSE;
   if (self->writer.Begin(GST_AUDIO_INFO_RATE(&info), GST_AUDIO_INFO_CHANNELS(&info),
-                         GST_AUDIO_INFO_WIDTH(&info)))
+                         GST_AUDIO_INFO_WIDTH(&info))) {
+    self->rate = GST_AUDIO_INFO_RATE(&info);
+    self->channels = GST_AUDIO_INFO_CHANNELS(&info);
+    self->eight_bit = GST_AUDIO_INFO_WIDTH(&info) == 8;
+    // A new stream: the record of what played starts anew with it.
+    recording_sink.store(self);
+    PlayedSound().Restart(self->rate);
     return TRUE;
+  }
   const int error = errno;
   qCWarning(lcDevices) << "cannot write the header of the WAV file" << self->path
                        << g_strerror(error);
@@ -293,6 +345,7 @@ GstFlowReturn WavSinkRender(GstBaseSink* base, GstBuffer* buffer) {
   const MappedBuffer mapped(buffer);
   if (mapped.Mapped() && self->writer.Append(mapped.Data(), mapped.Size())) {
     self->writer.ClaimIfDue();
+    RecordPlayed(self, buffer, mapped);
     return GST_FLOW_OK;
   }
   const int error = mapped.Mapped() ? errno : EFAULT;
@@ -323,6 +376,8 @@ GstClock* NewSkewedClock(double rate) {
 void WavSinkFinalize(GObject* object) {
   auto* self = reinterpret_cast<WavSink*>(object);
   std::destroy_at(&self->writer);
+  const void* expected = self;
+  recording_sink.compare_exchange_strong(expected, nullptr);
   if (self->clock) gst_object_unref(self->clock);
   g_free(self->path);
   G_OBJECT_CLASS(wav_sink_parent_class)->finalize(object);
@@ -347,6 +402,9 @@ void wav_sink_class_init(WavSinkClass* klass) {
 void wav_sink_init(WavSink* self) {
   self->path = nullptr;
   self->clock = nullptr;
+  self->rate = 0;
+  self->channels = 1;
+  self->eight_bit = FALSE;
   std::construct_at(&self->writer);  // GObject hands out zeroed memory, not a C++ object
   gst_base_sink_set_sync(GST_BASE_SINK(self), TRUE);
   gst_base_sink_set_async_enabled(GST_BASE_SINK(self), FALSE);
@@ -408,7 +466,15 @@ void virtual_camera_device_init(VirtualCameraDevice* self) {
 GstDevice* NewCamera(const char* name, bool jpeg) {
   const char* sizes[] = {"width=640,height=480", "width=320,height=240", "width=1280,height=720",
                          "width=1920,height=1080"};
-  const char* rates = "framerate={ (fraction)30/1, (fraction)15/1 }";
+  std::vector<int> offered = TestSceneSettings().rates;
+  std::erase_if(offered, [](int rate) { return rate <= 0; });
+  if (offered.empty()) offered = {30, 15};  // 60 only when asked for: a pipeline opens at the first
+  std::sort(offered.begin(), offered.end(), std::greater<>());
+  offered.erase(std::unique(offered.begin(), offered.end()), offered.end());
+  QStringList fractions;
+  for (const int rate : offered) fractions << QStringLiteral("(fraction)%1/1").arg(rate);
+  const QString rates =
+      QStringLiteral("framerate={ %1 }").arg(fractions.join(QStringLiteral(", ")));
   const CapsPtr caps(gst_caps_new_empty());
   for (const char* size : sizes) {
     const QString structure = QStringLiteral("%1,%2,%3")

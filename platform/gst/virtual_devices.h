@@ -13,7 +13,8 @@ void EnsureVirtualDeviceProvider();
 // A sound output that plays in real time into a WAV file: each opening of the device starts
 // the file anew. Listed under "Audio/Sink" with the given display name. A `rate` other than 1
 // makes it play that much faster than the system clock (1.0005: 0.05 % fast), as a sound
-// card's own crystal does: its pipeline then runs on a clock of the device's own.
+// card's own crystal does: its pipeline then runs on a clock of the device's own. What it plays
+// is also recorded for the test cameras' scene (PlayedSound in sound_timeline.h).
 void RegisterVirtualSoundDevice(const QString& name, const QString& wavPath, double rate = 1.0);
 
 // How often the virtual devices were probed or their provider started: the running device
@@ -24,8 +25,10 @@ int VirtualDeviceProbes();
 void ClearVirtualSoundDevices();
 
 // The two test cameras, listed under "Video/Source" after any real camera:
-// "Test camera YUY2" (YUY2 at 640 x 480, 320 x 240, 1280 x 720 and 1920 x 1080, 30 and 15 fps) and
-// "Test camera MJPEG" (JPEG at the same sizes, plus YUY2 640 x 480). Registering twice
+// "Test camera YUY2" (YUY2 at 640 x 480, 320 x 240, 1280 x 720 and 1920 x 1080, 60, 30 and
+// 15 fps, or the rates of TestSceneSettings() when it names some) and "Test camera MJPEG" (JPEG
+// at the same sizes, plus YUY2 640 x 480). They show the
+// scene of test_scene.h, in step with what the built-in sound output plays. Registering twice
 // lists them once.
 void RegisterVirtualCameras();
 void ClearVirtualCameras();

@@ -42,7 +42,10 @@ unpacked="$scratch/root"
 dpkg -x "$deb" "$unpacked"
 program="$unpacked/usr/bin/strobolux"
 [[ -x "$program" ]] || fail "no executable usr/bin/strobolux"
-"$program" --help | grep -q -- "--program-folder" || fail "the unpacked program does not start"
+# Read whole first: grep -q would stop reading at its match, and a help text longer than one
+# buffer would then end the program with SIGPIPE.
+help_text=$("$program" --help) || fail "the unpacked program does not start"
+grep -q -- "--program-folder" <<<"$help_text" || fail "the unpacked program's help is wrong"
 entry="$unpacked/usr/share/applications/strobolux.desktop"
 [[ -f "$entry" ]] || fail "no desktop entry"
 desktop-file-validate "$entry" || fail "desktop-file-validate rejects the entry"

@@ -16,6 +16,7 @@
 #include "platform/gst/camera_controls.h"
 #include "platform/gst/camera_pipeline.h"
 #include "platform/gst/controls_page.h"
+#include "platform/gst/test_scene.h"
 #include "platform/gst/virtual_devices.h"
 #include "tests/support/camera_support.h"
 
@@ -147,6 +148,29 @@ TEST(CameraControls, ThePageAppliesEachChangeAtOnceAndDefaultPutsThemBack) {
   EXPECT_EQ(driver->values[V4L2_CID_POWER_LINE_FREQUENCY], 2);
 }
 
+// The exposure time is known only while the camera holds it: by hand or at shutter priority,
+// or on a camera without automatic exposure; in units of 100 us.
+TEST(CameraControls, ManualExposureIsKnownOnlyWhenTheTimeIsHeldByHand) {
+  FakeDriver driver;
+  driver.controls[V4L2_CID_EXPOSURE_AUTO] = {V4L2_CTRL_TYPE_MENU, "Auto Exposure", 0, 3, 1, 3, 0};
+  driver.controls[V4L2_CID_EXPOSURE_ABSOLUTE] = {
+      V4L2_CTRL_TYPE_INTEGER, "Exposure Time", 1, 5000, 1, 156, 0};
+  driver.values[V4L2_CID_EXPOSURE_ABSOLUTE] = 83;
+  gst::V4l2Controls controls([&](unsigned long r, void* a) { return driver(r, a); });
+  driver.values[V4L2_CID_EXPOSURE_AUTO] = V4L2_EXPOSURE_MANUAL;
+  EXPECT_EQ(controls.ManualExposureMs(), 8.3);
+  driver.values[V4L2_CID_EXPOSURE_AUTO] = V4L2_EXPOSURE_SHUTTER_PRIORITY;
+  EXPECT_EQ(controls.ManualExposureMs(), 8.3);
+  driver.values[V4L2_CID_EXPOSURE_AUTO] = V4L2_EXPOSURE_APERTURE_PRIORITY;
+  EXPECT_FALSE(controls.ManualExposureMs());
+  driver.values[V4L2_CID_EXPOSURE_AUTO] = V4L2_EXPOSURE_AUTO;
+  EXPECT_FALSE(controls.ManualExposureMs());
+  driver.values.erase(V4L2_CID_EXPOSURE_AUTO);
+  EXPECT_EQ(controls.ManualExposureMs(), 8.3);
+  driver.values.erase(V4L2_CID_EXPOSURE_ABSOLUTE);
+  EXPECT_FALSE(controls.ManualExposureMs());
+}
+
 TEST(CameraControls, TestCamerasOfferTheirColourBalance) {
   testing_support::VirtualCameras cameras;
   const auto list = gst::ListCameras();
@@ -166,6 +190,24 @@ TEST(CameraControls, TestCamerasOfferTheirColourBalance) {
   EXPECT_TRUE(controls->Set(first.id, first.maximum));
   EXPECT_EQ(controls->Get(first.id), first.maximum);
   EXPECT_FALSE(controls->Set(first.id, first.maximum + 1));
+}
+
+TEST(CameraControls, ATestCameraReportsTheExposureItFilmsWith) {
+  testing_support::VirtualCameras cameras;
+  const auto list = gst::ListCameras();
+  const auto* camera = testing_support::FindCamera(list, gst::kTestCameraMjpeg);
+  ASSERT_TRUE(camera);
+  const gst::SceneSettings saved = gst::TestSceneSettings();
+  gst::SetTestSceneSettings({7.5, 0, 0, {}});
+  gst::CameraPipeline pipeline;
+  const bool opened = pipeline.Open(*camera, *camera->FirstJpeg());
+  gst::SetTestSceneSettings(saved);
+  ASSERT_TRUE(opened);
+  EXPECT_EQ(gst::ManualExposureMs(pipeline), 7.5);
+  g_object_set(pipeline.Source(), "exposure-ms", 2.0, nullptr);
+  EXPECT_EQ(gst::ManualExposureMs(pipeline), 2.0);
+  pipeline.Close();
+  EXPECT_FALSE(gst::ManualExposureMs(pipeline));
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QTemporaryDir>
+
 #include "platform/forms/application.h"
 
 #include "app/app_style.h"
@@ -9,6 +12,10 @@ int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   // Tests never need a display, also when run by hand or listed at discovery time.
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  // Settings a test stores (a camera's delay) go to a folder of its own, never the user's;
+  // the programs a test starts inherit it.
+  const QTemporaryDir config;
+  if (config.isValid()) qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
   forms::Application application(argc, argv);
   application.setQuitOnLastWindowClosed(false);
   app::ApplyApplicationStyle(application);

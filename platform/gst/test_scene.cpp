@@ -1,0 +1,259 @@
+#include "platform/gst/test_scene.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <mutex>
+#include <numbers>
+
+namespace gst {
+namespace {
+
+std::mutex& SettingsMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+SceneSettings& Settings() {
+  static SceneSettings settings;
+  return settings;
+}
+
+// The part of a pixel a shape covers, from the signed distance of the pixel's centre to the
+// shape's edge (positive inside): a one-pixel ramp, which is all the smoothing a frame needs.
+float Coverage(double inside) {
+  return static_cast<float>(std::clamp(inside + 0.5, 0.0, 1.0));
+}
+
+// Distance from p to the segment a-b.
+double SegmentDistance(double px, double py, double ax, double ay, double bx, double by) {
+  const double dx = bx - ax, dy = by - ay;
+  const double length2 = dx * dx + dy * dy;
+  double along = length2 > 0 ? ((px - ax) * dx + (py - ay) * dy) / length2 : 0.0;
+  along = std::clamp(along, 0.0, 1.0);
+  const double ex = px - (ax + along * dx), ey = py - (ay + along * dy);
+  return std::sqrt(ex * ex + ey * ey);
+}
+
+// The hand's and the ticks' geometry, as parts of the dial's radius. The hand ends before the
+// ticks begin, so that a reader looking between them sees the hand alone.
+constexpr double kHandLength = 0.86;
+constexpr double kTickInner = 0.93;
+constexpr double kTickOuter = 0.98;
+constexpr double kZeroTickInner = 0.93;
+constexpr double kHubRadius = 0.07;
+
+double HandHalfWidth(double radius) {
+  return std::max(1.5, 0.045 * radius);
+}
+
+QRect PixelRect(const QRectF& rect, QSize frame) {
+  const QRect rounded(
+      static_cast<int>(std::lround(rect.x())), static_cast<int>(std::lround(rect.y())),
+      static_cast<int>(std::lround(rect.width())), static_cast<int>(std::lround(rect.height())));
+  return rounded.intersected(QRect(QPoint(0, 0), frame));
+}
+
+}  // namespace
+
+void SetTestSceneSettings(const SceneSettings& settings) {
+  std::lock_guard lock(SettingsMutex());
+  Settings() = settings;
+}
+
+SceneSettings TestSceneSettings() {
+  std::lock_guard lock(SettingsMutex());
+  return Settings();
+}
+
+SceneLayout SceneLayoutFor(QSize frame) {
+  const double width = frame.width(), height = frame.height();
+  const double panelWidth = kScenePanel.width(), panelHeight = kScenePanel.height();
+  // The frame rows the stamp covers when cropped (its own size) or stretched (scaled with the
+  // frame), and the part of the frame the cropped picture shows. The stamp reaches across
+  // most of what a large frame shows when cropped, so the scene lies below it.
+  const double stampBottom =
+      std::max<double>(kSceneStamp.height(), kSceneStamp.height() * height / panelHeight);
+  const double visibleWidth = std::min(width, panelWidth);
+  const double visibleHeight = std::min(height, panelHeight);
+  constexpr double kMargin = 8;
+  // Below the stamp, inside what both layouts show: the dial on the left, the lamp above the
+  // fringes on the right.
+  const double top = stampBottom + kMargin, bottom = visibleHeight - kMargin;
+  const double left = kMargin, right = visibleWidth - kMargin;
+  const double free = std::max(0.0, bottom - top);
+  const double across = std::max(0.0, right - left);
+  const double dial = std::min(free, across / 2);
+  SceneLayout layout;
+  layout.dialCentre = QPointF(left + dial / 2, top + free / 2);
+  layout.dialRadius = std::max(0.0, dial / 2 - kMargin / 2);
+  const double side = left + dial + kMargin;
+  const double sideWidth = std::max(0.0, right - side);
+  const double lamp = std::min(sideWidth, free * 0.4);
+  layout.lamp = QRectF(side, top, lamp, lamp);
+  const double fringesTop = top + lamp + kMargin;
+  layout.fringes = QRectF(side, fringesTop, sideWidth, std::max(0.0, bottom - fringesTop));
+  layout.fringePeriod = std::max(4.0, sideWidth / 6);
+  return layout;
+}
+
+int SubExposureCount(double exposureNs, double periodNs) {
+  if (!(exposureNs > 0) || !(periodNs > 0)) return 1;
+  constexpr double kStepDegrees = 5;
+  constexpr int kMost = 24;
+  const double sweep = 360.0 * exposureNs / periodNs;
+  return static_cast<int>(std::clamp(std::ceil(sweep / kStepDegrees), 1.0, double{kMost}));
+}
+
+SceneRenderer::SceneRenderer(QSize frame) : frame_(frame), layout_(SceneLayoutFor(frame)) {
+  const double cx = layout_.dialCentre.x(), cy = layout_.dialCentre.y();
+  const double radius = layout_.dialRadius;
+  const int reach = static_cast<int>(std::ceil(radius)) + 2;
+  dial_box_ = QRect(static_cast<int>(std::floor(cx)) - reach,
+                    static_cast<int>(std::floor(cy)) - reach, 2 * reach + 1, 2 * reach + 1)
+                  .intersected(QRect(QPoint(0, 0), frame));
+  if (dial_box_.isEmpty()) dial_box_ = QRect();
+  const auto pixels = static_cast<std::size_t>(std::max(0, dial_box_.width())) *
+                      static_cast<std::size_t>(std::max(0, dial_box_.height()));
+  face_.assign(pixels, kDialFace);
+  disc_.assign(pixels, 0);
+  cover_.assign(pixels, 0.0f);
+  const double rim = std::max(1.0, radius / 60);
+  const double tick = std::max(1.0, radius / 45);
+  for (int y = 0; y < dial_box_.height(); ++y) {
+    for (int x = 0; x < dial_box_.width(); ++x) {
+      const double px = dial_box_.x() + x + 0.5, py = dial_box_.y() + y + 0.5;
+      const double rho = std::hypot(px - cx, py - cy);
+      const float disc = Coverage(radius - rho);
+      float dark = std::max(Coverage(rim - std::abs(rho - (radius - rim))),
+                            Coverage(kHubRadius * radius - rho));
+      for (int mark = 0; mark < 12; ++mark) {
+        const double angle = mark * std::numbers::pi / 6;
+        const double sx = std::sin(angle), sy = -std::cos(angle);
+        const double inner = mark == 0 ? kZeroTickInner : kTickInner;
+        const double width = mark == 0 ? 2.5 * tick : (mark % 3 == 0 ? 1.5 * tick : tick);
+        dark = std::max(dark, Coverage(width - SegmentDistance(px, py, cx + inner * radius * sx,
+                                                               cy + inner * radius * sy,
+                                                               cx + kTickOuter * radius * sx,
+                                                               cy + kTickOuter * radius * sy)));
+      }
+      const std::size_t at = static_cast<std::size_t>(y) * dial_box_.width() + x;
+      face_[at] =
+          static_cast<std::uint8_t>(std::lround(kDialFace + (kDialHand - kDialFace) * dark));
+      disc_[at] = static_cast<std::uint8_t>(std::lround(255 * disc));
+    }
+  }
+}
+
+void SceneRenderer::Draw(std::uint8_t* rows, int stride, std::span<const ToneMoment> moments) {
+  if (moments.empty()) return;
+  const double weight = 1.0 / static_cast<double>(moments.size());
+
+  // The dial: the hand's coverage averaged over the moments, laid over the face.
+  if (!dial_box_.isEmpty()) {
+    std::fill(cover_.begin(), cover_.end(), 0.0f);
+    const double cx = layout_.dialCentre.x(), cy = layout_.dialCentre.y();
+    const double length = kHandLength * layout_.dialRadius;
+    const double half = HandHalfWidth(layout_.dialRadius);
+    for (const ToneMoment& moment : moments) {
+      const double angle = moment.phaseDegrees.value_or(0.0) * std::numbers::pi / 180;
+      const double ex = cx + length * std::sin(angle), ey = cy - length * std::cos(angle);
+      const int x0 =
+          std::max(dial_box_.left(), static_cast<int>(std::floor(std::min(cx, ex) - half - 1)));
+      const int x1 =
+          std::min(dial_box_.right(), static_cast<int>(std::ceil(std::max(cx, ex) + half + 1)));
+      const int y0 =
+          std::max(dial_box_.top(), static_cast<int>(std::floor(std::min(cy, ey) - half - 1)));
+      const int y1 =
+          std::min(dial_box_.bottom(), static_cast<int>(std::ceil(std::max(cy, ey) + half + 1)));
+      for (int y = y0; y <= y1; ++y) {
+        float* cover =
+            cover_.data() + static_cast<std::size_t>(y - dial_box_.y()) * dial_box_.width();
+        for (int x = x0; x <= x1; ++x) {
+          const float c = Coverage(half - SegmentDistance(x + 0.5, y + 0.5, cx, cy, ex, ey));
+          cover[x - dial_box_.x()] += c * static_cast<float>(weight);
+        }
+      }
+    }
+    for (int y = 0; y < dial_box_.height(); ++y) {
+      const std::size_t at = static_cast<std::size_t>(y) * dial_box_.width();
+      std::uint8_t* out =
+          rows + static_cast<std::ptrdiff_t>(dial_box_.y() + y) * stride + dial_box_.x();
+      for (int x = 0; x < dial_box_.width(); ++x) {
+        const int disc = disc_[at + x];
+        if (disc == 0) continue;  // the frame's own background shows around the dial
+        const float face = face_[at + x];
+        const float c = std::min(1.0f, cover_[at + x]);
+        const float dial = face + (kDialHand - face) * c;
+        out[x] = static_cast<std::uint8_t>(
+            std::lround(out[x] + (dial - out[x]) * static_cast<float>(disc) / 255.0f));
+      }
+    }
+  }
+
+  // The lamp: lit by the positive half-wave only, in proportion to it.
+  const QRect lamp = PixelRect(layout_.lamp, frame_);
+  if (!lamp.isEmpty()) {
+    double lit = 0;
+    for (const ToneMoment& moment : moments) lit += std::clamp(moment.value, 0.0, 1.0) * weight;
+    const auto level =
+        static_cast<std::uint8_t>(std::lround(kLampDark + (kLampLit - kLampDark) * lit));
+    for (int y = lamp.top(); y <= lamp.bottom(); ++y)
+      std::memset(rows + static_cast<std::ptrdiff_t>(y) * stride + lamp.x(), level,
+                  static_cast<std::size_t>(lamp.width()));
+  }
+
+  // The fringes: cosine bands along x, moved half a fringe by a full-scale value.
+  const QRect band = PixelRect(layout_.fringes, frame_);
+  if (!band.isEmpty()) {
+    profile_.assign(static_cast<std::size_t>(band.width()), 0.0f);
+    const double x0 = layout_.fringes.x();
+    for (const ToneMoment& moment : moments) {
+      const double shift = 0.5 * std::clamp(moment.value, -1.0, 1.0);
+      for (int x = 0; x < band.width(); ++x) {
+        const double fringe = (band.x() + x + 0.5 - x0) / layout_.fringePeriod - shift;
+        profile_[x] +=
+            static_cast<float>(weight * (0.5 + 0.5 * std::cos(2 * std::numbers::pi * fringe)));
+      }
+    }
+    std::uint8_t* first = rows + static_cast<std::ptrdiff_t>(band.top()) * stride + band.x();
+    for (int x = 0; x < band.width(); ++x)
+      first[x] = static_cast<std::uint8_t>(std::lround(
+          kFringeDark + (kFringeBright - kFringeDark) * std::clamp(profile_[x], 0.0f, 1.0f)));
+    for (int y = band.top() + 1; y <= band.bottom(); ++y)
+      std::memcpy(rows + static_cast<std::ptrdiff_t>(y) * stride + band.x(), first,
+                  static_cast<std::size_t>(band.width()));
+  }
+}
+
+QImage RenderScene(QSize frame, std::span<const ToneMoment> moments) {
+  QImage image(frame, QImage::Format_Grayscale8);
+  image.fill(kSceneBackground);
+  SceneRenderer renderer(frame);
+  renderer.Draw(image.bits(), static_cast<int>(image.bytesPerLine()), moments);
+  return image;
+}
+
+SceneCamera::SceneCamera(QSize frame, const SceneSettings& settings, std::uint64_t seed)
+    : renderer_(frame),
+      settings_(settings),
+      random_(seed),
+      jitter_(0.0, std::max(settings.jitterMs, 1e-9)) {}
+
+void SceneCamera::DrawFrame(std::uint8_t* rows, int stride, std::int64_t frameNs,
+                            const SoundTimeline& sound) {
+  constexpr double kNsPerMs = 1e6;
+  double delayMs = settings_.delayMs;
+  if (settings_.jitterMs > 0) delayMs += jitter_(random_);
+  const double exposureNs = std::max(0.0, settings_.exposureMs) * kNsPerMs;
+  const double end = static_cast<double>(frameNs) - delayMs * kNsPerMs;
+  const double start = end - exposureNs;
+  const ToneMoment middle = sound.At(std::llround((start + end) / 2));
+  const int count = SubExposureCount(exposureNs, middle.periodNs);
+  moments_.resize(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i)
+    moments_[static_cast<std::size_t>(i)] =
+        sound.At(std::llround(start + (i + 0.5) * exposureNs / count));
+  renderer_.Draw(rows, stride, moments_);
+}
+
+}  // namespace gst

@@ -1,0 +1,104 @@
+#pragma once
+// What the built-in test cameras film: an optical set-up driven by the built-in sound output.
+// A dial whose hand points at the tone's phase (0 degrees up, clockwise), a lamp lit like an
+// LED on the output (brightness proportional to the positive half-wave, dark otherwise), and
+// interference fringes from a mirror on a piezo (shifted by half a fringe at full scale), each
+// integrated over the frame's exposure. So a picture shows the phase it was taken at, and a
+// test can read it back.
+
+#include <QImage>
+#include <QPointF>
+#include <QRectF>
+#include <QSize>
+#include <cstdint>
+#include <random>
+#include <span>
+#include <vector>
+
+#include "platform/gst/sound_timeline.h"
+
+namespace gst {
+
+struct SceneSettings {
+  double exposureMs = 10;
+  double delayMs = 0;   // from the end of the exposure to the frame's timestamp
+  double jitterMs = 0;  // spread (standard deviation) of a random extra delay, zero-mean
+  // The frame rates (frames a second) the test cameras offer; empty: 30 and 15 (the first
+  // listed is the one a camera opens at, so 60 only when asked for). Read when the cameras are
+  // registered.
+  std::vector<int> rates;
+};
+
+// The settings a test camera takes when it is made, for the whole process.
+void SetTestSceneSettings(const SceneSettings& settings);
+SceneSettings TestSceneSettings();
+
+// Where the scene lies in a frame, in frame pixels. It stays whole, legible and clear of the
+// picture stamp in the saved picture both when the frame is cropped to the picture panel from
+// the top left corner and when it is stretched over the panel.
+struct SceneLayout {
+  QPointF dialCentre;
+  double dialRadius = 0;
+  QRectF lamp;
+  QRectF fringes;
+  double fringePeriod = 0;  // pixels along x
+};
+SceneLayout SceneLayoutFor(QSize frame);
+
+// The picture panel (the picture window's 640 x 480 panel inside its 2-pixel border) and the
+// stamp over its top left corner, which the layout keeps clear of.
+inline constexpr QSize kScenePanel(636, 476);
+inline constexpr QSize kSceneStamp(200, 50);
+
+// Grey levels of the scene's parts.
+inline constexpr int kSceneBackground = 40;
+inline constexpr int kDialFace = 230;
+inline constexpr int kDialHand = 16;
+inline constexpr int kLampDark = 16;
+inline constexpr int kLampLit = 250;
+inline constexpr int kFringeDark = 24;
+inline constexpr int kFringeBright = 232;
+
+// Sub-exposures an exposure is integrated from: enough that the hand moves a few degrees from
+// one to the next, few enough to stay cheap.
+int SubExposureCount(double exposureNs, double periodNs);
+
+// Draws the scene of one frame size onto 8-bit grey rows.
+class SceneRenderer {
+ public:
+  explicit SceneRenderer(QSize frame);
+  const SceneLayout& Layout() const { return layout_; }
+  // Draws the dial, lamp and fringes (only their regions) as exposed over these moments, each
+  // weighing the same.
+  void Draw(std::uint8_t* rows, int stride, std::span<const ToneMoment> moments);
+
+ private:
+  QSize frame_;
+  SceneLayout layout_;
+  QRect dial_box_;                  // the dial's square, inside the frame
+  std::vector<std::uint8_t> face_;  // the dial without its hand, dial_box_ sized
+  std::vector<std::uint8_t> disc_;  // how much of each pixel the dial covers, 0..255
+  std::vector<float> cover_;        // the hand's mean coverage, dial_box_ sized
+  std::vector<float> profile_;      // the fringes' mean brightness along x
+};
+
+// A whole frame (background and scene) as a grey image.
+QImage RenderScene(QSize frame, std::span<const ToneMoment> moments);
+
+// The scene as one camera stream films it: each frame's exposure ends `delay` plus a random
+// jitter before its timestamp; the tone is what the sound record says.
+class SceneCamera {
+ public:
+  SceneCamera(QSize frame, const SceneSettings& settings, std::uint64_t seed);
+  // Draws the frame timestamped `frameNs` (steady clock).
+  void DrawFrame(std::uint8_t* rows, int stride, std::int64_t frameNs, const SoundTimeline& sound);
+
+ private:
+  SceneRenderer renderer_;
+  SceneSettings settings_;
+  std::mt19937_64 random_;
+  std::normal_distribution<double> jitter_;
+  std::vector<ToneMoment> moments_;
+};
+
+}  // namespace gst
