@@ -11,6 +11,7 @@
 #include "platform/capture/capture.h"
 #include "platform/forms/message_box.h"
 #include "platform/forms/runtime_error.h"
+#include "platform/gst/camera_delay.h"
 #include "platform/gst/camera_pipeline.h"
 
 namespace recording {
@@ -103,6 +104,24 @@ void PictureRecorder::BeginRun(const generator::RunStart& start) {
   writer_->BeginRun(QString(), std::nullopt);
   if (controls_.Check3->isChecked()) PictureWindow().show();
   if (start.recordPictures) CreatePictureFolder(start.toneHz);
+}
+
+const PictureRecorder::CameraTiming& PictureRecorder::TimingOf(const gst::CameraPipeline& camera) {
+  // The settings and the camera's controls are read once a run, and again when the camera or
+  // its format changes under it.
+  const QString key = camera.Camera().name + QLatin1Char('\n') + camera.Camera().path +
+                      QLatin1Char('\n') + camera.Format().Describe();
+  if (timing_ && timing_->run == run_ && timing_->key == key) return *timing_;
+  const gst::CameraSetup setup = gst::SetupOf(camera);
+  CameraTiming timing{
+      .run = run_, .key = key, .delayMs = std::nullopt, .exposureMs = setup.exposureMs};
+  if (const std::optional<gst::CameraDelay> stored = gst::StoredDelay(setup)) {
+    timing.delayMs = stored->delayMs;
+    qCInfo(lcRecording).noquote() << "camera delay" << stored->delayMs << "ms applied for"
+                                  << setup.camera << setup.format << setup.exposure;
+  }
+  timing_ = timing;
+  return *timing_;
 }
 
 capture::HWND PictureRecorder::CaptureWindow() const {
@@ -236,6 +255,9 @@ void PictureRecorder::QueuePicture(const generator::Instant& instant, PictureLog
   job.timing.dueLocalNs = job.timing.timer ? localNow : instant.dueLocalNs;
   job.timing.steadyToLocalNs = localNow - steadyNow;
   job.timing.tone = instant.tone;
+  const CameraTiming& cameraTiming = TimingOf(camera);
+  job.timing.cameraDelayMs = cameraTiming.delayMs;
+  job.timing.exposureMs = cameraTiming.exposureMs;
   const std::int64_t dueSteady = job.timing.dueLocalNs - job.timing.steadyToLocalNs;
   job.frame = camera.RequestFrame(dueSteady);
   job.frameDeadlineNs = std::max(dueSteady, steadyNow) + kLongestFrameWaitNs;

@@ -108,6 +108,15 @@ class PictureRecorder : public QObject {
   void PictureFailed(const std::exception_ptr& failure);
 
  private:
+  // What a run's pictures take of their camera: the delay stored for its set-up and its
+  // exposure time.
+  struct CameraTiming {
+    std::uint64_t run = 0;
+    QString key;  // the camera and format they belong to
+    std::optional<double> delayMs;
+    std::optional<double> exposureMs;
+  };
+  const CameraTiming& TimingOf(const gst::CameraPipeline& camera);
   // The camera's capture window (0: none).
   capture::HWND CaptureWindow() const;
   void QueuePicture(const generator::Instant& instant, PictureLogRow& row);
@@ -120,6 +129,7 @@ class PictureRecorder : public QObject {
   NamingState names_;
   std::uint64_t run_ = 0;          // counts the runs: a report of an earlier one fails no other
   bool failure_reported_ = false;  // this run's PictureFailed was emitted
+  std::optional<CameraTiming> timing_;
   // Last: its thread ends, the queue written, before the rest goes.
   std::unique_ptr<PictureWriter> writer_;
 };

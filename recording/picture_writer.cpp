@@ -46,6 +46,18 @@ void NoteFrame(const gst::CameraFrame& frame, const FrameTiming& timing, Picture
   if (!timing.timer) row.frameCaptureMs = timing.tone.MsSinceT0(captureLocal);
   if (const std::optional<double> phase = timing.tone.PhaseAt(captureLocal))
     row.framePhase = *phase;
+  // The light a frame shows came the camera's delay and half its exposure before its
+  // timestamp; without a calibration the delay counts as 0 and the source says so.
+  row.exposureTimeMs = timing.exposureMs;
+  row.cameraDelayMs = timing.cameraDelayMs;
+  row.cameraDelaySource =
+      timing.cameraDelayMs ? QStringLiteral("calibrated") : QStringLiteral("none");
+  const double beforeNs =
+      (timing.cameraDelayMs.value_or(0) + timing.exposureMs.value_or(0) / 2) * 1e6;
+  const std::int64_t exposureMidLocal = captureLocal - std::llround(beforeNs);
+  if (!timing.timer) row.exposureMidMs = timing.tone.MsSinceT0(exposureMidLocal);
+  if (const std::optional<double> phase = timing.tone.PhaseAt(exposureMidLocal))
+    row.exposurePhase = *phase;
 }
 
 struct PictureWriter::Task {

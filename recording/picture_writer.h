@@ -36,9 +36,14 @@ struct FrameTiming {
   std::int64_t dueLocalNs = 0;       // the due instant on the time source
   bool timer = false;                // the Timer 1 mode: no time base since T0
   generator::ToneTimeline tone;
+  // The camera's delay from the exposure's end to the frame's timestamp (none: not
+  // calibrated) and its exposure time (none: unknown).
+  std::optional<double> cameraDelayMs;
+  std::optional<double> exposureMs;
 };
 
-// The frame's number, capture time, age at the due instant and tone phase, into the row.
+// The frame's number, capture time, age at the due instant and tone phase, and its exposure's
+// middle and phase, into the row.
 void NoteFrame(const gst::CameraFrame& frame, const FrameTiming& timing, PictureLogRow& row);
 
 // What a failure says in a log row: a program error's description, a library's what().

@@ -21,7 +21,8 @@ const QString RunLog::kPlotName = QStringLiteral("phase.png");
 // whatever the operator's locale (the README describes the columns).
 const QString RunLog::kHeader = QStringLiteral(
     "picture,file,due_ms,actual_ms,frame_number,frame_capture_ms,frame_age_ms,"
-    "frame_phase_deg,instant_phase_deg,ideal_phase_deg,time_base,save_ms,error\n");
+    "frame_phase_deg,instant_phase_deg,ideal_phase_deg,time_base,save_ms,error,"
+    "exposure_mid_ms,exposure_phase_deg,exposure_time_ms,camera_delay_ms,camera_delay_source\n");
 
 namespace {
 
@@ -71,8 +72,18 @@ QString FormatLogRow(const PictureLogRow& row) {
                           Phase(row.idealPhase),
                           row.timeBase,
                           QString::number(row.saveMs, 'f', 3),
-                          Quoted(row.error)};
+                          Quoted(row.error),
+                          Number(row.exposureMidMs, 3),
+                          Phase(row.exposurePhase),
+                          Number(row.exposureTimeMs, 3),
+                          Number(row.cameraDelayMs, 3),
+                          row.cameraDelaySource};
   return cells.join(QLatin1Char(','));
+}
+
+std::optional<double> PicturePhase(const PictureLogRow& row) {
+  if (row.cameraDelayMs && row.exposurePhase) return row.exposurePhase;
+  return row.framePhase;
 }
 
 double PhaseError(double framePhase, double idealPhase) {
@@ -155,17 +166,19 @@ PhaseHistory::PhaseHistory(std::optional<double> toneHz)
 
 void PhaseHistory::Add(const PictureLogRow& row, double secondsSinceBegin) {
   ++rows_seen_;
-  if (row.framePhase && row.idealPhase) {
-    const double error = PhaseError(*row.framePhase, *row.idealPhase);
+  const std::optional<double> phase = PicturePhase(row);
+  if (phase && row.idealPhase) {
+    const double error = PhaseError(*phase, *row.idealPhase);
+    ++(row.cameraDelayMs && row.exposurePhase ? exposure_errors_ : capture_errors_);
     errors_.Add(row.picture, error);
     error_bins_.Add(error);
     if (!largest_ || std::abs(error) > std::abs(*largest_)) largest_ = error;
-  } else if (row.framePhase) {
+  } else if (phase) {
     // The Timer 1 mode numbers every picture 0: the time of its row places it, in tenths of a
     // second (its ticks may stop and start again, or fail, so the rows are not evenly spaced).
     timer_phases_.Add(
         1 + std::llround(std::max(0.0, secondsSinceBegin) * PhaseHistory::kTimerStepsPerSecond),
-        *row.framePhase);
+        *phase);
   }
   // Two pictures' frames: the time between their captures over the frames between them is
   // the camera's frame interval. The median over all pairs ignores a pause or a reopened
@@ -188,6 +201,7 @@ PhaseSummary PhaseHistory::Summary() const {
   summary.largestDeg = largest_;
   summary.frameIntervalMs = frame_interval_bins_.Median();
   summary.toneHz = tone_hz_;
+  summary.exposurePhase = exposure_errors_ > 0 && capture_errors_ == 0;
   if (summary.frameIntervalMs && tone_hz_ && *tone_hz_ > 0)
     summary.bandDeg = *summary.frameIntervalMs / 2 / 1000 * *tone_hz_ * 360;
   return summary;
@@ -266,9 +280,14 @@ RunLog::PlotTexts RunLog::Texts(const PhaseHistory& history) {
     return texts;
   }
   const PhaseSummary summary = history.Summary();
-  texts.title = QStringLiteral(
-      "Ошибка фазы каждой картинки: фаза кадра \u2212 идеальная фаза, в пределах "
-      "\u00B1180\u00B0");
+  // The title says which phase: a frame's capture time is its arrival, a delay after the light.
+  texts.title = summary.exposurePhase
+                    ? QStringLiteral(
+                          "Ошибка фазы каждой картинки: фаза середины экспозиции \u2212 "
+                          "идеальная фаза, в пределах \u00B1180\u00B0")
+                    : QStringLiteral(
+                          "Ошибка фазы каждой картинки: фаза прихода кадра (задержка камеры не "
+                          "измерена) \u2212 идеальная фаза");
   texts.summary =
       QStringLiteral("медиана %1   наибольшая %2   (картинок: %3)")
           .arg(Degrees(summary.medianDeg.value_or(0)), Degrees(summary.largestDeg.value_or(0)))

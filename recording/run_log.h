@@ -29,6 +29,14 @@ struct PictureLogRow {
   std::optional<double> instantPhase;    // tone phase at the due instant
   std::optional<double> idealPhase;      // what the settings imply at the due instant
   QString timeBase;                      // "tone", "tick" or "timer"
+  // The middle of the frame's exposure (capture time less the camera's delay and half the
+  // exposure time) since T0, and the tone's phase then: the picture's phase when the delay is
+  // known.
+  std::optional<double> exposureMidMs;
+  std::optional<double> exposurePhase;
+  std::optional<double> exposureTimeMs;  // from the camera's manual exposure; none when unknown
+  std::optional<double> cameraDelayMs;   // the delay applied; none when not calibrated
+  QString cameraDelaySource;             // "calibrated" or "none"
   double saveMs = 0;
   QString error;  // empty when the picture was saved
 };
@@ -80,10 +88,17 @@ class ColumnTrace {
   std::int64_t last_ = 0;
 };
 
+// The phase a row's picture shows: the exposure's when the camera's delay is known, else the
+// frame's capture phase.
+std::optional<double> PicturePhase(const PictureLogRow& row);
+
 // What phase.png says in words: the error's median and largest value and the band of ± half a
 // frame interval that choosing the nearest frame allows, in degrees of the tone.
 struct PhaseSummary {
-  std::uint64_t pictures = 0;        // pictures with a phase and an ideal phase
+  std::uint64_t pictures = 0;  // pictures with a phase and an ideal phase
+  // Which phase the errors are of: the exposure's (a calibrated camera delay) for every
+  // picture, or the capture's for some.
+  bool exposurePhase = false;
   std::optional<double> medianDeg;   // to within 0.05° (half a histogram bin)
   std::optional<double> largestDeg;  // the error furthest from 0, with its sign
   std::optional<double> frameIntervalMs;
@@ -119,6 +134,8 @@ class PhaseHistory {
   Histogram error_bins_;
   Histogram frame_interval_bins_;
   std::optional<double> largest_;
+  std::uint64_t exposure_errors_ = 0;  // errors of the exposure's phase
+  std::uint64_t capture_errors_ = 0;   // and of the capture's
   std::int64_t rows_seen_ = 0;
   std::optional<std::uint64_t> last_frame_number_;
   std::optional<double> last_frame_capture_ms_;

@@ -15,6 +15,7 @@
 #include "recording/picture_writer.h"
 #include "tests/support/camera_support.h"
 #include "tests/support/small_disk.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -80,13 +81,16 @@ PictureJob Job(const QString& folder, int number,
 }
 
 // The log's rows (without its header), each as its fields.
+// The log's `error` column: its columns after it came later.
+constexpr int kError = 12;
+
 std::vector<QStringList> Rows(const QString& folder) {
   QFile file(QDir(folder).filePath(QStringLiteral("log.csv")));
   std::vector<QStringList> rows;
   if (!file.open(QIODevice::ReadOnly)) return rows;
   const QList<QByteArray> lines = file.readAll().trimmed().split('\n');
   for (qsizetype i = 1; i < lines.size(); ++i)
-    rows.push_back(QString::fromUtf8(lines[i]).split(QLatin1Char(',')));
+    rows.push_back(testing_support::SplitCsvLine(QString::fromUtf8(lines[i])));
   return rows;
 }
 
@@ -128,7 +132,7 @@ TEST(PictureWriter, WritesCompletePicturesInOrderWithTheirRows) {
   ASSERT_EQ(rows.size(), 3u);
   for (int n = 1; n <= 3; ++n) {
     EXPECT_EQ(rows[static_cast<size_t>(n - 1)][0], QString::number(n));
-    EXPECT_EQ(rows[static_cast<size_t>(n - 1)].last(), QString());  // no error
+    EXPECT_EQ(rows[static_cast<size_t>(n - 1)][kError], QString());  // no error
   }
 }
 
@@ -159,11 +163,11 @@ TEST(PictureWriter, AFullDiskFailsOnePictureAndNothingAfterItIsWritten) {
   EXPECT_EQ(failures, 1);
   const std::vector<QStringList> rows = Rows(folder);
   ASSERT_EQ(rows.size(), 8u);
-  for (size_t i = 0; i < 4; ++i) EXPECT_EQ(rows[i].last(), QString()) << i;
-  EXPECT_TRUE(rows[4].last().contains(QStringLiteral("5.bmp"))) << rows[4].last().toStdString();
-  EXPECT_TRUE(rows[4].last().contains(qt_error_string(ENOSPC))) << rows[4].last().toStdString();
+  for (size_t i = 0; i < 4; ++i) EXPECT_EQ(rows[i][kError], QString()) << i;
+  EXPECT_TRUE(rows[4][kError].contains(QStringLiteral("5.bmp"))) << rows[4][kError].toStdString();
+  EXPECT_TRUE(rows[4][kError].contains(qt_error_string(ENOSPC))) << rows[4][kError].toStdString();
   for (size_t i = 5; i < 8; ++i)
-    EXPECT_EQ(rows[i].last(),
+    EXPECT_EQ(rows[i][kError],
               QStringLiteral("not written: picture 5 of the run could not be written"));
 }
 

@@ -14,6 +14,7 @@
 #include <optional>
 
 #include "platform/gst/virtual_devices.h"
+#include "recording/picture_writer.h"
 #include "recording/run_log.h"
 #include "tests/support/camera_support.h"
 #include "tests/support/recording_fixture.h"
@@ -25,29 +26,6 @@ using recording::RunLog;
 using testing_support::ScopedLocale;
 using testing_support::VirtualCameras;
 using testing_support::WaitFor;
-
-// Splits one CSV line, with "..." cells holding commas and doubled quotes.
-QStringList SplitCsv(const QString& line) {
-  QStringList cells;
-  QString cell;
-  bool quoted = false;
-  for (int i = 0; i < line.size(); ++i) {
-    const QChar c = line[i];
-    if (quoted && c == QLatin1Char('"') && i + 1 < line.size() && line[i + 1] == '"') {
-      cell += c;
-      ++i;
-    } else if (c == QLatin1Char('"')) {
-      quoted = !quoted;
-    } else if (c == QLatin1Char(',') && !quoted) {
-      cells << cell;
-      cell.clear();
-    } else {
-      cell += c;
-    }
-  }
-  cells << cell;
-  return cells;
-}
 
 struct Csv {
   QStringList columns;
@@ -63,9 +41,9 @@ Csv ReadCsv(const QString& path) {
     if (line.isEmpty()) continue;
     // The first line is the header, as a CSV reader takes it.
     if (csv.columns.isEmpty()) {
-      csv.columns = SplitCsv(line);
+      csv.columns = testing_support::SplitCsvLine(line);
     } else {
-      const QStringList cells = SplitCsv(line);
+      const QStringList cells = testing_support::SplitCsvLine(line);
       std::map<QString, QString> row;
       for (int i = 0; i < csv.columns.size() && i < cells.size(); ++i)
         row[csv.columns[i]] = cells[i];
@@ -93,7 +71,12 @@ const QStringList kColumns{"picture",
                            "ideal_phase_deg",
                            "time_base",
                            "save_ms",
-                           "error"};
+                           "error",
+                           "exposure_mid_ms",
+                           "exposure_phase_deg",
+                           "exposure_time_ms",
+                           "camera_delay_ms",
+                           "camera_delay_source"};
 
 TEST(RunLogLocale, RowsUseTheDecimalPointAndQuoteTextInEveryLocale) {
   QTemporaryDir dir;
@@ -117,6 +100,11 @@ TEST(RunLogLocale, RowsUseTheDecimalPointAndQuoteTextInEveryLocale) {
     row.idealPhase = 0;
     row.timeBase = QStringLiteral("tone");
     row.saveMs = 1.5;
+    row.exposureMidMs = 616945.0625;
+    row.exposurePhase = 323.25;
+    row.exposureTimeMs = 10;
+    row.cameraDelayMs = 40.5;
+    row.cameraDelaySource = QStringLiteral("calibrated");
     ASSERT_TRUE(log.Append(row));
     PictureLogRow failed;
     failed.picture = 1235;
@@ -134,11 +122,64 @@ TEST(RunLogLocale, RowsUseTheDecimalPointAndQuoteTextInEveryLocale) {
     EXPECT_EQ(first["frame_number"], QStringLiteral("18511"));
     EXPECT_EQ(first["frame_phase_deg"], QStringLiteral("341.500"));
     EXPECT_EQ(first["instant_phase_deg"], QStringLiteral("0.000"));  // not "360.000"
+    EXPECT_EQ(first["exposure_mid_ms"], QStringLiteral("616945.063"));
+    EXPECT_EQ(first["exposure_phase_deg"], QStringLiteral("323.250"));
+    EXPECT_EQ(first["camera_delay_ms"], QStringLiteral("40.500"));
+    EXPECT_EQ(first["camera_delay_source"], QStringLiteral("calibrated"));
     std::map<QString, QString> second = csv.rows[1];
     EXPECT_EQ(second["error"], failed.error);
     EXPECT_EQ(second["due_ms"], QString());  // unknown stays empty, never 0
     EXPECT_EQ(second["frame_phase_deg"], QString());
+    EXPECT_EQ(second["exposure_time_ms"], QString());
   }
+}
+
+// The frame's timestamp is its arrival: the picture's phase is the exposure's middle, the
+// camera's delay and half the exposure before it, when the delay is known.
+TEST(RunLogPhase, TheExposurePhaseIsThePicturesPhaseOnlyWithACalibratedDelay) {
+  generator::ToneTimeline tone;
+  tone.base = generator::TimeBase::Tone;
+  tone.toneAnswered = true;
+  tone.reading = {.clockNs = 0, .localNs = 0, .firstSampleNs = 0, .sampleRate = 48000};
+  tone.freqNumerator = 10;  // 5 Hz: 1.8° a millisecond
+  tone.freqDenominator = 2;
+  recording::FrameTiming timing;
+  timing.tone = tone;
+  timing.dueLocalNs = 1'000'000'000;
+  const gst::FramePtr frame =
+      testing_support::SyntheticFrame(QImage(8, 8, QImage::Format_RGB32), 7, 1'050'000'000);
+
+  PictureLogRow unknown;
+  recording::NoteFrame(*frame, timing, unknown);
+  ASSERT_TRUE(unknown.framePhase && unknown.exposurePhase && unknown.exposureMidMs);
+  EXPECT_NEAR(*unknown.framePhase, 90, 1e-6);  // 1050 ms: a quarter period past 1000
+  EXPECT_NEAR(*unknown.exposurePhase, 90, 1e-6);
+  EXPECT_EQ(unknown.cameraDelaySource, QStringLiteral("none"));
+  EXPECT_FALSE(unknown.cameraDelayMs || unknown.exposureTimeMs);
+  EXPECT_EQ(recording::PicturePhase(unknown), unknown.framePhase);
+
+  timing.cameraDelayMs = 40;
+  timing.exposureMs = 10;
+  PictureLogRow known;
+  recording::NoteFrame(*frame, timing, known);
+  ASSERT_TRUE(known.exposureMidMs && known.exposurePhase);
+  EXPECT_NEAR(*known.exposureMidMs, 1005, 1e-6);  // 1050 - 40 - 5
+  EXPECT_NEAR(*known.exposurePhase, 9, 1e-6);
+  EXPECT_NEAR(*known.framePhase, 90, 1e-6);  // the capture's phase keeps its meaning
+  EXPECT_EQ(known.cameraDelaySource, QStringLiteral("calibrated"));
+  EXPECT_EQ(recording::PicturePhase(known), known.exposurePhase);
+
+  // The plot shows the exposure's phase and says so only when every picture had it.
+  known.idealPhase = unknown.idealPhase = 0;
+  recording::PhaseHistory calibrated(5.0);
+  calibrated.Add(known);
+  EXPECT_NEAR(*calibrated.Summary().largestDeg, 9, 1e-6);
+  EXPECT_TRUE(RunLog::Texts(calibrated).title.contains(QStringLiteral("экспозиции")));
+  recording::PhaseHistory mixed(5.0);
+  mixed.Add(known);
+  mixed.Add(unknown);
+  EXPECT_FALSE(mixed.Summary().exposurePhase);
+  EXPECT_TRUE(RunLog::Texts(mixed).title.contains(QStringLiteral("прихода кадра")));
 }
 
 // Pixels of the plot: the red of the pictures' marks, the black zero line, the band's blue.

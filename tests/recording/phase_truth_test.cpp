@@ -1,0 +1,199 @@
+// Pictures whose phase is true: the test cameras film a dial whose hand points at the phase of
+// the tone the built-in sound device really plays, over each frame's exposure and a known
+// delay before its timestamp. Each saved picture's hand is read back and held against its row
+// in log.csv, in both back ends and both picture formats, in real time (about 3 s a run).
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTest>
+#include <algorithm>
+#include <cmath>
+#include <map>
+
+#include "platform/gst/camera_delay.h"
+#include "platform/gst/camera_pipeline.h"
+#include "platform/gst/test_scene.h"
+#include "recording/run_log.h"
+#include "tests/support/camera_support.h"
+#include "tests/support/recording_fixture.h"
+#include "tests/support/scene_reader.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using testing_support::AngleDifference;
+using testing_support::PictureFit;
+using testing_support::WaitFor;
+
+constexpr double kToneHz = 5;  // 10/2
+constexpr double kDelayMs = 30;
+constexpr double kDegreesPerMs = 360 * kToneHz / 1000;
+
+struct Picture {
+  double handDeg = 0;
+  std::map<QString, QString> row;
+  double Column(const char* name) const {
+    bool ok = false;
+    const double value = QLocale::c().toDouble(row.at(QString::fromLatin1(name)), &ok);
+    EXPECT_TRUE(ok) << name;
+    return value;
+  }
+};
+
+// log.csv as column name to text, one map a row.
+std::vector<std::map<QString, QString>> ReadLog(const QString& folder) {
+  QFile file(QDir(folder).filePath(recording::RunLog::kFileName));
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  QStringList lines =
+      QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  if (lines.isEmpty()) return {};
+  const QStringList columns = testing_support::SplitCsvLine(lines.takeFirst());
+  std::vector<std::map<QString, QString>> rows;
+  for (const QString& line : lines) {
+    const QStringList cells = testing_support::SplitCsvLine(line);
+    std::map<QString, QString> row;
+    for (int i = 0; i < columns.size() && i < cells.size(); ++i) row[columns[i]] = cells[i];
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+class PhaseTruthTest : public testing_support::RecordingWindowFixture {
+ protected:
+  void SetUp() override {
+    gst::SceneSettings scene = saved_;
+    scene.delayMs = kDelayMs;
+    scene.exposureMs = 4;
+    scene.jitterMs = 0.3;
+    gst::SetTestSceneSettings(scene);
+    testing_support::RecordingWindowFixture::SetUp();
+  }
+  void TearDown() override {
+    if (form) form->Generator().Command4_Click();
+    testing_support::RecordingWindowFixture::TearDown();
+    gst::SetTestSceneSettings(saved_);
+  }
+
+  void CameraOn(bool filterGraph) {
+    if (filterGraph) {
+      form->Option8->click();
+      QTest::mouseClick(form->Command11, Qt::LeftButton);
+      testing_support::ClickListRow(form->Combo2, 0);
+    } else {
+      QTest::mouseClick(form->Command11, Qt::LeftButton);
+    }
+    ASSERT_EQ(form->CameraOn(), 1);
+    ASSERT_TRUE(WaitFor([&] { return Delivering(); }, 5000));
+    ChooseVirtualDevice();
+  }
+
+  // A clock run at 10/2 Hz with a picture every `nc0` periods of 0.1 s, for about 3 s; each
+  // picture's hand read back.
+  std::vector<Picture> Run(int nc0, bool filterGraph, bool jpeg) {
+    (jpeg ? form->Option10 : form->Option9)->setChecked(true);
+    form->Option5->setChecked(true);
+    form->Check2->setChecked(true);
+    form->Text4->setText(QStringLiteral("10"));
+    form->Text27->setText(QStringLiteral("2"));
+    form->Text7->setText(QString::number(nc0));
+    QTimer::singleShot(3000, form->Command4, &QPushButton::click);
+    form->Generator().Command20_Click();
+    form->Recorder().WaitUntilWritten();
+    EXPECT_TRUE(boxes.Calls().empty());
+    const QString folder = form->Recorder().Names().PictureFolder;
+    const gst::CameraPipeline& camera = form->Camera().RecordingCamera();
+    const QSize frame(camera.Format().width, camera.Format().height);
+    const QSize panel = form->PictureWindow().Picture2->contentsRect().size();
+    const QTransform place = testing_support::FrameToPicture(
+        frame, panel, filterGraph ? PictureFit::Stretch : PictureFit::Crop);
+    const gst::SceneLayout layout = gst::SceneLayoutFor(frame);
+    std::vector<Picture> pictures;
+    for (const std::map<QString, QString>& row : ReadLog(folder)) {
+      const QImage image(QDir(folder).filePath(row.at(QStringLiteral("file"))));
+      EXPECT_FALSE(image.isNull()) << row.at(QStringLiteral("file")).toStdString();
+      if (image.isNull()) continue;
+      pictures.push_back(
+          {testing_support::ReadHandAngle(image, place, layout.dialCentre, layout.dialRadius),
+           row});
+    }
+    EXPECT_GE(pictures.size(), 5u);
+    if (qEnvironmentVariableIsSet("PHASE_TRUTH_DEBUG"))
+      for (const Picture& p : pictures)
+        qInfo() << p.row.at(QStringLiteral("picture")) << "hand" << p.handDeg << "exposure"
+                << p.row.at(QStringLiteral("exposure_phase_deg")) << "frame"
+                << p.row.at(QStringLiteral("frame_phase_deg")) << "age"
+                << p.row.at(QStringLiteral("frame_age_ms")) << "due"
+                << p.row.at(QStringLiteral("due_ms"));
+    return pictures;
+  }
+
+  // The camera a picture takes its frame from has frames (it raises until it has).
+  bool Delivering() {
+    try {
+      return form->Camera().RecordingCamera().FrameCount() >= 3;
+    } catch (const std::exception&) {
+      return false;
+    }
+  }
+
+  const gst::SceneSettings saved_ = gst::TestSceneSettings();
+  testing_support::VirtualCameras cameras_;
+};
+
+// With the camera's delay calibrated, the row's exposure phase is the phase the picture shows.
+TEST_F(PhaseTruthTest, EachPicturesHandShowsItsRowsExposurePhaseOnceTheDelayIsKnown) {
+  for (const auto& [filterGraph, jpeg] : {std::pair{false, false}, {true, false}, {true, true}}) {
+    SCOPED_TRACE(filterGraph ? (jpeg ? "filter graph, jpg" : "filter graph, bmp")
+                             : "capture window");
+    if (form->CameraOn() == 1) QTest::mouseClick(form->Command13, Qt::LeftButton);
+    CameraOn(filterGraph);
+    if (HasFatalFailure()) return;
+    const gst::CameraSetup setup = gst::SetupOf(form->Camera().RecordingCamera());
+    ASSERT_TRUE(setup.exposureMs);
+    EXPECT_DOUBLE_EQ(*setup.exposureMs, 4);
+    ASSERT_TRUE(gst::StoreDelay(setup, {.delayMs = kDelayMs,
+                                        .uncertaintyMs = 0.2,
+                                        .exposureMs = 4,
+                                        .measured = QDateTime::currentDateTimeUtc()}));
+    // NC0 = 5: 2.5 tone periods a picture, so the hands alternate by 180°.
+    const std::vector<Picture> pictures = Run(5, filterGraph, jpeg);
+    for (const Picture& picture : pictures) {
+      SCOPED_TRACE(picture.row.at(QStringLiteral("picture")).toStdString());
+      EXPECT_EQ(picture.row.at(QStringLiteral("camera_delay_source")),
+                QStringLiteral("calibrated"));
+      EXPECT_NEAR(picture.Column("camera_delay_ms"), kDelayMs, 1e-9);
+      EXPECT_NEAR(picture.Column("exposure_time_ms"), 4, 1e-9);
+      EXPECT_NEAR(AngleDifference(picture.handDeg, picture.Column("exposure_phase_deg")), 0, 2);
+      // The timestamp's phase is the delay's worth ahead of what the picture shows.
+      EXPECT_NEAR(AngleDifference(picture.Column("frame_phase_deg"), picture.handDeg),
+                  (kDelayMs + 2) * kDegreesPerMs, 2);
+    }
+    for (std::size_t i = 1; i < pictures.size(); ++i)
+      EXPECT_NEAR(std::abs(AngleDifference(pictures[i].handDeg, pictures[i - 1].handDeg)), 180, 6);
+    gst::ForgetDelay(setup);
+  }
+}
+
+// Without a calibration the row says so, and its exposure phase is off by the delay's worth;
+// with NC0 a multiple of D every picture shows the hand at one angle.
+TEST_F(PhaseTruthTest, WithoutADelayTheRowIsOffByItAndEveryPictureOfOnePhaseAgrees) {
+  CameraOn(false);
+  const std::vector<Picture> pictures = Run(4, false, false);
+  std::vector<double> offsets;
+  for (const Picture& picture : pictures) {
+    SCOPED_TRACE(picture.row.at(QStringLiteral("picture")).toStdString());
+    EXPECT_EQ(picture.row.at(QStringLiteral("camera_delay_source")), QStringLiteral("none"));
+    EXPECT_TRUE(picture.row.at(QStringLiteral("camera_delay_ms")).isEmpty());
+    EXPECT_NEAR(AngleDifference(picture.Column("exposure_phase_deg"), picture.handDeg),
+                kDelayMs * kDegreesPerMs, 2);
+    offsets.push_back(AngleDifference(picture.handDeg, pictures.front().handDeg));
+  }
+  // Instants 0.4 s apart meet the 30 frames a second at the same place: only the jitter
+  // (0.3 ms, 0.54°) and the reading differ.
+  const auto [low, high] = std::minmax_element(offsets.begin(), offsets.end());
+  EXPECT_LT(*high - *low, 4);
+}
+
+}  // namespace
