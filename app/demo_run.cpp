@@ -19,11 +19,13 @@
 #include <cmath>
 #include <optional>
 
+#include "app/camera_calibration.h"
 #include "app/main_window.h"
 #include "app/run_settings.h"
 #include "platform/forms/conversions.h"
 #include "platform/forms/dialog.h"
 #include "platform/forms/message_box.h"
+#include "platform/gst/test_scene.h"
 #include "platform/gst/virtual_devices.h"
 #include "platform/wave/wav_file.h"
 #include "platform/wave/wave_out.h"
@@ -200,6 +202,16 @@ int FindRow(const QComboBox& list, const QString& name, QString* why) {
   return FindName(texts, name, QStringLiteral("camera"), why);
 }
 
+// What the run's last picture says of the camera's delay.
+QString AppliedDelay(const std::optional<recording::PictureLogRow>& row) {
+  if (!row || row->cameraDelaySource.isEmpty()) return {};
+  if (!row->cameraDelayMs)
+    return QStringLiteral(
+        "none (not calibrated: the exposure phases are those of the frames' "
+        "arrival, less half the exposure where it is known)");
+  return QStringLiteral("%1 ms (calibrated)").arg(*row->cameraDelayMs, 0, 'f', 1);
+}
+
 // The demo's settings, as an operator would set them for the built-in devices.
 RunSettings DemoSettings(int seconds) {
   RunSettings run;
@@ -252,6 +264,14 @@ void Operate(Form1& form, const DemoRunSettings& settings, DemoRunSummary& summa
   }
   if (form.CameraOn() != 1) return stop(QStringLiteral("the camera did not switch on"));
   Pause(500);  // the first frames arrive
+  if (settings.calibrateSeconds > 0) {
+    const CalibrationOutcome outcome = CalibrateCamera(form, settings.calibrateSeconds);
+    summary.cameraDelay = outcome.message;
+    if (!outcome.stored && summary.failure.isEmpty())
+      summary.failure = QStringLiteral("no camera delay was stored");
+    if (!form.Unloaded()) form.Command16->click();
+    return;
+  }
   if (!form.Command20->isEnabled()) return stop(QStringLiteral("the tone cannot be started"));
   WarnOfDisk(form, settings.jpeg, run.seconds);
   QString video;
@@ -295,6 +315,7 @@ void Operate(Form1& form, const DemoRunSettings& settings, DemoRunSummary& summa
   watch.stop();
   progress.reset();
   summary.runFolder = form.Recorder().Names().PictureFolder;
+  summary.cameraDelay = AppliedDelay(form.Recorder().LastRow());
   if (QFile::exists(video)) summary.files << video;
   if (form.Unloaded()) return;
   Pause(200);
@@ -317,7 +338,13 @@ QString DemoWavPath() {
   return QDir(recording::ProgramFolder()).filePath(QString::fromLatin1(kWavName));
 }
 
-void RegisterDemoDevices() {
+void RegisterDemoDevices(const SceneOptions& scene) {
+  gst::SceneSettings settings = gst::TestSceneSettings();
+  settings.delayMs = scene.delayMs.value_or(40);
+  settings.exposureMs = scene.exposureMs.value_or(10);
+  settings.jitterMs = scene.jitterMs.value_or(1);
+  if (scene.rate) settings.rates = {*scene.rate};
+  gst::SetTestSceneSettings(settings);
   gst::RegisterVirtualSoundDevice(DemoSoundDeviceName(), DemoWavPath());
   gst::RegisterVirtualCameras();
 }
@@ -367,6 +394,8 @@ QStringList SummaryLines(const DemoRunSummary& summary) {
                                                                 : QStringLiteral("log: ");
     lines << kind + QDir::toNativeSeparators(file);
   }
+  if (!summary.cameraDelay.isEmpty())
+    lines << QStringLiteral("camera delay: ") + summary.cameraDelay;
   for (const QString& text : summary.messages) lines << QStringLiteral("message box: ") + text;
   if (!summary.failure.isEmpty()) lines << QStringLiteral("demo run failed: ") + summary.failure;
   return lines;

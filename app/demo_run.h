@@ -14,13 +14,17 @@ namespace app {
 QString DemoSoundDeviceName();
 // The WAV file of the built-in sound device, in the program folder.
 QString DemoWavPath();
-// Lists the built-in sound device and the two test cameras after the real devices.
-void RegisterDemoDevices();
+// Lists the built-in sound device and the two test cameras after the real devices; the
+// cameras take their scene as `scene` says, a realistic webcam's timing where it is silent
+// (a 40 ms delay, 10 ms exposure, 1 ms jitter, 30 frames a second).
+void RegisterDemoDevices(const SceneOptions& scene = {});
 
 struct DemoRunSettings {
   int seconds = 5;
   bool filterGraph = false;
   bool jpeg = false;
+  // --calibrate-camera: the camera's delay measured on the run's devices instead of a run.
+  int calibrateSeconds = 0;
   // Set for --run: what the operator sets in the window; unset, the demo's settings on the
   // built-in devices.
   std::optional<RunSettings> run;
@@ -34,6 +38,8 @@ struct DemoRunSummary {
   // The run folder's log.csv and phase.png where they were written (listed for --run), and
   // the video of a run that recorded one.
   QStringList files;
+  // What the run applied of the camera's delay, or what a calibration measured.
+  QString cameraDelay;
   // Every message box text shown during the run.
   QStringList messages;
   // Why the script could not go on (a device not listed, a camera that did not switch on).

@@ -25,6 +25,7 @@ int Run(const app::StartupOptions& options) {
   if (options.demoRunSeconds > 0 || options.run) {
     app::DemoRunSettings settings;
     settings.seconds = options.demoRunSeconds;
+    settings.calibrateSeconds = options.calibrateSeconds;
     settings.filterGraph = options.filterGraph;
     settings.jpeg = options.jpeg;
     settings.run = options.run;
@@ -72,7 +73,7 @@ int main(int argc, char* argv[]) {
   if (options->listDevices) {
     const QCoreApplication core(argc, argv);  // the program folder names the demo's WAV file
     if (!programFolder.isEmpty()) recording::SetProgramFolder(programFolder);
-    if (options->demo) app::RegisterDemoDevices();
+    if (options->demo) app::RegisterDemoDevices(options->scene);
     for (const QString& line : app::DeviceLines())
       std::printf("%s\n", line.toLocal8Bit().constData());
     return 0;
@@ -101,7 +102,7 @@ int main(int argc, char* argv[]) {
   // message at the first picture: a scripted run stops here; the window starts, as it always
   // does, with the line in its log.
   if (const QString problem = app::RecordingFoldersProblem(programFolder); !problem.isEmpty()) {
-    if (options->demoRunSeconds > 0 || options->run) {
+    if (options->demoRunSeconds > 0 || options->run) {  // a calibration too
       PrintLine(problem);
       return 1;
     }
@@ -123,7 +124,7 @@ int main(int argc, char* argv[]) {
   application.setQuitOnLastWindowClosed(false);  // the exit button ends the program
   app::ApplyApplicationStyle(application);
   recording::SetProgramFolder(programFolder);
-  if (options->demo || options->demoRunSeconds > 0) app::RegisterDemoDevices();
+  if (options->demo || options->demoRunSeconds > 0) app::RegisterDemoDevices(options->scene);
   const int status = Run(*options);
   // Everything of the program is closed by now: the window and its pipelines, the pictures,
   // the run log. The tone's device may still be finishing its file in the background. (The

@@ -4,7 +4,10 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 
+#include "app/camera_calibration.h"
 #include "app/help_window.h"
+#include "platform/forms/message_box.h"
+#include "platform/gst/delay_page.h"
 #include "recording/picture_window.h"
 
 namespace app {
@@ -67,6 +70,9 @@ void Form1::ConnectHandlers() {
           &generator::Generator::FailRecording);
   connect(camera_.get(), &camera::CameraControl::ClockStopRequested, generator_.get(),
           &generator::Generator::RequestStop);
+  // A calibration asked for in a camera's properties plays the tone: the window runs it.
+  connect(&gst::CalibrationRequests::Instance(), &gst::CalibrationRequests::Requested, this,
+          &Form1::CalibrateCamera_Click);
   connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
   connect(Command16, &QPushButton::clicked, this, &Form1::Command16_Click);
   // The video's name comes from the recording's names, handed down with the click.
@@ -184,6 +190,18 @@ void Form1::CreateControls() {
   Option1->setChecked(true);
   Option3->setChecked(true);
   Option5->setChecked(true);
+}
+
+void Form1::CalibrateCamera_Click(int seconds) {
+  if (unloaded_ || !isVisible()) return;
+  const QString title = QStringLiteral("Strobolux");
+  if (Command4->isEnabled()) {
+    forms::MsgBox(QStringLiteral("Задержку камеры можно измерить, когда генератор выключен."),
+                  title);
+    return;
+  }
+  const CalibrationOutcome outcome = CalibrateCamera(*this, seconds);
+  if (!unloaded_) forms::MsgBox(outcome.message, title);
 }
 
 void Form1::Form_Load() {

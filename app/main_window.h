@@ -33,6 +33,9 @@ class Form1 : public QWidget {
   void Form_Load();
   void Command5_Click();
   void Command16_Click();
+  // A calibration of the camera's delay asked for in its properties dialog; the result (or
+  // why there is none) in a message box.
+  void CalibrateCamera_Click(int seconds);
 
   // The picture window, owned by the recording.
   recording::Form6& PictureWindow() { return recorder_->PictureWindow(); }

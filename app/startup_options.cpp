@@ -135,8 +135,23 @@ bool SetRunText(RunSettings& run, RunText kind, const QString& text, QString* er
 }
 
 constexpr const char* kValuedOptions[] = {
-    "run",  "demo-run",  "back-end", "format", "program-folder", "sound-device", "camera",
-    "tone", "amplitude", "shape",    "phase",  "sample-rate",    "every",        "timer"};
+    "run",          "demo-run",       "back-end",     "format",    "program-folder",
+    "sound-device", "camera",         "tone",         "amplitude", "shape",
+    "phase",        "sample-rate",    "every",        "timer",     "calibrate-camera",
+    "scene-delay",  "scene-exposure", "scene-jitter", "scene-rate"};
+
+// A number of milliseconds within [low, high]; none, with the line to print, otherwise.
+std::optional<double> Milliseconds(const char* option, const QString& text, double low, double high,
+                                   QString* error) {
+  bool number = false;
+  const double value = text.toDouble(&number);  // the C locale: a script's "40.5"
+  if (number && value >= low && value <= high) return value;
+  *error = QStringLiteral("--%1 needs a number of milliseconds from %2 to %3")
+               .arg(QLatin1String(option))
+               .arg(low)
+               .arg(high);
+  return std::nullopt;
+}
 
 // The options as the parser knows them; the usage text that --help prints is UsageText.
 void AddOptions(QCommandLineParser& parser) {
@@ -204,6 +219,26 @@ std::optional<StartupOptions> ParseStartupOptions(const QStringList& arguments,
     if (!number || options.demoRunSeconds < 1 || options.demoRunSeconds > 86400)
       return fail(QStringLiteral("--demo-run needs a number of seconds from 1 to 86400"));
   }
+  for (const QString& text : values("calibrate-camera")) {
+    bool number = false;
+    options.calibrateSeconds = text.toInt(&number);
+    if (!number || options.calibrateSeconds < 4 || options.calibrateSeconds > 3600)
+      return fail(QStringLiteral("--calibrate-camera needs a number of seconds from 4 to 3600"));
+  }
+  for (const auto& [name, target, high] :
+       {std::tuple{"scene-delay", &options.scene.delayMs, 1000.0},
+        std::tuple{"scene-exposure", &options.scene.exposureMs, 1000.0},
+        std::tuple{"scene-jitter", &options.scene.jitterMs, 100.0}}) {
+    for (const QString& text : values(name)) {
+      *target = Milliseconds(name, text, 0, high, error);
+      if (!*target) return std::nullopt;
+    }
+  }
+  for (const QString& text : values("scene-rate")) {
+    if (text != QLatin1String("15") && text != QLatin1String("30") && text != QLatin1String("60"))
+      return fail(QStringLiteral("--scene-rate is 15, 30 or 60 frames a second"));
+    options.scene.rate = text.toInt();
+  }
   // Each takes one of two words; the second one switches the option on.
   for (const auto& [name, off, on, target] :
        {std::tuple{"back-end", "capture", "graph", &options.filterGraph},
@@ -237,14 +272,30 @@ std::optional<StartupOptions> ParseStartupOptions(const QStringList& arguments,
     if (!number || run.seconds < 0)
       return fail(QStringLiteral("--run needs a number of seconds (0: until stopped)"));
   }
-  if (runSettingGiven && !runGiven)
+  const bool calibrating = options.calibrateSeconds > 0;
+  if (runSettingGiven && !runGiven && !calibrating)
     return fail(QStringLiteral("the run's settings belong to --run SECONDS"));
   if (runGiven && options.demoRunSeconds > 0)
     return fail(QStringLiteral("--run and --demo-run are two ways of one run: choose one"));
+  if (calibrating && (runGiven || options.demoRunSeconds > 0))
+    return fail(
+        QStringLiteral("--calibrate-camera is a run of its own: without --run or --demo-run"));
+  if (calibrating && (!run.numerator.isEmpty() || !run.every.isEmpty() || !run.timer.isEmpty() ||
+                      run.video || run.showPictures))
+    return fail(QStringLiteral(
+        "--calibrate-camera chooses its own tones and takes no pictures: only the device, "
+        "amplitude, shape, phase and sample-rate options go with it"));
+  const bool sceneGiven = options.scene.delayMs || options.scene.exposureMs ||
+                          options.scene.jitterMs || options.scene.rate;
+  if (sceneGiven && !options.demo && options.demoRunSeconds == 0)
+    return fail(
+        QStringLiteral("the --scene options set the built-in cameras of --demo or --demo-run"));
   if (!run.every.isEmpty() && !run.timer.isEmpty())
     return fail(QStringLiteral("--every (the clock) and --timer (Timer 1) exclude each other"));
-  if (runGiven) options.run = run;
-  if ((given("back-end") || given("format")) && options.demoRunSeconds == 0 && !runGiven)
+  if (runGiven || calibrating) options.run = run;
+  if (given("back-end") && options.demoRunSeconds == 0 && !runGiven && !calibrating)
+    return fail(QStringLiteral("--back-end belongs to --run, --demo-run or --calibrate-camera"));
+  if (given("format") && options.demoRunSeconds == 0 && !runGiven)
     return fail(QStringLiteral("--back-end and --format belong to --run or --demo-run"));
   // The capture window saves its frames as BMP only.
   if (options.jpeg && !options.filterGraph)
@@ -263,6 +314,7 @@ QString UsageText() {
       "       strobolux --demo-run SECONDS [--back-end capture|graph] [--format bmp|jpg]\n"
       "                 [--program-folder DIR]\n"
       "       strobolux --run SECONDS [run options] [--program-folder DIR]\n"
+      "       strobolux --calibrate-camera SECONDS [device options] [--program-folder DIR]\n"
       "       strobolux --list-devices [--demo] | --check-display | --version | --help\n"
       "Without options it opens the window.\n"
       "  --demo             list the built-in sound device (a WAV file in the program folder)\n"
@@ -301,6 +353,19 @@ QString UsageText() {
       "  --show-pictures    show the picture window during the run\n"
       "  --video            record an AVI video into Video/ through the run (capture back\n"
       "                     end only), ended with the run so that it gets its index\n"
+      "  --calibrate-camera SECONDS\n"
+      "                     measure the camera's delay (from its exposure to the frame's\n"
+      "                     timestamp): the camera looks at a light that follows the tone,\n"
+      "                     an LED on the sound output; the tone plays at two frequencies,\n"
+      "                     half the time each. The delay is stored for the camera, its\n"
+      "                     format and exposure and applied to later runs. Takes\n"
+      "                     --sound-device, --camera, --back-end, --amplitude, --shape,\n"
+      "                     --phase and --sample-rate; status 1 when nothing was measured\n"
+      "  --scene-delay MS, --scene-exposure MS, --scene-jitter MS, --scene-rate 15|30|60\n"
+      "                     with --demo or --demo-run: how the built-in cameras take their\n"
+      "                     scene (a dial, a lamp and fringes driven by the tone): the delay\n"
+      "                     from exposure to timestamp (default 40 ms), the exposure time\n"
+      "                     (10 ms), the timestamps' jitter (1 ms) and the frame rate (30)\n"
       "  --list-devices     print the sound devices and cameras found, one a line\n"
       "  --check-display    exit with status 0 when a window can be shown, else say why\n"
       "  --program-folder DIR\n"

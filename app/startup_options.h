@@ -26,6 +26,14 @@ struct RunSettings {
   bool video = false;  // an AVI recorded through the run, with the capture window
 };
 
+// How the built-in test cameras' scene is taken: what a real camera's timing would be.
+struct SceneOptions {
+  std::optional<double> delayMs;     // --scene-delay: exposure's end to the frame's timestamp
+  std::optional<double> exposureMs;  // --scene-exposure
+  std::optional<double> jitterMs;    // --scene-jitter: the spread of the timestamps
+  std::optional<int> rate;           // --scene-rate: 15, 30 or 60 frames a second
+};
+
 struct StartupOptions {
   // --run SECONDS with its settings: a scripted operator runs the main job.
   std::optional<RunSettings> run;
@@ -33,6 +41,10 @@ struct StartupOptions {
   bool demo = false;
   // --demo-run SECONDS: a scripted operator runs the main job once; 0 when not asked for.
   int demoRunSeconds = 0;
+  // --calibrate-camera SECONDS: the camera's delay measured on the run options' devices; 0
+  // when not asked for.
+  int calibrateSeconds = 0;
+  SceneOptions scene;
   // --back-end capture|graph and --format bmp|jpg of the demo run.
   bool filterGraph = false;
   bool jpeg = false;

@@ -161,6 +161,9 @@ class Generator : public QObject {
   }
   // The clock the tone plays on (null: none); it must outlive the generator.
   void SetToneClock(ToneClock* clock) { tone_clock_ = clock; }
+  // The current or last run's time base and the tone as they stand now: the tone's phase at
+  // any moment near now (a calibration reads frames against it).
+  ToneTimeline Timeline() const;
   // Whether the clock counts on the tone's clock when there is one (the default) or always on
   // the tick count.
   void SetPreferredTimeBase(TimeBase base) { preferred_base_ = base; }
@@ -180,8 +183,6 @@ class Generator : public QObject {
 
   // The failure a receiver reported, raised again here.
   static void Raise(const Outcome& outcome);
-  // The current or last run's time base and the tone as they stand now.
-  ToneTimeline Timeline() const;
   Instant MakeInstant(TimeBase base, double dueMs, double actualMs, std::int64_t dueLocalNs) const;
   // The trace of a failure caught in `where`, then the one message of a failed operation:
   // "Ошибка в работе программы", title "Strobolux".

@@ -6,12 +6,14 @@
 #include <QFormLayout>
 #include <QLabel>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QVBoxLayout>
 #include <array>
 
 #include "platform/capture/capture_window.h"
 #include "platform/forms/dialog.h"
 #include "platform/gst/controls_page.h"
+#include "platform/gst/delay_page.h"
 #include "platform/gst/format_dialog.h"
 
 namespace capture {
@@ -67,8 +69,11 @@ BOOL CaptureWindow::SourceDialog() {
   form->addRow(QStringLiteral("Камера"), cameras);
   layout->addLayout(form);
   const int connected = cameras->currentIndex();
-  layout->addWidget(
-      new gst::ControlsPage(gst::ControlsOf(pipeline_), &pipeline_.Camera(), true, &dialog));
+  auto* pages = new QTabWidget(&dialog);
+  pages->addTab(new gst::ControlsPage(gst::ControlsOf(pipeline_), &pipeline_.Camera(), true, pages),
+                QStringLiteral("Изображение"));
+  pages->addTab(new gst::DelayPage(&pipeline_, pages), QStringLiteral("Задержка камеры"));
+  layout->addWidget(pages);
   gst::AddDialogButtons(dialog, *layout);
   if (forms::ShowDialog(dialog) != QDialog::Accepted) return FALSE;
   // Another camera: connected in its place, the preview as it was.

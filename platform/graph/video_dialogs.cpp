@@ -1,10 +1,12 @@
 #include "platform/graph/video_dialogs.h"
 
+#include <QTabWidget>
 #include <QVBoxLayout>
 
 #include "platform/forms/dialog.h"
 #include "platform/gst/camera_controls.h"
 #include "platform/gst/controls_page.h"
+#include "platform/gst/delay_page.h"
 #include "platform/gst/format_dialog.h"
 
 namespace graph {
@@ -32,7 +34,12 @@ void FilterPropertiesDialog::ShowDialog(QWidget* owner) {
   QDialog dialog(owner);
   dialog.setWindowTitle(QStringLiteral("Свойства: %1").arg(filter_->Name()));
   auto* layout = new QVBoxLayout(&dialog);
-  layout->addWidget(new gst::ControlsPage(std::move(controls), camera, cameraOn, &dialog));
+  auto* pages = new QTabWidget(&dialog);
+  pages->addTab(new gst::ControlsPage(std::move(controls), camera, cameraOn, pages),
+                QStringLiteral("Изображение"));
+  pages->addTab(new gst::DelayPage(cameraOn ? graph->Camera() : nullptr, pages),
+                QStringLiteral("Задержка камеры"));
+  layout->addWidget(pages);
   gst::AddDialogButtons(dialog, *layout);
   forms::ShowDialog(dialog);
 }

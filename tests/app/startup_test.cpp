@@ -278,6 +278,45 @@ TEST(StartupOptions, RunOptionsCarryTheTextsForTheWindowAndRefuseWhatItOffersNoB
   ExpectEachRefusedInOneLine(wrong);
 }
 
+TEST(StartupOptions, TheCalibrationTakesTheDeviceOptionsAndTheDemoSceneItsTiming) {
+  QString error;
+  auto options =
+      app::ParseStartupOptions({"--calibrate-camera", "20", "--sound-device", "USB", "--camera",
+                                "C920", "--back-end", "graph", "--amplitude", "90"},
+                               QString(), &error);
+  ASSERT_TRUE(options) << error.toStdString();
+  EXPECT_EQ(options->calibrateSeconds, 20);
+  ASSERT_TRUE(options->run);
+  EXPECT_EQ(options->run->camera, QStringLiteral("C920"));
+  EXPECT_EQ(options->run->amplitude, QStringLiteral("90"));
+  EXPECT_TRUE(options->filterGraph);
+
+  options = app::ParseStartupOptions({"--demo-run", "5", "--scene-delay", "12.5", "--scene-rate",
+                                      "60", "--scene-exposure", "0", "--scene-jitter", "2"},
+                                     QString(), &error);
+  ASSERT_TRUE(options) << error.toStdString();
+  EXPECT_EQ(options->scene.delayMs, 12.5);
+  EXPECT_EQ(options->scene.exposureMs, 0.0);
+  EXPECT_EQ(options->scene.jitterMs, 2.0);
+  EXPECT_EQ(options->scene.rate, 60);
+
+  const std::vector<QStringList> wrong = {
+      {"--calibrate-camera", "3"},
+      {"--calibrate-camera", "soon"},
+      {"--calibrate-camera", "20", "--run", "5"},
+      {"--calibrate-camera", "20", "--demo-run", "5"},
+      {"--calibrate-camera", "20", "--tone", "10/2"},  // it plays its own tones
+      {"--calibrate-camera", "20", "--every", "4"},
+      {"--calibrate-camera", "20", "--format", "jpg", "--back-end", "graph"},
+      {"--scene-delay", "40"},  // no built-in camera to set
+      {"--demo", "--scene-delay", "-1"},
+      {"--demo", "--scene-delay", "40,5"},
+      {"--demo", "--scene-jitter", "1000"},
+      {"--demo", "--scene-rate", "25"},
+  };
+  ExpectEachRefusedInOneLine(wrong);
+}
+
 TEST(StartupChecks, AProgramFolderThatCannotBeUsedStopsTheProgramBeforeAnyWindow) {
   QTemporaryDir scratch;
   OpenToAll(scratch.path());
@@ -483,7 +522,10 @@ TEST_P(DemoRunTest, FiveSecondsGiveStampedPicturesAndAnUnbrokenTone) {
   ASSERT_FALSE(run.crashed);
   const std::string output = run.out.join('\n').toStdString();
   ASSERT_EQ(run.status, 0) << output;
-  ASSERT_EQ(run.out.size(), 5) << output;  // no message box, no failure line
+  ASSERT_EQ(run.out.size(), 6) << output;  // no message box, no failure line
+  // A fresh settings folder: no delay measured for the demo's camera, and the run says so.
+  EXPECT_TRUE(Field(run.out, QStringLiteral("camera delay")).startsWith(QStringLiteral("none")))
+      << output;
 
   const QString runFolder = Field(run.out, QStringLiteral("run folder"));
   EXPECT_EQ(Field(run.out, QStringLiteral("log")), runFolder + QStringLiteral("/log.csv"));
@@ -556,6 +598,50 @@ INSTANTIATE_TEST_SUITE_P(BackEnds, DemoRunTest,
 // A demo run killed while the tone plays never closes the sound device: its tone WAV must be
 // readable as it is left, its header claiming about all but the last second that played and
 // nothing that is not in the file.
+// The demo camera's delay measured from the command line, then applied by the next run of the
+// same camera and format, and by no run of another format.
+TEST(DemoRun, ACalibrationFromTheCommandLineIsAppliedToTheNextRunOfItsCamera) {
+  ProgramFolder folder;
+  const QTemporaryDir config;
+  const std::vector<std::pair<QString, QString>> environment{
+      {QStringLiteral("XDG_CONFIG_HOME"), config.path()}};
+  const Finished calibration =
+      RunProgram({"--demo", "--calibrate-camera", "6", "--scene-delay", "70", "--sound-device",
+                  "Встроенный", "--camera", "Test camera YUY2", "--program-folder", folder.Path()},
+                 environment);
+  ASSERT_FALSE(calibration.crashed);
+  const std::string told = calibration.out.join('\n').toStdString();
+  ASSERT_EQ(calibration.status, 0) << told << calibration.err.join('\n').toStdString();
+  const QString measured = Field(calibration.out, QStringLiteral("camera delay"));
+  ASSERT_TRUE(measured.startsWith(QStringLiteral("Задержка камеры "))) << told;
+  const double delay = QLocale::c().toDouble(measured.section(QLatin1Char(' '), 2, 2));
+  EXPECT_NEAR(delay, 70, 2) << told;
+
+  const Finished run = RunProgram(
+      {"--demo-run", "3", "--scene-delay", "70", "--program-folder", folder.Path()}, environment);
+  ASSERT_EQ(run.status, 0) << run.out.join('\n').toStdString();
+  EXPECT_EQ(Field(run.out, QStringLiteral("camera delay")),
+            QStringLiteral("%1 ms (calibrated)").arg(delay, 0, 'f', 1));
+  // The same camera at 15 frames a second is another set-up: nothing measured for it.
+  const Finished other = RunProgram(
+      {"--demo-run", "3", "--scene-rate", "15", "--program-folder", folder.Path()}, environment);
+  ASSERT_EQ(other.status, 0) << other.out.join('\n').toStdString();
+  EXPECT_TRUE(Field(other.out, QStringLiteral("camera delay")).startsWith(QStringLiteral("none")));
+}
+
+// Nothing in front of the camera follows a silent tone: nothing is stored, and the status says so.
+TEST(DemoRun, ACalibrationThatFindsNoLightFailsWithItsReason) {
+  ProgramFolder folder;
+  const Finished calibration =
+      RunProgram({"--demo", "--calibrate-camera", "4", "--amplitude", "0", "--sound-device",
+                  "Встроенный", "--camera", "Test camera YUY2", "--program-folder", folder.Path()});
+  ASSERT_FALSE(calibration.crashed);
+  EXPECT_EQ(calibration.status, 1);
+  EXPECT_TRUE(Field(calibration.out, QStringLiteral("camera delay"))
+                  .contains(QStringLiteral("нет области")))
+      << calibration.out.join('\n').toStdString();
+}
+
 TEST(DemoRun, AKilledRunLeavesAToneWavWhoseHeaderFitsTheFile) {
   ProgramFolder folder;
   const QString wavPath = folder.dir.filePath(QStringLiteral("strobolux-demo-tone.wav"));

@@ -1,0 +1,122 @@
+// The camera's delay measured on the test camera's scene, whose true delay is known: the
+// delay found and stored for the camera's set-up, one longer than a tone period, a scene that
+// does not follow the tone refused, and the window's tone settings left as they were.
+
+#include <gtest/gtest.h>
+
+#include <QTest>
+
+#include "app/camera_calibration.h"
+#include "platform/gst/camera_delay.h"
+#include "platform/gst/camera_pipeline.h"
+#include "platform/gst/test_scene.h"
+#include "tests/support/camera_support.h"
+#include "tests/support/main_window_fixture.h"
+
+namespace {
+
+using testing_support::WaitFor;
+
+class CameraCalibrationTest : public testing_support::MainWindowFixture {
+ protected:
+  void TearDown() override {
+    gst::SetTestSceneSettings(saved_);
+    testing_support::MainWindowFixture::TearDown();
+  }
+
+  // The capture window's camera filming a scene of this delay and exposure.
+  void CameraOn(double delayMs, double exposureMs) {
+    gst::SceneSettings scene = saved_;
+    scene.delayMs = delayMs;
+    scene.exposureMs = exposureMs;
+    scene.jitterMs = 1;
+    gst::SetTestSceneSettings(scene);
+    QTest::mouseClick(form->Command11, Qt::LeftButton);
+    ASSERT_EQ(form->CameraOn(), 1);
+    ASSERT_TRUE(WaitFor([&] { return Delivering(); }, 5000));
+    // A delay an earlier test stored in this process's settings is no answer of this one.
+    gst::ForgetDelay(gst::SetupOf(form->Camera().RecordingCamera()));
+    ChooseVirtualDevice();
+  }
+
+  // The camera a picture takes its frame from has frames (it raises until it has).
+  bool Delivering() {
+    try {
+      return form->Camera().RecordingCamera().FrameCount() >= 3;
+    } catch (const std::exception&) {
+      return false;
+    }
+  }
+
+  const gst::SceneSettings saved_ = gst::TestSceneSettings();
+  testing_support::VirtualCameras cameras_;
+};
+
+TEST_F(CameraCalibrationTest, FindsTheScenesDelayAndStoresItForTheCamerasSetUp) {
+  CameraOn(60, 10);
+  form->Text4->setText(QStringLiteral("7"));
+  form->Text27->setText(QStringLiteral("2"));
+  form->Check2->setChecked(true);
+  const app::CalibrationOutcome outcome = app::CalibrateCamera(*form, 8);
+  ASSERT_TRUE(outcome.stored) << outcome.message.toStdString();
+  ASSERT_TRUE(outcome.delay);
+  EXPECT_NEAR(outcome.delay->delayMs, 60, 1.5);
+  EXPECT_GT(outcome.delay->uncertaintyMs, 0);
+  EXPECT_LT(outcome.delay->uncertaintyMs, 1.5);
+  EXPECT_DOUBLE_EQ(outcome.delay->exposureMs, 10);  // read from the camera's exposure
+  EXPECT_GT(outcome.frames, 100);
+  EXPECT_TRUE(outcome.message.startsWith(
+      QStringLiteral("Задержка камеры %1 \u00B1 ").arg(outcome.delay->delayMs, 0, 'f', 1)))
+      << outcome.message.toStdString();
+  EXPECT_TRUE(boxes.Calls().empty());
+  // What the operator had set is back.
+  EXPECT_EQ(form->Text4->text(), QStringLiteral("7"));
+  EXPECT_EQ(form->Text27->text(), QStringLiteral("2"));
+  EXPECT_TRUE(form->Check2->isChecked());
+
+  // Stored for this camera, format and exposure, and for no other.
+  const gst::CameraPipeline& camera = form->Camera().RecordingCamera();
+  const gst::CameraSetup setup = gst::SetupOf(camera);
+  const std::optional<gst::CameraDelay> stored = gst::StoredDelay(setup);
+  ASSERT_TRUE(stored);
+  EXPECT_DOUBLE_EQ(stored->delayMs, outcome.delay->delayMs);
+  EXPECT_FALSE(gst::StoredDelay(gst::SetupOf(camera.Camera(), camera.Format(), 20.0)));
+  EXPECT_FALSE(gst::StoredDelay(gst::SetupOf(camera.Camera(), camera.Format(), std::nullopt)));
+  gst::CameraFormat other = camera.Format();
+  other.rates = {{15, 1}};
+  EXPECT_FALSE(gst::StoredDelay(gst::SetupOf(camera.Camera(), other, setup.exposureMs)));
+  gst::CameraDevice another = camera.Camera();
+  another.name += QStringLiteral(" 2");
+  EXPECT_FALSE(gst::StoredDelay(gst::SetupOf(another, camera.Format(), setup.exposureMs)));
+}
+
+// Longer than a period of either tone (about 0.25 s): unfolded by the two tones together.
+TEST_F(CameraCalibrationTest, ADelayLongerThanATonePeriodIsNotFolded) {
+  CameraOn(330, 4);
+  const app::CalibrationOutcome outcome = app::CalibrateCamera(*form, 8);
+  ASSERT_TRUE(outcome.stored) << outcome.message.toStdString();
+  EXPECT_NEAR(outcome.delay->delayMs, 330, 1.5);
+}
+
+// A silent tone lights nothing and moves nothing: no delay, and nothing stored.
+TEST_F(CameraCalibrationTest, ASceneThatDoesNotFollowTheToneIsRefusedWithItsReason) {
+  CameraOn(40, 10);
+  form->Text5->setText(QStringLiteral("0"));
+  const app::CalibrationOutcome outcome = app::CalibrateCamera(*form, 4);
+  EXPECT_FALSE(outcome.stored);
+  EXPECT_FALSE(outcome.delay);
+  EXPECT_TRUE(outcome.message.contains(QStringLiteral("нет области")))
+      << outcome.message.toStdString();
+  EXPECT_FALSE(gst::StoredDelay(gst::SetupOf(form->Camera().RecordingCamera())));
+}
+
+TEST_F(CameraCalibrationTest, WithoutACameraItSaysSoAndPlaysNothing) {
+  ChooseVirtualDevice();
+  const QString numerator = form->Text4->text();
+  const app::CalibrationOutcome outcome = app::CalibrateCamera(*form, 4);
+  EXPECT_FALSE(outcome.stored);
+  EXPECT_TRUE(outcome.message.contains(QStringLiteral("камера не включена")));
+  EXPECT_EQ(form->Text4->text(), numerator);
+}
+
+}  // namespace
