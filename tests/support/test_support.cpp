@@ -75,4 +75,26 @@ void FlushDeferredDeletes() {
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
+QStringList SplitCsvLine(const QString& line) {
+  QStringList cells;
+  QString cell;
+  bool quoted = false;
+  for (int i = 0; i < line.size(); ++i) {
+    const QChar c = line[i];
+    if (quoted && c == QLatin1Char('"') && i + 1 < line.size() && line[i + 1] == '"') {
+      cell += c;
+      ++i;
+    } else if (c == QLatin1Char('"')) {
+      quoted = !quoted;
+    } else if (c == QLatin1Char(',') && !quoted) {
+      cells << cell;
+      cell.clear();
+    } else {
+      cell += c;
+    }
+  }
+  cells << cell;
+  return cells;
+}
+
 }  // namespace testing_support

@@ -71,6 +71,9 @@ double MeanDifference(const QImage& a, const QImage& b);
 // Opens the list of a combo box and clicks one of its rows with the mouse.
 void ClickListRow(QComboBox* combo, int row);
 
+// One CSV line's cells, with "..." cells holding commas and doubled quotes.
+QStringList SplitCsvLine(const QString& line);
+
 // Lets deferred deletions run, as returning to the event loop would.
 void FlushDeferredDeletes();
 
