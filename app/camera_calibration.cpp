@@ -25,6 +25,9 @@ namespace {
 // second may show the silence before the tone.
 constexpr std::int64_t kLongestDelayNs = 1'100'000'000;
 constexpr int kToneDenominator = 4;
+// Each tone's half gives about 2 s of frames after its first 1.1 s: 30 frames at 15 frames a
+// second, the fewest a fit takes.
+constexpr int kShortestSeconds = 6;
 
 // What the camera's streaming thread needs to place a frame on the tone: the tone's timeline
 // as the window last read it, and the segment it belongs to. The window renews it while the
@@ -119,12 +122,14 @@ QString FailureMessage(analysis::CalibrationResult::Failure failure) {
           "что он мигает.");
     case Failure::Aliased:
       return QStringLiteral(
-          "Задержка камеры не измерена: частота кадров камеры не даёт кадров на всех фазах "
-          "тона. Выберите другую частоту кадров (15, 30 или 60 кадров в секунду).");
+          "Задержка камеры не измерена: при этой частоте кадров кадры приходятся не на все "
+          "фазы тона. Выберите другую частоту кадров (15, 30 или 60 кадров в секунду).");
     case Failure::Inconsistent:
       return QStringLiteral(
           "Задержка камеры не измерена: на двух частотах тона получились несогласованные "
-          "задержки. Уберите из кадра другие мигающие источники и повторите калибровку.");
+          "задержки. Уберите из кадра другие мигающие источники; если светодиод подключён к "
+          "выходу с разделительным конденсатором, подключите его к выходу без конденсатора "
+          "или через усилитель и повторите калибровку.");
     case Failure::None:
       break;
   }
@@ -138,10 +143,12 @@ QString DelayMessage(const gst::CameraSetup& setup, const gst::CameraDelay& dela
   const QString exposure =
       delay.exposureMs > 0
           ? QStringLiteral("экспозиция %1 мс").arg(locale.toString(delay.exposureMs, 'f', 1))
-          : QStringLiteral("экспозиция автоматическая: задержка до её середины");
-  return QStringLiteral("Задержка камеры %1 \u00B1 %2 мс (%3) для %4, %5")
+          : QStringLiteral(
+                "экспозиция автоматическая: задержка отсчитана до середины "
+                "экспозиции");
+  return QStringLiteral("Задержка камеры %1 \u00B1 %2 мс (%3) для %4")
       .arg(locale.toString(delay.delayMs, 'f', 1), locale.toString(delay.uncertaintyMs, 'f', 1),
-           exposure, setup.camera, setup.format);
+           exposure, setup.shown);
 }
 
 CalibrationOutcome CalibrateCamera(Form1& form, int seconds) {
@@ -173,35 +180,57 @@ CalibrationOutcome CalibrateCamera(Form1& form, int seconds) {
     const SavedToneSettings saved(form);
     form.Check2->setChecked(false);  // no pictures: the tone and the frames only
     form.Option5->click();           // the clock mode: the start returns after the stop
-    const int half = std::max(2, seconds / 2);
+    const int half = std::max(kShortestSeconds, seconds) / 2;
     for (int segment = 0; segment < 2 && !form.Unloaded(); ++segment) {
       // The tones are whole quarter-hertz: N / 4 Hz, which the generator takes as it is.
       const double hz = tones[static_cast<std::size_t>(segment)];
       form.Text4->setText(QString::number(std::lround(hz * kToneDenominator)));
       form.Text27->setText(QString::number(kToneDenominator));
       // While the tone plays, the frames' sink follows its timeline; the stop ends the segment
-      // (the frames of its first second are left out, so it runs that much longer).
+      // (the frames of its first 1.1 s are left out, so it runs that much longer). Frames
+      // after the stop show a light that no longer follows the tone: the sink stops first.
       QTimer follow;
-      QObject::connect(&follow, &QTimer::timeout, [&form, sink, segment] {
-        if (!form.Command4->isEnabled()) return;
+      bool played = false;
+      QObject::connect(&follow, &QTimer::timeout, [&form, &played, sink, segment] {
+        if (!form.Generator().RunActive()) return;
+        played = true;
         // The generator's moments are on the program's time source, frames on the steady clock.
         const std::int64_t steadyToLocal = forms::SystemTime().Nanoseconds() - gst::SteadyNowNs();
         sink->Play(segment, form.Generator().Timeline(), steadyToLocal);
       });
       follow.start(100);
-      QTimer::singleShot((half + 1) * 1000, &form, [&form] {
-        if (form.Command4->isEnabled()) form.Command4->click();
+      QTimer stopAfter;  // a segment's own: a start that failed leaves none behind
+      stopAfter.setSingleShot(true);
+      QObject::connect(&stopAfter, &QTimer::timeout, [&form, sink] {
+        sink->Silence();
+        if (form.Generator().RunActive()) form.Command4->click();
       });
+      stopAfter.start((half + 1) * 1000);
       form.Command20->click();
-      // A start that failed (its message box shown) returns at once.
-      while (form.Command4->isEnabled() && !form.Unloaded()) {
+      // In the clock mode the start returns after the stop; one that failed (its message box
+      // shown) returns at once, and the calibration ends there.
+      while (form.Generator().RunActive() && !form.Unloaded()) {
         QEventLoop loop;
         QTimer::singleShot(100, &loop, &QEventLoop::quit);
         loop.exec();
       }
       follow.stop();
       sink->Silence();
+      if (form.Unloaded()) break;
+      // A tone that did not start, or stopped before its time (its device failed, the stop
+      // button): what was measured is not enough to trust.
+      if (!played || stopAfter.isActive()) {
+        outcome.message =
+            played ? QStringLiteral("Задержка камеры не измерена: тон остановился раньше времени.")
+                   : QStringLiteral("Задержка камеры не измерена: тон не запустился.");
+        qCWarning(lcCalibration).noquote() << "camera calibration:" << outcome.message;
+        return outcome;
+      }
     }
+  }
+  if (form.Unloaded()) {
+    outcome.message = QStringLiteral("Задержка камеры не измерена: программа закрыта.");
+    return outcome;
   }
   outcome.frames = sink->Frames();
   const analysis::CalibrationResult result = sink->Finish(outcome.setup.exposureMs);

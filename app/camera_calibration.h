@@ -25,7 +25,7 @@ struct CalibrationOutcome {
 
 // Works the window's generator and camera through their controls, as an operator would: the
 // camera must be on. The window's tone settings are put back afterwards. `seconds` is the
-// whole calibration (at least 4). Runs the event loop; the tone's start and stop are the
+// whole calibration (at least 6). Runs the event loop; the tone's start and stop are the
 // window's own, so their failures show as they always do.
 CalibrationOutcome CalibrateCamera(Form1& form, int seconds);
 

@@ -202,14 +202,14 @@ int FindRow(const QComboBox& list, const QString& name, QString* why) {
   return FindName(texts, name, QStringLiteral("camera"), why);
 }
 
-// What the run's last picture says of the camera's delay.
-QString AppliedDelay(const std::optional<recording::PictureLogRow>& row) {
-  if (!row || row->cameraDelaySource.isEmpty()) return {};
-  if (!row->cameraDelayMs)
+// What the run's pictures applied of the camera's delay.
+QString AppliedDelay(const std::optional<recording::PictureRecorder::CameraTiming>& timing) {
+  if (!timing) return {};
+  if (!timing->delayMs)
     return QStringLiteral(
         "none (not calibrated: the exposure phases are those of the frames' "
         "arrival, less half the exposure where it is known)");
-  return QStringLiteral("%1 ms (calibrated)").arg(*row->cameraDelayMs, 0, 'f', 1);
+  return QStringLiteral("%1 ms (calibrated)").arg(*timing->delayMs, 0, 'f', 1);
 }
 
 // The demo's settings, as an operator would set them for the built-in devices.
@@ -315,7 +315,7 @@ void Operate(Form1& form, const DemoRunSettings& settings, DemoRunSummary& summa
   watch.stop();
   progress.reset();
   summary.runFolder = form.Recorder().Names().PictureFolder;
-  summary.cameraDelay = AppliedDelay(form.Recorder().LastRow());
+  summary.cameraDelay = AppliedDelay(form.Recorder().AppliedTiming());
   if (QFile::exists(video)) summary.files << video;
   if (form.Unloaded()) return;
   Pause(200);

@@ -193,9 +193,9 @@ void Form1::CreateControls() {
 }
 
 void Form1::CalibrateCamera_Click(int seconds) {
-  if (unloaded_ || !isVisible()) return;
+  if (unloaded_) return;
   const QString title = QStringLiteral("Strobolux");
-  if (Command4->isEnabled()) {
+  if (generator_->RunActive()) {
     forms::MsgBox(QStringLiteral("Задержку камеры можно измерить, когда генератор выключен."),
                   title);
     return;

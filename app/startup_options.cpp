@@ -222,8 +222,8 @@ std::optional<StartupOptions> ParseStartupOptions(const QStringList& arguments,
   for (const QString& text : values("calibrate-camera")) {
     bool number = false;
     options.calibrateSeconds = text.toInt(&number);
-    if (!number || options.calibrateSeconds < 4 || options.calibrateSeconds > 3600)
-      return fail(QStringLiteral("--calibrate-camera needs a number of seconds from 4 to 3600"));
+    if (!number || options.calibrateSeconds < 6 || options.calibrateSeconds > 3600)
+      return fail(QStringLiteral("--calibrate-camera needs a number of seconds from 6 to 3600"));
   }
   for (const auto& [name, target, high] :
        {std::tuple{"scene-delay", &options.scene.delayMs, 1000.0},

@@ -107,6 +107,8 @@ class Generator : public QObject {
   ~Generator() override;  // releases a device still open
 
   const GeneratorState& State() const { return state_; }
+  // A started run that has not been stopped yet.
+  bool RunActive() const { return run_active_; }
   // The generator's part of the window's loading: the device list and the window its
   // notices go to.
   void Load(QWidget* callbackWindow);

@@ -99,6 +99,7 @@ void PictureRecorder::Follow(const generator::Generator& generator) {
 void PictureRecorder::BeginRun(const generator::RunStart& start) {
   ++run_;
   failure_reported_ = false;
+  timing_.reset();
   // The writer's run ends here too, whether or not this one records: an earlier failure
   // skips nothing of it.
   writer_->BeginRun(QString(), std::nullopt);

@@ -95,6 +95,16 @@ class PictureRecorder : public QObject {
   std::optional<PictureLogRow> LastRow() const { return writer_->LastRow(); }
   std::int64_t LoggedRows() const { return writer_->Rows(); }
   const NamingState& Names() const { return names_; }
+  // What a run's pictures take of their camera: the delay stored for its set-up and its
+  // exposure time.
+  struct CameraTiming {
+    std::uint64_t run = 0;
+    QString key;  // the camera and format they belong to
+    std::optional<double> delayMs;
+    std::optional<double> exposureMs;
+  };
+  // What the current or last run's pictures applied; none before its first picture.
+  const std::optional<CameraTiming>& AppliedTiming() const { return timing_; }
   // The picture window, loaded again should it be gone.
   Form6& PictureWindow();
   // The time source "now" is read from for names and the choice of a frame (the system's
@@ -108,14 +118,6 @@ class PictureRecorder : public QObject {
   void PictureFailed(const std::exception_ptr& failure);
 
  private:
-  // What a run's pictures take of their camera: the delay stored for its set-up and its
-  // exposure time.
-  struct CameraTiming {
-    std::uint64_t run = 0;
-    QString key;  // the camera and format they belong to
-    std::optional<double> delayMs;
-    std::optional<double> exposureMs;
-  };
   const CameraTiming& TimingOf(const gst::CameraPipeline& camera);
   // The camera's capture window (0: none).
   capture::HWND CaptureWindow() const;

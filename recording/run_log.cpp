@@ -170,6 +170,7 @@ void PhaseHistory::Add(const PictureLogRow& row, double secondsSinceBegin) {
   if (phase && row.idealPhase) {
     const double error = PhaseError(*phase, *row.idealPhase);
     ++(row.cameraDelayMs && row.exposurePhase ? exposure_errors_ : capture_errors_);
+    if (row.cameraDelayMs) camera_delay_ms_ = row.cameraDelayMs;
     errors_.Add(row.picture, error);
     error_bins_.Add(error);
     if (!largest_ || std::abs(error) > std::abs(*largest_)) largest_ = error;
@@ -202,6 +203,8 @@ PhaseSummary PhaseHistory::Summary() const {
   summary.frameIntervalMs = frame_interval_bins_.Median();
   summary.toneHz = tone_hz_;
   summary.exposurePhase = exposure_errors_ > 0 && capture_errors_ == 0;
+  summary.mixedPhases = exposure_errors_ > 0 && capture_errors_ > 0;
+  summary.cameraDelayMs = camera_delay_ms_;
   if (summary.frameIntervalMs && tone_hz_ && *tone_hz_ > 0)
     summary.bandDeg = *summary.frameIntervalMs / 2 / 1000 * *tone_hz_ * 360;
   return summary;
@@ -285,6 +288,10 @@ RunLog::PlotTexts RunLog::Texts(const PhaseHistory& history) {
                     ? QStringLiteral(
                           "Ошибка фазы каждой картинки: фаза середины экспозиции \u2212 "
                           "идеальная фаза, в пределах \u00B1180\u00B0")
+                : summary.mixedPhases
+                    ? QStringLiteral(
+                          "Ошибка фазы: середины экспозиции, где задержка камеры измерена, "
+                          "иначе прихода кадра \u2212 идеальная фаза")
                     : QStringLiteral(
                           "Ошибка фазы каждой картинки: фаза прихода кадра (задержка камеры не "
                           "измерена) \u2212 идеальная фаза");
@@ -292,6 +299,9 @@ RunLog::PlotTexts RunLog::Texts(const PhaseHistory& history) {
       QStringLiteral("медиана %1   наибольшая %2   (картинок: %3)")
           .arg(Degrees(summary.medianDeg.value_or(0)), Degrees(summary.largestDeg.value_or(0)))
           .arg(summary.pictures);
+  texts.summary += summary.cameraDelayMs ? QStringLiteral("   задержка камеры %1 мс")
+                                               .arg(QString::number(*summary.cameraDelayMs, 'f', 1))
+                                         : QStringLiteral("   задержка камеры не измерена");
   if (summary.bandDeg) {
     texts.summary += QStringLiteral("   голубая полоса \u00B1%1\u00B0: полкадра (%2 мс) при %3 Гц")
                          .arg(QString::number(*summary.bandDeg, 'f', 1),

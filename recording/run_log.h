@@ -97,10 +97,13 @@ std::optional<double> PicturePhase(const PictureLogRow& row);
 struct PhaseSummary {
   std::uint64_t pictures = 0;  // pictures with a phase and an ideal phase
   // Which phase the errors are of: the exposure's (a calibrated camera delay) for every
-  // picture, or the capture's for some.
+  // picture, the capture's for every picture, or some of each (the camera or its format
+  // changed during the run).
   bool exposurePhase = false;
-  std::optional<double> medianDeg;   // to within 0.05° (half a histogram bin)
-  std::optional<double> largestDeg;  // the error furthest from 0, with its sign
+  bool mixedPhases = false;
+  std::optional<double> cameraDelayMs;  // the delay the last picture with one applied
+  std::optional<double> medianDeg;      // to within 0.05° (half a histogram bin)
+  std::optional<double> largestDeg;     // the error furthest from 0, with its sign
   std::optional<double> frameIntervalMs;
   std::optional<double> toneHz;
   std::optional<double> bandDeg;  // half the frame interval in degrees of the tone
@@ -136,6 +139,7 @@ class PhaseHistory {
   std::optional<double> largest_;
   std::uint64_t exposure_errors_ = 0;  // errors of the exposure's phase
   std::uint64_t capture_errors_ = 0;   // and of the capture's
+  std::optional<double> camera_delay_ms_;
   std::int64_t rows_seen_ = 0;
   std::optional<std::uint64_t> last_frame_number_;
   std::optional<double> last_frame_capture_ms_;

@@ -1,5 +1,6 @@
 #include "platform/gst/camera_delay.h"
 
+#include <QLocale>
 #include <QLoggingCategory>
 #include <QSettings>
 #include <QUrl>

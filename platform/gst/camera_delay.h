@@ -23,12 +23,13 @@ struct CameraDelay {
 };
 
 // Where a stored delay belongs: the camera, its format (media, pixel format, size and the
-// frame rate in use) and its exposure ("auto" when the camera chooses it). The texts are the
-// stored keys and what messages show.
+// frame rate in use) and its exposure ("auto" when the camera chooses it). The three texts are
+// the stored keys, the same in every locale; `shown` says the same to the operator.
 struct CameraSetup {
   QString camera;
   QString format;
   QString exposure;
+  QString shown;
   // The exposure time in ms when the camera's exposure is manual and known.
   std::optional<double> exposureMs;
 };

@@ -26,18 +26,18 @@ DelayPage::DelayPage(const CameraPipeline* camera, QWidget* parent)
   stored_->setWordWrap(true);
   layout->addWidget(stored_);
   auto* how = new QLabel(
-      QStringLiteral("Кадр камеры помечается временем прихода, а свет, который он показывает, "
-                     "был раньше на задержку камеры. Для измерения направьте камеру на "
-                     "светодиод, подключённый к выходу звуковой карты (или на свет опыта, "
-                     "следующий за тоном): тон прозвучит на двух частотах, по половине времени "
-                     "на каждой."),
+      QStringLiteral("Камера помечает кадр временем его прихода, а изображение в нём снято "
+                     "раньше \u2014 на величину задержки камеры. Для измерения направьте камеру "
+                     "на светодиод, подключённый к выходу звуковой карты, или на источник света "
+                     "в опыте, яркость которого меняется с тоном: тон будет звучать поочерёдно "
+                     "на двух частотах, половину времени на каждой."),
       this);
   how->setWordWrap(true);
   layout->addWidget(how);
   auto* form = new QFormLayout();
   auto* seconds = new QSpinBox(this);
   seconds->setObjectName(QStringLiteral("CalibrationSeconds"));
-  seconds->setRange(4, 3600);
+  seconds->setRange(6, 3600);
   seconds->setValue(20);
   seconds->setSuffix(QStringLiteral(" с"));
   form->addRow(QStringLiteral("Время измерения"), seconds);
@@ -75,8 +75,7 @@ void DelayPage::ShowStored() {
   const CameraSetup setup = SetupOf(*camera_);
   const std::optional<CameraDelay> delay = StoredDelay(setup);
   const QLocale locale;
-  const QString where =
-      QStringLiteral("%1, %2, экспозиция %3").arg(setup.camera, setup.format, setup.exposure);
+  const QString& where = setup.shown;
   stored_->setText(
       delay ? QStringLiteral("Задержка камеры: %1 \u00B1 %2 мс (измерена %3) для %4")
                   .arg(locale.toString(delay->delayMs, 'f', 1),

@@ -33,13 +33,6 @@ void SoundTimeline::Restart(int sampleRate) {
   has_last_ = false;
 }
 
-void SoundTimeline::Clear() {
-  std::lock_guard lock(mutex_);
-  chunks_.clear();
-  crossings_.clear();
-  has_last_ = false;
-}
-
 void SoundTimeline::Append(std::int64_t firstNs, double sampleNs, std::span<const float> samples) {
   if (samples.empty() || !(sampleNs > 0)) return;
   std::lock_guard lock(mutex_);
@@ -155,6 +148,10 @@ ToneMoment SoundTimeline::At(std::int64_t ns) const {
   moment.phaseDegrees = Wrap360(phase);
   if (*moment.phaseDegrees >= 360.0) moment.phaseDegrees = 0.0;
   moment.periodNs = period;
+  // Just past what the sink has rendered (an exposure that ends now), the waveform goes on as
+  // the phase does: the same point a whole number of periods earlier.
+  if (t >= end)
+    moment.value = ValueLocked(std::llround(t - std::ceil((t - end) / period + 1e-9) * period));
   return moment;
 }
 

@@ -32,8 +32,6 @@ class SoundTimeline {
   // A new stream at this sample rate: what was recorded before is forgotten, and the record is
   // sized for `seconds` of it.
   void Restart(int sampleRate);
-  // Nothing plays any more.
-  void Clear();
   // Samples of one buffer, -1..1: the first plays at `firstNs`, the next each `sampleNs` later.
   void Append(std::int64_t firstNs, double sampleNs, std::span<const float> samples);
 

@@ -194,7 +194,9 @@ void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
 }
 
 void Finalize(GObject* object) {
-  std::destroy_at(&reinterpret_cast<TestCamera*>(object)->scene);
+  auto* self = reinterpret_cast<TestCamera*>(object);
+  std::destroy_at(&self->scene);
+  std::destroy_at(&self->settings);
   G_OBJECT_CLASS(test_camera_parent_class)->finalize(object);
 }
 
@@ -213,7 +215,7 @@ void test_camera_class_init(TestCameraClass* klass) {
   g_object_class_install_property(
       object, kPropertyDelay,
       g_param_spec_double("delay-ms", "Delay",
-                          "From the end of the exposure to the frame's timestamp, ms", -1000, 1000,
+                          "From the end of the exposure to the frame's timestamp, ms", 0, 1000,
                           defaults.delayMs, kFlags));
   g_object_class_install_property(
       object, kPropertyJitter,
@@ -225,9 +227,10 @@ void test_camera_init(TestCamera* self) {
   self->frames = 0;
   self->encoder = nullptr;
   self->jpeg_default = FALSE;
-  self->settings = TestSceneSettings();
+  // GObject hands out zeroed memory, not C++ objects: the members that own memory are made here.
+  std::construct_at(&self->settings, TestSceneSettings());
   self->exposure_set = self->delay_set = self->jitter_set = FALSE;
-  std::construct_at(&self->scene);  // GObject hands out zeroed memory, not a C++ object
+  std::construct_at(&self->scene);
   gst_video_info_init(&self->scene_info);
   GstElement* pattern = gst_element_factory_make("videotestsrc", nullptr);
   self->scene_caps = gst_element_factory_make("capsfilter", nullptr);

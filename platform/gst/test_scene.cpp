@@ -98,8 +98,9 @@ SceneLayout SceneLayoutFor(QSize frame) {
 
 int SubExposureCount(double exposureNs, double periodNs) {
   if (!(exposureNs > 0) || !(periodNs > 0)) return 1;
-  constexpr double kStepDegrees = 5;
-  constexpr int kMost = 24;
+  // Steps no wider than the hand, so that a smear is one band rather than separate hands.
+  constexpr double kStepDegrees = 2;
+  constexpr int kMost = 48;
   const double sweep = 360.0 * exposureNs / periodNs;
   return static_cast<int>(std::clamp(std::ceil(sweep / kStepDegrees), 1.0, double{kMost}));
 }
@@ -243,6 +244,8 @@ void SceneCamera::DrawFrame(std::uint8_t* rows, int stride, std::int64_t frameNs
                             const SoundTimeline& sound) {
   constexpr double kNsPerMs = 1e6;
   double delayMs = settings_.delayMs;
+  // Zero-mean, also at a delay of 0: an exposure may then end just after the timestamp, which
+  // the sound record answers as the tone going on.
   if (settings_.jitterMs > 0) delayMs += jitter_(random_);
   const double exposureNs = std::max(0.0, settings_.exposureMs) * kNsPerMs;
   const double end = static_cast<double>(frameNs) - delayMs * kNsPerMs;

@@ -25,8 +25,8 @@ int VirtualDeviceProbes();
 void ClearVirtualSoundDevices();
 
 // The two test cameras, listed under "Video/Source" after any real camera:
-// "Test camera YUY2" (YUY2 at 640 x 480, 320 x 240, 1280 x 720 and 1920 x 1080, 60, 30 and
-// 15 fps, or the rates of TestSceneSettings() when it names some) and "Test camera MJPEG" (JPEG
+// "Test camera YUY2" (YUY2 at 640 x 480, 320 x 240, 1280 x 720 and 1920 x 1080, 30 and 15
+// fps, or the rates of TestSceneSettings() when it names some) and "Test camera MJPEG" (JPEG
 // at the same sizes, plus YUY2 640 x 480). They show the
 // scene of test_scene.h, in step with what the built-in sound output plays. Registering twice
 // lists them once.

@@ -4,9 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QDialog>
+#include <QPushButton>
+#include <QSettings>
+#include <QSpinBox>
 #include <QTest>
 
 #include "app/camera_calibration.h"
+#include "platform/forms/dialog.h"
 #include "platform/gst/camera_delay.h"
 #include "platform/gst/camera_pipeline.h"
 #include "platform/gst/test_scene.h"
@@ -102,7 +107,7 @@ TEST_F(CameraCalibrationTest, ADelayLongerThanATonePeriodIsNotFolded) {
 TEST_F(CameraCalibrationTest, ASceneThatDoesNotFollowTheToneIsRefusedWithItsReason) {
   CameraOn(40, 10);
   form->Text5->setText(QStringLiteral("0"));
-  const app::CalibrationOutcome outcome = app::CalibrateCamera(*form, 4);
+  const app::CalibrationOutcome outcome = app::CalibrateCamera(*form, 6);
   EXPECT_FALSE(outcome.stored);
   EXPECT_FALSE(outcome.delay);
   EXPECT_TRUE(outcome.message.contains(QStringLiteral("нет области")))
@@ -113,10 +118,82 @@ TEST_F(CameraCalibrationTest, ASceneThatDoesNotFollowTheToneIsRefusedWithItsReas
 TEST_F(CameraCalibrationTest, WithoutACameraItSaysSoAndPlaysNothing) {
   ChooseVirtualDevice();
   const QString numerator = form->Text4->text();
-  const app::CalibrationOutcome outcome = app::CalibrateCamera(*form, 4);
+  const app::CalibrationOutcome outcome = app::CalibrateCamera(*form, 6);
   EXPECT_FALSE(outcome.stored);
   EXPECT_TRUE(outcome.message.contains(QStringLiteral("камера не включена")));
   EXPECT_EQ(form->Text4->text(), numerator);
+}
+
+// The operator's way: the page of the camera's properties asks, its dialog closes, the window
+// runs the calibration and shows the result; the page then tells the stored delay and forgets
+// it on request.
+TEST_F(CameraCalibrationTest, ThePropertiesPageMeasuresAfterItsDialogHasClosed) {
+  CameraOn(40, 10);
+  QString stored;
+  int shown = 0;
+  const forms::DialogFunction previous = forms::SetDialogFunction([&](QDialog& dialog) {
+    ++shown;
+    auto* label = dialog.findChild<QLabel*>(QStringLiteral("StoredDelay"));
+    if (label) stored = label->text();
+    auto* seconds = dialog.findChild<QSpinBox*>(QStringLiteral("CalibrationSeconds"));
+    auto* measure = dialog.findChild<QPushButton*>(QStringLiteral("MeasureDelay"));
+    auto* forget = dialog.findChild<QPushButton*>(QStringLiteral("ForgetDelay"));
+    if (!seconds || !measure || !forget) return int(QDialog::Rejected);
+    if (shown == 1) {
+      seconds->setValue(6);
+      measure->click();  // closes the dialog; the calibration comes after
+      return dialog.result();
+    }
+    forget->click();
+    if (label) stored += QStringLiteral(" | ") + label->text();
+    return int(QDialog::Rejected);
+  });
+  QTest::mouseClick(form->Command15, Qt::LeftButton);
+  EXPECT_TRUE(stored.startsWith(QStringLiteral("Задержка не измерена"))) << stored.toStdString();
+  ASSERT_TRUE(WaitFor([&] { return !boxes.Calls().empty(); }, 20000));
+  EXPECT_TRUE(boxes.Calls()[0].text.startsWith(QStringLiteral("Задержка камеры ")))
+      << boxes.Calls()[0].text.toStdString();
+  const std::optional<gst::CameraDelay> delay =
+      gst::StoredDelay(gst::SetupOf(form->Camera().RecordingCamera()));
+  ASSERT_TRUE(delay);
+  EXPECT_NEAR(delay->delayMs, 40, 2);
+  QTest::mouseClick(form->Command15, Qt::LeftButton);
+  forms::SetDialogFunction(previous);
+  EXPECT_TRUE(stored.startsWith(QStringLiteral("Задержка камеры: "))) << stored.toStdString();
+  EXPECT_TRUE(stored.contains(QStringLiteral(" | Задержка не измерена")));
+  EXPECT_FALSE(gst::StoredDelay(gst::SetupOf(form->Camera().RecordingCamera())));
+}
+
+// A settings file edited by hand: a delay that is no number is no delay, and says why.
+TEST(CameraDelayStore, AStoredValueThatIsNoNumberIsIgnoredWithATrace) {
+  const gst::CameraSetup setup{.camera = QStringLiteral("Cam / 1"),
+                               .format = QStringLiteral("MJPEG 1280 x 720 @ 60 fps"),
+                               .exposure = QStringLiteral("auto"),
+                               .shown = QString(),
+                               .exposureMs = std::nullopt};
+  ASSERT_TRUE(gst::StoreDelay(setup, {.delayMs = 35.5,
+                                      .uncertaintyMs = 0.25,
+                                      .exposureMs = 0,
+                                      .measured = QDateTime::currentDateTimeUtc()}));
+  ASSERT_TRUE(gst::StoredDelay(setup));
+  EXPECT_DOUBLE_EQ(gst::StoredDelay(setup)->delayMs, 35.5);
+  QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Strobolux"),
+                     QStringLiteral("strobolux"));
+  QString group;
+  for (const QString& key : settings.allKeys())
+    if (key.contains(QStringLiteral("Cam %2F 1")) && key.endsWith(QStringLiteral("/delay-ms")))
+      group = key.chopped(9);
+  ASSERT_FALSE(group.isEmpty());
+  settings.setValue(group + QStringLiteral("/delay-ms"), QStringLiteral("forty"));
+  settings.sync();
+  testing_support::LogRecorder traces;
+  EXPECT_FALSE(gst::StoredDelay(setup));
+  ASSERT_EQ(traces.Lines().size(), 1);
+  EXPECT_TRUE(traces.Lines()[0].contains(QStringLiteral("is not a number of milliseconds")));
+  gst::ForgetDelay(setup);
+  const QSettings after(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Strobolux"),
+                        QStringLiteral("strobolux"));
+  EXPECT_TRUE(after.allKeys().filter(QStringLiteral("delay-ms")).isEmpty());
 }
 
 }  // namespace

@@ -301,7 +301,7 @@ TEST(StartupOptions, TheCalibrationTakesTheDeviceOptionsAndTheDemoSceneItsTiming
   EXPECT_EQ(options->scene.rate, 60);
 
   const std::vector<QStringList> wrong = {
-      {"--calibrate-camera", "3"},
+      {"--calibrate-camera", "5"},
       {"--calibrate-camera", "soon"},
       {"--calibrate-camera", "20", "--run", "5"},
       {"--calibrate-camera", "20", "--demo-run", "5"},
@@ -633,7 +633,7 @@ TEST(DemoRun, ACalibrationFromTheCommandLineIsAppliedToTheNextRunOfItsCamera) {
 TEST(DemoRun, ACalibrationThatFindsNoLightFailsWithItsReason) {
   ProgramFolder folder;
   const Finished calibration =
-      RunProgram({"--demo", "--calibrate-camera", "4", "--amplitude", "0", "--sound-device",
+      RunProgram({"--demo", "--calibrate-camera", "6", "--amplitude", "0", "--sound-device",
                   "Встроенный", "--camera", "Test camera YUY2", "--program-folder", folder.Path()});
   ASSERT_FALSE(calibration.crashed);
   EXPECT_EQ(calibration.status, 1);

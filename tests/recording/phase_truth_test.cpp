@@ -15,6 +15,7 @@
 #include "platform/gst/camera_delay.h"
 #include "platform/gst/camera_pipeline.h"
 #include "platform/gst/test_scene.h"
+#include "recording/picture_window.h"
 #include "recording/run_log.h"
 #include "tests/support/camera_support.h"
 #include "tests/support/recording_fixture.h"
@@ -106,6 +107,9 @@ class PhaseTruthTest : public testing_support::RecordingWindowFixture {
     const gst::CameraPipeline& camera = form->Camera().RecordingCamera();
     const QSize frame(camera.Format().width, camera.Format().height);
     const QSize panel = form->PictureWindow().Picture2->contentsRect().size();
+    // The scene keeps clear of the stamp and inside the panel by copies of their sizes.
+    EXPECT_EQ(panel, gst::kScenePanel);
+    EXPECT_EQ(recording::kStampRegion.size(), gst::kSceneStamp);
     const QTransform place = testing_support::FrameToPicture(
         frame, panel, filterGraph ? PictureFit::Stretch : PictureFit::Crop);
     const gst::SceneLayout layout = gst::SceneLayoutFor(frame);

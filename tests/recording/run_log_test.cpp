@@ -179,7 +179,15 @@ TEST(RunLogPhase, TheExposurePhaseIsThePicturesPhaseOnlyWithACalibratedDelay) {
   mixed.Add(known);
   mixed.Add(unknown);
   EXPECT_FALSE(mixed.Summary().exposurePhase);
-  EXPECT_TRUE(RunLog::Texts(mixed).title.contains(QStringLiteral("прихода кадра")));
+  EXPECT_TRUE(mixed.Summary().mixedPhases);
+  EXPECT_TRUE(RunLog::Texts(mixed).title.contains(QStringLiteral("иначе прихода кадра")));
+  EXPECT_TRUE(
+      RunLog::Texts(calibrated).summary.contains(QStringLiteral("задержка камеры 40.0 мс")));
+  recording::PhaseHistory arrival(5.0);
+  arrival.Add(unknown);
+  EXPECT_TRUE(RunLog::Texts(arrival).title.contains(QStringLiteral("задержка камеры не измерена")));
+  EXPECT_TRUE(
+      RunLog::Texts(arrival).summary.contains(QStringLiteral("задержка камеры не измерена")));
 }
 
 // Pixels of the plot: the red of the pictures' marks, the black zero line, the band's blue.

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <cstdio>
 
 #include "platform/forms/application.h"
 
@@ -15,7 +16,11 @@ int main(int argc, char** argv) {
   // Settings a test stores (a camera's delay) go to a folder of its own, never the user's;
   // the programs a test starts inherit it.
   const QTemporaryDir config;
-  if (config.isValid()) qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+  if (!config.isValid()) {
+    std::fprintf(stderr, "no private settings folder: %s\n", qPrintable(config.errorString()));
+    return 1;
+  }
+  qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
   forms::Application application(argc, argv);
   application.setQuitOnLastWindowClosed(false);
   app::ApplyApplicationStyle(application);
