@@ -34,7 +34,7 @@ constexpr int kShortestSeconds = 6;
 // tone plays; frames before the tone, or of another tone, are left out.
 class FrameSink {
  public:
-  explicit FrameSink(std::vector<double> toneHz) : calibrator_(std::move(toneHz)) {}
+  explicit FrameSink(const std::vector<double>& toneHz) : calibrator_(toneHz) {}
 
   void Play(int segment, const generator::ToneTimeline& timeline, std::int64_t steadyToLocalNs) {
     std::lock_guard lock(mutex_);

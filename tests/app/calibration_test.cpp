@@ -38,19 +38,11 @@ class CameraCalibrationTest : public testing_support::MainWindowFixture {
     gst::SetTestSceneSettings(scene);
     QTest::mouseClick(form->Command11, Qt::LeftButton);
     ASSERT_EQ(form->CameraOn(), 1);
-    ASSERT_TRUE(WaitFor([&] { return Delivering(); }, 5000));
+    ASSERT_TRUE(
+        WaitFor([&] { return testing_support::RecordingCameraDelivers(form->Camera()); }, 5000));
     // A delay an earlier test stored in this process's settings is no answer of this one.
     gst::ForgetDelay(gst::SetupOf(form->Camera().RecordingCamera()));
     ChooseVirtualDevice();
-  }
-
-  // The camera a picture takes its frame from has frames (it raises until it has).
-  bool Delivering() {
-    try {
-      return form->Camera().RecordingCamera().FrameCount() >= 3;
-    } catch (const std::exception&) {
-      return false;
-    }
   }
 
   const gst::SceneSettings saved_ = gst::TestSceneSettings();

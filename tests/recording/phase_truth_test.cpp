@@ -86,7 +86,8 @@ class PhaseTruthTest : public testing_support::RecordingWindowFixture {
       QTest::mouseClick(form->Command11, Qt::LeftButton);
     }
     ASSERT_EQ(form->CameraOn(), 1);
-    ASSERT_TRUE(WaitFor([&] { return Delivering(); }, 5000));
+    ASSERT_TRUE(
+        WaitFor([&] { return testing_support::RecordingCameraDelivers(form->Camera()); }, 5000));
     ChooseVirtualDevice();
   }
 
@@ -123,23 +124,7 @@ class PhaseTruthTest : public testing_support::RecordingWindowFixture {
            row});
     }
     EXPECT_GE(pictures.size(), 5u);
-    if (qEnvironmentVariableIsSet("PHASE_TRUTH_DEBUG"))
-      for (const Picture& p : pictures)
-        qInfo() << p.row.at(QStringLiteral("picture")) << "hand" << p.handDeg << "exposure"
-                << p.row.at(QStringLiteral("exposure_phase_deg")) << "frame"
-                << p.row.at(QStringLiteral("frame_phase_deg")) << "age"
-                << p.row.at(QStringLiteral("frame_age_ms")) << "due"
-                << p.row.at(QStringLiteral("due_ms"));
     return pictures;
-  }
-
-  // The camera a picture takes its frame from has frames (it raises until it has).
-  bool Delivering() {
-    try {
-      return form->Camera().RecordingCamera().FrameCount() >= 3;
-    } catch (const std::exception&) {
-      return false;
-    }
   }
 
   const gst::SceneSettings saved_ = gst::TestSceneSettings();
