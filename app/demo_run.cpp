@@ -124,9 +124,11 @@ class Progress {
     const std::int64_t pictures = form_.Recorder().LoggedRows();
     line += QStringLiteral("  pictures %1").arg(pictures);
     const std::optional<recording::PictureLogRow>& row = form_.Recorder().LastRow();
-    if (row && row->framePhase && row->idealPhase)
+    // The picture's phase: its exposure's once the camera's delay is calibrated.
+    const std::optional<double> phase = row ? recording::PicturePhase(*row) : std::nullopt;
+    if (phase && row->idealPhase)
       line += QStringLiteral("  phase error %1°")
-                  .arg(recording::PhaseError(*row->framePhase, *row->idealPhase), 0, 'f', 1);
+                  .arg(recording::PhaseError(*phase, *row->idealPhase), 0, 'f', 1);
     if (row && row->dueMs && row->actualMs)
       line += QStringLiteral("  late %1 ms").arg(*row->actualMs - *row->dueMs, 0, 'f', 1);
     const QString folder = form_.Recorder().Names().PictureFolder;
