@@ -303,10 +303,12 @@ RunLog::PlotTexts RunLog::Texts(const PhaseHistory& history) {
                                                .arg(QString::number(*summary.cameraDelayMs, 'f', 1))
                                          : QStringLiteral("   задержка камеры не измерена");
   if (summary.bandDeg) {
-    texts.summary += QStringLiteral("   голубая полоса \u00B1%1\u00B0: полкадра (%2 мс) при %3 Гц")
-                         .arg(QString::number(*summary.bandDeg, 'f', 1),
-                              QString::number(*summary.frameIntervalMs, 'f', 2),
-                              QString::number(*summary.toneHz, 'g', 6));
+    // The band is half a frame interval each way: its label gives that half in ms too.
+    texts.summary +=
+        QStringLiteral("   голубая полоса \u00B1%1\u00B0 = \u00B1%2 мс (полкадра) при %3 Гц")
+            .arg(QString::number(*summary.bandDeg, 'f', 1),
+                 QString::number(*summary.frameIntervalMs / 2, 'f', 2),
+                 QString::number(*summary.toneHz, 'g', 6));
   } else {
     texts.summary += summary.frameIntervalMs
                          ? QStringLiteral("   полосы нет: частота тона неизвестна")

@@ -265,7 +265,10 @@ TEST(RunLogPhase, ErrorsWrapToHalfACircleAndTheSummaryGivesMedianLargestAndBand)
   EXPECT_TRUE(texts.summary.contains(QStringLiteral("медиана +2.0\u00B0")))
       << texts.summary.toStdString();
   EXPECT_TRUE(texts.summary.contains(QStringLiteral("наибольшая -40.0\u00B0")));
-  EXPECT_TRUE(texts.summary.contains(QStringLiteral("\u00B130.0\u00B0")));
+  // ±30° at 5 Hz is ±16.7 ms: half of the 33.3 ms frame interval (its median to 0.05 ms), as
+  // the label says.
+  EXPECT_TRUE(texts.summary.contains(QStringLiteral("\u00B130.0\u00B0 = \u00B116.6")))
+      << texts.summary.toStdString();
 
   // Without the tone's frequency the band cannot be known, and the plot says so.
   recording::PhaseHistory toneless;
