@@ -148,6 +148,8 @@ std::vector<KnownDevice> DeviceMonitor::Devices(Kind kind) {
 }
 
 GstBusSyncReply DeviceMonitor::OnMessage(GstBus*, GstMessage* message, gpointer data) {
+  // A handler that drops a message owns it (and a removal's message holds its device).
+  const MessagePtr owned(message);
   auto* self = static_cast<DeviceMonitor*>(data);
   self->dirty_ = true;
   if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_DEVICE_REMOVED) {
