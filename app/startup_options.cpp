@@ -213,17 +213,18 @@ std::optional<StartupOptions> ParseStartupOptions(const QStringList& arguments,
     if (folder.isEmpty()) return fail(QStringLiteral("--program-folder needs a folder"));
     options.programFolder = folder;
   }
-  for (const QString& text : values("demo-run")) {
-    bool number = false;
-    options.demoRunSeconds = text.toInt(&number);
-    if (!number || options.demoRunSeconds < 1 || options.demoRunSeconds > 86400)
-      return fail(QStringLiteral("--demo-run needs a number of seconds from 1 to 86400"));
-  }
-  for (const QString& text : values("calibrate-camera")) {
-    bool number = false;
-    options.calibrateSeconds = text.toInt(&number);
-    if (!number || options.calibrateSeconds < 6 || options.calibrateSeconds > 3600)
-      return fail(QStringLiteral("--calibrate-camera needs a number of seconds from 6 to 3600"));
+  for (const auto& [name, target, low, high] :
+       {std::tuple{"demo-run", &options.demoRunSeconds, 1, 86400},
+        std::tuple{"calibrate-camera", &options.calibrateSeconds, 6, 3600}}) {
+    for (const QString& text : values(name)) {
+      bool number = false;
+      *target = text.toInt(&number);
+      if (!number || *target < low || *target > high)
+        return fail(QStringLiteral("--%1 needs a number of seconds from %2 to %3")
+                        .arg(QLatin1String(name))
+                        .arg(low)
+                        .arg(high));
+    }
   }
   for (const auto& [name, target, high] :
        {std::tuple{"scene-delay", &options.scene.delayMs, 1000.0},

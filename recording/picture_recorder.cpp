@@ -108,14 +108,14 @@ void PictureRecorder::BeginRun(const generator::RunStart& start) {
 }
 
 const PictureRecorder::CameraTiming& PictureRecorder::TimingOf(const gst::CameraPipeline& camera) {
-  // The settings and the camera's controls are read once a run, and again when the camera or
-  // its format changes under it.
-  const QString key = camera.Camera().name + QLatin1Char('\n') + camera.Camera().path +
-                      QLatin1Char('\n') + camera.Format().Describe();
-  if (timing_ && timing_->run == run_ && timing_->key == key) return *timing_;
+  // The settings and the camera's controls are read at a run's first picture (BeginRun forgets
+  // the last run's), and again when the camera or its format changes under it; the set-up's
+  // own texts name the camera and format without asking the camera anything.
+  const gst::CameraSetup named = gst::SetupOf(camera.Camera(), camera.Format(), std::nullopt);
+  const QString key = named.camera + QLatin1Char('\n') + named.format;
+  if (timing_ && timing_->key == key) return *timing_;
   const gst::CameraSetup setup = gst::SetupOf(camera);
-  CameraTiming timing{
-      .run = run_, .key = key, .delayMs = std::nullopt, .exposureMs = setup.exposureMs};
+  CameraTiming timing{.key = key, .delayMs = std::nullopt, .exposureMs = setup.exposureMs};
   if (const std::optional<gst::CameraDelay> stored = gst::StoredDelay(setup)) {
     timing.delayMs = stored->delayMs;
     qCInfo(lcRecording).noquote() << "camera delay" << stored->delayMs << "ms applied for"

@@ -98,8 +98,7 @@ class PictureRecorder : public QObject {
   // What a run's pictures take of their camera: the delay stored for its set-up and its
   // exposure time.
   struct CameraTiming {
-    std::uint64_t run = 0;
-    QString key;  // the camera and format they belong to
+    QString key;  // the camera and format (with its frame rate) they belong to
     std::optional<double> delayMs;
     std::optional<double> exposureMs;
   };

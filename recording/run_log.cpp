@@ -81,9 +81,17 @@ QString FormatLogRow(const PictureLogRow& row) {
   return cells.join(QLatin1Char(','));
 }
 
+namespace {
+
+// A row whose exposure's phase is the picture's: the camera's delay was calibrated.
+bool ExposurePhased(const PictureLogRow& row) {
+  return row.cameraDelayMs && row.exposurePhase;
+}
+
+}  // namespace
+
 std::optional<double> PicturePhase(const PictureLogRow& row) {
-  if (row.cameraDelayMs && row.exposurePhase) return row.exposurePhase;
-  return row.framePhase;
+  return ExposurePhased(row) ? row.exposurePhase : row.framePhase;
 }
 
 double PhaseError(double framePhase, double idealPhase) {
@@ -169,7 +177,7 @@ void PhaseHistory::Add(const PictureLogRow& row, double secondsSinceBegin) {
   const std::optional<double> phase = PicturePhase(row);
   if (phase && row.idealPhase) {
     const double error = PhaseError(*phase, *row.idealPhase);
-    ++(row.cameraDelayMs && row.exposurePhase ? exposure_errors_ : capture_errors_);
+    ++(ExposurePhased(row) ? exposure_errors_ : capture_errors_);
     if (row.cameraDelayMs) camera_delay_ms_ = row.cameraDelayMs;
     errors_.Add(row.picture, error);
     error_bins_.Add(error);

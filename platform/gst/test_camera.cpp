@@ -151,7 +151,7 @@ GstStateChangeReturn ChangeState(GstElement* element, GstStateChange transition)
   return result;
 }
 
-void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* spec) {
+void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* pspec) {
   auto* self = reinterpret_cast<TestCamera*>(object);
   // Read when streaming starts; a change while streaming waits for the next start.
   GST_OBJECT_LOCK(self);
@@ -169,12 +169,12 @@ void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* spe
       self->jitter_set = TRUE;
       break;
     default:
-      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
   }
   GST_OBJECT_UNLOCK(self);
 }
 
-void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
+void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
   auto* self = reinterpret_cast<TestCamera*>(object);
   GST_OBJECT_LOCK(self);
   switch (id) {
@@ -188,7 +188,7 @@ void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
       g_value_set_double(value, self->settings.jitterMs);
       break;
     default:
-      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
   }
   GST_OBJECT_UNLOCK(self);
 }
