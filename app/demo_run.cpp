@@ -313,7 +313,10 @@ void Operate(Form1& form, const DemoRunSettings& settings, DemoRunSummary& summa
   // The Timer 1 mode's start returns at once, as does the clock's after a failure: the run goes
   // on until the stop. The window's own exit ends it too.
   while (form.Command4->isEnabled() && !form.Unloaded()) Pause(100);
-  check();  // what the last instant showed
+  // The run ends when its last pictures are written or failed, on the disk, and its plot
+  // drawn: a failure there fails the run as one during it, with its message.
+  while (form.Recorder().Finishing() && !form.Unloaded()) Pause(50);
+  check();  // what the last instant and the last pictures showed
   watch.stop();
   progress.reset();
   summary.runFolder = form.Recorder().Names().PictureFolder;

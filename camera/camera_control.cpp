@@ -84,9 +84,11 @@ CameraControl::~CameraControl() {
 }
 
 gst::CameraPipeline& CameraControl::RecordingCamera() const {
-  // A camera that failed keeps its last frame for the preview, not for new pictures.
+  // A camera that failed keeps its last frame for the preview, not for new pictures; nor is a
+  // frame of an earlier opening (another camera or format) one of this camera, nor a frozen
+  // camera's last one a picture of now.
   auto delivering = [](const gst::CameraPipeline* camera) {
-    return camera && camera->IsOpen() && camera->LatestFrame();
+    return camera && camera->IsOpen() && camera->FrameCount() > 0 && !camera->IsFrozen();
   };
   if (controls_.Option7->isChecked()) {
     gst::CameraPipeline* camera = capture::CameraOf(state_.CaptureWindow);

@@ -45,6 +45,7 @@ void DirectShowCapture::BuildCameraGraph(std::int16_t row) {
     state_.FilterGraph = std::make_shared<graph::FilgraphManager>();
     graph::FilgraphManager& filterGraph = *state_.FilterGraph;
     filterGraph.SetErrorHandler([this](const QString& reason) { ShowFailure(reason); });
+    filterGraph.SetResumeHandler([this] { ClearFailureText(*controls_.Label1, true, false); });
     if (!state_.VideoDevices) forms::Raise(forms::kObjectVariableNotSet);
     const std::shared_ptr<graph::CaptureDevice> device = state_.VideoDevices->DeviceItem(row);
     state_.CameraInfo = device->DeviceName() + kCrLf;

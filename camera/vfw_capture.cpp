@@ -44,6 +44,8 @@ void VfwCapture::SwitchOn() {
   capture::SetErrorHandler(state_.CaptureWindow, [status](const QString& reason) {
     status->setText(CameraErrorText(reason));
   });
+  capture::SetResumeHandler(state_.CaptureWindow,
+                            [status] { ClearFailureText(*status, true, false); });
   // A recording that ended by itself ends as the stop button ends it: the date and time
   // display, stopped for the recording, runs again.
   capture::SetRecordingErrorHandler(state_.CaptureWindow, [status, clock](const QString& reason) {

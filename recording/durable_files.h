@@ -1,12 +1,14 @@
 #pragma once
-// Files that appear only complete and reach the disk in groups. Each file is written under a
-// temporary name beside its place and renamed into place at once, so a killed program leaves
-// no partial picture under a picture's name; its data and its folder reach the disk at the
-// next Sync, which the writer runs at least once a second and at the end of a run, instead of
-// one stall per file.
+// Files that appear under their names only once their data is on the disk, and reach it in
+// groups. Each file is written under a hidden temporary name beside its place; a Commit, which
+// the writer runs about once a second and at the end of a run, brings the group's data to the
+// disk, then names the files and brings their folder's entries there. A power cut leaves no
+// empty or partial picture under a picture's name; a kill leaves temporary files that
+// RemoveStale takes away later.
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <set>
 #include <string>
 #include <vector>
@@ -16,26 +18,44 @@ namespace recording {
 class DurableFiles {
  public:
   DurableFiles() = default;
-  ~DurableFiles();  // syncs what is still pending
+  ~DurableFiles();  // commits what is still pending
   DurableFiles(const DurableFiles&) = delete;
   DurableFiles& operator=(const DurableFiles&) = delete;
 
-  // Writes `bytes` as `path`; false with the system's reason when it could not, and then
-  // nothing is left behind (an older file of that name stays as it was).
+  // Writes `bytes` to go under `path` at the next Commit; false with the system's reason when
+  // it could not, and then nothing is left behind.
   [[nodiscard]] bool Write(const QString& path, const QByteArray& bytes, QString* why);
-  // Brings the files written since the last sync, and their folders' entries, to the disk;
-  // false with the reason when any could not be.
-  [[nodiscard]] bool Sync(QString* why);
+
+  // What became of each file written since the last commit, in the order of the writes.
+  struct Outcome {
+    enum class Kind { Named, Failed, Dropped } kind = Kind::Named;
+    QString why;  // Failed: the system's reason
+  };
+  // Brings the pending files' data to the disk, then names them in order until one cannot be
+  // (Failed); those after it are removed unnamed (Dropped), so that a group never leaves a
+  // gap. Then the folders' entries go to the disk: when that fails, `folderWhy` says why and
+  // the named files may not survive a power cut.
+  std::vector<Outcome> Commit(QString* folderWhy);
   bool Pending() const { return !files_.empty(); }
+
+  // One file written, synced, named and its folder synced before it returns.
+  [[nodiscard]] static bool WriteNow(const QString& path, const QByteArray& bytes, QString* why);
+  // Removes the temporary files of this program that a killed process left in `folder`
+  // (those of a process still running stay); the number removed.
+  static int RemoveStale(const QString& folder);
 
  private:
   class Descriptor {
    public:
     explicit Descriptor(int fd) : fd_(fd) {}
     Descriptor(Descriptor&& other) noexcept : fd_(other.Release()) {}
-    Descriptor& operator=(Descriptor&&) = delete;
+    Descriptor& operator=(Descriptor&& other) noexcept {
+      if (this != &other) Reset(other.Release());
+      return *this;
+    }
     ~Descriptor();
     int Get() const { return fd_; }
+    void Reset(int fd);
     int Release() {
       const int fd = fd_;
       fd_ = -1;
@@ -45,9 +65,16 @@ class DurableFiles {
    private:
     int fd_;
   };
+  struct File {
+    Descriptor descriptor;
+    std::string temporary;
+    std::string path;
+    std::string folder;
+  };
+  static bool WriteTemporary(const QString& path, const QByteArray& bytes, File* file,
+                             QString* why);
 
-  std::vector<Descriptor> files_;  // written and renamed, not yet synced
-  std::set<std::string> folders_;  // their folders
+  std::vector<File> files_;  // written, not yet named
 };
 
 }  // namespace recording

@@ -73,6 +73,9 @@ PictureRecorder::PictureRecorder(const RecordingControls& controls)
             this, [this, report = std::move(report)] { Written(report); }, Qt::QueuedConnection);
       })) {
   connect(controls_.Command19, &QAbstractButton::clicked, this, [this] { Command19_Click(); });
+  // A program killed while writing left hidden temporary files beside its pictures.
+  writer_->RemoveStaleFiles({ProgramFolder() + QStringLiteral("/SnapShot"),
+                             ProgramFolder() + QStringLiteral("/Risunki")});
 }
 
 PictureRecorder::~PictureRecorder() = default;
@@ -99,10 +102,11 @@ void PictureRecorder::Follow(const generator::Generator& generator) {
 void PictureRecorder::BeginRun(const generator::RunStart& start) {
   ++run_;
   failure_reported_ = false;
+  finishing_ = false;
   timing_.reset();
   // The writer's run ends here too, whether or not this one records: an earlier failure
   // skips nothing of it.
-  writer_->BeginRun(QString(), std::nullopt);
+  writer_->BeginRun(QString(), std::nullopt, run_);
   if (controls_.Check3->isChecked()) PictureWindow().show();
   if (start.recordPictures) CreatePictureFolder(start.toneHz);
 }
@@ -261,6 +265,7 @@ void PictureRecorder::QueuePicture(const generator::Instant& instant, PictureLog
   job.timing.exposureMs = cameraTiming.exposureMs;
   const std::int64_t dueSteady = job.timing.dueLocalNs - job.timing.steadyToLocalNs;
   job.frame = camera.RequestFrame(dueSteady);
+  job.frameIntervalNs = camera.FrameIntervalNs();
   job.frameDeadlineNs = std::max(dueSteady, steadyNow) + kLongestFrameWaitNs;
   if (const gst::FramePtr latest = camera.LatestFrame())
     job.frameBytes = std::int64_t{latest->Width()} * latest->Height() * 4;
@@ -282,11 +287,17 @@ void PictureRecorder::Written(const WriterReport& report) {
         }
         if (failure_reported_) return;
         failure_reported_ = true;
+        // A camera that gave no frame near the instant fails as one that failed outright.
+        if (!report.cameraError.isEmpty())
+          controls_.Label1->setText(camera::CameraErrorText(report.cameraError));
         emit PictureFailed(report.failure);
         return;
       }
-      PictureWindow().Picture2->SetPicture(report.image);
-      if (report.backend == Backend::FilterGraph)
+      if (!report.image.isNull()) PictureWindow().Picture2->SetPicture(report.image);
+      // A picture answered from what a camera gave before it failed says nothing of the
+      // camera now: the camera's error stays on the status line.
+      if (report.backend == Backend::FilterGraph &&
+          !controls_.Label1->text().startsWith(camera::CameraErrorText(QString())))
         controls_.Label1->setText(QStringLiteral(" ") + kSnappedAndSaved);
       return;
     case WriterReport::Kind::Snapshot:
@@ -295,6 +306,10 @@ void PictureRecorder::Written(const WriterReport& report) {
       ReportSnapshotFailure();
       return;
     case WriterReport::Kind::RunFinished:
+      if (report.run == run_ && finishing_) {
+        finishing_ = false;
+        emit RunWritten();
+      }
       return;
   }
 }
@@ -313,12 +328,13 @@ QString PictureRecorder::NameVideo() {
 
 void PictureRecorder::CreatePictureFolder(std::optional<double> toneHz) {
   // A folder that could not be made is another run's (or none): its log is not this run's.
-  writer_->BeginRun(QString(), std::nullopt);
+  writer_->BeginRun(QString(), std::nullopt, run_);
   recording::CreatePictureFolder(names_, time_->Now());
-  writer_->BeginRun(names_.PictureFolder, toneHz);
+  writer_->BeginRun(names_.PictureFolder, toneHz, run_);
 }
 
 void PictureRecorder::FinishRun() {
+  finishing_ = true;
   writer_->FinishRun();
 }
 

@@ -86,8 +86,11 @@ class PictureRecorder : public QObject {
   void CreatePictureFolder(std::optional<double> toneHz);
   // Renews the date and time and names the next video (OutputFileName, without ".avi").
   QString NameVideo();
-  // The run has ended: once its queued pictures are written, its folder gets the phase plot.
+  // The run has ended: once its queued pictures are written, its folder gets the phase plot;
+  // RunWritten follows.
   void FinishRun();
+  // The last run has ended and its pictures, log and plot are not all written yet.
+  bool Finishing() const { return finishing_; }
   // Blocks until every picture and snapshot handed over so far is written and shown: for
   // tests and benchmarks (the recorder's end finishes the queue by itself).
   void WaitUntilWritten();
@@ -115,6 +118,9 @@ class PictureRecorder : public QObject {
   // The first picture of a run that the writer could not write (once a run): the run must
   // end with the general message, as for a failure at its instant.
   void PictureFailed(const std::exception_ptr& failure);
+  // The ended run's last picture is written or failed, its files are on the disk and its plot
+  // drawn.
+  void RunWritten();
 
  private:
   const CameraTiming& TimingOf(const gst::CameraPipeline& camera);
@@ -130,6 +136,7 @@ class PictureRecorder : public QObject {
   NamingState names_;
   std::uint64_t run_ = 0;          // counts the runs: a report of an earlier one fails no other
   bool failure_reported_ = false;  // this run's PictureFailed was emitted
+  bool finishing_ = false;         // FinishRun was asked and RunWritten not yet emitted
   std::optional<CameraTiming> timing_;
   // Last: its thread ends, the queue written, before the rest goes.
   std::unique_ptr<PictureWriter> writer_;

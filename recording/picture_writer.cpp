@@ -4,6 +4,8 @@
 
 #include <pthread.h>
 
+#include <QDir>
+
 #include "platform/forms/runtime_error.h"
 #include "platform/gst/camera_pipeline.h"
 #include "platform/gst/gst_util.h"
@@ -24,7 +26,19 @@ double MsSince(std::int64_t steadyNs) {
   return static_cast<double>(gst::SteadyNowNs() - steadyNs) / 1e6;
 }
 
+// A camera that gave no frame near the instant: the capture failed as a grab without a frame
+// does (68), and the status line tells the operator why.
+[[noreturn]] void NoFrame(const QString& reason) {
+  forms::Raise(forms::kDeviceUnavailable, forms::kDefaultErrorSource,
+               forms::StandardDescription(forms::kDeviceUnavailable) + QStringLiteral(": ") +
+                   reason);
+}
+
 }  // namespace
+
+std::int64_t FarthestFrameNs(std::int64_t frameIntervalNs) {
+  return std::max<std::int64_t>(2 * frameIntervalNs, 100'000'000);
+}
 
 QString FailureText(const std::exception_ptr& failure) {
   try {
@@ -61,10 +75,12 @@ void NoteFrame(const gst::CameraFrame& frame, const FrameTiming& timing, Picture
 }
 
 struct PictureWriter::Task {
-  enum class Kind { Begin, Picture, Row, Snapshot, Finish } kind;
+  enum class Kind { Begin, Picture, Row, Snapshot, Finish, Clean } kind;
   PictureJob job;  // Picture; Row uses its row and runFolder
   QString folder;  // Begin
   std::optional<double> toneHz;
+  std::uint64_t run = 0;
+  QStringList folders;  // Clean
   QString path;  // Snapshot
   QImage picture;
   PictureFormat format = PictureFormat::Bmp;
@@ -97,11 +113,20 @@ void PictureWriter::Enqueue(std::unique_ptr<Task> task) {
   changed_.notify_all();
 }
 
-void PictureWriter::BeginRun(const QString& folder, std::optional<double> toneHz) {
+void PictureWriter::BeginRun(const QString& folder, std::optional<double> toneHz,
+                             std::uint64_t run) {
   auto task = std::make_unique<Task>();
   task->kind = Task::Kind::Begin;
   task->folder = folder;
   task->toneHz = toneHz;
+  task->run = run;
+  Enqueue(std::move(task));
+}
+
+void PictureWriter::RemoveStaleFiles(const QStringList& folders) {
+  auto task = std::make_unique<Task>();
+  task->kind = Task::Kind::Clean;
+  task->folders = folders;
   Enqueue(std::move(task));
 }
 
@@ -155,7 +180,9 @@ void PictureWriter::FinishRun() {
 
 void PictureWriter::WaitUntilIdle() {
   std::unique_lock lock(mutex_);
-  changed_.wait(lock, [this] { return queue_.empty() && !busy_; });
+  flush_ = true;
+  changed_.notify_all();
+  changed_.wait(lock, [this] { return queue_.empty() && !busy_ && !flush_; });
 }
 
 std::optional<PictureLogRow> PictureWriter::LastRow() const {
@@ -171,21 +198,27 @@ std::int64_t PictureWriter::Rows() const {
 void PictureWriter::Run() {
   for (;;) {
     std::unique_ptr<Task> task;
+    bool flush = false;
     {
       std::unique_lock lock(mutex_);
       busy_ = false;
       changed_.notify_all();
-      // Asleep while there is nothing to do, but awake for the next sync when files wait
+      // Asleep while there is nothing to do, but awake for the next commit when files wait
       // for one.
       const auto due = std::chrono::steady_clock::time_point(
           std::chrono::nanoseconds(last_sync_ns_ + kSyncIntervalNs));
-      if (files_.Pending())
-        changed_.wait_until(lock, due, [this] { return !queue_.empty() || ending_; });
+      auto work = [this] { return !queue_.empty() || ending_ || flush_; };
+      if (!written_.empty())
+        changed_.wait_until(lock, due, work);
       else
-        changed_.wait(lock, [this] { return !queue_.empty() || ending_; });
+        changed_.wait(lock, work);
       if (!queue_.empty()) {
         task = std::move(queue_.front());
         queue_.pop_front();
+        busy_ = true;
+      } else if (flush_) {
+        flush = true;
+        flush_ = false;
         busy_ = true;
       } else if (ending_) {
         break;
@@ -195,22 +228,25 @@ void PictureWriter::Run() {
     // and the queue goes on.
     try {
       if (task) Do(*task);
-      SyncIfDue(false);
+      CommitIfDue(flush);
     } catch (const std::exception& error) {
       forms::LogFailure(lcRecording(), "the picture writer", error);
     } catch (...) {
       qCWarning(lcRecording) << "the picture writer met an unknown failure";
     }
   }
-  SyncIfDue(true);
+  CommitIfDue(true);
 }
 
 void PictureWriter::Do(Task& task) {
   switch (task.kind) {
     case Task::Kind::Begin:
+      // What the last run wrote is named and logged under that run first.
+      CommitIfDue(true);
+      current_run_ = task.run;
       run_failure_ = nullptr;
       failed_number_ = 0;
-      last_written_ = 0;
+      if (!task.folder.isEmpty()) static_cast<void>(DurableFiles::RemoveStale(task.folder));
       log_.Begin(task.folder, task.toneHz);
       {
         std::lock_guard lock(mutex_);
@@ -232,7 +268,8 @@ void PictureWriter::Do(Task& task) {
       break;
     }
     case Task::Kind::Row:
-      Append(task.job.runFolder, task.job.row);
+      written_.push_back(
+          {.runFolder = task.job.runFolder, .row = task.job.row, .report = std::nullopt});
       break;
     case Task::Kind::Snapshot:
       WriteSnapshot(task);
@@ -240,16 +277,27 @@ void PictureWriter::Do(Task& task) {
     case Task::Kind::Finish:
       EndRun();
       break;
+    case Task::Kind::Clean:
+      for (const QString& top : task.folders) {
+        QStringList folders{top};
+        for (const QString& sub : QDir(top).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+          folders << QDir(top).filePath(sub);
+        for (const QString& folder : folders)
+          if (const int removed = DurableFiles::RemoveStale(folder))
+            qCInfo(lcRecording).noquote()
+                << "removed" << removed << "temporary files a killed writer left in" << folder;
+      }
+      break;
   }
 }
 
 void PictureWriter::WritePicture(PictureJob& job) {
-  PictureLogRow& row = job.row;
+  Written written{.runFolder = job.runFolder, .row = job.row, .report = std::nullopt};
+  PictureLogRow& row = written.row;
   WriterReport report;
   report.number = row.picture;
   report.path = job.path;
   report.run = job.run;
-  current_run_ = job.run;
   report.backend = job.layout.backend;
   if (run_failure_) {
     // Nothing of a failed run is written after its first failure: no gap a reader would
@@ -260,9 +308,19 @@ void PictureWriter::WritePicture(PictureJob& job) {
   } else {
     try {
       const gst::FramePtr frame = job.frame ? job.frame->Wait(job.frameDeadlineNs) : nullptr;
-      // A camera that gave no frame at all: the capture failed as a grab without a frame does.
-      if (!frame) forms::Raise(forms::kDeviceUnavailable);
+      if (!frame) {
+        report.cameraError = QStringLiteral("камера не дала ни одного кадра");
+        NoFrame(report.cameraError);
+      }
       NoteFrame(*frame, job.timing, row);
+      // A frame of another moment (a camera that stalled, or one still starting after a
+      // switch) would show the optics at a phase the row does not state.
+      const std::int64_t offNs = std::llabs(frame->CaptureNs() - job.frame->InstantNs());
+      if (offNs > FarthestFrameNs(job.frameIntervalNs)) {
+        report.cameraError =
+            QStringLiteral("нет кадра ближе %1 мс к моменту снимка").arg(offNs / 1'000'000);
+        NoFrame(report.cameraError);
+      }
       StampedPicture picture = MakeStampedPicture(frame->Image(), job.stamp, job.layout);
       if (!picture.file)
         forms::Raise(forms::kPathFileAccess, forms::kDefaultErrorSource,
@@ -271,28 +329,38 @@ void PictureWriter::WritePicture(PictureJob& job) {
       if (!files_.Write(job.path, *picture.file, &why))
         std::rethrow_exception(NotWritten(job.path, why));
       report.image = std::move(picture.image);
-      last_written_ = row.picture;
+      written.file = true;
     } catch (...) {
       report.failure = std::current_exception();
-      run_failure_ = report.failure;
-      failed_number_ = row.picture;
+      FailRun(report.failure, row.picture);
       row.error = FailureText(report.failure);
     }
+    written.report = std::move(report);
   }
   row.saveMs = MsSince(job.queuedNs);
-  Append(job.runFolder, row);
-  // A picture skipped after the failure has nothing to show and nothing new to report.
-  if (report.failure || !report.image.isNull()) report_(std::move(report));
+  // A failure is told at once; the file and its row wait for the next commit, in order.
+  if (written.report && written.report->failure) report_(*written.report);
+  if (written.report && written.report->failure) written.report.reset();
+  written_.push_back(std::move(written));
+}
+
+void PictureWriter::FailRun(std::exception_ptr failure, std::int32_t number) {
+  if (run_failure_) return;
+  run_failure_ = std::move(failure);
+  failed_number_ = number;
 }
 
 void PictureWriter::WriteSnapshot(Task& task) {
+  // The pictures before it go first, so that reports keep their order; the snapshot reaches
+  // the disk by itself, and its failure is its own.
+  CommitIfDue(true);
   WriterReport report;
   report.kind = WriterReport::Kind::Snapshot;
   report.path = task.path;
   try {
     const std::optional<QByteArray> bytes = EncodePicture(task.picture, task.format);
     QString why = QStringLiteral("the picture could not be encoded");
-    if (!bytes || !files_.Write(task.path, *bytes, &why))
+    if (!bytes || !DurableFiles::WriteNow(task.path, *bytes, &why))
       report.failure = NotWritten(task.path, why);
   } catch (...) {
     report.failure = std::current_exception();  // an allocation: the snapshot's own failure
@@ -314,7 +382,7 @@ void PictureWriter::Append(const QString& runFolder, const PictureLogRow& row) {
 }
 
 void PictureWriter::EndRun() {
-  SyncIfDue(true);
+  CommitIfDue(true);
   // The plot, texts and all, is drawn here: Qt 6 renders fonts on any thread into an image.
   if (!log_.Finish() && !log_.History().Empty())
     qCWarning(lcRecording).noquote() << "the run in" << log_.Folder() << "has no phase plot";
@@ -324,27 +392,62 @@ void PictureWriter::EndRun() {
   unlogged_rows_ = 0;
   WriterReport report;
   report.kind = WriterReport::Kind::RunFinished;
+  report.run = current_run_;
   report_(std::move(report));
 }
 
-bool PictureWriter::SyncIfDue(bool now) {
+void PictureWriter::CommitIfDue(bool now) {
   const std::int64_t at = gst::SteadyNowNs();
-  if (!files_.Pending() || (!now && at - last_sync_ns_ < kSyncIntervalNs)) return true;
+  if (written_.empty() || (!now && at - last_sync_ns_ < kSyncIntervalNs)) return;
   last_sync_ns_ = at;
-  QString why;
-  if (files_.Sync(&why)) return true;
+  QString folderWhy;
+  const std::vector<DurableFiles::Outcome> outcomes = files_.Commit(&folderWhy);
+  std::vector<Written> written;
+  written.swap(written_);
+  std::size_t next = 0;
+  std::int32_t firstFailed = 0;
+  // Only the newest picture is shown: the others' images are let go here.
+  const Written* newest = nullptr;
+  for (Written& item : written) {
+    if (!item.file) continue;
+    const DurableFiles::Outcome& outcome = outcomes.at(next++);
+    if (outcome.kind == DurableFiles::Outcome::Kind::Named) {
+      newest = &item;
+      continue;
+    }
+    item.row.file.clear();
+    if (outcome.kind == DurableFiles::Outcome::Kind::Failed) {
+      firstFailed = item.row.picture;
+      item.report->failure = NotWritten(item.report->path, outcome.why);
+      item.report->image = QImage();
+      item.row.error = FailureText(item.report->failure);
+      FailRun(item.report->failure, item.row.picture);
+    } else {
+      item.row.error = QStringLiteral("not written: picture %1 of the run could not be written")
+                           .arg(firstFailed);
+      item.report.reset();
+    }
+  }
+  for (Written& item : written) {
+    Append(item.runFolder, item.row);
+    if (!item.report) continue;
+    if (&item != newest) item.report->image = QImage();
+    report_(std::move(*item.report));
+  }
+  if (!log_.Sync())
+    qCWarning(lcRecording).noquote() << "the log in" << log_.Folder() << "may not be on the disk";
+  if (folderWhy.isEmpty()) return;
   // Pictures reported written may be lost: the run fails as for a picture not written.
-  qCWarning(lcRecording).noquote() << "written pictures may not have reached the disk:" << why;
+  qCWarning(lcRecording).noquote() << "written pictures may not have reached the disk:"
+                                   << folderWhy;
   if (!run_failure_) {
     WriterReport report;
-    report.number = last_written_;
+    report.number = written.back().row.picture;
     report.run = current_run_;
-    report.failure = NotWritten(log_.Folder(), why);
-    run_failure_ = report.failure;
-    failed_number_ = last_written_;
+    report.failure = NotWritten(log_.Folder(), folderWhy);
+    FailRun(report.failure, report.number);
     report_(std::move(report));
   }
-  return false;
 }
 
 }  // namespace recording

@@ -1,13 +1,17 @@
 #pragma once
 // The writer of a run's pictures, on a thread of its own: the clock and the window hand it
 // each picture as values and never wait for it. In picture order it waits for the picture's
-// frame, composes the stamped picture, encodes and writes it, and appends the picture's row
-// to the run's log; it reports each picture done back through a function. The first picture of
+// frame, refuses one captured too far from the instant, composes the stamped picture, encodes
+// it and writes it under a temporary name. About once a second the written pictures' data goes
+// to the disk, then they get their names, their rows go into the run's log and the log to the
+// disk; only then is each picture reported done, back through a function. The first picture of
 // a run that cannot be written fails the run: the pictures queued after it are not written and
-// their rows say so. A snapshot goes through the same queue, in order with the pictures.
+// their rows say so. A snapshot goes through the same queue, in order with the pictures, and
+// reaches the disk at once; its failure is its own.
 
 #include <QImage>
 #include <QString>
+#include <QStringList>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -17,6 +21,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "generator/instant.h"
 #include "recording/durable_files.h"
@@ -56,6 +61,7 @@ struct PictureJob {
   std::uint64_t run = 0;  // which run of the recorder it belongs to
   std::shared_ptr<gst::FrameRequest> frame;
   std::int64_t frameDeadlineNs = 0;  // how long a stalled camera is waited for (steady clock)
+  std::int64_t frameIntervalNs = 0;  // the camera's, when the picture was asked (0: unknown)
   std::int64_t frameBytes = 0;       // the frame's size in memory, for the queue's limit
   FrameTiming timing;
   QImage stamp;
@@ -74,7 +80,12 @@ struct WriterReport {
   QImage image;           // the picture as saved (a picture that was written)
   Backend backend = Backend::FilterGraph;
   std::exception_ptr failure;  // why it was not written; null when it was
+  QString cameraError;         // the camera gave no frame near the instant: why, in Russian
 };
+
+// A frame further than this from its picture's instant shows another moment: the picture
+// fails as for a camera that gives no frame. Two frame intervals, and never less than 100 ms.
+std::int64_t FarthestFrameNs(std::int64_t frameIntervalNs);
 
 class PictureWriter {
  public:
@@ -92,8 +103,13 @@ class PictureWriter {
   PictureWriter(const PictureWriter&) = delete;
   PictureWriter& operator=(const PictureWriter&) = delete;
 
-  // A run's log begins in `folder` (its header line), after what is queued before it.
-  void BeginRun(const QString& folder, std::optional<double> toneHz);
+  // Run `run` of the caller begins, with its log in `folder` (its header line; none when
+  // empty), after what is queued before it. Temporary files a killed program left in the
+  // folder are removed.
+  void BeginRun(const QString& folder, std::optional<double> toneHz, std::uint64_t run = 0);
+  // Removes the temporary files a killed program left in these folders and the folders in
+  // them, on the writer's thread.
+  void RemoveStaleFiles(const QStringList& folders);
   // Queues a picture. Returns the reason when the queue is at its limit instead; the picture
   // is then not queued.
   std::optional<QString> Submit(PictureJob job);
@@ -104,8 +120,8 @@ class PictureWriter {
   // The run has ended: after its queued pictures, its files are synced and its log gets the
   // phase plot; a RunFinished report follows.
   void FinishRun();
-  // Blocks until everything queued so far is done (tests and benchmarks; the destructor
-  // finishes the queue by itself).
+  // Blocks until everything queued so far is done and on the disk under its name (tests and
+  // benchmarks; the destructor finishes the queue by itself).
   void WaitUntilIdle();
 
   std::optional<PictureLogRow> LastRow() const;
@@ -113,6 +129,13 @@ class PictureWriter {
 
  private:
   struct Task;
+  // A picture or row written, waiting for the next commit to be named and logged.
+  struct Written {
+    QString runFolder;
+    PictureLogRow row;
+    std::optional<WriterReport> report;
+    bool file = false;  // a file waits for its name
+  };
   void Run();
   void Enqueue(std::unique_ptr<Task> task);
   void Do(Task& task);
@@ -120,7 +143,9 @@ class PictureWriter {
   void WriteSnapshot(Task& task);
   void Append(const QString& runFolder, const PictureLogRow& row);
   void EndRun();
-  bool SyncIfDue(bool now);
+  void FailRun(std::exception_ptr failure, std::int32_t number);
+  // Names and logs what was written, once a second or `now`.
+  void CommitIfDue(bool now);
 
   std::function<void(WriterReport)> report_;
   mutable std::mutex mutex_;
@@ -129,6 +154,7 @@ class PictureWriter {
   std::int64_t queued_bytes_ = 0;
   bool busy_ = false;
   bool ending_ = false;
+  bool flush_ = false;  // commit now: someone waits for the files
   // The last row and the count, for the window's progress (under the mutex).
   std::optional<PictureLogRow> last_row_;
   std::int64_t rows_ = 0;
@@ -137,10 +163,10 @@ class PictureWriter {
   std::uint64_t current_run_ = 0;
   std::exception_ptr run_failure_;  // the first picture of this run that was not written
   std::int32_t failed_number_ = 0;
-  std::int32_t last_written_ = 0;
   std::int64_t unlogged_rows_ = 0;
   std::int64_t last_sync_ns_ = 0;
   DurableFiles files_;
+  std::vector<Written> written_;  // in order, since the last commit
   std::thread thread_;  // last: started once everything above exists
 };
 

@@ -1,5 +1,7 @@
 #include "recording/run_log.h"
 
+#include <unistd.h>
+
 #include "recording/logging.h"
 
 #include <QDir>
@@ -239,6 +241,14 @@ bool RunLog::Append(const PictureLogRow& row) {
   history_.Add(row,
                std::chrono::duration<double>(std::chrono::steady_clock::now() - begun_).count());
   return AppendText(QDir(folder_).filePath(kFileName), FormatLogRow(row) + QLatin1Char('\n'));
+}
+
+bool RunLog::Sync() const {
+  if (folder_.isEmpty()) return true;
+  QFile file(QDir(folder_).filePath(kFileName));
+  // Any descriptor of the file brings its data to the disk.
+  if (!file.open(QIODevice::ReadOnly)) return !file.exists();
+  return ::fdatasync(file.handle()) == 0;
 }
 
 bool RunLog::Finish() {

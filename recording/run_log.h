@@ -157,6 +157,8 @@ class RunLog {
   // Appends and flushes one row; false when the file cannot be written (its trace is left
   // under the recording's category with the path and the reason).
   [[nodiscard]] bool Append(const PictureLogRow& row);
+  // Brings the rows appended so far to the disk; true too when there is no log.
+  [[nodiscard]] bool Sync() const;
   // Writes phase.png for the run's pictures that have a phase; false when there are none or
   // the file cannot be written (traced likewise). The log stays open for more rows (a Timer 1
   // run goes on).

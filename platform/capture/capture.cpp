@@ -96,6 +96,10 @@ void SetErrorHandler(HWND window, std::function<void(const QString&)> handler) {
   if (CaptureWindow* target = Find(window)) target->SetErrorHandler(std::move(handler));
 }
 
+void SetResumeHandler(HWND window, std::function<void()> handler) {
+  if (CaptureWindow* target = Find(window)) target->SetResumeHandler(std::move(handler));
+}
+
 void SetRecordingErrorHandler(HWND window, std::function<void(const QString&)> handler) {
   if (CaptureWindow* target = Find(window)) target->SetRecordingErrorHandler(std::move(handler));
 }
@@ -117,6 +121,13 @@ gst::CameraPipeline* CameraOf(HWND window) {
 
 CaptureWindow::CaptureWindow(QWidget* parent) : gst::CameraPreview(parent) {
   connect(&pipeline_, &gst::CameraPipeline::Failed, this, &CaptureWindow::OnFailed);
+  // A frozen camera stays connected, its recording too: only the status changes.
+  connect(&pipeline_, &gst::CameraPipeline::Frozen, this, [this](const QString& reason) {
+    if (error_handler_) error_handler_(reason);
+  });
+  connect(&pipeline_, &gst::CameraPipeline::Resumed, this, [this] {
+    if (resume_handler_) resume_handler_();
+  });
   connect(&recorder_, &gst::VideoRecorder::Failed, this, &CaptureWindow::OnRecordingFailed);
   connect(&recorder_, &gst::VideoRecorder::FinishFailed, this, &CaptureWindow::OnFinishFailed);
   parameters_ = DriverParameters();

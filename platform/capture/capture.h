@@ -115,6 +115,10 @@ LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // its last frame and behaves as without a driver from then on.
 void SetErrorHandler(HWND window, std::function<void(const QString& reason)> handler);
 
+// A connected camera that gave no frame for a second is told through the error handler too,
+// while it stays connected; when its frames come again, this is called.
+void SetResumeHandler(HWND window, std::function<void()> handler);
+
 // Likewise for a video recording that cannot start, or that fails while it runs (the disk
 // full): it is stopped, the preview goes on.
 void SetRecordingErrorHandler(HWND window, std::function<void(const QString& reason)> handler);

@@ -22,6 +22,7 @@ class CaptureWindow : public gst::CameraPreview {
   void SetErrorHandler(std::function<void(const QString&)> handler) {
     error_handler_ = std::move(handler);
   }
+  void SetResumeHandler(std::function<void()> handler) { resume_handler_ = std::move(handler); }
   void SetRecordingErrorHandler(std::function<void(const QString&)> handler) {
     recording_error_handler_ = std::move(handler);
   }
@@ -57,6 +58,7 @@ class CaptureWindow : public gst::CameraPreview {
   gst::CameraPipeline pipeline_;
   gst::VideoRecorder recorder_;  // declared after the camera it records: ends first
   std::function<void(const QString&)> error_handler_;
+  std::function<void()> resume_handler_;
   std::function<void(const QString&)> recording_error_handler_;
   std::function<void(const QString&)> finish_error_handler_;
   CAPTUREPARMS parameters_{};

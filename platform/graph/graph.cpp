@@ -145,6 +145,12 @@ void FilgraphManager::RenderPin(IPinInfo& pin) {
   camera_ = std::move(pipeline);
   QObject::connect(camera_.get(), &gst::CameraPipeline::Failed,
                    [this](const QString& reason) { OnCameraFailed(reason); });
+  QObject::connect(camera_.get(), &gst::CameraPipeline::Frozen, [this](const QString& reason) {
+    if (error_handler_) error_handler_(reason);
+  });
+  QObject::connect(camera_.get(), &gst::CameraPipeline::Resumed, [this] {
+    if (resume_handler_) resume_handler_();
+  });
   if (!window_) {
     window_ = std::make_unique<VideoWindow>();
     window_guard_ = window_.get();

@@ -226,6 +226,9 @@ class FilgraphManager : public IMediaControl,
   void SetErrorHandler(std::function<void(const QString&)> handler) {
     error_handler_ = std::move(handler);
   }
+  // A camera that gave no frame for a second is told through the error handler while the graph
+  // keeps running; this is called when its frames come again.
+  void SetResumeHandler(std::function<void()> handler) { resume_handler_ = std::move(handler); }
   // Reconnects a rendered pin in its newly chosen format; the graph keeps its state.
   void Reconnect(IPinInfo& pin);
 
@@ -246,6 +249,7 @@ class FilgraphManager : public IMediaControl,
   std::unique_ptr<VideoWindow> window_;
   QPointer<VideoWindow> window_guard_;
   std::function<void(const QString&)> error_handler_;
+  std::function<void()> resume_handler_;
   IPinInfo* rendered_ = nullptr;
   std::int32_t state_ = State_Stopped;
   std::int32_t full_screen_ = OAFALSE;

@@ -80,6 +80,8 @@ std::shared_ptr<const CameraFrame> CameraFrame::Detached() const {
 
 CameraPipeline::CameraPipeline(QObject* parent) : QObject(parent) {
   EnsureInitialized();
+  watchdog_.setInterval(200);
+  connect(&watchdog_, &QTimer::timeout, this, &CameraPipeline::CheckFrozen);
   // A PipeWire camera whose node goes away leaves its source waiting without an error.
   connect(&DeviceMonitor::Instance(), &DeviceMonitor::DeviceRemoved, this,
           [this](const void* device) {
@@ -105,9 +107,11 @@ bool CameraPipeline::Open(const CameraDevice& camera, const CameraFormat& format
   camera_ = camera;
   format_ = format;
   frames_ = 0;
+  last_arrival_ns_ = 0;
   {
     std::lock_guard lock(slot_mutex_);
     first_error_.clear();
+    kept_current_ = false;
   }
   auto fail = [&](const QString& reason) {
     const QString text = reason.isEmpty() ? TakeFirstError() : reason;
@@ -199,11 +203,33 @@ bool CameraPipeline::Open(const CameraDevice& camera, const CameraFormat& format
       });
   if (gst_element_set_state(pipeline_.get(), state) == GST_STATE_CHANGE_FAILURE)
     return fail(QString());
+  Watch(state == GST_STATE_PLAYING);
   return true;
+}
+
+void CameraPipeline::Watch(bool playing) {
+  watched_since_ns_ = SteadyNowNs();
+  // A camera not asked to play is not watched; one found frozen stays so until its next frame.
+  if (playing)
+    watchdog_.start();
+  else
+    watchdog_.stop();
+}
+
+void CameraPipeline::CheckFrozen() {
+  if (!pipeline_ || frozen_) return;
+  const std::int64_t since = std::max(last_arrival_ns_.load(), watched_since_ns_);
+  if (SteadyNowNs() - since < kFrozenAfterNs) return;
+  frozen_ = true;
+  qCWarning(lcCamera) << "camera frozen:" << camera_.name << "gave no frame for a second";
+  emit Frozen(QString::fromUtf8("камера не даёт кадров больше секунды"));
 }
 
 void CameraPipeline::Close() {
   if (!pipeline_) return;
+  watchdog_.stop();
+  frozen_ = false;
+  if (source_) gst_element_set_locked_state(source_, FALSE);  // it goes to NULL with the rest
   // NULL stops the streaming threads first: no callback runs after this line.
   gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
   bus_.reset();
@@ -255,7 +281,9 @@ std::shared_ptr<FrameRequest> CameraPipeline::RequestFrame(std::int64_t instantN
   auto request = std::make_shared<FrameRequest>(instantNs);
   std::lock_guard lock(slot_mutex_);
   bool answered = false;
-  for (const FramePtr& frame : recent_) answered = request->Offer(frame) || answered;
+  // Until this opening's first frame, the one kept is of an earlier opening.
+  if (kept_current_)
+    for (const FramePtr& frame : recent_) answered = request->Offer(frame) || answered;
   if (answered)
     to_detach_.push_back(request);  // copied by the streaming thread at its next frame
   else if (pipeline_)
@@ -324,7 +352,12 @@ bool FrameRequest::Answered() const {
 
 bool CameraPipeline::SetState(GstState state) {
   if (!pipeline_) return false;
-  return gst_element_set_state(pipeline_.get(), state) != GST_STATE_CHANGE_FAILURE;
+  // A PipeWire stream paused and played again at once may never deliver again: while the rest
+  // pauses its source plays on, and the preview's leaky queue drops what it brings.
+  gst_element_set_locked_state(source_, camera_.viaPipeWire && state == GST_STATE_PAUSED);
+  const bool set = gst_element_set_state(pipeline_.get(), state) != GST_STATE_CHANGE_FAILURE;
+  Watch(set && state == GST_STATE_PLAYING);
+  return set;
 }
 
 GstState CameraPipeline::CurrentState(std::int64_t timeoutMs) const {
@@ -345,6 +378,13 @@ bool CameraPipeline::ChangeFormat(const CameraFormat& format, QString* error) {
   if (format.IsJpeg() != format_.IsJpeg()) return Open(camera_, format, error);
   gst_element_set_state(pipeline_.get(), GST_STATE_READY);
   format_ = format;
+  // The streaming thread is stopped at READY: the next frame is the first of a new opening.
+  frames_ = 0;
+  last_arrival_ns_ = 0;
+  {
+    std::lock_guard lock(slot_mutex_);
+    kept_current_ = false;
+  }
   CapsPtr caps(format.MakeCaps());
   g_object_set(chosen_, "caps", caps.get(), nullptr);
   if (gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
@@ -352,6 +392,7 @@ bool CameraPipeline::ChangeFormat(const CameraFormat& format, QString* error) {
     Close();
     return false;
   }
+  Watch(true);
   return true;
 }
 
@@ -372,6 +413,7 @@ GstFlowReturn CameraPipeline::OnNewSample(GstAppSink* sink, gpointer data) {
     capture = static_cast<std::int64_t>(gst_element_get_base_time(GST_ELEMENT(sink)) +
                                         GST_BUFFER_PTS(buffer));
   const std::uint64_t number = ++self->frames_;
+  self->last_arrival_ns_ = arrival;
   std::vector<std::weak_ptr<FrameRequest>> answered;
   auto frame = std::make_shared<const CameraFrame>(std::move(sample), GST_VIDEO_INFO_WIDTH(&info),
                                                    GST_VIDEO_INFO_HEIGHT(&info), stride, number,
@@ -380,7 +422,8 @@ GstFlowReturn CameraPipeline::OnNewSample(GstAppSink* sink, gpointer data) {
     std::lock_guard lock(self->slot_mutex_);
     // The first frame of an opening starts the kept frames anew: the last one of an earlier
     // opening stays only until then.
-    if (number == 1) self->recent_.clear();
+    if (!self->kept_current_) self->recent_.clear();
+    self->kept_current_ = true;
     self->recent_.push_back(frame);
     while (self->recent_.size() > kKeptFrames) self->recent_.pop_front();
     std::erase_if(self->waiting_, [&](const std::weak_ptr<FrameRequest>& waiting) {
@@ -403,6 +446,11 @@ GstFlowReturn CameraPipeline::OnNewSample(GstAppSink* sink, gpointer data) {
         self,
         [self] {
           self->notify_pending_ = false;
+          if (self->frozen_ && self->pipeline_) {
+            self->frozen_ = false;
+            qCInfo(lcCamera) << "camera resumed:" << self->camera_.name;
+            emit self->Resumed();
+          }
           emit self->FrameArrived();
         },
         Qt::QueuedConnection);

@@ -10,6 +10,7 @@
 #include <QImage>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -69,6 +70,7 @@ class FrameRequest {
   // the nearest frame offered so far, in memory of its own: null when the camera gave none.
   FramePtr Wait(std::int64_t deadlineNs);
   bool Answered() const;
+  std::int64_t InstantNs() const { return instant_ns_; }
 
   // What whoever delivers the frames (the camera pipeline; a test's own frames) calls: a
   // frame arrived, in capture order; true once the request is answered.
@@ -108,14 +110,18 @@ class CameraPipeline : public QObject {
   GstElement* Source() const { return source_; }
 
   FramePtr LatestFrame() const;
-  // The frame captured nearest `instantNs` (steady clock), from the frames kept (the last
-  // few) and those still to come: answered at once when a kept frame was captured after the
-  // instant, else by the first frame that is. Never blocks.
+  // The frame captured nearest `instantNs` (steady clock), from the frames of this opening
+  // kept (the last few) and those still to come: answered at once when a kept frame was
+  // captured after the instant, else by the first frame that is. Never blocks. A frame of an
+  // earlier opening (another camera or format) is never the answer.
   std::shared_ptr<FrameRequest> RequestFrame(std::int64_t instantNs);
   // The time between frames, from the capture times of those kept (0 before two arrived).
   std::int64_t FrameIntervalNs() const;
-  // Frames delivered since the opening.
+  // Frames delivered since the opening (a change of format is a new opening).
   std::uint64_t FrameCount() const { return frames_.load(); }
+  // A playing camera that gave no frame for this long is frozen until its next frame.
+  static constexpr std::int64_t kFrozenAfterNs = 1'000'000'000;
+  bool IsFrozen() const { return frozen_; }
 
   // PLAYING / PAUSED / READY on the open pipeline; false when it refuses.
   bool SetState(GstState state);
@@ -143,12 +149,19 @@ class CameraPipeline : public QObject {
   void Failed(const QString& reason);
   // The pipeline was released: frames kept elsewhere should be detached from it.
   void Closed();
+  // The camera plays but has given no frame for kFrozenAfterNs (it stays open); Resumed when
+  // its frames come again.
+  void Frozen(const QString& reason);
+  void Resumed();
 
  private:
   static GstFlowReturn OnNewSample(GstAppSink* sink, gpointer data);
   static GstFlowReturn OnTapSample(GstAppSink* sink, gpointer data);
   void OnBus(const BusNotice& notice);
   QString TakeFirstError();
+  // Watches for frames while the pipeline plays (`playing`), from now.
+  void Watch(bool playing);
+  void CheckFrozen();
 
   ElementPtr pipeline_;
   GstElement* source_ = nullptr;  // owned by the pipeline
@@ -161,12 +174,17 @@ class CameraPipeline : public QObject {
   static constexpr std::size_t kKeptFrames = 4;
   mutable std::mutex slot_mutex_;  // guards the frames, the waiting requests and first_error_
   std::deque<FramePtr> recent_;    // oldest first; the last is the latest frame
+  bool kept_current_ = false;      // recent_ holds frames of this opening
   // Requests still to be answered, and answered ones still to be detached; a request nobody
   // waits for any more is dropped.
   std::vector<std::weak_ptr<FrameRequest>> waiting_;
   std::vector<std::weak_ptr<FrameRequest>> to_detach_;
   QString first_error_;
   std::atomic<std::uint64_t> frames_{0};
+  std::atomic<std::int64_t> last_arrival_ns_{0};  // of this opening's latest frame
+  std::int64_t watched_since_ns_ = 0;
+  bool frozen_ = false;
+  QTimer watchdog_;
   std::atomic<bool> notify_pending_{false};
   std::mutex tap_mutex_;
   Tap tap_;

@@ -3,6 +3,8 @@
 // pictures, and a stop while pictures still wait.
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -11,6 +13,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/forms/runtime_error.h"
 #include "platform/gst/gst_util.h"
 #include "recording/picture_writer.h"
 #include "tests/support/camera_support.h"
@@ -121,10 +124,12 @@ TEST(PictureWriter, WritesCompletePicturesInOrderWithTheirRows) {
     EXPECT_EQ(report.kind, Kind::Picture);
     EXPECT_EQ(report.number, n);
     EXPECT_FALSE(report.failure);
-    // The file is the picture that was shown, and holds its own frame.
+    // The file holds its own frame; the newest picture named is the one shown.
     const QImage saved(QDir(folder.path()).filePath(QStringLiteral("%1.bmp").arg(n)));
-    EXPECT_EQ(saved.convertToFormat(QImage::Format_RGB888),
-              report.image.convertToFormat(QImage::Format_RGB888));
+    if (n == 3) {
+      EXPECT_EQ(saved.convertToFormat(QImage::Format_RGB888),
+                report.image.convertToFormat(QImage::Format_RGB888));
+    }
     EXPECT_EQ(saved.pixel(635, 475), Pattern(n).pixel(639, 479));
   }
   EXPECT_EQ(taken[3].kind, Kind::RunFinished);
@@ -275,6 +280,133 @@ TEST(PictureWriter, AStopWhilePicturesWaitWritesThemAllBeforeTheEnd) {
   const std::vector<WriterReport> taken = reports.Taken();
   ASSERT_FALSE(taken.empty());
   EXPECT_EQ(taken.back().kind, Kind::RunFinished);
+}
+
+}  // namespace
+
+namespace {
+
+// A frame captured further than two frame intervals (and 100 ms) from the picture's instant
+// shows another moment: the picture fails as for a camera that gives no frame (68), says so in
+// its row, and nothing after it is written; one within that reach is the picture.
+TEST(PictureWriter, AFrameOfAnotherMomentIsNotSavedAsThePicture) {
+  QTemporaryDir folder;
+  Reports reports;
+  PictureWriter writer(reports.Sink());
+  writer.BeginRun(folder.path(), std::nullopt);
+  auto jobWithFrameOff = [&](int number, std::int64_t offNs, std::int64_t intervalNs) {
+    const std::int64_t instant = gst::SteadyNowNs();
+    auto request = std::make_shared<gst::FrameRequest>(instant);
+    request->Offer(testing_support::SyntheticFrame(Pattern(number), number, instant + offNs));
+    PictureJob job = Job(folder.path(), number, request);
+    job.frameIntervalNs = intervalNs;
+    return job;
+  };
+  ASSERT_FALSE(writer.Submit(jobWithFrameOff(1, 90 * kMs, 0)));
+  ASSERT_FALSE(writer.Submit(jobWithFrameOff(2, 390 * kMs, 200 * kMs)));  // a 5 fps camera
+  ASSERT_FALSE(writer.Submit(jobWithFrameOff(3, 210 * kMs, 100 * kMs)));
+  ASSERT_FALSE(writer.Submit(jobWithFrameOff(4, 0, 0)));
+  writer.WaitUntilIdle();
+  EXPECT_EQ(Entries(folder.path()), (QStringList{"1.bmp", "2.bmp", "log.csv"}));
+  const std::vector<QStringList> rows = Rows(folder.path());
+  ASSERT_EQ(rows.size(), 4u);
+  EXPECT_TRUE(rows[2][kError].startsWith(QStringLiteral("Device unavailable: ")))
+      << rows[2][kError].toStdString();
+  EXPECT_EQ(rows[3][kError],
+            QStringLiteral("not written: picture 3 of the run could not be written"));
+  int failures = 0;
+  for (const WriterReport& report : reports.Taken()) {
+    if (!report.failure) continue;
+    ++failures;
+    EXPECT_EQ(report.number, 3);
+    EXPECT_EQ(report.cameraError, QStringLiteral("нет кадра ближе 210 мс к моменту снимка"));
+    try {
+      std::rethrow_exception(report.failure);
+    } catch (const forms::RuntimeError& error) {
+      EXPECT_EQ(error.Number(), forms::kDeviceUnavailable);
+    }
+  }
+  EXPECT_EQ(failures, 1);
+}
+
+// Each picture's frame stops counting against the queue's memory once it is done: a long run of
+// large frames is never refused for memory it no longer holds.
+TEST(PictureWriter, AWrittenPictureGivesBackItsShareOfTheQueuesMemory) {
+  QTemporaryDir folder;
+  Reports reports;
+  PictureWriter writer(reports.Sink());
+  writer.BeginRun(folder.path(), std::nullopt);
+  for (int n = 1; n <= 6; ++n) {
+    PictureJob job = Job(folder.path(), n);
+    job.frameBytes = PictureWriter::kQueueBytes / 3;
+    ASSERT_FALSE(writer.Submit(std::move(job))) << n;
+    writer.WaitUntilIdle();
+  }
+  EXPECT_EQ(writer.Rows(), 6);
+}
+
+// A killed program leaves hidden temporary files beside its pictures: the next run in that
+// folder, or the next start, removes them; a living process's own stay.
+TEST(PictureWriter, TemporaryFilesOfAKilledWriterAreRemoved) {
+  QTemporaryDir root;
+  const QDir top(root.path());
+  ASSERT_TRUE(top.mkpath(QStringLiteral("Risunki/old")));
+  ASSERT_TRUE(top.mkpath(QStringLiteral("run")));
+  // A process that has ended: a child that exited.
+  const pid_t dead = ::fork();
+  if (dead == 0) ::_exit(0);
+  ASSERT_GT(dead, 0);
+  ::waitpid(dead, nullptr, 0);
+  auto touch = [](const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write("x", 1) == 1;
+  };
+  const QString stale = QStringLiteral(".3.bmp.part%1-7").arg(dead);
+  const QString ours = QStringLiteral(".4.bmp.part%1-8").arg(::getpid());
+  for (const char* folder : {"Risunki/old", "run"}) {
+    ASSERT_TRUE(touch(top.filePath(QString::fromLatin1(folder) + QLatin1Char('/') + stale)));
+    ASSERT_TRUE(touch(top.filePath(QString::fromLatin1(folder) + QLatin1Char('/') + ours)));
+    ASSERT_TRUE(touch(top.filePath(QString::fromLatin1(folder) + "/.notes.part")));
+  }
+  Reports reports;
+  PictureWriter writer(reports.Sink());
+  writer.RemoveStaleFiles({top.filePath(QStringLiteral("Risunki"))});
+  writer.BeginRun(top.filePath(QStringLiteral("run")), std::nullopt);
+  writer.WaitUntilIdle();
+  EXPECT_EQ(Entries(top.filePath(QStringLiteral("Risunki/old"))),
+            (QStringList{ours, QStringLiteral(".notes.part")}));
+  EXPECT_EQ(Entries(top.filePath(QStringLiteral("run"))),
+            (QStringList{ours, QStringLiteral(".notes.part"), QStringLiteral("log.csv")}));
+}
+
+// A snapshot that fails before a run's first picture is the snapshot's failure only: the run
+// that begins after it writes every picture.
+TEST(PictureWriter, ASnapshotsFailureBeforeARunLeavesTheRunWhole) {
+  QTemporaryDir folder;
+  Reports reports;
+  PictureWriter writer(reports.Sink());
+  writer.BeginRun(folder.path(), std::nullopt, 1);
+  ASSERT_FALSE(writer.Submit(Job(folder.path(), 1)));
+  writer.SubmitSnapshot(folder.filePath(QStringLiteral("gone/snapshot.bmp")), Pattern(1),
+                        recording::PictureFormat::Bmp);
+  const QString next = folder.filePath(QStringLiteral("next"));
+  ASSERT_TRUE(QDir().mkpath(next));
+  writer.BeginRun(next, std::nullopt, 2);
+  for (int n = 1; n <= 3; ++n) ASSERT_FALSE(writer.Submit(Job(next, n)));
+  writer.WaitUntilIdle();
+  EXPECT_EQ(Entries(next), (QStringList{"1.bmp", "2.bmp", "3.bmp", "log.csv"}));
+  for (const WriterReport& report : reports.Taken()) {
+    if (report.kind == Kind::Picture) {
+      EXPECT_FALSE(report.failure) << report.number;
+      if (!report.failure) {
+        // A picture is reported once it is under its name.
+        EXPECT_TRUE(QFile::exists(report.path)) << report.path.toStdString();
+      }
+    }
+    if (report.kind == Kind::Snapshot) {
+      EXPECT_TRUE(report.failure);
+    }
+  }
 }
 
 }  // namespace

@@ -57,4 +57,18 @@ gst::FramePtr SyntheticFrame(const QImage& image, std::uint64_t number, std::int
                                                   captureNs, captureNs);
 }
 
+CameraStall::CameraStall(gst::CameraPipeline& camera) {
+  pad_ = camera.Source() ? gst_element_get_static_pad(camera.Source(), "src") : nullptr;
+  if (!pad_) return;
+  probe_ = gst_pad_add_probe(
+      pad_, GST_PAD_PROBE_TYPE_BUFFER,
+      [](GstPad*, GstPadProbeInfo*, gpointer) { return GST_PAD_PROBE_DROP; }, nullptr, nullptr);
+}
+
+CameraStall::~CameraStall() {
+  if (!pad_) return;
+  gst_pad_remove_probe(pad_, probe_);
+  gst_object_unref(pad_);
+}
+
 }  // namespace testing_support

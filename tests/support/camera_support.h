@@ -34,4 +34,18 @@ gst::FramePtr SyntheticFrame(const QImage& image, std::uint64_t number, std::int
 // Runs the event loop for this long.
 void RunEventsFor(int ms);
 
+// A camera that stops delivering without an error, for the lifetime of an object: its source
+// goes on, but no frame of it passes on into the pipeline.
+class CameraStall {
+ public:
+  explicit CameraStall(gst::CameraPipeline& camera);
+  ~CameraStall();
+  CameraStall(const CameraStall&) = delete;
+  CameraStall& operator=(const CameraStall&) = delete;
+
+ private:
+  GstPad* pad_ = nullptr;
+  gulong probe_ = 0;
+};
+
 }  // namespace testing_support
