@@ -1,5 +1,7 @@
 #include "app/run_settings.h"
 
+#include <QLocale>
+
 #include "app/main_window.h"
 #include "platform/forms/message_box.h"
 #include "platform/gst/camera_devices.h"
@@ -53,6 +55,16 @@ QString SetControls(Form1& form, const RunSettings& run, QStringList& shown) {
   return form.Generator().SettingsRefusal();
 }
 
+// The window refuses an amplitude past 100 % with its wave fill's catch-all text only: a script
+// is told the option and the reason first.
+QString AmplitudeReason(const QString& amplitude) {
+  bool number = false;
+  const double percent = QLocale::c().toDouble(
+      QString(amplitude).replace(QLatin1Char(','), QLatin1Char('.')).trimmed(), &number);
+  if (!number || percent <= 100) return {};
+  return QStringLiteral("--amplitude %1: above 100 %, the samples would overflow").arg(amplitude);
+}
+
 }  // namespace
 
 int FindName(const QStringList& names, const QString& name, const QString& what, QString* why) {
@@ -80,6 +92,9 @@ QString ApplyRunSettings(Form1& form, const RunSettings& run) {
       [&shown](const QString& text, const QString&) { shown << text; });
   QString refusal = SetControls(form, run, shown);
   forms::SetMessageBoxFunction(previous);
+  if (const QString reason = AmplitudeReason(run.amplitude);
+      !refusal.isEmpty() && !reason.isEmpty())
+    return reason + QStringLiteral("; the window says: ") + refusal;
   return refusal;
 }
 

@@ -116,7 +116,8 @@ TEST_F(RunSettingsTest, WhatTheWindowRefusesComesBackAsItsTextBeforeAnythingStar
       // The start finds these only once the device is open; the script asks before.
       {"amplitude past a sample's range",
        [](RunSettings& r) { r.amplitude = QStringLiteral("101"); },
-       QString::fromUtf8("Частота дискретизации не делится на 2 без остатка")},
+       QString::fromUtf8("--amplitude 101: above 100 %, the samples would overflow; the window "
+                         "says: Частота дискретизации не делится на 2 без остатка")},
       {"buffer longer than the device can be given",
        [](RunSettings& r) { r.denominator = QStringLiteral("2000"); }, failure},
       {"triangle of a fractional frequency",

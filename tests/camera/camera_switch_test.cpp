@@ -5,9 +5,11 @@
 
 #include <QDir>
 #include <QTest>
+#include <optional>
 
 #include "app/main_window.h"
 #include "platform/capture/capture_window.h"
+#include "platform/forms/runtime_error.h"
 #include "platform/gst/camera_devices.h"
 #include "platform/gst/gst_util.h"
 #include "platform/gst/virtual_devices.h"
@@ -220,6 +222,73 @@ int CountEntries(const char* folder) {
 // switch-ons and switch-offs: threads and descriptors as the kernel lists them for this
 // process, pipelines by the platform layer's own count of those not yet finalized (a
 // pipeline is finalized only once every element, pad and bus in it is released).
+// A camera that stops delivering without an error is told on the status line after a second,
+// in preview, in both back ends; no picture is taken from it meanwhile, and when its frames
+// come again the preview and the pictures go on by themselves.
+TEST_F(CameraSwitchTest, AFrozenCameraIsToldAndTakesNoPictureUntilItsFramesComeAgain) {
+  const QString frozen = QStringLiteral(" Camera error: камера не даёт кадров больше секунды");
+  auto check = [&](gst::CameraPipeline& camera) {
+    std::optional<testing_support::CameraStall> stall(std::in_place, camera);
+    ASSERT_TRUE(WaitFor([&] { return form_.Label1->text() == frozen; }, 5000))
+        << form_.Label1->text().toStdString();
+    EXPECT_TRUE(camera.IsOpen());
+    EXPECT_THROW(form_.Camera().RecordingCamera(), std::exception);
+    stall.reset();
+    ASSERT_TRUE(WaitFor([&] { return form_.Label1->text().isEmpty(); }, 5000))
+        << form_.Label1->text().toStdString();
+    EXPECT_EQ(&form_.Camera().RecordingCamera(), &camera);
+    EXPECT_TRUE(boxes_.Calls().empty());
+  };
+  QTest::mouseClick(form_.Command11, Qt::LeftButton);
+  ASSERT_TRUE(Previewing(form_));
+  {
+    SCOPED_TRACE("capture window");
+    check(CaptureOf(form_)->Pipeline());
+    try {
+      testing_support::CameraStall again(CaptureOf(form_)->Pipeline());
+      ASSERT_TRUE(WaitFor([&] { return form_.Label1->text() == frozen; }, 5000));
+      form_.Camera().RecordingCamera();
+      ADD_FAILURE() << "a frozen camera gave a picture";
+    } catch (const forms::RuntimeError& error) {
+      EXPECT_EQ(error.Number(), forms::kDeviceUnavailable);  // as a grab without a frame
+    }
+    ASSERT_TRUE(WaitFor([&] { return form_.Label1->text().isEmpty(); }, 5000));
+  }
+  QTest::mouseClick(form_.Command13, Qt::LeftButton);
+  form_.Option8->click();
+  QTest::mouseClick(form_.Command11, Qt::LeftButton);
+  testing_support::ClickListRow(form_.Combo2, 0);
+  ASSERT_EQ(form_.CameraOn(), 1);
+  gst::CameraPipeline* graphCamera = form_.CameraState().FilterGraph->Camera();
+  ASSERT_TRUE(WaitFor([&] { return graphCamera->FrameCount() >= 2; }, 5000));
+  SCOPED_TRACE("filter graph");
+  check(*graphCamera);
+}
+
+// A frame belongs to its opening: a picture asked for after another camera or format was
+// chosen is never answered by the earlier one's last frame, however long it waits.
+TEST(CameraOpenings, AFrameOfAnEarlierOpeningAnswersNoRequest) {
+  VirtualCameras cameras;
+  const std::vector<gst::CameraDevice> list = gst::ListCameras();
+  const gst::CameraDevice* yuy2 = testing_support::FindCamera(list, gst::kTestCameraYuy2);
+  const gst::CameraDevice* mjpeg = testing_support::FindCamera(list, gst::kTestCameraMjpeg);
+  ASSERT_TRUE(yuy2 && mjpeg);
+  gst::CameraPipeline camera;
+  ASSERT_TRUE(camera.Open(*yuy2, yuy2->formats.front()));
+  ASSERT_TRUE(WaitFor([&] { return camera.FrameCount() >= 2; }, 5000));
+  // The next camera opens without playing: no frame of its own comes.
+  ASSERT_TRUE(camera.Open(*mjpeg, mjpeg->formats.front(), nullptr, GST_STATE_READY));
+  ASSERT_TRUE(camera.LatestFrame());  // the preview still shows the last one
+  const std::shared_ptr<gst::FrameRequest> request = camera.RequestFrame(gst::SteadyNowNs());
+  EXPECT_FALSE(request->Wait(gst::SteadyNowNs() + 100'000'000));
+  // Once it plays, its own first frame is the answer.
+  ASSERT_TRUE(camera.SetState(GST_STATE_PLAYING));
+  ASSERT_TRUE(WaitFor([&] { return camera.FrameCount() >= 1; }, 5000));
+  const std::int64_t asked = gst::SteadyNowNs();
+  const gst::FramePtr own = camera.RequestFrame(asked)->Wait(asked + 2'000'000'000);
+  EXPECT_TRUE(own);
+}
+
 TEST(CameraSwitchCycles, FiftyCyclesLeaveNoThreadDescriptorOrPipelineBehind) {
   VirtualCameras cameras;
   MessageBoxRecorder boxes;

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "camera/camera_control.h"
 #include "platform/capture/capture_window.h"
 #include "platform/forms/conversions.h"
 #include "platform/forms/runtime_error.h"
@@ -281,6 +282,25 @@ TEST_F(RecordingTest, FilterGraphPicturesInBothFormatsHaveThePanelSizeAndTheStam
     }
     EXPECT_EQ(form->Label1->text(), kSnapped);
   }
+}
+
+// A picture answered from what the camera gave before it failed says nothing of the camera now:
+// the camera's error stays on the status line.
+TEST_F(RecordingTest, APictureWrittenAfterACameraErrorLeavesTheErrorOnTheStatusLine) {
+  FilterGraphOn();
+  const QString failed = camera::CameraErrorText(QStringLiteral("камера отключена"));
+  RecordWith([this, failed](const generator::Instant& instant) {
+    form->Recorder().RecordPicture(instant);
+    form->Label1->setText(failed);  // the camera fails while the picture waits to be written
+    QMetaObject::invokeMethod(form->Command4, &QPushButton::click, Qt::QueuedConnection);
+  });
+  form->Option5->setChecked(true);
+  form->Check2->setChecked(true);
+  form->Generator().Command20_Click();
+  Written();
+  ASSERT_TRUE(boxes.Calls().empty());
+  ASSERT_EQ(form->Recorder().LoggedRows(), 1);
+  EXPECT_EQ(form->Label1->text(), failed);
 }
 
 // Where the dark pixels of one band of rows of a saved stamp lie: anything clearly off the
