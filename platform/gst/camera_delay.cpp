@@ -1,6 +1,5 @@
 #include "platform/gst/camera_delay.h"
 
-#include <QLocale>
 #include <QLoggingCategory>
 #include <QSettings>
 #include <QUrl>
@@ -53,6 +52,7 @@ CameraSetup SetupOf(const CameraDevice& camera, const CameraFormat& format,
   setup.exposureMs = exposureMs;
   setup.exposure =
       exposureMs ? QStringLiteral("%1 ms").arg(*exposureMs, 0, 'f', 1) : QStringLiteral("auto");
+  setup.shown = camera.name + QStringLiteral(", ") + setup.format;
   return setup;
 }
 

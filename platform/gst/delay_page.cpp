@@ -75,7 +75,10 @@ void DelayPage::ShowStored() {
   const CameraSetup setup = SetupOf(*camera_);
   const std::optional<CameraDelay> delay = StoredDelay(setup);
   const QLocale locale;
-  const QString& where = setup.shown;
+  const QString where =
+      setup.shown + QStringLiteral(", экспозиция ") +
+      (setup.exposureMs ? locale.toString(*setup.exposureMs, 'f', 1) + QStringLiteral(" мс")
+                        : QStringLiteral("автоматическая"));
   stored_->setText(
       delay ? QStringLiteral("Задержка камеры: %1 \u00B1 %2 мс (измерена %3) для %4")
                   .arg(locale.toString(delay->delayMs, 'f', 1),

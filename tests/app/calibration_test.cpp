@@ -58,6 +58,10 @@ TEST_F(CameraCalibrationTest, FindsTheScenesDelayAndStoresItForTheCamerasSetUp) 
   ASSERT_TRUE(outcome.stored) << outcome.message.toStdString();
   ASSERT_TRUE(outcome.delay);
   EXPECT_NEAR(outcome.delay->delayMs, 60, 1.5);
+  // The message names the set-up the delay is stored for.
+  EXPECT_TRUE(outcome.message.contains(QStringLiteral(" для Test camera YUY2, ")) &&
+              outcome.message.endsWith(QStringLiteral(" @ 30 fps")))
+      << outcome.message.toStdString();
   EXPECT_GT(outcome.delay->uncertaintyMs, 0);
   EXPECT_LT(outcome.delay->uncertaintyMs, 1.5);
   EXPECT_DOUBLE_EQ(outcome.delay->exposureMs, 10);  // read from the camera's exposure
