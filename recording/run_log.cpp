@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFont>
+#include <QFontMetricsF>
 #include <QPainter>
 #include <QSaveFile>
 #include <QStringList>
@@ -379,14 +380,21 @@ QImage RunLog::DrawPhasePlot(const PhaseHistory& history) {
   painter.drawRect(area);
 
   const PlotTexts texts = Texts(history);
+  // A long line (a calibrated delay, a band in a long locale) takes a smaller font rather than
+  // losing its end past the picture's edge.
+  auto line = [&](QFont face, double top, const QString& text) {
+    const QRectF box(kLeft / 4.0, top, kWidth - kLeft / 2.0, 18);
+    while (face.pixelSize() > 8 &&
+           QFontMetricsF(face).horizontalAdvance(text) > box.width() - kRight)
+      face.setPixelSize(face.pixelSize() - 1);
+    painter.setFont(face);
+    painter.drawText(box, Qt::AlignLeft | Qt::AlignVCenter, text);
+  };
   QFont bold = font;
   bold.setBold(true);
-  painter.setFont(bold);
-  painter.drawText(QRectF(kLeft, 4, area.width(), 18), Qt::AlignLeft | Qt::AlignVCenter,
-                   texts.title);
+  line(bold, 4, texts.title);
+  line(font, 24, texts.summary);
   painter.setFont(font);
-  painter.drawText(QRectF(kLeft, 24, area.width(), 18), Qt::AlignLeft | Qt::AlignVCenter,
-                   texts.summary);
   painter.drawText(
       QRectF(area.left(), area.bottom() + 4, area.width(), kBottom - 4),
       Qt::AlignHCenter | Qt::AlignTop,

@@ -186,3 +186,39 @@ TEST_F(PhaseTruthTest, WithoutADelayTheRowIsOffByItAndEveryPictureOfOnePhaseAgre
 }
 
 }  // namespace
+
+namespace {
+
+// The plot's longest summary (a calibrated delay, the band in degrees and ms at a tone of many
+// digits) stays whole inside the picture.
+TEST(PhasePlotTexts, TheLongestSummaryStaysInsideThePicture) {
+  recording::PhaseHistory history(123.456789);
+  for (int n = 1; n <= 3; ++n) {
+    recording::PictureLogRow row;
+    row.picture = n;
+    row.idealPhase = 0;
+    row.exposurePhase = -96.4;
+    row.cameraDelayMs = 40;
+    row.frameNumber = 12 * n;
+    row.frameCaptureMs = 400.0 * n;
+    history.Add(row);
+  }
+  const recording::RunLog::PlotTexts texts = recording::RunLog::Texts(history);
+  ASSERT_TRUE(texts.summary.contains(QStringLiteral("задержка камеры 40.0 мс")));
+  ASSERT_TRUE(texts.summary.contains(QStringLiteral("123.457 Гц")));
+  const QImage plot = recording::RunLog::DrawPhasePlot(history);
+  // A text too long for its line is cut at the line's end, 14 px from the picture's edge.
+  int inked = 0;
+  int rightmost = 0;
+  for (int y = 0; y < 44; ++y) {
+    for (int x = 0; x < plot.width(); ++x) {
+      if (qGray(plot.pixel(x, y)) > 128) continue;
+      ++inked;
+      rightmost = std::max(rightmost, x);
+    }
+  }
+  EXPECT_LT(rightmost, plot.width() - 20);
+  EXPECT_GT(inked, 100);  // the texts are there
+}
+
+}  // namespace
