@@ -147,6 +147,10 @@ std::vector<KnownDevice> DeviceMonitor::Devices(Kind kind) {
   return known;
 }
 
+BusPtr DeviceMonitor::Bus() const {
+  return BusPtr(gst_device_monitor_get_bus(monitor_.get()));
+}
+
 GstBusSyncReply DeviceMonitor::OnMessage(GstBus*, GstMessage* message, gpointer data) {
   // A handler that drops a message owns it (and a removal's message holds its device).
   const MessagePtr owned(message);

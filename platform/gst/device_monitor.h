@@ -62,6 +62,8 @@ class DeviceMonitor : public QObject {
 
   // The devices known now, one row per device, real ones first (the providers' ranks).
   std::vector<KnownDevice> Devices(Kind kind);
+  // The bus the providers report on (a new reference): for tests.
+  BusPtr Bus() const;
 
  signals:
   // A provider reported a device gone; the pointer only identifies it (compare, never use).

@@ -66,3 +66,26 @@ TEST(OnePerDevice, EmptyKeysNeverMatch) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every message the providers post is read and let go at once: none piles up, and a removal's
+// message does not keep its device alive.
+TEST(DeviceMonitorBus, EachMessageIsReleasedOnceRead) {
+  gst::EnsureInitialized();
+  // Listing starts the monitor: its bus takes messages from then on.
+  static_cast<void>(gst::DeviceMonitor::Instance().Devices(gst::DeviceMonitor::Kind::Camera));
+  const gst::BusPtr bus = gst::DeviceMonitor::Instance().Bus();
+  ASSERT_TRUE(bus);
+  bool released = false;
+  GstMessage* message =
+      gst_message_new_application(nullptr, gst_structure_new_empty("strobolux-test"));
+  gst_mini_object_weak_ref(
+      GST_MINI_OBJECT(message),
+      [](gpointer data, GstMiniObject*) { *static_cast<bool*>(data) = true; }, &released);
+  ASSERT_TRUE(gst_bus_post(bus.get(), message));  // the bus's synchronous handler reads it here
+  EXPECT_TRUE(released);
+  EXPECT_EQ(gst_bus_have_pending(bus.get()), FALSE);
+}
+
+}  // namespace
