@@ -29,9 +29,9 @@ double MsSince(std::int64_t steadyNs) {
 // A camera that gave no frame near the instant: the capture failed as a grab without a frame
 // does (68), and the status line tells the operator why.
 [[noreturn]] void NoFrame(const QString& reason) {
-  forms::Raise(forms::kDeviceUnavailable, forms::kDefaultErrorSource,
-               forms::StandardDescription(forms::kDeviceUnavailable) + QStringLiteral(": ") +
-                   reason);
+  forms::Raise(
+      forms::kDeviceUnavailable, forms::kDefaultErrorSource,
+      forms::StandardDescription(forms::kDeviceUnavailable) + QStringLiteral(": ") + reason);
 }
 
 }  // namespace
@@ -81,7 +81,7 @@ struct PictureWriter::Task {
   std::optional<double> toneHz;
   std::uint64_t run = 0;
   QStringList folders;  // Clean
-  QString path;  // Snapshot
+  QString path;         // Snapshot
   QImage picture;
   PictureFormat format = PictureFormat::Bmp;
 };
@@ -341,6 +341,10 @@ void PictureWriter::WritePicture(PictureJob& job) {
   // A failure is told at once; the file and its row wait for the next commit, in order.
   if (written.report && written.report->failure) report_(*written.report);
   if (written.report && written.report->failure) written.report.reset();
+  // Only the newest picture is shown: an older one waiting for its name lets its image go.
+  if (written.report && !written.report->image.isNull())
+    for (Written& older : written_)
+      if (older.report) older.report->image = QImage();
   written_.push_back(std::move(written));
 }
 
@@ -406,7 +410,7 @@ void PictureWriter::CommitIfDue(bool now) {
   written.swap(written_);
   std::size_t next = 0;
   std::int32_t firstFailed = 0;
-  // Only the newest picture is shown: the others' images are let go here.
+  // Only the newest picture named is shown.
   const Written* newest = nullptr;
   for (Written& item : written) {
     if (!item.file) continue;
@@ -438,8 +442,8 @@ void PictureWriter::CommitIfDue(bool now) {
     qCWarning(lcRecording).noquote() << "the log in" << log_.Folder() << "may not be on the disk";
   if (folderWhy.isEmpty()) return;
   // Pictures reported written may be lost: the run fails as for a picture not written.
-  qCWarning(lcRecording).noquote() << "written pictures may not have reached the disk:"
-                                   << folderWhy;
+  qCWarning(lcRecording).noquote()
+      << "written pictures may not have reached the disk:" << folderWhy;
   if (!run_failure_) {
     WriterReport report;
     report.number = written.back().row.picture;
