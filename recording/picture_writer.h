@@ -167,7 +167,7 @@ class PictureWriter {
   std::int64_t last_sync_ns_ = 0;
   DurableFiles files_;
   std::vector<Written> written_;  // in order, since the last commit
-  std::thread thread_;  // last: started once everything above exists
+  std::thread thread_;            // last: started once everything above exists
 };
 
 }  // namespace recording
