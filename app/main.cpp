@@ -64,6 +64,15 @@ int main(int argc, char* argv[]) {
     std::printf("%s\n", app::VersionText().toLocal8Bit().constData());
     return 0;
   }
+  if (!options->repairAvi.isEmpty()) {
+    QString line;
+    const bool sound = app::RepairAviFile(options->repairAvi, &line);
+    if (sound)
+      std::printf("%s\n", line.toLocal8Bit().constData());
+    else
+      PrintLine(line);
+    return sound ? 0 : 1;
+  }
   // Named by the operator, the folder must be there; the default one is the user's own or
   // a build tree's, and only what records makes it.
   const bool folderNamed = !options->programFolder.isEmpty();
@@ -125,10 +134,15 @@ int main(int argc, char* argv[]) {
   app::ApplyApplicationStyle(application);
   recording::SetProgramFolder(programFolder);
   if (options->demo || options->demoRunSeconds > 0) app::RegisterDemoDevices(options->scene);
+  // Videos a power cut or a kill left without their index play again before the window
+  // offers to record more.
+  for (const QString& line : app::RepairVideoFolder(programFolder)) PrintLine(line);
   const int status = Run(*options);
   // Everything of the program is closed by now: the window and its pipelines, the pictures,
-  // the run log. The tone's device may still be finishing its file in the background. (The
+  // the run log. The tone's device and the last video's pipeline may still be taken down in
+  // the background, and a video's release calls back into the application object. (The
   // device monitor runs on: see DeviceMonitor::Instance.)
+  app::WaitForVideoReleases();
   wave::WaitForReleases();
   if (forms::Application::TeardownIsFaulty()) forms::Application::EndWithoutTeardown(status);
   return status;

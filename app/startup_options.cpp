@@ -1,6 +1,8 @@
 #include "app/startup_options.h"
 
+#include "platform/gst/avi_repair.h"
 #include "platform/gst/camera_devices.h"
+#include "platform/gst/video_recorder.h"
 #include "platform/wave/wave_out.h"
 
 #include <dlfcn.h>
@@ -135,10 +137,10 @@ bool SetRunText(RunSettings& run, RunText kind, const QString& text, QString* er
 }
 
 constexpr const char* kValuedOptions[] = {
-    "run",          "demo-run",       "back-end",     "format",    "program-folder",
-    "sound-device", "camera",         "tone",         "amplitude", "shape",
-    "phase",        "sample-rate",    "every",        "timer",     "calibrate-camera",
-    "scene-delay",  "scene-exposure", "scene-jitter", "scene-rate"};
+    "run",          "demo-run",       "back-end",     "format",     "program-folder",
+    "sound-device", "camera",         "tone",         "amplitude",  "shape",
+    "phase",        "sample-rate",    "every",        "timer",      "calibrate-camera",
+    "scene-delay",  "scene-exposure", "scene-jitter", "scene-rate", "repair-avi"};
 
 // A number of milliseconds within [low, high]; none, with the line to print, otherwise.
 std::optional<double> Milliseconds(const char* option, const QString& text, double low, double high,
@@ -208,6 +210,10 @@ std::optional<StartupOptions> ParseStartupOptions(const QStringList& arguments,
   options.version = given("version");
   options.listDevices = given("list-devices");
   options.checkDisplay = given("check-display");
+  for (const QString& file : values("repair-avi")) {
+    if (file.isEmpty()) return fail(QStringLiteral("--repair-avi needs a file"));
+    options.repairAvi = file;
+  }
   options.programFolder = programFolderVariable;
   for (const QString& folder : values("program-folder")) {
     if (folder.isEmpty()) return fail(QStringLiteral("--program-folder needs a folder"));
@@ -304,6 +310,9 @@ std::optional<StartupOptions> ParseStartupOptions(const QStringList& arguments,
   // The filter graph records no video: its window offers no button for it.
   if (run.video && options.filterGraph)
     return fail(QStringLiteral("--video needs --back-end capture"));
+  if (!options.repairAvi.isEmpty() &&
+      (runGiven || calibrating || options.demoRunSeconds > 0 || options.listDevices))
+    return fail(QStringLiteral("--repair-avi is a command of its own: without a run"));
   if (!options.programFolder.isEmpty())
     options.programFolder = QFileInfo(options.programFolder).absoluteFilePath();
   return options;
@@ -316,8 +325,10 @@ QString UsageText() {
       "                 [--program-folder DIR]\n"
       "       strobolux --run SECONDS [run options] [--program-folder DIR]\n"
       "       strobolux --calibrate-camera SECONDS [device options] [--program-folder DIR]\n"
+      "       strobolux --repair-avi FILE\n"
       "       strobolux --list-devices [--demo] | --check-display | --version | --help\n"
-      "Without options it opens the window.\n"
+      "Without options it opens the window. Before it does, it repairs the videos in Video/\n"
+      "that a recording ended with the program (a power cut, a kill) left unfinished.\n"
       "  --demo             list the built-in sound device (a WAV file in the program folder)\n"
       "                     and two test cameras after the real devices\n"
       "  --demo-run SECONDS\n"
@@ -367,6 +378,12 @@ QString UsageText() {
       "                     scene (a dial, a lamp and fringes driven by the tone): the delay\n"
       "                     from exposure to timestamp (default 40 ms), the exposure time\n"
       "                     (10 ms), the timestamps' jitter (1 ms) and the frame rate (30)\n"
+      "  --repair-avi FILE  repair an AVI video whose recording was cut off (no index, sizes\n"
+      "                     and frame counts unset): its whole frames are kept and indexed,\n"
+      "                     an unfinished or garbled end is dropped; the file is replaced\n"
+      "                     only once the repaired copy is complete. Status 0 when the file\n"
+      "                     is sound (repaired or needing nothing), 1 when it cannot be\n"
+      "                     repaired; it is left as it was then\n"
       "  --list-devices     print the sound devices and cameras found, one a line\n"
       "  --check-display    exit with status 0 when a window can be shown, else say why\n"
       "  --program-folder DIR\n"
@@ -481,6 +498,24 @@ QString RecordingFoldersProblem(const QString& folder) {
     if (!problem.isEmpty()) return QStringLiteral("folder %1 %2").arg(path, problem);
   }
   return QString();
+}
+
+QStringList RepairVideoFolder(const QString& programFolder) {
+  QStringList lines;
+  for (const gst::AviRepairReport& report :
+       gst::RepairAviFolder(QDir(programFolder).filePath(QStringLiteral("Video"))))
+    lines << report.Text();
+  return lines;
+}
+
+bool RepairAviFile(const QString& path, QString* line) {
+  const gst::AviRepairReport report = gst::RepairAvi(path);
+  *line = report.Text();
+  return report.outcome != gst::AviRepairReport::Outcome::Failed;
+}
+
+void WaitForVideoReleases() {
+  gst::WaitForVideoReleases();
 }
 
 QString DisplayProblem() {

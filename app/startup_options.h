@@ -56,6 +56,8 @@ struct StartupOptions {
   bool checkDisplay = false;
   // --list-devices: prints the sound devices and cameras found, one a line, and ends.
   bool listDevices = false;
+  // --repair-avi FILE: repairs one AVI file whose recording was cut off, and ends.
+  QString repairAvi;
 };
 
 // Reads the arguments after the program name. Returns the options, or the one line that says
@@ -101,6 +103,20 @@ QString ProgramFolderProblem(const QString& folder);
 // Empty when Risunki/, SnapShot/ and Video/ of the program folder exist and take files;
 // otherwise the line naming the first that does not.
 QString RecordingFoldersProblem(const QString& folder);
+
+// Repairs the AVI files of the program folder's Video/ that a recording ended with the
+// program (a power cut, a kill) left without their index; a line for each file repaired or
+// found beyond repair. Files written to lately are left alone: another instance may be
+// recording them.
+QStringList RepairVideoFolder(const QString& programFolder);
+
+// --repair-avi: repairs `path` if it needs it. True when it is sound now; `line` says what
+// was done, or why it could not be.
+bool RepairAviFile(const QString& path, QString* line);
+
+// Waits until the recordings finished in the background are taken down: their releases call
+// back into the application object, so they end before it does.
+void WaitForVideoReleases();
 
 // Empty when a window can be shown: a display is named and can be opened, or Qt is told to
 // use a platform that needs none. Otherwise the line to print. Looks at DISPLAY,

@@ -248,10 +248,14 @@ void VideoRecorder::Stop() {
   finishing_.push_back(std::move(recording_));
   // A coarse timer may fire 5 % early: the limit is the one the destruction waits for.
   QTimer::singleShot(kEndOfStreamWait, Qt::PreciseTimer, this, [this, serial = session->serial] {
-    if (Session* late = FindFinishing(serial)) {
+    Session* late = FindFinishing(serial);
+    if (!late) return;
+    // The end of stream may have reached the file just now, its notice still on its way to
+    // this thread: the bus's own word on the posting thread decides.
+    const QString failure = late->Failure();
+    if (!failure.isEmpty())
       qCWarning(lcCamera) << "the recording of" << late->path << "did not finish in time";
-      EndFinish(late, IndexMissing());
-    }
+    EndFinish(late, failure);
   });
   // The muxer writes its index when the end of stream reaches it; the bus says when the file
   // has it.
@@ -310,6 +314,10 @@ void VideoRecorder::EndFinish(Session* session, const QString& failure) {
           },
           Qt::QueuedConnection);
   });
+}
+
+void WaitForVideoReleases() {
+  Releases().WaitIdle();
 }
 
 void VideoRecorder::OnReleased() {

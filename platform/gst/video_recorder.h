@@ -79,4 +79,8 @@ class VideoRecorder : public QObject {
   std::uint64_t next_serial_ = 1;
 };
 
+// Finished recordings are taken down in the background; this waits until all of them are.
+// The program calls it before its application object goes, which a release still calls back.
+void WaitForVideoReleases();
+
 }  // namespace gst

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -19,6 +20,7 @@
 #include <cstdlib>
 
 #include "app/startup_options.h"
+#include "platform/gst/gst_util.h"
 #include "tests/support/avi_file.h"
 #include "tests/support/wav_file.h"
 
@@ -176,6 +178,10 @@ TEST(StartupOptions, ReadsEveryOptionAndRejectsWhatDoesNotFit) {
   ASSERT_TRUE(options);
   EXPECT_EQ(options->programFolder, QDir::current().filePath(QStringLiteral("relative")));
 
+  options = app::ParseStartupOptions({"--repair-avi", "Video/a.avi"}, QString(), &error);
+  ASSERT_TRUE(options) << error.toStdString();
+  EXPECT_EQ(options->repairAvi, QStringLiteral("Video/a.avi"));
+
   const std::vector<QStringList> wrong = {
       {"--demo-run"},
       {"--demo-run", "0"},
@@ -189,6 +195,8 @@ TEST(StartupOptions, ReadsEveryOptionAndRejectsWhatDoesNotFit) {
       {"--demo", "--no-such-option"},
       {"--demo", "--"},
       {"-demo"},
+      {"--repair-avi", "a.avi", "--demo-run", "5"},  // a command of its own
+      {"--repair-avi", "a.avi", "--run", "5"},
   };
   ExpectEachRefusedInOneLine(wrong);
 }
@@ -202,6 +210,7 @@ TEST(StartupOptions, EachWrongArgumentIsNamedInItsOwnWords) {
       {{"--demo-run"}, "--demo-run needs a number of seconds from 1 to 86400"},
       {{"--demo-run", "5", "--back-end"}, "--back-end is either capture or graph"},
       {{"--program-folder"}, "--program-folder needs a folder"},
+      {{"--repair-avi"}, "--repair-avi needs a file"},
       {{"--run", "5", "--shape", "square", "--shape", "sine"},
        "--shape is either sine or triangle"},
       {{"--no-such-option"}, "unknown option \"--no-such-option\"; --help lists the options"},
@@ -878,6 +887,147 @@ TEST(Run, SigintOrSigtermStopsItAsTheStopButtonDoesAndASecondSigintAtOnce) {
   ASSERT_TRUE(running.process.waitForFinished(30000));
   EXPECT_EQ(running.process.exitCode(), 130);
   ExpectAWholeRunFolder(run, false);
+}
+
+// What GStreamer's own AVI reader makes of a file: the video frames it delivers and their rate.
+struct Demuxed {
+  bool ended = false;  // the whole file was read, without an error
+  int frames = 0;
+  int rateNum = 0;
+  int rateDen = 0;
+};
+
+Demuxed Demux(const QString& path) {
+  gst::EnsureInitialized();
+  Demuxed result;
+  GError* raw = nullptr;
+  const gst::ElementPtr pipeline(gst::Adopt(gst_parse_launch(
+      "filesrc name=file ! avidemux name=demux demux.video_0 ! fakesink name=sink sync=false",
+      &raw)));
+  const gst::ErrorPtr error(raw);
+  if (!pipeline) return result;
+  const gst::ElementPtr file(gst_bin_get_by_name(GST_BIN(pipeline.get()), "file"));
+  g_object_set(file.get(), "location", QFile::encodeName(path).constData(), nullptr);
+  const gst::ElementPtr sink(gst_bin_get_by_name(GST_BIN(pipeline.get()), "sink"));
+  const gst::PadPtr pad(gst_element_get_static_pad(sink.get(), "sink"));
+  gst_pad_add_probe(
+      pad.get(),
+      static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+      [](GstPad*, GstPadProbeInfo* info, gpointer data) {
+        auto* demuxed = static_cast<Demuxed*>(data);
+        if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER) {
+          ++demuxed->frames;
+        } else if (GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+                   GST_EVENT_TYPE(event) == GST_EVENT_CAPS) {
+          GstCaps* caps = nullptr;
+          gst_event_parse_caps(event, &caps);
+          gst_structure_get_fraction(gst_caps_get_structure(caps, 0), "framerate",
+                                     &demuxed->rateNum, &demuxed->rateDen);
+        }
+        return GST_PAD_PROBE_OK;
+      },
+      &result, nullptr);
+  gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
+  const gst::BusPtr bus(gst_element_get_bus(pipeline.get()));
+  const gst::MessagePtr end(
+      gst_bus_timed_pop_filtered(bus.get(), 30 * GST_SECOND,
+                                 static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
+  result.ended = end && GST_MESSAGE_TYPE(end.get()) == GST_MESSAGE_EOS;
+  gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+  return result;
+}
+
+// A recording killed with the program (kill -9, as a power cut leaves it) has its frames
+// back after --repair-avi, as GStreamer's AVI reader finds them; the start-up repairs such a
+// file in Video/ by itself.
+TEST(VideoRepair, AVideoKilledWithTheProgramIsRepairedWithTheFramesItHad) {
+  RunningProgram running({"--video"});
+  ASSERT_TRUE(running.process.waitForStarted());
+  const QDir videos(running.folder.dir.filePath(QStringLiteral("Video")));
+  QString path;
+  QElapsedTimer waited;
+  waited.start();
+  // The recording has begun when its first frame follows the header.
+  while (waited.elapsed() < 30000 && running.process.state() == QProcess::Running) {
+    const QStringList files = videos.entryList({QStringLiteral("*.avi")}, QDir::Files);
+    if (!files.isEmpty() && QFileInfo(videos.filePath(files[0])).size() > 4096) {
+      path = videos.filePath(files[0]);
+      break;
+    }
+    QThread::msleep(20);
+  }
+  ASSERT_FALSE(path.isEmpty()) << running.process.readAllStandardError().toStdString();
+  QElapsedTimer recording;
+  recording.start();
+  QThread::msleep(3000);
+  running.process.kill();
+  const double recordedSeconds = recording.elapsed() / 1000.0;
+  ASSERT_TRUE(running.process.waitForFinished(10000));
+  ASSERT_EQ(running.process.exitStatus(), QProcess::CrashExit);
+
+  const testing_support::AviInfo killed = testing_support::ReadAvi(path);
+  ASSERT_TRUE(killed.valid);
+  EXPECT_EQ(killed.totalFrames, 0u);  // what the end of the stream would have set
+  EXPECT_EQ(killed.idx1Entries, 0u);
+  ASSERT_GT(killed.microSecPerFrame, 0u);
+  const double rate = 1e6 / killed.microSecPerFrame;
+  // A copy that the start-up finds an hour later, untouched since.
+  const QString older = videos.filePath(QStringLiteral("older.avi"));
+  ASSERT_TRUE(QFile::copy(path, older));
+  {
+    QFile file(older);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTime().addSecs(-3600),
+                                 QFileDevice::FileModificationTime));
+  }
+
+  const Finished repair = RunProgram({"--repair-avi", path});
+  ASSERT_EQ(repair.status, 0) << (repair.out + repair.err).join('\n').toStdString();
+  ASSERT_EQ(repair.out.size(), 1);
+  const QRegularExpressionMatch said =
+      QRegularExpression(QStringLiteral("^repaired (.+): (\\d+) frames kept")).match(repair.out[0]);
+  ASSERT_TRUE(said.hasMatch()) << repair.out[0].toStdString();
+  EXPECT_EQ(said.captured(1), path);
+  const int kept = said.captured(2).toInt();
+  // The frames of about 3 s at the recorded rate, less what was not on the disk yet.
+  EXPECT_GE(kept, static_cast<int>(1.5 * rate));
+  EXPECT_LE(kept, static_cast<int>((recordedSeconds + 1.0) * rate) + 1);
+
+  const Demuxed played = Demux(path);
+  EXPECT_TRUE(played.ended);
+  EXPECT_EQ(played.frames, kept);
+  ASSERT_GT(played.rateDen, 0);
+  EXPECT_NEAR(static_cast<double>(played.rateNum) / played.rateDen, rate, 1e-3);
+  const testing_support::AviInfo repaired = testing_support::ReadAvi(path);
+  EXPECT_EQ(repaired.totalFrames, static_cast<std::uint32_t>(kept));
+  EXPECT_EQ(repaired.idx1Entries, static_cast<std::uint32_t>(kept));
+  EXPECT_EQ(repaired.microSecPerFrame, killed.microSecPerFrame);
+
+  // Sound now: left alone.
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QByteArray bytes = file.readAll();
+  const Finished again = RunProgram({"--repair-avi", path});
+  EXPECT_EQ(again.status, 0);
+  EXPECT_EQ(again.out, QStringList{path + QStringLiteral(" needs no repair")});
+  QFile same(path);
+  ASSERT_TRUE(same.open(QIODevice::ReadOnly));
+  EXPECT_EQ(same.readAll(), bytes);
+  const Finished missing = RunProgram({"--repair-avi", path + QStringLiteral(".gone")});
+  EXPECT_EQ(missing.status, 1);
+  ASSERT_EQ(missing.err.size(), 1);
+  EXPECT_TRUE(missing.err[0].startsWith(QStringLiteral("strobolux: cannot repair ")));
+
+  // The start-up repairs the older copy before the window shows, and says so.
+  const Finished start = RunProgram({"--demo-run", "1", "--program-folder", running.folder.Path()});
+  EXPECT_EQ(start.status, 0) << (start.out + start.err).join('\n').toStdString();
+  QString sameRepair = repair.out[0];
+  sameRepair.replace(path, older);
+  EXPECT_TRUE(start.err.contains(QStringLiteral("strobolux: ") + sameRepair))
+      << start.err.join('\n').toStdString();
+  const testing_support::AviInfo startUp = testing_support::ReadAvi(older);
+  EXPECT_EQ(startUp.idx1Entries, static_cast<std::uint32_t>(kept));
+  EXPECT_EQ(Demux(older).frames, kept);
 }
 
 // A run the window cannot go on with ends by itself: here the run folder goes away under it,

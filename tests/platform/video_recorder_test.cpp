@@ -4,10 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -213,6 +217,86 @@ TEST_F(VideoRecorderTest, AFinishThatNeverEndsIsGivenUpAfterTheLimitAndReported)
   EXPECT_EQ(finish_failed.at(0).at(0).toString(), kIndexMissing);
   EXPECT_EQ(finished.count(), 1);
   EXPECT_EQ(testing_support::LiveGstObjects("GstPipeline"), 1);
+}
+
+// The end of stream reaches the file by the limit, but its notice is still on its way when the
+// limit's timer runs: the file is complete, and no failure is reported.
+TEST_F(VideoRecorderTest, AnEndOfStreamThatReachedTheFileByTheLimitIsNoFailure) {
+  gst::VideoRecorder recorder;
+  QSignalSpy finished(&recorder, &gst::VideoRecorder::Finished);
+  QSignalSpy finish_failed(&recorder, &gst::VideoRecorder::FinishFailed);
+  const gst::RecordingSettings settings = Settings("just_in_time.avi");
+  Record(recorder, settings);
+  StalledFile disk(recorder.Pipeline());
+  QElapsedTimer since_stop;
+  since_stop.start();
+  recorder.Stop();
+  disk.Release();
+  // No events run here: the end of stream is written and told while the limit passes.
+  while ((since_stop.elapsed() < 5500 || ReadAvi(settings.path).idx1Entries == 0) &&
+         since_stop.elapsed() < 15000)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_GT(ReadAvi(settings.path).idx1Entries, 0u);
+  // The notice has not arrived when the timer runs.
+  QCoreApplication::removePostedEvents(QCoreApplication::instance(), QEvent::MetaCall);
+  ASSERT_TRUE(WaitForFinishedFiles(recorder));
+  EXPECT_TRUE(finish_failed.isEmpty()) << finish_failed.at(0).at(0).toString().toStdString();
+  EXPECT_EQ(finished.count(), 1);
+  ExpectComplete(settings.path, recorder.FramesWritten());
+}
+
+// Holds a recording's frames in its file sink's write, as a hanging disk does, until opened:
+// its pipeline cannot be taken down before.
+class HangingWrite {
+ public:
+  explicit HangingWrite(GstElement* recording) {
+    const gst::ElementPtr file(gst_bin_get_by_name(GST_BIN(recording), "rec_file"));
+    pad_.reset(gst_element_get_static_pad(file.get(), "sink"));
+    gst_pad_add_probe(
+        pad_.get(), GST_PAD_PROBE_TYPE_BUFFER,
+        [](GstPad*, GstPadProbeInfo*, gpointer data) {
+          auto* self = static_cast<HangingWrite*>(data);
+          std::unique_lock lock(self->mutex_);
+          self->changed_.wait(lock, [self] { return self->open_; });
+          return GST_PAD_PROBE_OK;
+        },
+        this, nullptr);
+  }
+  ~HangingWrite() { Open(); }
+  HangingWrite(const HangingWrite&) = delete;
+  HangingWrite& operator=(const HangingWrite&) = delete;
+  void Open() {
+    std::lock_guard lock(mutex_);
+    open_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  gst::PadPtr pad_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool open_ = false;
+};
+
+// The program's end: a recording whose write hangs is left to the background when the
+// recorder goes, and the wait for the releases returns only once it is taken down.
+TEST_F(VideoRecorderTest, TheWaitForTheReleasesReturnsOnlyOnceTheLastRecordingIsTakenDown) {
+  std::optional<gst::VideoRecorder> recorder(std::in_place);
+  Record(*recorder, Settings("hanging.avi"));
+  HangingWrite disk(recorder->Pipeline());
+  recorder->Stop();
+  recorder.reset();  // within the limit nothing ends: the pipeline goes to the releaser
+  ASSERT_EQ(testing_support::LiveGstObjects("GstPipeline"), 2);
+  std::atomic<bool> opened{false};
+  std::thread disk_comes_back([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    opened = true;
+    disk.Open();
+  });
+  gst::WaitForVideoReleases();
+  EXPECT_TRUE(opened);
+  EXPECT_EQ(testing_support::LiveGstObjects("GstPipeline"), 1);
+  disk_comes_back.join();
 }
 
 // The window's end: the file still finishing is complete when the recorder is gone, and so
