@@ -40,6 +40,51 @@ GstCaps* CapsFor(const WAVEFORMATEX& format) {
       "channels", G_TYPE_INT, static_cast<int>(format.nChannels), nullptr);
 }
 
+// A monotonic system clock's internal time is the steady clock itself. Not so a subclass's
+// (an audio sink's clock is one, with its device's time as its own).
+bool RunsOnTheSteadyClock(GstClock* clock) {
+  if (G_OBJECT_TYPE(clock) != GST_TYPE_SYSTEM_CLOCK) return false;
+  GstClockType type = GST_CLOCK_TYPE_REALTIME;
+  g_object_get(clock, "clock-type", &type, nullptr);
+  return type == GST_CLOCK_TYPE_MONOTONIC;
+}
+
+// Bracketing tries: a thread preempted between two reads shows as a wide bracket.
+constexpr int kClockReadTries = 8;
+constexpr std::int64_t kTightBracketNs = 20'000;
+
+}  // namespace
+
+// The device's clock and the steady clock at one moment. Two reads in a row are not one
+// moment: a thread preempted between them would put every instant counted from the pair that
+// much off. A monotonic system clock (the system's own, or a sound device's skewed one) is
+// read once and both times derived from that reading; another clock is read between two
+// steady-clock reads, keeping the narrowest bracket of a few tries.
+WaveOutStream::ClockReading WaveOutStream::ReadClock(GstClock* clock) {
+  if (RunsOnTheSteadyClock(clock)) {
+    const GstClockTime internal = gst_clock_get_internal_time(clock);
+    GstClockTime cinternal = 0, cexternal = 0, num = 1, denom = 1;
+    gst_clock_get_calibration(clock, &cinternal, &cexternal, &num, &denom);
+    return {static_cast<std::int64_t>(gst_clock_adjust_with_calibration(clock, internal, cinternal,
+                                                                        cexternal, num, denom)),
+            static_cast<std::int64_t>(internal)};
+  }
+  ClockReading best;
+  std::int64_t narrowest = -1;
+  for (int i = 0; i < kClockReadTries && (narrowest < 0 || narrowest > kTightBracketNs); ++i) {
+    const std::int64_t before = gst::SteadyNowNs();
+    const auto time = static_cast<std::int64_t>(gst_clock_get_time(clock));
+    const std::int64_t after = gst::SteadyNowNs();
+    if (narrowest < 0 || after - before < narrowest) {
+      narrowest = after - before;
+      best = {time, before + (after - before) / 2};
+    }
+  }
+  return best;
+}
+
+namespace {
+
 // Closed streams are taken down here, so that the window never waits for a sink to stop.
 gst::Releaser& Releases() {
   static gst::Releaser releaser;
@@ -156,9 +201,9 @@ void WaveOutStream::Retime(GstClockTime now) {
 bool WaveOutStream::Timing(ToneTiming* timing) {
   std::lock_guard lock(mutex_);
   if (!clock_ || !timeline_known_ || closed_) return false;
-  const GstClockTime now = gst_clock_get_time(clock_.get());
-  timing->steadyNs = gst::SteadyNowNs();
-  timing->clockNs = static_cast<std::int64_t>(now);
+  const ClockReading now = ReadClock(clock_.get());
+  timing->steadyNs = now.steadyNs;
+  timing->clockNs = now.clockNs;
   const auto before = static_cast<std::int64_t>(
       gst_util_uint64_scale(timeline_origin_, GST_SECOND, format_.nSamplesPerSec));
   timing->firstSampleNs =

@@ -34,6 +34,12 @@ class WaveOutStream : public std::enable_shared_from_this<WaveOutStream> {
   bool HasQueued();
   // Where sample 0 of the stream plays on the device's clock; false before the first write.
   bool Timing(ToneTiming* timing);
+  // The clock's time and the steady clock's at the same moment.
+  struct ClockReading {
+    std::int64_t clockNs = 0;
+    std::int64_t steadyNs = 0;
+  };
+  static ClockReading ReadClock(GstClock* clock);
   // Stops playback at once and returns every queued header as done.
   void Reset();
   // Silences the device at once and has it released in the background, so the caller never

@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <optional>
 
 #include "app/main_window.h"
 #include "platform/capture/capture.h"
@@ -171,7 +172,10 @@ TEST_P(PipeWireCameraRun, PicturesShowTheFramesOfTheNode) {
   } else {
     CaptureWindowOn();
   }
-  RunEventsFor(500);
+  // The node's first frames take their time on a loaded machine: the snapshot waits for them.
+  ASSERT_TRUE(
+      WaitFor([&] { return testing_support::RecordingCameraDelivers(form->Camera()); }, 20000))
+      << "the PipeWire camera gave no frames";
   QTest::mouseClick(form->Command19, Qt::LeftButton);  // a snapshot first
   form->Recorder().WaitUntilWritten();
   const QStringList snapshots = QDir(ProgramFolder() + QStringLiteral("/SnapShot"))
@@ -180,8 +184,19 @@ TEST_P(PipeWireCameraRun, PicturesShowTheFramesOfTheNode) {
   const QImage snapshot(ProgramFolder() + QStringLiteral("/SnapShot/") + snapshots[0]);
   EXPECT_GT(Colours(snapshot), 4);
   ClockSettings(VirtualRow());
-  QTimer::singleShot(2000, form->Command4, &QPushButton::click);
-  form->Generator().Command20_Click();  // returns after the stop
+  // Stopped once two pictures were taken (an instant every 0.5 s), however long the start
+  // took: a timer counted from the click would leave fewer on a loaded machine.
+  QTimer stopper;
+  stopper.setInterval(20);
+  QObject::connect(&stopper, &QTimer::timeout, form.get(), [&] {
+    if (form->Gen().PictureNumber < 2) return;
+    stopper.stop();
+    form->Command4->click();
+  });
+  stopper.start();
+  QTimer::singleShot(30000, form->Command4, &QPushButton::click);  // a clock that gives none
+  form->Generator().Command20_Click();                             // returns after the stop
+  stopper.stop();
   form->Recorder().WaitUntilWritten();
   EXPECT_TRUE(boxes.Calls().empty());
   const QStringList pictures = Pictures();
@@ -314,11 +329,28 @@ TEST_F(DesktopTest, ACameraNodeGoneWhilePreviewingGivesTheCameraErrorAndComesBac
 
 TEST_F(DesktopTest, ACameraNodeGoneDuringPicturesEndsTheClockAndKeepsEveryPictureWhole) {
   CaptureWindowOn();
-  RunEventsFor(500);
+  ASSERT_TRUE(
+      WaitFor([&] { return testing_support::RecordingCameraDelivers(form->Camera()); }, 20000))
+      << "the PipeWire camera gave no frames";
   ClockSettings(VirtualRow());
-  QTimer::singleShot(1500, [&] { session.StopCamera(); });
-  QTimer::singleShot(8000, form->Command4, &QPushButton::click);
+  // The node goes once the first picture has had its frame (the camera delivered two more
+  // after its instant) and well before the next instant (every 0.5 s), however long the start
+  // took: the next picture finds the camera gone.
+  QTimer stopper;
+  stopper.setInterval(20);
+  std::optional<std::uint64_t> framesAtFirst;
+  QObject::connect(&stopper, &QTimer::timeout, form.get(), [&] {
+    if (form->Gen().PictureNumber < 1) return;
+    const std::uint64_t frames = form->Camera().RecordingCamera().FrameCount();
+    if (!framesAtFirst) framesAtFirst = frames;
+    if (frames < *framesAtFirst + 2) return;
+    stopper.stop();
+    session.StopCamera();
+  });
+  stopper.start();
+  QTimer::singleShot(30000, form->Command4, &QPushButton::click);
   form->Generator().Command20_Click();
+  stopper.stop();
   form->Recorder().WaitUntilWritten();
   ASSERT_EQ(boxes.Calls().size(), 1u);
   EXPECT_EQ(boxes.Calls()[0].text, kError);

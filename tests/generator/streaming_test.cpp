@@ -17,12 +17,21 @@ using testing_support::GeneratorFixture;
 
 class StreamingTest : public GeneratorFixture {
  protected:
-  // Plays the tone for about `milliseconds` with the events running, then stops it.
+  // Waits with the events running until the device has played `milliseconds` of the tone into
+  // its file, in real time: on a loaded machine that takes longer than the time itself.
+  void WaitUntilPlayed(int milliseconds) {
+    const qint64 bytes = 44 + std::int64_t{milliseconds} * 48 * 2;  // 16-bit mono at 48 kHz
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return QFileInfo(WavPath()).size() >= bytes; }, milliseconds + 10000))
+        << "the device played less than " << milliseconds << " ms";
+  }
+
+  // Plays the tone for `milliseconds` with the events running, then stops it.
   void PlayFor(int milliseconds) {
     ChooseVirtualDevice();
     QTest::mouseClick(form->Command20, Qt::LeftButton);
     ASSERT_NE(form->Gen().WaveOutHandle, 0u);
-    QTest::qWait(milliseconds);
+    WaitUntilPlayed(milliseconds);
     QTest::mouseClick(form->Command4, Qt::LeftButton);
     wave::WaitForReleases();  // the file is complete
     QTest::qWait(20);
@@ -78,7 +87,7 @@ TEST_F(StreamingTest, RepeatedPlayedNoticesQueueEachBufferOnce) {
   EXPECT_EQ(wave::waveOutWrite(handle, &testing_support::WritableState(form->Generator()).Header2,
                                wave::kWaveHdrSize),
             wave::WAVERR_STILLPLAYING);
-  QTest::qWait(2300);
+  WaitUntilPlayed(2300);
   QTest::mouseClick(form->Command4, Qt::LeftButton);
   wave::WaitForReleases();
   ExpectContinuousTone(2.1);
@@ -90,7 +99,7 @@ TEST_F(StreamingTest, StopReturnsAtOnceAndTheDeviceOpensAgain) {
   for (int round = 0; round < 3; ++round) {
     QTest::mouseClick(form->Command20, Qt::LeftButton);
     ASSERT_NE(form->Gen().WaveOutHandle, 0u);
-    QTest::qWait(300);
+    WaitUntilPlayed(300);
     QElapsedTimer elapsed;
     elapsed.start();
     QTest::mouseClick(form->Command4, Qt::LeftButton);
@@ -105,7 +114,7 @@ TEST_F(StreamingTest, StopReturnsAtOnceAndTheDeviceOpensAgain) {
 TEST_F(StreamingTest, ExitDuringARunStopsTheTone) {
   ChooseVirtualDevice();
   QTest::mouseClick(form->Command20, Qt::LeftButton);
-  QTest::qWait(300);
+  WaitUntilPlayed(300);
   form->Exit();
   EXPECT_EQ(form->Gen().WaveOutHandle, 0u);
   EXPECT_EQ(form->Gen().StopRequested, 1);

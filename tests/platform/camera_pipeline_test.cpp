@@ -8,7 +8,13 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <chrono>
+#include <climits>
 #include <cstdlib>
+#include <iterator>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <utility>
 
 #include "platform/gst/camera_devices.h"
 #include "platform/gst/camera_pipeline.h"
@@ -123,10 +129,61 @@ std::int64_t SteadyNow() {
       .count();
 }
 
-// The recording asks for the frame nearest an instant and waits for it elsewhere: at 30 fps
-// the answer is never further from the instant than half an interval plus the camera's
-// jitter, comes as soon as the first frame after the instant has arrived, and is a frame of its
-// own memory that outlives the pipeline.
+// Every frame the camera delivered, seen from the streaming thread after the requests were
+// offered it; and whether the request being asked had its answer by then, when the frame was
+// captured at or after its instant.
+struct DeliveredFrames {
+  std::mutex mutex;
+  std::map<std::uint64_t, std::int64_t> captures;  // by frame number
+  std::shared_ptr<gst::FrameRequest> asked;
+  std::int64_t askedInstant = 0;
+  int answeredLate = 0;
+
+  void Seen(const FramePtr& frame) {
+    std::lock_guard lock(mutex);
+    captures[frame->Number()] = frame->CaptureNs();
+    if (asked && frame->CaptureNs() >= askedInstant && !asked->Answered()) ++answeredLate;
+  }
+  void Ask(std::shared_ptr<gst::FrameRequest> request, std::int64_t instant) {
+    std::lock_guard lock(mutex);
+    asked = std::move(request);
+    askedInstant = instant;
+  }
+  // The capture times of the last frame before `instant` and of the first at or after it.
+  std::pair<std::optional<std::int64_t>, std::optional<std::int64_t>> Around(std::int64_t instant) {
+    std::lock_guard lock(mutex);
+    std::optional<std::int64_t> before, after;
+    for (const auto& [number, capture] : captures) {
+      if (capture < instant) before = capture;
+      if (capture >= instant && !after) after = capture;
+    }
+    return {before, after};
+  }
+  // The smallest and largest time between two frames delivered one after the other, among
+  // those up to `last`.
+  std::pair<std::int64_t, std::int64_t> Gaps(std::uint64_t last) {
+    std::lock_guard lock(mutex);
+    std::int64_t smallest = INT64_MAX, largest = 0;
+    for (auto it = captures.begin(); it != captures.end() && it->first <= last; ++it) {
+      const auto next = std::next(it);
+      if (next == captures.end() || next->first != it->first + 1 || next->first > last) continue;
+      smallest = std::min(smallest, next->second - it->second);
+      largest = std::max(largest, next->second - it->second);
+    }
+    return {smallest, largest};
+  }
+  std::uint64_t Last() {
+    std::lock_guard lock(mutex);
+    return captures.empty() ? 0 : captures.rbegin()->first;
+  }
+};
+
+// The recording asks for the frame nearest an instant and waits for it elsewhere: the answer
+// is the nearest of the frames the camera delivered (the last before the instant or the first
+// after it; a dropped frame widens the choice, never breaks it), it is known as soon as the
+// first frame after the instant has arrived, and it is a frame of its own memory that outlives
+// the pipeline. Nothing here depends on how soon the threads run: a loaded machine delivers
+// late or drops frames, and the answers follow what it delivered.
 TEST(CameraPipeline, RequestedFrameIsTheNearestAnsweredByTheFirstFrameAfterTheInstant) {
   VirtualCameras cameras;
   const std::vector<CameraDevice> list = gst::ListCameras();
@@ -143,31 +200,59 @@ TEST(CameraPipeline, RequestedFrameIsTheNearestAnsweredByTheFirstFrameAfterTheIn
   // At 30 fps, not the camera's highest rate.
   gst::CameraFormat format = *camera->Find(true, 640, 480);
   format.rates = {gst::FrameRate{30, 1}};
+  DeliveredFrames delivered;  // outlives the pipeline that calls it
   CameraPipeline pipeline;
+  pipeline.SetFrameObserver([&delivered](const FramePtr& frame) { delivered.Seen(frame); });
   ASSERT_TRUE(pipeline.Open(*camera, format));
   ASSERT_TRUE(WaitFor([&] { return pipeline.FrameCount() >= 10; }, 5000));
+  // The interval is the camera's (frames come 1/30 s apart, a dropped one leaves a wider gap),
+  // measured over the frames kept: within the gaps between the frames delivered so far.
   const std::int64_t interval = pipeline.FrameIntervalNs();
-  EXPECT_NEAR(static_cast<double>(interval), 1e9 / 30, 5e6);
-  constexpr std::int64_t kJitter = 10'000'000;
+  const std::uint64_t kept = pipeline.FrameCount();
+  ASSERT_TRUE(WaitFor([&] { return delivered.Last() >= kept; }, 5000));
+  const auto [smallest, largest] = delivered.Gaps(kept);
+  EXPECT_NEAR(static_cast<double>(smallest), 1e9 / 30, 1e6);
+  EXPECT_GE(interval, smallest - kMs);
+  EXPECT_LE(interval, largest + kMs);
   for (int i = 0; i < 30; ++i) {
     SCOPED_TRACE(i);
     // Instants from 60 ms ago to 90 ms ahead, at an odd step so that they fall anywhere
     // between two frames.
     const std::int64_t instant = SteadyNow() + (-60 + (i * 7) % 150) * kMs;
+    const FramePtr before = pipeline.LatestFrame();
     const std::shared_ptr<gst::FrameRequest> request = pipeline.RequestFrame(instant);
-    const FramePtr latest = pipeline.LatestFrame();
-    // Asked before a frame after the instant arrived, it waits for one: never a guess.
-    EXPECT_EQ(request->Answered(), latest->CaptureNs() >= instant);
-    const FramePtr frame = request->Wait(instant + 1000 * kMs);
+    const bool answeredAtOnce = request->Answered();
+    const FramePtr after = pipeline.LatestFrame();
+    delivered.Ask(request, instant);
+    // Asked after a frame after the instant arrived, it is answered at once; asked before, it
+    // waits for one: never a guess.
+    if (before->CaptureNs() >= instant) {
+      EXPECT_TRUE(answeredAtOnce);
+    }
+    if (answeredAtOnce) {
+      EXPECT_GE(after->CaptureNs(), instant);
+    }
+    // Answered by a frame, not by the deadline (the streaming thread checks that it was
+    // answered as soon as the first frame after the instant came).
+    ASSERT_TRUE(WaitFor([&] { return request->Answered(); }, 10000));
+    const FramePtr frame = request->Wait(SteadyNow());
     const std::int64_t answered = SteadyNow();
     ASSERT_TRUE(frame);
     EXPECT_LE(frame->ArrivalNs(), answered);
-    EXPECT_LE(std::llabs(frame->CaptureNs() - instant), interval / 2 + kJitter)
-        << "capture " << frame->CaptureNs() << " instant " << instant;
-    // Answered by the first frame captured after the instant: within about an interval and
-    // the camera's latency of it, not at the deadline.
-    EXPECT_LE(answered - std::max(instant, latest->ArrivalNs()), interval + 60 * kMs);
+    ASSERT_TRUE(WaitFor([&] { return delivered.Around(instant).second.has_value(); }, 10000));
+    const auto [last, first] = delivered.Around(instant);
+    const std::int64_t nearest =
+        last && instant - *last <= *first - instant ? *last : *first;  // the earlier on a tie
+    EXPECT_EQ(frame->CaptureNs(), nearest)
+        << "capture " << frame->CaptureNs() << " instant " << instant << " frames around it "
+        << last.value_or(-1) << ", " << *first;
     QTest::qWait(11);
+  }
+  delivered.Ask(nullptr, 0);
+  {
+    std::lock_guard lock(delivered.mutex);
+    EXPECT_EQ(delivered.answeredLate, 0)
+        << "a frame after the instant came and the request was still unanswered";
   }
 
   // Requests still waiting when the camera closes are answered with what it gave, and their

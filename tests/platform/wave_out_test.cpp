@@ -1,3 +1,4 @@
+#include <gst/base/gstbasesink.h>
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -7,9 +8,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <numeric>
+#include <thread>
 
+#include "platform/gst/gst_util.h"
 #include "platform/gst/virtual_devices.h"
 #include "platform/wave/wave_out.h"
 #include "platform/wave/wave_stream.h"
@@ -49,6 +54,7 @@ class Receiver : public QObject {
   bool requeue = true;
   std::vector<std::uint32_t> messages;
   std::vector<WAVEHDR*> done;
+  std::vector<std::int64_t> doneAtNs;  // steady clock, when each was handled
 
   bool event(QEvent* e) override {
     if (e->type() != WaveOutEvent::kType) return QObject::event(e);
@@ -56,6 +62,7 @@ class Receiver : public QObject {
     messages.push_back(notice->Message());
     if (notice->Message() == MM_WOM_DONE) {
       done.push_back(notice->Header());
+      doneAtNs.push_back(gst::SteadyNowNs());
       if (requeue) {
         waveOutWrite(handle, first, kWaveHdrSize);
         waveOutWrite(handle, second, kWaveHdrSize);
@@ -96,6 +103,66 @@ struct TwoRamps {
     return receiver.handle;
   }
 };
+
+// A system clock that holds the thread reading it right after it took its time, when that
+// thread asked for it: what a reader preempted between two clock reads sees.
+thread_local int stalls_left = 0;
+constexpr auto kStall = std::chrono::milliseconds(50);
+
+struct StallingClock {
+  GstSystemClock parent;
+};
+struct StallingClockClass {
+  GstSystemClockClass parent_class;
+};
+G_DEFINE_TYPE(StallingClock, stalling_clock, GST_TYPE_SYSTEM_CLOCK)
+
+GstClockTime StallingInternalTime(GstClock* clock) {
+  const GstClockTime time = GST_CLOCK_CLASS(stalling_clock_parent_class)->get_internal_time(clock);
+  if (stalls_left > 0) {
+    --stalls_left;
+    std::this_thread::sleep_for(kStall);
+  }
+  return time;
+}
+void stalling_clock_class_init(StallingClockClass* klass) {
+  GST_CLOCK_CLASS(klass)->get_internal_time = StallingInternalTime;
+}
+void stalling_clock_init(StallingClock*) {}
+
+// A sound sink that plays nothing and gives the pipeline its clock. It does not wait on that
+// clock: a reading of a clock never goes back behind the latest one any thread took, so a
+// thread waiting on it meanwhile would hide the stalled reader's lateness.
+GstClock* given_clock = nullptr;
+struct ClockedSink {
+  GstBaseSink parent;
+};
+struct ClockedSinkClass {
+  GstBaseSinkClass parent_class;
+};
+G_DEFINE_TYPE(ClockedSink, clocked_sink, GST_TYPE_BASE_SINK)
+
+GstClock* ClockedSinkProvideClock(GstElement*) {
+  return given_clock ? GST_CLOCK(gst_object_ref(given_clock)) : nullptr;
+}
+GstFlowReturn ClockedSinkRender(GstBaseSink*, GstBuffer*) {
+  return GST_FLOW_OK;
+}
+void clocked_sink_class_init(ClockedSinkClass* klass) {
+  static GstStaticPadTemplate sink_template = GST_STATIC_PAD_TEMPLATE(
+      "sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS("audio/x-raw, format=(string)S16LE"));
+  auto* element = GST_ELEMENT_CLASS(klass);
+  gst_element_class_add_static_pad_template(element, &sink_template);
+  gst_element_class_set_static_metadata(element, "Clocked sink", "Sink/Audio", "Plays nothing",
+                                        "Strobolux");
+  element->provide_clock = ClockedSinkProvideClock;
+  GST_BASE_SINK_CLASS(klass)->render = ClockedSinkRender;
+}
+void clocked_sink_init(ClockedSink* self) {
+  gst_base_sink_set_sync(GST_BASE_SINK(self), FALSE);
+  gst_base_sink_set_async_enabled(GST_BASE_SINK(self), FALSE);
+  GST_OBJECT_FLAG_SET(self, GST_ELEMENT_FLAG_PROVIDE_CLOCK);
+}
 
 class WaveOutTest : public ::testing::Test {
  protected:
@@ -171,27 +238,40 @@ TEST_F(WaveOutTest, QueuesHeadersInOrderAndRequeuesThemWithoutGaps) {
   EXPECT_EQ(waveOutWrite(handle, &h1, kWaveHdrSize), WAVERR_UNPREPARED);
   EXPECT_EQ(waveOutPrepareHeader(handle, &h1, kWaveHdrSize), MMSYSERR_NOERROR);
   EXPECT_EQ(waveOutPrepareHeader(handle, &h2, kWaveHdrSize), MMSYSERR_NOERROR);
+  const std::int64_t writtenNs = gst::SteadyNowNs();
   EXPECT_EQ(waveOutWrite(handle, &h1, kWaveHdrSize), MMSYSERR_NOERROR);
   EXPECT_EQ(waveOutWrite(handle, &h2, kWaveHdrSize), MMSYSERR_NOERROR);
   EXPECT_EQ(waveOutWrite(handle, &h1, kWaveHdrSize), WAVERR_STILLPLAYING);
   EXPECT_EQ(waveOutUnprepareHeader(handle, &h1, kWaveHdrSize), WAVERR_STILLPLAYING);
   EXPECT_EQ(waveOutClose(handle), WAVERR_STILLPLAYING);
 
-  QElapsedTimer elapsed;
-  elapsed.start();
   WaitFor(1400);
+  // Played in real time, on the device's clock (here the system's, the steady clock): every
+  // buffer whose last sample the device has played comes back, however late the window gets
+  // to it; the two queued at first play without the window's help.
+  ToneTiming timing;
+  ASSERT_TRUE(waveOutGetToneTiming(handle, &timing));
+  const std::int64_t position = (timing.clockNs - timing.firstSampleNs) * rate / 1'000'000'000;
+  const auto ended = static_cast<size_t>(std::max<std::int64_t>(position / 2000, 2));
+  QTRY_VERIFY_WITH_TIMEOUT(receiver.done.size() >= ended, 10000);
   const size_t doneBeforeReset = receiver.done.size();
-  // Played in real time: one 0.25 s buffer after the other, the first a little late; never
-  // more than the time allows.
-  const auto played = static_cast<size_t>(elapsed.elapsed() / 250);
-  EXPECT_GE(doneBeforeReset, played - 1);
-  EXPECT_LE(doneBeforeReset, played);
+  // Never more than the time allows: the n-th comes back a quarter second after the one before
+  // it at the earliest, whenever the window got to it.
+  for (size_t i = 0; i < doneBeforeReset; ++i)
+    EXPECT_GE(receiver.doneAtNs[i] - writtenNs, static_cast<std::int64_t>(i + 1) * 250'000'000)
+        << i;
   // Buffers come back in the order they were queued, alternating.
   for (size_t i = 0; i < doneBeforeReset; ++i)
     EXPECT_EQ(receiver.done[i], i % 2 == 0 ? &h1 : &h2) << i;
 
   receiver.requeue = false;
+  ToneTiming beforeReset, afterReset;
+  ASSERT_TRUE(waveOutGetToneTiming(handle, &beforeReset));
   EXPECT_EQ(waveOutReset(handle), MMSYSERR_NOERROR);
+  ASSERT_TRUE(waveOutGetToneTiming(handle, &afterReset));
+  // Where the device was when it stopped, in samples of the timeline before the reset.
+  const std::int64_t stoppedAt =
+      (afterReset.clockNs - beforeReset.firstSampleNs) * rate / 1'000'000'000;
   WaitFor(50);
   // The reset returns both queued buffers as done, and both may now be unprepared.
   EXPECT_EQ(receiver.done.size(), doneBeforeReset + 2);
@@ -214,9 +294,10 @@ TEST_F(WaveOutTest, QueuesHeadersInOrderAndRequeuesThemWithoutGaps) {
   const testing_support::WavContent wav = testing_support::ReadWav(path);
   ASSERT_TRUE(wav.valid);
   EXPECT_EQ(wav.sampleRate, rate);
-  // Every sample continues the h1, h2, h1, ... sequence: no gap, no repeat, no loss.
+  // Every sample continues the h1, h2, h1, ... sequence: no gap, no repeat, no loss; what
+  // was still queued at the reset never plays (the device stops within a buffer).
   ASSERT_GE(wav.samples.size(), 2000u * doneBeforeReset);
-  EXPECT_LE(wav.samples.size(), 2000u * (doneBeforeReset + 1));
+  EXPECT_LE(static_cast<std::int64_t>(wav.samples.size()), stoppedAt + 2000);
   for (size_t i = 0; i < wav.samples.size(); ++i) {
     const size_t position = i % 4000;
     const std::int16_t expected = position < 2000 ? one[position] : two[position - 2000];
@@ -291,10 +372,11 @@ TEST_F(WaveOutTest, TheHeaderOfAPlayingFileClaimsOnlySamplesAlreadyInIt) {
   ASSERT_EQ(waveOutPrepareHeader(handle, &h2, kWaveHdrSize), MMSYSERR_NOERROR);
   ASSERT_EQ(waveOutWrite(handle, &h1, kWaveHdrSize), MMSYSERR_NOERROR);
   ASSERT_EQ(waveOutWrite(handle, &h2, kWaveHdrSize), MMSYSERR_NOERROR);
-  WaitFor(2500);
+  // Until two seconds have played (the window requeues the buffers when it gets to it).
+  const QString path = dir.filePath("a.wav");
+  QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(path).size() > 4 * static_cast<qint64>(rate) + 44, 20000);
 
   // What a kill would leave now: the file as it is while it plays.
-  const QString path = dir.filePath("a.wav");
   QByteArray bytes;
   {
     QFile file(path);
@@ -305,7 +387,11 @@ TEST_F(WaveOutTest, TheHeaderOfAPlayingFileClaimsOnlySamplesAlreadyInIt) {
   ASSERT_TRUE(playing.found);
   EXPECT_LE(playing.dataSize, bytes.size() - playing.dataOffset);
   EXPECT_EQ(playing.riffSize, playing.dataOffset + playing.dataSize - 8);
-  EXPECT_GE(playing.dataSize, 2 * rate) << "less than a second of the 2.5 s played is claimed";
+  // The header follows within a second of samples (and the chunk or two written while the
+  // file was read).
+  EXPECT_GE(playing.dataSize + 2 * rate + 1000, bytes.size() - playing.dataOffset)
+      << "more than a second of the samples in the file is not claimed";
+  EXPECT_GE(playing.dataSize, 2 * rate) << "less than a second of the 2 s played is claimed";
   // What is claimed is the tone itself, from its start.
   const qint64 claimed = std::min<qint64>(playing.dataSize, bytes.size() - playing.dataOffset) / 2;
   for (qint64 i = 0; i < claimed; ++i) {
@@ -328,4 +414,47 @@ TEST_F(WaveOutTest, TheHeaderOfAPlayingFileClaimsOnlySamplesAlreadyInIt) {
   EXPECT_EQ(closedSizes.dataSize, closed.size() - closedSizes.dataOffset);
   EXPECT_EQ(closedSizes.riffSize, closed.size() - 8);
   EXPECT_GE(closedSizes.dataSize, playing.dataSize);
+}
+
+// The tone's timing pairs the device's clock with the steady clock; a reader preempted between
+// reading the one and the other must not put the pair apart (the generator counts every
+// instant from such a pair). On the system's monotonic clock, the steady clock itself, the two
+// are the same moment to the nanosecond; on another clock (here a system clock's subclass, as
+// an audio sink's is) a reader held up right after reading it does not shift the pair either.
+TEST(WaveOutTiming, TheDeviceAndSteadyClocksAreReadAtOneMoment) {
+  gst::EnsureInitialized();
+  const gst::ClockPtr system(gst_system_clock_obtain());
+  const gst::ClockPtr stallingMonotonic(GST_CLOCK(gst_object_ref_sink(
+      g_object_new(stalling_clock_get_type(), "clock-type", GST_CLOCK_TYPE_MONOTONIC, nullptr))));
+  const gst::ClockPtr stallingRealtime(GST_CLOCK(gst_object_ref_sink(
+      g_object_new(stalling_clock_get_type(), "clock-type", GST_CLOCK_TYPE_REALTIME, nullptr))));
+  for (GstClock* clock : {system.get(), stallingMonotonic.get(), stallingRealtime.get()}) {
+    SCOPED_TRACE(clock == system.get() ? "system clock" : GST_OBJECT_NAME(clock));
+    given_clock = clock;
+    const std::shared_ptr<WaveOutStream> stream = WaveOutStream::Open(
+        GST_ELEMENT(g_object_new(clocked_sink_get_type(), nullptr)), Pcm16Mono(8000), nullptr, 1);
+    ASSERT_NE(stream, nullptr);
+    std::vector<std::int16_t> samples(16000, 1000);
+    WAVEHDR header{reinterpret_cast<char*>(samples.data()), 32000, WHDR_PREPARED};
+    ASSERT_EQ(stream->Write(&header), MMSYSERR_NOERROR);
+    ToneTiming first, second;
+    ASSERT_TRUE(stream->Timing(&first));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (clock != system.get()) stalls_left = 1;
+    ASSERT_TRUE(stream->Timing(&second));
+    EXPECT_EQ(stalls_left, 0) << "the stream does not run on the sink's clock";
+    stalls_left = 0;
+    if (clock == system.get()) {
+      EXPECT_EQ(first.clockNs, first.steadyNs);
+      EXPECT_EQ(second.clockNs, second.steadyNs);
+    }
+    // Both clocks run at the same rate: what one advanced, the other did too.
+    const std::int64_t apart =
+        (second.clockNs - first.clockNs) - (second.steadyNs - first.steadyNs);
+    EXPECT_LT(std::llabs(apart), 2'000'000) << "the pair is " << apart << " ns apart";
+    stream->Reset();
+    stream->Close();
+    WaveOutStream::WaitForReleases();
+    given_clock = nullptr;
+  }
 }

@@ -9,8 +9,11 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <cmath>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 
 #include "platform/gst/virtual_devices.h"
@@ -416,6 +419,19 @@ TEST(RunLogPhase, MemoryStaysTheSameForAMillionPictures) {
   EXPECT_TRUE(MeanRow(plot, PlotX(300'000, kPictures), Red));
 }
 
+// The capture times of every frame a camera delivered, by frame number (steady clock).
+struct DeliveredFrames {
+  std::mutex mutex;
+  std::map<std::uint64_t, std::int64_t> captures;
+
+  std::optional<std::int64_t> Capture(std::uint64_t number) {
+    std::lock_guard lock(mutex);
+    const auto found = captures.find(number);
+    if (found == captures.end()) return std::nullopt;
+    return found->second;
+  }
+};
+
 class RunLogRunTest : public testing_support::RecordingWindowFixture {
  protected:
   VirtualCameras cameras_;
@@ -428,7 +444,15 @@ TEST_F(RunLogRunTest, ClockRunLogsEachPictureInPhaseWithTheToneInEveryLocale) {
   ScopedLocale russian(QLocale(QLocale::Russian, QLocale::Russia));
   QTest::mouseClick(form->Command11, Qt::LeftButton);
   ASSERT_EQ(form->CameraOn(), 1);
-  testing_support::RunEventsFor(300);
+  ASSERT_TRUE(
+      WaitFor([&] { return testing_support::RecordingCameraDelivers(form->Camera()); }, 10000));
+  // What the camera delivered, to judge the frame each picture took against its neighbours
+  // (shared with the streaming thread, which may call after this test's locals are gone).
+  const auto delivered = std::make_shared<DeliveredFrames>();
+  form->Camera().RecordingCamera().SetFrameObserver([delivered](const gst::FramePtr& frame) {
+    std::lock_guard lock(delivered->mutex);
+    delivered->captures[frame->Number()] = frame->CaptureNs();
+  });
   ChooseVirtualDevice();
   form->Option5->setChecked(true);
   form->Check2->setChecked(true);
@@ -449,8 +473,8 @@ TEST_F(RunLogRunTest, ClockRunLogsEachPictureInPhaseWithTheToneInEveryLocale) {
   ASSERT_EQ(csv.rows.size(), static_cast<size_t>(pictures.size()));
   constexpr double kToneHz = 5;
   constexpr double kDegreesPerMs = 360 * kToneHz / 1000;
-  constexpr double kHalfFrameMs = 1000.0 / 30 / 2;
-  constexpr double kCameraJitterMs = 10;
+  constexpr double kFrameMs = 1000.0 / 30;
+  double leastLateMs = 1e9;
   for (size_t i = 0; i < csv.rows.size(); ++i) {
     SCOPED_TRACE(i);
     std::map<QString, QString> row = csv.rows[i];
@@ -468,17 +492,33 @@ TEST_F(RunLogRunTest, ClockRunLogsEachPictureInPhaseWithTheToneInEveryLocale) {
     }
     EXPECT_DOUBLE_EQ(n["due_ms"], 500.0 * (i + 1));
     EXPECT_GE(n["actual_ms"], n["due_ms"]);
-    EXPECT_LT(n["actual_ms"], n["due_ms"] + 100);
+    const double lateMs = n["actual_ms"] - n["due_ms"];
+    leastLateMs = std::min(leastLateMs, lateMs);
     // The settings imply 0° and 180° in turn; the tone's clock puts the due instant there
     // within 1 ms of tone.
     EXPECT_DOUBLE_EQ(n["ideal_phase_deg"], i % 2 == 0 ? 180.0 : 0.0);
     double off = std::fmod(n["instant_phase_deg"] - n["ideal_phase_deg"] + 540, 360) - 180;
     EXPECT_LE(std::abs(off), 1 * kDegreesPerMs) << n["instant_phase_deg"];
-    // The frame nearest the instant: never further than half a frame interval plus the
-    // camera's jitter, never captured after the picture was taken, and its phase is the
-    // instant's less its age.
-    EXPECT_LE(std::abs(n["frame_age_ms"]), kHalfFrameMs + kCameraJitterMs);
-    EXPECT_LE(n["frame_capture_ms"], n["actual_ms"] + n["save_ms"]);
+    // The frame nearest the instant of those the camera delivered: no further from it than
+    // half the gap to the delivered frame on its other side (half a frame interval, more
+    // where the camera dropped one). Only for an instant seen in time for the frames around
+    // it to be still kept (the last four, a tenth of a second): a loaded machine may see one
+    // later than that.
+    const auto number = static_cast<std::uint64_t>(n["frame_number"]);
+    const double ageMs = n["frame_age_ms"];
+    if (lateMs < kFrameMs / 2) {
+      const std::uint64_t neighbour = ageMs >= 0 ? number + 1 : number - 1;
+      ASSERT_TRUE(WaitFor([&] { return delivered->Capture(neighbour).has_value(); }, 5000));
+      const std::optional<std::int64_t> capture = delivered->Capture(number);
+      ASSERT_TRUE(capture);
+      const double gapMs =
+          std::abs(static_cast<double>(*delivered->Capture(neighbour) - *capture)) / 1e6;
+      EXPECT_LE(std::abs(ageMs), gapMs / 2 + 0.001)
+          << "the delivered frame " << neighbour << " was nearer the instant";
+    }
+    // Its capture and phase are the instant's less its age. (Its save time counts from when
+    // the picture was queued, a moment after the instant was seen, so the save's end is not
+    // known on the instant's scale: a frame captured in between is no fault.)
     EXPECT_NEAR(n["frame_capture_ms"], n["due_ms"] - n["frame_age_ms"], 0.05);
     off = std::fmod(n["frame_phase_deg"] -
                         (n["instant_phase_deg"] - n["frame_age_ms"] * kDegreesPerMs) + 540,
@@ -490,6 +530,9 @@ TEST_F(RunLogRunTest, ClockRunLogsEachPictureInPhaseWithTheToneInEveryLocale) {
       EXPECT_GT(n["frame_number"], Parse(csv.rows[i - 1].at(QStringLiteral("frame_number")), &ok));
     }
   }
+  // Instants come when due: a loaded machine makes some late, never all of them.
+  EXPECT_LT(leastLateMs, 50);
+  form->Camera().RecordingCamera().SetFrameObserver({});
   const QImage plot(QDir(folder).filePath(RunLog::kPlotName));
   EXPECT_FALSE(plot.isNull());
 }
