@@ -14,6 +14,7 @@
 #include "platform/forms/runtime_error.h"
 #include "platform/gst/camera_pipeline.h"
 #include "platform/gst/gst_util.h"
+#include "recording/picture_recorder.h"
 
 namespace app {
 
@@ -195,7 +196,8 @@ CalibrationOutcome CalibrateCamera(Form1& form, int seconds) {
         if (!form.Generator().RunActive()) return;
         played = true;
         // The generator's moments are on the program's time source, frames on the steady clock.
-        const std::int64_t steadyToLocal = forms::SystemTime().Nanoseconds() - gst::SteadyNowNs();
+        const recording::ClockPair now = recording::ReadClocks(forms::SystemTime());
+        const std::int64_t steadyToLocal = now.localNs - now.steadyNs;
         sink->Play(segment, form.Generator().Timeline(), steadyToLocal);
       });
       follow.start(100);

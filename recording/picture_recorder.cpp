@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <limits>
 
 #include "generator/generator.h"
 #include "imaging/DirectShowDIB.h"
@@ -59,6 +60,22 @@ void ReportSnapshotFailure() {
 
 }  // namespace
 
+ClockPair ReadClocks(forms::TimeSource& time) {
+  // Read between two steady-clock reads, the tightest of a few tries: a pause between two
+  // plain reads would place every frame that much off its instant.
+  ClockPair pair;
+  std::int64_t narrowest = std::numeric_limits<std::int64_t>::max();
+  for (int i = 0; i < 8 && narrowest > 20'000; ++i) {
+    const std::int64_t before = gst::SteadyNowNs();
+    const std::int64_t local = time.Nanoseconds();
+    const std::int64_t after = gst::SteadyNowNs();
+    if (after - before >= narrowest) continue;
+    narrowest = after - before;
+    pair = {.localNs = local, .steadyNs = before + narrowest / 2};
+  }
+  return pair;
+}
+
 QStringList StampLines(const generator::Instant& instant) {
   return {forms::DisplayDate(instant.dateTime) + QStringLiteral("  ") +
               forms::DisplayTime(instant.dateTime),
@@ -103,6 +120,10 @@ void PictureRecorder::BeginRun(const generator::RunStart& start) {
   ++run_;
   failure_reported_ = false;
   finishing_ = false;
+  // What an earlier run's pictures said of the camera is no news of it now.
+  if (!camera_error_.isEmpty() && controls_.Label1->text() == camera_error_)
+    controls_.Label1->clear();
+  camera_error_.clear();
   timing_.reset();
   // The writer's run ends here too, whether or not this one records: an earlier failure
   // skips nothing of it.
@@ -127,6 +148,13 @@ const PictureRecorder::CameraTiming& PictureRecorder::TimingOf(const gst::Camera
   }
   timing_ = timing;
   return *timing_;
+}
+
+void PictureRecorder::ShowSuccess(const QString& text) {
+  // A picture answered from what a camera gave before it failed says nothing of the camera
+  // now: the camera's error stays on the status line.
+  if (!controls_.Label1->text().startsWith(camera::CameraErrorText(QString())))
+    controls_.Label1->setText(QStringLiteral(" ") + text);
 }
 
 capture::HWND PictureRecorder::CaptureWindow() const {
@@ -169,6 +197,8 @@ void PictureRecorder::Command19_Click() {
 
 std::shared_ptr<gdi::Picture> PictureRecorder::SnapDirectShowFrame(const QString& StatusText) {
   if (!controls_.Camera) forms::Raise(forms::kObjectVariableNotSet);
+  // A frozen camera's last frame, or an earlier opening's, is no picture of now.
+  static_cast<void>(controls_.Camera->RecordingCamera());
   const forms::LongArray frame = controls_.Camera->CurrentImage();
   imaging::DirectShowDIB& dib = imaging::SharedDirectShowDIB();
   std::shared_ptr<gdi::Picture> picture = dib.CreatePicture(frame);
@@ -179,7 +209,7 @@ std::shared_ptr<gdi::Picture> PictureRecorder::SnapDirectShowFrame(const QString
   forms::PictureBox& panel = *PictureWindow().Picture2;
   panel.PaintPicture(picture->Image(), panel.ScaleLeft(), panel.ScaleTop(), panel.ScaleWidth(),
                      panel.ScaleHeight());
-  controls_.Label1->setText(QStringLiteral(" ") + StatusText);
+  ShowSuccess(StatusText);
   return picture;
 }
 
@@ -217,6 +247,8 @@ void PictureRecorder::RecordPicture(const generator::Instant& instant) {
   } catch (...) {
     row.error = FailureText(std::current_exception());
     writer_->SubmitRow(runFolder, row);
+    // The run ends with this failure: a picture of it that fails later is not told again.
+    failure_reported_ = true;
     throw;
   }
 }
@@ -254,8 +286,9 @@ void PictureRecorder::QueuePicture(const generator::Instant& instant, PictureLog
 
   // Frames are timed on the steady clock, the instant on the time source: placed relative to
   // now, the two agree also when the time source is simulated.
-  const std::int64_t localNow = time_->Nanoseconds();
-  const std::int64_t steadyNow = gst::SteadyNowNs();
+  const ClockPair now = ReadClocks(*time_);
+  const std::int64_t localNow = now.localNs;
+  const std::int64_t steadyNow = now.steadyNs;
   job.timing.timer = instant.base == generator::TimeBase::Timer;
   job.timing.dueLocalNs = job.timing.timer ? localNow : instant.dueLocalNs;
   job.timing.steadyToLocalNs = localNow - steadyNow;
@@ -288,17 +321,15 @@ void PictureRecorder::Written(const WriterReport& report) {
         if (failure_reported_) return;
         failure_reported_ = true;
         // A camera that gave no frame near the instant fails as one that failed outright.
-        if (!report.cameraError.isEmpty())
-          controls_.Label1->setText(camera::CameraErrorText(report.cameraError));
+        if (!report.cameraError.isEmpty()) {
+          camera_error_ = camera::CameraErrorText(report.cameraError);
+          controls_.Label1->setText(camera_error_);
+        }
         emit PictureFailed(report.failure);
         return;
       }
       if (!report.image.isNull()) PictureWindow().Picture2->SetPicture(report.image);
-      // A picture answered from what a camera gave before it failed says nothing of the
-      // camera now: the camera's error stays on the status line.
-      if (report.backend == Backend::FilterGraph &&
-          !controls_.Label1->text().startsWith(camera::CameraErrorText(QString())))
-        controls_.Label1->setText(QStringLiteral(" ") + kSnappedAndSaved);
+      if (report.backend == Backend::FilterGraph) ShowSuccess(kSnappedAndSaved);
       return;
     case WriterReport::Kind::Snapshot:
       if (!report.failure) return;
@@ -306,7 +337,12 @@ void PictureRecorder::Written(const WriterReport& report) {
       ReportSnapshotFailure();
       return;
     case WriterReport::Kind::RunFinished:
-      if (report.run == run_ && finishing_) {
+      if (report.run != run_) return;
+      if (report.failure && !failure_reported_) {
+        failure_reported_ = true;
+        emit PictureFailed(report.failure);
+      }
+      if (finishing_) {
         finishing_ = false;
         emit RunWritten();
       }

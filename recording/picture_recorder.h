@@ -129,6 +129,8 @@ class PictureRecorder : public QObject {
   void QueuePicture(const generator::Instant& instant, PictureLogRow& row);
   // The writer's report, on the window's thread.
   void Written(const WriterReport& report);
+  // A success on the status line, unless it shows a camera error.
+  void ShowSuccess(const QString& text);
 
   RecordingControls controls_;
   forms::TimeSource* time_ = &forms::SystemTime();
@@ -137,10 +139,18 @@ class PictureRecorder : public QObject {
   std::uint64_t run_ = 0;          // counts the runs: a report of an earlier one fails no other
   bool failure_reported_ = false;  // this run's PictureFailed was emitted
   bool finishing_ = false;         // FinishRun was asked and RunWritten not yet emitted
+  QString camera_error_;           // the camera error this run's pictures put on the status line
   std::optional<CameraTiming> timing_;
   // Last: its thread ends, the queue written, before the rest goes.
   std::unique_ptr<PictureWriter> writer_;
 };
+
+// A moment on the time source and on the steady clock, read together.
+struct ClockPair {
+  std::int64_t localNs = 0;
+  std::int64_t steadyNs = 0;
+};
+ClockPair ReadClocks(forms::TimeSource& time);
 
 // The two lines of an instant's stamp: its date and time, then its number and T - T0.
 QStringList StampLines(const generator::Instant& instant);

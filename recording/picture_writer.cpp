@@ -246,6 +246,8 @@ void PictureWriter::Do(Task& task) {
       current_run_ = task.run;
       run_failure_ = nullptr;
       failed_number_ = 0;
+      unlogged_rows_ = 0;
+      log_unsynced_.clear();
       if (!task.folder.isEmpty()) static_cast<void>(DurableFiles::RemoveStale(task.folder));
       log_.Begin(task.folder, task.toneHz);
       {
@@ -387,16 +389,26 @@ void PictureWriter::Append(const QString& runFolder, const PictureLogRow& row) {
 
 void PictureWriter::EndRun() {
   CommitIfDue(true);
-  // The plot, texts and all, is drawn here: Qt 6 renders fonts on any thread into an image.
-  if (!log_.Finish() && !log_.History().Empty())
-    qCWarning(lcRecording).noquote() << "the run in" << log_.Folder() << "has no phase plot";
-  if (unlogged_rows_ > 0)
-    qCWarning(lcRecording).noquote()
-        << unlogged_rows_ << "pictures of the run in" << log_.Folder() << "have no row in its log";
-  unlogged_rows_ = 0;
   WriterReport report;
   report.kind = WriterReport::Kind::RunFinished;
   report.run = current_run_;
+  // What the end leaves unwritten fails the run as a picture would, once: a scripted run
+  // tells it by its status.
+  QString unwritten;
+  if (unlogged_rows_ > 0)
+    unwritten = QStringLiteral("%1 pictures have no row in the log").arg(unlogged_rows_);
+  else
+    unwritten = log_unsynced_;
+  // The plot, texts and all, is drawn here: Qt 6 renders fonts on any thread into an image.
+  if (!log_.Finish() && !log_.History().Empty() && unwritten.isEmpty())
+    unwritten = QStringLiteral("the phase plot could not be written");
+  unlogged_rows_ = 0;
+  log_unsynced_.clear();
+  if (!unwritten.isEmpty()) {
+    qCWarning(lcRecording).noquote()
+        << "the run in" << log_.Folder() << "ended badly:" << unwritten;
+    if (!run_failure_) report.failure = NotWritten(log_.Folder(), unwritten);
+  }
   report_(std::move(report));
 }
 
@@ -438,8 +450,10 @@ void PictureWriter::CommitIfDue(bool now) {
     if (&item != newest) item.report->image = QImage();
     report_(std::move(*item.report));
   }
-  if (!log_.Sync())
+  if (!log_.Sync()) {
     qCWarning(lcRecording).noquote() << "the log in" << log_.Folder() << "may not be on the disk";
+    log_unsynced_ = QStringLiteral("the log could not be brought to the disk");
+  }
   if (folderWhy.isEmpty()) return;
   // Pictures reported written may be lost: the run fails as for a picture not written.
   qCWarning(lcRecording).noquote()

@@ -118,7 +118,8 @@ class PictureWriter {
   // A snapshot, composed already.
   void SubmitSnapshot(const QString& path, const QImage& picture, PictureFormat format);
   // The run has ended: after its queued pictures, its files are synced and its log gets the
-  // phase plot; a RunFinished report follows.
+  // phase plot; a RunFinished report follows, with a failure when the plot, a row or the log's
+  // sync could not be written and nothing of the run had failed before.
   void FinishRun();
   // Blocks until everything queued so far is done and on the disk under its name (tests and
   // benchmarks; the destructor finishes the queue by itself).
@@ -164,6 +165,7 @@ class PictureWriter {
   std::exception_ptr run_failure_;  // the first picture of this run that was not written
   std::int32_t failed_number_ = 0;
   std::int64_t unlogged_rows_ = 0;
+  QString log_unsynced_;  // why the log may not be on the disk
   std::int64_t last_sync_ns_ = 0;
   DurableFiles files_;
   std::vector<Written> written_;  // in order, since the last commit

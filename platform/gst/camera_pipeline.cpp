@@ -381,10 +381,18 @@ bool CameraPipeline::ChangeFormat(const CameraFormat& format, QString* error) {
   // The streaming thread is stopped at READY: the next frame is the first of a new opening.
   frames_ = 0;
   last_arrival_ns_ = 0;
+  std::vector<std::weak_ptr<FrameRequest>> open;
   {
     std::lock_guard lock(slot_mutex_);
     kept_current_ = false;
+    open.swap(waiting_);
+    open.insert(open.end(), to_detach_.begin(), to_detach_.end());
+    to_detach_.clear();
   }
+  // The new format's frames are of another opening: an open request has its answer from the
+  // old one's.
+  for (const std::weak_ptr<FrameRequest>& waiting : open)
+    if (const std::shared_ptr<FrameRequest> request = waiting.lock()) request->Close();
   CapsPtr caps(format.MakeCaps());
   g_object_set(chosen_, "caps", caps.get(), nullptr);
   if (gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
@@ -409,9 +417,12 @@ GstFlowReturn CameraPipeline::OnNewSample(GstAppSink* sink, gpointer data) {
   const std::int64_t arrival = SteadyNowNs();
   // The pipeline runs on the system's monotonic clock, the steady clock's own time base.
   std::int64_t capture = arrival;
+  // No frame is taken after it arrived: a source that kept playing through a pause stamps
+  // against the base time before it, and the new one would put its frames later.
   if (GST_BUFFER_PTS_IS_VALID(buffer))
-    capture = static_cast<std::int64_t>(gst_element_get_base_time(GST_ELEMENT(sink)) +
-                                        GST_BUFFER_PTS(buffer));
+    capture =
+        std::min(arrival, static_cast<std::int64_t>(gst_element_get_base_time(GST_ELEMENT(sink)) +
+                                                    GST_BUFFER_PTS(buffer)));
   const std::uint64_t number = ++self->frames_;
   self->last_arrival_ns_ = arrival;
   std::vector<std::weak_ptr<FrameRequest>> answered;

@@ -263,6 +263,14 @@ TEST_F(CameraSwitchTest, AFrozenCameraIsToldAndTakesNoPictureUntilItsFramesComeA
   ASSERT_TRUE(WaitFor([&] { return graphCamera->FrameCount() >= 2; }, 5000));
   SCOPED_TRACE("filter graph");
   check(*graphCamera);
+  // A snapshot of the frozen camera is refused, and the status line keeps its error.
+  form_.Option9->setChecked(true);
+  testing_support::CameraStall stall(*graphCamera);
+  ASSERT_TRUE(WaitFor([&] { return form_.Label1->text() == frozen; }, 5000));
+  QTest::mouseClick(form_.Command19, Qt::LeftButton);
+  ASSERT_EQ(boxes_.Calls().size(), 1u);
+  EXPECT_EQ(boxes_.Calls()[0].text, QStringLiteral("Ошибка записи картинки в файл"));
+  EXPECT_EQ(form_.Label1->text(), frozen);
 }
 
 // A frame belongs to its opening: a picture asked for after another camera or format was
@@ -287,6 +295,21 @@ TEST(CameraOpenings, AFrameOfAnEarlierOpeningAnswersNoRequest) {
   const std::int64_t asked = gst::SteadyNowNs();
   const gst::FramePtr own = camera.RequestFrame(asked)->Wait(asked + 2'000'000'000);
   EXPECT_TRUE(own);
+
+  // A new format is a new opening: a request still open is answered at once from the frames
+  // it was offered, never by the new format's.
+  const gst::CameraFormat* other = nullptr;
+  for (const gst::CameraFormat& format : mjpeg->formats)
+    if (format.width != camera.Format().width) other = &format;
+  ASSERT_TRUE(other);
+  const std::shared_ptr<gst::FrameRequest> pending =
+      camera.RequestFrame(gst::SteadyNowNs() + 3'000'000'000);
+  ASSERT_FALSE(pending->Answered());
+  ASSERT_TRUE(camera.ChangeFormat(*other));
+  EXPECT_TRUE(pending->Answered());
+  const gst::FramePtr old = pending->Wait(gst::SteadyNowNs());
+  ASSERT_TRUE(old);
+  EXPECT_NE(old->Width(), other->width);
 }
 
 TEST(CameraSwitchCycles, FiftyCyclesLeaveNoThreadDescriptorOrPipelineBehind) {

@@ -15,6 +15,7 @@
 
 #include "platform/forms/runtime_error.h"
 #include "platform/gst/gst_util.h"
+#include "recording/picture_recorder.h"
 #include "recording/picture_writer.h"
 #include "tests/support/camera_support.h"
 #include "tests/support/small_disk.h"
@@ -379,34 +380,96 @@ TEST(PictureWriter, TemporaryFilesOfAKilledWriterAreRemoved) {
             (QStringList{ours, QStringLiteral(".notes.part"), QStringLiteral("log.csv")}));
 }
 
-// A snapshot that fails before a run's first picture is the snapshot's failure only: the run
-// that begins after it writes every picture.
-TEST(PictureWriter, ASnapshotsFailureBeforeARunLeavesTheRunWhole) {
-  QTemporaryDir folder;
+// A run that fails as it is committed, just before the next run begins, fails under its own
+// number; the next run writes every picture. A snapshot's failure fails no run.
+TEST(PictureWriter, AFailureAtARunsLastCommitFailsThatRunAndNotTheNext) {
+  QTemporaryDir base;
+  const QString first = base.filePath(QStringLiteral("first"));
+  const QString next = base.filePath(QStringLiteral("next"));
+  ASSERT_TRUE(QDir().mkpath(first) && QDir().mkpath(next));
   Reports reports;
   PictureWriter writer(reports.Sink());
-  writer.BeginRun(folder.path(), std::nullopt, 1);
-  ASSERT_FALSE(writer.Submit(Job(folder.path(), 1)));
-  writer.SubmitSnapshot(folder.filePath(QStringLiteral("gone/snapshot.bmp")), Pattern(1),
+  auto ofRun = [](PictureJob job, std::uint64_t run) {
+    job.run = run;
+    return job;
+  };
+  writer.BeginRun(first, std::nullopt, 1);
+  ASSERT_FALSE(writer.Submit(ofRun(Job(first, 1), 1)));
+  // The writer waits for picture 2's frame with picture 1 written but not yet named.
+  auto held = std::make_shared<gst::FrameRequest>(gst::SteadyNowNs());
+  ASSERT_FALSE(writer.Submit(ofRun(Job(first, 2, held), 1)));
+  ASSERT_TRUE(testing_support::WaitFor(
+      [&] {
+        return !QDir(first)
+                    .entryList({QStringLiteral(".1.bmp.part*")}, QDir::Files | QDir::Hidden)
+                    .isEmpty();
+      },
+      5000));
+  if (QFile::exists(QDir(first).filePath(QStringLiteral("1.bmp"))))
+    GTEST_SKIP() << "the writer named picture 1 before the folder could be taken away";
+  ASSERT_TRUE(QDir().rename(first, base.filePath(QStringLiteral("gone"))));
+  held->Offer(testing_support::SyntheticFrame(Pattern(2), 2, gst::SteadyNowNs()));
+  writer.SubmitSnapshot(next + QStringLiteral("/missing/snapshot.bmp"), Pattern(1),
                         recording::PictureFormat::Bmp);
-  const QString next = folder.filePath(QStringLiteral("next"));
-  ASSERT_TRUE(QDir().mkpath(next));
   writer.BeginRun(next, std::nullopt, 2);
-  for (int n = 1; n <= 3; ++n) ASSERT_FALSE(writer.Submit(Job(next, n)));
+  for (int n = 1; n <= 3; ++n) ASSERT_FALSE(writer.Submit(ofRun(Job(next, n), 2)));
   writer.WaitUntilIdle();
   EXPECT_EQ(Entries(next), (QStringList{"1.bmp", "2.bmp", "3.bmp", "log.csv"}));
+  int firstRunFailures = 0;
   for (const WriterReport& report : reports.Taken()) {
-    if (report.kind == Kind::Picture) {
+    if (report.kind == Kind::Picture && report.failure) {
+      ++firstRunFailures;
+      EXPECT_EQ(report.run, 1u);
+    }
+    if (report.kind == Kind::Picture && report.run == 2) {
       EXPECT_FALSE(report.failure) << report.number;
-      if (!report.failure) {
-        // A picture is reported once it is under its name.
-        EXPECT_TRUE(QFile::exists(report.path)) << report.path.toStdString();
-      }
+      // A picture is reported once it is under its name.
+      EXPECT_TRUE(QFile::exists(report.path)) << report.path.toStdString();
     }
     if (report.kind == Kind::Snapshot) {
       EXPECT_TRUE(report.failure);
     }
   }
+  EXPECT_GE(firstRunFailures, 1);
+}
+
+// What the run's end cannot write fails the run (a scripted run's status tells it): here no
+// row reaches the log.
+TEST(PictureWriter, ALogThatCannotBeWrittenFailsTheRunAtItsEnd) {
+  QTemporaryDir folder;
+  ASSERT_TRUE(QDir(folder.path()).mkdir(QStringLiteral("log.csv")));
+  Reports reports;
+  PictureWriter writer(reports.Sink());
+  writer.BeginRun(folder.path(), std::nullopt, 1);
+  for (int n = 1; n <= 2; ++n) ASSERT_FALSE(writer.Submit(Job(folder.path(), n)));
+  writer.FinishRun();
+  writer.WaitUntilIdle();
+  const std::vector<WriterReport> taken = reports.Taken();
+  ASSERT_FALSE(taken.empty());
+  EXPECT_EQ(taken.back().kind, Kind::RunFinished);
+  ASSERT_TRUE(taken.back().failure);
+  EXPECT_TRUE(recording::FailureText(taken.back().failure)
+                  .contains(QStringLiteral("2 pictures have no row in the log")));
+}
+
+// The time source and the steady clock are read as one moment even when a read is held up.
+TEST(PictureClocks, ATimeSourceHeldUpOnceIsReadAgainTogetherWithTheSteadyClock) {
+  class SlowOnce : public forms::TimeSource {
+   public:
+    QDateTime Now() override { return QDateTime::currentDateTime(); }
+    void SleepUntil(std::int64_t) override {}
+    std::int64_t Nanoseconds() override {
+      const std::int64_t now = gst::SteadyNowNs() + 7'000'000'000;
+      // The reading thread is held up just after its read, once.
+      if (calls_++ == 0) std::this_thread::sleep_for(std::chrono::milliseconds(30));
+      return now;
+    }
+
+   private:
+    int calls_ = 0;
+  } time;
+  const recording::ClockPair pair = recording::ReadClocks(time);
+  EXPECT_NEAR(static_cast<double>(pair.localNs - pair.steadyNs), 7e9, 1e6);
 }
 
 }  // namespace
