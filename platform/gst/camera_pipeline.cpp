@@ -158,10 +158,12 @@ bool CameraPipeline::Open(const CameraDevice& camera, const CameraFormat& format
   PrepareSource(source_);
   CapsPtr caps(format.MakeCaps());
   g_object_set(chosen_, "caps", caps.get(), nullptr);
-  // Only the newest frame matters to the preview: old ones are dropped, never queued up.
+  // The decoding side may stall for a moment (a busy machine): the frames of that moment wait
+  // for it, as a picture may need the one nearest its instant, but never more than a quarter
+  // of a second of them; older ones are dropped, so the preview never lags further behind.
   gst_util_set_object_arg(G_OBJECT(queue), "leaky", "downstream");
-  g_object_set(queue, "max-size-buffers", 2u, "max-size-bytes", 0u, "max-size-time", guint64{0},
-               nullptr);
+  g_object_set(queue, "max-size-buffers", 16u, "max-size-bytes", 0u, "max-size-time",
+               guint64{250} * GST_MSECOND, nullptr);
   CapsPtr bgrx_caps(gst_caps_from_string("video/x-raw,format=BGRx"));
   g_object_set(bgrx, "caps", bgrx_caps.get(), nullptr);
   g_object_set(sink, "max-buffers", 1u, "drop", TRUE, "sync", FALSE, "emit-signals", FALSE,

@@ -227,7 +227,7 @@ TEST(PictureWriter, ASnapshotIsWrittenInOrderWithThePictures) {
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
     for (std::size_t i = 0; i < requests.size(); ++i)
       requests[i]->Offer(testing_support::SyntheticFrame(Pattern(static_cast<int>(i + 1)), i + 1,
-                                                         gst::SteadyNowNs()));
+                                                         requests[i]->InstantNs()));
   });
   writer.WaitUntilIdle();
   camera.join();
@@ -267,11 +267,12 @@ TEST(PictureWriter, AStopWhilePicturesWaitWritesThemAllBeforeTheEnd) {
       ASSERT_FALSE(writer.Submit(Job(folder.path(), n, requests.back())));
     }
     writer.FinishRun();
+    // The frames come late, each taken at its picture's instant.
     camera = std::thread([&] {
       std::this_thread::sleep_for(std::chrono::milliseconds(250));
       for (std::size_t i = 0; i < requests.size(); ++i)
         requests[i]->Offer(testing_support::SyntheticFrame(Pattern(static_cast<int>(i)), i + 1,
-                                                           gst::SteadyNowNs()));
+                                                           requests[i]->InstantNs()));
     });
   }  // the end of the program: the writer's thread finishes its queue first
   camera.join();
@@ -408,7 +409,7 @@ TEST(PictureWriter, AFailureAtARunsLastCommitFailsThatRunAndNotTheNext) {
   if (QFile::exists(QDir(first).filePath(QStringLiteral("1.bmp"))))
     GTEST_SKIP() << "the writer named picture 1 before the folder could be taken away";
   ASSERT_TRUE(QDir().rename(first, base.filePath(QStringLiteral("gone"))));
-  held->Offer(testing_support::SyntheticFrame(Pattern(2), 2, gst::SteadyNowNs()));
+  held->Offer(testing_support::SyntheticFrame(Pattern(2), 2, held->InstantNs()));
   writer.SubmitSnapshot(next + QStringLiteral("/missing/snapshot.bmp"), Pattern(1),
                         recording::PictureFormat::Bmp);
   writer.BeginRun(next, std::nullopt, 2);
