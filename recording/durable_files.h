@@ -36,7 +36,6 @@ class DurableFiles {
   // gap. Then the folders' entries go to the disk: when that fails, `folderWhy` says why and
   // the named files may not survive a power cut.
   std::vector<Outcome> Commit(QString* folderWhy);
-  bool Pending() const { return !files_.empty(); }
 
   // One file written, synced, named and its folder synced before it returns.
   [[nodiscard]] static bool WriteNow(const QString& path, const QByteArray& bytes, QString* why);
