@@ -161,6 +161,31 @@ bool ColorBalanceControls::Set(std::uint32_t id, int value) {
   return true;
 }
 
+QString ControlKey(const QString& name) {
+  QString key;
+  bool gap = false;
+  for (const QChar c : name.toLower()) {
+    if (c.isLetterOrNumber()) {
+      if (gap && !key.isEmpty()) key += QLatin1Char('_');
+      key += c;
+      gap = false;
+    } else {
+      gap = true;
+    }
+  }
+  return key;
+}
+
+std::vector<std::pair<QString, int>> ControlValues(CameraControls& controls) {
+  std::vector<std::pair<QString, int>> values;
+  for (const ControlInfo& info : controls.List()) {
+    if (info.type == ControlInfo::Button) continue;
+    if (const std::optional<int> value = controls.Get(info.id))
+      values.emplace_back(ControlKey(info.name), *value);
+  }
+  return values;
+}
+
 std::unique_ptr<CameraControls> ControlsOf(const CameraPipeline& camera) {
   if (!camera.Camera().path.isEmpty()) {
     if (auto v4l2 = V4l2Controls::Open(camera.Camera().path)) return v4l2;

@@ -84,6 +84,14 @@ class ColorBalanceControls : public CameraControls {
   ElementPtr balance_;
 };
 
+// A control's name as the command line writes it: lower case, each run of other characters
+// one '_' ("Exposure Time, Absolute" -> "exposure_time_absolute").
+QString ControlKey(const QString& name);
+
+// Every control's value now, by ControlKey, in the camera's order (buttons left out; a
+// control that cannot be read is left out).
+std::vector<std::pair<QString, int>> ControlValues(CameraControls& controls);
+
 // The controls of an open camera: V4L2 when it has a device node, otherwise its colour
 // balance; null when it has neither.
 std::unique_ptr<CameraControls> ControlsOf(const CameraPipeline& camera);

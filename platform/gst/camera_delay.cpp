@@ -8,18 +8,13 @@
 #include "platform/gst/camera_controls.h"
 #include "platform/gst/camera_devices.h"
 #include "platform/gst/camera_pipeline.h"
+#include "platform/gst/user_settings.h"
 
 namespace gst {
 
 Q_DECLARE_LOGGING_CATEGORY(lcCamera)
 
 namespace {
-
-// The user's settings file (~/.config/Strobolux/strobolux.conf, or under XDG_CONFIG_HOME).
-QSettings UserSettings() {
-  return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Strobolux"),
-                   QStringLiteral("strobolux"));
-}
 
 // One settings group per set-up; its parts are percent-encoded, as QSettings reads '/' and
 // '\' in a key as groups.

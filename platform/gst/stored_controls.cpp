@@ -1,0 +1,1 @@
+#include "platform/gst/stored_controls.h"
