@@ -89,6 +89,9 @@ class PictureRecorder : public QObject {
   // The run has ended: once its queued pictures are written, its folder gets the phase plot;
   // RunWritten follows.
   void FinishRun();
+  // Why the run about to end ends when it is not the operator's stop: "time up" or "signal"
+  // (a scripted run's). A failure says itself.
+  void NoteEndCause(const QString& how) { end_cause_ = how; }
   // The last run has ended and its pictures, log and plot are not all written yet.
   bool Finishing() const { return finishing_; }
   // Blocks until every picture and snapshot handed over so far is written and shown: for
@@ -141,6 +144,7 @@ class PictureRecorder : public QObject {
   bool finishing_ = false;         // FinishRun was asked and RunWritten not yet emitted
   QString camera_error_;           // the camera error this run's pictures put on the status line
   std::optional<CameraTiming> timing_;
+  QString end_cause_;  // NoteEndCause's, for the run that ends next
   // Last: its thread ends, the queue written, before the rest goes.
   std::unique_ptr<PictureWriter> writer_;
 };

@@ -1,0 +1,1 @@
+#include "recording/run_record.h"
