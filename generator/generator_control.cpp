@@ -187,7 +187,19 @@ void Generator::StartSequence() {
   // The picture window and the run's folder come before the device opens: a run that cannot
   // record does not start.
   Outcome started;
-  emit RunStarting({controls_.Check2->isChecked(), state_.FreqNumerator / state_.FreqDenominator},
+  RunSettings settings{.numerator = state_.FreqNumerator,
+                       .denominator = state_.FreqDenominator,
+                       .amplitudePercent = state_.AmplitudeFraction * 100,
+                       .triangle = controls_.Option2->isChecked(),
+                       .phaseDeg = controls_.Option4->isChecked() ? 270 : 0,
+                       .sampleRate = state_.SampleRate,
+                       .timerMode = controls_.Option6->isChecked(),
+                       .every = state_.NC0,
+                       .timerSeconds = controls_.Timer1->interval() / 1000.0,
+                       .soundDevice = controls_.Combo1->currentText()};
+  emit RunStarting({.recordPictures = controls_.Check2->isChecked(),
+                    .toneHz = state_.FreqNumerator / state_.FreqDenominator,
+                    .settings = std::move(settings)},
                    started);
   Raise(started);
   OpenStream();

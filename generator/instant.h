@@ -52,9 +52,24 @@ struct Instant {
 };
 
 // What a run's start hands on.
+// The settings a run starts with, as the window holds them: for the run's record.
+struct RunSettings {
+  double numerator = 0;  // tone: numerator / denominator Hz
+  std::int32_t denominator = 1;
+  double amplitudePercent = 0;
+  bool triangle = false;
+  int phaseDeg = 0;  // 0 or 270
+  std::int32_t sampleRate = 0;
+  bool timerMode = false;   // Timer 1 takes the pictures instead of the period clock
+  std::int32_t every = 0;   // NC0: tone periods between pictures in the clock mode
+  double timerSeconds = 0;  // Timer 1's interval
+  QString soundDevice;
+};
+
 struct RunStart {
   bool recordPictures = false;  // the run records pictures: it gets a folder of its own
   double toneHz = 0;
+  RunSettings settings;
 };
 
 // What the receivers of a start or an instant report back through the signal: the first

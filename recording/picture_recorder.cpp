@@ -3,8 +3,10 @@
 #include "recording/logging.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <cmath>
 #include <limits>
 
 #include "generator/generator.h"
@@ -12,7 +14,9 @@
 #include "platform/capture/capture.h"
 #include "platform/forms/message_box.h"
 #include "platform/forms/runtime_error.h"
+#include "platform/gst/camera_controls.h"
 #include "platform/gst/camera_delay.h"
+#include "platform/gst/camera_identity.h"
 #include "platform/gst/camera_pipeline.h"
 
 namespace recording {
@@ -125,11 +129,54 @@ void PictureRecorder::BeginRun(const generator::RunStart& start) {
     controls_.Label1->clear();
   camera_error_.clear();
   timing_.reset();
+  end_cause_.clear();
+  failure_text_.clear();
+  record_.reset();
   // The writer's run ends here too, whether or not this one records: an earlier failure
   // skips nothing of it.
   writer_->BeginRun(QString(), std::nullopt, run_);
   if (controls_.Check3->isChecked()) PictureWindow().show();
-  if (start.recordPictures) CreatePictureFolder(start.toneHz);
+  if (start.recordPictures) {
+    record_ = StartRecord(start);
+    CreatePictureFolder(start.toneHz);
+  }
+}
+
+RunRecord PictureRecorder::StartRecord(const generator::RunStart& start) {
+  RunRecord record;
+  record.run = run_;
+  record.settings = start.settings;
+  record.toneHz = start.toneHz;
+  record.filterGraph = controls_.Option8->isChecked();
+  record.jpeg = record.filterGraph && controls_.Option10->isChecked();
+  record.frames = FrameFilesChosen();
+  if (!controls_.Camera || !controls_.Camera->CameraOn()) return record;
+  const gst::CameraPipeline* camera = nullptr;
+  try {
+    camera = &controls_.Camera->RecordingCamera();
+  } catch (const std::exception&) {
+    return record;  // no camera that gives frames: its first picture will say so
+  }
+  RunRecord::Camera part;
+  part.name = camera->Camera().name;
+  part.identity = gst::CameraIdentity(camera->Camera());
+  const gst::CameraFormat& format = camera->Format();
+  part.media = format.media;
+  part.pixelFormat = format.format;
+  part.width = format.width;
+  part.height = format.height;
+  if (!format.rates.empty()) part.fps = format.rates.front().PerSecond();
+  if (const std::unique_ptr<gst::CameraControls> controls = gst::ControlsOf(*camera))
+    part.controlsStart = gst::ControlValues(*controls);
+  record.camera = std::move(part);
+  const CameraTiming& timing = TimingOf(*camera);
+  record.delayMs = timing.delayMs;
+  record.delayUncertaintyMs = timing.delayUncertaintyMs;
+  return record;
+}
+
+void PictureRecorder::NoteFailure(const std::exception_ptr& failure) {
+  if (failure_text_.isEmpty()) failure_text_ = FailureText(failure);
 }
 
 const PictureRecorder::CameraTiming& PictureRecorder::TimingOf(const gst::CameraPipeline& camera) {
@@ -140,9 +187,13 @@ const PictureRecorder::CameraTiming& PictureRecorder::TimingOf(const gst::Camera
   const QString key = named.camera + QLatin1Char('\n') + named.format;
   if (timing_ && timing_->key == key) return *timing_;
   const gst::CameraSetup setup = gst::SetupOf(camera);
-  CameraTiming timing{.key = key, .delayMs = std::nullopt, .exposureMs = setup.exposureMs};
+  CameraTiming timing{.key = key,
+                      .delayMs = std::nullopt,
+                      .delayUncertaintyMs = std::nullopt,
+                      .exposureMs = setup.exposureMs};
   if (const std::optional<gst::CameraDelay> stored = gst::StoredDelay(setup)) {
     timing.delayMs = stored->delayMs;
+    timing.delayUncertaintyMs = stored->uncertaintyMs;
     qCInfo(lcRecording).noquote() << "camera delay" << stored->delayMs << "ms applied for"
                                   << setup.camera << setup.format << setup.exposure;
   }
@@ -243,9 +294,17 @@ void PictureRecorder::RecordPicture(const generator::Instant& instant) {
   const QString runFolder = names_.PictureFolder;
   // A picture that fails here still gets its row, in order with the queued ones.
   try {
+    // T0 on the wall clock, learnt at the run's first picture: now less the time since T0.
+    if (record_ && !record_->t0) {
+      record_->t0 = instant.base == generator::TimeBase::Timer
+                        ? time_->Now()
+                        : time_->Now().addMSecs(-std::llround(instant.actualMs));
+      writer_->UpdateRecord(*record_);
+    }
     QueuePicture(instant, row);
   } catch (...) {
     row.error = FailureText(std::current_exception());
+    NoteFailure(std::current_exception());
     writer_->SubmitRow(runFolder, row);
     // The run ends with this failure: a picture of it that fails later is not told again.
     failure_reported_ = true;
@@ -283,6 +342,14 @@ void PictureRecorder::QueuePicture(const generator::Instant& instant, PictureLog
   job.runFolder = names_.PictureFolder;
   job.run = run_;
   row.file = QFileInfo(job.path).fileName();
+  job.frames = FrameFilesChosen();
+  if (job.frames != FrameFiles::None) {
+    // Beside its picture and sorted with it: "00012.jpg", "00012.frame.png".
+    const QFileInfo picture(job.path);
+    job.framePath =
+        picture.dir().filePath(picture.completeBaseName() + QStringLiteral(".frame.png"));
+    row.frameFile = QFileInfo(job.framePath).fileName();
+  }
 
   // Frames are timed on the steady clock, the instant on the time source: placed relative to
   // now, the two agree also when the time source is simulated.
@@ -318,6 +385,7 @@ void PictureRecorder::Written(const WriterReport& report) {
           LogReportedFailure("a picture of an earlier run", report.failure);
           return;
         }
+        NoteFailure(report.failure);
         if (failure_reported_) return;
         failure_reported_ = true;
         // A camera that gave no frame near the instant fails as one that failed outright.
@@ -371,7 +439,30 @@ void PictureRecorder::CreatePictureFolder(std::optional<double> toneHz) {
 
 void PictureRecorder::FinishRun() {
   finishing_ = true;
-  writer_->FinishRun();
+  std::optional<RunRecord> record;
+  if (record_) {
+    record = std::move(record_);
+    record_.reset();
+    RunRecord::End end{.how = end_cause_.isEmpty() ? QStringLiteral("stop") : end_cause_,
+                       .failure = QString(),
+                       .at = QDateTime::currentDateTime()};
+    if (!failure_text_.isEmpty()) {
+      end.how = QStringLiteral("failure");
+      end.failure = failure_text_;
+    }
+    record->end = end;
+    if (record->camera && controls_.Camera) {
+      try {
+        if (const std::unique_ptr<gst::CameraControls> controls =
+                gst::ControlsOf(controls_.Camera->RecordingCamera()))
+          record->camera->controlsEnd = gst::ControlValues(*controls);
+      } catch (const std::exception&) {
+        // A camera that went away has no values to read at the end.
+      }
+    }
+  }
+  end_cause_.clear();
+  writer_->FinishRun(std::move(record));
 }
 
 }  // namespace recording

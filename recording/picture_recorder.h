@@ -106,6 +106,7 @@ class PictureRecorder : public QObject {
   struct CameraTiming {
     QString key;  // the camera and format (with its frame rate) they belong to
     std::optional<double> delayMs;
+    std::optional<double> delayUncertaintyMs;
     std::optional<double> exposureMs;
   };
   // What the current or last run's pictures applied; none before its first picture.
@@ -127,6 +128,10 @@ class PictureRecorder : public QObject {
 
  private:
   const CameraTiming& TimingOf(const gst::CameraPipeline& camera);
+  // The record of a run starting now (run.json), with what the camera says of itself.
+  RunRecord StartRecord(const generator::RunStart& start);
+  // Why the run failed, for its record: the first failure this recorder met or was told.
+  void NoteFailure(const std::exception_ptr& failure);
   // The camera's capture window (0: none).
   capture::HWND CaptureWindow() const;
   void QueuePicture(const generator::Instant& instant, PictureLogRow& row);
@@ -145,6 +150,10 @@ class PictureRecorder : public QObject {
   QString camera_error_;           // the camera error this run's pictures put on the status line
   std::optional<CameraTiming> timing_;
   QString end_cause_;  // NoteEndCause's, for the run that ends next
+  // The record of the run that writes a folder: completed at the first picture (T0) and at
+  // the end.
+  std::optional<RunRecord> record_;
+  QString failure_text_;  // the first failure of this run the recorder knows
   // Last: its thread ends, the queue written, before the rest goes.
   std::unique_ptr<PictureWriter> writer_;
 };

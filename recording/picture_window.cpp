@@ -4,6 +4,8 @@
 #include <QFontMetricsF>
 #include <algorithm>
 
+#include "recording/frame_files.h"
+
 namespace recording {
 namespace {
 
@@ -38,6 +40,28 @@ Form6::Form6(QWidget* parent) : QWidget(parent, Qt::Window) {
   Picture2 = new forms::PictureBox(this);
   Picture2->setObjectName(QStringLiteral("Picture2"));
   Picture2->setGeometry(0, Px(840), Px(4455), Px(2175));
+
+  SaveFrames = new QAction(QStringLiteral("Сохранять кадры камеры (PNG, без надписи)"), this);
+  SaveFrames->setObjectName(QStringLiteral("SaveFrames"));
+  SaveFrames->setCheckable(true);
+  GreyFrames = new QAction(QStringLiteral("Кадры в оттенках серого"), this);
+  GreyFrames->setObjectName(QStringLiteral("GreyFrames"));
+  GreyFrames->setCheckable(true);
+  const FrameFiles chosen = FrameFilesChosen();
+  SaveFrames->setChecked(chosen != FrameFiles::None);
+  GreyFrames->setChecked(chosen == FrameFiles::Grey);
+  GreyFrames->setEnabled(SaveFrames->isChecked());
+  const auto choose = [this] {
+    GreyFrames->setEnabled(SaveFrames->isChecked());
+    ChooseFrameFiles(!SaveFrames->isChecked()  ? FrameFiles::None
+                     : GreyFrames->isChecked() ? FrameFiles::Grey
+                                               : FrameFiles::Rgb);
+  };
+  connect(SaveFrames, &QAction::toggled, this, choose);
+  connect(GreyFrames, &QAction::toggled, this, choose);
+  addAction(SaveFrames);
+  addAction(GreyFrames);
+  setContextMenuPolicy(Qt::ActionsContextMenu);
 }
 
 void Form6::closeEvent(QCloseEvent* event) {

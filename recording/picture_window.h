@@ -2,6 +2,7 @@
 // The picture window: a text panel for the information stamp above a picture panel on which
 // every periodic picture and DirectShow snapshot is composed before it is saved.
 
+#include <QAction>
 #include <QRect>
 #include <QWidget>
 
@@ -21,6 +22,10 @@ class Form6 : public QWidget {
 
   forms::PictureBox* Picture1;  // text panel
   forms::PictureBox* Picture2;  // picture panel
+  // The window's menu (right click): the camera's own frames saved beside the pictures, and
+  // whether in grey; the choice is kept in the user's settings.
+  QAction* SaveFrames;
+  QAction* GreyFrames;
 
  protected:
   // Closing only hides the window: the panels keep their settings and their last picture.

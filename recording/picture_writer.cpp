@@ -75,7 +75,7 @@ void NoteFrame(const gst::CameraFrame& frame, const FrameTiming& timing, Picture
 }
 
 struct PictureWriter::Task {
-  enum class Kind { Begin, Picture, Row, Snapshot, Finish, Clean } kind;
+  enum class Kind { Begin, Picture, Row, Snapshot, Finish, Clean, Record } kind;
   PictureJob job;  // Picture; Row uses its row and runFolder
   QString folder;  // Begin
   std::optional<double> toneHz;
@@ -84,6 +84,7 @@ struct PictureWriter::Task {
   QString path;         // Snapshot
   QImage picture;
   PictureFormat format = PictureFormat::Bmp;
+  std::optional<RunRecord> record;  // Begin, Record, Finish
 };
 
 PictureWriter::PictureWriter(std::function<void(WriterReport)> report)
@@ -113,13 +114,21 @@ void PictureWriter::Enqueue(std::unique_ptr<Task> task) {
   changed_.notify_all();
 }
 
-void PictureWriter::BeginRun(const QString& folder, std::optional<double> toneHz,
-                             std::uint64_t run) {
+void PictureWriter::BeginRun(const QString& folder, std::optional<double> toneHz, std::uint64_t run,
+                             std::optional<RunRecord> record) {
   auto task = std::make_unique<Task>();
   task->kind = Task::Kind::Begin;
   task->folder = folder;
   task->toneHz = toneHz;
   task->run = run;
+  task->record = std::move(record);
+  Enqueue(std::move(task));
+}
+
+void PictureWriter::UpdateRecord(RunRecord record) {
+  auto task = std::make_unique<Task>();
+  task->kind = Task::Kind::Record;
+  task->record = std::move(record);
   Enqueue(std::move(task));
 }
 
@@ -172,9 +181,10 @@ void PictureWriter::SubmitSnapshot(const QString& path, const QImage& picture,
   Enqueue(std::move(task));
 }
 
-void PictureWriter::FinishRun() {
+void PictureWriter::FinishRun(std::optional<RunRecord> record) {
   auto task = std::make_unique<Task>();
   task->kind = Task::Kind::Finish;
+  task->record = std::move(record);
   Enqueue(std::move(task));
 }
 
@@ -250,6 +260,9 @@ void PictureWriter::Do(Task& task) {
       log_unsynced_.clear();
       if (!task.folder.isEmpty()) static_cast<void>(DurableFiles::RemoveStale(task.folder));
       log_.Begin(task.folder, task.toneHz);
+      pictures_written_ = pictures_not_written_ = 0;
+      record_ = task.folder.isEmpty() ? std::nullopt : std::move(task.record);
+      static_cast<void>(WriteRecord());
       {
         std::lock_guard lock(mutex_);
         last_row_.reset();
@@ -277,7 +290,15 @@ void PictureWriter::Do(Task& task) {
       WriteSnapshot(task);
       break;
     case Task::Kind::Finish:
+      // The recorder's last word on the run, for the run whose log is open.
+      if (record_ && task.record) record_ = std::move(task.record);
       EndRun();
+      break;
+    case Task::Kind::Record:
+      if (record_ && task.record) {
+        record_ = std::move(task.record);
+        static_cast<void>(WriteRecord());
+      }
       break;
     case Task::Kind::Clean:
       for (const QString& top : task.folders) {
@@ -307,6 +328,7 @@ void PictureWriter::WritePicture(PictureJob& job) {
     row.error = QStringLiteral("not written: picture %1 of the run could not be written")
                     .arg(failed_number_);
     row.file.clear();
+    row.frameFile.clear();
   } else {
     try {
       const gst::FramePtr frame = job.frame ? job.frame->Wait(job.frameDeadlineNs) : nullptr;
@@ -331,11 +353,24 @@ void PictureWriter::WritePicture(PictureJob& job) {
       if (!files_.Write(job.path, *picture.file, &why))
         std::rethrow_exception(NotWritten(job.path, why));
       report.image = std::move(picture.image);
-      written.file = true;
+      written.files = 1;
+      if (job.frames != FrameFiles::None) {
+        const std::optional<QByteArray> png =
+            EncodeFrameFile(frame->Image(), job.frames == FrameFiles::Grey);
+        if (!png)
+          forms::Raise(forms::kPathFileAccess, forms::kDefaultErrorSource,
+                       QStringLiteral("the frame could not be encoded: ") + job.framePath);
+        if (!files_.Write(job.framePath, *png, &why))
+          std::rethrow_exception(NotWritten(job.framePath, why));
+        written.files = 2;
+      }
     } catch (...) {
       report.failure = std::current_exception();
       FailRun(report.failure, row.picture);
       row.error = FailureText(report.failure);
+      // A picture written whose frame failed is still named: only the frame is missing.
+      if (written.files == 0) row.file.clear();
+      row.frameFile.clear();
     }
     written.report = std::move(report);
   }
@@ -381,6 +416,7 @@ void PictureWriter::Append(const QString& runFolder, const PictureLogRow& row) {
   if (!runFolder.isEmpty() && log_.Folder() == runFolder) {
     logged = log_.Append(row);
     if (!logged) ++unlogged_rows_;
+    ++(row.error.isEmpty() ? pictures_written_ : pictures_not_written_);
   }
   std::lock_guard lock(mutex_);
   last_row_ = row;
@@ -404,12 +440,36 @@ void PictureWriter::EndRun() {
     unwritten = QStringLiteral("the phase plot could not be written");
   unlogged_rows_ = 0;
   log_unsynced_.clear();
+  if (record_) {
+    if (!record_->end)
+      record_->end = RunRecord::End{.how = QStringLiteral("stop"), .failure = {}, .at = {}};
+    if (record_->end->at.isNull()) record_->end->at = QDateTime::currentDateTime();
+    // The run's own failure says how it ended, whatever ended it then.
+    if (record_->end->failure.isEmpty() && (run_failure_ || !unwritten.isEmpty())) {
+      record_->end->how = QStringLiteral("failure");
+      record_->end->failure = run_failure_ ? FailureText(run_failure_) : unwritten;
+    }
+    if (!WriteRecord() && unwritten.isEmpty())
+      unwritten = QStringLiteral("the run's record could not be written");
+    record_.reset();
+  }
   if (!unwritten.isEmpty()) {
     qCWarning(lcRecording).noquote()
         << "the run in" << log_.Folder() << "ended badly:" << unwritten;
     if (!run_failure_) report.failure = NotWritten(log_.Folder(), unwritten);
   }
   report_(std::move(report));
+}
+
+bool PictureWriter::WriteRecord() {
+  if (!record_ || log_.Folder().isEmpty()) return true;
+  record_->written = pictures_written_;
+  record_->notWritten = pictures_not_written_;
+  const QString path = QDir(log_.Folder()).filePath(QString::fromLatin1(RunRecord::kFileName));
+  QString why;
+  if (DurableFiles::WriteNow(path, record_->ToJson(), &why)) return true;
+  qCWarning(lcRecording).noquote() << "the run's record" << path << "could not be written:" << why;
+  return false;
 }
 
 void PictureWriter::CommitIfDue(bool now) {
@@ -425,16 +485,27 @@ void PictureWriter::CommitIfDue(bool now) {
   // Only the newest picture named is shown.
   const Written* newest = nullptr;
   for (Written& item : written) {
-    if (!item.file) continue;
-    const DurableFiles::Outcome& outcome = outcomes.at(next++);
-    if (outcome.kind == DurableFiles::Outcome::Kind::Named) {
-      newest = &item;
+    if (item.files == 0) continue;
+    // The picture's own outcome, then its frame's: the first that is not named is the item's.
+    const DurableFiles::Outcome& picture = outcomes.at(next++);
+    const DurableFiles::Outcome* failed =
+        picture.kind == DurableFiles::Outcome::Kind::Named ? nullptr : &picture;
+    if (item.files == 2) {
+      const DurableFiles::Outcome& frame = outcomes.at(next++);
+      if (frame.kind != DurableFiles::Outcome::Kind::Named) {
+        item.row.frameFile.clear();
+        if (!failed) failed = &frame;
+      }
+    }
+    if (picture.kind != DurableFiles::Outcome::Kind::Named) item.row.file.clear();
+    if (!failed) {
+      if (item.report) newest = &item;
       continue;
     }
-    item.row.file.clear();
-    if (outcome.kind == DurableFiles::Outcome::Kind::Failed) {
+    if (!item.report) continue;  // failed already at its writing, and told then
+    if (failed->kind == DurableFiles::Outcome::Kind::Failed) {
       firstFailed = item.row.picture;
-      item.report->failure = NotWritten(item.report->path, outcome.why);
+      item.report->failure = NotWritten(item.report->path, failed->why);
       item.report->image = QImage();
       item.row.error = FailureText(item.report->failure);
       FailRun(item.report->failure, item.row.picture);

@@ -25,7 +25,9 @@
 
 #include "generator/instant.h"
 #include "recording/durable_files.h"
+#include "recording/frame_files.h"
 #include "recording/run_log.h"
+#include "recording/run_record.h"
 #include "recording/stamped_picture.h"
 
 namespace gst {
@@ -66,6 +68,9 @@ struct PictureJob {
   FrameTiming timing;
   QImage stamp;
   PictureLayout layout;
+  // The camera's own frame beside the picture, unstamped and lossless, when asked for.
+  FrameFiles frames = FrameFiles::None;
+  QString framePath;
   PictureLogRow row;          // as far as the instant knows it
   std::int64_t queuedNs = 0;  // steady clock, when the instant handed it over
 };
@@ -104,9 +109,13 @@ class PictureWriter {
   PictureWriter& operator=(const PictureWriter&) = delete;
 
   // Run `run` of the caller begins, with its log in `folder` (its header line; none when
-  // empty), after what is queued before it. Temporary files a killed program left in the
-  // folder are removed.
-  void BeginRun(const QString& folder, std::optional<double> toneHz, std::uint64_t run = 0);
+  // empty) and its record (run.json) when given, after what is queued before it. Temporary
+  // files a killed program left in the folder are removed.
+  void BeginRun(const QString& folder, std::optional<double> toneHz, std::uint64_t run = 0,
+                std::optional<RunRecord> record = std::nullopt);
+  // The run's record as it stands now (T0 learnt), written again at once; the counts of
+  // pictures are the writer's.
+  void UpdateRecord(RunRecord record);
   // Removes the temporary files a killed program left in these folders and the folders in
   // them, on the writer's thread.
   void RemoveStaleFiles(const QStringList& folders);
@@ -117,10 +126,12 @@ class PictureWriter {
   void SubmitRow(const QString& runFolder, const PictureLogRow& row);
   // A snapshot, composed already.
   void SubmitSnapshot(const QString& path, const QImage& picture, PictureFormat format);
-  // The run has ended: after its queued pictures, its files are synced and its log gets the
-  // phase plot; a RunFinished report follows, with a failure when the plot, a row or the log's
-  // sync could not be written and nothing of the run had failed before.
-  void FinishRun();
+  // The run has ended: after its queued pictures, its files are synced, its log gets the
+  // phase plot and its record its end (`record`, when given, with the writer's counts and
+  // the run's failure added); a RunFinished report follows, with a failure when the plot, a
+  // row, the log's sync or the record could not be written and nothing of the run had failed
+  // before.
+  void FinishRun(std::optional<RunRecord> record = std::nullopt);
   // Blocks until everything queued so far is done and on the disk under its name (tests and
   // benchmarks; the destructor finishes the queue by itself).
   void WaitUntilIdle();
@@ -135,7 +146,7 @@ class PictureWriter {
     QString runFolder;
     PictureLogRow row;
     std::optional<WriterReport> report;
-    bool file = false;  // a file waits for its name
+    int files = 0;  // files waiting for their names: the picture, then its frame
   };
   void Run();
   void Enqueue(std::unique_ptr<Task> task);
@@ -145,6 +156,8 @@ class PictureWriter {
   void Append(const QString& runFolder, const PictureLogRow& row);
   void EndRun();
   void FailRun(std::exception_ptr failure, std::int32_t number);
+  // run.json of the current run, whole on the disk; false, traced, when it could not be.
+  bool WriteRecord();
   // Names and logs what was written, once a second or `now`.
   void CommitIfDue(bool now);
 
@@ -165,7 +178,10 @@ class PictureWriter {
   std::exception_ptr run_failure_;  // the first picture of this run that was not written
   std::int32_t failed_number_ = 0;
   std::int64_t unlogged_rows_ = 0;
-  QString log_unsynced_;  // why the log may not be on the disk
+  QString log_unsynced_;             // why the log may not be on the disk
+  std::optional<RunRecord> record_;  // the current run's, with its folder's log
+  std::int64_t pictures_written_ = 0;
+  std::int64_t pictures_not_written_ = 0;
   std::int64_t last_sync_ns_ = 0;
   DurableFiles files_;
   std::vector<Written> written_;  // in order, since the last commit

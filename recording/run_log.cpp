@@ -25,7 +25,8 @@ const QString RunLog::kPlotName = QStringLiteral("phase.png");
 const QString RunLog::kHeader = QStringLiteral(
     "picture,file,due_ms,actual_ms,frame_number,frame_capture_ms,frame_age_ms,"
     "frame_phase_deg,instant_phase_deg,ideal_phase_deg,time_base,save_ms,error,"
-    "exposure_mid_ms,exposure_phase_deg,exposure_time_ms,camera_delay_ms,camera_delay_source\n");
+    "exposure_mid_ms,exposure_phase_deg,exposure_time_ms,camera_delay_ms,camera_delay_source,"
+    "frame_file\n");
 
 namespace {
 
@@ -80,7 +81,8 @@ QString FormatLogRow(const PictureLogRow& row) {
                           Phase(row.exposurePhase),
                           Number(row.exposureTimeMs, 3),
                           Number(row.cameraDelayMs, 3),
-                          row.cameraDelaySource};
+                          row.cameraDelaySource,
+                          Quoted(row.frameFile)};
   return cells.join(QLatin1Char(','));
 }
 

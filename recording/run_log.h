@@ -38,7 +38,8 @@ struct PictureLogRow {
   std::optional<double> cameraDelayMs;   // the delay applied; none when not calibrated
   QString cameraDelaySource;             // "calibrated" or "none"
   double saveMs = 0;
-  QString error;  // empty when the picture was saved
+  QString error;      // empty when the picture was saved
+  QString frameFile;  // the camera's own frame saved beside it, in the run folder; empty: none
 };
 
 // The phase error a picture had, wrapped to -180 < error <= 180 degrees.

@@ -45,4 +45,11 @@ std::optional<QByteArray> EncodePicture(const QImage& picture, PictureFormat for
   return bytes;
 }
 
+std::optional<QByteArray> EncodeFrameFile(const QImage& frame, bool grey) {
+  if (frame.isNull()) return std::nullopt;
+  // The fastest deflate: a frame a picture is lossless at any level, and the writer keeps pace
+  // with the camera.
+  return gdiplus::EncodePng(grey ? frame.convertToFormat(QImage::Format_Grayscale8) : frame, 1);
+}
+
 }  // namespace recording

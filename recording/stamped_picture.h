@@ -41,4 +41,7 @@ StampedPicture MakeStampedPicture(const QImage& frame, const QImage& stamp,
 // The bytes of a picture file: BMP as 24 bits bottom-up, JPEG at kJpegQuality.
 std::optional<QByteArray> EncodePicture(const QImage& picture, PictureFormat format);
 
+// The bytes of a camera frame's own file for analysis: PNG, 8-bit grey or RGB as `grey` says.
+std::optional<QByteArray> EncodeFrameFile(const QImage& frame, bool grey);
+
 }  // namespace recording

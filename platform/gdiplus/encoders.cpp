@@ -60,9 +60,10 @@ std::optional<QByteArray> EncodeJpeg(const QImage& image, int quality) {
   return QByteArray(reinterpret_cast<const char*>(jpeg), static_cast<qsizetype>(size));
 }
 
-std::optional<QByteArray> EncodePng(const QImage& image) {
+std::optional<QByteArray> EncodePng(const QImage& image, int level) {
   if (image.isNull()) return std::nullopt;
-  const QImage pixels = image.convertToFormat(QImage::Format_RGB888);
+  const bool grey = image.format() == QImage::Format_Grayscale8;
+  const QImage pixels = grey ? image : image.convertToFormat(QImage::Format_RGB888);
   QByteArray out;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   if (!png) return std::nullopt;
@@ -83,8 +84,10 @@ std::optional<QByteArray> EncodePng(const QImage& image) {
       },
       nullptr);
   png_set_IHDR(png, info, static_cast<png_uint_32>(pixels.width()),
-               static_cast<png_uint_32>(pixels.height()), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+               static_cast<png_uint_32>(pixels.height()), 8,
+               grey ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  if (level >= 0) png_set_compression_level(png, level);
   png_write_info(png, info);
   for (int y = 0; y < pixels.height(); ++y)
     png_write_row(png, const_cast<png_bytep>(pixels.constScanLine(y)));

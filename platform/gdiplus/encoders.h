@@ -9,7 +9,8 @@
 namespace gdiplus {
 
 std::optional<QByteArray> EncodeJpeg(const QImage& image, int quality);
-std::optional<QByteArray> EncodePng(const QImage& image);
+// An 8-bit grey image stays grey, anything else is RGB; `level` is zlib's (-1: libpng's own).
+std::optional<QByteArray> EncodePng(const QImage& image, int level = -1);
 std::optional<QByteArray> EncodeGif(const QImage& image);
 
 // Whether the system has the encoder of that CLSID text: here all three always are. It is

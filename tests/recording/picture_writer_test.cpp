@@ -8,6 +8,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <chrono>
 #include <mutex>
@@ -101,6 +103,12 @@ std::vector<QStringList> Rows(const QString& folder) {
 QStringList Entries(const QString& folder) {
   // Hidden names too: a temporary file left behind would be one.
   return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+}
+
+QJsonObject ReadRecord(const QString& folder) {
+  QFile file(QDir(folder).filePath(QStringLiteral("run.json")));
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  return QJsonDocument::fromJson(file.readAll()).object();
 }
 
 TEST(PictureWriter, WritesCompletePicturesInOrderWithTheirRows) {
@@ -441,9 +449,9 @@ TEST(PictureWriter, ALogThatCannotBeWrittenFailsTheRunAtItsEnd) {
   ASSERT_TRUE(QDir(folder.path()).mkdir(QStringLiteral("log.csv")));
   Reports reports;
   PictureWriter writer(reports.Sink());
-  writer.BeginRun(folder.path(), std::nullopt, 1);
+  writer.BeginRun(folder.path(), std::nullopt, 1, recording::RunRecord{});
   for (int n = 1; n <= 2; ++n) ASSERT_FALSE(writer.Submit(Job(folder.path(), n)));
-  writer.FinishRun();
+  writer.FinishRun(recording::RunRecord{});
   writer.WaitUntilIdle();
   const std::vector<WriterReport> taken = reports.Taken();
   ASSERT_FALSE(taken.empty());
@@ -451,6 +459,63 @@ TEST(PictureWriter, ALogThatCannotBeWrittenFailsTheRunAtItsEnd) {
   ASSERT_TRUE(taken.back().failure);
   EXPECT_TRUE(recording::FailureText(taken.back().failure)
                   .contains(QStringLiteral("2 pictures have no row in the log")));
+  // The record says the same: an operator's stop that ended in a failure.
+  const QJsonObject end = ReadRecord(folder.path())[QStringLiteral("end")].toObject();
+  EXPECT_EQ(end[QStringLiteral("how")].toString(), QStringLiteral("failure"));
+  EXPECT_EQ(end[QStringLiteral("failure")].toString(),
+            QStringLiteral("2 pictures have no row in the log"));
+}
+
+// The camera's own frames go beside their pictures, lossless at the frame's size (grey when
+// asked), named in the rows; run.json is whole from the start and completed at the end.
+TEST(PictureWriter, FramesBesideThePicturesAndTheRunsRecordFromStartToEnd) {
+  QTemporaryDir folder;
+  Reports reports;
+  PictureWriter writer(reports.Sink());
+  recording::RunRecord record;
+  record.run = 1;
+  record.toneHz = 5;
+  record.settings.every = 2;
+  writer.BeginRun(folder.path(), 5.0, 1, record);
+  writer.WaitUntilIdle();
+  QJsonObject start = ReadRecord(folder.path());
+  EXPECT_EQ(start[QStringLiteral("settings")][QStringLiteral("every_periods")].toInt(), 2);
+  EXPECT_TRUE(start[QStringLiteral("end")].isNull());
+  EXPECT_TRUE(start[QStringLiteral("t0")].isNull());
+
+  const recording::FrameFiles kinds[] = {recording::FrameFiles::Rgb, recording::FrameFiles::Grey};
+  for (int n = 1; n <= 2; ++n) {
+    PictureJob job = Job(folder.path(), n);
+    job.frames = kinds[n - 1];
+    job.framePath = QDir(folder.path()).filePath(QStringLiteral("%1.frame.png").arg(n));
+    job.row.frameFile = QFileInfo(job.framePath).fileName();
+    ASSERT_FALSE(writer.Submit(std::move(job)));
+  }
+  record.t0 = QDateTime::currentDateTime();
+  writer.UpdateRecord(record);
+  record.end = recording::RunRecord::End{
+      .how = QStringLiteral("time up"), .failure = {}, .at = QDateTime::currentDateTime()};
+  writer.FinishRun(record);
+  writer.WaitUntilIdle();
+
+  EXPECT_EQ(Entries(folder.path()),
+            (QStringList{"1.bmp", "1.frame.png", "2.bmp", "2.frame.png", "log.csv", "run.json"}));
+  const QImage rgb(QDir(folder.path()).filePath(QStringLiteral("1.frame.png")));
+  EXPECT_EQ(rgb.convertToFormat(QImage::Format_RGB32), Pattern(1));
+  const QImage grey(QDir(folder.path()).filePath(QStringLiteral("2.frame.png")));
+  EXPECT_EQ(grey.format(), QImage::Format_Grayscale8);
+  EXPECT_EQ(grey, Pattern(2).convertToFormat(QImage::Format_Grayscale8));
+  const std::vector<QStringList> rows = Rows(folder.path());
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].last(), QStringLiteral("1.frame.png"));
+  EXPECT_EQ(rows[1].last(), QStringLiteral("2.frame.png"));
+
+  const QJsonObject end = ReadRecord(folder.path());
+  EXPECT_FALSE(end[QStringLiteral("t0")].isNull());
+  EXPECT_EQ(end[QStringLiteral("end")][QStringLiteral("how")].toString(),
+            QStringLiteral("time up"));
+  EXPECT_EQ(end[QStringLiteral("pictures")][QStringLiteral("written")].toInt(), 2);
+  EXPECT_EQ(end[QStringLiteral("pictures")][QStringLiteral("not_written")].toInt(), 0);
 }
 
 // The time source and the steady clock are read as one moment even when a read is held up.

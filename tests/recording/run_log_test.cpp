@@ -79,7 +79,8 @@ const QStringList kColumns{"picture",
                            "exposure_phase_deg",
                            "exposure_time_ms",
                            "camera_delay_ms",
-                           "camera_delay_source"};
+                           "camera_delay_source",
+                           "frame_file"};
 
 TEST(RunLogLocale, RowsUseTheDecimalPointAndQuoteTextInEveryLocale) {
   QTemporaryDir dir;
