@@ -107,6 +107,9 @@ class Generator : public QObject {
   ~Generator() override;  // releases a device still open
 
   const GeneratorState& State() const { return state_; }
+  // Why the sound device failed, while its failure stops the run (RunEnded then); empty
+  // otherwise.
+  const QString& SoundFailure() const { return sound_error_; }
   // A started run that has not been stopped yet.
   bool RunActive() const { return run_active_; }
   // The generator's part of the window's loading: the device list and the window its

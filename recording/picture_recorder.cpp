@@ -117,7 +117,12 @@ void PictureRecorder::Follow(const generator::Generator& generator) {
           [this](const generator::Instant& instant, generator::Outcome& outcome) {
             outcome.Run([&] { RecordPicture(instant); });
           });
-  connect(&generator, &generator::Generator::RunEnded, this, [this] { FinishRun(); });
+  connect(&generator, &generator::Generator::RunEnded, this, [this, &generator] {
+    // A run its sound device ended failed, whatever its pictures did.
+    if (!generator.SoundFailure().isEmpty() && failure_text_.isEmpty())
+      failure_text_ = QStringLiteral("sound device: ") + generator.SoundFailure();
+    FinishRun();
+  });
 }
 
 void PictureRecorder::BeginRun(const generator::RunStart& start) {
@@ -434,7 +439,7 @@ void PictureRecorder::CreatePictureFolder(std::optional<double> toneHz) {
   // A folder that could not be made is another run's (or none): its log is not this run's.
   writer_->BeginRun(QString(), std::nullopt, run_);
   recording::CreatePictureFolder(names_, time_->Now());
-  writer_->BeginRun(names_.PictureFolder, toneHz, run_);
+  writer_->BeginRun(names_.PictureFolder, toneHz, run_, record_);
 }
 
 void PictureRecorder::FinishRun() {

@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -63,6 +65,18 @@ TEST(RunEnd, APictureThatFailsAfterTheStopFailsTheRun) {
   ASSERT_EQ(rows.size(), 4);
   EXPECT_TRUE(QString::fromUtf8(rows[3]).contains(QStringLiteral("нет кадра ближе")))
       << rows[3].toStdString();
+  // The run's record says it failed, why, and what it wrote.
+  QFile file(QDir(summary.runFolder).filePath(QStringLiteral("run.json")));
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QJsonObject record = QJsonDocument::fromJson(file.readAll()).object();
+  const QJsonObject end = record[QStringLiteral("end")].toObject();
+  EXPECT_EQ(end[QStringLiteral("how")].toString(), QStringLiteral("failure"));
+  EXPECT_TRUE(end[QStringLiteral("failure")].toString().contains(QStringLiteral("нет кадра ближе")))
+      << end[QStringLiteral("failure")].toString().toStdString();
+  EXPECT_EQ(record[QStringLiteral("pictures")][QStringLiteral("written")].toInt(), 2);
+  EXPECT_EQ(record[QStringLiteral("pictures")][QStringLiteral("not_written")].toInt(), 1);
+  EXPECT_TRUE(record[QStringLiteral("camera")][QStringLiteral("name")].toString().startsWith(
+      QStringLiteral("Test camera")));
 }
 
 }  // namespace

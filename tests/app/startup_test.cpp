@@ -11,6 +11,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -834,12 +836,38 @@ void ExpectAWholeRunFolder(const QString& run, bool withPlot) {
   ASSERT_TRUE(log.open(QIODevice::ReadOnly));
   EXPECT_EQ(log.readAll().trimmed().split('\n').size(), pictures.size() + 1);
   QStringList expected = pictures;
-  expected << QStringLiteral("log.csv");
+  expected << QStringLiteral("log.csv") << QStringLiteral("run.json");
   if (withPlot) expected << QStringLiteral("phase.png");
   expected.sort();
   QStringList found = QDir(run).entryList(QDir::Files | QDir::Hidden, QDir::Name);
   if (!withPlot) found.removeAll(QStringLiteral("phase.png"));
   EXPECT_EQ(found, expected);
+}
+
+QJsonObject RunRecordOf(const QString& run) {
+  QFile file(QDir(run).filePath(QStringLiteral("run.json")));
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  return QJsonDocument::fromJson(file.readAll()).object();
+}
+
+// A program killed outright leaves the record of its start, whole: settings, devices, T0.
+TEST(Run, AKilledRunLeavesTheRecordOfItsStart) {
+  RunningProgram running({"--tone", "10/2", "--every", "2"});
+  const QString run = running.WaitForPictures(2);
+  ASSERT_FALSE(run.isEmpty());
+  running.process.kill();
+  ASSERT_TRUE(running.process.waitForFinished(30000));
+  const QJsonObject record = RunRecordOf(run);
+  ASSERT_FALSE(record.isEmpty());
+  EXPECT_TRUE(record[QStringLiteral("end")].isNull());
+  EXPECT_FALSE(record[QStringLiteral("t0")].toString().isEmpty());
+  EXPECT_EQ(record[QStringLiteral("settings")][QStringLiteral("tone_hz")].toDouble(), 5.0);
+  EXPECT_EQ(record[QStringLiteral("settings")][QStringLiteral("every_periods")].toInt(), 2);
+  EXPECT_TRUE(
+      record[QStringLiteral("sound_device")].toString().contains(QStringLiteral("Встроенный")));
+  EXPECT_GT(
+      record[QStringLiteral("camera")][QStringLiteral("format")][QStringLiteral("width")].toInt(),
+      0);
 }
 
 TEST(Run, SigintOrSigtermStopsItAsTheStopButtonDoesAndASecondSigintAtOnce) {
@@ -859,6 +887,10 @@ TEST(Run, SigintOrSigtermStopsItAsTheStopButtonDoesAndASecondSigintAtOnce) {
                                   .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
       EXPECT_EQ(Field(out, QStringLiteral("run folder")), run) << out.join('\n').toStdString();
       ExpectAWholeRunFolder(run, true);
+      const QJsonObject record = RunRecordOf(run);
+      EXPECT_EQ(record[QStringLiteral("end")][QStringLiteral("how")].toString(),
+                QStringLiteral("signal"));
+      EXPECT_GE(record[QStringLiteral("pictures")][QStringLiteral("written")].toInt(), 3);
       const QStringList videos =
           QDir(running.folder.dir.filePath(QStringLiteral("Video"))).entryList(QDir::Files);
       if (!video) {
