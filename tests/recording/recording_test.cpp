@@ -16,6 +16,7 @@
 #include "platform/forms/runtime_error.h"
 #include "platform/gst/virtual_devices.h"
 #include "platform/wave/wave_out.h"
+#include "recording/frame_files.h"
 #include "recording/output_files.h"
 #include "recording/picture_window.h"
 #include "tests/support/camera_support.h"
@@ -154,7 +155,7 @@ TEST_F(RecordingTest, ClockModeWritesNumberedPicturesThatCarryTheirStamp) {
   const QString folder = Folder("Risunki/06_12_2026_14_05_09");
   EXPECT_EQ(form->Recorder().Names().PictureFolder, folder);
   // The pictures and the run's log; no phase plot, as simulated time has no tone clock.
-  EXPECT_EQ(Entries(folder), (QStringList{"1.bmp", "2.bmp", "3.bmp", "log.csv"}));
+  EXPECT_EQ(Entries(folder), (QStringList{"1.bmp", "2.bmp", "3.bmp", "log.csv", "run.json"}));
   EXPECT_EQ(lines_[2], QStringLiteral("N=   3       dT= 3"));
   EXPECT_FALSE(PictureWindow().isVisible());  // Check3 unticked: drawn on, not shown
   for (int n = 1; n <= 3; ++n) {
@@ -167,6 +168,37 @@ TEST_F(RecordingTest, ClockModeWritesNumberedPicturesThatCarryTheirStamp) {
     }
   }
   EXPECT_EQ(form->Recorder().Names().OutputFileName, folder + QStringLiteral("/3.bmp"));
+}
+
+// The picture window's menu chooses the camera's own frames: grey PNGs at the camera's size
+// beside the pictures, named in the rows and the record, the choice kept for the next window.
+TEST_F(RecordingTest, FramesChosenInThePictureWindowGoBesideThePictures) {
+  CaptureWindowOn();
+  PictureWindow().SaveFrames->trigger();
+  PictureWindow().GreyFrames->trigger();
+  RunClock(2);
+  ASSERT_TRUE(boxes.Calls().empty()) << boxes.Calls()[0].text.toStdString();
+  const QString folder = form->Recorder().Names().PictureFolder;
+  EXPECT_EQ(Entries(folder),
+            (QStringList{"1.bmp", "1.frame.png", "2.bmp", "2.frame.png", "log.csv", "run.json"}));
+  const QImage frame(folder + QStringLiteral("/2.frame.png"));
+  EXPECT_EQ(frame.format(), QImage::Format_Grayscale8);
+  EXPECT_EQ(frame.size(), QSize(640, 480));  // the camera's, not the picture's 636 x 476
+  QFile log(folder + QStringLiteral("/log.csv"));
+  ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+  const QList<QByteArray> rows = log.readAll().trimmed().split('\n');
+  ASSERT_EQ(rows.size(), 3);
+  EXPECT_EQ(testing_support::SplitCsvLine(QString::fromUtf8(rows[2])).last(),
+            QStringLiteral("2.frame.png"));
+  QFile record(folder + QStringLiteral("/run.json"));
+  ASSERT_TRUE(record.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(record.readAll().contains("\"frames\": \"grey\""));
+
+  recording::Form6 next;
+  EXPECT_TRUE(next.SaveFrames->isChecked());
+  EXPECT_TRUE(next.GreyFrames->isChecked());
+  next.SaveFrames->trigger();  // off again, for the tests after this one
+  EXPECT_EQ(recording::FrameFilesChosen(), recording::FrameFiles::None);
 }
 
 TEST_F(RecordingTest, TimerModeRenewsPictureZeroAtEveryTick) {
@@ -182,7 +214,8 @@ TEST_F(RecordingTest, TimerModeRenewsPictureZeroAtEveryTick) {
   RunEventsFor(150);  // the camera moves on
   form->Generator().Timer1_Timer();
   Written();
-  EXPECT_EQ(Entries(form->Recorder().Names().PictureFolder), (QStringList{"0.bmp", "log.csv"}));
+  EXPECT_EQ(Entries(form->Recorder().Names().PictureFolder),
+            (QStringList{"0.bmp", "log.csv", "run.json"}));
   EXPECT_NE(Rgb(QImage(file)), Rgb(first));
   EXPECT_TRUE(boxes.Calls().empty());
 
@@ -500,7 +533,8 @@ TEST_F(RecordingTest, ADiskFullInTheMiddleOfARunEndsTheClockOnceAndWritesNothing
   EXPECT_EQ(boxes.Calls()[0].text, kError);
   EXPECT_NE(form->Gen().WaveOutHandle, 0u);
   const QString folder = form->Recorder().Names().PictureFolder;
-  EXPECT_EQ(Entries(folder), (QStringList{"1.bmp", "2.bmp", "3.bmp", "4.bmp", "log.csv"}));
+  EXPECT_EQ(Entries(folder),
+            (QStringList{"1.bmp", "2.bmp", "3.bmp", "4.bmp", "log.csv", "run.json"}));
   EXPECT_GE(calls, 5);
   QFile log(folder + QStringLiteral("/log.csv"));
   ASSERT_TRUE(log.open(QIODevice::ReadOnly));
@@ -548,7 +582,8 @@ TEST_F(RecordingTest, AWriterFailureEndsOnlyItsOwnRunInTheTimerMode) {
   form->Generator().Timer1_Timer();
   Written();
   EXPECT_EQ(boxes.Calls().size(), 1u);
-  EXPECT_EQ(Entries(form->Recorder().Names().PictureFolder), (QStringList{"0.bmp", "log.csv"}));
+  EXPECT_EQ(Entries(form->Recorder().Names().PictureFolder),
+            (QStringList{"0.bmp", "log.csv", "run.json"}));
 }
 
 TEST_F(RecordingTest, ACameraSwitchedOffDuringAFilterGraphRunEndsTheRecording) {
