@@ -38,6 +38,8 @@ test_packages=(
   dbus-daemon pipewire pipewire-bin pipewire-pulse wireplumber pulseaudio-utils weston
   # The package test builds a Debian package, checks it and reads the demo run's log.
   dpkg-dev desktop-file-utils lintian python3
+  # The Python example's test reads a run with NumPy and Pillow (docs/examples/load_run.py).
+  python3-numpy python3-pil
 )
 lint_packages=(clang-format clang-tidy)
 screenshot_packages=(xvfb xauth xdotool imagemagick)
