@@ -3,6 +3,8 @@
 #include "camera/logging.h"
 #include "platform/forms/message_box.h"
 #include "platform/forms/runtime_error.h"
+#include "platform/gst/camera_controls.h"
+#include "platform/gst/exposure_lock.h"
 
 namespace camera {
 
@@ -11,6 +13,7 @@ Q_LOGGING_CATEGORY(lcCameraControl, "strobolux.camera")
 namespace {
 
 const QString kTitle = QStringLiteral("WebCam");
+const QString kControlsNotice = QStringLiteral(" Настройки камеры: ");
 
 }  // namespace
 
@@ -32,6 +35,14 @@ void ClearFailureText(QLabel& status, bool camera, bool video) {
   if ((camera && text.startsWith(CameraErrorText(QString()))) ||
       (video && text.startsWith(VideoErrorText(QString()))))
     status.clear();
+}
+
+QString ControlsNoticeText(const QString& notice) {
+  return notice.isEmpty() ? QString() : kControlsNotice + notice;
+}
+
+void ClearControlsNotice(QLabel& status) {
+  if (status.text().startsWith(kControlsNotice)) status.clear();
 }
 
 CameraControl::CameraControl(const CameraControls& controls)
@@ -76,6 +87,8 @@ void CameraControl::Option8_Click() {
 }
 
 CameraControl::~CameraControl() {
+  // A run cut short by the exit leaves the camera as the operator had it.
+  EndRunLock();
   state_.VideoWindow.reset();
   state_.BasicVideo.reset();
   state_.CapturePin.reset();
@@ -100,6 +113,36 @@ gst::CameraPipeline& CameraControl::RecordingCamera() const {
   if (!delivering(camera))
     graph::Fail(graph::VFW_E_WRONG_STATE, QStringLiteral("нет текущего кадра"));
   return *camera;
+}
+
+gst::CameraPipeline* CameraControl::OpenCamera() const {
+  gst::CameraPipeline* camera = nullptr;
+  if (controls_.Option7->isChecked())
+    camera = capture::CameraOf(state_.CaptureWindow);
+  else if (state_.FilterGraph)
+    camera = state_.FilterGraph->Camera();
+  return camera && camera->IsOpen() ? camera : nullptr;
+}
+
+QStringList CameraControl::LockForRun() {
+  EndRunLock();
+  if (!gst::ExposureLockChosen() || state_.CameraOn != 1) return {};
+  const gst::CameraPipeline* camera = OpenCamera();
+  if (!camera) return {};
+  run_controls_ = gst::ControlsOf(*camera);
+  if (!run_controls_) return {QStringLiteral("у камеры нет настроек изображения")};
+  run_lock_ = std::make_unique<gst::ExposureLock>();
+  QStringList failed = run_lock_->Lock(*run_controls_);
+  if (!failed.isEmpty())
+    qCWarning(lcCameraControl).noquote()
+        << "the camera's exposure is not held whole:" << failed.join(QStringLiteral("; "));
+  return failed;
+}
+
+void CameraControl::EndRunLock() {
+  if (run_lock_ && run_controls_) run_lock_->Restore(*run_controls_);
+  run_lock_.reset();
+  run_controls_.reset();
 }
 
 void CameraControl::Command11_Click() {

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 #include <cstdint>
 #include <exception>
@@ -19,6 +20,11 @@
 #include "camera/vfw_capture.h"
 #include "platform/forms/controls.h"
 #include "platform/forms/picture_box.h"
+
+namespace gst {
+class CameraControls;
+class ExposureLock;
+}  // namespace gst
 
 namespace camera {
 
@@ -100,6 +106,12 @@ QString VideoErrorText(const QString& reason);
 // A success ends what an earlier failure said: the status line loses a failure text of the
 // kinds given (CameraErrorText, VideoErrorText); any other text stays.
 void ClearFailureText(QLabel& status, bool camera, bool video);
+// The status-line words of a switch-on whose camera did not take all of its remembered picture
+// controls (CameraPipeline::ControlsNotice): " Настройки камеры: " and the notice; empty for an
+// empty notice.
+QString ControlsNoticeText(const QString& notice);
+// The status line loses such words of an earlier switch-on; any other text stays.
+void ClearControlsNotice(QLabel& status);
 
 class CameraControl : public QObject {
   Q_OBJECT
@@ -137,6 +149,14 @@ class CameraControl : public QObject {
   // window's copy, the graph's for its current image.
   gst::CameraPipeline& RecordingCamera() const;
 
+  // A run's start: when the operator chose to hold the exposure (gst::ExposureLockChosen) and a
+  // camera is on, its exposure, gain and white balance are held as its automatic modes reached
+  // them (gst::ExposureLock) until EndRunLock. Returns what could not be held, in Russian;
+  // empty when all is held or nothing was to be.
+  QStringList LockForRun();
+  // A run's end: the operator's automatic modes come back; nothing without a lock.
+  void EndRunLock();
+
  signals:
   // The video stop also ends a running period clock.
   void ClockStopRequested();
@@ -144,10 +164,17 @@ class CameraControl : public QObject {
  private:
   friend struct CameraTestAccess;  // defined by the tests only
 
+  // The open camera of the chosen back end, whether or not it delivers; null when none.
+  gst::CameraPipeline* OpenCamera() const;
+
   CameraState state_;  // before the back ends, which refer to it
   CameraControls controls_;
   VfwCapture vfw_;
   DirectShowCapture directshow_;
+  // The run's lock and the controls it holds, kept until the run ends: the camera may be
+  // switched off before.
+  std::unique_ptr<gst::CameraControls> run_controls_;
+  std::unique_ptr<gst::ExposureLock> run_lock_;
 };
 
 }  // namespace camera

@@ -105,7 +105,9 @@ void DirectShowCapture::StartPreview() {
   state_.BasicVideo = std::shared_ptr<graph::IBasicVideo>(state_.FilterGraph, &filterGraph);
   window.SetWidth(640);
   window.SetHeight(480);
-  controls_.Label1->setText(QStringLiteral(" Previewing camera"));
+  const gst::CameraPipeline* camera = filterGraph.Camera();
+  controls_.Label1->setText(QStringLiteral(" Previewing camera") +
+                            ControlsNoticeText(camera ? camera->ControlsNotice() : QString()));
   state_.CameraOn = 1;
   previewing_ = true;
 }

@@ -57,8 +57,17 @@ void VfwCapture::SwitchOn() {
   capture::SetFinishErrorHandler(state_.CaptureWindow, [status](const QString& reason) {
     status->setText(VideoErrorText(reason));
   });
-  if (capture::SendMessageA(state_.CaptureWindow, capture::WM_CAP_DRIVER_CONNECT, 0, 0))
+  if (capture::SendMessageA(state_.CaptureWindow, capture::WM_CAP_DRIVER_CONNECT, 0, 0)) {
     ClearFailureText(*status, true, true);
+    // The switch-on has no text of its own: what the camera did not take of its remembered
+    // controls is the status line's, and an earlier switch-on's word of it goes.
+    const gst::CameraPipeline* camera = capture::CameraOf(state_.CaptureWindow);
+    const QString notice = camera ? camera->ControlsNotice() : QString();
+    if (notice.isEmpty())
+      ClearControlsNotice(*status);
+    else
+      status->setText(ControlsNoticeText(notice));
+  }
   capture::SendMessageA(state_.CaptureWindow, capture::WM_CAP_SET_PREVIEWRATE, 33, 0);
   capture::SendMessageA(state_.CaptureWindow, capture::WM_CAP_SET_PREVIEW,
                         static_cast<capture::WPARAM>(-1), 0);

@@ -11,6 +11,7 @@
 
 #include "platform/gst/camera_pipeline.h"
 #include "platform/gst/gst_util.h"
+#include "platform/gst/test_camera_controls.h"
 
 namespace gst {
 
@@ -47,6 +48,7 @@ std::vector<ControlInfo> V4l2Controls::List() {
     info.maximum = static_cast<int>(query.maximum);
     info.step = std::max<int>(1, static_cast<int>(query.step));
     info.defaultValue = static_cast<int>(query.default_value);
+    info.inactive = (query.flags & V4L2_CTRL_FLAG_INACTIVE) != 0;
     switch (query.type) {
       case V4L2_CTRL_TYPE_INTEGER:
         info.type = ControlInfo::Integer;
@@ -189,6 +191,8 @@ std::vector<std::pair<QString, int>> ControlValues(CameraControls& controls) {
 std::unique_ptr<CameraControls> ControlsOf(const CameraPipeline& camera) {
   if (!camera.Camera().path.isEmpty()) {
     if (auto v4l2 = V4l2Controls::Open(camera.Camera().path)) return v4l2;
+  } else if (camera.Source()) {
+    if (auto test = TestCameraControlsOf(camera.Source())) return test;
   }
   auto balance = std::make_unique<ColorBalanceControls>(camera.Source());
   if (balance->Valid()) return balance;
@@ -203,6 +207,13 @@ std::optional<double> ManualExposureMs(const CameraPipeline& camera) {
   GstElement* source = camera.Source();
   if (!source || !g_object_class_find_property(G_OBJECT_GET_CLASS(source), "exposure-ms"))
     return std::nullopt;
+  // While the test camera chooses its exposure itself, as a webcam's automatic mode does, its
+  // time is not one to calibrate against.
+  if (g_object_class_find_property(G_OBJECT_GET_CLASS(source), "exposure-auto")) {
+    gboolean automatic = FALSE;
+    g_object_get(source, "exposure-auto", &automatic, nullptr);
+    if (automatic) return std::nullopt;
+  }
   gdouble exposure = 0;
   g_object_get(source, "exposure-ms", &exposure, nullptr);
   return exposure;

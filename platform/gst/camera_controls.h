@@ -30,6 +30,9 @@ struct ControlInfo {
   int step = 1;
   int defaultValue = 0;
   std::vector<std::pair<int, QString>> menu;  // value and its name
+  // An automatic mode holds it now (V4L2's exposure time while automatic exposure is on): the
+  // camera may refuse a value.
+  bool inactive = false;
 };
 
 class CameraControls {
@@ -92,12 +95,13 @@ QString ControlKey(const QString& name);
 // control that cannot be read is left out).
 std::vector<std::pair<QString, int>> ControlValues(CameraControls& controls);
 
-// The controls of an open camera: V4L2 when it has a device node, otherwise its colour
-// balance; null when it has neither.
+// The controls of an open camera: V4L2 when it has a device node; otherwise a test camera's
+// V4L2-style controls (TestCameraControlsOf), else its colour balance; null when it has none.
 std::unique_ptr<CameraControls> ControlsOf(const CameraPipeline& camera);
 
 // The exposure time of an open camera in ms, when it is known: a V4L2 camera's manual exposure
-// (V4l2Controls::ManualExposureMs), a test camera's "exposure-ms"; none otherwise.
+// (V4l2Controls::ManualExposureMs), a test camera's "exposure-ms" unless its "exposure-auto"
+// is on; none otherwise.
 std::optional<double> ManualExposureMs(const CameraPipeline& camera);
 
 }  // namespace gst

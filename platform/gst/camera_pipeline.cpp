@@ -8,7 +8,10 @@
 #include <chrono>
 #include <cstdlib>
 
+#include "platform/gst/camera_controls.h"
+#include "platform/gst/camera_identity.h"
 #include "platform/gst/device_monitor.h"
+#include "platform/gst/stored_controls.h"
 
 namespace gst {
 
@@ -106,6 +109,7 @@ bool CameraPipeline::Open(const CameraDevice& camera, const CameraFormat& format
   Close();
   camera_ = camera;
   format_ = format;
+  controls_notice_.clear();
   frames_ = 0;
   last_arrival_ns_ = 0;
   {
@@ -206,6 +210,10 @@ bool CameraPipeline::Open(const CameraDevice& camera, const CameraFormat& format
   if (gst_element_set_state(pipeline_.get(), state) == GST_STATE_CHANGE_FAILURE)
     return fail(QString());
   Watch(state == GST_STATE_PLAYING);
+  // What the operator set for this camera before, in both back ends and after a replug; what
+  // it refuses is only told, never a reason not to open.
+  if (const std::unique_ptr<CameraControls> controls = ControlsOf(*this))
+    controls_notice_ = ApplyStoredControls(CameraIdentity(camera_), *controls).Notice();
   return true;
 }
 

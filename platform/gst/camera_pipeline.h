@@ -104,6 +104,10 @@ class CameraPipeline : public QObject {
   void Close();
   bool IsOpen() const { return pipeline_ != nullptr; }
 
+  // What the camera did not take of its stored picture controls (stored_controls.h) at its last
+  // opening, for the status line ("не применены: Gain"); empty when it took them all.
+  const QString& ControlsNotice() const { return controls_notice_; }
+
   const CameraDevice& Camera() const { return camera_; }
   const CameraFormat& Format() const { return format_; }
   GstElement* Pipeline() const { return pipeline_.get(); }
@@ -170,6 +174,7 @@ class CameraPipeline : public QObject {
   std::unique_ptr<BusWatch> bus_;
   CameraDevice camera_;
   CameraFormat format_;
+  QString controls_notice_;
 
   static constexpr std::size_t kKeptFrames = 4;
   mutable std::mutex slot_mutex_;  // guards the frames, the waiting requests and first_error_

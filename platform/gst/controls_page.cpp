@@ -10,11 +10,17 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include "platform/gst/camera_identity.h"
+#include "platform/gst/exposure_lock.h"
+#include "platform/gst/stored_controls.h"
+
 namespace gst {
 
 ControlsPage::ControlsPage(std::unique_ptr<CameraControls> controls, const CameraDevice* device,
                            bool cameraOn, QWidget* parent)
-    : QWidget(parent), controls_(std::move(controls)) {
+    : QWidget(parent),
+      controls_(std::move(controls)),
+      identity_(device ? CameraIdentity(*device) : QString()) {
   auto* layout = new QVBoxLayout(this);
   auto* form = new QFormLayout();
   layout->addLayout(form);
@@ -31,6 +37,7 @@ ControlsPage::ControlsPage(std::unique_ptr<CameraControls> controls, const Camer
     label->setObjectName(QStringLiteral("NoControls"));
     label->setWordWrap(true);
     layout->addWidget(label);
+    AddExposureLock(*layout);
     return;
   }
   CameraControls* camera = controls_.get();
@@ -55,7 +62,9 @@ ControlsPage::ControlsPage(std::unique_ptr<CameraControls> controls, const Camer
         line->addWidget(number);
         connect(slider, &QSlider::valueChanged, number, &QSpinBox::setValue);
         connect(number, &QSpinBox::valueChanged, slider, &QSlider::setValue);
-        connect(slider, &QSlider::valueChanged, this, [camera, id](int v) { camera->Set(id, v); });
+        connect(slider, &QSlider::valueChanged, this, [this, camera, id, name = info.name](int v) {
+          if (camera->Set(id, v)) Remember(name, v);
+        });
         reset_.push_back([slider, value = info.defaultValue] { slider->setValue(value); });
         form->addRow(info.name, row);
         break;
@@ -64,7 +73,9 @@ ControlsPage::ControlsPage(std::unique_ptr<CameraControls> controls, const Camer
         auto* box = new QCheckBox(this);
         box->setObjectName(info.name);
         box->setChecked(current != 0);
-        connect(box, &QCheckBox::toggled, this, [camera, id](bool on) { camera->Set(id, on); });
+        connect(box, &QCheckBox::toggled, this, [this, camera, id, name = info.name](bool on) {
+          if (camera->Set(id, on)) Remember(name, on);
+        });
         reset_.push_back([box, value = info.defaultValue] { box->setChecked(value != 0); });
         form->addRow(info.name, box);
         break;
@@ -75,7 +86,10 @@ ControlsPage::ControlsPage(std::unique_ptr<CameraControls> controls, const Camer
         for (const auto& [value, name] : info.menu) list->addItem(name, value);
         list->setCurrentIndex(std::max(0, list->findData(current)));
         connect(list, &QComboBox::activated, this,
-                [camera, id, list](int row) { camera->Set(id, list->itemData(row).toInt()); });
+                [this, camera, id, list, name = info.name](int row) {
+                  const int value = list->itemData(row).toInt();
+                  if (camera->Set(id, value)) Remember(name, value);
+                });
         reset_.push_back([camera, id, list, value = info.defaultValue] {
           list->setCurrentIndex(std::max(0, list->findData(value)));
           camera->Set(id, value);
@@ -96,8 +110,33 @@ ControlsPage::ControlsPage(std::unique_ptr<CameraControls> controls, const Camer
   defaults->setObjectName(QStringLiteral("Default"));
   connect(defaults, &QPushButton::clicked, this, [this] {
     for (const auto& reset : reset_) reset();
+    // The camera's own defaults from now on, at every opening too.
+    ForgetControls(identity_);
   });
   layout->addWidget(defaults, 0, Qt::AlignRight);
+  AddExposureLock(*layout);
+}
+
+void ControlsPage::Remember(const QString& name, int value) const {
+  StoreControl(identity_, ControlKey(name), value);
+}
+
+void ControlsPage::AddExposureLock(QLayout& layout) {
+  auto* lock = new QCheckBox(
+      QStringLiteral("Держать экспозицию, усиление и баланс белого во время записи"), this);
+  lock->setObjectName(QStringLiteral("LockExposure"));
+  lock->setChecked(ExposureLockChosen());
+  connect(lock, &QCheckBox::toggled, this, [](bool on) { ChooseExposureLock(on); });
+  layout.addWidget(lock);
+  if (!controls_) return;
+  const QStringList unlockable = UnlockableParts(*controls_);
+  if (unlockable.isEmpty()) return;
+  auto* note = new QLabel(QStringLiteral("Эта камера не может удержать: ") +
+                              unlockable.join(QStringLiteral("; ")) + QLatin1Char('.'),
+                          this);
+  note->setObjectName(QStringLiteral("Unlockable"));
+  note->setWordWrap(true);
+  layout.addWidget(note);
 }
 
 }  // namespace gst

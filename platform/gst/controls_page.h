@@ -1,8 +1,12 @@
 #pragma once
 // A page of a camera's controls: a slider and a number for each integer control, a check
 // box for a boolean, a list for a menu, a button for a button control, and "Default" to put
-// every control back. Each change takes effect at once.
+// every control back. Each change takes effect at once and is remembered for the camera
+// (stored_controls.h); "Default" forgets what was remembered. Below, the choice to hold the
+// exposure through a run (exposure_lock.h) and what this camera cannot hold.
 
+#include <QLayout>
+#include <QString>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -24,7 +28,12 @@ class ControlsPage : public QWidget {
   CameraControls* Controls() const { return controls_.get(); }
 
  private:
+  // Remembers a value the camera took.
+  void Remember(const QString& name, int value) const;
+  void AddExposureLock(QLayout& layout);
+
   std::unique_ptr<CameraControls> controls_;
+  QString identity_;  // the camera's, for its remembered controls; empty: none remembered
   std::vector<std::function<void()>> reset_;  // puts one control back to its default
 };
 

@@ -3,15 +3,23 @@
 
 #include <gtest/gtest.h>
 
+#include <linux/videodev2.h>
+
 #include <QDir>
+#include <QSlider>
 #include <QTest>
 #include <optional>
 
 #include "app/main_window.h"
 #include "platform/capture/capture_window.h"
 #include "platform/forms/runtime_error.h"
+#include "platform/gst/camera_controls.h"
 #include "platform/gst/camera_devices.h"
+#include "platform/gst/camera_identity.h"
+#include "platform/gst/controls_page.h"
+#include "platform/gst/exposure_lock.h"
 #include "platform/gst/gst_util.h"
+#include "platform/gst/stored_controls.h"
 #include "platform/gst/virtual_devices.h"
 #include "tests/support/camera_support.h"
 #include "tests/support/gst_leak_check.h"
@@ -207,6 +215,100 @@ TEST_F(CameraSwitchTest, ExitDisconnectsACameraThatIsOnAndTouchesNoneThatIsOff) 
   testing_support::WritableState(other.Camera()).LastCapResult = 77;
   other.Command16_Click();
   EXPECT_EQ(other.CameraState().LastCapResult, 77);
+}
+
+// The brightness control of the camera a capture window shows.
+std::optional<gst::ControlInfo> Brightness(gst::CameraControls& controls) {
+  for (const gst::ControlInfo& info : controls.List())
+    if (info.name == QStringLiteral("Brightness")) return info;
+  return std::nullopt;
+}
+
+// What the operator set on the picture page is the camera's again at the next switch-on; what
+// the camera refuses of it is told on the status line, after the switch-on's own text, and
+// the camera is on all the same.
+TEST_F(CameraSwitchTest, RememberedPictureControlsComeBackAtTheNextSwitchOn) {
+  QTest::mouseClick(form_.Command11, Qt::LeftButton);
+  ASSERT_TRUE(Previewing(form_));
+  const QString identity = gst::CameraIdentity(CaptureOf(form_)->Pipeline().Camera());
+  int chosen = 0;
+  {
+    gst::CameraPipeline& camera = CaptureOf(form_)->Pipeline();
+    gst::ControlsPage page(gst::ControlsOf(camera), &camera.Camera(), true);
+    ASSERT_TRUE(page.Controls());
+    const std::optional<gst::ControlInfo> info = Brightness(*page.Controls());
+    ASSERT_TRUE(info);
+    chosen = info->minimum + (info->defaultValue - info->minimum) / 2;
+    ASSERT_NE(chosen, info->defaultValue);
+    page.findChild<QSlider*>(QStringLiteral("Brightness"))->setValue(chosen);
+  }
+  QTest::mouseClick(form_.Command13, Qt::LeftButton);
+  QTest::mouseClick(form_.Command11, Qt::LeftButton);
+  ASSERT_TRUE(Previewing(form_));
+  {
+    const auto controls = gst::ControlsOf(CaptureOf(form_)->Pipeline());
+    ASSERT_TRUE(controls);
+    EXPECT_EQ(controls->Get(Brightness(*controls)->id), chosen);
+  }
+  EXPECT_EQ(form_.Label1->text(), QStringLiteral("Label1"));
+
+  const QString refused = QStringLiteral(" Настройки камеры: не применены: Brightness");
+  gst::StoreControl(identity, QStringLiteral("brightness"), 1'000'000);
+  QTest::mouseClick(form_.Command13, Qt::LeftButton);
+  QTest::mouseClick(form_.Command11, Qt::LeftButton);
+  EXPECT_TRUE(Previewing(form_));
+  EXPECT_EQ(form_.CameraOn(), 1);
+  EXPECT_EQ(form_.Label1->text(), refused);
+  // Put right, the next switch-on's status line no longer says it.
+  gst::StoreControl(identity, QStringLiteral("brightness"), chosen);
+  QTest::mouseClick(form_.Command13, Qt::LeftButton);
+  QTest::mouseClick(form_.Command11, Qt::LeftButton);
+  EXPECT_TRUE(Previewing(form_));
+  EXPECT_TRUE(form_.Label1->text().isEmpty());
+
+  // The filter graph's camera: after its own text.
+  gst::StoreControl(identity, QStringLiteral("brightness"), 1'000'000);
+  QTest::mouseClick(form_.Command13, Qt::LeftButton);
+  form_.Option8->click();
+  QTest::mouseClick(form_.Command11, Qt::LeftButton);
+  testing_support::ClickListRow(form_.Combo2, 0);
+  EXPECT_EQ(form_.CameraOn(), 1);
+  EXPECT_EQ(form_.Label1->text(), QStringLiteral(" Previewing camera") + refused);
+  EXPECT_TRUE(boxes_.Calls().empty());
+  gst::ForgetControls(identity);
+}
+
+// A run holds the exposure only when the operator chose so, and its end gives the camera's
+// automatic modes back.
+TEST_F(CameraSwitchTest, ARunHoldsTheExposureOnlyWhenChosenAndItsEndGivesTheModesBack) {
+  EXPECT_TRUE(form_.Camera().LockForRun().isEmpty());  // no camera on
+  QTest::mouseClick(form_.Command11, Qt::LeftButton);
+  ASSERT_TRUE(Previewing(form_));
+  gst::CameraPipeline& camera = CaptureOf(form_)->Pipeline();
+  {
+    const auto controls = gst::ControlsOf(camera);
+    ASSERT_TRUE(controls);
+    ASSERT_TRUE(controls->Set(V4L2_CID_EXPOSURE_AUTO, V4L2_EXPOSURE_APERTURE_PRIORITY));
+  }
+  const auto automatic = [&] {
+    gboolean on = FALSE;
+    g_object_get(camera.Source(), "exposure-auto", &on, nullptr);
+    return on != FALSE;
+  };
+  EXPECT_TRUE(form_.Camera().LockForRun().isEmpty());
+  EXPECT_TRUE(automatic());  // not chosen
+  form_.Camera().EndRunLock();
+  EXPECT_TRUE(automatic());
+
+  gst::ChooseExposureLock(true);
+  const QStringList failed = form_.Camera().LockForRun();
+  gst::ChooseExposureLock(false);
+  EXPECT_TRUE(failed.isEmpty()) << failed.join(QLatin1Char('\n')).toStdString();
+  EXPECT_FALSE(automatic());
+  EXPECT_TRUE(gst::ManualExposureMs(camera));
+  form_.Camera().EndRunLock();
+  EXPECT_TRUE(automatic());
+  EXPECT_FALSE(gst::ManualExposureMs(camera));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <cstdio>
@@ -8,6 +9,24 @@
 
 #include "app/app_style.h"
 #include "tests/support/gst_leak_check.h"
+
+namespace {
+
+// Each test starts with no settings: what one stored (a camera's delay, controls, format)
+// must not steer the next when a suite runs in one process.
+class FreshSettings : public ::testing::EmptyTestEventListener {
+ public:
+  explicit FreshSettings(QString folder) : folder_(std::move(folder)) {}
+  void OnTestStart(const ::testing::TestInfo&) override {
+    QDir(folder_).removeRecursively();
+    QDir().mkpath(folder_);
+  }
+
+ private:
+  QString folder_;
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
@@ -21,6 +40,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+  ::testing::UnitTest::GetInstance()->listeners().Append(new FreshSettings(config.path()));
   forms::Application application(argc, argv);
   application.setQuitOnLastWindowClosed(false);
   app::ApplyApplicationStyle(application);
