@@ -1,6 +1,8 @@
 #include "platform/gst/test_scene.h"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <mutex>
@@ -16,6 +18,10 @@ std::mutex& SettingsMutex() {
 SceneSettings& Settings() {
   static SceneSettings settings;
   return settings;
+}
+std::atomic<double>& Light() {
+  static std::atomic<double> light{1.0};
+  return light;
 }
 
 // The part of a pixel a shape covers, from the signed distance of the pixel's centre to the
@@ -63,6 +69,14 @@ void SetTestSceneSettings(const SceneSettings& settings) {
 SceneSettings TestSceneSettings() {
   std::lock_guard lock(SettingsMutex());
   return Settings();
+}
+
+void SetTestSceneLight(double factor) {
+  Light().store(std::max(0.0, factor));
+}
+
+double TestSceneLight() {
+  return Light().load();
 }
 
 SceneLayout SceneLayoutFor(QSize frame) {
@@ -234,8 +248,21 @@ QImage RenderScene(QSize frame, std::span<const ToneMoment> moments) {
   return image;
 }
 
+void ScaleBrightness(std::uint8_t* rows, int stride, QSize frame, double factor) {
+  if (factor == 1) return;  // the picture as drawn, bit for bit
+  std::array<std::uint8_t, 256> levels{};
+  for (std::size_t level = 0; level < levels.size(); ++level)
+    levels[level] = static_cast<std::uint8_t>(std::lround(
+        std::clamp(kSceneBlack + (static_cast<double>(level) - kSceneBlack) * factor, 0.0, 255.0)));
+  for (int y = 0; y < frame.height(); ++y) {
+    std::uint8_t* row = rows + static_cast<std::ptrdiff_t>(y) * stride;
+    for (int x = 0; x < frame.width(); ++x) row[x] = levels[row[x]];
+  }
+}
+
 SceneCamera::SceneCamera(QSize frame, const SceneSettings& settings, std::uint64_t seed)
-    : renderer_(frame),
+    : frame_(frame),
+      renderer_(frame),
       settings_(settings),
       random_(seed),
       jitter_(0.0, std::max(settings.jitterMs, 1e-9)) {}
@@ -257,6 +284,7 @@ void SceneCamera::DrawFrame(std::uint8_t* rows, int stride, std::int64_t frameNs
     moments_[static_cast<std::size_t>(i)] =
         sound.At(std::llround(start + (i + 0.5) * exposureNs / count));
   renderer_.Draw(rows, stride, moments_);
+  ScaleBrightness(rows, stride, frame_, brightness_);
 }
 
 }  // namespace gst

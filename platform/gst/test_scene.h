@@ -33,6 +33,12 @@ struct SceneSettings {
 void SetTestSceneSettings(const SceneSettings& settings);
 SceneSettings TestSceneSettings();
 
+// How brightly the scene is lit, for the whole process: a scale of its brightness (1: as
+// drawn; 2: twice as bright, as a test "brightens the scene"). Read at each frame; negative
+// values count as 0.
+void SetTestSceneLight(double factor);
+double TestSceneLight();
+
 // Where the scene lies in a frame, in frame pixels. It stays whole, legible and clear of the
 // picture stamp in the saved picture both when the frame is cropped to the picture panel from
 // the top left corner and when it is stretched over the panel.
@@ -50,7 +56,8 @@ SceneLayout SceneLayoutFor(QSize frame);
 inline constexpr QSize kScenePanel(636, 476);
 inline constexpr QSize kSceneStamp(200, 50);
 
-// Grey levels of the scene's parts.
+// Grey levels of the scene's parts. The frames are limited-range grey: 16 is black.
+inline constexpr int kSceneBlack = 16;
 inline constexpr int kSceneBackground = 40;
 inline constexpr int kDialFace = 230;
 inline constexpr int kDialHand = 16;
@@ -85,17 +92,29 @@ class SceneRenderer {
 // A whole frame (background and scene) as a grey image.
 QImage RenderScene(QSize frame, std::span<const ToneMoment> moments);
 
+// Scales the brightness of every pixel of 8-bit grey rows (its level above black) by
+// `factor`, clipped at 255; nothing to do at 1.
+void ScaleBrightness(std::uint8_t* rows, int stride, QSize frame, double factor);
+
 // The scene as one camera stream films it: each frame's exposure ends `delay` plus a random
 // jitter before its timestamp; the tone is what the sound record says.
 class SceneCamera {
  public:
   SceneCamera(QSize frame, const SceneSettings& settings, std::uint64_t seed);
-  // Draws the frame timestamped `frameNs` (steady clock).
+  // The exposure of the frames drawn from now on (the camera's controls change it while it
+  // streams).
+  void SetExposureMs(double exposureMs) { settings_.exposureMs = exposureMs; }
+  // The brightness scale of the frames drawn from now on: the whole frame (background and
+  // scene) is scaled by it and clipped at white.
+  void SetBrightness(double factor) { brightness_ = factor; }
+  // Draws the frame timestamped `frameNs` (steady clock) onto rows holding the background.
   void DrawFrame(std::uint8_t* rows, int stride, std::int64_t frameNs, const SoundTimeline& sound);
 
  private:
+  QSize frame_;
   SceneRenderer renderer_;
   SceneSettings settings_;
+  double brightness_ = 1;
   std::mt19937_64 random_;
   std::normal_distribution<double> jitter_;
   std::vector<ToneMoment> moments_;

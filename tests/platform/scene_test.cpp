@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QTest>
+#include <chrono>
 #include <cmath>
 #include <numbers>
 #include <vector>
@@ -537,6 +538,58 @@ TEST(SceneInStep, TheTestCamerasShowTheToneOfTheBuiltInSoundOutputAtTheirExposur
     }
   }
   gst::ClearVirtualSoundDevices();
+}
+
+// The exposure set while the camera films: the hand reads at the middle of the new exposure.
+// The scene is dimmed as the exposure grows, so that the picture stays as bright.
+TEST(SceneInStep, AnExposureSetWhileFilmingTakesEffectAtOnce) {
+  QTemporaryDir dir;
+  gst::RegisterVirtualSoundDevice(QStringLiteral("Scene tone"),
+                                  dir.filePath(QStringLiteral("tone.wav")));
+  testing_support::VirtualCameras cameras;
+  const std::vector<gst::CameraDevice> list = gst::ListCameras();
+  const auto* yuy2 = testing_support::FindCamera(list, gst::kTestCameraYuy2);
+  ASSERT_TRUE(yuy2);
+  const SceneSettingsScope settings({2, 0, 0, {}});
+  gst::CameraPipeline camera;
+  ASSERT_TRUE(camera.Open(*yuy2, *yuy2->Find(true, 320, 240)));
+  constexpr double kFrequency = 7.3;
+  const TonePlayer tone(kFrequency, 3);
+  ASSERT_TRUE(tone.Playing());
+  const gst::SceneLayout layout = gst::SceneLayoutFor(QSize(320, 240));
+  // The hand on frames captured after `fromNs`, less the phase at the middle of `exposureMs`.
+  auto errors = [&](std::int64_t fromNs, double exposureMs) {
+    std::vector<double> found;
+    std::uint64_t last = 0;
+    testing_support::WaitFor(
+        [&] {
+          const gst::FramePtr frame = camera.LatestFrame();
+          if (!frame || frame->Number() == last || frame->CaptureNs() < fromNs) return false;
+          last = frame->Number();
+          const double at =
+              static_cast<double>(frame->CaptureNs() - tone.StartNs()) - exposureMs / 2 * 1e6;
+          found.push_back(AngleDifference(
+              testing_support::ReadHandAngle(frame->Image(), layout.dialCentre, layout.dialRadius),
+              360.0 * kFrequency * at / 1e9));
+          return found.size() >= 4;
+        },
+        3000);
+    return found;
+  };
+  const std::vector<double> before = errors(tone.StartNs() + 400 * kMs, 2);
+  constexpr double kLongMs = 30;
+  g_object_set(camera.Source(), "exposure-ms", kLongMs, nullptr);
+  gst::SetTestSceneLight(2 / kLongMs);
+  const std::int64_t changed = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                   std::chrono::steady_clock::now().time_since_epoch())
+                                   .count();
+  const std::vector<double> after = errors(changed + 100 * kMs, kLongMs);
+  gst::SetTestSceneLight(1);
+  gst::ClearVirtualSoundDevices();
+  ASSERT_EQ(before.size(), 4u);
+  ASSERT_EQ(after.size(), 4u);
+  for (const double error : before) EXPECT_NEAR(error, 0, 2);
+  for (const double error : after) EXPECT_NEAR(error, 0, 3);
 }
 
 }  // namespace
