@@ -18,6 +18,7 @@
 #include "platform/gst/camera_delay.h"
 #include "platform/gst/camera_identity.h"
 #include "platform/gst/camera_pipeline.h"
+#include "platform/gst/exposure_lock.h"
 
 namespace recording {
 namespace {
@@ -141,9 +142,23 @@ void PictureRecorder::BeginRun(const generator::RunStart& start) {
   // skips nothing of it.
   writer_->BeginRun(QString(), std::nullopt, run_);
   if (controls_.Check3->isChecked()) PictureWindow().show();
-  if (start.recordPictures) {
+  // The exposure held from here to the run's end, when the operator chose so; the record
+  // then shows the values held.
+  const bool locking =
+      controls_.Camera && controls_.Camera->CameraOn() && gst::ExposureLockChosen();
+  const QStringList notLocked = controls_.Camera ? controls_.Camera->LockForRun() : QStringList();
+  if (!start.recordPictures) return;
+  try {
     record_ = StartRecord(start);
+    if (record_->camera) {
+      record_->camera->locked = locking;
+      record_->camera->notLocked = notLocked;
+    }
     CreatePictureFolder(start.toneHz);
+  } catch (...) {
+    // The run does not start: the operator's modes come back at once.
+    if (controls_.Camera) controls_.Camera->EndRunLock();
+    throw;
   }
 }
 
@@ -467,6 +482,7 @@ void PictureRecorder::FinishRun() {
     }
   }
   end_cause_.clear();
+  if (controls_.Camera) controls_.Camera->EndRunLock();
   writer_->FinishRun(std::move(record));
 }
 
