@@ -2,11 +2,14 @@
 // virtual sound device, the test cameras and a program folder of the test's own.
 
 #include <gtest/gtest.h>
+#include <linux/videodev2.h>
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFontInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -14,6 +17,9 @@
 #include "platform/capture/capture_window.h"
 #include "platform/forms/conversions.h"
 #include "platform/forms/runtime_error.h"
+#include "platform/gst/camera_controls.h"
+#include "platform/gst/exposure_lock.h"
+#include "platform/gst/test_scene.h"
 #include "platform/gst/virtual_devices.h"
 #include "platform/wave/wave_out.h"
 #include "recording/frame_files.h"
@@ -199,6 +205,47 @@ TEST_F(RecordingTest, FramesChosenInThePictureWindowGoBesideThePictures) {
   EXPECT_TRUE(next.GreyFrames->isChecked());
   next.SaveFrames->trigger();  // off again, for the tests after this one
   EXPECT_EQ(recording::FrameFilesChosen(), recording::FrameFiles::None);
+}
+
+// The lock: automatic exposure reaches a value in a dim scene; a run holds it while the scene
+// brightens (automatic, it would shorten fourfold), its record says so, and the automatic
+// mode comes back at the stop.
+TEST_F(RecordingTest, TheExposureLockHoldsThroughARunWhileTheSceneBrightens) {
+  CaptureWindowOn();
+  const auto controls = gst::ControlsOf(form->Camera().RecordingCamera());
+  ASSERT_TRUE(controls);
+  const auto exposure = [&] { return controls->Get(V4L2_CID_EXPOSURE_ABSOLUTE).value_or(0); };
+  gst::SetTestSceneLight(0.5);
+  ASSERT_TRUE(controls->Set(V4L2_CID_EXPOSURE_AUTO, V4L2_EXPOSURE_APERTURE_PRIORITY));
+  // The demo scene's 10 ms at full light: 20 ms in half the light, in units of 100 us.
+  ASSERT_TRUE(WaitFor([&] { return std::abs(exposure() - 200) <= 4; }, 5000)) << exposure();
+  gst::ChooseExposureLock(true);
+  form->Check2->setChecked(true);
+  form->Generator().Command20_Click();  // Timer 1 mode
+  ASSERT_TRUE(form->Timer1->isActive());
+  const int held = exposure();
+  gst::SetTestSceneLight(2);
+  RunEventsFor(500);  // 15 frames: automatic exposure would be near 5 ms by now
+  EXPECT_EQ(exposure(), held);
+  form->Generator().Timer1_Timer();
+  form->Generator().Command4_Click();
+  Written();
+  gst::ChooseExposureLock(false);
+  EXPECT_EQ(controls->Get(V4L2_CID_EXPOSURE_AUTO), V4L2_EXPOSURE_APERTURE_PRIORITY);
+  EXPECT_TRUE(WaitFor([&] { return exposure() < held / 2; }, 5000)) << exposure();
+  gst::SetTestSceneLight(1);
+
+  QFile file(form->Recorder().Names().PictureFolder + QStringLiteral("/run.json"));
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QJsonObject camera =
+      QJsonDocument::fromJson(file.readAll()).object()[QStringLiteral("camera")].toObject();
+  EXPECT_TRUE(camera[QStringLiteral("locked")].toBool());
+  for (const char* when : {"controls_start", "controls_end"}) {
+    SCOPED_TRACE(when);
+    const QJsonObject values = camera[QString::fromLatin1(when)].toObject();
+    EXPECT_EQ(values[QStringLiteral("exposure_time_absolute")].toInt(), held);
+    EXPECT_EQ(values[QStringLiteral("auto_exposure")].toInt(), V4L2_EXPOSURE_MANUAL);
+  }
 }
 
 TEST_F(RecordingTest, TimerModeRenewsPictureZeroAtEveryTick) {
