@@ -25,10 +25,15 @@
 #include "platform/forms/conversions.h"
 #include "platform/forms/dialog.h"
 #include "platform/forms/message_box.h"
+#include "platform/forms/runtime_error.h"
+#include "platform/gst/camera_controls.h"
+#include "platform/gst/exposure_lock.h"
+#include "platform/gst/format_choice.h"
 #include "platform/gst/test_scene.h"
 #include "platform/gst/virtual_devices.h"
 #include "platform/wave/wav_file.h"
 #include "platform/wave/wave_out.h"
+#include "recording/frame_files.h"
 #include "recording/output_files.h"
 
 namespace app {
@@ -138,7 +143,10 @@ class Progress {
       line += QStringLiteral("  free %1 GB").arg(free / 1e9, 0, 'f', 1);
       // The Timer 1 mode renews one picture: the disk does not fill.
       if (row && elapsed > 0 && pictures > 0 && !form_.Generator().TimerMode()) {
-        const double size = static_cast<double>(QFileInfo(QDir(folder).filePath(row->file)).size());
+        // A picture and, when the camera's frames are saved, its frame.
+        double size = static_cast<double>(QFileInfo(QDir(folder).filePath(row->file)).size());
+        if (!row->frameFile.isEmpty())
+          size += static_cast<double>(QFileInfo(QDir(folder).filePath(row->frameFile)).size());
         const double perSecond = size * static_cast<double>(pictures) / elapsed;
         if (perSecond > 0)
           line += QStringLiteral(", full in %1 h").arg(free / perSecond / 3600, 0, 'f', 1);
@@ -164,7 +172,7 @@ class Progress {
 // A warning when the program folder's disk cannot hold an hour of pictures at the planned
 // rate, or the whole of a longer run; the run starts all the same. The Timer 1 mode renews one
 // picture and fills nothing.
-void WarnOfDisk(const Form1& form, bool jpeg, int plannedSeconds) {
+void WarnOfDisk(Form1& form, bool jpeg, int plannedSeconds) {
   if (form.Option6->isChecked()) return;
   double perSecond = 0;
   try {  // read as the window reads them; the start's own check has taken them already
@@ -173,8 +181,22 @@ void WarnOfDisk(const Form1& form, bool jpeg, int plannedSeconds) {
     return;  // not reached: a value that is no number was refused before
   }
   if (!(perSecond > 0)) return;
-  // A BMP has the picture panel's size; a JPEG of a camera scene stays under about 100 kB.
-  const double size = jpeg ? 100e3 : 640.0 * 480 * 3;
+  // A BMP has the picture panel's size; a JPEG of a camera scene stays under about 100 kB. A
+  // frame saved beside it is counted at its raw size: a real camera's noise leaves PNG little
+  // to take away.
+  double size = jpeg ? 100e3 : 640.0 * 480 * 3;
+  if (const recording::FrameFiles frames = recording::FrameFilesChosen();
+      frames != recording::FrameFiles::None) {
+    QSize frame(640, 480);
+    try {
+      const gst::CameraFormat& format = form.Camera().RecordingCamera().Format();
+      frame = QSize(format.width, format.height);
+    } catch (const std::exception&) {
+      // No frame yet: the usual webcam size.
+    }
+    size +=
+        double(frame.width()) * frame.height() * (frames == recording::FrameFiles::Grey ? 1 : 3);
+  }
   const double free =
       static_cast<double>(QStorageInfo(recording::ProgramFolder()).bytesAvailable());
   const double hours = free / (size * perSecond * 3600);
@@ -227,6 +249,71 @@ RunSettings DemoSettings(int seconds) {
   return run;
 }
 
+// Why the run's camera cannot open in --camera-format, before it is switched on: the camera
+// the back end will connect does not offer it. Empty when it does, or when the switch-on
+// will say what is wrong with the camera itself.
+QString FormatRefusal(const RunSettings& run, bool filterGraph) {
+  std::vector<gst::CameraDevice> cameras = gst::ListCameras();
+  // The capture window's cameras are those with a raw format.
+  if (!filterGraph)
+    cameras.erase(std::remove_if(cameras.begin(), cameras.end(),
+                                 [](const gst::CameraDevice& c) { return !c.HasRaw(); }),
+                  cameras.end());
+  QStringList names;
+  for (const gst::CameraDevice& camera : cameras) names << camera.name;
+  QString why;
+  const int row = run.camera.isEmpty() ? 0 : FindName(names, run.camera, {}, &why);
+  if (row < 0 || row >= static_cast<int>(cameras.size())) return {};
+  const gst::CameraDevice& camera = cameras[static_cast<std::size_t>(row)];
+  if (gst::FindFormat(camera, *run.cameraFormat)) return {};
+  return QStringLiteral(
+             "--camera-format %1: %2 does not offer it; --list-devices --formats lists its "
+             "formats")
+      .arg(run.cameraFormat->Text(), camera.name);
+}
+
+// The camera once on: the format it delivers, checked against --camera-format, and the
+// --control values set in it. Returns the refusal of a control (nothing else has started);
+// a camera that does not deliver what was asked is a failure of the run.
+QString SetUpCamera(Form1& form, const RunSettings& run, bool scripted, DemoRunSummary& summary) {
+  gst::CameraPipeline* camera = nullptr;
+  // A real camera may take a few seconds to its first frame.
+  for (QElapsedTimer waited; !camera;) {
+    if (!waited.isValid()) waited.start();
+    try {
+      camera = &form.Camera().RecordingCamera();
+    } catch (const forms::RuntimeError&) {
+      if (waited.elapsed() > 10000) break;
+      Pause(100);
+    }
+  }
+  if (!camera) {
+    if (run.cameraFormat || !run.controls.empty())
+      summary.failure = QStringLiteral("the camera gave no frame to check its settings by");
+    return {};
+  }
+  const std::optional<gst::CameraFormat> delivered = gst::DeliveredFormat(*camera);
+  // Said for --run; the demo run's summary stays as it was.
+  if (scripted)
+    summary.cameraFormat = gst::DescribeWithRates(delivered ? *delivered : camera->Format());
+  if (run.cameraFormat) {
+    gst::CameraDevice running;
+    if (delivered) running.formats = {*delivered};
+    if (!gst::FindFormat(running, *run.cameraFormat)) {
+      summary.failure = QStringLiteral("the camera runs in %1, not in --camera-format %2")
+                            .arg(gst::DescribeWithRates(delivered ? *delivered : camera->Format()),
+                                 run.cameraFormat->Text());
+      return {};
+    }
+  }
+  if (run.controls.empty()) return {};
+  const std::unique_ptr<gst::CameraControls> controls = gst::ControlsOf(*camera);
+  if (!controls)
+    return QStringLiteral("--control %1=%2: the camera has no controls")
+        .arg(run.controls.front().first, run.controls.front().second);
+  return ApplyCameraControls(*controls, run.controls, &summary.cameraControls);
+}
+
 // The script; every step goes through the control or handler the operator would use. The
 // settings are typed and checked first, so a refused one stops it before the camera or tone.
 void Operate(Form1& form, const DemoRunSettings& settings, DemoRunSummary& summary) {
@@ -239,6 +326,15 @@ void Operate(Form1& form, const DemoRunSettings& settings, DemoRunSummary& summa
     summary.refused = refusal;
     return form.Command16->click();
   }
+  if (run.cameraFormat) {
+    if (const QString refusal = FormatRefusal(run, settings.filterGraph); !refusal.isEmpty()) {
+      summary.refused = refusal;
+      return form.Command16->click();
+    }
+    gst::ForceFormat(*run.cameraFormat);
+  }
+  if (run.lockExposure) gst::ForceExposureLock();
+  if (run.frames) recording::ForceFrameFiles(*run.frames);
   (settings.filterGraph ? form.Option8 : form.Option7)->click();
   form.Command11->click();
   QString why;
@@ -266,6 +362,13 @@ void Operate(Form1& form, const DemoRunSettings& settings, DemoRunSummary& summa
   }
   if (form.CameraOn() != 1) return stop(QStringLiteral("the camera did not switch on"));
   Pause(500);  // the first frames arrive
+  // A setting the camera refuses ends the run before the tone and its run folder.
+  if (const QString refusal = SetUpCamera(form, run, settings.run.has_value(), summary);
+      !refusal.isEmpty()) {
+    summary.refused = refusal;
+    return form.Command16->click();
+  }
+  if (!summary.failure.isEmpty()) return stop(summary.failure);
   if (settings.calibrateSeconds > 0) {
     const CalibrationOutcome outcome = CalibrateCamera(form, settings.calibrateSeconds);
     summary.cameraDelay = outcome.message;
@@ -299,15 +402,20 @@ void Operate(Form1& form, const DemoRunSettings& settings, DemoRunSummary& summa
   auto check = [&] {
     for (const QString& status : {form.Label12->text(), form.Label1->text()})
       if (summary.failure.isEmpty() && IsFailure(status)) summary.failure = status.trimmed();
-    if ((timeUp.hasExpired() || summary.messages.size() > shownBefore ||
-         !summary.failure.isEmpty()) &&
-        form.Command4->isEnabled())
+    const bool failed = summary.messages.size() > shownBefore || !summary.failure.isEmpty();
+    if ((timeUp.hasExpired() || failed) && form.Command4->isEnabled()) {
+      // A failure says itself in the run's record.
+      if (!failed) form.Recorder().NoteEndCause(QStringLiteral("time up"));
       stopRun();
+    }
   };
   QTimer watch;
   QObject::connect(&watch, &QTimer::timeout, check);
   watch.start(100);
-  const StopOnSignals onSignals(stopRun);
+  const StopOnSignals onSignals([&form, &stopRun] {
+    form.Recorder().NoteEndCause(QStringLiteral("signal"));
+    stopRun();
+  });
   std::optional<Progress> progress(std::in_place, form, run.seconds);
   form.Command20->click();
   // The Timer 1 mode's start returns at once, as does the clock's after a failure: the run goes
@@ -399,6 +507,10 @@ QStringList SummaryLines(const DemoRunSummary& summary) {
                                                                 : QStringLiteral("log: ");
     lines << kind + QDir::toNativeSeparators(file);
   }
+  if (!summary.cameraFormat.isEmpty())
+    lines << QStringLiteral("camera format: ") + summary.cameraFormat;
+  for (const QString& control : summary.cameraControls)
+    lines << QStringLiteral("camera control: ") + control;
   if (!summary.cameraDelay.isEmpty())
     lines << QStringLiteral("camera delay: ") + summary.cameraDelay;
   for (const QString& text : summary.messages) lines << QStringLiteral("message box: ") + text;

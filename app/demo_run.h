@@ -40,6 +40,10 @@ struct DemoRunSummary {
   QStringList files;
   // What the run applied of the camera's delay, or what a calibration measured.
   QString cameraDelay;
+  // For --run: the format the camera delivered in once on ("MJPEG 1280 x 720 @ 30 fps"), and the
+  // --control values as the camera holds them after they were set ("brightness = 10").
+  QString cameraFormat;
+  QStringList cameraControls;
   // Every message box text shown during the run.
   QStringList messages;
   // Why the script could not go on (a device not listed, a camera that did not switch on).
@@ -54,8 +58,8 @@ struct DemoRunSummary {
 // wait, stop, exit) inside the event loop and returns what was written.
 DemoRunSummary RunDemo(const DemoRunSettings& settings);
 
-// One line each: run folder, picture count, WAV file and length, every message box text or
-// failure.
+// One line each: run folder, picture count, WAV file and length, the camera's format and
+// controls set, every message box text or failure.
 QStringList SummaryLines(const DemoRunSummary& summary);
 
 }  // namespace app

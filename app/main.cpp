@@ -79,11 +79,17 @@ int main(int argc, char* argv[]) {
   const QString programFolder =
       folderNamed ? options->programFolder
                   : app::DefaultProgramFolder(app::ExecutableFolder(), app::HomeFolder());
-  if (options->listDevices) {
+  if (options->listDevices || options->listControls) {
     const QCoreApplication core(argc, argv);  // the program folder names the demo's WAV file
     if (!programFolder.isEmpty()) recording::SetProgramFolder(programFolder);
     if (options->demo) app::RegisterDemoDevices(options->scene);
-    for (const QString& line : app::DeviceLines())
+    if (options->listControls) {
+      const app::ControlListing listing = app::ListControls(options->listControlsCamera);
+      for (const QString& line : listing.lines) std::printf("%s\n", line.toLocal8Bit().constData());
+      if (!listing.error.isEmpty()) PrintLine(listing.error);
+      return listing.status;
+    }
+    for (const QString& line : app::DeviceLines(options->listFormats))
       std::printf("%s\n", line.toLocal8Bit().constData());
     return 0;
   }

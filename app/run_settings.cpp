@@ -1,6 +1,7 @@
 #include "app/run_settings.h"
 
 #include <QLocale>
+#include <algorithm>
 
 #include "app/main_window.h"
 #include "platform/forms/message_box.h"
@@ -65,7 +66,91 @@ QString AmplitudeReason(const QString& amplitude) {
   return QStringLiteral("--amplitude %1: above 100 %, the samples would overflow").arg(amplitude);
 }
 
+QString TypeText(const gst::ControlInfo& info) {
+  switch (info.type) {
+    case gst::ControlInfo::Integer:
+      return QStringLiteral("integer %1..%2, step %3")
+          .arg(info.minimum)
+          .arg(info.maximum)
+          .arg(info.step);
+    case gst::ControlInfo::Boolean:
+      return QStringLiteral("boolean");
+    case gst::ControlInfo::Menu: {
+      QStringList entries;
+      for (const auto& [value, name] : info.menu)
+        entries << QStringLiteral("%1 = %2").arg(value).arg(name);
+      return QStringLiteral("menu ") + entries.join(QStringLiteral(", "));
+    }
+    case gst::ControlInfo::Button:
+      return QStringLiteral("button");
+  }
+  return {};
+}
+
+// The number a control's value stands for; none, with the reason, when it stands for none
+// the control takes.
+std::optional<int> ControlNumber(const gst::ControlInfo& info, const QString& text, QString* why) {
+  bool number = false;
+  const int value = text.toInt(&number);
+  if (info.type == gst::ControlInfo::Menu) {
+    for (const auto& [entry, name] : info.menu) {
+      if ((number && entry == value) || name.compare(text, Qt::CaseInsensitive) == 0 ||
+          gst::ControlKey(name) == gst::ControlKey(text))
+        return entry;
+    }
+    QStringList entries;
+    for (const auto& [entry, name] : info.menu)
+      entries << QStringLiteral("%1 (%2)").arg(entry).arg(name);
+    *why = QStringLiteral("no such entry; the entries are ") + entries.join(QStringLiteral(", "));
+    return std::nullopt;
+  }
+  if (!number) {
+    *why = QStringLiteral("not a whole number");
+    return std::nullopt;
+  }
+  if (value < info.minimum || value > info.maximum) {
+    *why = QStringLiteral("outside its range %1..%2").arg(info.minimum).arg(info.maximum);
+    return std::nullopt;
+  }
+  return value;
+}
+
 }  // namespace
+
+QString ApplyCameraControls(gst::CameraControls& controls,
+                            const std::vector<std::pair<QString, QString>>& settings,
+                            QStringList* applied) {
+  const std::vector<gst::ControlInfo> known = controls.List();
+  for (const auto& [name, text] : settings) {
+    const QString option = QStringLiteral("--control %1=%2: ").arg(name, text);
+    const QString key = gst::ControlKey(name);
+    const auto info = std::find_if(known.begin(), known.end(), [&](const gst::ControlInfo& c) {
+      return gst::ControlKey(c.name) == key;
+    });
+    if (info == known.end())
+      return option + QStringLiteral("the camera has no such control; --list-controls lists them");
+    if (info->type == gst::ControlInfo::Button)
+      return option + QStringLiteral("a button, which holds no value");
+    QString why;
+    const std::optional<int> value = ControlNumber(*info, text, &why);
+    if (!value) return option + why;
+    if (!controls.Set(info->id, *value)) return option + QStringLiteral("the camera refuses it");
+    // A camera may take a value and keep another (a step, an automatic mode holding it).
+    const std::optional<int> now = controls.Get(info->id);
+    if (!now) return option + QStringLiteral("the camera does not say what it holds now");
+    if (*now != *value) return option + QStringLiteral("the camera holds %1 instead").arg(*now);
+    if (applied) *applied << QStringLiteral("%1 = %2").arg(key).arg(*now);
+  }
+  return {};
+}
+
+QString ControlLine(const gst::ControlInfo& info, std::optional<int> now) {
+  QString line = gst::ControlKey(info.name) + QStringLiteral(": ") + TypeText(info);
+  if (info.type == gst::ControlInfo::Button) return line;
+  line += QStringLiteral(", default %1").arg(info.defaultValue);
+  line += now ? QStringLiteral(", now %1").arg(*now) : QStringLiteral(", now unreadable");
+  return line;
+}
 
 int FindName(const QStringList& names, const QString& name, const QString& what, QString* why) {
   const auto exact = names.indexOf(name);

@@ -4,8 +4,12 @@
 
 #include <QString>
 #include <QStringList>
+#include <optional>
+#include <utility>
+#include <vector>
 
 #include "app/startup_options.h"
+#include "platform/gst/camera_controls.h"
 
 namespace app {
 
@@ -22,5 +26,18 @@ int FindName(const QStringList& names, const QString& name, const QString& what,
 // status line), or why a device name fits no device; empty when all is taken. Nothing starts:
 // no tone, no camera, no run folder.
 QString ApplyRunSettings(Form1& form, const RunSettings& run);
+
+// --control NAME=VALUE, each in turn: NAME is a control's key (gst::ControlKey; its name
+// serves too), VALUE a number within the control's range or, for a menu, an entry's number
+// or name. Each is set and read back. Empty when all took; otherwise the line that says which
+// was refused and why, those before it staying set. `applied` gets "key = value" for each
+// as read back.
+QString ApplyCameraControls(gst::CameraControls& controls,
+                            const std::vector<std::pair<QString, QString>>& settings,
+                            QStringList* applied);
+
+// The --list-controls line of a control: "brightness: integer -64..64, step 1, default 0,
+// now 10"; a menu lists its entries ("menu 1 = Manual Mode, 3 = Aperture Priority Mode").
+QString ControlLine(const gst::ControlInfo& info, std::optional<int> now);
 
 }  // namespace app

@@ -1,7 +1,11 @@
 #include "app/startup_options.h"
 
+#include "app/run_settings.h"
 #include "platform/gst/avi_repair.h"
+#include "platform/gst/camera_controls.h"
 #include "platform/gst/camera_devices.h"
+#include "platform/gst/camera_pipeline.h"
+#include "platform/gst/format_choice.h"
 #include "platform/gst/video_recorder.h"
 #include "platform/wave/wave_out.h"
 
@@ -137,10 +141,10 @@ bool SetRunText(RunSettings& run, RunText kind, const QString& text, QString* er
 }
 
 constexpr const char* kValuedOptions[] = {
-    "run",          "demo-run",       "back-end",     "format",     "program-folder",
-    "sound-device", "camera",         "tone",         "amplitude",  "shape",
-    "phase",        "sample-rate",    "every",        "timer",      "calibrate-camera",
-    "scene-delay",  "scene-exposure", "scene-jitter", "scene-rate", "repair-avi"};
+    "run",        "demo-run",   "back-end",         "format",      "program-folder", "sound-device",
+    "camera",     "tone",       "amplitude",        "shape",       "phase",          "sample-rate",
+    "every",      "timer",      "calibrate-camera", "scene-delay", "scene-exposure", "scene-jitter",
+    "scene-rate", "repair-avi", "camera-format",    "control",     "frames"};
 
 // A number of milliseconds within [low, high]; none, with the line to print, otherwise.
 std::optional<double> Milliseconds(const char* option, const QString& text, double low, double high,
@@ -157,8 +161,8 @@ std::optional<double> Milliseconds(const char* option, const QString& text, doub
 
 // The options as the parser knows them; the usage text that --help prints is UsageText.
 void AddOptions(QCommandLineParser& parser) {
-  for (const char* flag :
-       {"demo", "version", "list-devices", "check-display", "show-pictures", "video"})
+  for (const char* flag : {"demo", "version", "list-devices", "check-display", "show-pictures",
+                           "video", "list-controls", "formats", "lock-exposure"})
     parser.addOption(QCommandLineOption(QString::fromLatin1(flag)));
   parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}));
   for (const char* valued : kValuedOptions)
@@ -261,17 +265,41 @@ std::optional<StartupOptions> ParseStartupOptions(const QStringList& arguments,
 
   RunSettings run;
   bool runSettingGiven = false;
+  bool otherThanCamera = false;  // a run setting beside --camera
   for (const auto& [name, kind] : kRunTextOptions) {
     for (const QString& text : values(name)) {
       if (text.isEmpty())
         return fail(QStringLiteral("--%1 needs a value").arg(QLatin1String(name)));
       if (!SetRunText(run, kind, text, error)) return std::nullopt;
       runSettingGiven = true;
+      otherThanCamera = otherThanCamera || kind != RunText::Camera;
     }
   }
   run.showPictures = given("show-pictures");
   run.video = given("video");
-  runSettingGiven = runSettingGiven || run.showPictures || run.video;
+  for (const QString& text : values("camera-format")) {
+    run.cameraFormat = gst::ParseFormatChoice(text, error);
+    if (!run.cameraFormat) return std::nullopt;
+  }
+  for (const QString& text : values("control")) {
+    const auto equals = text.indexOf(QLatin1Char('='));
+    const QString name = text.left(equals).trimmed();
+    const QString value = text.mid(equals + 1).trimmed();
+    if (equals < 0 || name.isEmpty() || value.isEmpty())
+      return fail(QStringLiteral(
+          "--control is NAME=VALUE, a control as --list-controls prints it (brightness=10)"));
+    run.controls.emplace_back(name, value);
+  }
+  run.lockExposure = given("lock-exposure");
+  for (const QString& text : values("frames")) {
+    const std::optional<bool> grey = TwoWords(QStringLiteral("--frames"), QLatin1String("rgb"),
+                                              QLatin1String("grey"), text, error);
+    if (!grey) return std::nullopt;
+    run.frames = *grey ? recording::FrameFiles::Grey : recording::FrameFiles::Rgb;
+  }
+  otherThanCamera = otherThanCamera || run.showPictures || run.video || run.cameraFormat ||
+                    !run.controls.empty() || run.lockExposure || run.frames;
+  runSettingGiven = runSettingGiven || otherThanCamera;
   const bool runGiven = given("run");
   for (const QString& text : values("run")) {
     bool number = false;
@@ -280,6 +308,20 @@ std::optional<StartupOptions> ParseStartupOptions(const QStringList& arguments,
       return fail(QStringLiteral("--run needs a number of seconds (0: until stopped)"));
   }
   const bool calibrating = options.calibrateSeconds > 0;
+  options.listFormats = given("formats");
+  if (options.listFormats && !options.listDevices)
+    return fail(QStringLiteral("--formats belongs to --list-devices"));
+  options.listControls = given("list-controls");
+  if (options.listControls) {
+    if (runGiven || calibrating || options.demoRunSeconds > 0 || options.listDevices ||
+        !options.repairAvi.isEmpty() || otherThanCamera || given("back-end") || given("format"))
+      return fail(QStringLiteral(
+          "--list-controls is a command of its own: only --camera and --demo go with it"));
+    options.listControlsCamera = run.camera;
+    if (!options.programFolder.isEmpty())
+      options.programFolder = QFileInfo(options.programFolder).absoluteFilePath();
+    return options;
+  }
   if (runSettingGiven && !runGiven && !calibrating)
     return fail(QStringLiteral("the run's settings belong to --run SECONDS"));
   if (runGiven && options.demoRunSeconds > 0)
@@ -288,10 +330,10 @@ std::optional<StartupOptions> ParseStartupOptions(const QStringList& arguments,
     return fail(
         QStringLiteral("--calibrate-camera is a run of its own: without --run or --demo-run"));
   if (calibrating && (!run.numerator.isEmpty() || !run.every.isEmpty() || !run.timer.isEmpty() ||
-                      run.video || run.showPictures))
+                      run.video || run.showPictures || run.lockExposure || run.frames))
     return fail(QStringLiteral(
         "--calibrate-camera chooses its own tones and takes no pictures: only the device, "
-        "amplitude, shape, phase and sample-rate options go with it"));
+        "amplitude, shape, phase, sample-rate, camera-format and control options go with it"));
   const bool sceneGiven = options.scene.delayMs || options.scene.exposureMs ||
                           options.scene.jitterMs || options.scene.rate;
   if (sceneGiven && !options.demo && options.demoRunSeconds == 0)
@@ -307,6 +349,11 @@ std::optional<StartupOptions> ParseStartupOptions(const QStringList& arguments,
   // The capture window saves its frames as BMP only.
   if (options.jpeg && !options.filterGraph)
     return fail(QStringLiteral("--format jpg needs --back-end graph"));
+  // The capture window opens raw formats only (its format dialog lists no other).
+  if (run.cameraFormat && run.cameraFormat->jpeg && !options.filterGraph)
+    return fail(QStringLiteral("--camera-format %1: the capture back end takes raw formats only; "
+                               "MJPEG needs --back-end graph")
+                    .arg(run.cameraFormat->Text()));
   // The filter graph records no video: its window offers no button for it.
   if (run.video && options.filterGraph)
     return fail(QStringLiteral("--video needs --back-end capture"));
@@ -326,7 +373,8 @@ QString UsageText() {
       "       strobolux --run SECONDS [run options] [--program-folder DIR]\n"
       "       strobolux --calibrate-camera SECONDS [device options] [--program-folder DIR]\n"
       "       strobolux --repair-avi FILE\n"
-      "       strobolux --list-devices [--demo] | --check-display | --version | --help\n"
+      "       strobolux --list-devices [--formats] [--demo] | --list-controls [--camera NAME]\n"
+      "                 [--demo] | --check-display | --version | --help\n"
       "Without options it opens the window. Before it does, it repairs the videos in Video/\n"
       "that a recording ended with the program (a power cut, a kill) left unfinished.\n"
       "  --demo             list the built-in sound device (a WAV file in the program folder)\n"
@@ -365,14 +413,30 @@ QString UsageText() {
       "  --show-pictures    show the picture window during the run\n"
       "  --video            record an AVI video into Video/ through the run (capture back\n"
       "                     end only), ended with the run so that it gets its index\n"
+      "  --camera-format WxH@FPS/COMPRESSION\n"
+      "                     the camera's format, e.g. 1280x720@30/mjpeg or 640x480@29.97/yuy2:\n"
+      "                     COMPRESSION is mjpeg (--back-end graph only) or a raw pixel\n"
+      "                     format; one the camera does not offer is refused before the run\n"
+      "                     (--list-devices --formats lists them). Without it the camera\n"
+      "                     opens in the format last chosen for it in its format dialog\n"
+      "  --control NAME=VALUE\n"
+      "                     set a camera control once the camera is on, before the tone\n"
+      "                     starts, and read it back (repeatable, in order): NAME as the\n"
+      "                     list of --list-controls writes it, VALUE a number or a menu\n"
+      "                     entry's name. An unknown name or a value the camera refuses\n"
+      "                     is refused before the run, with status 2 and no run folder\n"
+      "  --lock-exposure    hold exposure, gain and white balance through the run at what\n"
+      "                     the automatic modes reached at its start\n"
+      "  --frames rgb|grey  also save the camera's own frames, unstamped, for analysis\n"
       "  --calibrate-camera SECONDS\n"
       "                     measure the camera's delay (from its exposure to the frame's\n"
       "                     timestamp): the camera looks at a light that follows the tone,\n"
       "                     an LED on the sound output; the tone plays at two frequencies,\n"
       "                     half the time each. The delay is stored for the camera, its\n"
-      "                     format and exposure and applied to later runs. Takes\n"
-      "                     --sound-device, --camera, --back-end, --amplitude, --shape,\n"
-      "                     --phase and --sample-rate; status 1 when nothing was measured\n"
+      "                     format and exposure and applied to later runs. It takes the\n"
+      "                     devices' --sound-device, --camera, --back-end, --camera-format\n"
+      "                     and --control, and the tone's --amplitude, --shape, --phase\n"
+      "                     and --sample-rate; status 1 when nothing was measured\n"
       "  --scene-delay MS, --scene-exposure MS, --scene-jitter MS, --scene-rate 15|30|60\n"
       "                     with --demo or --demo-run: how the built-in cameras take their\n"
       "                     scene (a dial, a lamp and fringes driven by the tone): the delay\n"
@@ -384,7 +448,12 @@ QString UsageText() {
       "                     only once the repaired copy is complete. Status 0 when the file\n"
       "                     is sound (repaired or needing nothing), 1 when it cannot be\n"
       "                     repaired; it is left as it was then\n"
-      "  --list-devices     print the sound devices and cameras found, one a line\n"
+      "  --list-devices [--formats]\n"
+      "                     print the sound devices and cameras found, one a line; with\n"
+      "                     --formats each camera's formats and rates under it\n"
+      "  --list-controls [--camera NAME] [--demo]\n"
+      "                     open the camera (default: the first listed) briefly and print\n"
+      "                     its controls: key, type, range or menu, default and value now\n"
       "  --check-display    exit with status 0 when a window can be shown, else say why\n"
       "  --program-folder DIR\n"
       "                     where Risunki/, SnapShot/ and Video/ are (also\n"
@@ -395,7 +464,7 @@ QString UsageText() {
       "  --help             print this text\n");
 }
 
-QStringList DeviceLines() {
+QStringList DeviceLines(bool formats) {
   QStringList lines;
   const auto count = static_cast<int>(wave::waveOutGetNumDevs());
   for (int device = 0; device < count; ++device) {
@@ -405,9 +474,53 @@ QStringList DeviceLines() {
   }
   if (lines.isEmpty()) lines << QStringLiteral("no sound device found");
   const std::vector<gst::CameraDevice> cameras = gst::ListCameras();
-  for (const gst::CameraDevice& camera : cameras) lines << QStringLiteral("camera: ") + camera.name;
+  for (const gst::CameraDevice& camera : cameras) {
+    lines << QStringLiteral("camera: ") + camera.name;
+    if (formats)
+      for (const gst::CameraFormat& format : camera.formats)
+        lines << QStringLiteral("  ") + gst::DescribeWithRates(format);
+  }
   if (cameras.empty()) lines << QStringLiteral("no camera found");
   return lines;
+}
+
+ControlListing ListControls(const QString& camera) {
+  ControlListing listing;
+  auto fail = [&listing](const QString& why, int status) {
+    listing.error = why;
+    listing.status = status;
+    return listing;
+  };
+  const std::vector<gst::CameraDevice> cameras = gst::ListCameras();
+  if (cameras.empty()) return fail(QStringLiteral("no camera found"), 1);
+  int row = 0;
+  if (!camera.isEmpty()) {
+    QStringList names;
+    for (const gst::CameraDevice& device : cameras) names << device.name;
+    QString why;
+    row = FindName(names, camera, QStringLiteral("camera"), &why);
+    if (row < 0) return fail(why, 2);
+  }
+  const gst::CameraDevice& device = cameras[static_cast<std::size_t>(row)];
+  // Opened as a run would open it; the controls do not depend on the format.
+  std::optional<gst::CameraFormat> format = gst::PreferredFormat(device);
+  if (!format && device.FirstRaw()) format = *device.FirstRaw();
+  if (!format && !device.formats.empty()) format = device.formats.front();
+  if (!format) return fail(QStringLiteral("%1 offers no format to open").arg(device.name), 1);
+  gst::CameraPipeline pipeline;
+  QString why;
+  if (!pipeline.Open(device, *format, &why))
+    return fail(QStringLiteral("%1 does not open: %2").arg(device.name, why), 1);
+  listing.lines << QStringLiteral("camera: ") + device.name;
+  const std::unique_ptr<gst::CameraControls> controls = gst::ControlsOf(pipeline);
+  const std::vector<gst::ControlInfo> known =
+      controls ? controls->List() : std::vector<gst::ControlInfo>{};
+  for (const gst::ControlInfo& info : known)
+    listing.lines << QStringLiteral("  ") + ControlLine(info, info.type == gst::ControlInfo::Button
+                                                                  ? std::nullopt
+                                                                  : controls->Get(info.id));
+  if (known.empty()) listing.lines << QStringLiteral("  (no controls)");
+  return listing;
 }
 
 namespace {

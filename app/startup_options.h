@@ -5,6 +5,11 @@
 #include <QString>
 #include <QStringList>
 #include <optional>
+#include <utility>
+#include <vector>
+
+#include "platform/gst/format_choice.h"
+#include "recording/frame_files.h"
 
 namespace app {
 
@@ -24,6 +29,12 @@ struct RunSettings {
   QString timer;       // seconds: the Timer 1 mode
   bool showPictures = false;
   bool video = false;  // an AVI recorded through the run, with the capture window
+  // --camera-format: the camera opens in it; refused before the run where it offers none such.
+  std::optional<gst::FormatChoice> cameraFormat;
+  // --control NAME=VALUE, in the order given: set once the camera is on, before the tone.
+  std::vector<std::pair<QString, QString>> controls;
+  bool lockExposure = false;                    // --lock-exposure
+  std::optional<recording::FrameFiles> frames;  // --frames rgb|grey
 };
 
 // How the built-in test cameras' scene is taken: what a real camera's timing would be.
@@ -54,8 +65,13 @@ struct StartupOptions {
   bool version = false;
   // --check-display: only says whether a window could be shown (status 0) or why not.
   bool checkDisplay = false;
-  // --list-devices: prints the sound devices and cameras found, one a line, and ends.
+  // --list-devices: prints the sound devices and cameras found, one a line, and ends; with
+  // --formats each camera's formats under it.
   bool listDevices = false;
+  bool listFormats = false;
+  // --list-controls [--camera NAME]: prints a camera's controls and ends.
+  bool listControls = false;
+  QString listControlsCamera;  // empty: the first camera
   // --repair-avi FILE: repairs one AVI file whose recording was cut off, and ends.
   QString repairAvi;
 };
@@ -71,8 +87,21 @@ QString UsageText();
 
 // "sound device: <name>" and "camera: <name>" lines of the devices found now, real ones first
 // (with the built-in ones too when they were registered); "no sound device found" or "no
-// camera found" where there is none of a kind.
-QStringList DeviceLines();
+// camera found" where there is none of a kind. With `formats`, each camera's formats follow
+// it, one a line ("  MJPEG 1280 x 720 @ 30, 15 fps").
+QStringList DeviceLines(bool formats = false);
+
+// --list-controls: the lines it prints, or why it cannot (`status` 2: no camera of that name,
+// 1: none found or it does not open).
+struct ControlListing {
+  QStringList lines;
+  QString error;
+  int status = 0;
+};
+// Opens the camera `camera` names (as --camera does; empty: the first listed) briefly and
+// lists its controls: "camera: <name>", then one line a control: its key, type, range or
+// menu, default and value now.
+ControlListing ListControls(const QString& camera);
 
 // Qt wants a private runtime folder (XDG_RUNTIME_DIR) and warns on every start without one,
 // as under su, ssh or a service: the program names one the way Qt would, without the warning.

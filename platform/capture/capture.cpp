@@ -6,11 +6,13 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <optional>
 
 #include "platform/capture/capture_window.h"
 #include "platform/forms/bmp_file.h"
 #include "platform/forms/clipboard.h"
 #include "platform/gst/camera_devices.h"
+#include "platform/gst/format_choice.h"
 
 namespace capture {
 
@@ -164,8 +166,14 @@ LRESULT CaptureWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       return SaveDib(lParam);
     case WM_CAP_EDIT_COPY:
       return CopyToClipboard();
-    case WM_CAP_DLG_VIDEOFORMAT:
-      return FormatDialog();
+    case WM_CAP_DLG_VIDEOFORMAT: {
+      if (!FormatDialog()) return FALSE;
+      // The operator's choice is the camera's format from now on, also at its next switch-on.
+      const gst::CameraFormat& chosen = pipeline_.Format();
+      if (Connected() && !chosen.rates.empty())
+        gst::RememberFormat(pipeline_.Camera(), chosen, chosen.rates.front());
+      return TRUE;
+    }
     case WM_CAP_DLG_VIDEOSOURCE:
       return SourceDialog();
     case WM_CAP_DLG_VIDEOCOMPRESSION:
@@ -216,7 +224,11 @@ BOOL CaptureWindow::Connect(WPARAM index) {
   const std::vector<gst::CameraDevice> drivers = Drivers();
   if (index >= drivers.size()) return FALSE;
   const gst::CameraDevice& camera = drivers[index];
-  const gst::CameraFormat* format = camera.Find(true, 640, 480);
+  // The format remembered for the camera or forced for the run, where it is one this window
+  // takes (raw); else raw 640 x 480, else the first raw one.
+  std::optional<gst::CameraFormat> preferred = gst::PreferredFormat(camera);
+  if (preferred && !preferred->IsRaw()) preferred.reset();
+  const gst::CameraFormat* format = preferred ? &*preferred : camera.Find(true, 640, 480);
   if (!format) format = camera.FirstRaw();
   QString error;
   if (!pipeline_.Open(camera, *format, &error)) {

@@ -1,10 +1,22 @@
 #include "platform/graph/video_devices.h"
 
+#include <optional>
+
 #include "platform/forms/runtime_error.h"
+#include "platform/gst/format_choice.h"
 
 namespace graph {
 
 std::vector<gst::CameraFormat> PreferredOrder(const gst::CameraDevice& camera) {
+  // The format remembered for the camera or forced for the run comes first, its rate first.
+  if (std::optional<gst::CameraFormat> chosen = gst::PreferredFormat(camera)) {
+    std::vector<gst::CameraFormat> formats{*chosen};
+    for (const gst::CameraFormat& format : camera.formats)
+      if (format.media != chosen->media || format.format != chosen->format ||
+          format.width != chosen->width || format.height != chosen->height)
+        formats.push_back(format);
+    return formats;
+  }
   const gst::CameraFormat* preferred = camera.Find(false, 640, 480);
   if (!preferred) preferred = camera.FirstJpeg();
   if (!preferred) preferred = camera.Find(true, 640, 480);

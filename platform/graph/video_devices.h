@@ -22,8 +22,7 @@ class CaptureDevice {
 };
 
 // A camera of the camera list. Its filter's first output pin is "Capture", in the camera's
-// preferred format (MJPEG 640 x 480 when offered, otherwise a raw format, 640 x 480 when
-// offered); a camera offering JPEG also has a "Still" pin.
+// preferred format (PreferredOrder); a camera offering JPEG also has a "Still" pin.
 class CameraCaptureDevice : public CaptureDevice {
  public:
   explicit CameraCaptureDevice(gst::CameraDevice camera) : camera_(std::move(camera)) {}
@@ -54,7 +53,9 @@ class VideoDeviceEnumerator {
   std::shared_ptr<DeviceCollection> Devices(const QString& category) const;
 };
 
-// The camera's formats with the preferred one first.
+// The camera's formats with the preferred one first: the one remembered for the camera or
+// forced for the process (gst::PreferredFormat), else MJPEG 640 x 480, the first MJPEG, raw
+// 640 x 480 or the first raw, in that order.
 std::vector<gst::CameraFormat> PreferredOrder(const gst::CameraDevice& camera);
 
 }  // namespace graph

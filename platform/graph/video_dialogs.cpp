@@ -7,6 +7,7 @@
 #include "platform/gst/camera_controls.h"
 #include "platform/gst/controls_page.h"
 #include "platform/gst/delay_page.h"
+#include "platform/gst/format_choice.h"
 #include "platform/gst/format_dialog.h"
 
 namespace graph {
@@ -15,8 +16,12 @@ void PinFormatDialog::ShowDialog(QWidget* owner) {
   if (!pin_ || pin_->Formats().empty()) return;
   gst::FormatDialog dialog(QStringLiteral("Свойства: %1").arg(pin_->Name()), pin_->Formats(),
                            pin_->Format(), &pin_->Rate(), owner);
-  if (forms::ShowDialog(dialog) == QDialog::Accepted && dialog.Chosen())
-    pin_->SetFormat(*dialog.Chosen(), *dialog.ChosenRate());
+  if (forms::ShowDialog(dialog) != QDialog::Accepted || !dialog.Chosen()) return;
+  pin_->SetFormat(*dialog.Chosen(), *dialog.ChosenRate());
+  // The camera opens in it at its next switch-on too.
+  const std::shared_ptr<IFilterInfo> filter = pin_->Filter();
+  if (const gst::CameraDevice* camera = filter ? filter->Camera() : nullptr)
+    gst::RememberFormat(*camera, *dialog.Chosen(), *dialog.ChosenRate());
 }
 
 void FilterPropertiesDialog::ShowDialog(QWidget* owner) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
+#include <map>
 
 #include "app/main_window.h"
 #include "app/run_settings.h"
@@ -149,6 +150,114 @@ TEST_F(RunSettingsTest, WhatTheWindowRefusesComesBackAsItsTextBeforeAnythingStar
   }
   // The refusals were answers, not boxes on the operator's screen.
   EXPECT_TRUE(boxes_.Calls().empty());
+}
+
+// Controls as a V4L2 webcam reports them, answering as the camera would: a value it takes and
+// keeps, one it refuses, one it keeps another of.
+class WebcamControls : public gst::CameraControls {
+ public:
+  WebcamControls() {
+    gst::ControlInfo brightness;
+    brightness.id = 1;
+    brightness.name = QStringLiteral("Brightness");
+    brightness.minimum = -64;
+    brightness.maximum = 64;
+    brightness.defaultValue = 0;
+    gst::ControlInfo exposure = brightness;
+    exposure.id = 2;
+    exposure.name = QStringLiteral("Exposure Time, Absolute");
+    exposure.minimum = 1;
+    exposure.maximum = 5000;
+    exposure.defaultValue = 156;
+    gst::ControlInfo automatic;
+    automatic.id = 3;
+    automatic.name = QStringLiteral("Auto Exposure");
+    automatic.type = gst::ControlInfo::Menu;
+    automatic.minimum = 1;
+    automatic.maximum = 3;
+    automatic.defaultValue = 3;
+    automatic.menu = {{1, QStringLiteral("Manual Mode")},
+                      {3, QStringLiteral("Aperture Priority Mode")}};
+    gst::ControlInfo reset = brightness;
+    reset.id = 4;
+    reset.name = QStringLiteral("Pan/Tilt Reset");
+    reset.type = gst::ControlInfo::Button;
+    info_ = {brightness, exposure, automatic, reset};
+    values_ = {{1, 0}, {2, 156}, {3, 3}};
+  }
+  std::vector<gst::ControlInfo> List() override { return info_; }
+  std::optional<int> Get(std::uint32_t id) override {
+    const auto found = values_.find(id);
+    return found == values_.end() ? std::nullopt : std::optional<int>(found->second);
+  }
+  bool Set(std::uint32_t id, int value) override {
+    ++sets_;
+    // The exposure time is the automatic mode's while that is on; the camera says busy.
+    if (id == 2 && values_[3] != 1) return false;
+    // It takes exposure times in steps of 10.
+    values_[id] = id == 2 ? value / 10 * 10 : value;
+    return true;
+  }
+  int sets_ = 0;
+  std::map<std::uint32_t, int> values_;
+
+ private:
+  std::vector<gst::ControlInfo> info_;
+};
+
+TEST(CameraControls, EachValueIsSetInOrderAndReadBackAndARefusalSaysWhichAndWhy) {
+  using Settings = std::vector<std::pair<QString, QString>>;
+  WebcamControls camera;
+  QStringList applied;
+  // A menu entry by name (the key's spelling too), then the time it unlocks; the name as
+  // the camera writes it serves as its key does.
+  EXPECT_EQ(app::ApplyCameraControls(camera,
+                                     Settings{{"auto_exposure", "manual_mode"},
+                                              {"Exposure Time, Absolute", "250"},
+                                              {"brightness", "-64"}},
+                                     &applied),
+            QString());
+  EXPECT_EQ(applied,
+            (QStringList{"auto_exposure = 1", "exposure_time_absolute = 250", "brightness = -64"}));
+  EXPECT_EQ(camera.values_[3], 1);
+  EXPECT_EQ(camera.values_[2], 250);
+
+  const std::vector<std::pair<Settings, QString>> refused = {
+      {{{"gain", "3"}},
+       "--control gain=3: the camera has no such control; --list-controls lists them"},
+      {{{"brightness", "65"}}, "--control brightness=65: outside its range -64..64"},
+      {{{"brightness", "bright"}}, "--control brightness=bright: not a whole number"},
+      {{{"auto_exposure", "2"}},
+       "--control auto_exposure=2: no such entry; the entries are 1 (Manual Mode), 3 (Aperture "
+       "Priority Mode)"},
+      {{{"pan_tilt_reset", "1"}}, "--control pan_tilt_reset=1: a button, which holds no value"},
+      // The order counts: the time before the manual mode is refused by the camera.
+      {{{"auto_exposure", "3"}, {"exposure_time_absolute", "250"}},
+       "--control exposure_time_absolute=250: the camera refuses it"},
+      {{{"auto_exposure", "1"}, {"exposure_time_absolute", "255"}},
+       "--control exposure_time_absolute=255: the camera holds 250 instead"},
+  };
+  for (const auto& [settings, text] : refused) {
+    SCOPED_TRACE(text.toStdString());
+    WebcamControls fresh;
+    EXPECT_EQ(app::ApplyCameraControls(fresh, settings, nullptr), text);
+  }
+  // Nothing of a value refused before the camera is asked reaches it.
+  WebcamControls untouched;
+  app::ApplyCameraControls(untouched, Settings{{"brightness", "100"}}, nullptr);
+  EXPECT_EQ(untouched.sets_, 0);
+}
+
+TEST(CameraControls, AListedLineNamesTheKeyTypeRangeOrMenuDefaultAndValueNow) {
+  WebcamControls camera;
+  const std::vector<gst::ControlInfo> info = camera.List();
+  EXPECT_EQ(app::ControlLine(info[0], 10),
+            "brightness: integer -64..64, step 1, default 0, now 10");
+  EXPECT_EQ(app::ControlLine(info[2], 3),
+            "auto_exposure: menu 1 = Manual Mode, 3 = Aperture Priority Mode, default 3, now 3");
+  EXPECT_EQ(app::ControlLine(info[1], std::nullopt),
+            "exposure_time_absolute: integer 1..5000, step 1, default 156, now unreadable");
+  EXPECT_EQ(app::ControlLine(info[3], std::nullopt), "pan_tilt_reset: button");
 }
 
 TEST(FindName, AnExactNameWinsOverPartsAndAPartMustBeUnique) {
