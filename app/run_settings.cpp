@@ -16,9 +16,22 @@ QStringList ComboTexts(const QComboBox& combo) {
   return texts;
 }
 
+// A number as the operator would type it into the window's box: the command line writes its
+// decimals with '.' in every locale, the window reads its boxes in the session's locale (a
+// Russian session takes "0,5", not "0.5"). Anything else is typed as given, for the window to
+// answer as it would.
+QString AsTyped(const QString& text) {
+  bool number = false;
+  const double value = QLocale::c().toDouble(text.trimmed(), &number);
+  if (!number || !text.contains(QLatin1Char('.'))) return text;
+  QLocale session;
+  session.setNumberOptions(QLocale::OmitGroupSeparator);
+  return session.toString(value, 'g', QLocale::FloatingPointShortest);
+}
+
 QString SetControls(Form1& form, const RunSettings& run, QStringList& shown) {
   QString why;
-  if (!run.sampleRate.isEmpty()) form.Text15->setText(run.sampleRate);
+  if (!run.sampleRate.isEmpty()) form.Text15->setText(AsTyped(run.sampleRate));
   const int soundRow = run.soundDevice.isEmpty()
                            ? 0  // the desktop's default output
                            : FindName(ComboTexts(*form.Combo1), run.soundDevice,
@@ -39,19 +52,19 @@ QString SetControls(Form1& form, const RunSettings& run, QStringList& shown) {
     if (FindName(cameras, run.camera, QStringLiteral("camera"), &why) < 0) return why;
   }
 
-  if (!run.numerator.isEmpty()) form.Text4->setText(run.numerator);
-  if (!run.denominator.isEmpty()) form.Text27->setText(run.denominator);
-  if (!run.amplitude.isEmpty()) form.Text5->setText(run.amplitude);
+  if (!run.numerator.isEmpty()) form.Text4->setText(AsTyped(run.numerator));
+  if (!run.denominator.isEmpty()) form.Text27->setText(AsTyped(run.denominator));
+  if (!run.amplitude.isEmpty()) form.Text5->setText(AsTyped(run.amplitude));
   if (run.triangle) (*run.triangle ? form.Option2 : form.Option1)->click();
   if (run.phase270) (*run.phase270 ? form.Option4 : form.Option3)->click();
   form.Check2->setChecked(true);
   form.Check3->setChecked(run.showPictures);
   if (!run.timer.isEmpty()) {
     form.Option6->click();
-    form.Text20->setText(run.timer);
+    form.Text20->setText(AsTyped(run.timer));
   } else {
     form.Option5->click();
-    if (!run.every.isEmpty()) form.Text7->setText(run.every);
+    if (!run.every.isEmpty()) form.Text7->setText(AsTyped(run.every));
   }
   return form.Generator().SettingsRefusal();
 }

@@ -41,7 +41,9 @@ class RunSettingsTest : public ::testing::Test {
   testing_support::MessageBoxRecorder boxes_;
 };
 
-TEST_F(RunSettingsTest, EachOptionReachesItsControlAndNothingStarts) {
+// Numbers are written with '.' on the command line in every locale; the window's boxes get
+// them as the session's locale writes them.
+TEST_F(RunSettingsTest, EachOptionReachesItsControlInEveryLocaleAndNothingStarts) {
   Form1 form;
   RunSettings run;
   run.soundDevice = QStringLiteral("сценария");  // a unique part of the name
@@ -85,7 +87,7 @@ TEST_F(RunSettingsTest, EachOptionReachesItsControlAndNothingStarts) {
   EXPECT_TRUE(other.Option1->isChecked());
   EXPECT_TRUE(other.Option3->isChecked());
   EXPECT_TRUE(other.Option6->isChecked());
-  EXPECT_EQ(other.Text20->text(), QStringLiteral("0.5"));
+  EXPECT_EQ(other.Text20->text(), QLocale().toString(0.5));
   EXPECT_EQ(other.Generator().Timer1Interval(), 500);
   EXPECT_EQ(other.Text4->text(), QStringLiteral("2"));
   EXPECT_EQ(other.Text27->text(), QStringLiteral("2"));
@@ -93,7 +95,7 @@ TEST_F(RunSettingsTest, EachOptionReachesItsControlAndNothingStarts) {
   ExpectNothingStarted(other);
 }
 
-TEST_F(RunSettingsTest, WhatTheWindowRefusesComesBackAsItsTextBeforeAnythingStarts) {
+TEST_F(RunSettingsTest, WhatTheWindowRefusesComesBackAsItsTextInEveryLocaleBeforeAnythingStarts) {
   const QString failure = QString::fromUtf8("Ошибка в работе программы");
   struct Refused {
     const char* what;
