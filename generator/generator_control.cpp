@@ -195,8 +195,16 @@ void Generator::StartSequence() {
                        .sampleRate = state_.SampleRate,
                        .timerMode = controls_.Option6->isChecked(),
                        .every = state_.NC0,
-                       .timerSeconds = controls_.Timer1->interval() / 1000.0,
+                       .timerSeconds = 0,
                        .soundDevice = controls_.Combo1->currentText()};
+  // The interval Timer 1 takes once the device is open; the start fails there if it cannot.
+  if (settings.timerMode) {
+    try {
+      settings.timerSeconds = Timer1Interval() / 1000.0;
+    } catch (const std::exception&) {
+      settings.timerSeconds = 0;
+    }
+  }
   emit RunStarting({.recordPictures = controls_.Check2->isChecked(),
                     .toneHz = state_.FreqNumerator / state_.FreqDenominator,
                     .settings = std::move(settings)},

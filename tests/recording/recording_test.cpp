@@ -237,8 +237,14 @@ TEST_F(RecordingTest, TheExposureLockHoldsThroughARunWhileTheSceneBrightens) {
 
   QFile file(form->Recorder().Names().PictureFolder + QStringLiteral("/run.json"));
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-  const QJsonObject camera =
-      QJsonDocument::fromJson(file.readAll()).object()[QStringLiteral("camera")].toObject();
+  const QJsonObject record = QJsonDocument::fromJson(file.readAll()).object();
+  // A Timer 1 run: its interval, no NC0.
+  const QJsonObject settings = record[QStringLiteral("settings")].toObject();
+  EXPECT_EQ(settings[QStringLiteral("mode")].toString(), QStringLiteral("timer"));
+  EXPECT_DOUBLE_EQ(settings[QStringLiteral("timer_s")].toDouble(),
+                   form->Generator().Timer1Interval() / 1000.0);
+  EXPECT_TRUE(settings[QStringLiteral("every_periods")].isNull());
+  const QJsonObject camera = record[QStringLiteral("camera")].toObject();
   EXPECT_TRUE(camera[QStringLiteral("locked")].toBool());
   for (const char* when : {"controls_start", "controls_end"}) {
     SCOPED_TRACE(when);
