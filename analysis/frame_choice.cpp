@@ -1,0 +1,1 @@
+#include "analysis/frame_choice.h"
