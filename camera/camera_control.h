@@ -156,6 +156,10 @@ class CameraControl : public QObject {
   QStringList LockForRun();
   // A run's end: the operator's automatic modes come back; nothing without a lock.
   void EndRunLock();
+  // A run's lock is held.
+  bool RunLocked() const { return run_lock_ != nullptr; }
+  // The open camera of the chosen back end, whether or not it delivers; null when none.
+  gst::CameraPipeline* OpenCamera() const;
 
  signals:
   // The video stop also ends a running period clock.
@@ -163,9 +167,6 @@ class CameraControl : public QObject {
 
  private:
   friend struct CameraTestAccess;  // defined by the tests only
-
-  // The open camera of the chosen back end, whether or not it delivers; null when none.
-  gst::CameraPipeline* OpenCamera() const;
 
   CameraState state_;  // before the back ends, which refer to it
   CameraControls controls_;

@@ -107,9 +107,9 @@ class Generator : public QObject {
   ~Generator() override;  // releases a device still open
 
   const GeneratorState& State() const { return state_; }
-  // Why the sound device failed, while its failure stops the run (RunEnded then); empty
-  // otherwise.
-  const QString& SoundFailure() const { return sound_error_; }
+  // Why the run that is ending failed, while RunEnded is emitted: its sound device failed, or
+  // its start failed after RunStarting; empty otherwise.
+  const QString& EndFailure() const { return end_failure_; }
   // A started run that has not been stopped yet.
   bool RunActive() const { return run_active_; }
   // The generator's part of the window's loading: the device list and the window its
@@ -211,6 +211,7 @@ class Generator : public QObject {
   GeneratorState state_;
   GeneratorControls controls_;
   bool run_active_ = false;
+  QString end_failure_;         // EndFailure's, while RunEnded is emitted
   QString sound_error_;         // why the device of the run failed, until its close is shown
   bool clock_running_ = false;  // RunClock is on the stack
   std::exception_ptr recording_failure_;  // for the running clock to raise at its next pass

@@ -209,14 +209,26 @@ void Generator::StartSequence() {
                     .toneHz = state_.FreqNumerator / state_.FreqDenominator,
                     .settings = std::move(settings)},
                    started);
-  Raise(started);
-  OpenStream();
-  FillBuffer(state_, state_.Buffer1, CurrentShape());
-  if (drawing) DrawSignalBuffer(state_.Buffer1, 1);
-  FillBuffer(state_, state_.Buffer2, CurrentShape());
-  if (drawing) DrawSignalBuffer(state_.Buffer2, 2);
-  wave::waveOutWrite(state_.WaveOutHandle, &state_.Header1, wave::kWaveHdrSize);
-  wave::waveOutWrite(state_.WaveOutHandle, &state_.Header2, wave::kWaveHdrSize);
+  // From here the receivers hold a run (its folder and record, the camera's lock): a start
+  // that fails before the run is active ends it for them, with its failure, and then fails.
+  try {
+    Raise(started);
+    OpenStream();
+    FillBuffer(state_, state_.Buffer1, CurrentShape());
+    if (drawing) DrawSignalBuffer(state_.Buffer1, 1);
+    FillBuffer(state_, state_.Buffer2, CurrentShape());
+    if (drawing) DrawSignalBuffer(state_.Buffer2, 2);
+    wave::waveOutWrite(state_.WaveOutHandle, &state_.Header1, wave::kWaveHdrSize);
+    wave::waveOutWrite(state_.WaveOutHandle, &state_.Header2, wave::kWaveHdrSize);
+  } catch (const std::exception& error) {
+    const auto* runtime = dynamic_cast<const forms::RuntimeError*>(&error);
+    end_failure_ = runtime && !runtime->Description().isEmpty()
+                       ? runtime->Description()
+                       : QString::fromLocal8Bit(error.what());
+    emit RunEnded();
+    end_failure_.clear();
+    throw;
+  }
   controls_.Command20->setEnabled(false);
   controls_.Command4->setEnabled(true);
   run_active_ = true;

@@ -44,7 +44,9 @@ bool Generator::WaveWindowProc(QObject* window, QEvent* event) {
         // Only the device of the run still playing; a failure of one already closed is old.
         if (state_.WaveOutHandle == 0 || failure->Device() != state_.WaveOutHandle) break;
         sound_error_ = failure->Reason();
+        end_failure_ = QStringLiteral("sound device: ") + sound_error_;
         Command4_Click();  // the run stops as the stop button stops it
+        end_failure_.clear();
         controls_.Label12->setText(SoundErrorText(sound_error_));
         break;
       }

@@ -119,9 +119,9 @@ void PictureRecorder::Follow(const generator::Generator& generator) {
             outcome.Run([&] { RecordPicture(instant); });
           });
   connect(&generator, &generator::Generator::RunEnded, this, [this, &generator] {
-    // A run its sound device ended failed, whatever its pictures did.
-    if (!generator.SoundFailure().isEmpty() && failure_text_.isEmpty())
-      failure_text_ = QStringLiteral("sound device: ") + generator.SoundFailure();
+    // A run its sound device or its own start ended failed, whatever its pictures did.
+    if (!generator.EndFailure().isEmpty() && failure_text_.isEmpty())
+      failure_text_ = generator.EndFailure();
     FinishRun();
   });
 }
@@ -142,16 +142,15 @@ void PictureRecorder::BeginRun(const generator::RunStart& start) {
   // skips nothing of it.
   writer_->BeginRun(QString(), std::nullopt, run_);
   if (controls_.Check3->isChecked()) PictureWindow().show();
-  // The exposure held from here to the run's end, when the operator chose so; the record
-  // then shows the values held.
-  const bool locking =
-      controls_.Camera && controls_.Camera->CameraOn() && gst::ExposureLockChosen();
+  frames_ = FrameFilesChosen();  // for the whole run, as its record says
+  // The record reads the controls as the operator left them; the exposure is held from here
+  // to the run's end when the operator chose so, and the record's end shows the values held.
+  if (start.recordPictures) record_ = StartRecord(start);
   const QStringList notLocked = controls_.Camera ? controls_.Camera->LockForRun() : QStringList();
   if (!start.recordPictures) return;
   try {
-    record_ = StartRecord(start);
     if (record_->camera) {
-      record_->camera->locked = locking;
+      record_->camera->locked = controls_.Camera->RunLocked();
       record_->camera->notLocked = notLocked;
     }
     CreatePictureFolder(start.toneHz);
@@ -169,14 +168,11 @@ RunRecord PictureRecorder::StartRecord(const generator::RunStart& start) {
   record.toneHz = start.toneHz;
   record.filterGraph = controls_.Option8->isChecked();
   record.jpeg = record.filterGraph && controls_.Option10->isChecked();
-  record.frames = FrameFilesChosen();
-  if (!controls_.Camera || !controls_.Camera->CameraOn()) return record;
-  const gst::CameraPipeline* camera = nullptr;
-  try {
-    camera = &controls_.Camera->RecordingCamera();
-  } catch (const std::exception&) {
-    return record;  // no camera that gives frames: its first picture will say so
-  }
+  record.frames = frames_;
+  // The camera that is on, whether or not it delivers yet: its first picture says if not.
+  const gst::CameraPipeline* camera =
+      controls_.Camera && controls_.Camera->CameraOn() ? controls_.Camera->OpenCamera() : nullptr;
+  if (!camera) return record;
   RunRecord::Camera part;
   part.name = camera->Camera().name;
   part.identity = gst::CameraIdentity(camera->Camera());
@@ -314,11 +310,10 @@ void PictureRecorder::RecordPicture(const generator::Instant& instant) {
   const QString runFolder = names_.PictureFolder;
   // A picture that fails here still gets its row, in order with the queued ones.
   try {
-    // T0 on the wall clock, learnt at the run's first picture: now less the time since T0.
-    if (record_ && !record_->t0) {
-      record_->t0 = instant.base == generator::TimeBase::Timer
-                        ? time_->Now()
-                        : time_->Now().addMSecs(-std::llround(instant.actualMs));
+    // T0 on the wall clock, learnt at the run's first picture: the moment the clock took it
+    // less the time since T0 then. The Timer 1 mode has no T0.
+    if (record_ && !record_->t0 && instant.base != generator::TimeBase::Timer) {
+      record_->t0 = instant.dateTime.addMSecs(-std::llround(instant.actualMs));
       writer_->UpdateRecord(*record_);
     }
     QueuePicture(instant, row);
@@ -362,7 +357,7 @@ void PictureRecorder::QueuePicture(const generator::Instant& instant, PictureLog
   job.runFolder = names_.PictureFolder;
   job.run = run_;
   row.file = QFileInfo(job.path).fileName();
-  job.frames = FrameFilesChosen();
+  job.frames = frames_;
   if (job.frames != FrameFiles::None) {
     // Beside its picture and sorted with it: "00012.jpg", "00012.frame.png".
     const QFileInfo picture(job.path);
@@ -473,11 +468,12 @@ void PictureRecorder::FinishRun() {
     record->end = end;
     if (record->camera && controls_.Camera) {
       try {
+        const gst::CameraPipeline* camera = controls_.Camera->OpenCamera();
         if (const std::unique_ptr<gst::CameraControls> controls =
-                gst::ControlsOf(controls_.Camera->RecordingCamera()))
+                camera ? gst::ControlsOf(*camera) : nullptr)
           record->camera->controlsEnd = gst::ControlValues(*controls);
       } catch (const std::exception&) {
-        // A camera that went away has no values to read at the end.
+        // A camera that cannot be asked has no values to give at the end.
       }
     }
   }

@@ -32,7 +32,12 @@ QString BusInfoOf(const QString& path) {
 QString SerialOf(const QString& path) {
   const QString node = QFileInfo(path).canonicalFilePath();
   if (node.isEmpty()) return {};
-  QDir device(QStringLiteral("/sys/class/video4linux/%1/device").arg(QFileInfo(node).fileName()));
+  // The folders above the interface are the real ones, not those above the link's name.
+  const QString interface =
+      QFileInfo(QStringLiteral("/sys/class/video4linux/%1/device").arg(QFileInfo(node).fileName()))
+          .canonicalFilePath();
+  if (interface.isEmpty()) return {};
+  QDir device(interface);
   for (int up = 0; up < 3; ++up) {
     QFile serial(device.filePath(QStringLiteral("serial")));
     if (serial.open(QIODevice::ReadOnly)) return QString::fromUtf8(serial.readAll()).trimmed();

@@ -1,6 +1,6 @@
 #pragma once
-// Who a camera is, in a way that survives a replug, another USB port for a camera with a
-// serial number, and a restart: the key its remembered format and controls are kept under.
+// Who a camera is, in a way that survives a replug into the same port and a restart, and tells
+// two cameras of one model apart: the key its remembered format and controls are kept under.
 
 #include <QString>
 

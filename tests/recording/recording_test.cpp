@@ -246,12 +246,41 @@ TEST_F(RecordingTest, TheExposureLockHoldsThroughARunWhileTheSceneBrightens) {
   EXPECT_TRUE(settings[QStringLiteral("every_periods")].isNull());
   const QJsonObject camera = record[QStringLiteral("camera")].toObject();
   EXPECT_TRUE(camera[QStringLiteral("locked")].toBool());
-  for (const char* when : {"controls_start", "controls_end"}) {
-    SCOPED_TRACE(when);
-    const QJsonObject values = camera[QString::fromLatin1(when)].toObject();
-    EXPECT_EQ(values[QStringLiteral("exposure_time_absolute")].toInt(), held);
-    EXPECT_EQ(values[QStringLiteral("auto_exposure")].toInt(), V4L2_EXPOSURE_MANUAL);
-  }
+  // The start as the operator left it, the end as the lock held it.
+  const QJsonObject start = camera[QStringLiteral("controls_start")].toObject();
+  EXPECT_EQ(start[QStringLiteral("auto_exposure")].toInt(), V4L2_EXPOSURE_APERTURE_PRIORITY);
+  EXPECT_NEAR(start[QStringLiteral("exposure_time_absolute")].toInt(), held, 4);
+  const QJsonObject end = camera[QStringLiteral("controls_end")].toObject();
+  EXPECT_EQ(end[QStringLiteral("auto_exposure")].toInt(), V4L2_EXPOSURE_MANUAL);
+  EXPECT_EQ(end[QStringLiteral("exposure_time_absolute")].toInt(), held);
+}
+
+// A start that fails after the recording began its run (here a later receiver of the start
+// refuses) ends that run: the lock is given back and the record says why it ended.
+TEST_F(RecordingTest, AStartThatFailsAfterTheRunBeganEndsItsRecordAndItsLock) {
+  CaptureWindowOn();
+  const auto controls = gst::ControlsOf(form->Camera().RecordingCamera());
+  ASSERT_TRUE(controls);
+  ASSERT_TRUE(controls->Set(V4L2_CID_EXPOSURE_AUTO, V4L2_EXPOSURE_APERTURE_PRIORITY));
+  gst::ChooseExposureLock(true);
+  QObject::connect(&form->Generator(), &generator::Generator::RunStarting, form.get(),
+                   [](const generator::RunStart&, generator::Outcome& outcome) {
+                     outcome.Run([] { throw std::runtime_error("refused by a receiver"); });
+                   });
+  form->Check2->setChecked(true);
+  form->Generator().Command20_Click();
+  gst::ChooseExposureLock(false);
+  ASSERT_EQ(boxes.Calls().size(), 1u);
+  EXPECT_EQ(boxes.Calls()[0].text, kError);
+  EXPECT_FALSE(form->Camera().RunLocked());
+  EXPECT_EQ(controls->Get(V4L2_CID_EXPOSURE_AUTO), V4L2_EXPOSURE_APERTURE_PRIORITY);
+  Written();
+  QFile file(form->Recorder().Names().PictureFolder + QStringLiteral("/run.json"));
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QJsonObject end =
+      QJsonDocument::fromJson(file.readAll()).object()[QStringLiteral("end")].toObject();
+  EXPECT_EQ(end[QStringLiteral("how")].toString(), QStringLiteral("failure"));
+  EXPECT_EQ(end[QStringLiteral("failure")].toString(), QStringLiteral("refused by a receiver"));
 }
 
 TEST_F(RecordingTest, TimerModeRenewsPictureZeroAtEveryTick) {
