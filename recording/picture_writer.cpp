@@ -363,6 +363,7 @@ void PictureWriter::WritePicture(PictureJob& job) {
         if (!files_.Write(job.framePath, *png, &why))
           std::rethrow_exception(NotWritten(job.framePath, why));
         written.files = 2;
+        written.framePath = job.framePath;
       }
     } catch (...) {
       report.failure = std::current_exception();
@@ -505,7 +506,9 @@ void PictureWriter::CommitIfDue(bool now) {
     if (!item.report) continue;  // failed already at its writing, and told then
     if (failed->kind == DurableFiles::Outcome::Kind::Failed) {
       firstFailed = item.row.picture;
-      item.report->failure = NotWritten(item.report->path, failed->why);
+      // The file whose name failed: the frame's when the picture was named.
+      item.report->failure =
+          NotWritten(failed == &picture ? item.report->path : item.framePath, failed->why);
       item.report->image = QImage();
       item.row.error = FailureText(item.report->failure);
       FailRun(item.report->failure, item.row.picture);

@@ -147,6 +147,7 @@ class PictureWriter {
     PictureLogRow row;
     std::optional<WriterReport> report;
     int files = 0;  // files waiting for their names: the picture, then its frame
+    QString framePath = {};  // the frame's file, when it waits too
   };
   void Run();
   void Enqueue(std::unique_ptr<Task> task);

@@ -518,6 +518,41 @@ TEST(PictureWriter, FramesBesideThePicturesAndTheRunsRecordFromStartToEnd) {
   EXPECT_EQ(end[QStringLiteral("pictures")][QStringLiteral("not_written")].toInt(), 0);
 }
 
+// A frame that cannot be written fails the run as a picture would, naming the frame's file; its
+// picture, written already, keeps its name, and the row keeps no frame it does not have.
+TEST(PictureWriter, AFrameThatCannotBeWrittenFailsTheRunAndNamesTheFrame) {
+  QTemporaryDir folder;
+  Reports reports;
+  PictureWriter writer(reports.Sink());
+  writer.BeginRun(folder.path(), std::nullopt, 1);
+  for (int n = 1; n <= 2; ++n) {
+    PictureJob job = Job(folder.path(), n);
+    job.run = 1;
+    job.frames = recording::FrameFiles::Rgb;
+    job.framePath = QDir(folder.path()).filePath(QStringLiteral("gone/%1.frame.png").arg(n));
+    job.row.frameFile = QStringLiteral("%1.frame.png").arg(n);
+    ASSERT_FALSE(writer.Submit(std::move(job)));
+  }
+  writer.FinishRun();
+  writer.WaitUntilIdle();
+  EXPECT_EQ(Entries(folder.path()), (QStringList{"1.bmp", "log.csv"}));
+  int failures = 0;
+  for (const WriterReport& report : reports.Taken()) {
+    if (report.kind != Kind::Picture || !report.failure) continue;
+    ++failures;
+    EXPECT_TRUE(recording::FailureText(report.failure).contains(QStringLiteral("gone/1.frame.png")))
+        << recording::FailureText(report.failure).toStdString();
+  }
+  EXPECT_EQ(failures, 1);
+  const std::vector<QStringList> rows = Rows(folder.path());
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0][1], QStringLiteral("1.bmp"));
+  EXPECT_EQ(rows[0].last(), QString());
+  EXPECT_TRUE(rows[0][kError].contains(QStringLiteral("1.frame.png")));
+  EXPECT_EQ(rows[1][kError],
+            QStringLiteral("not written: picture 1 of the run could not be written"));
+}
+
 // The time source and the steady clock are read as one moment even when a read is held up.
 TEST(PictureClocks, ATimeSourceHeldUpOnceIsReadAgainTogetherWithTheSteadyClock) {
   class SlowOnce : public forms::TimeSource {
