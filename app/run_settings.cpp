@@ -134,6 +134,14 @@ QString ApplyCameraControls(gst::CameraControls& controls,
                             const std::vector<std::pair<QString, QString>>& settings,
                             QStringList* applied) {
   const std::vector<gst::ControlInfo> known = controls.List();
+  struct Setting {
+    QString option;
+    QString key;
+    std::uint32_t id = 0;
+    int value = 0;
+  };
+  // Every name and value is checked before any is set: a refusal leaves the camera as it was.
+  std::vector<Setting> checked;
   for (const auto& [name, text] : settings) {
     const QString option = QStringLiteral("--control %1=%2: ").arg(name, text);
     const QString key = gst::ControlKey(name);
@@ -147,12 +155,28 @@ QString ApplyCameraControls(gst::CameraControls& controls,
     QString why;
     const std::optional<int> value = ControlNumber(*info, text, &why);
     if (!value) return option + why;
-    if (!controls.Set(info->id, *value)) return option + QStringLiteral("the camera refuses it");
+    checked.push_back({option, key, info->id, *value});
+  }
+  // What the camera itself refuses is known only by trying: the values set before it are put
+  // back.
+  std::vector<std::pair<std::uint32_t, int>> before;
+  const auto refuse = [&](const QString& why) {
+    for (auto it = before.rbegin(); it != before.rend(); ++it) controls.Set(it->first, it->second);
+    if (applied) applied->clear();
+    return why;
+  };
+  for (const Setting& setting : checked) {
+    if (const std::optional<int> was = controls.Get(setting.id))
+      before.emplace_back(setting.id, *was);
+    if (!controls.Set(setting.id, setting.value))
+      return refuse(setting.option + QStringLiteral("the camera refuses it"));
     // A camera may take a value and keep another (a step, an automatic mode holding it).
-    const std::optional<int> now = controls.Get(info->id);
-    if (!now) return option + QStringLiteral("the camera does not say what it holds now");
-    if (*now != *value) return option + QStringLiteral("the camera holds %1 instead").arg(*now);
-    if (applied) *applied << QStringLiteral("%1 = %2").arg(key).arg(*now);
+    const std::optional<int> now = controls.Get(setting.id);
+    if (!now)
+      return refuse(setting.option + QStringLiteral("the camera does not say what it holds now"));
+    if (*now != setting.value)
+      return refuse(setting.option + QStringLiteral("the camera holds %1 instead").arg(*now));
+    if (applied) *applied << QStringLiteral("%1 = %2").arg(setting.key).arg(*now);
   }
   return {};
 }

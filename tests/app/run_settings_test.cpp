@@ -185,7 +185,7 @@ class WebcamControls : public gst::CameraControls {
     reset.name = QStringLiteral("Pan/Tilt Reset");
     reset.type = gst::ControlInfo::Button;
     info_ = {brightness, exposure, automatic, reset};
-    values_ = {{1, 0}, {2, 156}, {3, 3}};
+    values_ = {{1, 0}, {2, 160}, {3, 3}};
   }
   std::vector<gst::ControlInfo> List() override { return info_; }
   std::optional<int> Get(std::uint32_t id) override {
@@ -243,6 +243,8 @@ TEST(CameraControls, EachValueIsSetInOrderAndReadBackAndARefusalSaysWhichAndWhy)
     SCOPED_TRACE(text.toStdString());
     WebcamControls fresh;
     EXPECT_EQ(app::ApplyCameraControls(fresh, settings, nullptr), text);
+    // A refusal leaves the camera as it was, the values set before it put back.
+    EXPECT_EQ(fresh.values_, WebcamControls().values_);
   }
   // Nothing of a value refused before the camera is asked reaches it.
   WebcamControls untouched;
