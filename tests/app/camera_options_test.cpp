@@ -6,6 +6,8 @@
 
 #include <QDir>
 #include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QListWidget>
 #include <QProcess>
 #include <QRegularExpression>
@@ -282,6 +284,17 @@ TEST(CameraOptions, TheFormatAndControlsGivenReachTheRunningCameraOnEitherBackEn
     const QImage frame(runFolder.filePath(frames.first()));
     EXPECT_EQ(frame.size(), c.size);
     EXPECT_EQ(frame.format() == QImage::Format_Grayscale8, QLatin1String(c.frames) == "grey");
+    // --lock-exposure held the camera for the run, and the record says so.
+    QFile record(runFolder.filePath(QStringLiteral("run.json")));
+    ASSERT_TRUE(record.open(QIODevice::ReadOnly));
+    const QJsonObject camera =
+        QJsonDocument::fromJson(record.readAll()).object()[QStringLiteral("camera")].toObject();
+    EXPECT_TRUE(camera[QStringLiteral("locked")].toBool());
+    EXPECT_EQ(camera[QStringLiteral("controls_end")][QStringLiteral("brightness")].toInt(),
+              brightness->other);
+    EXPECT_EQ(
+        camera[QStringLiteral("controls_end")][QStringLiteral("white_balance_automatic")].toInt(),
+        0);
   }
 }
 
