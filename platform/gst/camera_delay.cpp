@@ -2,7 +2,6 @@
 
 #include <QLoggingCategory>
 #include <QSettings>
-#include <QUrl>
 #include <cmath>
 
 #include "platform/gst/camera_controls.h"
@@ -16,14 +15,11 @@ Q_DECLARE_LOGGING_CATEGORY(lcCamera)
 
 namespace {
 
-// One settings group per set-up; its parts are percent-encoded, as QSettings reads '/' and
-// '\' in a key as groups.
+// One settings group per set-up.
 QString GroupOf(const CameraSetup& setup) {
-  const auto part = [](const QString& text) {
-    return QString::fromLatin1(QUrl::toPercentEncoding(text, " "));
-  };
   return QStringLiteral("camera-delay/%1/%2/%3")
-      .arg(part(setup.camera), part(setup.format), part(setup.exposure));
+      .arg(SettingsKeyPart(setup.camera), SettingsKeyPart(setup.format),
+           SettingsKeyPart(setup.exposure));
 }
 
 bool Readable(const QSettings& settings) {

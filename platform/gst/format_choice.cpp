@@ -4,7 +4,6 @@
 
 #include <QLoggingCategory>
 #include <QRegularExpression>
-#include <QUrl>
 #include <cmath>
 
 #include "platform/gst/camera_identity.h"
@@ -36,9 +35,7 @@ QString RawFormatName(const QString& name) {
 }
 
 QString SettingsKey(const CameraDevice& camera) {
-  // An identity holds slashes and spaces, which a settings key may not.
-  return QStringLiteral("camera-formats/") +
-         QString::fromLatin1(QUrl::toPercentEncoding(CameraIdentity(camera)));
+  return QStringLiteral("camera-formats/") + SettingsKeyPart(CameraIdentity(camera));
 }
 
 // The choice's rate among the rates of a format, as the camera writes it.

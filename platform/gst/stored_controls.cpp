@@ -2,7 +2,6 @@
 
 #include <QLoggingCategory>
 #include <QSettings>
-#include <QUrl>
 #include <algorithm>
 #include <map>
 #include <vector>
@@ -17,11 +16,9 @@ Q_DECLARE_LOGGING_CATEGORY(lcCamera)
 
 namespace {
 
-// One settings group per camera; the identity is percent-encoded, as QSettings reads '/' and
-// '\' in a key as groups.
+// One settings group per camera.
 QString GroupOf(const QString& identity) {
-  return QStringLiteral("camera-controls/") +
-         QString::fromLatin1(QUrl::toPercentEncoding(identity, " "));
+  return QStringLiteral("camera-controls/") + SettingsKeyPart(identity);
 }
 
 bool IsMode(const ControlInfo& info) {
