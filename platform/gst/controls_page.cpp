@@ -21,6 +21,9 @@ ControlsPage::ControlsPage(std::unique_ptr<CameraControls> controls, const Camer
     : QWidget(parent),
       controls_(std::move(controls)),
       identity_(device ? CameraIdentity(*device) : QString()) {
+  store_timer_.setSingleShot(true);
+  store_timer_.setInterval(300);
+  connect(&store_timer_, &QTimer::timeout, this, [this] { StorePending(); });
   auto* layout = new QVBoxLayout(this);
   auto* form = new QFormLayout();
   layout->addLayout(form);
@@ -111,14 +114,28 @@ ControlsPage::ControlsPage(std::unique_ptr<CameraControls> controls, const Camer
   connect(defaults, &QPushButton::clicked, this, [this] {
     for (const auto& reset : reset_) reset();
     // The camera's own defaults from now on, at every opening too.
+    pending_.clear();
+    store_timer_.stop();
     ForgetControls(identity_);
   });
   layout->addWidget(defaults, 0, Qt::AlignRight);
   AddExposureLock(*layout);
 }
 
-void ControlsPage::Remember(const QString& name, int value) const {
-  StoreControl(identity_, ControlKey(name), value);
+ControlsPage::~ControlsPage() {
+  StorePending();
+}
+
+void ControlsPage::Remember(const QString& name, int value) {
+  if (identity_.isEmpty()) return;
+  pending_[ControlKey(name)] = value;
+  store_timer_.start();
+}
+
+void ControlsPage::StorePending() {
+  store_timer_.stop();
+  for (const auto& [key, value] : pending_) StoreControl(identity_, key, value);
+  pending_.clear();
 }
 
 void ControlsPage::AddExposureLock(QLayout& layout) {

@@ -7,8 +7,10 @@
 
 #include <QLayout>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 #include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -25,16 +27,22 @@ class ControlsPage : public QWidget {
   // controls the page says why.
   ControlsPage(std::unique_ptr<CameraControls> controls, const CameraDevice* camera, bool cameraOn,
                QWidget* parent = nullptr);
+  // What is still to be remembered is written as the page goes.
+  ~ControlsPage() override;
   CameraControls* Controls() const { return controls_.get(); }
 
  private:
-  // Remembers a value the camera took.
-  void Remember(const QString& name, int value) const;
+  // Remembers a value the camera took: written a moment after the last change, so that a
+  // slider's drag writes the settings file once.
+  void Remember(const QString& name, int value);
+  void StorePending();
   void AddExposureLock(QLayout& layout);
 
   std::unique_ptr<CameraControls> controls_;
   QString identity_;  // the camera's, for its remembered controls; empty: none remembered
   std::vector<std::function<void()>> reset_;  // puts one control back to its default
+  std::map<QString, int> pending_;            // by key, not yet written
+  QTimer store_timer_;
 };
 
 }  // namespace gst
