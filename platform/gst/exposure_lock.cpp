@@ -13,6 +13,8 @@ namespace gst {
 namespace {
 
 bool forced = false;
+// The controls the lock of the running run holds (one run at a time; the window's thread).
+std::vector<std::uint32_t> held_for_run;
 
 // One thing the lock holds: an automatic mode (a menu or a switch) and the value it sets.
 struct Part {
@@ -134,8 +136,19 @@ QStringList ExposureLock::Lock(CameraControls& controls) {
     // V4L2 takes the value only once its automatic mode is off.
     if (!controls.Set(one.value, one.reached))
       failed << Text(*one.part, "камера не принимает значение");
+    else
+      held_for_run.push_back(one.value);
   }
+  for (const auto& [id, setting] : switched_) held_for_run.push_back(id);
   return failed;
+}
+
+ExposureLock::~ExposureLock() {
+  if (locked_) held_for_run.clear();
+}
+
+bool HeldForRun(std::uint32_t id) {
+  return std::find(held_for_run.begin(), held_for_run.end(), id) != held_for_run.end();
 }
 
 void ExposureLock::Restore(CameraControls& controls) {
@@ -144,6 +157,7 @@ void ExposureLock::Restore(CameraControls& controls) {
   for (auto entry = switched_.rbegin(); entry != switched_.rend(); ++entry)
     controls.Set(entry->first, entry->second);
   switched_.clear();
+  held_for_run.clear();
   locked_ = false;
 }
 

@@ -28,6 +28,10 @@ class ExposureLock {
   // Restores the automatic modes (and priority) the operator had; nothing when not locked.
   void Restore(CameraControls& controls);
   bool Locked() const { return locked_; }
+  ~ExposureLock();
+  ExposureLock() = default;
+  ExposureLock(const ExposureLock&) = delete;
+  ExposureLock& operator=(const ExposureLock&) = delete;
 
  private:
   bool locked_ = false;
@@ -41,5 +45,9 @@ QStringList UnlockableParts(CameraControls& controls);
 // exposure is on, the gain under automatic gain, the colour temperature under automatic white
 // balance.
 bool HeldByAutomaticMode(CameraControls& controls, std::uint32_t id);
+
+// Whether a run's lock holds this control now (a mode it switched off, a value it set): a
+// camera opened again during the run keeps it rather than a stored value.
+bool HeldForRun(std::uint32_t id);
 
 }  // namespace gst

@@ -84,6 +84,12 @@ AppliedControls ApplyStoredControls(const QString& identity, CameraControls& con
       applied.skipped << key;
       continue;
     }
+    // A camera opened again during a run whose lock holds this control keeps what it holds.
+    if (HeldForRun(found->second.id)) {
+      qCInfo(lcCamera).noquote() << "the stored control" << key << "of" << identity
+                                 << "is left as the run's lock holds it";
+      continue;
+    }
     bool number = false;
     const int value = settings.value(key).toInt(&number);
     if (!number) {

@@ -3,6 +3,7 @@
 // to another; what cannot be applied only told; "Default" forgets.
 
 #include <gtest/gtest.h>
+#include <linux/videodev2.h>
 
 #include <QDir>
 #include <QFile>
@@ -16,6 +17,7 @@
 #include "platform/gst/camera_identity.h"
 #include "platform/gst/camera_pipeline.h"
 #include "platform/gst/controls_page.h"
+#include "platform/gst/exposure_lock.h"
 #include "platform/gst/stored_controls.h"
 #include "platform/gst/user_settings.h"
 #include "platform/gst/virtual_devices.h"
@@ -181,6 +183,34 @@ TEST_F(StoredControls, AnUnreadableSettingsFileIsToldAndTheCameraStillOpens) {
   EXPECT_TRUE(opened);
   EXPECT_EQ(notice, QStringLiteral("файл настроек не читается"));
   EXPECT_EQ(traces.Lines().filter(QStringLiteral("cannot be read")).size(), 1);
+}
+
+// A camera opened again while a run's lock holds its exposure keeps the lock's values, not the
+// automatic mode the operator stored; after the run the stored mode applies again.
+TEST_F(StoredControls, ACameraOpenedAgainDuringALockedRunKeepsTheLock) {
+  const gst::CameraDevice* yuy2 = Camera(gst::kTestCameraYuy2);
+  ASSERT_TRUE(yuy2);
+  const QString identity = gst::CameraIdentity(*yuy2);
+  gst::StoreControl(identity, QStringLiteral("auto_exposure"), V4L2_EXPOSURE_APERTURE_PRIORITY);
+  const QString mode = QStringLiteral("Auto Exposure");
+  gst::CameraPipeline first;
+  ASSERT_TRUE(first.Open(*yuy2, *yuy2->FirstRaw()));
+  EXPECT_EQ(ValueOf(first, mode), V4L2_EXPOSURE_APERTURE_PRIORITY);
+  const auto controls = gst::ControlsOf(first);
+  ASSERT_TRUE(controls);
+  gst::ExposureLock lock;
+  EXPECT_TRUE(lock.Lock(*controls).isEmpty());
+  first.Close();
+  {
+    gst::CameraPipeline again;
+    ASSERT_TRUE(again.Open(*yuy2, *yuy2->FirstRaw()));
+    EXPECT_EQ(ValueOf(again, mode), V4L2_EXPOSURE_MANUAL);
+    EXPECT_EQ(again.ControlsNotice(), QString());
+  }
+  lock.Restore(*controls);
+  gst::CameraPipeline after;
+  ASSERT_TRUE(after.Open(*yuy2, *yuy2->FirstRaw()));
+  EXPECT_EQ(ValueOf(after, mode), V4L2_EXPOSURE_APERTURE_PRIORITY);
 }
 
 TEST_F(StoredControls, DefaultPutsTheCameraBackAndForgetsWhatWasStored) {
