@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <QFile>
+#include <cmath>
 #include <cstring>
 
 #include "platform/gst/camera_pipeline.h"
@@ -153,6 +154,20 @@ std::vector<ControlInfo> ColorBalanceControls::List() {
 std::optional<int> ColorBalanceControls::Get(std::uint32_t id) {
   GstColorBalanceChannel* channel = Channel(id);
   if (!channel) return std::nullopt;
+  // videobalance keeps each value as a double (value / 1000, plus 1 for contrast and
+  // saturation) and truncates it when read back, so 7 read back as 6: it is read from its
+  // property and rounded.
+  GstElementFactory* factory = gst_element_get_factory(balance_.get());
+  const QString label = QString::fromUtf8(channel->label).toLower();
+  if (factory && g_strcmp0(GST_OBJECT_NAME(factory), "videobalance") == 0 &&
+      g_object_class_find_property(G_OBJECT_GET_CLASS(balance_.get()),
+                                   label.toUtf8().constData())) {
+    gdouble value = 0;
+    g_object_get(balance_.get(), label.toUtf8().constData(), &value, nullptr);
+    const bool aroundOne =
+        label == QLatin1String("contrast") || label == QLatin1String("saturation");
+    return static_cast<int>(std::lround((aroundOne ? value - 1 : value) * 1000));
+  }
   return gst_color_balance_get_value(GST_COLOR_BALANCE(balance_.get()), channel);
 }
 

@@ -240,6 +240,15 @@ TEST(CameraControls, TestCamerasOfferTheirColourBalance) {
   EXPECT_TRUE(controls->Set(first.id, first.maximum));
   EXPECT_EQ(controls->Get(first.id), first.maximum);
   EXPECT_FALSE(controls->Set(first.id, first.maximum + 1));
+  // Every channel reads back each value it took (the balance keeps them as doubles).
+  for (const ControlInfo& info : controls->List()) {
+    if (info.type != ControlInfo::Integer || info.maximum != 1000) continue;
+    SCOPED_TRACE(info.name.toStdString());
+    for (const int value : {7, -7, 1, 3, 999, -1000}) {
+      ASSERT_TRUE(controls->Set(info.id, value));
+      EXPECT_EQ(controls->Get(info.id), value);
+    }
+  }
 }
 
 TEST(CameraControls, ATestCameraReportsTheExposureItFilmsWith) {
