@@ -152,6 +152,13 @@ void PictureRecorder::BeginRun(const generator::RunStart& start) {
     if (record_->camera) {
       record_->camera->locked = controls_.Camera->RunLocked();
       record_->camera->notLocked = notLocked;
+      // The delay and exposure of the set-up the run takes its pictures with: the lock may
+      // have made an automatic exposure a known one.
+      if (const gst::CameraPipeline* camera = controls_.Camera->OpenCamera()) {
+        const CameraTiming& timing = TimingOf(*camera);
+        record_->delayMs = timing.delayMs;
+        record_->delayUncertaintyMs = timing.delayUncertaintyMs;
+      }
     }
     CreatePictureFolder(start.toneHz);
   } catch (...) {
@@ -185,9 +192,6 @@ RunRecord PictureRecorder::StartRecord(const generator::RunStart& start) {
   if (const std::unique_ptr<gst::CameraControls> controls = gst::ControlsOf(*camera))
     part.controlsStart = gst::ControlValues(*controls);
   record.camera = std::move(part);
-  const CameraTiming& timing = TimingOf(*camera);
-  record.delayMs = timing.delayMs;
-  record.delayUncertaintyMs = timing.delayUncertaintyMs;
   return record;
 }
 

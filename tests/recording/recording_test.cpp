@@ -253,6 +253,13 @@ TEST_F(RecordingTest, TheExposureLockHoldsThroughARunWhileTheSceneBrightens) {
   const QJsonObject end = camera[QStringLiteral("controls_end")].toObject();
   EXPECT_EQ(end[QStringLiteral("auto_exposure")].toInt(), V4L2_EXPOSURE_MANUAL);
   EXPECT_EQ(end[QStringLiteral("exposure_time_absolute")].toInt(), held);
+  // The picture's row knows the exposure the lock made known.
+  QFile log(form->Recorder().Names().PictureFolder + QStringLiteral("/log.csv"));
+  ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+  const QList<QByteArray> rows = log.readAll().trimmed().split('\n');
+  ASSERT_EQ(rows.size(), 2);
+  EXPECT_EQ(testing_support::SplitCsvLine(QString::fromUtf8(rows[1])).value(15),
+            QString::number(held / 10.0, 'f', 3));
 }
 
 // A start that fails after the recording began its run (here a later receiver of the start
