@@ -6,6 +6,7 @@
 #include "app/main_window.h"
 #include "platform/forms/message_box.h"
 #include "platform/gst/camera_devices.h"
+#include "platform/gst/exposure_lock.h"
 
 namespace app {
 namespace {
@@ -169,7 +170,11 @@ QString ApplyCameraControls(gst::CameraControls& controls,
     if (const std::optional<int> was = controls.Get(setting.id))
       before.emplace_back(setting.id, *was);
     if (!controls.Set(setting.id, setting.value))
-      return refuse(setting.option + QStringLiteral("the camera refuses it"));
+      return refuse(setting.option +
+                    (gst::HeldByAutomaticMode(controls, setting.id)
+                         ? QStringLiteral("its automatic mode holds it; set that mode to manual "
+                                          "first (an earlier --control)")
+                         : QStringLiteral("the camera refuses it")));
     // A camera may take a value and keep another (a step, an automatic mode holding it).
     const std::optional<int> now = controls.Get(setting.id);
     if (!now)

@@ -292,9 +292,17 @@ std::optional<StartupOptions> ParseStartupOptions(const QStringList& arguments,
   }
   run.lockExposure = given("lock-exposure");
   for (const QString& text : values("frames")) {
+    // "none" overrides the picture window's choice for a script that wants no frames.
+    if (text == QLatin1String("none")) {
+      run.frames = recording::FrameFiles::None;
+      continue;
+    }
     const std::optional<bool> grey = TwoWords(QStringLiteral("--frames"), QLatin1String("rgb"),
                                               QLatin1String("grey"), text, error);
-    if (!grey) return std::nullopt;
+    if (!grey) {
+      *error = QStringLiteral("--frames is rgb, grey or none");
+      return std::nullopt;
+    }
     run.frames = *grey ? recording::FrameFiles::Grey : recording::FrameFiles::Rgb;
   }
   otherThanCamera = otherThanCamera || run.showPictures || run.video || run.cameraFormat ||
@@ -427,7 +435,9 @@ QString UsageText() {
       "                     is refused before the run, with status 2 and no run folder\n"
       "  --lock-exposure    hold exposure, gain and white balance through the run at what\n"
       "                     the automatic modes reached at its start\n"
-      "  --frames rgb|grey  also save the camera's own frames, unstamped, for analysis\n"
+      "  --frames rgb|grey|none\n"
+      "                     also save the camera's own frames, unstamped, for analysis,\n"
+      "                     or not (without it: as the picture window's menu chose)\n"
       "  --calibrate-camera SECONDS\n"
       "                     measure the camera's delay (from its exposure to the frame's\n"
       "                     timestamp): the camera looks at a light that follows the tone,\n"

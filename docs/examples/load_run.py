@@ -104,7 +104,8 @@ def main():
     settings, camera = record.get("settings") or {}, record.get("camera") or {}
     size = camera.get("format") or {}
     print(f"run {record.get('run')} of {record.get('program')} {record.get('version')}, "
-          f"T0 {record.get('t0')} ({record.get('time_zone')})")
+          f"T0 {record.get('t0') or 'none'} "
+          f"({record.get('time_zone')})")
     print(f"tone: {settings.get('tone_hz')} Hz ({settings.get('numerator')}/"
           f"{settings.get('denominator')}), mode {settings.get('mode')}")
     written = record.get("pictures") or {}
@@ -115,7 +116,9 @@ def main():
           f"{size.get('width')}x{size.get('height')} at {size.get('fps')} fps")
     delay = record.get("camera_delay") or {}
     if delay.get("ms") is not None:
-        print(f"camera delay: {delay['ms']} ms ± {delay.get('uncertainty_ms')} ms (calibrated)")
+        spread = delay.get("uncertainty_ms")
+        print(f"camera delay: {delay['ms']:.3f} ms"
+              + (f" ± {spread:.3f} ms" if spread is not None else "") + " (calibrated)")
     else:
         print("camera delay: none (not calibrated)")
     end = record.get("end")  # null while the run goes on, and after a kill or a power cut

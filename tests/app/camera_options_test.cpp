@@ -144,6 +144,10 @@ TEST(CameraOptions, ReadsEachCameraSettingAndRefusesAMalformedOneInItsOwnWords) 
                                                       {"exposure_time_absolute", "250"}}));
   EXPECT_TRUE(options->run->lockExposure);
   EXPECT_EQ(options->run->frames, recording::FrameFiles::Grey);
+  // "none" overrides the window's choice.
+  options = app::ParseStartupOptions({"--run", "5", "--frames", "none"}, QString(), &error);
+  ASSERT_TRUE(options) << error.toStdString();
+  EXPECT_EQ(options->run->frames, recording::FrameFiles::None);
 
   // A raw format's name in any case, spelled as GStreamer spells it.
   for (const auto& [typed, spelled] :
@@ -178,7 +182,7 @@ TEST(CameraOptions, ReadsEachCameraSettingAndRefusesAMalformedOneInItsOwnWords) 
        "--control is NAME=VALUE, a control as --list-controls prints it (brightness=10)"},
       {{"--control", "=5"},
        "--control is NAME=VALUE, a control as --list-controls prints it (brightness=10)"},
-      {{"--frames", "colour"}, "--frames is either rgb or grey"},
+      {{"--frames", "colour"}, "--frames is rgb, grey or none"},
   };
   for (const auto& [arguments, text] : wrong) {
     SCOPED_TRACE(arguments.join(QLatin1Char(' ')).toStdString());
@@ -315,6 +319,11 @@ TEST(CameraOptions, WhatTheCameraDoesNotOfferIsRefusedWithStatusTwoAndNoRunFolde
            .arg(brightness->maximum + 1)
            .arg(brightness->minimum)
            .arg(brightness->maximum)},
+      // Known only by trying: the camera refuses, and says what holds the value.
+      {{"--control", "auto_exposure=Aperture Priority Mode", "--control",
+        "exposure_time_absolute=200"},
+       "--control exposure_time_absolute=200: its automatic mode holds it; set that mode to "
+       "manual first (an earlier --control)"},
   };
   for (const char* backEnd : {"capture", "graph"}) {
     for (const auto& [settings, text] : refused) {

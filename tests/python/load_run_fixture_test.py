@@ -102,7 +102,7 @@ class LoadRunTest(unittest.TestCase):
         output = self.run_script(folder).stdout
         self.assertEqual(self.phase_line(output), ("exposure", 60.333, 170.0, 3))
         self.assertIn("end: time up at 2026-12-09T03:10:05", output)
-        self.assertIn("camera delay: 40.0 ms ± 0.3 ms", output)
+        self.assertIn("camera delay: 40.000 ms ± 0.300 ms", output)
         self.assertIn("pictures: 4 rows in log.csv, 1 failed", output)
         self.assertIn("frames: 2 loaded (8x6 RGB, 8x6 grey)", output)
 
