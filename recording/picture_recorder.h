@@ -153,7 +153,7 @@ class PictureRecorder : public QObject {
   // The record of the run that writes a folder: completed at the first picture (T0) and at
   // the end.
   std::optional<RunRecord> record_;
-  QString failure_text_;  // the first failure of this run the recorder knows
+  QString failure_text_;                  // the first failure of this run the recorder knows
   FrameFiles frames_ = FrameFiles::None;  // the camera's own frames this run saves
   // Last: its thread ends, the queue written, before the rest goes.
   std::unique_ptr<PictureWriter> writer_;

@@ -146,7 +146,7 @@ class PictureWriter {
     QString runFolder;
     PictureLogRow row;
     std::optional<WriterReport> report;
-    int files = 0;  // files waiting for their names: the picture, then its frame
+    int files = 0;           // files waiting for their names: the picture, then its frame
     QString framePath = {};  // the frame's file, when it waits too
   };
   void Run();
