@@ -4,9 +4,9 @@ runs.
     python3 load_run_fixture_test.py PATH/TO/load_run.py
 """
 import csv
-import importlib.util
 import json
 import re
+import runpy
 import shutil
 import subprocess
 import sys
@@ -107,13 +107,11 @@ class LoadRunTest(unittest.TestCase):
         self.assertIn("frames: 2 loaded (8x6 RGB, 8x6 grey)", output)
 
         # The module's own reading: the frames' pixels as saved, empty cells as None.
-        spec = importlib.util.spec_from_file_location("load_run", SCRIPT)
-        module = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(module)
-        _, loaded = module.load_run(folder)
+        module = runpy.run_path(str(SCRIPT), run_name="load_run")
+        _, loaded = module["load_run"](folder)
         self.assertIsNone(loaded[2]["frame_phase_deg"])
         self.assertEqual(loaded[0]["camera_delay_ms"], 40.0)
-        frames = dict(module.frames(folder, loaded))
+        frames = dict(module["frames"](folder, loaded))
         self.assertEqual(sorted(frames), [1, 2])
         np.testing.assert_array_equal(frames[1], colour)
         self.assertEqual(frames[2].shape, (6, 8))
