@@ -11,18 +11,28 @@ const QString kKey = QStringLiteral("recording/frames");
 
 }  // namespace
 
+QString FrameFilesName(FrameFiles files) {
+  switch (files) {
+    case FrameFiles::Rgb:
+      return QStringLiteral("rgb");
+    case FrameFiles::Grey:
+      return QStringLiteral("grey");
+    case FrameFiles::None:
+      break;
+  }
+  return QStringLiteral("none");
+}
+
 FrameFiles FrameFilesChosen() {
   if (forced) return *forced;
   const QString text = gst::UserSettings().value(kKey).toString();
-  if (text == QLatin1String("rgb")) return FrameFiles::Rgb;
-  if (text == QLatin1String("grey")) return FrameFiles::Grey;
+  for (const FrameFiles files : {FrameFiles::Rgb, FrameFiles::Grey})
+    if (text == FrameFilesName(files)) return files;
   return FrameFiles::None;
 }
 
 void ChooseFrameFiles(FrameFiles files) {
-  gst::UserSettings().setValue(kKey, files == FrameFiles::Rgb    ? QStringLiteral("rgb")
-                                     : files == FrameFiles::Grey ? QStringLiteral("grey")
-                                                                 : QStringLiteral("none"));
+  gst::UserSettings().setValue(kKey, FrameFilesName(files));
 }
 
 void ForceFrameFiles(FrameFiles files) {

@@ -28,18 +28,6 @@ QJsonObject Controls(const ControlList& controls) {
   return object;
 }
 
-QString FramesName(FrameFiles frames) {
-  switch (frames) {
-    case FrameFiles::Rgb:
-      return QStringLiteral("rgb");
-    case FrameFiles::Grey:
-      return QStringLiteral("grey");
-    case FrameFiles::None:
-      break;
-  }
-  return QStringLiteral("none");
-}
-
 }  // namespace
 
 QByteArray RunRecord::ToJson() const {
@@ -58,7 +46,7 @@ QByteArray RunRecord::ToJson() const {
       {QStringLiteral("back_end"),
        filterGraph ? QStringLiteral("graph") : QStringLiteral("capture")},
       {QStringLiteral("picture_format"), jpeg ? QStringLiteral("jpg") : QStringLiteral("bmp")},
-      {QStringLiteral("frames"), FramesName(frames)}};
+      {QStringLiteral("frames"), FrameFilesName(frames)}};
 
   QJsonValue cameraValue = QJsonValue::Null;
   if (camera) {

@@ -30,10 +30,7 @@ BOOL CaptureWindow::FormatDialog() {
   gst::CameraFormat chosen = *dialog.Chosen();
   const gst::FrameRate chosen_rate = *dialog.ChosenRate();
   // OK on what runs already changes nothing: a recording goes on.
-  if (chosen.media == current.media && chosen.format == current.format &&
-      chosen.width == current.width && chosen.height == current.height && rate &&
-      chosen_rate == *rate)
-    return TRUE;
+  if (chosen.SameFormatAs(current) && rate && chosen_rate == *rate) return TRUE;
   chosen.rates.erase(std::remove(chosen.rates.begin(), chosen.rates.end(), chosen_rate),
                      chosen.rates.end());
   chosen.rates.insert(chosen.rates.begin(), chosen_rate);

@@ -12,9 +12,7 @@ std::vector<gst::CameraFormat> PreferredOrder(const gst::CameraDevice& camera) {
   if (std::optional<gst::CameraFormat> chosen = gst::PreferredFormat(camera)) {
     std::vector<gst::CameraFormat> formats{*chosen};
     for (const gst::CameraFormat& format : camera.formats)
-      if (format.media != chosen->media || format.format != chosen->format ||
-          format.width != chosen->width || format.height != chosen->height)
-        formats.push_back(format);
+      if (!format.SameFormatAs(*chosen)) formats.push_back(format);
     return formats;
   }
   const gst::CameraFormat* preferred = camera.Find(false, 640, 480);

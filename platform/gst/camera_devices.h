@@ -26,6 +26,11 @@ struct CameraFormat {
   std::vector<FrameRate> rates;  // highest first
 
   bool IsRaw() const { return media == QLatin1String("video/x-raw"); }
+  // The same format and size, whatever the rates.
+  bool SameFormatAs(const CameraFormat& other) const {
+    return media == other.media && format == other.format && width == other.width &&
+           height == other.height;
+  }
   bool IsJpeg() const { return media == QLatin1String("image/jpeg"); }
   // "YUY2 640 x 480" / "MJPEG 640 x 480"
   QString Describe() const;

@@ -13,7 +13,7 @@
 
 namespace gst {
 
-Q_LOGGING_CATEGORY(lcFormatChoice, "strobolux.camera.format")
+Q_DECLARE_LOGGING_CATEGORY(lcCamera)
 
 namespace {
 
@@ -118,8 +118,8 @@ void RememberFormat(const CameraDevice& camera, const CameraFormat& format, cons
   settings.setValue(SettingsKey(camera), choice.Text());
   settings.sync();
   if (settings.status() != QSettings::NoError)
-    qCWarning(lcFormatChoice).noquote()
-        << "the camera's format cannot be written into" << settings.fileName();
+    qCWarning(lcCamera).noquote() << "the camera's format cannot be written into"
+                                  << settings.fileName();
 }
 
 std::optional<FormatChoice> RememberedFormat(const CameraDevice& camera) {
@@ -131,8 +131,8 @@ std::optional<FormatChoice> RememberedFormat(const CameraDevice& camera) {
   std::optional<FormatChoice> choice = ParseFormatChoice(text, &why);
   // A hand-edited or damaged entry leaves the camera its default format.
   if (!choice)
-    qCWarning(lcFormatChoice).noquote() << "the remembered format" << text << "of" << camera.name
-                                        << "is no WxH@FPS/COMPRESSION; it is not used";
+    qCWarning(lcCamera).noquote() << "the remembered format" << text << "of" << camera.name
+                                  << "is no WxH@FPS/COMPRESSION; it is not used";
   return choice;
 }
 
@@ -145,8 +145,8 @@ std::optional<CameraFormat> PreferredFormat(const CameraDevice& camera) {
     if (std::optional<CameraFormat> format = FindFormat(camera, *Forced())) return format;
   if (const std::optional<FormatChoice> remembered = RememberedFormat(camera)) {
     if (std::optional<CameraFormat> format = FindFormat(camera, *remembered)) return format;
-    qCInfo(lcFormatChoice).noquote()
-        << camera.name << "no longer offers its remembered format" << remembered->Text();
+    qCInfo(lcCamera).noquote() << camera.name << "no longer offers its remembered format"
+                               << remembered->Text();
   }
   return std::nullopt;
 }
