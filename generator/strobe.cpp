@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <optional>
 
 namespace generator {
 namespace {
@@ -19,6 +20,15 @@ constexpr long double kSnap = 1e-12L;
 // The first sample at or after the moment `x` (in samples).
 long double StartOf(long double x) {
   return std::ceil(x - std::fabs(x) * kSnap);
+}
+
+// Pulse m's first sample: its light's middle (the middle of its samples) is on the first
+// half-sample position at or after its moment, so the light is centred on the phase.
+long double PulseStart(const StrobePlan& plan, std::int64_t m) {
+  const long double lead = static_cast<long double>(plan.widthSamples - 1) / 2;
+  return StartOf(static_cast<long double>(plan.firstSample) +
+                 static_cast<long double>(m) * static_cast<long double>(plan.spacingSamples) -
+                 lead);
 }
 
 bool Refused(const StrobeSettings& settings, std::int32_t sampleRate, double freqNumerator,
@@ -69,15 +79,25 @@ void FillStrobe(std::span<std::int16_t> out, std::int64_t firstSample, const Str
   const long double estimate = std::floor((begin - width - first) / spacing) - 1;
   if (estimate > kLargestIndex) return;
   for (auto m = static_cast<std::int64_t>(std::max<long double>(0, estimate));; ++m) {
-    const long double start = StartOf(first + static_cast<long double>(m) * spacing);
+    const long double start = PulseStart(plan, m);
     if (start >= end || start > kLargestIndex) break;
     const long double stop = start + width;
     if (stop <= begin) continue;
-    const auto from = static_cast<std::size_t>(std::max(start, begin) - begin);
+    // The pulse centred on T0 is lit only from sample 0 on.
+    const auto from = static_cast<std::size_t>(std::max({start, begin, 0.0L}) - begin);
     const auto to = static_cast<std::size_t>(std::min(stop, end) - begin);
-    std::fill(out.begin() + static_cast<std::ptrdiff_t>(from),
-              out.begin() + static_cast<std::ptrdiff_t>(to), plan.value);
+    if (from < to)
+      std::fill(out.begin() + static_cast<std::ptrdiff_t>(from),
+                out.begin() + static_cast<std::ptrdiff_t>(to), plan.value);
   }
+}
+
+std::optional<double> PulseCentreNear(const StrobePlan& plan, double sample) {
+  if (!plan.on || !std::isfinite(sample) || !(plan.spacingSamples >= 1)) return std::nullopt;
+  const double m = std::max(0.0, std::round((sample - plan.firstSample) / plan.spacingSamples));
+  if (m > static_cast<double>(kLargestIndex) / plan.spacingSamples) return std::nullopt;
+  const long double start = PulseStart(plan, static_cast<std::int64_t>(m));
+  return static_cast<double>(start + static_cast<long double>(plan.widthSamples - 1) / 2);
 }
 
 void Interleave(std::span<const std::int16_t> tone, std::span<const std::int16_t> pulses,

@@ -4,6 +4,7 @@
 // run. Pure arithmetic on sample indices; the stream and the devices carry what it writes.
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
 namespace generator {
@@ -17,10 +18,12 @@ struct StrobeSettings {
 };
 
 // Where the pulses fall, in samples from the stream's sample 0 (T0 = the tone's first sample):
-// the first pulse's start (the ideal moment, not yet rounded), the spacing, the width in whole
-// samples (at least 1) and the sample value. Pulse m's ideal moment is
-// firstSample + m * spacingSamples; it starts at the first sample at or after that moment
-// (rounded up), so it never lights before the phase, and lasts widthSamples samples.
+// the first pulse's ideal moment (not yet rounded), the spacing, the width in whole samples (at
+// least 1) and the sample value. Pulse m's ideal moment is firstSample + m * spacingSamples.
+// Its light is centred there: it lasts widthSamples samples, and the middle of those samples
+// (first + (width - 1) / 2) is the first half-sample position at or after the moment, so the
+// light's mean time is never before the phase and less than a sample after it. A camera
+// integrating the pulse sees the scene at the phase, however wide the pulse.
 struct StrobePlan {
   double firstSample = 0;
   double spacingSamples = 0;
@@ -51,13 +54,18 @@ StrobePlan PlanStrobe(const StrobeSettings& settings, std::int32_t sampleRate, d
 
 // Writes the pulse channel for the stream's samples [firstSample, firstSample + out.size()):
 // plan.value inside a pulse, 0 elsewhere (all 0 for a plan that is off, and before sample 0).
-// Pulse m starts at ceil(plan.firstSample + m * plan.spacingSamples), worked out from m alone
-// in long double, never by stepping from pulse to pulse, so a window an hour into the run
-// gets the samples the closed form gives, and buffer boundaries change nothing. A moment
-// that lies within a rounding error (1e-12 of its size) above a whole sample starts on that
-// sample: the double spacing is a hair off the true ratio, and such a moment is meant to be
-// exactly on it.
+// Pulse m starts at ceil(plan.firstSample + m * plan.spacingSamples - (width - 1) / 2) (sample 0
+// when that lies before it), worked out from m alone in long double, never by stepping from pulse
+// to pulse, so a window an hour into the run gets the samples the closed form gives, and buffer
+// boundaries change nothing. A moment that lies within a rounding error (1e-12 of its size) above a
+// whole sample starts on that sample: the double spacing is a hair off the true ratio, and such a
+// moment is meant to be exactly on it.
 void FillStrobe(std::span<std::int16_t> out, std::int64_t firstSample, const StrobePlan& plan);
+
+// The middle of the pulse whose ideal moment is nearest `sample` (a stream position, in
+// samples), as FillStrobe places it: the moment its light is centred on. None for a plan that
+// is off or a position that is not a number.
+std::optional<double> PulseCentreNear(const StrobePlan& plan, double sample);
 
 // Two channels interleaved, left = the tone as it is, right = the pulses:
 // out[2i] = tone[i], out[2i + 1] = pulses[i]. Sizes should match (out.size() ==

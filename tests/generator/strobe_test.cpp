@@ -25,7 +25,8 @@ using generator::StrobeSettings;
 namespace {
 
 // Pulses spaced p / q samples apart, the first `skip` spacings after sample 0, as exact
-// integers: pulse m starts at ceil((m + skip) * p / q).
+// integers: pulse m's light is centred on the first half sample at or after (m + skip) * p / q,
+// so it starts at ceil((m + skip) * p / q - (width - 1) / 2), and not before sample 0.
 struct ExactTrain {
   std::int64_t p = 1;
   std::int64_t q = 1;
@@ -33,14 +34,19 @@ struct ExactTrain {
   std::int64_t width = 1;
   std::int16_t value = 0;
 
-  std::int64_t Start(std::int64_t m) const { return ((m + skip) * p + q - 1) / q; }
+  std::int64_t Start(std::int64_t m) const {
+    const std::int64_t num = 2 * (m + skip) * p - (width - 1) * q;
+    const std::int64_t den = 2 * q;
+    return num >= 0 ? (num + den - 1) / den : -((-num) / den);
+  }
 
   std::vector<std::int16_t> Window(std::int64_t begin, std::int64_t length) const {
     std::vector<std::int16_t> samples(static_cast<size_t>(length), 0);
     const std::int64_t lowest = (begin - width) * q / p - skip - 2;
     for (std::int64_t m = std::max<std::int64_t>(0, lowest); Start(m) < begin + length; ++m) {
       for (std::int64_t s = Start(m); s < Start(m) + width; ++s) {
-        if (s >= begin && s < begin + length) samples[static_cast<size_t>(s - begin)] = value;
+        if (s >= 0 && s >= begin && s < begin + length)
+          samples[static_cast<size_t>(s - begin)] = value;
       }
     }
     return samples;
@@ -63,11 +69,15 @@ std::vector<std::int64_t> Starts(const std::vector<std::int16_t>& samples, std::
   return starts;
 }
 
-// The tone's phase at a stream sample, less `idealDeg`, wrapped into [-180, 180).
-double PhaseAfter(std::int64_t sample, std::int32_t rate, double numerator,
-                  std::int32_t denominator, double phase, double idealDeg) {
-  const double deg = generator::TonePhaseDegrees(numerator, denominator, phase,
-                                                 static_cast<double>(sample) / rate);
+// The middle of the pulse that starts at `start`.
+double Centre(std::int64_t start, const StrobePlan& plan) {
+  return static_cast<double>(start) + static_cast<double>(plan.widthSamples - 1) / 2;
+}
+
+// The tone's phase at a stream position (samples), less `idealDeg`, wrapped into [-180, 180).
+double PhaseAfter(double sample, std::int32_t rate, double numerator, std::int32_t denominator,
+                  double phase, double idealDeg) {
+  const double deg = generator::TonePhaseDegrees(numerator, denominator, phase, sample / rate);
   return std::remainder(deg - idealDeg, 360.0);
 }
 
@@ -144,7 +154,8 @@ TEST(FillStrobe, PulseTrainSampleBySampleOnWholeAndFractionalSpacings) {
     EXPECT_EQ(plan.value, exact.value);
     const std::vector<std::int16_t> filled = Fill(0, 3 * rate, plan);
     EXPECT_EQ(filled, exact.Window(0, 3 * rate)) << rate << ' ' << hz;
-    EXPECT_EQ(Starts(filled, 0).size(), static_cast<size_t>(3 * hz));
+    // The pulse centred on the window's end has begun in it.
+    EXPECT_EQ(Starts(filled, 0).size(), static_cast<size_t>(3 * hz + 1));
   }
   // Windows that start before sample 0 are dark there.
   const StrobePlan plan = PlanStrobe(settings, 48000, 7, 1, 1);
@@ -153,7 +164,7 @@ TEST(FillStrobe, PulseTrainSampleBySampleOnWholeAndFractionalSpacings) {
   EXPECT_EQ(Starts(early, -500), std::vector<std::int64_t>{0});
 }
 
-TEST(FillStrobe, EachPulseStartsOnTheFirstSampleAtOrAfterTheStartPhase) {
+TEST(FillStrobe, EachPulseIsCentredOnTheFirstHalfSampleAtOrAfterTheStartPhase) {
   struct Tone {
     std::int32_t rate;
     double numerator;
@@ -171,19 +182,22 @@ TEST(FillStrobe, EachPulseStartsOnTheFirstSampleAtOrAfterTheStartPhase) {
     const std::vector<std::int64_t> starts = Starts(Fill(0, length, plan), 0);
     ASSERT_GE(starts.size(), 4u);
     for (const std::int64_t s : starts) {
+      if (s == 0) continue;  // the pulse centred on T0, cut at sample 0
+      const double centre = Centre(s, plan);
       const double after =
-          PhaseAfter(s, tone.rate, tone.numerator, tone.denominator, tone.phase, ideal);
+          PhaseAfter(centre, tone.rate, tone.numerator, tone.denominator, tone.phase, ideal);
       EXPECT_GE(after, -1e-6) << s;  // never before the phase
       EXPECT_LT(after, step) << s;   // and less than a sample after it
-      if (s > 0) {
-        EXPECT_LT(PhaseAfter(s - 1, tone.rate, tone.numerator, tone.denominator, tone.phase, ideal),
-                  -1e-9)
-            << s;
-      }
+      EXPECT_LT(
+          PhaseAfter(centre - 1, tone.rate, tone.numerator, tone.denominator, tone.phase, ideal),
+          -1e-9)
+          << s;
+      EXPECT_DOUBLE_EQ(*generator::PulseCentreNear(plan, centre + 0.3 * plan.spacingSamples),
+                       centre);
     }
   }
 
-  // The synthesized sine crosses zero upward on each pulse's first sample: it is at most one
+  // The synthesized sine crosses zero upward on each one-sample pulse: it is at most one
   // sample's rise above zero there, and not above zero on the sample before. The buffer of D
   // seconds plays over and over.
   testing_support::MessageBoxRecorder boxes;
@@ -199,7 +213,8 @@ TEST(FillStrobe, EachPulseStartsOnTheFirstSampleAtOrAfterTheStartPhase) {
   ASSERT_TRUE(boxes.Calls().empty());
   const auto sine = [&s](std::int64_t sample) { return s.Buffer1[sample % 48000]; };
   const double rise = 32767 * std::sin(generator::kTwoPi * 7 / 48000);
-  const StrobePlan plan = PlanStrobe({StrobeMode::EveryPeriod}, 48000, 7, 1, 1);
+  const StrobePlan plan = PlanStrobe({StrobeMode::EveryPeriod, 0.001}, 48000, 7, 1, 1);
+  ASSERT_EQ(plan.widthSamples, 1);
   for (const std::int64_t start : Starts(Fill(0, 3 * 48000, plan), 0)) {
     EXPECT_GE(sine(start), 0) << start;
     EXPECT_LE(sine(start), std::ceil(rise)) << start;
@@ -239,7 +254,8 @@ TEST(FillStrobe, InstantsAreLitAtTheirIdealPhaseEveryNc0ClockPeriods) {
       const double dueMs = static_cast<double>(i + 1) * 3 / c.numerator * 1000;
       const double ideal = timeline.IdealPhase(dueMs);
       ideals.push_back(ideal);
-      const double after = PhaseAfter(starts[i], 48000, c.numerator, c.denominator, c.phase, ideal);
+      const double after =
+          PhaseAfter(Centre(starts[i], plan), 48000, c.numerator, c.denominator, c.phase, ideal);
       EXPECT_GE(after, -1e-6) << i;
       EXPECT_LT(after, 360 * c.numerator / c.denominator / 48000) << i;
     }
@@ -262,25 +278,27 @@ TEST(FillStrobe, AnHourIntoTheRunPulsesAreWhereTheClosedFormPutsThem) {
     const std::vector<std::int64_t> starts = Starts(filled, begin);
     ASSERT_FALSE(starts.empty());
     for (const std::int64_t s : starts) {
-      const double after = PhaseAfter(s, 48000, 7, 1, 0, 0);
+      const double after = PhaseAfter(Centre(s, plan), 48000, 7, 1, 0, 0);
       EXPECT_GE(after, -1e-6) << s;
       EXPECT_LT(after, 360.0 * 7 / 48000) << s;
     }
   }
-  // Pulse 25200 falls exactly on the first sample of the second hour.
-  EXPECT_EQ(Fill(std::int64_t{3600} * 48000 - 1, 3, plan),
+  // Pulse 25200 is due exactly on the first sample of the second hour: its 48 samples start
+  // 23 before it, so that their middle is half a sample after it.
+  EXPECT_EQ(Fill(std::int64_t{3600} * 48000 - 24, 3, plan),
             (std::vector<std::int16_t>{0, 32767, 32767}));
+  EXPECT_DOUBLE_EQ(*generator::PulseCentreNear(plan, 3600.0 * 48000), 3600.0 * 48000 + 0.5);
 }
 
 TEST(FillStrobe, BuffersThatSplitAPulseGiveTheSamplesOfOneLongFill) {
   const StrobePlan plan = PlanStrobe({StrobeMode::EveryPeriod, 3}, 48000, 7, 1, 1);
   const std::int64_t length = 2 * 48000;
   const std::vector<std::int16_t> whole = Fill(0, length, plan);
-  // Pieces of uneven sizes: boundaries inside the second pulse (6858 .. 7001), around its
-  // last sample and around the third pulse's first (13715).
+  // Pieces of uneven sizes: boundaries inside the second pulse (6786 .. 6929), around its
+  // last sample and around the third pulse's first (13643).
   std::vector<std::int16_t> pieces;
   std::int64_t at = 0;
-  for (const std::int64_t cut : {6000, 6900, 7001, 7002, 7003, 13715, 13716, 50000}) {
+  for (const std::int64_t cut : {6000, 6800, 6929, 6930, 6931, 13643, 13644, 50000}) {
     const std::vector<std::int16_t> piece = Fill(at, cut - at, plan);
     pieces.insert(pieces.end(), piece.begin(), piece.end());
     at = cut;
@@ -292,8 +310,8 @@ TEST(FillStrobe, BuffersThatSplitAPulseGiveTheSamplesOfOneLongFill) {
     at += size;
   }
   EXPECT_EQ(pieces, whole);
-  EXPECT_EQ(whole[7001], 32767);
-  EXPECT_EQ(whole[7002], 0);
+  EXPECT_EQ(whole[6929], 32767);
+  EXPECT_EQ(whole[6930], 0);
 }
 
 TEST(Interleave, PutsTheToneLeftAndThePulsesRightAndSilencesWhatDoesNotMatch) {
