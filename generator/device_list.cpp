@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "generator/generator.h"
+#include "generator/logging.h"
 #include "platform/forms/conversions.h"
 #include "platform/forms/runtime_error.h"
 
@@ -27,18 +28,22 @@ void Generator::SetWaveFormat() {
   const double typed = forms::CDbl(controls_.Text15->text());
   if (typed != std::floor(typed) || typed <= 0) forms::Raise(forms::kInvalidProcedureCall);
   const std::int32_t rate = forms::CLng(typed);
-  const std::int32_t bits = forms::ToLong(std::int64_t{rate} * 16);
+  const wave::WAVEFORMATEX format = WaveFormatFor(rate, strobe_.mode != StrobeMode::Off ? 2 : 1);
+  state_.SampleRate = rate;
+  state_.WaveFormat = format;
+}
 
+wave::WAVEFORMATEX Generator::WaveFormatFor(std::int32_t rate, std::uint16_t channels) {
+  const std::int32_t bits = forms::ToLong(std::int64_t{rate} * 16 * channels);
   wave::WAVEFORMATEX format;
   format.wBitsPerSample = 16;
   format.wFormatTag = wave::WAVE_FORMAT_PCM;
-  format.nChannels = 1;
+  format.nChannels = channels;
   format.nSamplesPerSec = static_cast<std::uint32_t>(rate);
   format.nAvgBytesPerSec = static_cast<std::uint32_t>(forms::CLng(bits / 8.0));
-  format.nBlockAlign = static_cast<std::uint16_t>(forms::CLng(16 * 1 / 8.0));
+  format.nBlockAlign = static_cast<std::uint16_t>(forms::CLng(16 * channels / 8.0));
   format.cbSize = 18;
-  state_.SampleRate = rate;
-  state_.WaveFormat = format;
+  return format;
 }
 
 void Generator::Combo1_Click(int row) {
@@ -53,11 +58,27 @@ void Generator::Combo1_Click(int row) {
                                     ? wave::waveOutOpen(nullptr, device.toInt(), &state_.WaveFormat,
                                                         nullptr, 0, wave::WAVE_FORMAT_QUERY)
                                     : wave::MMSYSERR_BADDEVICEID;
-  controls_.Label1->setText(answer == wave::MMSYSERR_NOERROR
-                                ? QString::fromUtf8("формат этим устройством поддерживается")
-                                : QString::fromUtf8("формат этим устройством не поддерживается"));
+  QString said = answer == wave::MMSYSERR_NOERROR
+                     ? QString::fromUtf8("формат этим устройством поддерживается")
+                     : QString::fromUtf8("формат этим устройством не поддерживается");
+  // With the strobe the format has two channels: a refusal may be the second one's alone.
+  if (answer != wave::MMSYSERR_NOERROR && state_.WaveFormat.nChannels == 2)
+    said += QString::fromUtf8(" (два канала: тон и стробоскоп)");
+  controls_.Label1->setText(said);
   // A second start during a run would re-size the buffers the device is playing.
   if (!run_active_) controls_.Command20->setEnabled(true);
+}
+
+void Generator::SetStrobe(const StrobeSettings& settings) {
+  strobe_ = settings;
+  // A format already chosen follows at once, so that the next start asks for what it plays.
+  if (state_.SampleRate <= 0) return;
+  try {
+    state_.WaveFormat = WaveFormatFor(state_.SampleRate, strobe_.mode != StrobeMode::Off ? 2 : 1);
+  } catch (const forms::RuntimeError& error) {
+    // A rate whose two channels overflow the byte count: the start refuses it.
+    forms::LogFailure(lcGenerator(), "the strobe's format", error);
+  }
 }
 
 int Generator::ChosenDevice() const {

@@ -13,6 +13,7 @@
 
 #include "generator/generator_state.h"
 #include "generator/instant.h"
+#include "generator/strobe.h"
 #include "generator/synthesis.h"
 #include "generator/tone_clock.h"
 #include "platform/forms/clock.h"
@@ -120,6 +121,12 @@ class Generator : public QObject {
   void FillDeviceList();
   void SetWaveFormat();
   void Combo1_Click(int row);
+  // The strobe channel of the runs started from now on: off, the stream is the tone alone in
+  // one channel; on, a second channel carries the pulses and the format asks for two.
+  void SetStrobe(const StrobeSettings& settings);
+  const StrobeSettings& Strobe() const { return strobe_; }
+  // The running (or last) run's pulses; off without a strobe.
+  const StrobePlan& StrobeOfRun() const { return strobe_plan_; }
 
   // Start and stop.
   // The text of the first message box the start would answer the window's settings with,
@@ -194,6 +201,12 @@ class Generator : public QObject {
   static void ReportFailure(const char* where, const std::exception& error);
   // The settings the start checks before it opens the device.
   QString StartRefusal() const;
+  // Why the strobe cannot play with this tone on the chosen device; empty when it can or is off.
+  QString StrobeRefusal(double numerator, std::int32_t denominator, std::int32_t nc0) const;
+  static wave::WAVEFORMATEX WaveFormatFor(std::int32_t rate, std::uint16_t channels);
+  // Queues buffer 1 or 2 (its header); with the strobe its pulse channel is written first for
+  // the stream position it will play at.
+  void QueueBuffer(int which);
   // The length of each buffer for the state's rate and denominator; raises when too long.
   static std::int32_t BufferLengthFor(const GeneratorState& state);
   void StartSequence();
@@ -220,6 +233,14 @@ class Generator : public QObject {
   DeviceToneClock device_clock_;
   ToneClock* tone_clock_ = &device_clock_;
   TimeBase preferred_base_ = TimeBase::Tone;
+  StrobeSettings strobe_;
+  StrobePlan strobe_plan_;  // the run's; off without a strobe
+  // With the strobe the headers play these (tone left, pulses right); the tone buffers stay
+  // one channel, as drawn.
+  std::vector<std::int16_t> stereo_[2];
+  std::vector<std::int16_t> pulses_;  // one buffer's pulse channel, rewritten at each queueing
+  bool queued_[2] = {false, false};
+  std::int64_t next_sample_ = 0;  // the stream position the next queued buffer plays from
   // The run's time base: T0 on the time source, and on the tone's clock when counted there,
   // with the latest reading of that clock (carried on when the device stops answering).
   TimeBase base_ = TimeBase::TickCount;

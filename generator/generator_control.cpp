@@ -129,12 +129,35 @@ QString Generator::StartRefusal() const {
       return refusal;
     forms::CDbl(controls_.Text5->text());
     forms::CDbl(controls_.Text22->text());
-    return Nc0Refusal(forms::CLng(controls_.Text7->text()));
+    const std::int32_t nc0 = forms::CLng(controls_.Text7->text());
+    if (QString refusal = Nc0Refusal(nc0); !refusal.isEmpty()) return refusal;
+    return StrobeRefusal(numerator, forms::CLng(controls_.Text27->text()), nc0);
   } catch (const std::exception& error) {
     // A text that is no number, or a number out of range.
     forms::LogFailure(lcGenerator(), "the check of the settings", error);
     return kFailureText;
   }
+}
+
+QString Generator::StrobeRefusal(double numerator, std::int32_t denominator,
+                                 std::int32_t nc0) const {
+  if (strobe_.mode == StrobeMode::Off) return {};
+  if (!PlanStrobe(strobe_, state_.SampleRate, numerator, denominator, nc0).on)
+    return QString::fromUtf8(
+        "Стробоскоп: импульс должен быть короче промежутка между импульсами, уровень от 0 до "
+        "100 %");
+  wave::WAVEFORMATEX format;
+  try {
+    format = WaveFormatFor(state_.SampleRate, 2);
+  } catch (const forms::RuntimeError& error) {
+    forms::LogFailure(lcGenerator(), "the strobe's format", error);
+    return kFailureText;
+  }
+  if (wave::waveOutOpen(nullptr, ChosenDevice(), &format, nullptr, 0, wave::WAVE_FORMAT_QUERY) !=
+      wave::MMSYSERR_NOERROR)
+    return QString::fromUtf8(
+        "Звуковое устройство не принимает два канала: стробоскопу нужен второй канал");
+  return {};
 }
 
 void Generator::Command20_Click() {
@@ -179,6 +202,15 @@ void Generator::StartSequence() {
     forms::MsgBox(refusal, kTitle);
     return;
   }
+  if (const QString refusal =
+          StrobeRefusal(state_.FreqNumerator, state_.FreqDenominator, state_.NC0);
+      !refusal.isEmpty()) {
+    forms::MsgBox(refusal, kTitle);
+    return;
+  }
+  strobe_plan_ = PlanStrobe(strobe_, state_.SampleRate, state_.FreqNumerator,
+                            state_.FreqDenominator, state_.NC0);
+  if (strobe_plan_.on) state_.WaveFormat = WaveFormatFor(state_.SampleRate, 2);
   state_.PictureNumber = 0;
   state_.TickNow = 0;
   state_.TickLast = 0;
@@ -196,7 +228,8 @@ void Generator::StartSequence() {
                        .timerMode = controls_.Option6->isChecked(),
                        .every = state_.NC0,
                        .timerSeconds = 0,
-                       .soundDevice = controls_.Combo1->currentText()};
+                       .soundDevice = controls_.Combo1->currentText(),
+                       .strobe = strobe_};
   // The interval Timer 1 takes once the device is open; the start fails there if it cannot.
   if (settings.timerMode) {
     try {
@@ -207,7 +240,8 @@ void Generator::StartSequence() {
   }
   emit RunStarting({.recordPictures = controls_.Check2->isChecked(),
                     .toneHz = state_.FreqNumerator / state_.FreqDenominator,
-                    .settings = std::move(settings)},
+                    .settings = std::move(settings),
+                    .strobe = strobe_plan_},
                    started);
   // From here the receivers hold a run (its folder and record, the camera's lock): a start
   // that fails before the run is active ends it for them, with its failure, and then fails.
@@ -218,8 +252,8 @@ void Generator::StartSequence() {
     if (drawing) DrawSignalBuffer(state_.Buffer1, 1);
     FillBuffer(state_, state_.Buffer2, CurrentShape());
     if (drawing) DrawSignalBuffer(state_.Buffer2, 2);
-    wave::waveOutWrite(state_.WaveOutHandle, &state_.Header1, wave::kWaveHdrSize);
-    wave::waveOutWrite(state_.WaveOutHandle, &state_.Header2, wave::kWaveHdrSize);
+    QueueBuffer(0);
+    QueueBuffer(1);
   } catch (const std::exception& error) {
     const auto* runtime = dynamic_cast<const forms::RuntimeError*>(&error);
     end_failure_ = runtime && !runtime->Description().isEmpty()

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "generator/strobe.h"
 #include "generator/tone_clock.h"
 
 namespace generator {
@@ -64,12 +65,16 @@ struct RunSettings {
   std::int32_t every = 0;   // NC0: tone periods between pictures in the clock mode
   double timerSeconds = 0;  // Timer 1's interval
   QString soundDevice;
+  StrobeSettings strobe;  // mode Off: no strobe channel
 };
 
 struct RunStart {
   bool recordPictures = false;  // the run records pictures: it gets a folder of its own
   double toneHz = 0;
   RunSettings settings;
+  // Where the strobe's pulses fall on the tone's samples (off without a strobe): the phase of
+  // a strobed picture is its pulse's.
+  StrobePlan strobe;
 };
 
 // What the receivers of a start or an instant report back through the signal: the first

@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QWidget>
+#include <algorithm>
 #include <new>
 
 #include "generator/generator.h"
@@ -50,12 +51,18 @@ bool Generator::WaveWindowProc(QObject* window, QEvent* event) {
         controls_.Label12->setText(SoundErrorText(sound_error_));
         break;
       }
-      case wave::MM_WOM_DONE:
+      case wave::MM_WOM_DONE: {
         // The buffer just played goes back behind the one playing; the other one is still
         // queued and its write is refused.
-        wave::waveOutWrite(state_.WaveOutHandle, &state_.Header1, wave::kWaveHdrSize);
-        wave::waveOutWrite(state_.WaveOutHandle, &state_.Header2, wave::kWaveHdrSize);
+        const auto* done = static_cast<wave::WaveOutEvent*>(event);
+        if (done->Device() == state_.WaveOutHandle) {
+          if (done->Header() == &state_.Header1) queued_[0] = false;
+          if (done->Header() == &state_.Header2) queued_[1] = false;
+        }
+        QueueBuffer(0);
+        QueueBuffer(1);
         break;
+      }
       default:
         break;
     }
@@ -64,11 +71,32 @@ bool Generator::WaveWindowProc(QObject* window, QEvent* event) {
 }
 
 std::int32_t Generator::BufferLengthFor(const GeneratorState& state) {
+  // The tone's samples: one channel's, also when the strobe adds a second one beside it.
+  const int channels = std::max<int>(1, state.WaveFormat.nChannels);
   const std::int32_t bytesPerSecond =
-      forms::ToLong(std::int64_t{state.WaveFormat.nBlockAlign} * state.SampleRate);
+      forms::ToLong(std::int64_t{state.WaveFormat.nBlockAlign / channels} * state.SampleRate);
   const std::int32_t length = forms::CLng(bytesPerSecond * 0.5 * state.FreqDenominator);
-  if (length > kMaxBufferLength) forms::Raise(forms::kOutOfMemory);
+  if (std::int64_t{length} * channels > kMaxBufferLength) forms::Raise(forms::kOutOfMemory);
   return length;
+}
+
+void Generator::QueueBuffer(int which) {
+  wave::WAVEHDR& header = which == 0 ? state_.Header1 : state_.Header2;
+  if (!strobe_plan_.on) {
+    wave::waveOutWrite(state_.WaveOutHandle, &header, wave::kWaveHdrSize);
+    return;
+  }
+  // A buffer still queued is being read: it keeps its samples, and its write is refused.
+  if (queued_[which]) return;
+  std::vector<std::int16_t>& stereo = stereo_[which];
+  const std::vector<std::int16_t>& tone = which == 0 ? state_.Buffer1 : state_.Buffer2;
+  FillStrobe(pulses_, next_sample_, strobe_plan_);
+  Interleave(tone, pulses_, stereo);
+  if (wave::waveOutWrite(state_.WaveOutHandle, &header, wave::kWaveHdrSize) ==
+      wave::MMSYSERR_NOERROR) {
+    queued_[which] = true;
+    next_sample_ += state_.BufferLength;
+  }
 }
 
 void Generator::OpenStream() {
@@ -85,18 +113,33 @@ void Generator::OpenStream() {
   }
   controls_.Label15->setText(QString::fromUtf8("звуковой поток запущен"));
   state_.BufferLength = length;
+  const auto samples = static_cast<size_t>(state_.BufferLength);
   try {
-    state_.Buffer1.assign(static_cast<size_t>(state_.BufferLength), 0);
-    state_.Buffer2.assign(static_cast<size_t>(state_.BufferLength), 0);
+    state_.Buffer1.assign(samples, 0);
+    state_.Buffer2.assign(samples, 0);
+    if (strobe_plan_.on) {
+      stereo_[0].assign(2 * samples, 0);
+      stereo_[1].assign(2 * samples, 0);
+      pulses_.assign(samples, 0);
+    } else {
+      for (auto& stereo : stereo_) std::vector<std::int16_t>().swap(stereo);
+      std::vector<std::int16_t>().swap(pulses_);
+    }
   } catch (const std::bad_alloc&) {
     StopStream();
     throw;
   }
-  // Each header covers the whole buffer: BufferLength samples of two bytes, which hold
-  // FreqNumerator whole periods, so the tone runs on without a phase jump.
-  const auto bytes = static_cast<std::uint32_t>(state_.BufferLength) * 2u;
-  state_.Header1 = {reinterpret_cast<char*>(state_.Buffer1.data()), bytes, 0};
-  state_.Header2 = {reinterpret_cast<char*>(state_.Buffer2.data()), bytes, 0};
+  queued_[0] = queued_[1] = false;
+  next_sample_ = 0;
+  // Each header covers the whole buffer: BufferLength samples of two bytes (two of them a
+  // frame with the strobe), which hold FreqNumerator whole periods, so the tone runs on
+  // without a phase jump.
+  const auto bytes =
+      static_cast<std::uint32_t>(state_.BufferLength) * 2u * (strobe_plan_.on ? 2u : 1u);
+  std::int16_t* first = strobe_plan_.on ? stereo_[0].data() : state_.Buffer1.data();
+  std::int16_t* second = strobe_plan_.on ? stereo_[1].data() : state_.Buffer2.data();
+  state_.Header1 = {reinterpret_cast<char*>(first), bytes, 0};
+  state_.Header2 = {reinterpret_cast<char*>(second), bytes, 0};
   wave::waveOutPrepareHeader(state_.WaveOutHandle, &state_.Header1, wave::kWaveHdrSize);
   wave::waveOutPrepareHeader(state_.WaveOutHandle, &state_.Header2, wave::kWaveHdrSize);
 }

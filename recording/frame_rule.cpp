@@ -1,0 +1,247 @@
+#include "recording/frame_rule.h"
+
+#include <QLocale>
+#include <algorithm>
+#include <cmath>
+
+#include "analysis/frame_choice.h"
+#include "platform/gst/camera_pipeline.h"
+#include "platform/gst/user_settings.h"
+#include "recording/picture_writer.h"
+#include "recording/run_log.h"
+
+namespace recording {
+
+namespace {
+
+std::optional<FrameChoice> forced_choice;
+std::optional<generator::StrobeSettings> forced_strobe;
+const QString kChoiceKey = QStringLiteral("recording/frame-choice");
+const QString kStrobeModeKey = QStringLiteral("recording/strobe-mode");
+const QString kStrobeWidthKey = QStringLiteral("recording/strobe-width-ms");
+const QString kStrobeLevelKey = QStringLiteral("recording/strobe-level");
+
+bool Strobed(const RunFrameChoice& run) {
+  return run.strobe.on && run.sampleRate > 0;
+}
+
+// The exposure a frame is judged by: the camera's when known, else a whole frame interval (a
+// camera in automatic exposure in a dark room exposes about that long).
+double ExposureMsOf(const FrameTiming& timing, std::int64_t frameIntervalNs) {
+  if (timing.exposureMs && *timing.exposureMs > 0) return *timing.exposureMs;
+  return static_cast<double>(frameIntervalNs) / 1e6;
+}
+
+std::int64_t LeadNs(const FrameTiming& timing, double exposureMs) {
+  return std::llround((timing.cameraDelayMs.value_or(0) + exposureMs / 2) * 1e6);
+}
+
+// The middle of the pulse an exposure centred on `middleSteadyNs` holds whole, in samples of
+// the tone; none when it holds none.
+std::optional<double> PulseIn(const RunFrameChoice& run, const FrameTiming& timing,
+                              std::int64_t middleSteadyNs, double exposureMs) {
+  if (!Strobed(run)) return std::nullopt;
+  const double ms = timing.tone.MsSinceT0(middleSteadyNs + timing.steadyToLocalNs);
+  const double sample = ms * run.sampleRate / 1000;
+  const std::optional<double> centre = generator::PulseCentreNear(run.strobe, sample);
+  if (!centre) return std::nullopt;
+  const double offMs = std::abs(sample - *centre) * 1000 / run.sampleRate;
+  const double halfPulseMs = static_cast<double>(run.strobe.widthSamples) * 500 / run.sampleRate;
+  if (offMs + halfPulseMs > exposureMs / 2) return std::nullopt;
+  return centre;
+}
+
+}  // namespace
+
+QString FrameChoiceName(FrameChoice choice) {
+  return choice == FrameChoice::Phase ? QStringLiteral("phase") : QStringLiteral("nearest");
+}
+
+std::optional<FrameChoice> ParseFrameChoice(const QString& text) {
+  for (const FrameChoice choice : {FrameChoice::Nearest, FrameChoice::Phase})
+    if (text == FrameChoiceName(choice)) return choice;
+  return std::nullopt;
+}
+
+QString StrobeModeName(generator::StrobeMode mode) {
+  switch (mode) {
+    case generator::StrobeMode::EveryPeriod:
+      return QStringLiteral("period");
+    case generator::StrobeMode::Instants:
+      return QStringLiteral("instants");
+    case generator::StrobeMode::Off:
+      break;
+  }
+  return QStringLiteral("off");
+}
+
+std::optional<generator::StrobeMode> ParseStrobeMode(const QString& text) {
+  for (const generator::StrobeMode mode :
+       {generator::StrobeMode::Off, generator::StrobeMode::EveryPeriod,
+        generator::StrobeMode::Instants})
+    if (text == StrobeModeName(mode)) return mode;
+  return std::nullopt;
+}
+
+FrameChoice FrameChoiceChosen() {
+  if (forced_choice) return *forced_choice;
+  return ParseFrameChoice(gst::UserSettings().value(kChoiceKey).toString())
+      .value_or(FrameChoice::Nearest);
+}
+
+void ChooseFrameChoice(FrameChoice choice) {
+  gst::UserSettings().setValue(kChoiceKey, FrameChoiceName(choice));
+}
+
+void ForceFrameChoice(FrameChoice choice) {
+  forced_choice = choice;
+}
+
+generator::StrobeSettings StrobeChosen() {
+  if (forced_strobe) return *forced_strobe;
+  const QSettings settings = gst::UserSettings();
+  generator::StrobeSettings strobe;
+  strobe.mode = ParseStrobeMode(settings.value(kStrobeModeKey).toString())
+                    .value_or(generator::StrobeMode::Off);
+  // A stored value that is no number, or out of range, gives the default.
+  bool ok = false;
+  const double width = settings.value(kStrobeWidthKey).toDouble(&ok);
+  if (ok && width > 0 && width <= 1000) strobe.widthMs = width;
+  const double level = settings.value(kStrobeLevelKey).toDouble(&ok);
+  if (ok && level >= 0 && level <= 1) strobe.level = level;
+  return strobe;
+}
+
+void ChooseStrobe(const generator::StrobeSettings& strobe) {
+  QSettings settings = gst::UserSettings();
+  settings.setValue(kStrobeModeKey, StrobeModeName(strobe.mode));
+  settings.setValue(kStrobeWidthKey, strobe.widthMs);
+  settings.setValue(kStrobeLevelKey, strobe.level);
+}
+
+void ForceStrobe(const generator::StrobeSettings& strobe) {
+  forced_strobe = strobe;
+}
+
+RunFrameChoice RunFrameChoiceOf(const generator::RunStart& start, FrameChoice choice) {
+  RunFrameChoice run;
+  run.choice = choice;
+  run.strobeMode = start.strobe.on ? start.settings.strobe.mode : generator::StrobeMode::Off;
+  run.strobe = start.strobe;
+  run.sampleRate = start.settings.sampleRate;
+  if (!start.settings.timerMode && start.settings.numerator > 0)
+    run.intervalMs = start.settings.every / start.settings.numerator * 1000;
+  return run;
+}
+
+std::shared_ptr<gst::FrameRequest> RequestPictureFrame(gst::CameraPipeline& camera,
+                                                       const RunFrameChoice& run,
+                                                       const FrameTiming& timing, double idealPhase,
+                                                       std::int64_t dueSteadyNs,
+                                                       std::int64_t frameIntervalNs) {
+  const auto intervalNs = static_cast<std::int64_t>(run.intervalMs * 1e6);
+  // The Timer 1 mode has no phase to choose by: its pictures take the nearest frame.
+  if (timing.timer || intervalNs <= 0 || (!Strobed(run) && run.choice == FrameChoice::Nearest))
+    return camera.RequestFrame(dueSteadyNs);
+  gst::FrameRule rule;
+  if (Strobed(run)) {
+    const double exposureMs = ExposureMsOf(timing, frameIntervalNs);
+    const auto pulseNs = static_cast<std::int64_t>(static_cast<double>(run.strobe.widthSamples) *
+                                                   1e9 / run.sampleRate);
+    const auto halfExposureNs = static_cast<std::int64_t>(exposureMs * 5e5);
+    rule.exposureLeadNs = LeadNs(timing, exposureMs);
+    // An exposure that holds the instant's pulse starts at most half an exposure before it.
+    rule.windowStartNs = dueSteadyNs - halfExposureNs - pulseNs;
+    // Every period's pulse lights the same phase, so any frame up to the next instant will do;
+    // the instants' pulse is held only by the frames around it.
+    rule.windowEndNs = run.strobeMode == generator::StrobeMode::Instants
+                           ? dueSteadyNs + halfExposureNs + pulseNs
+                           : dueSteadyNs + intervalNs;
+    rule.cost = [run, timing, exposureMs](std::int64_t middle) -> std::optional<double> {
+      if (!PulseIn(run, timing, middle, exposureMs)) return std::nullopt;
+      return 0.0;
+    };
+    rule.firstWins = true;
+  } else {
+    rule.exposureLeadNs = LeadNs(timing, timing.exposureMs.value_or(0));
+    rule.windowStartNs = dueSteadyNs;
+    rule.windowEndNs = dueSteadyNs + intervalNs;
+    rule.cost = [timing, idealPhase](std::int64_t middle) -> std::optional<double> {
+      const std::optional<double> phase = timing.tone.PhaseAt(middle + timing.steadyToLocalNs);
+      if (!phase) return std::nullopt;
+      return std::abs(PhaseError(*phase, idealPhase));
+    };
+  }
+  return camera.RequestFrame(dueSteadyNs, std::move(rule));
+}
+
+std::int64_t ChoiceEndNs(const RunFrameChoice& run, const FrameTiming& timing,
+                         std::int64_t dueSteadyNs) {
+  if (timing.timer || run.intervalMs <= 0 || (!Strobed(run) && run.choice == FrameChoice::Nearest))
+    return dueSteadyNs;
+  // The choice ends when a frame exposed after the window arrives: the window, the camera's
+  // delay and a whole exposure (at most the window again) later.
+  const auto intervalNs = static_cast<std::int64_t>(run.intervalMs * 1e6);
+  return dueSteadyNs + 2 * intervalNs +
+         std::llround(timing.cameraDelayMs.value_or(0) * 1e6 + timing.exposureMs.value_or(0) * 1e6);
+}
+
+void NoteChoice(const RunFrameChoice& run, const gst::FrameRequest& request,
+                const gst::CameraFrame& frame, const FrameTiming& timing,
+                std::int64_t frameIntervalNs, PictureLogRow& row) {
+  row.strobe = StrobeModeName(run.strobeMode);
+  row.frameRule = !request.ChosenByRule() ? QStringLiteral("nearest")
+                  : Strobed(run)          ? QStringLiteral("strobe")
+                                          : QStringLiteral("phase");
+  if (Strobed(run) && !timing.timer) {
+    const double exposureMs = ExposureMsOf(timing, frameIntervalNs);
+    const std::int64_t middle = frame.CaptureNs() - LeadNs(timing, exposureMs);
+    const std::optional<double> centre = PulseIn(run, timing, middle, exposureMs);
+    row.strobeLit = centre.has_value();
+    if (centre) row.pulsePhase = timing.tone.IdealPhase(*centre * 1000 / run.sampleRate);
+  }
+  const std::optional<double> phase = PicturePhase(row);
+  if (phase && row.idealPhase) row.phaseErrorDeg = PhaseError(*phase, *row.idealPhase);
+}
+
+FrameForecastText FrameChoiceForecast(double frameRate, double toneHz, double intervalS,
+                                      double exposureMs, std::span<const double> offeredRates) {
+  if (!(frameRate > 0) || !(toneHz > 0) || !(intervalS > 0)) return {};
+  const analysis::PhaseForecast forecast =
+      analysis::ForecastPhaseErrors(frameRate, toneHz, intervalS, exposureMs);
+  if (!std::isfinite(forecast.phaseWorstDeg)) return {};
+  const std::optional<analysis::Suggestion> better =
+      analysis::SuggestBetter(frameRate, toneHz, intervalS, offeredRates);
+  const bool otherRate = better && better->frameRate != frameRate;
+  // The status line in the operator's locale, the script's line with '.' decimals.
+  const auto text = [&](const QLocale& locale, const char* head, const char* phases,
+                        const char* rate, const char* interval) {
+    const auto deg = [&locale](double value) {
+      return locale.toString(value, 'f', 1) + QString::fromUtf8("°");
+    };
+    QString said =
+        QString::fromUtf8(head).arg(deg(forecast.phaseMedianDeg), deg(forecast.phaseWorstDeg),
+                                    deg(forecast.nearestMedianDeg), deg(forecast.nearestWorstDeg));
+    if (forecast.distinctPhases > 0)
+      said +=
+          QString::fromUtf8(phases).arg(forecast.distinctPhases).arg(deg(forecast.phaseSpacingDeg));
+    if (better)
+      said += QString::fromUtf8(otherRate ? rate : interval)
+                  .arg(locale.toString(otherRate ? better->frameRate : better->pictureIntervalS,
+                                       'g', 6),
+                       deg(better->forecast.phaseWorstDeg));
+    return said;
+  };
+  return {.status = text(QLocale(),
+                         " Кадр по фазе: ошибка фазы около %1, до %2 (ближайший по времени: %3, "
+                         "до %4)",
+                         "; кадры дают %1 фаз через %2", "; лучше %1 кадр/с (до %2)",
+                         "; лучше снимок каждые %1 с (до %2)"),
+          .line = text(QLocale::c(),
+                       "frame by phase: phase error about %1, at most %2 (nearest frame: %3, at "
+                       "most %4)",
+                       "; the frames take %1 phases %2 apart", "; better: %1 frames/s (at most %2)",
+                       "; better: a picture every %1 s (at most %2)")};
+}
+
+}  // namespace recording
