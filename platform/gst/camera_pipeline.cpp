@@ -6,7 +6,9 @@
 #include <QLoggingCategory>
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
+#include <utility>
 
 #include "platform/gst/camera_controls.h"
 #include "platform/gst/camera_identity.h"
@@ -287,16 +289,19 @@ std::int64_t CameraPipeline::FrameIntervalNs() const {
   return IntervalOf(recent_);
 }
 
-std::shared_ptr<FrameRequest> CameraPipeline::RequestFrame(std::int64_t instantNs) {
-  auto request = std::make_shared<FrameRequest>(instantNs);
+std::shared_ptr<FrameRequest> CameraPipeline::RequestFrame(std::int64_t instantNs,
+                                                           std::optional<FrameRule> rule) {
+  auto request = rule ? std::make_shared<FrameRequest>(instantNs, std::move(*rule))
+                      : std::make_shared<FrameRequest>(instantNs);
   std::lock_guard lock(slot_mutex_);
   bool answered = false;
   // Until this opening's first frame, the one kept is of an earlier opening.
   if (kept_current_)
     for (const FramePtr& frame : recent_) answered = request->Offer(frame) || answered;
-  if (answered)
-    to_detach_.push_back(request);  // copied by the streaming thread at its next frame
-  else if (pipeline_)
+  // What it keeps is copied by the streaming thread at its next frame.
+  if (answered || request->TakeCopyDue()) to_detach_.push_back(request);
+  if (answered) return request;
+  if (pipeline_)
     waiting_.push_back(request);
   else
     request->Close();  // nothing more will come
@@ -308,15 +313,49 @@ std::shared_ptr<FrameRequest> CameraPipeline::RequestFrame(std::int64_t instantN
 bool FrameRequest::Offer(const FramePtr& frame) {
   std::lock_guard lock(mutex_);
   if (answered_) return true;
-  if (!nearest_ || std::llabs(frame->CaptureNs() - instant_ns_) <
-                       std::llabs(nearest_->CaptureNs() - instant_ns_))
+  const FramePtr before = AnswerLocked();
+  // The nearest is settled by the first frame captured at or after the instant: frames come in
+  // capture order, none after it can be nearer.
+  const bool nearestSettled = nearest_ && nearest_->CaptureNs() >= instant_ns_;
+  if (!nearestSettled && (!nearest_ || std::llabs(frame->CaptureNs() - instant_ns_) <
+                                           std::llabs(nearest_->CaptureNs() - instant_ns_)))
     nearest_ = frame;
-  // Frames come in capture order: none after this one can be nearer.
-  if (frame->CaptureNs() >= instant_ns_) {
-    answered_ = true;
-    answered_cv_.notify_all();
+  if (!rule_) {
+    answered_ = frame->CaptureNs() >= instant_ns_;
+  } else {
+    const std::int64_t middle = frame->CaptureNs() - rule_->exposureLeadNs;
+    if (middle >= rule_->windowStartNs && middle < rule_->windowEndNs) {
+      const std::optional<double> cost = rule_->cost ? rule_->cost(middle) : std::nullopt;
+      if (cost && std::isfinite(*cost) && (!best_cost_ || *cost < *best_cost_)) {
+        best_ = frame;
+        best_cost_ = cost;
+        if (rule_->firstWins) answered_ = true;
+      }
+    }
+    if (middle >= rule_->windowEndNs) answered_ = true;
   }
+  if (AnswerLocked() != before) {
+    detached_ = false;
+    // A rule's choice may wait for a whole window: what it keeps is copied now.
+    copy_due_ = rule_.has_value();
+  }
+  if (answered_) answered_cv_.notify_all();
   return answered_;
+}
+
+bool FrameRequest::TakeCopyDue() {
+  std::lock_guard lock(mutex_);
+  return std::exchange(copy_due_, false);
+}
+
+bool FrameRequest::ChosenByRule() const {
+  std::lock_guard lock(mutex_);
+  return best_ != nullptr;
+}
+
+std::optional<double> FrameRequest::ChosenCost() const {
+  std::lock_guard lock(mutex_);
+  return best_cost_;
 }
 
 void FrameRequest::Close() {
@@ -332,12 +371,14 @@ void FrameRequest::Detach() {
   FramePtr frame;
   {
     std::lock_guard lock(mutex_);
-    if (detached_ || !nearest_) return;
-    frame = nearest_;
+    if (detached_ || !AnswerLocked()) return;
+    frame = AnswerLocked();
   }
   FramePtr copy = frame->Detached();  // the copy, outside every lock
   std::lock_guard lock(mutex_);
-  if (!detached_) nearest_ = std::move(copy);
+  // A better frame that came meanwhile is copied at its own turn.
+  if (detached_ || AnswerLocked() != frame) return;
+  (best_ ? best_ : nearest_) = std::move(copy);
   detached_ = true;
 }
 
@@ -352,7 +393,7 @@ FramePtr FrameRequest::Wait(std::int64_t deadlineNs) {
   }
   Detach();
   std::lock_guard lock(mutex_);
-  return nearest_;
+  return AnswerLocked();
 }
 
 bool FrameRequest::Answered() const {
@@ -449,7 +490,10 @@ GstFlowReturn CameraPipeline::OnNewSample(GstAppSink* sink, gpointer data) {
     while (self->recent_.size() > kKeptFrames) self->recent_.pop_front();
     std::erase_if(self->waiting_, [&](const std::weak_ptr<FrameRequest>& waiting) {
       const std::shared_ptr<FrameRequest> request = waiting.lock();
-      if (request && !request->Offer(frame)) return false;
+      if (request && !request->Offer(frame)) {
+        if (request->TakeCopyDue()) self->to_detach_.push_back(request);
+        return false;
+      }
       if (request) self->to_detach_.push_back(request);
       return true;
     });

@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "platform/gst/bus_watch.h"
@@ -58,35 +59,68 @@ class CameraFrame : public std::enable_shared_from_this<CameraFrame> {
 };
 using FramePtr = std::shared_ptr<const CameraFrame>;
 
+// Another choice than the frame nearest in time: among the frames whose exposure middle
+// (capture time less `exposureLeadNs`) lies in [windowStartNs, windowEndNs) (steady clock),
+// the one `cost` rates lowest (none: not a candidate; of equal ones the earlier). The choice is
+// made when a frame whose exposure middle is at or after the window's end arrives, or at once
+// on the first candidate with `firstWins`. Without any candidate the answer is the frame
+// nearest the instant after all.
+struct FrameRule {
+  std::int64_t exposureLeadNs = 0;
+  std::int64_t windowStartNs = 0;
+  std::int64_t windowEndNs = 0;
+  std::function<std::optional<double>(std::int64_t exposureMidNs)> cost;
+  bool firstWins = false;
+};
+
 // A frame asked for one moment (steady clock). It is answered with the frame captured nearest
 // that moment as soon as that is known, when the first frame captured after it arrives, so the
-// one who waits for it may come much later without the camera keeping frames for it. The
-// answer is copied into memory of its own (Detach) by the camera's streaming thread, or by the
-// waiter: a waiting picture holds nothing of the camera's pipeline, and the window never copies.
+// one who waits for it may come much later without the camera keeping frames for it (or by
+// its rule, when it has one). The answer is copied into memory of its own (Detach) by the
+// camera's streaming thread, or by the waiter: a waiting picture holds nothing of the camera's
+// pipeline, and the window never copies. A rule's best frame so far is copied as it is found,
+// so that a long window holds none of the camera's buffers either.
 class FrameRequest {
  public:
   explicit FrameRequest(std::int64_t instantNs) : instant_ns_(instantNs) {}
+  FrameRequest(std::int64_t instantNs, FrameRule rule)
+      : instant_ns_(instantNs), rule_(std::move(rule)) {}
   // Waits until the request is answered or the steady clock reaches `deadlineNs`, then gives
   // the nearest frame offered so far, in memory of its own: null when the camera gave none.
   FramePtr Wait(std::int64_t deadlineNs);
   bool Answered() const;
   std::int64_t InstantNs() const { return instant_ns_; }
+  bool HasRule() const { return rule_.has_value(); }
+  // Whether the answer is the rule's choice (false: the nearest frame, for want of a candidate
+  // or without a rule); its cost then.
+  bool ChosenByRule() const;
+  std::optional<double> ChosenCost() const;
 
   // What whoever delivers the frames (the camera pipeline; a test's own frames) calls: a
   // frame arrived, in capture order; true once the request is answered.
   bool Offer(const FramePtr& frame);
+  // A frame kept since the last call that still belongs to the camera's pipeline: the caller
+  // copies it with Detach, outside the camera's locks.
+  bool TakeCopyDue();
   // No frame will come any more (the camera closed): the nearest so far is the answer.
   void Close();
   // Copies the answer into memory of its own, outside any lock of the camera's.
   void Detach();
 
  private:
+  // The answer so far: the rule's best, else the nearest.
+  const FramePtr& AnswerLocked() const { return best_ ? best_ : nearest_; }
+
   const std::int64_t instant_ns_;
+  const std::optional<FrameRule> rule_;
   mutable std::mutex mutex_;
   std::condition_variable answered_cv_;
   FramePtr nearest_;
+  FramePtr best_;  // the rule's
+  std::optional<double> best_cost_;
   bool answered_ = false;
-  bool detached_ = false;
+  bool detached_ = false;  // the answer so far is a copy of its own
+  bool copy_due_ = false;
 };
 
 class CameraPipeline : public QObject {
@@ -118,7 +152,9 @@ class CameraPipeline : public QObject {
   // kept (the last few) and those still to come: answered at once when a kept frame was
   // captured after the instant, else by the first frame that is. Never blocks. A frame of an
   // earlier opening (another camera or format) is never the answer.
-  std::shared_ptr<FrameRequest> RequestFrame(std::int64_t instantNs);
+  // With a rule, the frame it chooses (FrameRule).
+  std::shared_ptr<FrameRequest> RequestFrame(std::int64_t instantNs,
+                                             std::optional<FrameRule> rule = std::nullopt);
   // The time between frames, from the capture times of those kept (0 before two arrived).
   std::int64_t FrameIntervalNs() const;
   // Frames delivered since the opening (a change of format is a new opening).

@@ -277,4 +277,84 @@ TEST(CameraPipeline, RequestedFrameIsTheNearestAnsweredByTheFirstFrameAfterTheIn
   EXPECT_TRUE(far->Answered());
 }
 
+// A frame of its own memory, 4 x 4 pixels of the value `fill`, taken at `captureNs`.
+FramePtr SyntheticFrame(std::uint64_t number, std::int64_t captureNs, std::uint8_t fill) {
+  gst::BufferPtr buffer(gst_buffer_new_allocate(nullptr, 64, nullptr));
+  gst_buffer_memset(buffer.get(), 0, fill, 64);
+  gst::SamplePtr sample(gst_sample_new(buffer.get(), nullptr, nullptr, nullptr));
+  return std::make_shared<const gst::CameraFrame>(std::move(sample), 4, 4, 16, number, captureNs,
+                                                  captureNs);
+}
+
+// A rule's request chooses among the frames of its window by their cost, answers once a frame
+// after the window has come (or at the first candidate when the first wins), falls back on the
+// frame nearest the instant when no frame is a candidate, and copies what it keeps as it goes,
+// so that a long window holds none of the frames it was offered.
+TEST(FrameRequest, ARuleChoosesTheCheapestFrameOfItsWindowAndFallsBackOnTheNearest) {
+  constexpr std::int64_t kMs = 1'000'000;
+  // Frames every 33 ms from t = 0; exposure middles 13 ms (the lead) before their capture.
+  // The cost is the distance of the middle from 150 ms: frame 5 (middle 152 - 13 = 139 ms)
+  // ... frame 6 (185 - 13 = 172). Window [100, 300) ms.
+  const auto rule = [&](bool firstWins) {
+    gst::FrameRule r;
+    r.exposureLeadNs = 13 * kMs;
+    r.windowStartNs = 100 * kMs;
+    r.windowEndNs = 300 * kMs;
+    r.cost = [](std::int64_t middle) -> std::optional<double> {
+      return std::abs(static_cast<double>(middle - 150'000'000));
+    };
+    r.firstWins = firstWins;
+    return r;
+  };
+  const auto capture = [](int j) { return std::int64_t{j} * 33 * kMs + 20 * kMs; };
+  {
+    gst::FrameRequest request(100 * kMs, rule(false));
+    std::vector<FramePtr> offered;
+    int answeredAt = -1;
+    for (int j = 0; j < 14 && answeredAt < 0; ++j) {
+      offered.push_back(SyntheticFrame(j + 1, capture(j), static_cast<std::uint8_t>(j)));
+      if (request.Offer(offered.back())) answeredAt = j;
+      request.TakeCopyDue();
+    }
+    // Middles: frame j at 33 j + 7 ms; the first at or after 300 ms is j = 9 (304 ms).
+    EXPECT_EQ(answeredAt, 9);
+    const FramePtr chosen = request.Wait(0);
+    ASSERT_TRUE(chosen);
+    EXPECT_EQ(chosen->Number(), 5u);  // middle 139 ms, 11 ms from 150; j = 5 is 172 ms
+    EXPECT_TRUE(request.ChosenByRule());
+    EXPECT_DOUBLE_EQ(*request.ChosenCost(), 11.0 * kMs);
+    // A copy: the offered frame's memory is not the answer's.
+    EXPECT_NE(chosen.get(), offered[4].get());
+    EXPECT_EQ(chosen->Bits()[0], 4);
+  }
+  {
+    // The first candidate wins at once: frame 3 (middle 106 ms) is in the window.
+    gst::FrameRequest request(100 * kMs, rule(true));
+    for (int j = 0; j < 3; ++j) EXPECT_FALSE(request.Offer(SyntheticFrame(j + 1, capture(j), 0)));
+    EXPECT_TRUE(request.Offer(SyntheticFrame(4, capture(3), 0)));
+    EXPECT_EQ(request.Wait(0)->Number(), 4u);
+  }
+  {
+    // No frame is a candidate (its phase unknown): the frame nearest the instant after all, and
+    // the answer waits for the window's end, not the instant.
+    gst::FrameRule none = rule(false);
+    none.cost = [](std::int64_t) { return std::optional<double>(); };
+    gst::FrameRequest request(100 * kMs, none);
+    EXPECT_FALSE(request.Offer(SyntheticFrame(3, capture(2), 0)));  // 86 ms
+    EXPECT_FALSE(request.Offer(SyntheticFrame(4, capture(3), 0)));  // 119 ms
+    EXPECT_FALSE(request.Offer(SyntheticFrame(5, capture(4), 0)));  // 152 ms
+    EXPECT_TRUE(request.Offer(SyntheticFrame(10, capture(9), 0)));  // a stall, then past the end
+    const FramePtr chosen = request.Wait(0);
+    EXPECT_EQ(chosen->Number(), 3u);  // 14 ms before the instant; frame 4 is 19 ms after
+    EXPECT_FALSE(request.ChosenByRule());
+  }
+  {
+    // A window that holds one frame, and a camera that stops: the deadline answers with it.
+    gst::FrameRequest request(100 * kMs, rule(false));
+    EXPECT_FALSE(request.Offer(SyntheticFrame(6, capture(5), 7)));
+    EXPECT_EQ(request.Wait(SteadyNow() + 20 * kMs)->Number(), 6u);
+    EXPECT_TRUE(request.ChosenByRule());
+  }
+}
+
 }  // namespace
