@@ -113,6 +113,8 @@ class Progress {
     clock_.start();
     QObject::connect(&timer_, &QTimer::timeout, [this] { Show(); });
     timer_.start(terminal_ ? 1000 : 10000);
+    QObject::connect(&forecast_timer_, &QTimer::timeout, [this] { ShowForecast(); });
+    forecast_timer_.start(100);
   }
   ~Progress() {
     if (terminal_ && shown_) std::printf("\n");
@@ -122,7 +124,20 @@ class Progress {
   Progress& operator=(const Progress&) = delete;
 
  private:
+  // The phase error a run choosing its frames by phase may expect, once, as soon as the run's
+  // start has said it: before the first progress line.
+  void ShowForecast() {
+    if (forecast_shown_ || form_.Recorder().FrameChoiceForecastText().line.isEmpty()) return;
+    if (terminal_ && shown_) std::printf("\n");
+    std::printf("%s\n", form_.Recorder().FrameChoiceForecastText().line.toUtf8().constData());
+    std::fflush(stdout);
+    forecast_shown_ = true;
+    forecast_timer_.stop();
+    shown_ = false;
+  }
+
   void Show() {
+    ShowForecast();
     const double elapsed = clock_.elapsed() / 1000.0;
     QString line = QStringLiteral("%1 s").arg(elapsed, 0, 'f', 0);
     if (planned_ > 0) line += QStringLiteral(" / %1 s").arg(planned_);
@@ -162,6 +177,8 @@ class Progress {
   }
 
   Form1& form_;
+  bool forecast_shown_ = false;
+  QTimer forecast_timer_;
   int planned_;
   bool terminal_ = false;
   bool shown_ = false;
@@ -322,6 +339,15 @@ void Operate(Form1& form, const DemoRunSettings& settings, DemoRunSummary& summa
     summary.failure = why;
     form.Command16->click();
   };
+  // The strobe decides the sound format the settings' check asks the device for.
+  if (run.strobe || run.strobeWidthMs) {
+    generator::StrobeSettings strobe = recording::StrobeChosen();
+    if (run.strobe) strobe.mode = *run.strobe;
+    if (run.strobeWidthMs) strobe.widthMs = *run.strobeWidthMs;
+    recording::ForceStrobe(strobe);
+    form.Generator().SetStrobe(strobe);
+  }
+  if (run.frameChoice) recording::ForceFrameChoice(*run.frameChoice);
   if (const QString refusal = ApplyRunSettings(form, run); !refusal.isEmpty()) {
     summary.refused = refusal;
     return form.Command16->click();

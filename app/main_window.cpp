@@ -8,6 +8,7 @@
 #include "app/help_window.h"
 #include "platform/forms/message_box.h"
 #include "platform/gst/delay_page.h"
+#include "recording/frame_rule.h"
 #include "recording/picture_window.h"
 
 namespace app {
@@ -66,6 +67,10 @@ void Form1::ConnectHandlers() {
   // generator's runs, a picture the writer could not write ends the run's recording, the video
   // stop ends the period clock.
   recorder_->Follow(*generator_);
+  // The strobe is the generator's to play; the picture window's dialog chooses it.
+  generator_->SetStrobe(recording::StrobeChosen());
+  connect(recorder_.get(), &recording::PictureRecorder::StrobeSet, generator_.get(),
+          &generator::Generator::SetStrobe);
   connect(recorder_.get(), &recording::PictureRecorder::PictureFailed, generator_.get(),
           &generator::Generator::FailRecording);
   connect(camera_.get(), &camera::CameraControl::ClockStopRequested, generator_.get(),

@@ -44,7 +44,7 @@ QString SetControls(Form1& form, const RunSettings& run, QStringList& shown) {
   // The window answers a sound device with a message box (a rate that is no number) or, in
   // its status line, with whether the device takes the format.
   if (!shown.isEmpty()) return shown.last();
-  if (form.Label1->text() == QStringLiteral("формат этим устройством не поддерживается"))
+  if (form.Label1->text().startsWith(QStringLiteral("формат этим устройством не поддерживается")))
     return form.Label1->text();
 
   if (!run.camera.isEmpty()) {

@@ -141,10 +141,12 @@ bool SetRunText(RunSettings& run, RunText kind, const QString& text, QString* er
 }
 
 constexpr const char* kValuedOptions[] = {
-    "run",        "demo-run",   "back-end",         "format",      "program-folder", "sound-device",
-    "camera",     "tone",       "amplitude",        "shape",       "phase",          "sample-rate",
-    "every",      "timer",      "calibrate-camera", "scene-delay", "scene-exposure", "scene-jitter",
-    "scene-rate", "repair-avi", "camera-format",    "control",     "frames"};
+    "run",           "demo-run",       "back-end",     "format",     "program-folder",
+    "sound-device",  "camera",         "tone",         "amplitude",  "shape",
+    "phase",         "sample-rate",    "every",        "timer",      "calibrate-camera",
+    "scene-delay",   "scene-exposure", "scene-jitter", "scene-rate", "repair-avi",
+    "camera-format", "control",        "frames",       "strobe",     "strobe-width",
+    "frame-choice"};
 
 // A number of milliseconds within [low, high]; none, with the line to print, otherwise.
 std::optional<double> Milliseconds(const char* option, const QString& text, double low, double high,
@@ -305,8 +307,23 @@ std::optional<StartupOptions> ParseStartupOptions(const QStringList& arguments,
     }
     run.frames = *grey ? recording::FrameFiles::Grey : recording::FrameFiles::Rgb;
   }
+  for (const QString& text : values("strobe")) {
+    run.strobe = recording::ParseStrobeMode(text);
+    if (!run.strobe) return fail(QStringLiteral("--strobe is period, instants or off"));
+  }
+  for (const QString& text : values("strobe-width")) {
+    run.strobeWidthMs = Milliseconds("strobe-width", text, 0.01, 100, error);
+    if (!run.strobeWidthMs) return std::nullopt;
+  }
+  if (run.strobeWidthMs && (!run.strobe || *run.strobe == generator::StrobeMode::Off))
+    return fail(QStringLiteral("--strobe-width belongs to --strobe period|instants"));
+  for (const QString& text : values("frame-choice")) {
+    run.frameChoice = recording::ParseFrameChoice(text);
+    if (!run.frameChoice) return fail(QStringLiteral("--frame-choice is nearest or phase"));
+  }
   otherThanCamera = otherThanCamera || run.showPictures || run.video || run.cameraFormat ||
-                    !run.controls.empty() || run.lockExposure || run.frames;
+                    !run.controls.empty() || run.lockExposure || run.frames || run.strobe ||
+                    run.frameChoice;
   runSettingGiven = runSettingGiven || otherThanCamera;
   const bool runGiven = given("run");
   for (const QString& text : values("run")) {
@@ -337,8 +354,9 @@ std::optional<StartupOptions> ParseStartupOptions(const QStringList& arguments,
   if (calibrating && (runGiven || options.demoRunSeconds > 0))
     return fail(
         QStringLiteral("--calibrate-camera is a run of its own: without --run or --demo-run"));
-  if (calibrating && (!run.numerator.isEmpty() || !run.every.isEmpty() || !run.timer.isEmpty() ||
-                      run.video || run.showPictures || run.lockExposure || run.frames))
+  if (calibrating &&
+      (!run.numerator.isEmpty() || !run.every.isEmpty() || !run.timer.isEmpty() || run.video ||
+       run.showPictures || run.lockExposure || run.frames || run.strobe || run.frameChoice))
     return fail(QStringLiteral(
         "--calibrate-camera chooses its own tones and takes no pictures: only the device, "
         "amplitude, shape, phase, sample-rate, camera-format and control options go with it"));
@@ -438,6 +456,17 @@ QString UsageText() {
       "  --frames rgb|grey|none\n"
       "                     also save the camera's own frames, unstamped, for analysis,\n"
       "                     or not (without it: as the picture window's menu chose)\n"
+      "  --strobe period|instants|off\n"
+      "                     play a second channel beside the tone: short pulses for an LED\n"
+      "                     that lights the scene at the tone's phase, every tone period or\n"
+      "                     only at the pictures' instants; each picture takes a frame the\n"
+      "                     pulse lit (a device without two channels is refused)\n"
+      "  --strobe-width MS  the pulse's length, 0.01 to 100 ms (default 1)\n"
+      "  --frame-choice nearest|phase\n"
+      "                     the frame each picture takes: the nearest to its instant in time,\n"
+      "                     or the one whose exposure phase is nearest the instant's ideal\n"
+      "                     phase among the frames up to the next instant; the run's first\n"
+      "                     line says the phase error to expect\n"
       "  --calibrate-camera SECONDS\n"
       "                     measure the camera's delay (from its exposure to the frame's\n"
       "                     timestamp): the camera looks at a light that follows the tone,\n"

@@ -10,6 +10,7 @@
 
 #include "platform/gst/format_choice.h"
 #include "recording/frame_files.h"
+#include "recording/frame_rule.h"
 
 namespace app {
 
@@ -33,8 +34,11 @@ struct RunSettings {
   std::optional<gst::FormatChoice> cameraFormat;
   // --control NAME=VALUE, in the order given: set once the camera is on, before the tone.
   std::vector<std::pair<QString, QString>> controls;
-  bool lockExposure = false;                    // --lock-exposure
-  std::optional<recording::FrameFiles> frames;  // --frames rgb|grey
+  bool lockExposure = false;                          // --lock-exposure
+  std::optional<recording::FrameFiles> frames;        // --frames rgb|grey
+  std::optional<generator::StrobeMode> strobe;        // --strobe off|period|instants
+  std::optional<double> strobeWidthMs;                // --strobe-width MS
+  std::optional<recording::FrameChoice> frameChoice;  // --frame-choice nearest|phase
 };
 
 // How the built-in test cameras' scene is taken: what a real camera's timing would be.

@@ -1,6 +1,8 @@
 #include "recording/picture_recorder.h"
 
+#include "platform/forms/dialog.h"
 #include "recording/logging.h"
+#include "recording/strobe_dialog.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -103,8 +105,19 @@ PictureRecorder::PictureRecorder(const RecordingControls& controls)
 PictureRecorder::~PictureRecorder() = default;
 
 Form6& PictureRecorder::PictureWindow() {
-  if (!form6_) form6_ = std::make_unique<Form6>();
+  if (!form6_) {
+    form6_ = std::make_unique<Form6>();
+    connect(form6_->StrobeAndFrame, &QAction::triggered, this, &PictureRecorder::ChooseStrobe);
+  }
   return *form6_;
+}
+
+void PictureRecorder::ChooseStrobe() {
+  StrobeDialog dialog(recording::StrobeChosen(), FrameChoiceChosen(), form6_.get());
+  if (forms::ShowDialog(dialog) != QDialog::Accepted) return;
+  recording::ChooseStrobe(dialog.Strobe());
+  ChooseFrameChoice(dialog.Choice());
+  emit StrobeSet(recording::StrobeChosen());
 }
 
 void PictureRecorder::Follow(const generator::Generator& generator) {
@@ -143,6 +156,8 @@ void PictureRecorder::BeginRun(const generator::RunStart& start) {
   writer_->BeginRun(QString(), std::nullopt, run_);
   if (controls_.Check3->isChecked()) PictureWindow().show();
   frames_ = FrameFilesChosen();  // for the whole run, as its record says
+  frame_choice_ = RunFrameChoiceOf(start, FrameChoiceChosen());
+  forecast_ = {};
   // The record reads the controls as the operator left them; the exposure is held from here
   // to the run's end when the operator chose so, and the record's end shows the values held.
   if (start.recordPictures) record_ = StartRecord(start);
@@ -161,11 +176,30 @@ void PictureRecorder::BeginRun(const generator::RunStart& start) {
       }
     }
     CreatePictureFolder(start.toneHz);
+    SayForecast(start);
   } catch (...) {
     // The run does not start: the operator's modes come back at once.
     if (controls_.Camera) controls_.Camera->EndRunLock();
     throw;
   }
+}
+
+void PictureRecorder::SayForecast(const generator::RunStart& start) {
+  if (frame_choice_.choice != FrameChoice::Phase || frame_choice_.strobe.on ||
+      frame_choice_.intervalMs <= 0 || !controls_.Camera)
+    return;
+  const gst::CameraPipeline* camera = controls_.Camera->OpenCamera();
+  if (!camera || camera->Format().rates.empty()) return;
+  std::vector<double> offered;
+  for (const gst::CameraFormat& format : camera->Camera().formats)
+    if (format.SameFormatAs(camera->Format()))
+      for (const gst::FrameRate& rate : format.rates) offered.push_back(rate.PerSecond());
+  forecast_ = FrameChoiceForecast(camera->Format().rates.front().PerSecond(), start.toneHz,
+                                  frame_choice_.intervalMs / 1000,
+                                  TimingOf(*camera).exposureMs.value_or(0), offered);
+  if (forecast_.status.isEmpty()) return;
+  qCInfo(lcRecording).noquote() << forecast_.line;
+  controls_.Label1->setText(forecast_.status);
 }
 
 RunRecord PictureRecorder::StartRecord(const generator::RunStart& start) {
@@ -176,6 +210,7 @@ RunRecord PictureRecorder::StartRecord(const generator::RunStart& start) {
   record.filterGraph = controls_.Option8->isChecked();
   record.jpeg = record.filterGraph && controls_.Option10->isChecked();
   record.frames = frames_;
+  record.frameChoice = frame_choice_.choice;
   // The camera that is on, whether or not it delivers yet: its first picture says if not.
   const gst::CameraPipeline* camera =
       controls_.Camera && controls_.Camera->CameraOn() ? controls_.Camera->OpenCamera() : nullptr;
@@ -383,9 +418,12 @@ void PictureRecorder::QueuePicture(const generator::Instant& instant, PictureLog
   job.timing.cameraDelayMs = cameraTiming.delayMs;
   job.timing.exposureMs = cameraTiming.exposureMs;
   const std::int64_t dueSteady = job.timing.dueLocalNs - job.timing.steadyToLocalNs;
-  job.frame = camera.RequestFrame(dueSteady);
   job.frameIntervalNs = camera.FrameIntervalNs();
-  job.frameDeadlineNs = std::max(dueSteady, steadyNow) + kLongestFrameWaitNs;
+  job.choice = frame_choice_;
+  job.frame = RequestPictureFrame(camera, job.choice, job.timing, row.idealPhase.value_or(0),
+                                  dueSteady, job.frameIntervalNs);
+  job.frameDeadlineNs =
+      std::max(ChoiceEndNs(job.choice, job.timing, dueSteady), steadyNow) + kLongestFrameWaitNs;
   if (const gst::FramePtr latest = camera.LatestFrame())
     job.frameBytes = std::int64_t{latest->Width()} * latest->Height() * 4;
   job.row = row;

@@ -111,6 +111,9 @@ class PictureRecorder : public QObject {
   };
   // What the current or last run's pictures applied; none before its first picture.
   const std::optional<CameraTiming>& AppliedTiming() const { return timing_; }
+  // What the status line said at the current or last run's start of the phase error to expect
+  // when it chooses frames by phase (empty otherwise).
+  const FrameForecastText& FrameChoiceForecastText() const { return forecast_; }
   // The picture window, loaded again should it be gone.
   Form6& PictureWindow();
   // The time source "now" is read from for names and the choice of a frame (the system's
@@ -125,9 +128,16 @@ class PictureRecorder : public QObject {
   // The ended run's last picture is written or failed, its files are on the disk and its plot
   // drawn.
   void RunWritten();
+  // The operator chose the strobe of the runs to come (the picture window's dialog): the
+  // generator plays it from its next start.
+  void StrobeSet(const generator::StrobeSettings& strobe);
 
  private:
   const CameraTiming& TimingOf(const gst::CameraPipeline& camera);
+  // The picture window's strobe and frame dialog: stored, and told.
+  void ChooseStrobe();
+  // Before a run that chooses its frames by phase: the error to expect, on the status line.
+  void SayForecast(const generator::RunStart& start);
   // The record of a run starting now (run.json), with what the camera says of itself.
   RunRecord StartRecord(const generator::RunStart& start);
   // Why the run failed, for its record: the first failure this recorder met or was told.
@@ -155,6 +165,8 @@ class PictureRecorder : public QObject {
   std::optional<RunRecord> record_;
   QString failure_text_;                  // the first failure of this run the recorder knows
   FrameFiles frames_ = FrameFiles::None;  // the camera's own frames this run saves
+  RunFrameChoice frame_choice_;           // how this run's pictures choose their frames
+  FrameForecastText forecast_;            // said at this run's start
   // Last: its thread ends, the queue written, before the rest goes.
   std::unique_ptr<PictureWriter> writer_;
 };

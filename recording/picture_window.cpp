@@ -61,6 +61,9 @@ Form6::Form6(QWidget* parent) : QWidget(parent, Qt::Window) {
   connect(GreyFrames, &QAction::toggled, this, choose);
   addAction(SaveFrames);
   addAction(GreyFrames);
+  StrobeAndFrame = new QAction(QString::fromUtf8("Стробоскоп и выбор кадра…"), this);
+  StrobeAndFrame->setObjectName(QStringLiteral("StrobeAndFrame"));
+  addAction(StrobeAndFrame);
   setContextMenuPolicy(Qt::ActionsContextMenu);
 }
 

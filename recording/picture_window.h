@@ -26,6 +26,8 @@ class Form6 : public QWidget {
   // whether in grey; the choice is kept in the user's settings.
   QAction* SaveFrames;
   QAction* GreyFrames;
+  // The strobe and the rule a picture's frame is chosen by (the recorder shows its dialog).
+  QAction* StrobeAndFrame;
 
  protected:
   // Closing only hides the window: the panels keep their settings and their last picture.

@@ -337,10 +337,12 @@ void PictureWriter::WritePicture(PictureJob& job) {
         NoFrame(report.cameraError);
       }
       NoteFrame(*frame, job.timing, row);
+      NoteChoice(job.choice, *job.frame, *frame, job.timing, job.frameIntervalNs, row);
       // A frame of another moment (a camera that stalled, or one still starting after a
-      // switch) would show the optics at a phase the row does not state.
+      // switch) would show the optics at a phase the row does not state. A rule's choice lies
+      // within the window it was chosen from.
       const std::int64_t offNs = std::llabs(frame->CaptureNs() - job.frame->InstantNs());
-      if (offNs > FarthestFrameNs(job.frameIntervalNs)) {
+      if (!job.frame->ChosenByRule() && offNs > FarthestFrameNs(job.frameIntervalNs)) {
         report.cameraError =
             QStringLiteral("нет кадра ближе %1 мс к моменту снимка").arg(offNs / 1'000'000);
         NoFrame(report.cameraError);

@@ -26,6 +26,7 @@
 #include "generator/instant.h"
 #include "recording/durable_files.h"
 #include "recording/frame_files.h"
+#include "recording/frame_rule.h"
 #include "recording/run_log.h"
 #include "recording/run_record.h"
 #include "recording/stamped_picture.h"
@@ -71,6 +72,7 @@ struct PictureJob {
   // The camera's own frame beside the picture, unstamped and lossless, when asked for.
   FrameFiles frames = FrameFiles::None;
   QString framePath;
+  RunFrameChoice choice;      // how the frame was chosen, for the row
   PictureLogRow row;          // as far as the instant knows it
   std::int64_t queuedNs = 0;  // steady clock, when the instant handed it over
 };

@@ -26,7 +26,7 @@ const QString RunLog::kHeader = QStringLiteral(
     "picture,file,due_ms,actual_ms,frame_number,frame_capture_ms,frame_age_ms,"
     "frame_phase_deg,instant_phase_deg,ideal_phase_deg,time_base,save_ms,error,"
     "exposure_mid_ms,exposure_phase_deg,exposure_time_ms,camera_delay_ms,camera_delay_source,"
-    "frame_file\n");
+    "frame_file,frame_rule,phase_error_deg,strobe,strobe_lit,pulse_phase_deg\n");
 
 namespace {
 
@@ -82,20 +82,28 @@ QString FormatLogRow(const PictureLogRow& row) {
                           Number(row.exposureTimeMs, 3),
                           Number(row.cameraDelayMs, 3),
                           row.cameraDelaySource,
-                          Quoted(row.frameFile)};
+                          Quoted(row.frameFile),
+                          row.frameRule,
+                          Number(row.phaseErrorDeg, 3),
+                          row.strobe,
+                          row.strobeLit ? QString::number(*row.strobeLit ? 1 : 0) : QString(),
+                          Phase(row.pulsePhase)};
   return cells.join(QLatin1Char(','));
 }
 
 namespace {
 
 // A row whose exposure's phase is the picture's: the camera's delay was calibrated.
+// A strobed picture's phase is its pulse's, whatever the camera's timing.
 bool ExposurePhased(const PictureLogRow& row) {
-  return row.cameraDelayMs && row.exposurePhase;
+  return (row.strobeLit.value_or(false) && row.pulsePhase) ||
+         (row.cameraDelayMs && row.exposurePhase);
 }
 
 }  // namespace
 
 std::optional<double> PicturePhase(const PictureLogRow& row) {
+  if (row.strobeLit.value_or(false) && row.pulsePhase) return row.pulsePhase;
   return ExposurePhased(row) ? row.exposurePhase : row.framePhase;
 }
 

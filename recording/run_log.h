@@ -40,6 +40,14 @@ struct PictureLogRow {
   double saveMs = 0;
   QString error;      // empty when the picture was saved
   QString frameFile;  // the camera's own frame saved beside it, in the run folder; empty: none
+  // Which frame was taken: "nearest" (in time), "phase" (its exposure phase nearest the ideal
+  // among the frames up to the next instant) or "strobe" (its exposure held a pulse); and the
+  // picture's phase less the ideal one.
+  QString frameRule;
+  std::optional<double> phaseErrorDeg;
+  QString strobe;                    // "off", "period" or "instants"
+  std::optional<bool> strobeLit;     // with a strobe: whether a pulse lit the picture
+  std::optional<double> pulsePhase;  // the pulse's phase, the picture's when it lit it
 };
 
 // The phase error a picture had, wrapped to -180 < error <= 180 degrees.

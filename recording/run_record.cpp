@@ -46,7 +46,14 @@ QByteArray RunRecord::ToJson() const {
       {QStringLiteral("back_end"),
        filterGraph ? QStringLiteral("graph") : QStringLiteral("capture")},
       {QStringLiteral("picture_format"), jpeg ? QStringLiteral("jpg") : QStringLiteral("bmp")},
-      {QStringLiteral("frames"), FrameFilesName(frames)}};
+      {QStringLiteral("frames"), FrameFilesName(frames)},
+      {QStringLiteral("frame_choice"), FrameChoiceName(frameChoice)},
+      {QStringLiteral("strobe"),
+       s.strobe.mode == generator::StrobeMode::Off
+           ? QJsonValue(QStringLiteral("off"))
+           : QJsonValue(QJsonObject{{QStringLiteral("mode"), StrobeModeName(s.strobe.mode)},
+                                    {QStringLiteral("width_ms"), s.strobe.widthMs},
+                                    {QStringLiteral("level"), s.strobe.level}})}};
 
   QJsonValue cameraValue = QJsonValue::Null;
   if (camera) {

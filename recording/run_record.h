@@ -15,6 +15,7 @@
 
 #include "generator/instant.h"
 #include "recording/frame_files.h"
+#include "recording/frame_rule.h"
 
 namespace recording {
 
@@ -29,7 +30,8 @@ struct RunRecord {
   bool filterGraph = false;
   bool jpeg = false;
   FrameFiles frames = FrameFiles::None;
-  std::optional<QDateTime> t0;  // the wall clock's, with the zone it was read in
+  FrameChoice frameChoice = FrameChoice::Nearest;  // the strobe is in the settings
+  std::optional<QDateTime> t0;                     // the wall clock's, with the zone it was read in
 
   struct Camera {
     QString name;
