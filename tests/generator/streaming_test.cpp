@@ -6,7 +6,9 @@
 #include <QFileInfo>
 #include <QTest>
 #include <QtEndian>
+#include <algorithm>
 
+#include "generator/strobe.h"
 #include "platform/gst/virtual_devices.h"
 #include "platform/wave/wave_out.h"
 #include "tests/support/generator_fixture.h"
@@ -19,19 +21,20 @@ class StreamingTest : public GeneratorFixture {
  protected:
   // Waits with the events running until the device has played `milliseconds` of the tone into
   // its file, in real time: on a loaded machine that takes longer than the time itself.
-  void WaitUntilPlayed(int milliseconds) {
-    const qint64 bytes = 44 + std::int64_t{milliseconds} * 48 * 2;  // 16-bit mono at 48 kHz
+  void WaitUntilPlayed(int milliseconds, int channels = 1) {
+    // 16-bit samples at 48 kHz.
+    const qint64 bytes = 44 + std::int64_t{milliseconds} * 48 * 2 * channels;
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return QFileInfo(WavPath()).size() >= bytes; }, milliseconds + 10000))
         << "the device played less than " << milliseconds << " ms";
   }
 
   // Plays the tone for `milliseconds` with the events running, then stops it.
-  void PlayFor(int milliseconds) {
+  void PlayFor(int milliseconds, int channels = 1) {
     ChooseVirtualDevice();
     QTest::mouseClick(form->Command20, Qt::LeftButton);
     ASSERT_NE(form->Gen().WaveOutHandle, 0u);
-    WaitUntilPlayed(milliseconds);
+    WaitUntilPlayed(milliseconds, channels);
     QTest::mouseClick(form->Command4, Qt::LeftButton);
     wave::WaitForReleases();  // the file is complete
     QTest::qWait(20);
@@ -91,6 +94,48 @@ TEST_F(StreamingTest, RepeatedPlayedNoticesQueueEachBufferOnce) {
   QTest::mouseClick(form->Command4, Qt::LeftButton);
   wave::WaitForReleases();
   ExpectContinuousTone(2.1);
+}
+
+// With the strobe the device plays two channels: on the left the tone as it plays alone, on
+// the right the pulses where the closed form puts them, in the buffers queued again after the
+// first two as well (the instants' pulses, 0.3 s apart, do not repeat with the 2 s buffer).
+TEST_F(StreamingTest, StrobePlaysItsPulsesBesideTheUnchangedToneAcrossBuffers) {
+  form->Text4->setText(QStringLiteral("10"));  // 5 Hz
+  form->Text7->setText(QStringLiteral("3"));   // an instant every 3 / 10 s
+  for (const generator::StrobeMode mode :
+       {generator::StrobeMode::Instants, generator::StrobeMode::EveryPeriod}) {
+    SCOPED_TRACE(static_cast<int>(mode));
+    form->Generator().SetStrobe({mode, 2, 0.5});
+    PlayFor(4600, 2);  // into the third buffer
+    EXPECT_TRUE(boxes.Calls().empty());
+    EXPECT_EQ(form->Gen().WaveFormat.nChannels, 2);
+    const generator::StrobePlan& plan = form->Generator().StrobeOfRun();
+    ASSERT_TRUE(plan.on);
+    const testing_support::WavContent wav = testing_support::ReadWav(WavPath());
+    ASSERT_TRUE(wav.valid);
+    const std::size_t frames = wav.samples.size() / 2;
+    ASSERT_GE(frames, 4u * 48000);
+    std::vector<std::int16_t> pulses(frames);
+    generator::FillStrobe(pulses, 0, plan);
+    const std::vector<std::int16_t>& tone = form->Gen().Buffer1;
+    int lit = 0;
+    for (std::size_t k = 0; k < frames; ++k) {
+      ASSERT_EQ(wav.samples[2 * k], tone[k % tone.size()]) << "tone sample " << k;
+      ASSERT_EQ(wav.samples[2 * k + 1], pulses[k]) << "pulse sample " << k;
+      lit += pulses[k] != 0 ? 1 : 0;
+    }
+    // 96 samples a pulse, at full level's half; the first one cut at T0 in every period's.
+    EXPECT_EQ(*std::max_element(pulses.begin(), pulses.end()), 16384);
+    const int expected = mode == generator::StrobeMode::Instants
+                             ? static_cast<int>(frames / 14400) * 96
+                             : static_cast<int>(frames / 9600) * 96 + 48;
+    EXPECT_NEAR(lit, expected, 96);
+  }
+  // Off again: one channel, as before.
+  form->Generator().SetStrobe({});
+  PlayFor(300);
+  EXPECT_EQ(form->Gen().WaveFormat.nChannels, 1);
+  ExpectContinuousTone(0.2);
 }
 
 // The stop does not wait for the device to drain (bench_wave_stop has the numbers).
