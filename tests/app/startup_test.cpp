@@ -285,8 +285,23 @@ TEST(StartupOptions, RunOptionsCarryTheTextsForTheWindowAndRefuseWhatItOffersNoB
       {"--show-pictures"},
       {"--video"},
       {"--run", "5", "--video", "--back-end", "graph"},  // the filter graph records no video
+      {"--run", "5", "--strobe", "always"},
+      {"--run", "5", "--strobe-width", "2"},  // a width without a strobe
+      {"--run", "5", "--strobe", "off", "--strobe-width", "2"},
+      {"--run", "5", "--strobe", "period", "--strobe-width", "0"},
+      {"--run", "5", "--strobe", "period", "--strobe-width", "1,5"},
+      {"--run", "5", "--frame-choice", "best"},
+      {"--strobe", "period"},  // a setting without a run
   };
   ExpectEachRefusedInOneLine(wrong);
+
+  options = app::ParseStartupOptions(
+      {"--run", "5", "--strobe", "instants", "--strobe-width", "0.5", "--frame-choice", "phase"},
+      QString(), &error);
+  ASSERT_TRUE(options) << error.toStdString();
+  EXPECT_EQ(options->run->strobe, generator::StrobeMode::Instants);
+  EXPECT_EQ(options->run->strobeWidthMs, 0.5);
+  EXPECT_EQ(options->run->frameChoice, recording::FrameChoice::Phase);
 }
 
 TEST(StartupOptions, TheCalibrationTakesTheDeviceOptionsAndTheDemoSceneItsTiming) {
@@ -848,6 +863,40 @@ QJsonObject RunRecordOf(const QString& run) {
   QFile file(QDir(run).filePath(QStringLiteral("run.json")));
   if (!file.open(QIODevice::ReadOnly)) return {};
   return QJsonDocument::fromJson(file.readAll()).object();
+}
+
+// Frames chosen by phase: the run's first line says what error to expect, each row says which
+// rule took its frame and the error it had, and the record says the choice.
+TEST(Run, FramesChosenByPhaseAreSaidBeforeTheRunAndInEachRow) {
+  ProgramFolder folder;
+  const Finished done =
+      RunProgram({"--run", "3", "--demo", "--program-folder", folder.Path(), "--back-end", "graph",
+                  "--tone", "10/2", "--every", "2", "--frame-choice", "phase"});
+  ASSERT_EQ(done.status, 0) << (done.out + done.err).join('\n').toStdString();
+  ASSERT_FALSE(done.out.isEmpty());
+  // 30 frames a second against 5 Hz: six phases 60° apart, at most 30° off.
+  EXPECT_TRUE(done.out.front().startsWith(QStringLiteral("frame by phase: phase error about")))
+      << done.out.front().toStdString();
+  EXPECT_TRUE(done.out.front().contains(QStringLiteral("6 phases 60.0° apart")))
+      << done.out.front().toStdString();
+  const QString run = Field(done.out, QStringLiteral("run folder"));
+  EXPECT_EQ(RunRecordOf(run)[QStringLiteral("settings")].toObject()[QStringLiteral("frame_choice")],
+            QStringLiteral("phase"));
+  QFile log(QDir(run).filePath(QStringLiteral("log.csv")));
+  ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+  const QStringList lines = QString::fromUtf8(log.readAll()).split('\n', Qt::SkipEmptyParts);
+  const QStringList header = lines.front().split(',');
+  const auto rule = header.indexOf(QStringLiteral("frame_rule"));
+  const auto error = header.indexOf(QStringLiteral("phase_error_deg"));
+  ASSERT_GE(rule, 0);
+  ASSERT_GE(lines.size(), 6);
+  for (const QString& line : lines.mid(1)) {
+    const QStringList cells = line.split(',');
+    EXPECT_EQ(cells.value(rule), QStringLiteral("phase")) << line.toStdString();
+    bool number = false;
+    EXPECT_LE(std::abs(cells.value(error).toDouble(&number)), 31) << line.toStdString();
+    EXPECT_TRUE(number) << line.toStdString();
+  }
 }
 
 // A program killed outright leaves the record of its start, whole: settings, devices, T0.
