@@ -2,9 +2,12 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QDoubleSpinBox>
 #include <QElapsedTimer>
 #include <QFontMetrics>
+#include <QRadioButton>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -12,9 +15,12 @@
 
 #include "app/help_window.h"
 #include "app/main_window.h"
+#include "platform/forms/dialog.h"
 #include "platform/gst/virtual_devices.h"
 #include "platform/wave/wave_out.h"
+#include "recording/frame_rule.h"
 #include "recording/picture_window.h"
+#include "recording/strobe_dialog.h"
 #include "tests/support/camera_support.h"
 #include "tests/support/main_window_fixture.h"
 #include "tests/support/state_access.h"
@@ -414,6 +420,51 @@ TEST_F(MainWindowTest, ListingsAreAnsweredByTheRunningMonitorWithoutProbing) {
   }
   gst::ClearVirtualSoundDevices();
   EXPECT_EQ(static_cast<int>(wave::waveOutGetNumDevs()), devices - 1);
+}
+
+// The picture window's strobe dialog: what the operator sets is kept, the generator plays it
+// from its next start, a window opened later starts with it; a cancel changes nothing.
+TEST_F(MainWindowTest, TheStrobeDialogKeepsItsChoiceAndTheToneFollowsIt) {
+  const auto answer = [](bool accept) {
+    return forms::SetDialogFunction([accept](QDialog& dialog) {
+      auto& strobe = dynamic_cast<recording::StrobeDialog&>(dialog);
+      if (accept) {
+        EXPECT_TRUE(strobe.StrobeOff->isChecked());
+        EXPECT_FALSE(strobe.Width->isEnabled());
+        strobe.StrobeInstants->click();
+        EXPECT_TRUE(strobe.Width->isEnabled());
+        strobe.Width->setValue(2.5);
+        strobe.Level->setValue(40);
+        strobe.ByPhase->click();
+        return int(QDialog::Accepted);
+      }
+      EXPECT_TRUE(strobe.StrobeInstants->isChecked());
+      EXPECT_TRUE(strobe.ByPhase->isChecked());
+      strobe.StrobeOff->click();
+      return int(QDialog::Rejected);
+    });
+  };
+  {
+    Form1 form;
+    EXPECT_EQ(form.Generator().Strobe().mode, generator::StrobeMode::Off);
+    forms::DialogFunction previous = answer(true);
+    form.Recorder().PictureWindow().StrobeAndFrame->trigger();
+    forms::SetDialogFunction(previous);
+    const generator::StrobeSettings kept = recording::StrobeChosen();
+    EXPECT_EQ(kept.mode, generator::StrobeMode::Instants);
+    EXPECT_DOUBLE_EQ(kept.widthMs, 2.5);
+    EXPECT_DOUBLE_EQ(kept.level, 0.4);
+    EXPECT_EQ(recording::FrameChoiceChosen(), recording::FrameChoice::Phase);
+    EXPECT_EQ(form.Generator().Strobe().mode, generator::StrobeMode::Instants);
+    previous = answer(false);
+    form.Recorder().PictureWindow().StrobeAndFrame->trigger();
+    forms::SetDialogFunction(previous);
+    EXPECT_EQ(form.Generator().Strobe().mode, generator::StrobeMode::Instants);
+    EXPECT_EQ(recording::StrobeChosen().mode, generator::StrobeMode::Instants);
+  }
+  Form1 again;
+  EXPECT_EQ(again.Generator().Strobe().mode, generator::StrobeMode::Instants);
+  EXPECT_DOUBLE_EQ(again.Generator().Strobe().widthMs, 2.5);
 }
 
 TEST_F(MainWindowTest, DateAndTimeBoxesShowTheirNamesUntilTheFirstTick) {
