@@ -185,18 +185,23 @@ void PictureRecorder::BeginRun(const generator::RunStart& start) {
 }
 
 void PictureRecorder::SayForecast(const generator::RunStart& start) {
-  if (frame_choice_.choice != FrameChoice::Phase || frame_choice_.strobe.on ||
-      frame_choice_.intervalMs <= 0 || !controls_.Camera)
-    return;
+  if (frame_choice_.intervalMs <= 0 || !controls_.Camera) return;
+  const bool strobed = frame_choice_.strobe.on;
+  if (!strobed && frame_choice_.choice != FrameChoice::Phase) return;
   const gst::CameraPipeline* camera = controls_.Camera->OpenCamera();
   if (!camera || camera->Format().rates.empty()) return;
-  std::vector<double> offered;
-  for (const gst::CameraFormat& format : camera->Camera().formats)
-    if (format.SameFormatAs(camera->Format()))
-      for (const gst::FrameRate& rate : format.rates) offered.push_back(rate.PerSecond());
-  forecast_ = FrameChoiceForecast(camera->Format().rates.front().PerSecond(), start.toneHz,
-                                  frame_choice_.intervalMs / 1000,
-                                  TimingOf(*camera).exposureMs.value_or(0), offered);
+  const double frameRate = camera->Format().rates.front().PerSecond();
+  const double exposureMs = TimingOf(*camera).exposureMs.value_or(0);
+  if (strobed) {
+    forecast_ = StrobeForecast(frameRate, exposureMs);
+  } else {
+    std::vector<double> offered;
+    for (const gst::CameraFormat& format : camera->Camera().formats)
+      if (format.SameFormatAs(camera->Format()))
+        for (const gst::FrameRate& rate : format.rates) offered.push_back(rate.PerSecond());
+    forecast_ = FrameChoiceForecast(frameRate, start.toneHz, frame_choice_.intervalMs / 1000,
+                                    exposureMs, offered);
+  }
   if (forecast_.status.isEmpty()) return;
   qCInfo(lcRecording).noquote() << forecast_.line;
   controls_.Label1->setText(forecast_.status);

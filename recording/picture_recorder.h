@@ -136,7 +136,8 @@ class PictureRecorder : public QObject {
   const CameraTiming& TimingOf(const gst::CameraPipeline& camera);
   // The picture window's strobe and frame dialog: stored, and told.
   void ChooseStrobe();
-  // Before a run that chooses its frames by phase: the error to expect, on the status line.
+  // Before a run that chooses its frames by phase: the error to expect, on the status line;
+  // before a strobed one, an exposure too short to catch every pulse.
   void SayForecast(const generator::RunStart& start);
   // The record of a run starting now (run.json), with what the camera says of itself.
   RunRecord StartRecord(const generator::RunStart& start);
