@@ -27,6 +27,7 @@ void SoundTimeline::Restart(int sampleRate) {
   const auto size =
       static_cast<std::size_t>(std::max(1.0, std::ceil(std::max(1, sampleRate) * seconds_)));
   ring_.assign(size, 0.0f);
+  light_.clear();  // sized again by a stream with a light channel
   next_index_ = 0;
   chunks_.clear();
   crossings_.clear();
@@ -36,20 +37,45 @@ void SoundTimeline::Restart(int sampleRate) {
 void SoundTimeline::Append(std::int64_t firstNs, double sampleNs, std::span<const float> samples) {
   if (samples.empty() || !(sampleNs > 0)) return;
   std::lock_guard lock(mutex_);
+  AppendLocked(firstNs, sampleNs, samples, {}, false);
+}
+
+void SoundTimeline::Append(std::int64_t firstNs, double sampleNs, std::span<const float> samples,
+                           std::span<const float> light) {
+  if (samples.empty() || !(sampleNs > 0)) return;
+  std::lock_guard lock(mutex_);
+  AppendLocked(firstNs, sampleNs, samples, light, true);
+}
+
+void SoundTimeline::AppendLocked(std::int64_t firstNs, double sampleNs,
+                                 std::span<const float> samples, std::span<const float> light,
+                                 bool lit) {
   if (ring_.empty())
     ring_.assign(static_cast<std::size_t>(std::max(1.0, std::ceil(seconds_ * 1e9 / sampleNs))),
                  0.0f);
+  if (lit && light_.size() != ring_.size()) light_.assign(ring_.size(), 0.0f);
   double first = static_cast<double>(firstNs);
   if (samples.size() > ring_.size()) {
     const std::size_t skipped = samples.size() - ring_.size();
     first += static_cast<double>(skipped) * sampleNs;
     samples = samples.subspan(skipped);
+    light = light.subspan(std::min(skipped, light.size()));
     has_last_ = false;
+  }
+  if (lit) {
+    // Only samples that are lit: a flash is never more than the light channel says.
+    for (std::size_t i = 0; i < samples.size(); ++i)
+      light_[(next_index_ + i) % light_.size()] =
+          i < light.size() ? std::clamp(light[i], 0.0f, 1.0f) : 0.0f;
   }
   // A crossing between two buffers counts only when they follow each other without a gap.
   if (has_last_ && std::abs(first - (last_ns_ + sampleNs)) > sampleNs / 2) has_last_ = false;
-  Chunk chunk{static_cast<std::int64_t>(std::llround(first)), sampleNs, next_index_, samples.size(),
-              0.0f};
+  Chunk chunk{static_cast<std::int64_t>(std::llround(first)),
+              sampleNs,
+              next_index_,
+              samples.size(),
+              0.0f,
+              lit};
   float previous = last_value_;
   double previousNs = last_ns_;
   bool hasPrevious = has_last_;
@@ -155,6 +181,78 @@ ToneMoment SoundTimeline::At(std::int64_t ns) const {
   return moment;
 }
 
+bool SoundTimeline::CollectLocked(double from, double to, double shift, double mergeNs,
+                                  std::vector<Flash>& flashes) const {
+  bool lit = false;
+  const auto after =
+      std::upper_bound(chunks_.begin(), chunks_.end(), from, [](double t, const Chunk& c) {
+        return t < static_cast<double>(c.firstNs) + static_cast<double>(c.count) * c.sampleNs;
+      });
+  for (auto chunk = after; chunk != chunks_.end(); ++chunk) {
+    const auto start = static_cast<double>(chunk->firstNs);
+    if (start >= to) break;
+    if (!chunk->lit || light_.empty()) continue;
+    lit = true;
+    // The samples whose own time lies in [from, to).
+    const auto count = static_cast<double>(chunk->count);
+    const auto first = static_cast<std::size_t>(
+        std::clamp(std::ceil((from - start) / chunk->sampleNs), 0.0, count));
+    const auto last =
+        static_cast<std::size_t>(std::clamp(std::ceil((to - start) / chunk->sampleNs), 0.0, count));
+    // Sums relative to the flash's first sample keep the mean exact far from the clock's epoch.
+    bool open = false;
+    double openAt = 0, sum = 0, weighted = 0;
+    auto close = [&] {
+      if (open) flashes.push_back({openAt + weighted / sum + shift, sum});
+      open = false;
+    };
+    for (std::size_t i = first; i < last; ++i) {
+      const float light = light_[(chunk->firstIndex + i) % light_.size()];
+      if (!(light > 0)) {
+        close();
+        continue;
+      }
+      const double at = start + static_cast<double>(i) * chunk->sampleNs;
+      if (open && at - openAt > mergeNs) close();
+      if (!open) {
+        open = true;
+        openAt = at;
+        sum = weighted = 0;
+      }
+      const double energy = static_cast<double>(light) * chunk->sampleNs;
+      sum += energy;
+      weighted += energy * (at - openAt);
+    }
+    close();
+  }
+  return lit;
+}
+
+bool SoundTimeline::LightBetween(std::int64_t fromNs, std::int64_t toNs, double mergeNs,
+                                 std::vector<Flash>& flashes) const {
+  std::lock_guard lock(mutex_);
+  if (chunks_.empty() || toNs < fromNs) return false;
+  const auto from = static_cast<double>(fromNs), to = static_cast<double>(toNs);
+  bool lit = CollectLocked(from, std::max(from, to), 0, mergeNs, flashes);
+  const Chunk& last = chunks_.back();
+  const double end =
+      static_cast<double>(last.firstNs) + static_cast<double>(last.count) * last.sampleNs;
+  if (to <= end || from > end + kAheadNs || !last.lit) return lit;
+  // The buffer under way: the light of whole tone periods earlier, one period at a time.
+  lit = true;
+  if (crossings_.size() < 2) return lit;
+  const double period = crossings_.back() - crossings_[crossings_.size() - 2];
+  if (!(period > 0)) return lit;
+  const double stop = std::min(to, end + kAheadNs);
+  for (int j = 1; end + (j - 1) * period < stop; ++j) {
+    const double pieceFrom = std::max(from, end + (j - 1) * period);
+    const double pieceTo = std::min(stop, end + j * period);
+    if (pieceTo > pieceFrom)
+      CollectLocked(pieceFrom - j * period, pieceTo - j * period, j * period, mergeNs, flashes);
+  }
+  return lit;
+}
+
 SoundTimeline& PlayedSound() {
   static SoundTimeline timeline;
   return timeline;
@@ -194,6 +292,27 @@ std::vector<float> ChannelZero(const std::uint8_t* data, std::size_t bytes, bool
     }
   }
   return samples;
+}
+
+std::vector<float> ChannelOneLight(const std::uint8_t* data, std::size_t bytes, bool eightBit,
+                                   int channels) {
+  if (channels < 2) return {};
+  const std::size_t sampleBytes = eightBit ? 1 : 2;
+  const std::size_t frameBytes = static_cast<std::size_t>(channels) * sampleBytes;
+  std::vector<float> light(bytes / frameBytes);
+  for (std::size_t i = 0; i < light.size(); ++i) {
+    const std::uint8_t* sample = data + i * frameBytes + sampleBytes;
+    float value = 0;
+    if (eightBit) {
+      value = (static_cast<float>(sample[0]) - 128.0f) / 127.0f;
+    } else {
+      const auto raw = static_cast<std::int16_t>(static_cast<std::uint16_t>(sample[0]) |
+                                                 static_cast<std::uint16_t>(sample[1] << 8));
+      value = static_cast<float>(raw) / 32767.0f;
+    }
+    light[i] = std::clamp(value, 0.0f, 1.0f);
+  }
+  return light;
 }
 
 }  // namespace gst

@@ -73,7 +73,8 @@ constexpr double kLongestExposureMs = 1000;
 struct FrameLook {
   double exposureMs;
   double brightness;
-  bool dynamicRate;  // the exposure sets the frame spacing
+  bool dynamicRate;      // the exposure sets the frame spacing
+  double exposureScale;  // the part of the brightness the exposure's length makes
 };
 
 FrameLook NextLook(TestCamera* self) {
@@ -95,7 +96,7 @@ FrameLook NextLook(TestCamera* self) {
       automatic && self->exposure_priority && exposure > self->frame_interval_ms;
   GST_OBJECT_UNLOCK(self);
   const double scale = reference > 0 ? exposure / reference : 1.0;
-  return {exposure, scale * light * gain, dynamicRate};
+  return {exposure, scale * light * gain, dynamicRate, scale};
 }
 
 // Seeds each stream's jitter alike, so that a run repeats.
@@ -123,7 +124,7 @@ GstPadProbeReturn DrawFrame(GstPad*, GstPadProbeInfo* info, gpointer data) {
   g_object_set(self->overlay, "text", text.c_str(), nullptr);
   if (!self->scene || !buffer || !GST_BUFFER_PTS_IS_VALID(buffer)) return GST_PAD_PROBE_OK;
   self->scene->SetExposureMs(look.exposureMs);
-  self->scene->SetBrightness(look.brightness);
+  self->scene->SetBrightness(look.brightness, look.exposureScale);
   buffer = gst_buffer_make_writable(buffer);
   GST_PAD_PROBE_INFO_DATA(info) = buffer;
   const ClockPtr clock(gst_element_get_clock(GST_ELEMENT(self)));

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <mutex>
 #include <numbers>
+#include <numeric>
 
 namespace gst {
 namespace {
@@ -57,6 +58,47 @@ QRect PixelRect(const QRectF& rect, QSize frame) {
       static_cast<int>(std::lround(rect.x())), static_cast<int>(std::lround(rect.y())),
       static_cast<int>(std::lround(rect.width())), static_cast<int>(std::lround(rect.height())));
   return rounded.intersected(QRect(QPoint(0, 0), frame));
+}
+
+// A full-scale flash this long inside the exposure lights the scene fully.
+constexpr double kFullLightNs = 1e6;
+// Lit moments this close in phase are drawn as one at their light-weighted mean: the samples of
+// a pulse, and the pulses of a long exposure, would otherwise each draw a hand.
+constexpr double kMergeDegrees = 1;
+
+void MergeByPhase(std::vector<ToneMoment>& moments, std::vector<double>& weights) {
+  std::vector<std::size_t> order(moments.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  auto key = [&](std::size_t i) { return moments[i].phaseDegrees.value_or(-1.0); };
+  std::sort(order.begin(), order.end(),
+            [&](std::size_t a, std::size_t b) { return key(a) < key(b); });
+  std::vector<ToneMoment> merged;
+  std::vector<double> mergedWeights;
+  for (std::size_t i = 0; i < order.size();) {
+    const double base = key(order[i]);
+    const bool phased = moments[order[i]].phaseDegrees.has_value();
+    double weight = 0, phase = 0, value = 0, period = 0;
+    std::size_t j = i;
+    for (; j < order.size(); ++j) {
+      const ToneMoment& moment = moments[order[j]];
+      if (moment.phaseDegrees.has_value() != phased || key(order[j]) - base >= kMergeDegrees) break;
+      const double w = weights[order[j]];
+      weight += w;
+      phase += w * (key(order[j]) - base);
+      value += w * moment.value;
+      period += w * moment.periodNs;
+    }
+    i = j;
+    if (!(weight > 0)) continue;
+    ToneMoment moment;
+    moment.value = value / weight;
+    if (phased) moment.phaseDegrees = base + phase / weight;
+    moment.periodNs = period / weight;
+    merged.push_back(moment);
+    mergedWeights.push_back(weight);
+  }
+  moments = std::move(merged);
+  weights = std::move(mergedWeights);
 }
 
 }  // namespace
@@ -159,9 +201,18 @@ SceneRenderer::SceneRenderer(QSize frame) : frame_(frame), layout_(SceneLayoutFo
   }
 }
 
-void SceneRenderer::Draw(std::uint8_t* rows, int stride, std::span<const ToneMoment> moments) {
+void SceneRenderer::Draw(std::uint8_t* rows, int stride, std::span<const ToneMoment> moments,
+                         std::span<const double> weights, std::optional<double> lampLight) {
   if (moments.empty()) return;
-  const double weight = 1.0 / static_cast<double>(moments.size());
+  double total = 0;
+  for (std::size_t i = 0; i < moments.size() && i < weights.size(); ++i)
+    total += std::max(0.0, weights[i]);
+  if (!weights.empty() && !(total > 0)) return;
+  const double equal = 1.0 / static_cast<double>(moments.size());
+  auto weightOf = [&](std::size_t i) {
+    if (weights.empty()) return equal;
+    return i < weights.size() ? std::max(0.0, weights[i]) / total : 0.0;
+  };
 
   // The dial: the hand's coverage averaged over the moments, laid over the face.
   if (!dial_box_.isEmpty()) {
@@ -169,7 +220,9 @@ void SceneRenderer::Draw(std::uint8_t* rows, int stride, std::span<const ToneMom
     const double cx = layout_.dialCentre.x(), cy = layout_.dialCentre.y();
     const double length = kHandLength * layout_.dialRadius;
     const double half = HandHalfWidth(layout_.dialRadius);
-    for (const ToneMoment& moment : moments) {
+    for (std::size_t i = 0; i < moments.size(); ++i) {
+      const ToneMoment& moment = moments[i];
+      const auto weight = static_cast<float>(weightOf(i));
       const double angle = moment.phaseDegrees.value_or(0.0) * std::numbers::pi / 180;
       const double ex = cx + length * std::sin(angle), ey = cy - length * std::cos(angle);
       const int x0 =
@@ -185,7 +238,7 @@ void SceneRenderer::Draw(std::uint8_t* rows, int stride, std::span<const ToneMom
             cover_.data() + static_cast<std::size_t>(y - dial_box_.y()) * dial_box_.width();
         for (int x = x0; x <= x1; ++x) {
           const float c = Coverage(half - SegmentDistance(x + 0.5, y + 0.5, cx, cy, ex, ey));
-          cover[x - dial_box_.x()] += c * static_cast<float>(weight);
+          cover[x - dial_box_.x()] += c * weight;
         }
       }
     }
@@ -209,7 +262,12 @@ void SceneRenderer::Draw(std::uint8_t* rows, int stride, std::span<const ToneMom
   const QRect lamp = PixelRect(layout_.lamp, frame_);
   if (!lamp.isEmpty()) {
     double lit = 0;
-    for (const ToneMoment& moment : moments) lit += std::clamp(moment.value, 0.0, 1.0) * weight;
+    if (lampLight) {
+      lit = std::clamp(*lampLight, 0.0, 1.0);
+    } else {
+      for (std::size_t i = 0; i < moments.size(); ++i)
+        lit += std::clamp(moments[i].value, 0.0, 1.0) * weightOf(i);
+    }
     const auto level =
         static_cast<std::uint8_t>(std::lround(kLampDark + (kLampLit - kLampDark) * lit));
     for (int y = lamp.top(); y <= lamp.bottom(); ++y)
@@ -222,8 +280,9 @@ void SceneRenderer::Draw(std::uint8_t* rows, int stride, std::span<const ToneMom
   if (!band.isEmpty()) {
     profile_.assign(static_cast<std::size_t>(band.width()), 0.0f);
     const double x0 = layout_.fringes.x();
-    for (const ToneMoment& moment : moments) {
-      const double shift = 0.5 * std::clamp(moment.value, -1.0, 1.0);
+    for (std::size_t i = 0; i < moments.size(); ++i) {
+      const double weight = weightOf(i);
+      const double shift = 0.5 * std::clamp(moments[i].value, -1.0, 1.0);
       for (int x = 0; x < band.width(); ++x) {
         const double fringe = (band.x() + x + 0.5 - x0) / layout_.fringePeriod - shift;
         profile_[x] +=
@@ -278,6 +337,13 @@ void SceneCamera::DrawFrame(std::uint8_t* rows, int stride, std::int64_t frameNs
   const double end = static_cast<double>(frameNs) - delayMs * kNsPerMs;
   const double start = end - exposureNs;
   const ToneMoment middle = sound.At(std::llround((start + end) / 2));
+  // Flashes within a degree of the tone are one: their mean time stays exact, and few to draw.
+  const double mergeNs = middle.periodNs > 0 ? middle.periodNs / 360 : 20e3;
+  flashes_.clear();
+  if (sound.LightBetween(std::llround(start), std::llround(end), mergeNs, flashes_)) {
+    DrawStrobed(rows, stride, start, exposureNs, middle, sound);
+    return;
+  }
   const int count = SubExposureCount(exposureNs, middle.periodNs);
   moments_.resize(static_cast<std::size_t>(count));
   for (int i = 0; i < count; ++i)
@@ -285,6 +351,35 @@ void SceneCamera::DrawFrame(std::uint8_t* rows, int stride, std::int64_t frameNs
         sound.At(std::llround(start + (i + 0.5) * exposureNs / count));
   renderer_.Draw(rows, stride, moments_);
   ScaleBrightness(rows, stride, frame_, brightness_);
+}
+
+// The scene lit by the strobe's flashes and the ambient light only: a mix of the scene at each
+// flash, by its light, and over the exposure, by the ambient light, as bright as their sum.
+void SceneCamera::DrawStrobed(std::uint8_t* rows, int stride, double start, double exposureNs,
+                              const ToneMoment& middle, const SoundTimeline& sound) {
+  const double ambient = std::clamp(settings_.ambient, 0.0, 1.0);
+  double flashNs = 0;
+  for (const Flash& flash : flashes_) flashNs += flash.lightNs;
+  const double flashLight = std::clamp(flashNs / kFullLightNs, 0.0, 1.0 - ambient);
+  moments_.clear();
+  weights_.clear();
+  if (flashLight > 0) {
+    for (const Flash& flash : flashes_) {
+      moments_.push_back(sound.At(std::llround(flash.ns)));
+      weights_.push_back(flashLight * flash.lightNs / flashNs);
+    }
+  }
+  if (ambient > 0) {
+    const int count = SubExposureCount(exposureNs, middle.periodNs);
+    for (int i = 0; i < count; ++i) {
+      moments_.push_back(sound.At(std::llround(start + (i + 0.5) * exposureNs / count)));
+      weights_.push_back(ambient / count);
+    }
+  }
+  MergeByPhase(moments_, weights_);
+  renderer_.Draw(rows, stride, moments_, weights_, 1.0);
+  const double flashBrightness = exposure_scale_ > 0 ? brightness_ / exposure_scale_ : brightness_;
+  ScaleBrightness(rows, stride, frame_, (ambient + flashLight) * flashBrightness);
 }
 
 }  // namespace gst

@@ -5,12 +5,16 @@
 // interference fringes from a mirror on a piezo (shifted by half a fringe at full scale), each
 // integrated over the frame's exposure. So a picture shows the phase it was taken at, and a
 // test can read it back.
+// While the sound output plays two channels, channel 1 drives a strobe LED and the scene is
+// lit by it alone, beside a dim ambient light: a picture then shows the scene at the strobe's
+// flashes inside its exposure, and is nearly black when none falls there.
 
 #include <QImage>
 #include <QPointF>
 #include <QRectF>
 #include <QSize>
 #include <cstdint>
+#include <optional>
 #include <random>
 #include <span>
 #include <vector>
@@ -27,6 +31,9 @@ struct SceneSettings {
   // listed is the one a camera opens at, so 60 only when asked for). Read when the cameras are
   // registered.
   std::vector<int> rates;
+  // The light that reaches the scene besides a strobe's, as a fraction of full light, spread
+  // evenly over the exposure. Only a scene lit by a strobe is dimmed to it.
+  double ambient = 0.02;
 };
 
 // The settings a test camera takes when it is made, for the whole process.
@@ -76,8 +83,11 @@ class SceneRenderer {
   explicit SceneRenderer(QSize frame);
   const SceneLayout& Layout() const { return layout_; }
   // Draws the dial, lamp and fringes (only their regions) as exposed over these moments, each
-  // weighing the same.
-  void Draw(std::uint8_t* rows, int stride, std::span<const ToneMoment> moments);
+  // weighing the same, or its share of `weights` (one for each moment) when given. `lampLight`,
+  // when given, is the lamp's light 0..1 in place of the tone's positive half-wave: the strobe
+  // LED's.
+  void Draw(std::uint8_t* rows, int stride, std::span<const ToneMoment> moments,
+            std::span<const double> weights = {}, std::optional<double> lampLight = {});
 
  private:
   QSize frame_;
@@ -106,18 +116,31 @@ class SceneCamera {
   void SetExposureMs(double exposureMs) { settings_.exposureMs = exposureMs; }
   // The brightness scale of the frames drawn from now on: the whole frame (background and
   // scene) is scaled by it and clipped at white.
-  void SetBrightness(double factor) { brightness_ = factor; }
+  // `exposureScale` is the part of it the exposure's length makes, which a strobe's flashes do
+  // not follow: a pulse gives its light whole to any exposure that holds it.
+  void SetBrightness(double factor, double exposureScale = 1) {
+    brightness_ = factor;
+    exposure_scale_ = exposureScale;
+  }
   // Draws the frame timestamped `frameNs` (steady clock) onto rows holding the background.
+  // While the stream playing at the exposure has a light channel, the scene is lit by it and the
+  // ambient light alone: a full-scale flash of 1 ms inside the exposure lights it fully.
   void DrawFrame(std::uint8_t* rows, int stride, std::int64_t frameNs, const SoundTimeline& sound);
 
  private:
+  void DrawStrobed(std::uint8_t* rows, int stride, double start, double exposureNs,
+                   const ToneMoment& middle, const SoundTimeline& sound);
+
   QSize frame_;
   SceneRenderer renderer_;
   SceneSettings settings_;
   double brightness_ = 1;
+  double exposure_scale_ = 1;
   std::mt19937_64 random_;
   std::normal_distribution<double> jitter_;
   std::vector<ToneMoment> moments_;
+  std::vector<double> weights_;
+  std::vector<Flash> flashes_;
 };
 
 }  // namespace gst

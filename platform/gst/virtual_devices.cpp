@@ -35,6 +35,7 @@ struct SoundEntry {
   QString name;
   QString wavPath;
   double rate;
+  int maxChannels;
 };
 
 std::mutex& EntriesMutex() {
@@ -57,6 +58,7 @@ struct VirtualSoundDevice {
   GstDevice parent;
   gchar* wav_path;
   gdouble rate;
+  gint max_channels;
 };
 struct VirtualSoundDeviceClass {
   GstDeviceClass parent_class;
@@ -68,6 +70,16 @@ G_DEFINE_TYPE(VirtualSoundDevice, virtual_sound_device, GST_TYPE_DEVICE)
 constexpr const char* kSoundCaps =
     "audio/x-raw, format=(string){ S16LE, U8 }, layout=(string)interleaved, "
     "rate=(int)[ 1, 2147483647 ], channels=(int)[ 1, 2 ]";
+
+// The caps of a device that takes at most `maxChannels` (1 or 2) channels.
+CapsPtr SoundCaps(int maxChannels) {
+  CapsPtr caps(gst_caps_from_string(kSoundCaps));
+  if (maxChannels < 2) {
+    caps.reset(gst_caps_make_writable(caps.release()));
+    gst_caps_set_simple(caps.get(), "channels", G_TYPE_INT, 1, nullptr);
+  }
+  return caps;
+}
 
 // Writes `size` bytes at `offset`, going on after a partial write; false with errno set.
 bool WriteAt(int fd, const void* data, std::size_t size, off_t offset) {
@@ -259,6 +271,7 @@ struct WavSink {
   gint rate;
   gint channels;
   gboolean eight_bit;
+  gint max_channels;  // what its device takes
 };
 
 struct WavSinkClass {
@@ -286,6 +299,9 @@ void RecordPlayed(WavSink* self, GstBuffer* buffer, const MappedBuffer& mapped) 
   const std::vector<float> samples =
       ChannelZero(mapped.Data(), mapped.Size(), self->eight_bit, self->channels);
   if (samples.empty()) return;
+  // A second channel drives the scene's strobe LED.
+  const std::vector<float> light =
+      ChannelOneLight(mapped.Data(), mapped.Size(), self->eight_bit, self->channels);
   const auto start = static_cast<GstClockTime>(
       static_cast<GstClockTimeDiff>(running + gst_element_get_base_time(GST_ELEMENT(self)) +
                                     gst_base_sink_get_latency(base)) +
@@ -295,8 +311,11 @@ void RecordPlayed(WavSink* self, GstBuffer* buffer, const MappedBuffer& mapped) 
       gst_util_uint64_scale(samples.size(), GST_SECOND, static_cast<guint64>(self->rate));
   const std::int64_t first = ClockTimeToSteadyNs(clock.get(), start);
   const std::int64_t end = ClockTimeToSteadyNs(clock.get(), start + length);
-  PlayedSound().Append(
-      first, static_cast<double>(end - first) / static_cast<double>(samples.size()), samples);
+  const double sampleNs = static_cast<double>(end - first) / static_cast<double>(samples.size());
+  if (self->channels >= 2)
+    PlayedSound().Append(first, sampleNs, samples, light);
+  else
+    PlayedSound().Append(first, sampleNs, samples);
 }
 
 gboolean WavSinkStart(GstBaseSink* base) {
@@ -316,6 +335,14 @@ gboolean WavSinkStop(GstBaseSink* base) {
   const void* expected = self;
   recording_sink.compare_exchange_strong(expected, nullptr);
   return TRUE;
+}
+
+// The formats its device takes: a device of one channel refuses two.
+GstCaps* WavSinkGetCaps(GstBaseSink* base, GstCaps* filter) {
+  const auto* self = reinterpret_cast<WavSink*>(base);
+  CapsPtr caps = SoundCaps(self->max_channels);
+  if (filter) caps.reset(gst_caps_intersect_full(filter, caps.get(), GST_CAPS_INTERSECT_FIRST));
+  return caps.release();
 }
 
 gboolean WavSinkSetCaps(GstBaseSink* base, GstCaps* caps) {
@@ -394,6 +421,7 @@ void wav_sink_class_init(WavSinkClass* klass) {
   auto* base = GST_BASE_SINK_CLASS(klass);
   base->start = WavSinkStart;
   base->stop = WavSinkStop;
+  base->get_caps = WavSinkGetCaps;
   base->set_caps = WavSinkSetCaps;
   base->render = WavSinkRender;
   G_OBJECT_CLASS(klass)->finalize = WavSinkFinalize;
@@ -405,6 +433,7 @@ void wav_sink_init(WavSink* self) {
   self->rate = 0;
   self->channels = 1;
   self->eight_bit = FALSE;
+  self->max_channels = 2;
   std::construct_at(&self->writer);  // GObject hands out zeroed memory, not a C++ object
   gst_base_sink_set_sync(GST_BASE_SINK(self), TRUE);
   gst_base_sink_set_async_enabled(GST_BASE_SINK(self), FALSE);
@@ -414,6 +443,7 @@ GstElement* VirtualSoundCreateElement(GstDevice* device, const gchar* name) {
   auto* self = reinterpret_cast<VirtualSoundDevice*>(device);
   auto* sink = static_cast<WavSink*>(g_object_new(wav_sink_get_type(), nullptr));
   sink->path = g_strdup(self->wav_path);
+  sink->max_channels = self->max_channels;
   if (self->rate > 0 && self->rate != 1.0) {
     // Set before the sink joins a pipeline, which then chooses this clock over the system's.
     sink->clock = NewSkewedClock(self->rate);
@@ -437,6 +467,7 @@ void virtual_sound_device_class_init(VirtualSoundDeviceClass* klass) {
 void virtual_sound_device_init(VirtualSoundDevice* self) {
   self->wav_path = nullptr;
   self->rate = 1.0;
+  self->max_channels = 2;
 }
 
 // ---- GstDevice for a test camera ----------------------------------------------------------
@@ -514,7 +545,7 @@ G_DEFINE_TYPE(VirtualDeviceProvider, virtual_device_provider, GST_TYPE_DEVICE_PR
 GList* CurrentDevices() {
   GList* devices = nullptr;
   for (const SoundEntry& entry : SoundEntries()) {
-    const CapsPtr caps(gst_caps_from_string(kSoundCaps));
+    const CapsPtr caps = SoundCaps(entry.maxChannels);
     const StructurePtr properties(
         gst_structure_new("properties", "is-default", G_TYPE_BOOLEAN, FALSE, nullptr));
     auto* device = static_cast<VirtualSoundDevice*>(g_object_new(
@@ -522,6 +553,7 @@ GList* CurrentDevices() {
         "device-class", "Audio/Sink", "caps", caps.get(), "properties", properties.get(), nullptr));
     device->wav_path = g_strdup(entry.wavPath.toUtf8().constData());
     device->rate = entry.rate;
+    device->max_channels = entry.maxChannels;
     devices = g_list_append(devices, gst_object_ref_sink(device));
   }
   if (CamerasRegistered()) {
@@ -616,10 +648,11 @@ void EnsureVirtualDeviceProvider() {
   });
 }
 
-void RegisterVirtualSoundDevice(const QString& name, const QString& wavPath, double rate) {
+void RegisterVirtualSoundDevice(const QString& name, const QString& wavPath, double rate,
+                                int maxChannels) {
   EnsureVirtualDeviceProvider();
   std::lock_guard lock(EntriesMutex());
-  SoundEntries().push_back({name, wavPath, rate});
+  SoundEntries().push_back({name, wavPath, rate, std::clamp(maxChannels, 1, 2)});
   Republish();
 }
 

@@ -14,8 +14,11 @@ void EnsureVirtualDeviceProvider();
 // the file anew. Listed under "Audio/Sink" with the given display name. A `rate` other than 1
 // makes it play that much faster than the system clock (1.0005: 0.05 % fast), as a sound
 // card's own crystal does: its pipeline then runs on a clock of the device's own. What it plays
-// is also recorded for the test cameras' scene (PlayedSound in sound_timeline.h).
-void RegisterVirtualSoundDevice(const QString& name, const QString& wavPath, double rate = 1.0);
+// is also recorded for the test cameras' scene (PlayedSound in sound_timeline.h). It takes one
+// or two channels; `maxChannels` 1 makes a device that refuses two (its caps and its sink's
+// say channels=1), as a card with a mono output does.
+void RegisterVirtualSoundDevice(const QString& name, const QString& wavPath, double rate = 1.0,
+                                int maxChannels = 2);
 
 // How often the virtual devices were probed or their provider started: the running device
 // monitor does it once, and answers listings from what it knows.
