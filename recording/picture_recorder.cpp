@@ -1,6 +1,7 @@
 #include "recording/picture_recorder.h"
 
 #include "platform/forms/dialog.h"
+#include "platform/gst/gst_util.h"
 #include "recording/logging.h"
 #include "recording/strobe_dialog.h"
 
@@ -429,6 +430,13 @@ void PictureRecorder::QueuePicture(const generator::Instant& instant, PictureLog
                                   dueSteady, job.frameIntervalNs);
   job.frameDeadlineNs =
       std::max(ChoiceEndNs(job.choice, job.timing, dueSteady), steadyNow) + kLongestFrameWaitNs;
+  if (job.frame->HasRule()) {
+    std::erase_if(open_choices_, [](const std::weak_ptr<gst::FrameRequest>& open) {
+      const std::shared_ptr<gst::FrameRequest> request = open.lock();
+      return !request || request->Answered();
+    });
+    open_choices_.push_back(job.frame);
+  }
   if (const gst::FramePtr latest = camera.LatestFrame())
     job.frameBytes = std::int64_t{latest->Width()} * latest->Height() * 4;
   job.row = row;
@@ -501,6 +509,12 @@ void PictureRecorder::CreatePictureFolder(std::optional<double> toneHz) {
 
 void PictureRecorder::FinishRun() {
   finishing_ = true;
+  // The tone has stopped: a frame exposed from now on shows the optics at rest, not at a phase.
+  const std::int64_t stopped = gst::SteadyNowNs();
+  for (const std::weak_ptr<gst::FrameRequest>& open : open_choices_)
+    if (const std::shared_ptr<gst::FrameRequest> request = open.lock())
+      request->EndWindowAt(stopped);
+  open_choices_.clear();
   std::optional<RunRecord> record;
   if (record_) {
     record = std::move(record_);

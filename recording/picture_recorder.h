@@ -11,6 +11,7 @@
 #include <QRadioButton>
 #include <exception>
 #include <memory>
+#include <vector>
 
 #include "camera/camera_control.h"
 #include "generator/instant.h"
@@ -168,6 +169,8 @@ class PictureRecorder : public QObject {
   FrameFiles frames_ = FrameFiles::None;  // the camera's own frames this run saves
   RunFrameChoice frame_choice_;           // how this run's pictures choose their frames
   FrameForecastText forecast_;            // said at this run's start
+  // This run's pictures whose frame a rule is still choosing: their windows end at its stop.
+  std::vector<std::weak_ptr<gst::FrameRequest>> open_choices_;
   // Last: its thread ends, the queue written, before the rest goes.
   std::unique_ptr<PictureWriter> writer_;
 };

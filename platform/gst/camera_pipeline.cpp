@@ -343,6 +343,11 @@ bool FrameRequest::Offer(const FramePtr& frame) {
   return answered_;
 }
 
+void FrameRequest::EndWindowAt(std::int64_t endNs) {
+  std::lock_guard lock(mutex_);
+  if (rule_) rule_->windowEndNs = std::min(rule_->windowEndNs, endNs);
+}
+
 bool FrameRequest::TakeCopyDue() {
   std::lock_guard lock(mutex_);
   return std::exchange(copy_due_, false);

@@ -99,6 +99,9 @@ class FrameRequest {
   // What whoever delivers the frames (the camera pipeline; a test's own frames) calls: a
   // frame arrived, in capture order; true once the request is answered.
   bool Offer(const FramePtr& frame);
+  // The scene stopped at `endNs` (steady clock; the run ended): a rule's window ends there, so
+  // that no frame exposed after it is chosen.
+  void EndWindowAt(std::int64_t endNs);
   // A frame kept since the last call that still belongs to the camera's pipeline: the caller
   // copies it with Detach, outside the camera's locks.
   bool TakeCopyDue();
@@ -112,7 +115,7 @@ class FrameRequest {
   const FramePtr& AnswerLocked() const { return best_ ? best_ : nearest_; }
 
   const std::int64_t instant_ns_;
-  const std::optional<FrameRule> rule_;
+  std::optional<FrameRule> rule_;
   mutable std::mutex mutex_;
   std::condition_variable answered_cv_;
   FramePtr nearest_;

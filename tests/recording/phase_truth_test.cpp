@@ -11,10 +11,12 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <span>
 
 #include "platform/gst/camera_delay.h"
 #include "platform/gst/camera_pipeline.h"
 #include "platform/gst/test_scene.h"
+#include "recording/frame_rule.h"
 #include "recording/picture_window.h"
 #include "recording/run_log.h"
 #include "tests/support/camera_support.h"
@@ -91,13 +93,13 @@ class PhaseTruthTest : public testing_support::RecordingWindowFixture {
     ChooseVirtualDevice();
   }
 
-  // A clock run at 10/2 Hz with a picture every `nc0` periods of 0.1 s, for about 3 s; each
-  // picture's hand read back.
-  std::vector<Picture> Run(int nc0, bool filterGraph, bool jpeg) {
+  // A clock run at N/2 Hz (5 Hz unless told) with a picture every `nc0` periods of 1 / N s, for
+  // about 3 s; each picture's hand read back.
+  std::vector<Picture> Run(int nc0, bool filterGraph, bool jpeg, int numerator = 10) {
     (jpeg ? form->Option10 : form->Option9)->setChecked(true);
     form->Option5->setChecked(true);
     form->Check2->setChecked(true);
-    form->Text4->setText(QStringLiteral("10"));
+    form->Text4->setText(QString::number(numerator));
     form->Text27->setText(QStringLiteral("2"));
     form->Text7->setText(QString::number(nc0));
     QTimer::singleShot(3000, form->Command4, &QPushButton::click);
@@ -163,6 +165,73 @@ TEST_F(PhaseTruthTest, EachPicturesHandShowsItsRowsExposurePhaseOnceTheDelayIsKn
       EXPECT_NEAR(std::abs(AngleDifference(pictures[i].handDeg, pictures[i - 1].handDeg)), 180, 6);
     gst::ForgetDelay(setup);
   }
+}
+
+// The camera's delay, as a calibration would have stored it for the set-up now on.
+void StoreSceneDelay(const gst::CameraPipeline& camera, double exposureMs) {
+  ASSERT_TRUE(gst::StoreDelay(gst::SetupOf(camera), {.delayMs = kDelayMs,
+                                                     .uncertaintyMs = 0.2,
+                                                     .exposureMs = exposureMs,
+                                                     .measured = QDateTime::currentDateTimeUtc()}));
+}
+
+// A strobe lights the scene only at its pulses: each picture takes a frame a pulse lit and
+// shows the hand at the pulse's phase, in both back ends; every period's pulse at the tone's
+// start phase, or each instant's at its own (NC0 = 5: 2.5 periods, alternately 0° and 180°).
+TEST_F(PhaseTruthTest, StrobedPicturesShowTheHandAtTheirPulsesPhase) {
+  gst::SceneSettings scene = gst::TestSceneSettings();
+  scene.exposureMs = 33;  // a whole frame: no pulse falls between two exposures
+  gst::SetTestSceneSettings(scene);
+  for (const auto& [filterGraph, mode, nc0] :
+       {std::tuple{false, generator::StrobeMode::EveryPeriod, 4},
+        std::tuple{true, generator::StrobeMode::Instants, 5}}) {
+    SCOPED_TRACE(filterGraph ? "filter graph, instants" : "capture window, every period");
+    if (form->CameraOn() == 1) QTest::mouseClick(form->Command13, Qt::LeftButton);
+    form->Generator().SetStrobe({mode});
+    CameraOn(filterGraph);
+    if (HasFatalFailure()) return;
+    StoreSceneDelay(form->Camera().RecordingCamera(), 33);
+    const std::vector<Picture> pictures = Run(nc0, filterGraph, false);
+    EXPECT_EQ(form->Gen().WaveFormat.nChannels, 2);
+    ASSERT_GE(pictures.size(), 2u);
+    // The last instant may meet the stop, its pulse unplayed.
+    for (const Picture& picture : std::span(pictures).first(pictures.size() - 1)) {
+      SCOPED_TRACE(picture.row.at(QStringLiteral("picture")).toStdString());
+      EXPECT_EQ(picture.row.at(QStringLiteral("frame_rule")), QStringLiteral("strobe"));
+      EXPECT_EQ(picture.row.at(QStringLiteral("strobe_lit")), QStringLiteral("1"));
+      EXPECT_NEAR(AngleDifference(picture.handDeg, picture.Column("pulse_phase_deg")), 0, 1.5);
+      // Each pulse is centred on its instant's ideal phase, at most a sample after it.
+      EXPECT_NEAR(
+          AngleDifference(picture.Column("pulse_phase_deg"), picture.Column("ideal_phase_deg")), 0,
+          0.05);
+      EXPECT_NEAR(picture.Column("phase_error_deg"), 0, 0.05);
+    }
+    gst::ForgetDelay(gst::SetupOf(form->Camera().RecordingCamera()));
+  }
+  form->Generator().SetStrobe({});
+}
+
+// Chosen by phase, a picture takes the frame of its window whose exposure phase is nearest the
+// ideal: at 7 Hz against 30 frames a second the frames step 84°, and the 15 of a 0.5 s window
+// take phases 24° apart, so none is more than 12° off (the nearest frame in time may be 42°).
+TEST_F(PhaseTruthTest, PicturesChosenByPhaseShowTheHandNearTheIdealPhase) {
+  recording::ForceFrameChoice(recording::FrameChoice::Phase);
+  CameraOn(true);
+  if (HasFatalFailure()) return;
+  StoreSceneDelay(form->Camera().RecordingCamera(), 4);
+  const std::vector<Picture> pictures = Run(7, true, false, 14);
+  recording::ForceFrameChoice(recording::FrameChoice::Nearest);
+  ASSERT_GE(pictures.size(), 2u);
+  // The last picture's window may be cut by the stop before any frame: it takes the nearest.
+  for (const Picture& picture : std::span(pictures).first(pictures.size() - 1)) {
+    SCOPED_TRACE(picture.row.at(QStringLiteral("picture")).toStdString());
+    EXPECT_EQ(picture.row.at(QStringLiteral("frame_rule")), QStringLiteral("phase"));
+    EXPECT_LE(std::abs(picture.Column("phase_error_deg")), 13);
+    // What the row says is what the picture shows.
+    EXPECT_NEAR(AngleDifference(picture.handDeg, picture.Column("ideal_phase_deg")),
+                picture.Column("phase_error_deg"), 2.5);
+  }
+  gst::ForgetDelay(gst::SetupOf(form->Camera().RecordingCamera()));
 }
 
 // Without a calibration the row says so, and its exposure phase is off by the delay's worth;

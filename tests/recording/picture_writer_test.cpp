@@ -111,6 +111,13 @@ QJsonObject ReadRecord(const QString& folder) {
   return QJsonDocument::fromJson(file.readAll()).object();
 }
 
+// Where log.csv keeps the frame's file name.
+qsizetype FrameFileColumn() {
+  return recording::RunLog::kHeader.trimmed()
+      .split(QLatin1Char(','))
+      .indexOf(QStringLiteral("frame_file"));
+}
+
 TEST(PictureWriter, WritesCompletePicturesInOrderWithTheirRows) {
   QTemporaryDir folder;
   Reports reports;
@@ -507,8 +514,8 @@ TEST(PictureWriter, FramesBesideThePicturesAndTheRunsRecordFromStartToEnd) {
   EXPECT_EQ(grey, Pattern(2).convertToFormat(QImage::Format_Grayscale8));
   const std::vector<QStringList> rows = Rows(folder.path());
   ASSERT_EQ(rows.size(), 2u);
-  EXPECT_EQ(rows[0].last(), QStringLiteral("1.frame.png"));
-  EXPECT_EQ(rows[1].last(), QStringLiteral("2.frame.png"));
+  EXPECT_EQ(rows[0].value(FrameFileColumn()), QStringLiteral("1.frame.png"));
+  EXPECT_EQ(rows[1].value(FrameFileColumn()), QStringLiteral("2.frame.png"));
 
   const QJsonObject end = ReadRecord(folder.path());
   EXPECT_FALSE(end[QStringLiteral("t0")].isNull());
@@ -547,7 +554,7 @@ TEST(PictureWriter, AFrameThatCannotBeWrittenFailsTheRunAndNamesTheFrame) {
   const std::vector<QStringList> rows = Rows(folder.path());
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0][1], QStringLiteral("1.bmp"));
-  EXPECT_EQ(rows[0].last(), QString());
+  EXPECT_EQ(rows[0].value(FrameFileColumn()), QString());
   EXPECT_TRUE(rows[0][kError].contains(QStringLiteral("1.frame.png")));
   EXPECT_EQ(rows[1][kError],
             QStringLiteral("not written: picture 1 of the run could not be written"));

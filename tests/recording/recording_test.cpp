@@ -194,7 +194,9 @@ TEST_F(RecordingTest, FramesChosenInThePictureWindowGoBesideThePictures) {
   ASSERT_TRUE(log.open(QIODevice::ReadOnly));
   const QList<QByteArray> rows = log.readAll().trimmed().split('\n');
   ASSERT_EQ(rows.size(), 3);
-  EXPECT_EQ(testing_support::SplitCsvLine(QString::fromUtf8(rows[2])).last(),
+  const QStringList columns = testing_support::SplitCsvLine(QString::fromUtf8(rows[0]));
+  EXPECT_EQ(testing_support::SplitCsvLine(QString::fromUtf8(rows[2]))
+                .value(columns.indexOf(QStringLiteral("frame_file"))),
             QStringLiteral("2.frame.png"));
   QFile record(folder + QStringLiteral("/run.json"));
   ASSERT_TRUE(record.open(QIODevice::ReadOnly));

@@ -80,7 +80,12 @@ const QStringList kColumns{"picture",
                            "exposure_time_ms",
                            "camera_delay_ms",
                            "camera_delay_source",
-                           "frame_file"};
+                           "frame_file",
+                           "frame_rule",
+                           "phase_error_deg",
+                           "strobe",
+                           "strobe_lit",
+                           "pulse_phase_deg"};
 
 TEST(RunLogLocale, RowsUseTheDecimalPointAndQuoteTextInEveryLocale) {
   QTemporaryDir dir;
@@ -109,6 +114,11 @@ TEST(RunLogLocale, RowsUseTheDecimalPointAndQuoteTextInEveryLocale) {
     row.exposureTimeMs = 10;
     row.cameraDelayMs = 40.5;
     row.cameraDelaySource = QStringLiteral("calibrated");
+    row.frameRule = QStringLiteral("strobe");
+    row.phaseErrorDeg = -0.0625;
+    row.strobe = QStringLiteral("period");
+    row.strobeLit = true;
+    row.pulsePhase = 359.9999;
     ASSERT_TRUE(log.Append(row));
     PictureLogRow failed;
     failed.picture = 1235;
@@ -130,11 +140,15 @@ TEST(RunLogLocale, RowsUseTheDecimalPointAndQuoteTextInEveryLocale) {
     EXPECT_EQ(first["exposure_phase_deg"], QStringLiteral("323.250"));
     EXPECT_EQ(first["camera_delay_ms"], QStringLiteral("40.500"));
     EXPECT_EQ(first["camera_delay_source"], QStringLiteral("calibrated"));
+    EXPECT_EQ(first["phase_error_deg"], QStringLiteral("-0.063"));
+    EXPECT_EQ(first["strobe_lit"], QStringLiteral("1"));
+    EXPECT_EQ(first["pulse_phase_deg"], QStringLiteral("0.000"));
     std::map<QString, QString> second = csv.rows[1];
     EXPECT_EQ(second["error"], failed.error);
     EXPECT_EQ(second["due_ms"], QString());  // unknown stays empty, never 0
     EXPECT_EQ(second["frame_phase_deg"], QString());
     EXPECT_EQ(second["exposure_time_ms"], QString());
+    EXPECT_EQ(second["strobe_lit"], QString());
   }
 }
 
