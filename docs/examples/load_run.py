@@ -42,11 +42,14 @@ def load_run(folder):
 
 def phase_error(row):
     """The picture's phase less the ideal one, wrapped into [-180°, 180°), and which phase it
-    is: the exposure's once the camera's delay is calibrated, else the frame timestamp's (as
-    in phase.png; uncalibrated, exposure_phase_deg leaves the camera's delay out). None for a
-    picture without both phases (a failed one, or the timer mode)."""
+    is: the pulse's when a strobe lit the picture, the exposure's once the camera's delay is
+    calibrated, else the frame timestamp's (as in phase.png; uncalibrated, exposure_phase_deg
+    leaves the camera's delay out). None for a picture without both phases (a failed one, or
+    the timer mode)."""
     calibrated = row.get("camera_delay_ms") is not None
     which = "exposure" if calibrated and row.get("exposure_phase_deg") is not None else "frame"
+    if row.get("strobe_lit") == "1" and row.get("pulse_phase_deg") is not None:
+        which = "pulse"
     phase, ideal = row.get(which + "_phase_deg"), row.get("ideal_phase_deg")
     if phase is None or ideal is None:
         return None, which

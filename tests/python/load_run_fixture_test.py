@@ -73,10 +73,22 @@ class LoadRunTest(unittest.TestCase):
         return done
 
     def phase_line(self, output):
-        found = re.search(r"^phase error \((\w+)\): mean \|error\| ([-\d.]+)°, "
+        found = re.search(r"^phase error \(([\w ]+)\): mean \|error\| ([-\d.]+)°, "
                           r"max \|error\| ([-\d.]+)° over (\d+) pictures$", output, re.M)
         self.assertIsNotNone(found, output)
         return found[1], float(found[2]), float(found[3]), int(found[4])
+
+    def test_strobed_pictures_take_their_pulses_phase(self):
+        # A strobed picture's phase is its pulse's; one no pulse lit keeps the exposure's.
+        calibrated = {"camera_delay_ms": "40.000", "camera_delay_source": "calibrated"}
+        strobed = self.temp / "strobed"
+        write_run(strobed, record(None),
+                  [row(1, exposure_phase_deg="20.000", strobe_lit="1", pulse_phase_deg="0.500",
+                       **calibrated),
+                   row(2, exposure_phase_deg="20.000", strobe_lit="0", **calibrated)],
+                  COLUMNS + ["frame_file", "strobe_lit", "pulse_phase_deg"])
+        self.assertEqual(self.phase_line(self.run_script(strobed).stdout),
+                         ("exposure and pulse", 10.25, 20.0, 2))
 
     def test_finished_run_with_frames(self):
         folder = self.temp / "run"
