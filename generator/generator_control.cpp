@@ -141,7 +141,8 @@ QString Generator::StartRefusal() const {
 
 QString Generator::StrobeRefusal(double numerator, std::int32_t denominator,
                                  std::int32_t nc0) const {
-  if (strobe_.mode == StrobeMode::Off) return {};
+  // Without a chosen format the start fails at the device, as it does without a strobe.
+  if (strobe_.mode == StrobeMode::Off || state_.SampleRate <= 0) return {};
   if (!PlanStrobe(strobe_, state_.SampleRate, numerator, denominator, nc0).on)
     return QString::fromUtf8(
         "Стробоскоп: импульс должен быть короче промежутка между импульсами, уровень от 0 до "

@@ -244,22 +244,36 @@ FrameForecastText FrameChoiceForecast(double frameRate, double toneHz, double in
                        "; better: a picture every %1 s (at most %2)")};
 }
 
-FrameForecastText StrobeForecast(double frameRate, double exposureMs) {
-  if (!(frameRate > 0) || !(exposureMs > 0)) return {};
-  const double frameMs = 1000 / frameRate;
-  // A little shorter is the camera's readout, not a gap worth a word.
-  if (exposureMs >= 0.9 * frameMs) return {};
+FrameForecastText StrobeForecast(double frameRate, double exposureMs, bool delayKnown) {
+  FrameForecastText said;
   const QLocale locale;
-  return {.status = QString::fromUtf8(" Стробоскоп: экспозиция %1 мс короче кадра (%2 мс): "
-                                      "вспышка может не попасть ни в один кадр снимка; лучше "
-                                      "экспозиция в целый кадр")
-                        .arg(locale.toString(exposureMs, 'f', 1), locale.toString(frameMs, 'f', 1)),
-          .line = QStringLiteral("strobe: the exposure of %1 ms is shorter than the frame "
-                                 "interval of %2 ms: a pulse may fall between the exposures and a "
-                                 "picture hold none; an exposure of a whole frame catches every "
-                                 "pulse")
-                      .arg(exposureMs, 0, 'f', 1)
-                      .arg(frameMs, 0, 'f', 1)};
+  const double frameMs = frameRate > 0 ? 1000 / frameRate : 0;
+  // A little shorter is the camera's readout, not a gap worth a word.
+  if (frameMs > 0 && exposureMs > 0 && exposureMs < 0.9 * frameMs) {
+    said.status = QString::fromUtf8(
+                      " Стробоскоп: экспозиция %1 мс короче кадра (%2 мс): вспышка "
+                      "может не попасть ни в один кадр снимка; лучше экспозиция в "
+                      "целый кадр")
+                      .arg(locale.toString(exposureMs, 'f', 1), locale.toString(frameMs, 'f', 1));
+    said.line = QStringLiteral(
+                    "strobe: the exposure of %1 ms is shorter than the frame interval "
+                    "of %2 ms: a pulse may fall between the exposures and a picture "
+                    "hold none; an exposure of a whole frame catches every pulse")
+                    .arg(exposureMs, 0, 'f', 1)
+                    .arg(frameMs, 0, 'f', 1);
+  }
+  if (!delayKnown) {
+    said.status +=
+        (said.status.isEmpty() ? QString::fromUtf8(" Стробоскоп: ") : QStringLiteral("; ")) +
+        QString::fromUtf8(
+            "задержка камеры не измерена, освещённый кадр определяется "
+            "неточно");
+    said.line += QStringLiteral(
+                     "%1strobe: the camera's delay is not calibrated: which frame a "
+                     "pulse lit is judged from the frames' arrival")
+                     .arg(said.line.isEmpty() ? QString() : QStringLiteral("; "));
+  }
+  return said;
 }
 
 }  // namespace recording

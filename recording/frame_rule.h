@@ -83,7 +83,8 @@ struct FrameForecastText {
 FrameForecastText FrameChoiceForecast(double frameRate, double toneHz, double intervalS,
                                       double exposureMs, std::span<const double> offeredRates);
 // Before a strobed run: an exposure clearly shorter than the frame interval leaves gaps a
-// pulse may fall into, so some pictures may hold none; empty when it does not.
-FrameForecastText StrobeForecast(double frameRate, double exposureMs);
+// pulse may fall into, so some pictures may hold none; and without the camera's delay the
+// frame a pulse lit is judged by the frames' arrival. Empty when neither holds.
+FrameForecastText StrobeForecast(double frameRate, double exposureMs, bool delayKnown);
 
 }  // namespace recording

@@ -192,9 +192,10 @@ void PictureRecorder::SayForecast(const generator::RunStart& start) {
   const gst::CameraPipeline* camera = controls_.Camera->OpenCamera();
   if (!camera || camera->Format().rates.empty()) return;
   const double frameRate = camera->Format().rates.front().PerSecond();
-  const double exposureMs = TimingOf(*camera).exposureMs.value_or(0);
+  const CameraTiming& timing = TimingOf(*camera);
+  const double exposureMs = timing.exposureMs.value_or(0);
   if (strobed) {
-    forecast_ = StrobeForecast(frameRate, exposureMs);
+    forecast_ = StrobeForecast(frameRate, exposureMs, timing.delayMs.has_value());
   } else {
     std::vector<double> offered;
     for (const gst::CameraFormat& format : camera->Camera().formats)

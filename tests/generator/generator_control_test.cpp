@@ -2,6 +2,7 @@
 
 #include <QTest>
 
+#include "platform/gst/virtual_devices.h"
 #include "recording/picture_window.h"
 #include "tests/support/generator_fixture.h"
 #include "tests/support/state_access.h"
@@ -248,6 +249,43 @@ TEST_F(GeneratorControlTest, DeviceThatDoesNotOpenEndsTheStartWithTheGeneralMess
   EXPECT_EQ(form->Gen().BufferLength, 96000);
   EXPECT_EQ(form->Gen().Buffer1, played);
   EXPECT_FALSE(form->Timer1->isActive());
+}
+
+// The strobe needs a second channel: the row's format check asks for two and says why it is
+// refused, and the start is refused before anything opens; a pulse that fills the space
+// between two is refused too. The strobe off, the same device plays as before.
+TEST_F(GeneratorControlTest, AStrobeOnADeviceOfOneChannelIsRefusedBeforeAnythingOpens) {
+  const QString mono = Str("Один канал");
+  form.reset();
+  gst::RegisterVirtualSoundDevice(mono, ProgramFolder() + QStringLiteral("/mono.wav"), 1.0, 1);
+  MakeWindow();
+  form->Generator().SetStrobe({generator::StrobeMode::EveryPeriod});
+  testing_support::ClickListRow(form->Combo1, form->Combo1->findText(mono));
+  EXPECT_EQ(form->Gen().WaveFormat.nChannels, 2);
+  EXPECT_EQ(form->Label1->text(),
+            Str("формат этим устройством не поддерживается (два канала: тон и стробоскоп)"));
+  EXPECT_EQ(form->Generator().SettingsRefusal(),
+            Str("Звуковое устройство не принимает два канала: стробоскопу нужен второй канал"));
+  Start();
+  EXPECT_EQ(Texts(), std::vector<QString>{Str(
+                         "Звуковое устройство не принимает два канала: стробоскопу нужен второй "
+                         "канал")});
+  EXPECT_EQ(form->Gen().WaveOutHandle, 0u);
+  EXPECT_EQ(form->Gen().BufferLength, 0);
+
+  form->Generator().SetStrobe({});
+  EXPECT_EQ(form->Gen().WaveFormat.nChannels, 1);
+  testing_support::ClickListRow(form->Combo1, form->Combo1->findText(mono));
+  EXPECT_EQ(form->Label1->text(), Str("формат этим устройством поддерживается"));
+  Start();
+  EXPECT_NE(form->Gen().WaveOutHandle, 0u);
+  Stop();
+
+  // 1 kHz has 48 samples a period at 48 kHz: a 1 ms pulse leaves no dark sample.
+  ChooseVirtualDevice();
+  form->Generator().SetStrobe({generator::StrobeMode::EveryPeriod, 1});
+  form->Text4->setText(QStringLiteral("2000"));
+  EXPECT_TRUE(form->Generator().SettingsRefusal().startsWith(Str("Стробоскоп: импульс")));
 }
 
 TEST_F(GeneratorControlTest, BufferLongerThanAToneNeedsIsRefusedBeforeTheDeviceOpens) {

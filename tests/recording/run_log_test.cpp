@@ -17,6 +17,7 @@
 #include <optional>
 
 #include "platform/gst/virtual_devices.h"
+#include "recording/frame_rule.h"
 #include "recording/picture_writer.h"
 #include "recording/run_log.h"
 #include "tests/support/camera_support.h"
@@ -582,3 +583,36 @@ TEST_F(RunLogRunTest, FailedPictureHasItsRowWithTheFailure) {
 }
 
 }  // namespace
+
+// What a run's start says of the frames' phases: the status line in the operator's locale,
+// the script's line with '.' decimals whatever the locale.
+TEST(FrameForecast, TheStatusLineSpeaksTheOperatorsLocaleAndTheScriptsLineItsOwn) {
+  const std::vector<double> offered{30, 15};
+  for (const char* locale : {"en_US", "ru_RU"}) {
+    SCOPED_TRACE(locale);
+    const bool russian = QLatin1String(locale) == QLatin1String("ru_RU");
+    ScopedLocale scoped{QLocale(QString::fromLatin1(locale))};
+    const recording::FrameForecastText phase =
+        recording::FrameChoiceForecast(30, 5, 0.2, 10, offered);
+    EXPECT_EQ(phase.line,
+              QString::fromUtf8("frame by phase: phase error about 15.0°, at most 29.9° (nearest "
+                                "frame: 15.0°, at most 29.9°); the frames take 6 phases 60.0° "
+                                "apart"));
+    EXPECT_TRUE(phase.status.startsWith(
+        QString::fromUtf8(russian ? " Кадр по фазе: ошибка фазы около 15,0°, до 29,9°"
+                                  : " Кадр по фазе: ошибка фазы около 15.0°, до 29.9°")))
+        << phase.status.toStdString();
+    // A rate that is not a number says nothing rather than nonsense.
+    EXPECT_TRUE(recording::FrameChoiceForecast(NAN, 5, 0.2, 0, offered).line.isEmpty());
+
+    const recording::FrameForecastText shortExposure = recording::StrobeForecast(30, 10, true);
+    EXPECT_TRUE(shortExposure.status.contains(
+        QString::fromUtf8(russian ? "экспозиция 10,0 мс короче кадра (33,3 мс)"
+                                  : "экспозиция 10.0 мс короче кадра (33.3 мс)")))
+        << shortExposure.status.toStdString();
+    EXPECT_TRUE(shortExposure.line.startsWith(QStringLiteral("strobe: the exposure of 10.0 ms")));
+    EXPECT_TRUE(recording::StrobeForecast(30, 33, true).status.isEmpty());
+    EXPECT_TRUE(recording::StrobeForecast(30, 33, false)
+                    .line.contains(QStringLiteral("delay is not calibrated")));
+  }
+}
