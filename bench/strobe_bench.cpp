@@ -1,6 +1,6 @@
 // The strobe and the frame chosen by phase on the built-in camera, whose scene is the truth:
 // every picture's hand, read back from the saved file, against the phase its row states.
-//   Usage: bench_strobe [run seconds]   (default 8)
+//   Usage: bench_strobe [run seconds] [phase]   (default 8; "phase": the frame by phase only)
 // Strobe: a pulse every tone period at 5 Hz and 50 Hz, camera delays 0-150 ms, exposures
 // 5-33 ms at 30 frames a second; target: every lit picture's hand within 1 deg of its pulse's
 // phase. Frame by phase: the forecast for 29.97 frames a second against 5 Hz, NC0 = 20 (target
@@ -17,6 +17,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "analysis/frame_choice.h"
@@ -38,9 +40,12 @@ namespace {
 struct Result {
   int pictures = 0;
   int lit = 0;             // strobed: pictures whose row says a pulse lit them
+  int bright = 0;          // strobed: pictures whose lamp shows a pulse's light (the truth)
+  int misjudged = 0;       // strobed: pictures whose row and lamp disagree
   double worstStated = 0;  // largest |hand - the row's phase| (the pulse's, or the exposure's)
   double medianIdeal = 0;  // |hand - ideal phase| over the pictures
   double worstIdeal = 0;
+  int nearest = 0;  // chosen by phase, but no frame of the window (cut by the stop): the nearest
 };
 
 double Median(std::vector<double> values) {
@@ -69,7 +74,10 @@ class Bench {
   Bench& operator=(const Bench&) = delete;
 
   // A clock run at N/2 Hz, a picture every NC0 clock periods.
-  Result Run(const generator::StrobeSettings& strobe, int numerator, int nc0, int seconds) {
+  Result Run(const generator::StrobeSettings& strobe, int numerator, int nc0, int seconds,
+             recording::FrameChoice choice = recording::FrameChoice::Nearest) {
+    choice_ = choice;
+    recording::ForceFrameChoice(choice);
     form_.Generator().SetStrobe(strobe);
     form_.Generator().Combo1_Click(form_.Combo1->currentIndex());
     form_.Option5->setChecked(true);
@@ -91,6 +99,7 @@ class Bench {
         frame, form_.PictureWindow().Picture2->contentsRect().size(),
         testing_support::PictureFit::Crop);
     const gst::SceneLayout layout = gst::SceneLayoutFor(frame);
+    const QRectF lamp = testing_support::LayoutInPicture(layout, place).lamp;
     Result result;
     QFile log(QDir(folder).filePath(recording::RunLog::kFileName));
     if (!log.open(QIODevice::ReadOnly)) return result;
@@ -106,7 +115,18 @@ class Bench {
       if (picture.isNull()) continue;
       ++result.pictures;
       const bool strobed = cell(cells, "strobe") != QLatin1String("off");
-      if (strobed && cell(cells, "strobe_lit") != QLatin1String("1")) continue;
+      if (strobed) {
+        // A pulse's light is full brightness; the ambient light alone is 2 %.
+        const bool shows = testing_support::ReadLampBrightness(picture, lamp) > 0.5;
+        const bool said = cell(cells, "strobe_lit") == QLatin1String("1");
+        result.bright += shows ? 1 : 0;
+        result.misjudged += shows != said ? 1 : 0;
+        if (!said) continue;
+      } else if (choice_ == recording::FrameChoice::Phase &&
+                 cell(cells, "frame_rule") != QLatin1String("phase")) {
+        ++result.nearest;
+        continue;
+      }
       result.lit += strobed ? 1 : 0;
       const double hand =
           testing_support::ReadHandAngle(picture, place, layout.dialCentre, layout.dialRadius);
@@ -124,6 +144,7 @@ class Bench {
   }
 
   app::Form1 form_;
+  recording::FrameChoice choice_ = recording::FrameChoice::Nearest;
 };
 
 }  // namespace
@@ -132,6 +153,7 @@ int main(int argc, char* argv[]) {
   bench::UseOffscreenWithoutDisplay();
   QApplication application(argc, argv);
   const int seconds = argc > 1 ? std::max(3, std::atoi(argv[1])) : 8;
+  const bool phaseOnly = argc > 2 && std::strcmp(argv[2], "phase") == 0;
   QTemporaryDir program;
   for (const char* folder : {"Risunki", "SnapShot", "Video"})
     QDir(program.path()).mkdir(QString::fromLatin1(folder));
@@ -146,19 +168,24 @@ int main(int argc, char* argv[]) {
 
   std::printf(
       "Strobe, a 1 ms pulse every tone period, 30 frames/s, %d s runs, a picture every 0.4 s:\n"
-      "lit pictures and the largest |hand - pulse_phase_deg| over them; target <= 1 deg\n"
-      "  tone  exposure  delay   pictures  lit  largest |error|\n",
+      "pictures the row says a pulse lit, those whose lamp shows it, those the two disagree on,\n"
+      "and the largest |hand - pulse_phase_deg| over the lit ones; target <= 1 deg\n"
+      "  tone  exposure  delay   pictures  lit  shown  disagree  largest |error|\n",
       seconds);
   double worst = 0;
-  for (const auto& [numerator, nc0, hz] : {std::tuple{10, 4, 5}, std::tuple{100, 40, 50}}) {
+  for (const auto& [numerator, nc0, hz] :
+       phaseOnly ? std::vector<std::tuple<int, int, int>>{}
+                 : std::vector<std::tuple<int, int, int>>{std::tuple{10, 4, 5},
+                                                          std::tuple{100, 40, 50}}) {
     for (const double exposure : {5.0, 15.0, 33.0}) {
       for (const double delay : {0.0, 50.0, 150.0}) {
         Bench bench({.exposureMs = exposure, .delayMs = delay, .jitterMs = 0, .rates = {30}});
         const Result r =
             bench.Run({generator::StrobeMode::EveryPeriod, 1, 1}, numerator, nc0, seconds);
         if (r.lit > 0) worst = std::max(worst, r.worstStated);
-        std::printf("  %2d Hz  %5.0f ms  %4.0f ms  %6d  %5d  %8.2f deg\n", hz, exposure, delay,
-                    r.pictures, r.lit, r.lit > 0 ? r.worstStated : NAN);
+        std::printf("  %2d Hz  %5.0f ms  %4.0f ms  %6d  %5d  %5d  %6d  %10.2f deg\n", hz, exposure,
+                    delay, r.pictures, r.lit, r.bright, r.misjudged,
+                    r.lit > 0 ? r.worstStated : NAN);
         std::fflush(stdout);
       }
     }
@@ -181,14 +208,13 @@ int main(int argc, char* argv[]) {
       2 * seconds);
   for (const recording::FrameChoice choice :
        {recording::FrameChoice::Nearest, recording::FrameChoice::Phase}) {
-    recording::ForceFrameChoice(choice);
     Bench bench({.exposureMs = 10, .delayMs = 40, .jitterMs = 0, .rates = {30}});
-    const Result r = bench.Run({}, 14, 28, 2 * seconds);
+    const Result r = bench.Run({}, 14, 28, 2 * seconds, choice);
     std::printf(
         "  %-8s %3d pictures  median %5.1f deg  worst %5.1f deg  (hand against the row's "
-        "exposure phase: %.2f deg at most)\n",
+        "exposure phase: %.2f deg at most; %d cut by the stop took the nearest)\n",
         qPrintable(recording::FrameChoiceName(choice)), r.pictures, r.medianIdeal, r.worstIdeal,
-        r.worstStated);
+        r.worstStated, r.nearest);
     std::fflush(stdout);
   }
   recording::SetProgramFolder(QString());
