@@ -93,7 +93,7 @@ void ChooseFrameChoice(FrameChoice choice) {
   gst::UserSettings().setValue(kChoiceKey, FrameChoiceName(choice));
 }
 
-void ForceFrameChoice(FrameChoice choice) {
+void ForceFrameChoice(std::optional<FrameChoice> choice) {
   forced_choice = choice;
 }
 

@@ -38,7 +38,7 @@ std::optional<generator::StrobeMode> ParseStrobeMode(const QString& text);
 // line) holds for this process whatever the settings say, and nothing is stored.
 FrameChoice FrameChoiceChosen();
 void ChooseFrameChoice(FrameChoice choice);
-void ForceFrameChoice(FrameChoice choice);
+void ForceFrameChoice(std::optional<FrameChoice> choice);  // none: the settings' again
 generator::StrobeSettings StrobeChosen();
 void ChooseStrobe(const generator::StrobeSettings& settings);
 void ForceStrobe(const generator::StrobeSettings& settings);
