@@ -1,0 +1,67 @@
+#pragma once
+// Each pixel's response at the tone's frequency, from every frame of a run: lock-in imaging
+// with a free-running camera. A frame exposed around phase φ (its exposure's middle) over a
+// fraction T of the tone's period sees I = offset + s (a cos φ + b sin φ), where the smear of
+// the exposure, a box average of the sine, scales the response by s = sin(πT) / (πT). The
+// three unknowns of each pixel are fitted by least squares over all frames; the phases need
+// not be even, but at least three distinct ones are needed to tell them apart.
+//
+// The sums are kept per pixel (four doubles), so memory is bounded by the frame's size,
+// never by the run's length. Pure arithmetic, no threads of its own: the caller feeds it from
+// whichever thread takes the frames.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace analysis {
+
+// The fitted response; phases in degrees, 0..360: the pixel is brightest at that phase of
+// the tone. Sigmas are one standard deviation, from the scatter of each pixel's frames about
+// its fit (NaN when three frames leave no freedom to estimate it).
+struct LockInMaps {
+  int width = 0;
+  int height = 0;
+  std::vector<float> amplitude;       // grey levels, corrected for the smear
+  std::vector<float> phaseDeg;        // 0..360
+  std::vector<float> offset;          // the mean level
+  std::vector<float> amplitudeSigma;  // grey levels
+  std::vector<float> phaseSigmaDeg;   // degrees; 180 where the amplitude is lost in noise
+  std::size_t frames = 0;
+  int distinctPhases = 0;
+};
+
+class LockIn {
+ public:
+  // Degrees a phase is rounded to when the distinct phases are counted.
+  static constexpr int kPhaseBins = 360;
+
+  LockIn(int width, int height);
+
+  // One grey frame of the size given (8-bit rows `stride` bytes apart), exposed around the
+  // tone's phase `phaseDeg` for `exposurePeriods` of its period (0: an instant; at most 1).
+  // A frame of another size, or whose phase is not a number, is refused (false).
+  bool Add(const std::uint8_t* rows, int stride, int width, int height, double phaseDeg,
+           double exposurePeriods);
+
+  std::size_t Frames() const { return frames_; }
+  // Whole degrees among the frames' phases.
+  int DistinctPhases() const;
+  // The maps; none with fewer than three distinct phases, or phases that cannot separate the
+  // sine from the cosine (the fit's matrix is singular).
+  std::optional<LockInMaps> Result() const;
+  // Bytes held: the per-pixel sums.
+  std::size_t RetainedBytes() const;
+
+ private:
+  int width_, height_;
+  std::size_t frames_ = 0;
+  // Per pixel: sum of I, I·s·cos φ, I·s·sin φ and I².
+  std::vector<double> sum_i_, sum_ic_, sum_is_, sum_ii_;
+  // The fit's matrix: sums of products of 1, s·cos φ and s·sin φ over the frames.
+  double m_[3][3] = {};
+  std::vector<bool> phases_seen_;
+};
+
+}  // namespace analysis
