@@ -143,6 +143,11 @@ QString Generator::StrobeRefusal(double numerator, std::int32_t denominator,
                                  std::int32_t nc0) const {
   // Without a chosen format the start fails at the device, as it does without a strobe.
   if (strobe_.mode == StrobeMode::Off || state_.SampleRate <= 0) return {};
+  // Timer 1's pictures keep no time with the tone's samples: no pulse would light them.
+  if (strobe_.mode == StrobeMode::Instants && TimerMode())
+    return QString::fromUtf8(
+        "Вспышки в моменты снимков невозможны в режиме таймера 1: выберите вспышку в каждом "
+        "периоде");
   if (!PlanStrobe(strobe_, state_.SampleRate, numerator, denominator, nc0).on)
     return QString::fromUtf8(
         "Стробоскоп: импульс должен быть короче промежутка между импульсами, уровень от 0 до "

@@ -26,13 +26,18 @@ double ToneTimeline::MsSinceT0(std::int64_t localNs) const {
   return static_cast<double>(localNs - t0LocalNs) / kMillisecond;
 }
 
-std::optional<double> ToneTimeline::PhaseAt(std::int64_t localNs) const {
-  if (!toneAnswered || reading.sampleRate == 0 || freqDenominator <= 0) return std::nullopt;
-  // The sample the device plays at that moment, and the tone's phase at that sample.
+std::optional<double> ToneTimeline::SampleAt(std::int64_t localNs) const {
+  if (!toneAnswered || reading.sampleRate == 0) return std::nullopt;
   const std::int64_t clock = reading.clockNs + (localNs - reading.localNs);
-  const double position =
-      static_cast<double>(clock - reading.firstSampleNs) * reading.sampleRate / 1e9;
-  return TonePhaseDegrees(freqNumerator, freqDenominator, phase, position / reading.sampleRate);
+  return static_cast<double>(clock - reading.firstSampleNs) * reading.sampleRate / 1e9;
+}
+
+std::optional<double> ToneTimeline::PhaseAt(std::int64_t localNs) const {
+  if (freqDenominator <= 0) return std::nullopt;
+  // The sample the device plays at that moment, and the tone's phase at that sample.
+  const std::optional<double> position = SampleAt(localNs);
+  if (!position) return std::nullopt;
+  return TonePhaseDegrees(freqNumerator, freqDenominator, phase, *position / reading.sampleRate);
 }
 
 double ToneTimeline::IdealPhase(double msSinceT0) const {

@@ -35,6 +35,9 @@ struct ToneTimeline {
   double MsSinceT0(std::int64_t localNs) const;
   // The tone's phase then; none without a tone that has a clock.
   std::optional<double> PhaseAt(std::int64_t localNs) const;
+  // The stream's sample playing then (0: the tone's first), counted on the device's clock;
+  // none without a tone that has a clock.
+  std::optional<double> SampleAt(std::int64_t localNs) const;
   // The phase the tone has `msSinceT0` after T0, when T0 is its first sample.
   double IdealPhase(double msSinceT0) const;
 };

@@ -36,19 +36,40 @@ std::int64_t LeadNs(const FrameTiming& timing, double exposureMs) {
   return std::llround((timing.cameraDelayMs.value_or(0) + exposureMs / 2) * 1e6);
 }
 
+// The stream's sample playing at a steady-clock moment: counted on the device's clock, as the
+// pulses are placed (an underrun moves the stream's samples against T0); a tone without a
+// clock is placed from T0.
+double SampleOf(const RunFrameChoice& run, const FrameTiming& timing, std::int64_t steadyNs) {
+  const std::int64_t local = steadyNs + timing.steadyToLocalNs;
+  if (const std::optional<double> sample = timing.tone.SampleAt(local)) return *sample;
+  return timing.tone.MsSinceT0(local) * run.sampleRate / 1000;
+}
+
 // The middle of the pulse an exposure centred on `middleSteadyNs` holds whole, in samples of
-// the tone; none when it holds none.
+// the stream; none when it holds none, or when either edge of the exposure cuts a pulse (its
+// part would light the scene at its own phase, off the whole one's).
 std::optional<double> PulseIn(const RunFrameChoice& run, const FrameTiming& timing,
                               std::int64_t middleSteadyNs, double exposureMs) {
   if (!Strobed(run)) return std::nullopt;
-  const double ms = timing.tone.MsSinceT0(middleSteadyNs + timing.steadyToLocalNs);
-  const double sample = ms * run.sampleRate / 1000;
+  const double sample = SampleOf(run, timing, middleSteadyNs);
+  const double half = exposureMs * run.sampleRate / 2000;
+  const double halfPulse = static_cast<double>(run.strobe.widthSamples) / 2;
   const std::optional<double> centre = generator::PulseCentreNear(run.strobe, sample);
-  if (!centre) return std::nullopt;
-  const double offMs = std::abs(sample - *centre) * 1000 / run.sampleRate;
-  const double halfPulseMs = static_cast<double>(run.strobe.widthSamples) * 500 / run.sampleRate;
-  if (offMs + halfPulseMs > exposureMs / 2) return std::nullopt;
+  if (!centre || std::abs(sample - *centre) + halfPulse > half) return std::nullopt;
+  for (const double edge : {sample - half, sample + half}) {
+    const std::optional<double> cut = generator::PulseCentreNear(run.strobe, edge);
+    if (cut && std::abs(edge - *cut) < halfPulse) return std::nullopt;
+  }
   return centre;
+}
+
+// "фаза", "фазы" or "фаз" after a count.
+QString RussianPhases(int count) {
+  const int tens = count % 100;
+  const int units = count % 10;
+  if (units == 1 && tens != 11) return QString::fromUtf8("фаза");
+  if (units >= 2 && units <= 4 && (tens < 12 || tens > 14)) return QString::fromUtf8("фазы");
+  return QString::fromUtf8("фаз");
 }
 
 }  // namespace
@@ -150,15 +171,22 @@ std::shared_ptr<gst::FrameRequest> RequestPictureFrame(gst::CameraPipeline& came
                                                    1e9 / run.sampleRate);
     const auto halfExposureNs = static_cast<std::int64_t>(exposureMs * 5e5);
     rule.exposureLeadNs = LeadNs(timing, exposureMs);
-    // An exposure that holds the instant's pulse starts at most half an exposure before it.
-    rule.windowStartNs = dueSteadyNs - halfExposureNs - pulseNs;
-    // Every period's pulse lights the same phase, so any frame up to the next instant will do;
-    // the instants' pulse is held only by the frames around it.
-    rule.windowEndNs = run.strobeMode == generator::StrobeMode::Instants
-                           ? dueSteadyNs + halfExposureNs + pulseNs
-                           : dueSteadyNs + intervalNs;
-    rule.cost = [run, timing, exposureMs](std::int64_t middle) -> std::optional<double> {
-      if (!PulseIn(run, timing, middle, exposureMs)) return std::nullopt;
+    // Every period's pulse lights the same phase, so any frame up to the next instant will do,
+    // from one whose exposure holds the pulse at the instant. The instants' pulse is this
+    // instant's alone: the frames around it, the pulse placed on the stream's samples (it may
+    // play a device latency away from the due moment on the tick count).
+    std::optional<double> own;
+    if (run.strobeMode == generator::StrobeMode::Instants) {
+      own = generator::PulseCentreNear(run.strobe, SampleOf(run, timing, dueSteadyNs));
+      rule.windowStartNs = dueSteadyNs - intervalNs / 2;
+      rule.windowEndNs = dueSteadyNs + intervalNs / 2;
+    } else {
+      rule.windowStartNs = dueSteadyNs - halfExposureNs - pulseNs;
+      rule.windowEndNs = dueSteadyNs + intervalNs;
+    }
+    rule.cost = [run, timing, exposureMs, own](std::int64_t middle) -> std::optional<double> {
+      const std::optional<double> centre = PulseIn(run, timing, middle, exposureMs);
+      if (!centre || (own && std::abs(*centre - *own) > 0.5)) return std::nullopt;
       return 0.0;
     };
     rule.firstWins = true;
@@ -200,7 +228,10 @@ void NoteChoice(const RunFrameChoice& run, const gst::FrameRequest& request,
     row.strobeLit = centre.has_value();
     if (centre) row.pulsePhase = timing.tone.IdealPhase(*centre * 1000 / run.sampleRate);
   }
-  const std::optional<double> phase = PicturePhase(row);
+  // The phase the rule chose by: the pulse's for a lit picture, else the exposure's (the
+  // camera's delay counted as 0 without a calibration).
+  const std::optional<double> phase =
+      row.strobeLit.value_or(false) ? row.pulsePhase : row.exposurePhase;
   if (phase && row.idealPhase) row.phaseErrorDeg = PhaseError(*phase, *row.idealPhase);
 }
 
@@ -213,18 +244,19 @@ FrameForecastText FrameChoiceForecast(double frameRate, double toneHz, double in
   const std::optional<analysis::Suggestion> better =
       analysis::SuggestBetter(frameRate, toneHz, intervalS, offeredRates);
   const bool otherRate = better && better->frameRate != frameRate;
-  // The status line in the operator's locale, the script's line with '.' decimals.
+  // The status line in the operator's locale, the script's line with '.' decimals; `phases`
+  // takes the count, the word for it and the spacing.
+  const int count = forecast.distinctPhases;
   const auto text = [&](const QLocale& locale, const char* head, const char* phases,
-                        const char* rate, const char* interval) {
+                        const QString& phaseWord, const char* rate, const char* interval) {
     const auto deg = [&locale](double value) {
       return locale.toString(value, 'f', 1) + QString::fromUtf8("°");
     };
     QString said =
         QString::fromUtf8(head).arg(deg(forecast.phaseMedianDeg), deg(forecast.phaseWorstDeg),
                                     deg(forecast.nearestMedianDeg), deg(forecast.nearestWorstDeg));
-    if (forecast.distinctPhases > 0)
-      said +=
-          QString::fromUtf8(phases).arg(forecast.distinctPhases).arg(deg(forecast.phaseSpacingDeg));
+    if (count > 0)
+      said += QString::fromUtf8(phases).arg(count).arg(phaseWord, deg(forecast.phaseSpacingDeg));
     if (better)
       said += QString::fromUtf8(otherRate ? rate : interval)
                   .arg(locale.toString(otherRate ? better->frameRate : better->pictureIntervalS,
@@ -235,12 +267,14 @@ FrameForecastText FrameChoiceForecast(double frameRate, double toneHz, double in
   return {.status = text(QLocale(),
                          " Кадр по фазе: ошибка фазы около %1, до %2 (ближайший по времени: %3, "
                          "до %4)",
-                         "; кадры дают %1 фаз через %2", "; лучше %1 кадр/с (до %2)",
-                         "; лучше снимок каждые %1 с (до %2)"),
+                         "; кадры дают %1 %2 с шагом %3", RussianPhases(count),
+                         "; лучше %1 кадр/с (до %2)", "; лучше снимок каждые %1 с (до %2)"),
           .line = text(QLocale::c(),
                        "frame by phase: phase error about %1, at most %2 (nearest frame: %3, at "
                        "most %4)",
-                       "; the frames take %1 phases %2 apart", "; better: %1 frames/s (at most %2)",
+                       "; the frames take %1 %2 %3 apart",
+                       count == 1 ? QStringLiteral("phase") : QStringLiteral("phases"),
+                       "; better: %1 frames/s (at most %2)",
                        "; better: a picture every %1 s (at most %2)")};
 }
 

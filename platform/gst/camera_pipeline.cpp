@@ -316,9 +316,11 @@ bool FrameRequest::Offer(const FramePtr& frame) {
   const FramePtr before = AnswerLocked();
   // The nearest is settled by the first frame captured at or after the instant: frames come in
   // capture order, none after it can be nearer.
+  // Once a rule has a candidate the nearest can no longer be the answer: it is not kept.
   const bool nearestSettled = nearest_ && nearest_->CaptureNs() >= instant_ns_;
-  if (!nearestSettled && (!nearest_ || std::llabs(frame->CaptureNs() - instant_ns_) <
-                                           std::llabs(nearest_->CaptureNs() - instant_ns_)))
+  if (!best_ && !nearestSettled &&
+      (!nearest_ || std::llabs(frame->CaptureNs() - instant_ns_) <
+                        std::llabs(nearest_->CaptureNs() - instant_ns_)))
     nearest_ = frame;
   if (!rule_) {
     answered_ = frame->CaptureNs() >= instant_ns_;
@@ -329,6 +331,7 @@ bool FrameRequest::Offer(const FramePtr& frame) {
       if (cost && std::isfinite(*cost) && (!best_cost_ || *cost < *best_cost_)) {
         best_ = frame;
         best_cost_ = cost;
+        nearest_.reset();
         if (rule_->firstWins) answered_ = true;
       }
     }

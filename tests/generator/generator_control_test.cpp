@@ -281,6 +281,14 @@ TEST_F(GeneratorControlTest, AStrobeOnADeviceOfOneChannelIsRefusedBeforeAnything
   EXPECT_NE(form->Gen().WaveOutHandle, 0u);
   Stop();
 
+  // Timer 1's pictures keep no time with the tone: no pulse could light them.
+  ChooseVirtualDevice();
+  ASSERT_TRUE(form->Option6->isChecked());
+  form->Generator().SetStrobe({generator::StrobeMode::Instants});
+  EXPECT_EQ(form->Generator().SettingsRefusal(),
+            Str("Вспышки в моменты снимков невозможны в режиме таймера 1: выберите вспышку в "
+                "каждом периоде"));
+
   // 1 kHz has 48 samples a period at 48 kHz: a 1 ms pulse leaves no dark sample.
   ChooseVirtualDevice();
   form->Generator().SetStrobe({generator::StrobeMode::EveryPeriod, 1});

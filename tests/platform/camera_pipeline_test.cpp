@@ -314,8 +314,12 @@ TEST(FrameRequest, ARuleChoosesTheCheapestFrameOfItsWindowAndFallsBackOnTheNeare
     for (int j = 0; j < 14 && answeredAt < 0; ++j) {
       offered.push_back(SyntheticFrame(j + 1, capture(j), static_cast<std::uint8_t>(j)));
       if (request.Offer(offered.back())) answeredAt = j;
-      request.TakeCopyDue();
+      // As the camera's streaming thread does: what the request keeps is copied at once.
+      if (request.TakeCopyDue()) request.Detach();
     }
+    // It holds none of the frames it was offered: neither its best nor the nearest one, which
+    // a candidate has made needless.
+    for (const FramePtr& frame : offered) EXPECT_EQ(frame.use_count(), 1) << frame->Number();
     // Middles: frame j at 33 j + 7 ms; the first at or after 300 ms is j = 9 (304 ms).
     EXPECT_EQ(answeredAt, 9);
     const FramePtr chosen = request.Wait(0);

@@ -602,6 +602,9 @@ TEST(FrameForecast, TheStatusLineSpeaksTheOperatorsLocaleAndTheScriptsLineItsOwn
         QString::fromUtf8(russian ? " Кадр по фазе: ошибка фазы около 15,0°, до 29,9°"
                                   : " Кадр по фазе: ошибка фазы около 15.0°, до 29.9°")))
         << phase.status.toStdString();
+    // 30 frames a second against 7.5 Hz: four phases, in Russian as four are counted.
+    EXPECT_TRUE(recording::FrameChoiceForecast(30, 7.5, 0.4, 10, offered)
+                    .status.contains(QString::fromUtf8("кадры дают 4 фазы с шагом 90")));
     // A rate that is not a number says nothing rather than nonsense.
     EXPECT_TRUE(recording::FrameChoiceForecast(NAN, 5, 0.2, 0, offered).line.isEmpty());
 
