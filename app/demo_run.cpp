@@ -483,6 +483,7 @@ void RegisterDemoDevices(const SceneOptions& scene) {
   settings.exposureMs = scene.exposureMs.value_or(10);
   settings.jitterMs = scene.jitterMs.value_or(1);
   if (scene.rate) settings.rates = {*scene.rate};
+  if (scene.ambient) settings.ambient = *scene.ambient;
   gst::SetTestSceneSettings(settings);
   gst::RegisterVirtualSoundDevice(DemoSoundDeviceName(), DemoWavPath());
   gst::RegisterVirtualCameras();

@@ -146,7 +146,7 @@ constexpr const char* kValuedOptions[] = {
     "phase",         "sample-rate",    "every",        "timer",      "calibrate-camera",
     "scene-delay",   "scene-exposure", "scene-jitter", "scene-rate", "repair-avi",
     "camera-format", "control",        "frames",       "strobe",     "strobe-width",
-    "frame-choice"};
+    "frame-choice",  "scene-ambient"};
 
 // A number of milliseconds within [low, high]; none, with the line to print, otherwise.
 std::optional<double> Milliseconds(const char* option, const QString& text, double low, double high,
@@ -246,6 +246,13 @@ std::optional<StartupOptions> ParseStartupOptions(const QStringList& arguments,
       *target = Milliseconds(name, text, 0, high, error);
       if (!*target) return std::nullopt;
     }
+  }
+  for (const QString& text : values("scene-ambient")) {
+    bool number = false;
+    const double value = text.toDouble(&number);  // the C locale: a script's "0.05"
+    if (!number || !(value >= 0 && value <= 1))
+      return fail(QStringLiteral("--scene-ambient is a fraction of full light from 0 to 1"));
+    options.scene.ambient = value;
   }
   for (const QString& text : values("scene-rate")) {
     if (text != QLatin1String("15") && text != QLatin1String("30") && text != QLatin1String("60"))
@@ -361,7 +368,7 @@ std::optional<StartupOptions> ParseStartupOptions(const QStringList& arguments,
         "--calibrate-camera chooses its own tones and takes no pictures: only the device, "
         "amplitude, shape, phase, sample-rate, camera-format and control options go with it"));
   const bool sceneGiven = options.scene.delayMs || options.scene.exposureMs ||
-                          options.scene.jitterMs || options.scene.rate;
+                          options.scene.jitterMs || options.scene.rate || options.scene.ambient;
   if (sceneGiven && !options.demo && options.demoRunSeconds == 0)
     return fail(
         QStringLiteral("the --scene options set the built-in cameras of --demo or --demo-run"));
@@ -481,6 +488,9 @@ QString UsageText() {
       "                     scene (a dial, a lamp and fringes driven by the tone): the delay\n"
       "                     from exposure to timestamp (default 40 ms), the exposure time\n"
       "                     (10 ms), the timestamps' jitter (1 ms) and the frame rate (30)\n"
+      "  --scene-ambient FRACTION\n"
+      "                     with --demo or --demo-run: the light the built-in cameras' scene\n"
+      "                     gets beside the strobe's pulses, 0 to 1 of full light (0.02)\n"
       "  --repair-avi FILE  repair an AVI video whose recording was cut off (no index, sizes\n"
       "                     and frame counts unset): its whole frames are kept and indexed,\n"
       "                     an unfinished or garbled end is dropped; the file is replaced\n"

@@ -47,6 +47,7 @@ struct SceneOptions {
   std::optional<double> exposureMs;  // --scene-exposure
   std::optional<double> jitterMs;    // --scene-jitter: the spread of the timestamps
   std::optional<int> rate;           // --scene-rate: 15, 30 or 60 frames a second
+  std::optional<double> ambient;     // --scene-ambient: the light beside the strobe's, 0..1
 };
 
 struct StartupOptions {

@@ -292,6 +292,8 @@ TEST(StartupOptions, RunOptionsCarryTheTextsForTheWindowAndRefuseWhatItOffersNoB
       {"--run", "5", "--strobe", "period", "--strobe-width", "1,5"},
       {"--run", "5", "--frame-choice", "best"},
       {"--strobe", "period"},  // a setting without a run
+      {"--demo", "--scene-ambient", "1.5"},
+      {"--demo", "--scene-ambient", "dim"},
   };
   ExpectEachRefusedInOneLine(wrong);
 
@@ -317,10 +319,12 @@ TEST(StartupOptions, TheCalibrationTakesTheDeviceOptionsAndTheDemoSceneItsTiming
   EXPECT_EQ(options->run->amplitude, QStringLiteral("90"));
   EXPECT_TRUE(options->filterGraph);
 
-  options = app::ParseStartupOptions({"--demo-run", "5", "--scene-delay", "12.5", "--scene-rate",
-                                      "60", "--scene-exposure", "0", "--scene-jitter", "2"},
-                                     QString(), &error);
+  options = app::ParseStartupOptions(
+      {"--demo-run", "5", "--scene-delay", "12.5", "--scene-rate", "60", "--scene-exposure", "0",
+       "--scene-jitter", "2", "--scene-ambient", "0.05"},
+      QString(), &error);
   ASSERT_TRUE(options) << error.toStdString();
+  EXPECT_EQ(options->scene.ambient, 0.05);
   EXPECT_EQ(options->scene.delayMs, 12.5);
   EXPECT_EQ(options->scene.exposureMs, 0.0);
   EXPECT_EQ(options->scene.jitterMs, 2.0);
