@@ -12,6 +12,7 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include "camera/camera_control.h"
 #include "platform/capture/capture_window.h"
@@ -587,8 +588,12 @@ TEST_F(RecordingTest, ARunFolderRemovedDuringTheRunEndsTheClockButNotTheTone) {
   form->Check2->setChecked(true);
   int calls = 0;
   RecordWith([&](const generator::Instant& instant) {
-    if (++calls == 2 && !form->Recorder().Names().PictureFolder.isEmpty())
-      QDir(form->Recorder().Names().PictureFolder).removeRecursively();
+    // The writer's thread may be writing the run's record into it meanwhile: removed until gone.
+    if (++calls == 2 && !form->Recorder().Names().PictureFolder.isEmpty()) {
+      QDir folder(form->Recorder().Names().PictureFolder);
+      for (int tries = 0; tries < 100 && folder.exists(); ++tries)
+        if (!folder.removeRecursively()) QThread::msleep(10);
+    }
     form->Recorder().RecordPicture(instant);
   });
   form->Generator().Command20_Click();  // returns when the clock has ended
@@ -648,6 +653,8 @@ TEST_F(RecordingTest, AWriterFailureEndsOnlyItsOwnRunInTheTimerMode) {
   form->Check2->setChecked(true);
   form->Generator().Command20_Click();
   ASSERT_TRUE(form->Timer1->isActive());
+  // The run's record is written by the writer's thread: the folder goes once it is there.
+  form->Recorder().WaitUntilWritten();
   ASSERT_TRUE(QDir(form->Recorder().Names().PictureFolder).removeRecursively());
   form->Generator().Timer1_Timer();  // queued: the tick itself succeeds
   EXPECT_TRUE(boxes.Calls().empty());
