@@ -8,9 +8,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QPushButton>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -20,11 +17,9 @@
 #include "app/camera_calibration.h"
 #include "app/main_window.h"
 #include "bench/bench_support.h"
-#include "platform/forms/message_box.h"
+#include "bench/scene_bench.h"
 #include "platform/gst/camera_pipeline.h"
 #include "platform/gst/test_scene.h"
-#include "platform/gst/virtual_devices.h"
-#include "recording/output_files.h"
 #include "recording/run_log.h"
 #include "tests/support/scene_reader.h"
 #include "tests/support/test_support.h"
@@ -34,15 +29,7 @@ namespace {
 // A window with the capture window's camera on, filming the scene with these settings.
 class Bench {
  public:
-  explicit Bench(const gst::SceneSettings& scene) {
-    gst::SetTestSceneSettings(scene);
-    gst::RegisterVirtualCameras();  // the cameras offer the scene's frame rates
-    form_.Camera().Command11_Click();
-    const int row = form_.Combo1->findText(QStringLiteral("bench"));
-    form_.Combo1->setCurrentIndex(row);
-    form_.Generator().Combo1_Click(row);
-    bench::RunEventsFor(1000);
-  }
+  explicit Bench(const gst::SceneSettings& scene) { bench::SwitchOnSceneCamera(form_, scene); }
   ~Bench() { form_.Camera().Command13_Click(); }
   Bench(const Bench&) = delete;
   Bench& operator=(const Bench&) = delete;
@@ -52,15 +39,7 @@ class Bench {
   // A clock run at N/2 Hz, a picture every NC0 periods; the largest |hand - exposure phase|
   // over its pictures and their count.
   std::pair<double, int> Run(int numerator, int nc0, int seconds) {
-    form_.Option5->setChecked(true);
-    form_.Check2->setChecked(true);
-    form_.Text4->setText(QString::number(numerator));
-    form_.Text27->setText(QStringLiteral("2"));
-    form_.Text7->setText(QString::number(nc0));
-    QTimer::singleShot(seconds * 1000, form_.Command4, &QPushButton::click);
-    form_.Generator().Command20_Click();
-    form_.Recorder().WaitUntilWritten();
-    const QString folder = form_.Recorder().Names().PictureFolder;
+    const QString folder = bench::RunClock(form_, numerator, nc0, seconds);
     const gst::CameraPipeline& camera = form_.Camera().RecordingCamera();
     const QSize frame(camera.Format().width, camera.Format().height);
     const QTransform place = testing_support::FrameToPicture(
@@ -100,18 +79,7 @@ int main(int argc, char* argv[]) {
   const int calibrationSeconds = argc > 1 ? std::max(4, std::atoi(argv[1])) : 20;
   const int runSeconds = argc > 2 ? std::max(3, std::atoi(argv[2])) : 10;
   const bool quick = argc > 3 && std::strcmp(argv[3], "quick") == 0;
-  QTemporaryDir program;
-  for (const char* folder : {"Risunki", "SnapShot", "Video"})
-    QDir(program.path()).mkdir(QString::fromLatin1(folder));
-  // The delays stored go to a folder of the bench's own, never the user's settings.
-  const QTemporaryDir config;
-  qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
-  recording::SetProgramFolder(program.path());
-  gst::RegisterVirtualSoundDevice(QStringLiteral("bench"),
-                                  program.filePath(QStringLiteral("tone.wav")));
-  forms::SetMessageBoxFunction([](const QString& text, const QString&) {
-    std::fprintf(stderr, "message: %s\n", qPrintable(text));
-  });
+  const bench::SceneBenchFolders folders;
 
   std::printf(
       "Calibrated delay on the built-in camera, %d s each, jitter 1 ms; target |error| <= 1 ms\n"
@@ -171,8 +139,5 @@ int main(int argc, char* argv[]) {
       }
     }
   }
-  recording::SetProgramFolder(QString());
-  gst::ClearVirtualCameras();
-  gst::ClearVirtualSoundDevices();
   return 0;
 }

@@ -10,9 +10,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QPushButton>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -24,13 +21,11 @@
 #include "analysis/frame_choice.h"
 #include "app/main_window.h"
 #include "bench/bench_support.h"
-#include "platform/forms/message_box.h"
+#include "bench/scene_bench.h"
 #include "platform/gst/camera_delay.h"
 #include "platform/gst/camera_pipeline.h"
 #include "platform/gst/test_scene.h"
-#include "platform/gst/virtual_devices.h"
 #include "recording/frame_rule.h"
-#include "recording/output_files.h"
 #include "recording/run_log.h"
 #include "tests/support/scene_reader.h"
 #include "tests/support/test_support.h"
@@ -59,14 +54,7 @@ double Median(std::vector<double> values) {
 class Bench {
  public:
   explicit Bench(const gst::SceneSettings& scene) {
-    gst::SetTestSceneSettings(scene);
-    gst::RegisterVirtualCameras();
-    form_.Camera().Command11_Click();
-    const int row = form_.Combo1->findText(QStringLiteral("bench"));
-    form_.Combo1->setCurrentIndex(row);
-    // A busy machine's test camera may take more than a second to give its first frames: until
-    // then the camera a picture takes its frame from raises.
-    for (int waited = 0; waited < 10000 && !Delivers(); waited += 100) bench::RunEventsFor(100);
+    bench::SwitchOnSceneCamera(form_, scene);
     gst::StoreDelay(
         gst::SetupOf(form_.Camera().RecordingCamera()),
         {.delayMs = scene.delayMs, .uncertaintyMs = 0.1, .exposureMs = 0, .measured = {}});
@@ -80,28 +68,11 @@ class Bench {
              recording::FrameChoice choice = recording::FrameChoice::Nearest) {
     choice_ = choice;
     recording::ForceFrameChoice(choice);
-    form_.Generator().SetStrobe(strobe);
-    form_.Generator().Combo1_Click(form_.Combo1->currentIndex());
-    form_.Option5->setChecked(true);
-    form_.Check2->setChecked(true);
-    form_.Text4->setText(QString::number(numerator));
-    form_.Text27->setText(QStringLiteral("2"));
-    form_.Text7->setText(QString::number(nc0));
-    QTimer::singleShot(seconds * 1000, form_.Command4, &QPushButton::click);
-    form_.Generator().Command20_Click();
-    form_.Recorder().WaitUntilWritten();
-    return Read(form_.Recorder().Names().PictureFolder);
+    form_.Generator().SetStrobe(strobe);  // the next start plays it
+    return Read(bench::RunClock(form_, numerator, nc0, seconds));
   }
 
  private:
-  bool Delivers() {
-    try {
-      return form_.Camera().RecordingCamera().FrameCount() >= 3;
-    } catch (const std::exception&) {
-      return false;
-    }
-  }
-
   Result Read(const QString& folder) {
     const gst::CameraPipeline& camera = form_.Camera().RecordingCamera();
     const QSize frame(camera.Format().width, camera.Format().height);
@@ -177,17 +148,7 @@ int main(int argc, char* argv[]) {
 static int Measure(int argc, char* argv[]) {
   const int seconds = argc > 1 ? std::max(3, std::atoi(argv[1])) : 8;
   const bool phaseOnly = argc > 2 && std::strcmp(argv[2], "phase") == 0;
-  QTemporaryDir program;
-  for (const char* folder : {"Risunki", "SnapShot", "Video"})
-    QDir(program.path()).mkdir(QString::fromLatin1(folder));
-  const QTemporaryDir config;  // the delays stored go here, never to the user's settings
-  qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
-  recording::SetProgramFolder(program.path());
-  gst::RegisterVirtualSoundDevice(QStringLiteral("bench"),
-                                  program.filePath(QStringLiteral("tone.wav")));
-  forms::SetMessageBoxFunction([](const QString& text, const QString&) {
-    std::fprintf(stderr, "message: %s\n", qPrintable(text));
-  });
+  const bench::SceneBenchFolders folders;
 
   std::printf(
       "Strobe, a 1 ms pulse every tone period, 30 frames/s, %d s runs, a picture every 0.4 s:\n"
@@ -240,8 +201,5 @@ static int Measure(int argc, char* argv[]) {
         r.worstStated, r.nearest);
     std::fflush(stdout);
   }
-  recording::SetProgramFolder(QString());
-  gst::ClearVirtualCameras();
-  gst::ClearVirtualSoundDevices();
   return 0;
 }

@@ -25,6 +25,13 @@ bool Strobed(const RunFrameChoice& run) {
   return run.strobe.on && run.sampleRate > 0;
 }
 
+// Whether the run's pictures choose their frames by a rule: not in the Timer 1 mode, which has
+// no phase to choose by, nor with the nearest frame and no strobe.
+bool ByRule(const RunFrameChoice& run, const FrameTiming& timing) {
+  return !timing.timer && run.intervalMs > 0 &&
+         (Strobed(run) || run.choice != FrameChoice::Nearest);
+}
+
 // The exposure a frame is judged by: the camera's when known, else a whole frame interval (a
 // camera in automatic exposure in a dark room exposes about that long).
 double ExposureMsOf(const FrameTiming& timing, std::int64_t frameIntervalNs) {
@@ -161,9 +168,7 @@ std::shared_ptr<gst::FrameRequest> RequestPictureFrame(gst::CameraPipeline& came
                                                        std::int64_t dueSteadyNs,
                                                        std::int64_t frameIntervalNs) {
   const auto intervalNs = static_cast<std::int64_t>(run.intervalMs * 1e6);
-  // The Timer 1 mode has no phase to choose by: its pictures take the nearest frame.
-  if (timing.timer || intervalNs <= 0 || (!Strobed(run) && run.choice == FrameChoice::Nearest))
-    return camera.RequestFrame(dueSteadyNs);
+  if (!ByRule(run, timing) || intervalNs <= 0) return camera.RequestFrame(dueSteadyNs);
   gst::FrameRule rule;
   if (Strobed(run)) {
     const double exposureMs = ExposureMsOf(timing, frameIntervalNs);
@@ -205,8 +210,7 @@ std::shared_ptr<gst::FrameRequest> RequestPictureFrame(gst::CameraPipeline& came
 
 std::int64_t ChoiceEndNs(const RunFrameChoice& run, const FrameTiming& timing,
                          std::int64_t dueSteadyNs) {
-  if (timing.timer || run.intervalMs <= 0 || (!Strobed(run) && run.choice == FrameChoice::Nearest))
-    return dueSteadyNs;
+  if (!ByRule(run, timing)) return dueSteadyNs;
   // The choice ends when a frame exposed after the window arrives: the window, the camera's
   // delay and a whole exposure (at most the window again) later.
   const auto intervalNs = static_cast<std::int64_t>(run.intervalMs * 1e6);
