@@ -49,11 +49,12 @@ LockIn::LockIn(int width, int height)
       sum_ii_(sum_i_.size()),
       phases_seen_(kPhaseBins) {}
 
-bool LockIn::Add(const std::uint8_t* rows, int stride, int width, int height, double phaseDeg,
-                 double exposurePeriods) {
-  if (!rows || width != width_ || height != height_ || stride < width || width_ == 0 ||
-      !std::isfinite(phaseDeg) || !std::isfinite(exposurePeriods))
-    return false;
+std::optional<std::array<double, 2>> LockIn::Weigh(const std::uint8_t* rows, int stride, int width,
+                                                   int height, int bytesPerPixel, double phaseDeg,
+                                                   double exposurePeriods) {
+  if (!rows || width != width_ || height != height_ || stride < width * bytesPerPixel ||
+      width_ == 0 || !std::isfinite(phaseDeg) || !std::isfinite(exposurePeriods))
+    return std::nullopt;
   const double s = Smear(std::clamp(exposurePeriods, 0.0, 1.0));
   const double phase = phaseDeg * std::numbers::pi / 180;
   const double c = s * std::cos(phase);
@@ -64,6 +65,13 @@ bool LockIn::Add(const std::uint8_t* rows, int stride, int width, int height, do
   const long whole = std::lround(std::fmod(std::fmod(phaseDeg, 360.0) + 360.0, 360.0));
   phases_seen_[static_cast<std::size_t>(whole % kPhaseBins)] = true;
   ++frames_;
+  return std::array<double, 2>{c, sn};
+}
+
+template <class Grey>
+void LockIn::Accumulate(const std::uint8_t* rows, int stride, std::array<double, 2> weights,
+                        Grey grey) {
+  const auto [c, sn] = weights;
   for (int y = 0; y < height_; ++y) {
     const std::uint8_t* line = rows + static_cast<std::ptrdiff_t>(y) * stride;
     const std::size_t base = static_cast<std::size_t>(y) * static_cast<std::size_t>(width_);
@@ -72,13 +80,31 @@ bool LockIn::Add(const std::uint8_t* rows, int stride, int width, int height, do
     double* const ss = sum_is_.data() + base;
     double* const sq = sum_ii_.data() + base;
     for (int x = 0; x < width_; ++x) {
-      const double v = line[x];
+      const double v = grey(line, x);
       si[x] += v;
       sc[x] += v * c;
       ss[x] += v * sn;
       sq[x] += v * v;
     }
   }
+}
+
+bool LockIn::Add(const std::uint8_t* rows, int stride, int width, int height, double phaseDeg,
+                 double exposurePeriods) {
+  const auto weights = Weigh(rows, stride, width, height, 1, phaseDeg, exposurePeriods);
+  if (!weights) return false;
+  Accumulate(rows, stride, *weights, [](const std::uint8_t* line, int x) { return line[x]; });
+  return true;
+}
+
+bool LockIn::AddBgrx(const std::uint8_t* rows, int stride, int width, int height, double phaseDeg,
+                     double exposurePeriods) {
+  const auto weights = Weigh(rows, stride, width, height, 4, phaseDeg, exposurePeriods);
+  if (!weights) return false;
+  Accumulate(rows, stride, *weights, [](const std::uint8_t* line, int x) {
+    const std::uint8_t* p = line + 4 * x;
+    return (29 * p[0] + 150 * p[1] + 77 * p[2] + 128) >> 8;
+  });
   return true;
 }
 

@@ -10,6 +10,7 @@
 // never by the run's length. Pure arithmetic, no threads of its own: the caller feeds it from
 // whichever thread takes the frames.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -44,6 +45,10 @@ class LockIn {
   // A frame of another size, or whose phase is not a number, is refused (false).
   bool Add(const std::uint8_t* rows, int stride, int width, int height, double phaseDeg,
            double exposurePeriods);
+  // The same for a 32-bit BGRx frame (as the camera delivers it), fitted on its luma
+  // (BT.601 weights), so that no grey copy of the frame is made.
+  bool AddBgrx(const std::uint8_t* rows, int stride, int width, int height, double phaseDeg,
+               double exposurePeriods);
 
   std::size_t Frames() const { return frames_; }
   // Whole degrees among the frames' phases.
@@ -55,6 +60,13 @@ class LockIn {
   std::size_t RetainedBytes() const;
 
  private:
+  // The frame's weights (1, s cos φ, s sin φ) into the fit's matrix; none for a refused frame.
+  std::optional<std::array<double, 2>> Weigh(const std::uint8_t* rows, int stride, int width,
+                                             int height, int bytesPerPixel, double phaseDeg,
+                                             double exposurePeriods);
+  template <class Grey>
+  void Accumulate(const std::uint8_t* rows, int stride, std::array<double, 2> weights, Grey grey);
+
   int width_, height_;
   std::size_t frames_ = 0;
   // Per pixel: sum of I, I·s·cos φ, I·s·sin φ and I².

@@ -145,3 +145,25 @@ TEST(LockIn, RefusesWhatItCannotPlaceAndHoldsTheSameMemoryForAnyNumberOfFrames) 
     wrapped.Add(frame.data(), kWidth, kWidth, kHeight, phase, 0);
   EXPECT_EQ(wrapped.DistinctPhases(), 1);
 }
+
+// A camera's BGRx frame is fitted on its luma: a response in the green channel alone shows
+// with green's weight (150/256), one in blue alone with blue's (29/256), at its own phase.
+TEST(LockIn, AColourFrameIsFittedOnItsLuma) {
+  for (const int channel : {0, 1}) {
+    SCOPED_TRACE(channel == 0 ? "blue" : "green");
+    LockIn lockIn(kWidth, kHeight);
+    for (int k = 0; k < 12; ++k) {
+      const double phase = 30.0 * k;
+      std::vector<std::uint8_t> frame(4 * kWidth * kHeight, 120);
+      const auto level = static_cast<std::uint8_t>(
+          std::lround(120 + 100 * std::cos((phase - 200) * std::numbers::pi / 180)));
+      for (int p = 0; p < kWidth * kHeight; ++p) frame[4 * p + channel] = level;
+      ASSERT_TRUE(lockIn.AddBgrx(frame.data(), 4 * kWidth, kWidth, kHeight, phase, 0));
+    }
+    EXPECT_FALSE(lockIn.AddBgrx(nullptr, 4 * kWidth, kWidth, kHeight, 0, 0));
+    const std::optional<LockInMaps> maps = lockIn.Result();
+    ASSERT_TRUE(maps);
+    EXPECT_NEAR(maps->amplitude[5], 100.0 * (channel == 0 ? 29 : 150) / 256, 1);
+    EXPECT_NEAR(AngleOff(maps->phaseDeg[5], 200), 0, channel == 0 ? 3 : 1);
+  }
+}
