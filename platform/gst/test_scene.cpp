@@ -60,6 +60,18 @@ QRect PixelRect(const QRectF& rect, QSize frame) {
   return rounded.intersected(QRect(QPoint(0, 0), frame));
 }
 
+// The space the layout keeps between the scene's parts and around them, frame pixels.
+constexpr double kLayoutMargin = 8;
+
+// Ordered-dither thresholds (4 x 4 Bayer, as parts of a level): a patch's level over a block of
+// them averages to the exact level, so that its mean is not rounded to a whole level.
+constexpr std::array<std::array<double, 4>, 4> kDither{{
+    {0.5 / 16, 8.5 / 16, 2.5 / 16, 10.5 / 16},
+    {12.5 / 16, 4.5 / 16, 14.5 / 16, 6.5 / 16},
+    {3.5 / 16, 11.5 / 16, 1.5 / 16, 9.5 / 16},
+    {15.5 / 16, 7.5 / 16, 13.5 / 16, 5.5 / 16},
+}};
+
 // A full-scale flash this long inside the exposure lights the scene fully.
 constexpr double kFullLightNs = 1e6;
 // Lit moments this close in phase are drawn as one at their light-weighted mean: the samples of
@@ -131,7 +143,7 @@ SceneLayout SceneLayoutFor(QSize frame) {
       std::max<double>(kSceneStamp.height(), kSceneStamp.height() * height / panelHeight);
   const double visibleWidth = std::min(width, panelWidth);
   const double visibleHeight = std::min(height, panelHeight);
-  constexpr double kMargin = 8;
+  constexpr double kMargin = kLayoutMargin;
   // Below the stamp, inside what both layouts show: the dial on the left, the lamp above the
   // fringes on the right.
   const double top = stampBottom + kMargin, bottom = visibleHeight - kMargin;
@@ -152,6 +164,53 @@ SceneLayout SceneLayoutFor(QSize frame) {
   return layout;
 }
 
+std::vector<ResponsePatch> ResponsePatchesFor(QSize frame) {
+  struct Response {
+    double mean, amplitude, phaseDeg;
+  };
+  // Amplitudes from large to faint, phases all round, and a steady patch that must read as no
+  // response; all within the limited range.
+  constexpr std::array<Response, 6> kResponses{{
+      {126, 100, 0},
+      {126, 60, 90},
+      {126, 30, 200},
+      {126, 10, 300},
+      {80, 40, 45},
+      {180, 0, 0},
+  }};
+  constexpr int kCount = static_cast<int>(kResponses.size());
+  // Right of the lamp, in its rows: clear of the dial (left), the fringes (below) and the stamp
+  // (above, as for the lamp). The lamp sits in the part a cropped picture shows; the patches
+  // may run on past it, in frames wider than the picture.
+  const SceneLayout layout = SceneLayoutFor(frame);
+  const double left = layout.lamp.right() + kLayoutMargin;
+  const double width = frame.width() - kLayoutMargin - left;
+  const double top = layout.lamp.top(), height = layout.lamp.height();
+  // The grid of square cells holding them all whose cells are largest.
+  double cell = 0;
+  int columns = 1;
+  for (int c = 1; c <= kCount; ++c) {
+    const int r = (kCount + c - 1) / c;
+    const double size = std::min(width / c, height / r);
+    if (size > cell) {
+      cell = size;
+      columns = c;
+    }
+  }
+  std::vector<ResponsePatch> patches;
+  const double side = std::floor(cell * 0.75);  // a gap of a quarter cell between them
+  if (!(side >= 4)) return patches;
+  for (int i = 0; i < kCount; ++i) {
+    const int column = i % columns, row = i / columns;
+    const double x = std::round(left + column * cell + (cell - side) / 2);
+    const double y = std::round(top + row * cell + (cell - side) / 2);
+    const Response& response = kResponses[static_cast<std::size_t>(i)];
+    patches.push_back(
+        {QRectF(x, y, side, side), response.mean, response.amplitude, response.phaseDeg});
+  }
+  return patches;
+}
+
 int SubExposureCount(double exposureNs, double periodNs) {
   if (!(exposureNs > 0) || !(periodNs > 0)) return 1;
   // Steps no wider than the hand, so that a smear is one band rather than separate hands.
@@ -161,7 +220,9 @@ int SubExposureCount(double exposureNs, double periodNs) {
   return static_cast<int>(std::clamp(std::ceil(sweep / kStepDegrees), 1.0, double{kMost}));
 }
 
-SceneRenderer::SceneRenderer(QSize frame) : frame_(frame), layout_(SceneLayoutFor(frame)) {
+SceneRenderer::SceneRenderer(QSize frame, bool responsePatches)
+    : frame_(frame), layout_(SceneLayoutFor(frame)) {
+  if (responsePatches) patches_ = ResponsePatchesFor(frame);
   const double cx = layout_.dialCentre.x(), cy = layout_.dialCentre.y();
   const double radius = layout_.dialRadius;
   const int reach = static_cast<int>(std::ceil(radius)) + 2;
@@ -297,12 +358,32 @@ void SceneRenderer::Draw(std::uint8_t* rows, int stride, std::span<const ToneMom
       std::memcpy(rows + static_cast<std::ptrdiff_t>(y) * stride + band.x(), first,
                   static_cast<std::size_t>(band.width()));
   }
+
+  // The response patches: the tone's phase at each moment, without its waveform, as the hand
+  // shows it; silence leaves a patch at its mean.
+  for (const ResponsePatch& patch : patches_) {
+    double level = 0;
+    for (std::size_t i = 0; i < moments.size(); ++i) {
+      const std::optional<double>& phase = moments[i].phaseDegrees;
+      const double swing =
+          phase ? std::cos((*phase - patch.phaseDeg) * std::numbers::pi / 180) : 0.0;
+      level += weightOf(i) * (patch.mean + patch.amplitude * swing);
+    }
+    const QRect square = PixelRect(patch.rect, frame_);
+    for (int y = square.top(); y <= square.bottom(); ++y) {
+      std::uint8_t* out = rows + static_cast<std::ptrdiff_t>(y) * stride;
+      const auto& thresholds = kDither[static_cast<std::size_t>(y % 4)];
+      for (int x = square.left(); x <= square.right(); ++x)
+        out[x] = static_cast<std::uint8_t>(std::clamp(
+            std::floor(level + thresholds[static_cast<std::size_t>(x % 4)]), 0.0, 255.0));
+    }
+  }
 }
 
-QImage RenderScene(QSize frame, std::span<const ToneMoment> moments) {
+QImage RenderScene(QSize frame, std::span<const ToneMoment> moments, bool responsePatches) {
   QImage image(frame, QImage::Format_Grayscale8);
   image.fill(kSceneBackground);
-  SceneRenderer renderer(frame);
+  SceneRenderer renderer(frame, responsePatches);
   renderer.Draw(image.bits(), static_cast<int>(image.bytesPerLine()), moments);
   return image;
 }
@@ -321,7 +402,7 @@ void ScaleBrightness(std::uint8_t* rows, int stride, QSize frame, double factor)
 
 SceneCamera::SceneCamera(QSize frame, const SceneSettings& settings, std::uint64_t seed)
     : frame_(frame),
-      renderer_(frame),
+      renderer_(frame, settings.responsePatches),
       settings_(settings),
       random_(seed),
       jitter_(0.0, std::max(settings.jitterMs, 1e-9)) {}

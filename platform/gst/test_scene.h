@@ -8,6 +8,8 @@
 // While the sound output plays two channels, channel 1 drives a strobe LED and the scene is
 // lit by it alone, beside a dim ambient light: a picture then shows the scene at the strobe's
 // flashes inside its exposure, and is nearly black when none falls there.
+// On request, a few patches beside the lamp glow with the tone at known amplitudes and phases:
+// a truth for reading each pixel's response at the tone's frequency.
 
 #include <QImage>
 #include <QPointF>
@@ -34,6 +36,10 @@ struct SceneSettings {
   // The light that reaches the scene besides a strobe's, as a fraction of full light, spread
   // evenly over the exposure. Only a scene lit by a strobe is dimmed to it.
   double ambient = 0.02;
+  // Draws the response patches (ResponsePatchesFor), a truth for a lock-in reading of every
+  // frame. Off by default: frames without them stay exactly as they were. Read when a camera is
+  // made.
+  bool responsePatches = false;
 };
 
 // The settings a test camera takes when it is made, for the whole process.
@@ -63,6 +69,31 @@ SceneLayout SceneLayoutFor(QSize frame);
 inline constexpr QSize kScenePanel(636, 476);
 inline constexpr QSize kSceneStamp(200, 50);
 
+// A patch whose brightness follows the tone's phase (as the dial hand shows it, 0 up,
+// clockwise): mean + amplitude * cos(tone phase - phaseDeg) grey levels, brightest when the
+// tone is at phaseDeg, integrated over the exposure as the rest of the scene is. So a box
+// exposure of a fraction T of the tone's period shows amplitude * sin(pi T) / (pi T) around the
+// phase at the exposure's middle; where nothing plays (no phase) the patch rests at its mean.
+// Under a strobe a patch, like the hand, shows its levels at the flashes, weighed by their
+// light, mixed by its share with the ambient light's mean over the exposure; the whole frame is
+// then dimmed to the light that fell. The levels are for the scene as drawn
+// (brightness and light 1); a camera's brightness scale k, which scales the whole frame above
+// black, makes it kSceneBlack + (mean - kSceneBlack) * k and amplitude * k.
+// Each patch's level over its rectangle is dithered so that its mean is the level to within
+// about 1/32 of a grey level, not rounded to a whole level.
+struct ResponsePatch {
+  QRectF rect;  // frame pixels, on whole pixels
+  double mean = 0;
+  double amplitude = 0;
+  double phaseDeg = 0;
+};
+// The patches of a frame size: squares right of the lamp, in the lamp's rows, clear of the dial,
+// lamp, fringes and the picture stamp in both layouts, growing with the frame (sides of 17
+// pixels at 320 x 240, 40 at 640 x 480, about 100 at 1280 x 720 and 1920 x 1080, where they run
+// on past what a cropped picture shows). Their levels stay within 16..235; one is steady
+// (amplitude 0). Empty when the frame has no room for them.
+std::vector<ResponsePatch> ResponsePatchesFor(QSize frame);
+
 // Grey levels of the scene's parts. The frames are limited-range grey: 16 is black.
 inline constexpr int kSceneBlack = 16;
 inline constexpr int kSceneBackground = 40;
@@ -80,12 +111,13 @@ int SubExposureCount(double exposureNs, double periodNs);
 // Draws the scene of one frame size onto 8-bit grey rows.
 class SceneRenderer {
  public:
-  explicit SceneRenderer(QSize frame);
+  // `responsePatches`: draw the response patches too.
+  explicit SceneRenderer(QSize frame, bool responsePatches = false);
   const SceneLayout& Layout() const { return layout_; }
-  // Draws the dial, lamp and fringes (only their regions) as exposed over these moments, each
-  // weighing the same, or its share of `weights` (one for each moment) when given. `lampLight`,
-  // when given, is the lamp's light 0..1 in place of the tone's positive half-wave: the strobe
-  // LED's.
+  // Draws the dial, lamp, fringes and any response patches (only their regions) as exposed over
+  // these moments, each weighing the same, or its share of `weights` (one for each moment) when
+  // given. `lampLight`, when given, is the lamp's light 0..1 in place of the tone's positive
+  // half-wave: the strobe LED's.
   void Draw(std::uint8_t* rows, int stride, std::span<const ToneMoment> moments,
             std::span<const double> weights = {}, std::optional<double> lampLight = {});
 
@@ -97,10 +129,11 @@ class SceneRenderer {
   std::vector<std::uint8_t> disc_;  // how much of each pixel the dial covers, 0..255
   std::vector<float> cover_;        // the hand's mean coverage, dial_box_ sized
   std::vector<float> profile_;      // the fringes' mean brightness along x
+  std::vector<ResponsePatch> patches_;
 };
 
 // A whole frame (background and scene) as a grey image.
-QImage RenderScene(QSize frame, std::span<const ToneMoment> moments);
+QImage RenderScene(QSize frame, std::span<const ToneMoment> moments, bool responsePatches = false);
 
 // Scales the brightness of every pixel of 8-bit grey rows (its level above black) by
 // `factor`, clipped at 255; nothing to do at 1.

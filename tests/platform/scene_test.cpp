@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <numbers>
@@ -364,6 +365,165 @@ TEST(TestScene, JitterIsZeroMeanWithTheSpreadAskedAndRepeatsWithItsSeed) {
   EXPECT_GT(std::abs(other[0] - one[0]) + std::abs(other[1] - one[1]), 0.2);
 }
 
+// ---- Response patches: a truth for a lock-in reading of the frames ----------------------------
+
+// The mean grey level over a rectangle of whole pixels.
+double MeanLevel(const QImage& image, const QRectF& rect) {
+  const QRect pixels = rect.toRect();
+  double sum = 0;
+  for (int y = pixels.top(); y <= pixels.bottom(); ++y)
+    for (int x = pixels.left(); x <= pixels.right(); ++x) sum += image.constScanLine(y)[x];
+  return sum / (static_cast<double>(pixels.width()) * pixels.height());
+}
+
+struct CosineFit {
+  double mean = 0, amplitude = 0, phaseDeg = 0;
+};
+
+// Least squares of mean + a cos(phase - p) through (phase, value) pairs, phases in degrees.
+CosineFit FitCosine(const std::vector<double>& phasesDeg, const std::vector<double>& values) {
+  // Normal equations of value = m + c cos + s sin, solved by Cramer's rule.
+  double n[3][3] = {}, r[3] = {};
+  for (std::size_t k = 0; k < values.size(); ++k) {
+    const double basis[3] = {1, std::cos(phasesDeg[k] * kPi / 180),
+                             std::sin(phasesDeg[k] * kPi / 180)};
+    for (int i = 0; i < 3; ++i) {
+      r[i] += basis[i] * values[k];
+      for (int j = 0; j < 3; ++j) n[i][j] += basis[i] * basis[j];
+    }
+  }
+  auto det = [](const double m[3][3]) {
+    return m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
+           m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+           m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
+  };
+  double solved[3];
+  for (int column = 0; column < 3; ++column) {
+    double m[3][3];
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j) m[i][j] = j == column ? r[i] : n[i][j];
+    solved[column] = det(m) / det(n);
+  }
+  return {solved[0], std::hypot(solved[1], solved[2]),
+          std::atan2(solved[2], solved[1]) * 180 / kPi};
+}
+
+TEST(ResponsePatches, LieClearOfTheSceneAndTheStampInBothLayoutsAndGrowWithTheFrame) {
+  const QRectF stamp(QPointF(0, 0), QSizeF(gst::kSceneStamp));
+  double previousSide = 0;
+  for (const QSize frame : kFrameSizes) {
+    SCOPED_TRACE(testing::Message() << frame.width() << "x" << frame.height());
+    const gst::SceneLayout layout = gst::SceneLayoutFor(frame);
+    const QRectF dial(layout.dialCentre - QPointF(layout.dialRadius, layout.dialRadius),
+                      QSizeF(2 * layout.dialRadius, 2 * layout.dialRadius));
+    const std::vector<gst::ResponsePatch> patches = gst::ResponsePatchesFor(frame);
+    ASSERT_GE(patches.size(), 4u);
+    const double side = patches.front().rect.width();
+    EXPECT_GE(side, frame.width() >= 640 ? 32 : 16);
+    EXPECT_GT(side, previousSide);
+    previousSide = side;
+    for (std::size_t i = 0; i < patches.size(); ++i) {
+      const QRectF& rect = patches[i].rect;
+      SCOPED_TRACE(testing::Message() << "patch " << i);
+      EXPECT_EQ(QRectF(rect.toRect()), rect);  // whole pixels: its rectangle is what is drawn
+      EXPECT_EQ(rect.width(), side);
+      EXPECT_EQ(rect.height(), side);
+      EXPECT_TRUE(QRectF(QPointF(0, 0), QSizeF(frame)).contains(rect));
+      EXPECT_GE(patches[i].mean - patches[i].amplitude, 16);
+      EXPECT_LE(patches[i].mean + patches[i].amplitude, 235);
+      for (const QRectF& part : {dial, layout.lamp, layout.fringes})
+        EXPECT_FALSE(rect.intersects(part));
+      for (std::size_t j = i + 1; j < patches.size(); ++j)
+        EXPECT_FALSE(rect.intersects(patches[j].rect)) << j;
+      for (const PictureFit fit : {PictureFit::Crop, PictureFit::Stretch})
+        EXPECT_FALSE(testing_support::FrameToPicture(frame, gst::kScenePanel, fit)
+                         .mapRect(rect)
+                         .intersects(stamp))
+            << (fit == PictureFit::Crop ? "cropped" : "stretched");
+    }
+  }
+}
+
+// Drawn only when asked, only over their squares, at the weighted mean over the exposure's
+// moments of each one's level, and at their means in silence.
+TEST(ResponsePatches, AreDrawnOnlyWhenAskedOverTheirSquaresAtTheMomentsMeanLevel) {
+  const QSize size(640, 480);
+  const std::vector<gst::ResponsePatch> patches = gst::ResponsePatchesFor(size);
+  const std::vector<ToneMoment> moment{{0.3, 123.0, 1e9}};
+  const QImage off = gst::RenderScene(size, moment);
+  const QImage on = gst::RenderScene(size, moment, true);
+  EXPECT_EQ(off, gst::RenderScene(size, moment, false));
+  for (int y = 0; y < size.height(); ++y) {
+    for (int x = 0; x < size.width(); ++x) {
+      const auto patch = std::find_if(
+          patches.begin(), patches.end(),
+          [&](const gst::ResponsePatch& p) { return p.rect.contains(QPointF(x + 0.5, y + 0.5)); });
+      if (patch == patches.end())
+        ASSERT_EQ(on.constScanLine(y)[x], off.constScanLine(y)[x]) << x << "," << y;
+      else
+        ASSERT_EQ(off.constScanLine(y)[x], gst::kSceneBackground) << x << "," << y;
+    }
+  }
+
+  // Weights as a strobe's flashes and the ambient light give them, and a silent moment.
+  gst::SceneRenderer renderer(size, true);
+  const std::vector<ToneMoment> moments{{0.5, 30.0, 1e9}, {-0.5, 150.0, 1e9}, {0, {}, 0}};
+  const std::vector<double> weights{3, 1, 2};
+  QImage weighted(size, QImage::Format_Grayscale8);
+  weighted.fill(gst::kSceneBackground);
+  renderer.Draw(weighted.bits(), static_cast<int>(weighted.bytesPerLine()), moments, weights);
+  for (const gst::ResponsePatch& patch : patches) {
+    auto level = [&](double phase) { return std::cos((phase - patch.phaseDeg) * kPi / 180); };
+    EXPECT_NEAR(MeanLevel(on, patch.rect), patch.mean + patch.amplitude * level(123), 0.04);
+    EXPECT_NEAR(MeanLevel(weighted, patch.rect),
+                patch.mean + patch.amplitude * (3 * level(30) + level(150)) / 6, 0.04);
+  }
+}
+
+// A camera's frames over many tone phases: a fit of each patch's mean level finds its mean,
+// amplitude and phase, the amplitude smeared by sin(pi T) / (pi T) over an exposure of a
+// fraction T of the period, the phase that at the exposure's middle.
+TEST(ResponsePatches, AFitOverTonePhasesRecoversEachAmplitudeAndPhaseWithTheExposuresSmear) {
+  SoundTimeline timeline;
+  constexpr double kFrequency = 3.1;
+  const std::int64_t first = 2'000'000'000;
+  PlayTone(timeline, kFrequency, first, 2.5);
+  for (const QSize size : {QSize(320, 240), QSize(640, 480)}) {
+    const std::vector<gst::ResponsePatch> patches = gst::ResponsePatchesFor(size);
+    for (const double exposureMs : {0.0, 100.0}) {
+      SCOPED_TRACE(testing::Message() << size.width() << " frame, exposure " << exposureMs);
+      gst::SceneSettings settings{exposureMs, 0, 0, {}};
+      settings.responsePatches = true;
+      gst::SceneCamera camera(size, settings, 1);
+      QImage frame(size, QImage::Format_Grayscale8);
+      std::vector<double> phases;
+      std::vector<std::vector<double>> levels(patches.size());
+      for (int k = 0; k < 120; ++k) {
+        const std::int64_t at = first + 500 * kMs + k * 13 * kMs;
+        frame.fill(gst::kSceneBackground);
+        camera.DrawFrame(frame.bits(), static_cast<int>(frame.bytesPerLine()), at, timeline);
+        phases.push_back(360.0 * kFrequency *
+                         (static_cast<double>(at - first) - exposureMs / 2 * 1e6) / 1e9);
+        for (std::size_t i = 0; i < patches.size(); ++i)
+          levels[i].push_back(MeanLevel(frame, patches[i].rect));
+      }
+      const double part = kPi * kFrequency * exposureMs / 1000;
+      const double smear = part > 0 ? std::sin(part) / part : 1.0;
+      for (std::size_t i = 0; i < patches.size(); ++i) {
+        const gst::ResponsePatch& patch = patches[i];
+        const CosineFit fit = FitCosine(phases, levels[i]);
+        EXPECT_NEAR(fit.mean, patch.mean, 0.05) << i;
+        if (patch.amplitude == 0) {
+          EXPECT_NEAR(fit.amplitude, 0, 0.02) << i;
+          continue;
+        }
+        EXPECT_NEAR(fit.amplitude, patch.amplitude * smear, 0.01 * patch.amplitude * smear) << i;
+        EXPECT_NEAR(AngleDifference(fit.phaseDeg, patch.phaseDeg), 0, 1) << i;
+      }
+    }
+  }
+}
+
 // ---- A camera filming while the built-in sound output plays ----------------------------------
 
 // The settings every test camera takes, for the lifetime of the object.
@@ -393,6 +553,34 @@ TEST(TestScene, TheCamerasOfferTheRatesTheSettingsName) {
   ASSERT_FALSE(camera->formats.empty());
   for (const gst::CameraFormat& format : camera->formats)
     EXPECT_EQ(format.rates, (std::vector<gst::FrameRate>{{60, 1}, {15, 1}}));
+}
+
+// The test cameras take the setting when they are made: with it their frames hold the patches
+// (at their means while nothing plays), without it the background.
+TEST(ResponsePatches, TheTestCamerasDrawThemOnlyWhenTheSettingsAskForThem) {
+  testing_support::VirtualCameras cameras;
+  const std::vector<gst::CameraDevice> list = gst::ListCameras();
+  const auto* yuy2 = testing_support::FindCamera(list, gst::kTestCameraYuy2);
+  ASSERT_TRUE(yuy2);
+  const QSize size(320, 240);
+  const QRectF background(0, size.height() - 6, 8, 4);  // below the scene
+  for (const bool on : {false, true}) {
+    gst::SceneSettings settings = gst::TestSceneSettings();
+    settings.responsePatches = on;
+    const SceneSettingsScope scope(settings);
+    gst::CameraPipeline camera;
+    ASSERT_TRUE(camera.Open(*yuy2, *yuy2->Find(true, size.width(), size.height())));
+    ASSERT_TRUE(testing_support::WaitFor([&] { return camera.FrameCount() >= 2; }, 5000));
+    const QImage image = camera.LatestFrame()->Image().convertToFormat(QImage::Format_Grayscale8);
+    const double ground = MeanLevel(image, background);
+    for (const gst::ResponsePatch& patch : gst::ResponsePatchesFor(size)) {
+      const double level = MeanLevel(image, patch.rect);
+      if (on)
+        EXPECT_GT(std::abs(level - ground), 20) << patch.mean;
+      else
+        EXPECT_NEAR(level, ground, 2) << patch.mean;
+    }
+  }
 }
 
 // `appsrc ! the built-in sound output "Scene tone"`, playing a sine from phase 0.
