@@ -331,6 +331,26 @@ QString SetUpCamera(Form1& form, const RunSettings& run, bool scripted, DemoRunS
   return ApplyCameraControls(*controls, run.controls, &summary.cameraControls);
 }
 
+// What the analysis of every frame did, for a scripted run's summary.
+QStringList AllFramesLines(const recording::FrameAnalysisResult& result) {
+  QStringList lines;
+  lines << QStringLiteral("all frames: %1 analysed, %2 left out while busy, %3 outside the tone")
+               .arg(result.frames)
+               .arg(result.dropped)
+               .arg(result.outside);
+  if (result.binFrames)
+    lines << QStringLiteral("phase bins: %1 bins, %2 empty%3")
+                 .arg(result.binFrames->size())
+                 .arg(result.emptyBins)
+                 .arg(result.binsWritten ? QStringLiteral(", written in bins/") : QString());
+  if (result.distinctPhases)
+    lines << QStringLiteral("lock-in maps: %1 (%2 distinct phases)")
+                 .arg(result.mapsWritten ? QStringLiteral("written") : QStringLiteral("not made"))
+                 .arg(*result.distinctPhases);
+  if (!result.line.isEmpty()) lines << QStringLiteral("all frames: ") + result.line;
+  return lines;
+}
+
 // The script; every step goes through the control or handler the operator would use. The
 // settings are typed and checked first, so a refused one stops it before the camera or tone.
 void Operate(Form1& form, const DemoRunSettings& settings, DemoRunSummary& summary) {
@@ -348,6 +368,13 @@ void Operate(Form1& form, const DemoRunSettings& settings, DemoRunSummary& summa
     form.Generator().SetStrobe(strobe);
   }
   if (run.frameChoice) recording::ForceFrameChoice(*run.frameChoice);
+  if (run.phaseBins || run.lockIn) {
+    recording::FrameAnalysisSettings analysis = recording::FrameAnalysisChosen();
+    analysis.phaseBins = run.phaseBins.value_or(0);
+    if (run.binsFps) analysis.binsFps = *run.binsFps;
+    analysis.lockIn = run.lockIn;
+    recording::ForceFrameAnalysis(analysis);
+  }
   if (const QString refusal = ApplyRunSettings(form, run); !refusal.isEmpty()) {
     summary.refused = refusal;
     return form.Command16->click();
@@ -456,6 +483,8 @@ void Operate(Form1& form, const DemoRunSettings& settings, DemoRunSummary& summa
   summary.runFolder = form.Recorder().Names().PictureFolder;
   summary.cameraDelay = AppliedDelay(form.Recorder().AppliedTiming());
   if (QFile::exists(video)) summary.files << video;
+  if (const std::optional<recording::FrameAnalysisResult>& all = form.Recorder().AllFramesResult())
+    summary.allFrames = AllFramesLines(*all);
   if (form.Unloaded()) return;
   Pause(200);
   form.Command16->click();
@@ -484,6 +513,7 @@ void RegisterDemoDevices(const SceneOptions& scene) {
   settings.jitterMs = scene.jitterMs.value_or(1);
   if (scene.rate) settings.rates = {*scene.rate};
   if (scene.ambient) settings.ambient = *scene.ambient;
+  settings.responsePatches = scene.patches;
   gst::SetTestSceneSettings(settings);
   gst::RegisterVirtualSoundDevice(DemoSoundDeviceName(), DemoWavPath());
   gst::RegisterVirtualCameras();
@@ -540,6 +570,7 @@ QStringList SummaryLines(const DemoRunSummary& summary) {
     lines << QStringLiteral("camera control: ") + control;
   if (!summary.cameraDelay.isEmpty())
     lines << QStringLiteral("camera delay: ") + summary.cameraDelay;
+  lines << summary.allFrames;
   for (const QString& text : summary.messages) lines << QStringLiteral("message box: ") + text;
   if (!summary.failure.isEmpty()) lines << QStringLiteral("demo run failed: ") + summary.failure;
   return lines;

@@ -44,6 +44,8 @@ struct DemoRunSummary {
   // --control values as the camera holds them after they were set ("brightness = 10").
   QString cameraFormat;
   QStringList cameraControls;
+  // What the analysis of every frame did (--phase-bins, --lock-in).
+  QStringList allFrames;
   // Every message box text shown during the run.
   QStringList messages;
   // Why the script could not go on (a device not listed, a camera that did not switch on).

@@ -146,7 +146,7 @@ constexpr const char* kValuedOptions[] = {
     "phase",         "sample-rate",    "every",        "timer",      "calibrate-camera",
     "scene-delay",   "scene-exposure", "scene-jitter", "scene-rate", "repair-avi",
     "camera-format", "control",        "frames",       "strobe",     "strobe-width",
-    "frame-choice",  "scene-ambient"};
+    "frame-choice",  "scene-ambient",  "phase-bins",   "bins-fps"};
 
 // A number of milliseconds within [low, high]; none, with the line to print, otherwise.
 std::optional<double> Milliseconds(const char* option, const QString& text, double low, double high,
@@ -163,8 +163,9 @@ std::optional<double> Milliseconds(const char* option, const QString& text, doub
 
 // The options as the parser knows them; the usage text that --help prints is UsageText.
 void AddOptions(QCommandLineParser& parser) {
-  for (const char* flag : {"demo", "version", "list-devices", "check-display", "show-pictures",
-                           "video", "list-controls", "formats", "lock-exposure"})
+  for (const char* flag :
+       {"demo", "version", "list-devices", "check-display", "show-pictures", "video",
+        "list-controls", "formats", "lock-exposure", "lock-in", "scene-patches"})
     parser.addOption(QCommandLineOption(QString::fromLatin1(flag)));
   parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}));
   for (const char* valued : kValuedOptions)
@@ -254,6 +255,7 @@ std::optional<StartupOptions> ParseStartupOptions(const QStringList& arguments,
       return fail(QStringLiteral("--scene-ambient is a fraction of full light from 0 to 1"));
     options.scene.ambient = value;
   }
+  options.scene.patches = given("scene-patches");
   for (const QString& text : values("scene-rate")) {
     if (text != QLatin1String("15") && text != QLatin1String("30") && text != QLatin1String("60"))
       return fail(QStringLiteral("--scene-rate is 15, 30 or 60 frames a second"));
@@ -328,9 +330,24 @@ std::optional<StartupOptions> ParseStartupOptions(const QStringList& arguments,
     run.frameChoice = recording::ParseFrameChoice(text);
     if (!run.frameChoice) return fail(QStringLiteral("--frame-choice is nearest or phase"));
   }
+  for (const QString& text : values("phase-bins")) {
+    bool number = false;
+    run.phaseBins = text.toInt(&number);
+    if (!number || *run.phaseBins < 2 || *run.phaseBins > 120)
+      return fail(QStringLiteral("--phase-bins needs a number of bins from 2 to 120"));
+  }
+  for (const QString& text : values("bins-fps")) {
+    bool number = false;
+    run.binsFps = text.toDouble(&number);  // the C locale: a script's "12.5"
+    if (!number || !(*run.binsFps >= 1 && *run.binsFps <= 60))
+      return fail(QStringLiteral("--bins-fps needs a number of frames a second from 1 to 60"));
+  }
+  if (run.binsFps && !run.phaseBins)
+    return fail(QStringLiteral("--bins-fps belongs to --phase-bins K"));
+  run.lockIn = given("lock-in");
   otherThanCamera = otherThanCamera || run.showPictures || run.video || run.cameraFormat ||
                     !run.controls.empty() || run.lockExposure || run.frames || run.strobe ||
-                    run.frameChoice;
+                    run.frameChoice || run.phaseBins || run.lockIn;
   runSettingGiven = runSettingGiven || otherThanCamera;
   const bool runGiven = given("run");
   for (const QString& text : values("run")) {
@@ -361,14 +378,15 @@ std::optional<StartupOptions> ParseStartupOptions(const QStringList& arguments,
   if (calibrating && (runGiven || options.demoRunSeconds > 0))
     return fail(
         QStringLiteral("--calibrate-camera is a run of its own: without --run or --demo-run"));
-  if (calibrating &&
-      (!run.numerator.isEmpty() || !run.every.isEmpty() || !run.timer.isEmpty() || run.video ||
-       run.showPictures || run.lockExposure || run.frames || run.strobe || run.frameChoice))
+  if (calibrating && (!run.numerator.isEmpty() || !run.every.isEmpty() || !run.timer.isEmpty() ||
+                      run.video || run.showPictures || run.lockExposure || run.frames ||
+                      run.strobe || run.frameChoice || run.phaseBins || run.lockIn))
     return fail(QStringLiteral(
         "--calibrate-camera chooses its own tones and takes no pictures: only the device, "
         "amplitude, shape, phase, sample-rate, camera-format and control options go with it"));
   const bool sceneGiven = options.scene.delayMs || options.scene.exposureMs ||
-                          options.scene.jitterMs || options.scene.rate || options.scene.ambient;
+                          options.scene.jitterMs || options.scene.rate || options.scene.ambient ||
+                          options.scene.patches;
   if (sceneGiven && !options.demo && options.demoRunSeconds == 0)
     return fail(
         QStringLiteral("the --scene options set the built-in cameras of --demo or --demo-run"));
@@ -474,6 +492,14 @@ QString UsageText() {
       "                     or the one whose exposure phase is nearest the instant's ideal\n"
       "                     phase among the frames up to the next instant; the run's first\n"
       "                     line says the phase error to expect\n"
+      "  --phase-bins K     sort every frame of the run by its exposure phase into K bins\n"
+      "                     (2 to 120): bins/ of the run folder gets each bin's mean\n"
+      "                     picture, stamped with its phase and frame count, and\n"
+      "                     period.avi, one period of the motion\n"
+      "  --bins-fps F       the period animation's frames a second (default 12)\n"
+      "  --lock-in          each pixel's response at the tone's frequency from every frame:\n"
+      "                     amplitude.png, phase-map.png and the values as .npy arrays in\n"
+      "                     the run folder\n"
       "  --calibrate-camera SECONDS\n"
       "                     measure the camera's delay (from its exposure to the frame's\n"
       "                     timestamp): the camera looks at a light that follows the tone,\n"
@@ -488,6 +514,9 @@ QString UsageText() {
       "                     scene (a dial, a lamp and fringes driven by the tone): the delay\n"
       "                     from exposure to timestamp (default 40 ms), the exposure time\n"
       "                     (10 ms), the timestamps' jitter (1 ms) and the frame rate (30)\n"
+      "  --scene-patches    the built-in cameras' scene also shows six patches whose\n"
+      "                     brightness follows the tone with a known amplitude and phase,\n"
+      "                     a truth for --lock-in's maps\n"
       "  --scene-ambient FRACTION\n"
       "                     with --demo or --demo-run: the light the built-in cameras' scene\n"
       "                     gets beside the strobe's pulses, 0 to 1 of full light (0.02)\n"

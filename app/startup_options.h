@@ -39,6 +39,9 @@ struct RunSettings {
   std::optional<generator::StrobeMode> strobe;        // --strobe off|period|instants
   std::optional<double> strobeWidthMs;                // --strobe-width MS
   std::optional<recording::FrameChoice> frameChoice;  // --frame-choice nearest|phase
+  std::optional<int> phaseBins;                       // --phase-bins K
+  std::optional<double> binsFps;                      // --bins-fps F
+  bool lockIn = false;                                // --lock-in
 };
 
 // How the built-in test cameras' scene is taken: what a real camera's timing would be.
@@ -48,6 +51,7 @@ struct SceneOptions {
   std::optional<double> jitterMs;    // --scene-jitter: the spread of the timestamps
   std::optional<int> rate;           // --scene-rate: 15, 30 or 60 frames a second
   std::optional<double> ambient;     // --scene-ambient: the light beside the strobe's, 0..1
+  bool patches = false;              // --scene-patches: patches of known response
 };
 
 struct StartupOptions {

@@ -114,10 +114,12 @@ Form6& PictureRecorder::PictureWindow() {
 }
 
 void PictureRecorder::ChooseStrobe() {
-  StrobeDialog dialog(recording::StrobeChosen(), FrameChoiceChosen(), form6_.get());
+  StrobeDialog dialog(recording::StrobeChosen(), FrameChoiceChosen(), FrameAnalysisChosen(),
+                      form6_.get());
   if (forms::ShowDialog(dialog) != QDialog::Accepted) return;
   recording::ChooseStrobe(dialog.Strobe());
   ChooseFrameChoice(dialog.Choice());
+  ChooseFrameAnalysis(dialog.Analysis());
   emit StrobeSet(recording::StrobeChosen());
 }
 
@@ -159,6 +161,7 @@ void PictureRecorder::BeginRun(const generator::RunStart& start) {
   frames_ = FrameFilesChosen();  // for the whole run, as its record says
   frame_choice_ = RunFrameChoiceOf(start, FrameChoiceChosen());
   forecast_ = {};
+  analysis_.reset();
   // The record reads the controls as the operator left them; the exposure is held from here
   // to the run's end when the operator chose so, and the record's end shows the values held.
   if (start.recordPictures) record_ = StartRecord(start);
@@ -178,6 +181,7 @@ void PictureRecorder::BeginRun(const generator::RunStart& start) {
     }
     CreatePictureFolder(start.toneHz);
     SayForecast(start);
+    StartAllFrames(start);
   } catch (...) {
     // The run does not start: the operator's modes come back at once.
     if (controls_.Camera) controls_.Camera->EndRunLock();
@@ -209,6 +213,40 @@ void PictureRecorder::SayForecast(const generator::RunStart& start) {
   controls_.Label1->setText(forecast_.status);
 }
 
+void PictureRecorder::StartAllFrames(const generator::RunStart& start) {
+  const FrameAnalysisSettings chosen = FrameAnalysisChosen();
+  if (!chosen.On()) return;
+  if (frame_choice_.intervalMs <= 0) {
+    // The Timer 1 mode keeps no time since T0: a frame has no phase to be sorted by.
+    const QString why = QString::fromUtf8(
+        "в режиме таймера у кадров нет фазы тона: анализ всех кадров "
+        "выключен на эту запись");
+    qCInfo(lcRecording).noquote() << "all frames: not analysed in the timer mode";
+    if (record_) {
+      record_->allFramesRefused = QStringLiteral("the timer mode gives the frames no phase");
+      writer_->UpdateRecord(*record_);
+    }
+    controls_.Label1->setText(QStringLiteral(" ") + why);
+    return;
+  }
+  gst::CameraPipeline* camera = controls_.Camera ? controls_.Camera->OpenCamera() : nullptr;
+  if (!camera) return;  // its first picture fails the run
+  FrameAnalysisSetup setup;
+  setup.settings = chosen;
+  setup.toneHz = start.toneHz;
+  setup.frameRate = !camera->Format().rates.empty() ? camera->Format().rates.front().PerSecond()
+                    : camera->FrameIntervalNs() > 0
+                        ? 1e9 / static_cast<double>(camera->FrameIntervalNs())
+                        : 0;
+  setup.pictureIntervalS = frame_choice_.intervalMs / 1000;
+  forms::PictureBox& panel = *PictureWindow().Picture2;
+  setup.picture = panel.Image().size();
+  setup.stretch = !controls_.Option7->isChecked();
+  setup.background = panel.BackColor();
+  analysis_ = std::make_shared<FrameAnalysis>(setup);
+  analysis_->Observe(*camera);
+}
+
 RunRecord PictureRecorder::StartRecord(const generator::RunStart& start) {
   RunRecord record;
   record.run = run_;
@@ -218,6 +256,7 @@ RunRecord PictureRecorder::StartRecord(const generator::RunStart& start) {
   record.jpeg = record.filterGraph && controls_.Option10->isChecked();
   record.frames = frames_;
   record.frameChoice = frame_choice_.choice;
+  record.allFrames = FrameAnalysisChosen();
   // The camera that is on, whether or not it delivers yet: its first picture says if not.
   const gst::CameraPipeline* camera =
       controls_.Camera && controls_.Camera->CameraOn() ? controls_.Camera->OpenCamera() : nullptr;
@@ -427,6 +466,7 @@ void PictureRecorder::QueuePicture(const generator::Instant& instant, PictureLog
   const std::int64_t dueSteady = job.timing.dueLocalNs - job.timing.steadyToLocalNs;
   job.frameIntervalNs = camera.FrameIntervalNs();
   job.choice = frame_choice_;
+  if (analysis_) analysis_->Follow(job.timing);
   job.frame = RequestPictureFrame(camera, job.choice, job.timing, row.idealPhase.value_or(0),
                                   dueSteady, job.frameIntervalNs);
   job.frameDeadlineNs =
@@ -477,6 +517,10 @@ void PictureRecorder::Written(const WriterReport& report) {
       return;
     case WriterReport::Kind::RunFinished:
       if (report.run != run_) return;
+      all_frames_ = report.analysis;
+      // Bins left empty, maps that could not be made: the operator learns why and what helps.
+      if (all_frames_ && !all_frames_->note.isEmpty())
+        controls_.Label1->setText(QStringLiteral(" ") + all_frames_->note);
       if (report.failure && !failure_reported_) {
         failure_reported_ = true;
         emit PictureFailed(report.failure);
@@ -516,6 +560,7 @@ void PictureRecorder::FinishRun() {
     if (const std::shared_ptr<gst::FrameRequest> request = open.lock())
       request->EndWindowAt(stopped);
   open_choices_.clear();
+  if (analysis_) analysis_->Stop(stopped);
   std::optional<RunRecord> record;
   if (record_) {
     record = std::move(record_);
@@ -541,7 +586,8 @@ void PictureRecorder::FinishRun() {
   }
   end_cause_.clear();
   if (controls_.Camera) controls_.Camera->EndRunLock();
-  writer_->FinishRun(std::move(record));
+  writer_->FinishRun(std::move(record), std::move(analysis_));
+  analysis_.reset();
 }
 
 }  // namespace recording

@@ -115,6 +115,8 @@ class PictureRecorder : public QObject {
   // What the status line said at the current or last run's start of the phase error to expect
   // when it chooses frames by phase (empty otherwise).
   const FrameForecastText& FrameChoiceForecastText() const { return forecast_; }
+  // What the analysis of the last written run's every frame found; none when it was off.
+  const std::optional<FrameAnalysisResult>& AllFramesResult() const { return all_frames_; }
   // The picture window, loaded again should it be gone.
   Form6& PictureWindow();
   // The time source "now" is read from for names and the choice of a frame (the system's
@@ -140,6 +142,8 @@ class PictureRecorder : public QObject {
   // Before a run that chooses its frames by phase: the error to expect, on the status line;
   // before a strobed one, an exposure too short to catch every pulse.
   void SayForecast(const generator::RunStart& start);
+  // A run that records, with the analysis of every frame chosen: it follows the camera.
+  void StartAllFrames(const generator::RunStart& start);
   // The record of a run starting now (run.json), with what the camera says of itself.
   RunRecord StartRecord(const generator::RunStart& start);
   // Why the run failed, for its record: the first failure this recorder met or was told.
@@ -171,6 +175,9 @@ class PictureRecorder : public QObject {
   FrameForecastText forecast_;            // said at this run's start
   // This run's pictures whose frame a rule is still choosing: their windows end at its stop.
   std::vector<std::weak_ptr<gst::FrameRequest>> open_choices_;
+  // This run's analysis of every frame (none when off), and the last written run's findings.
+  std::shared_ptr<FrameAnalysis> analysis_;
+  std::optional<FrameAnalysisResult> all_frames_;
   // Last: its thread ends, the queue written, before the rest goes.
   std::unique_ptr<PictureWriter> writer_;
 };

@@ -84,7 +84,8 @@ struct PictureWriter::Task {
   QString path;         // Snapshot
   QImage picture;
   PictureFormat format = PictureFormat::Bmp;
-  std::optional<RunRecord> record;  // Begin, Record, Finish
+  std::optional<RunRecord> record;          // Begin, Record, Finish
+  std::shared_ptr<FrameAnalysis> analysis;  // Finish
 };
 
 PictureWriter::PictureWriter(std::function<void(WriterReport)> report)
@@ -181,10 +182,12 @@ void PictureWriter::SubmitSnapshot(const QString& path, const QImage& picture,
   Enqueue(std::move(task));
 }
 
-void PictureWriter::FinishRun(std::optional<RunRecord> record) {
+void PictureWriter::FinishRun(std::optional<RunRecord> record,
+                              std::shared_ptr<FrameAnalysis> analysis) {
   auto task = std::make_unique<Task>();
   task->kind = Task::Kind::Finish;
   task->record = std::move(record);
+  task->analysis = std::move(analysis);
   Enqueue(std::move(task));
 }
 
@@ -292,6 +295,12 @@ void PictureWriter::Do(Task& task) {
     case Task::Kind::Finish:
       // The recorder's last word on the run, for the run whose log is open.
       if (record_ && task.record) record_ = std::move(task.record);
+      if (task.analysis) {
+        // After the run's last picture: the frames' files are the run's last but its record.
+        FrameAnalysisResult result = task.analysis->Finish(log_.Folder());
+        if (record_) record_->allFramesResult = result;
+        analysis_ = std::move(result);
+      }
       EndRun();
       break;
     case Task::Kind::Record:
@@ -431,6 +440,8 @@ void PictureWriter::EndRun() {
   WriterReport report;
   report.kind = WriterReport::Kind::RunFinished;
   report.run = current_run_;
+  report.analysis = std::move(analysis_);
+  analysis_.reset();
   // What the end leaves unwritten fails the run as a picture would, once: a scripted run
   // tells it by its status.
   QString unwritten;
@@ -441,6 +452,8 @@ void PictureWriter::EndRun() {
   // The plot, texts and all, is drawn here: Qt 6 renders fonts on any thread into an image.
   if (!log_.Finish() && !log_.History().Empty() && unwritten.isEmpty())
     unwritten = QStringLiteral("the phase plot could not be written");
+  if (unwritten.isEmpty() && report.analysis && !report.analysis->failure.isEmpty())
+    unwritten = report.analysis->failure;
   unlogged_rows_ = 0;
   log_unsynced_.clear();
   if (record_) {

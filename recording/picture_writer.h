@@ -88,6 +88,8 @@ struct WriterReport {
   Backend backend = Backend::FilterGraph;
   std::exception_ptr failure;  // why it was not written; null when it was
   QString cameraError;         // the camera gave no frame near the instant: why, in Russian
+  // RunFinished: what the analysis of every frame found and wrote, when it was on.
+  std::optional<FrameAnalysisResult> analysis;
 };
 
 // A frame further than this from its picture's instant shows another moment: the picture
@@ -133,7 +135,10 @@ class PictureWriter {
   // the run's failure added); a RunFinished report follows, with a failure when the plot, a
   // row, the log's sync or the record could not be written and nothing of the run had failed
   // before.
-  void FinishRun(std::optional<RunRecord> record = std::nullopt);
+  // The analysis of the run's every frame, when given, writes its files first (into the run's
+  // folder) and its findings go into the record.
+  void FinishRun(std::optional<RunRecord> record = std::nullopt,
+                 std::shared_ptr<FrameAnalysis> analysis = nullptr);
   // Blocks until everything queued so far is done and on the disk under its name (tests and
   // benchmarks; the destructor finishes the queue by itself).
   void WaitUntilIdle();
@@ -181,8 +186,9 @@ class PictureWriter {
   std::exception_ptr run_failure_;  // the first picture of this run that was not written
   std::int32_t failed_number_ = 0;
   std::int64_t unlogged_rows_ = 0;
-  QString log_unsynced_;             // why the log may not be on the disk
-  std::optional<RunRecord> record_;  // the current run's, with its folder's log
+  QString log_unsynced_;                         // why the log may not be on the disk
+  std::optional<RunRecord> record_;              // the current run's, with its folder's log
+  std::optional<FrameAnalysisResult> analysis_;  // the ending run's, for its report
   std::int64_t pictures_written_ = 0;
   std::int64_t pictures_not_written_ = 0;
   std::int64_t last_sync_ns_ = 0;

@@ -53,7 +53,10 @@ QByteArray RunRecord::ToJson() const {
            ? QJsonValue(QStringLiteral("off"))
            : QJsonValue(QJsonObject{{QStringLiteral("mode"), StrobeModeName(s.strobe.mode)},
                                     {QStringLiteral("width_ms"), s.strobe.widthMs},
-                                    {QStringLiteral("level"), s.strobe.level}})}};
+                                    {QStringLiteral("level"), s.strobe.level}})},
+      {QStringLiteral("phase_bins"), allFrames.phaseBins},
+      {QStringLiteral("phase_bins_fps"), allFrames.binsFps},
+      {QStringLiteral("lock_in"), allFrames.lockIn}};
 
   QJsonValue cameraValue = QJsonValue::Null;
   if (camera) {
@@ -80,6 +83,34 @@ QByteArray RunRecord::ToJson() const {
                             end->failure.isEmpty() ? QJsonValue::Null : QJsonValue(end->failure)},
                            {QStringLiteral("at"), Time(end->at)}};
 
+  QJsonValue allFramesValue = QJsonValue::Null;
+  if (allFramesResult) {
+    const FrameAnalysisResult& r = *allFramesResult;
+    QJsonValue bins = QJsonValue::Null;
+    if (r.binFrames) {
+      QJsonArray counts;
+      for (const std::int64_t n : *r.binFrames) counts.append(static_cast<qint64>(n));
+      bins = QJsonObject{{QStringLiteral("frames"), counts},
+                         {QStringLiteral("empty"), r.emptyBins},
+                         {QStringLiteral("written"), r.binsWritten}};
+    }
+    QJsonValue lockIn = QJsonValue::Null;
+    if (r.distinctPhases)
+      lockIn = QJsonObject{{QStringLiteral("distinct_phases"), *r.distinctPhases},
+                           {QStringLiteral("written"), r.mapsWritten}};
+    allFramesValue = QJsonObject{
+        {QStringLiteral("frames"), static_cast<qint64>(r.frames)},
+        {QStringLiteral("dropped"), static_cast<qint64>(r.dropped)},
+        {QStringLiteral("outside_tone"), static_cast<qint64>(r.outside)},
+        {QStringLiteral("exposure_assumed"), r.exposureAssumed},
+        {QStringLiteral("phase_bins"), bins},
+        {QStringLiteral("lock_in"), lockIn},
+        {QStringLiteral("files"), QJsonArray::fromStringList(r.files)},
+        {QStringLiteral("note"), r.line.isEmpty() ? QJsonValue::Null : QJsonValue(r.line)}};
+  } else if (!allFramesRefused.isEmpty()) {
+    allFramesValue = QJsonObject{{QStringLiteral("refused"), allFramesRefused}};
+  }
+
   const QJsonObject root{
       {QStringLiteral("program"), QStringLiteral("Strobolux")},
       {QStringLiteral("version"), QStringLiteral(STROBOLUX_VERSION)},
@@ -95,6 +126,7 @@ QByteArray RunRecord::ToJson() const {
                    {QStringLiteral("source"),
                     delayMs ? QStringLiteral("calibrated") : QStringLiteral("none")}}},
       {QStringLiteral("end"), endValue},
+      {QStringLiteral("all_frames"), allFramesValue},
       {QStringLiteral("pictures"),
        QJsonObject{{QStringLiteral("written"), static_cast<qint64>(written)},
                    {QStringLiteral("not_written"), static_cast<qint64>(notWritten)}}}};

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "generator/instant.h"
+#include "recording/frame_analysis.h"
 #include "recording/frame_files.h"
 #include "recording/frame_rule.h"
 
@@ -31,6 +32,7 @@ struct RunRecord {
   bool jpeg = false;
   FrameFiles frames = FrameFiles::None;
   FrameChoice frameChoice = FrameChoice::Nearest;  // the strobe is in the settings
+  FrameAnalysisSettings allFrames;                 // what every frame of the run is analysed for
   std::optional<QDateTime> t0;                     // the wall clock's, with the zone it was read in
 
   struct Camera {
@@ -57,6 +59,9 @@ struct RunRecord {
     QDateTime at;
   };
   std::optional<End> end;  // none while the run goes on
+  // What the analysis of every frame found; none while the run goes on or when it was off.
+  std::optional<FrameAnalysisResult> allFramesResult;
+  QString allFramesRefused;  // why a run that asked for it had none (the Timer 1 mode)
   std::int64_t written = 0;
   std::int64_t notWritten = 0;
 

@@ -1,5 +1,6 @@
 #include "recording/strobe_dialog.h"
 
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
 #include <QFormLayout>
@@ -14,7 +15,7 @@
 namespace recording {
 
 StrobeDialog::StrobeDialog(const generator::StrobeSettings& strobe, FrameChoice choice,
-                           QWidget* parent)
+                           const FrameAnalysisSettings& analysis, QWidget* parent)
     : QDialog(parent) {
   setObjectName(QStringLiteral("StrobeDialog"));
   setWindowTitle(QString::fromUtf8("Стробоскоп и выбор кадра"));
@@ -62,6 +63,37 @@ StrobeDialog::StrobeDialog(const generator::StrobeSettings& strobe, FrameChoice 
   choiceLayout->addWidget(Nearest);
   choiceLayout->addWidget(ByPhase);
 
+  auto* allBox = new QGroupBox(QString::fromUtf8("Все кадры записи, по фазе экспозиции"));
+  PhaseBins = new QCheckBox(
+      QString::fromUtf8("Фазовые корзины: средний снимок каждой фазы и анимация одного периода"));
+  PhaseBins->setChecked(analysis.phaseBins > 0);
+  Bins = new QSpinBox;
+  Bins->setObjectName(QStringLiteral("Bins"));
+  Bins->setRange(2, 120);
+  Bins->setValue(analysis.phaseBins > 0 ? analysis.phaseBins : 36);
+  BinsFps = new QDoubleSpinBox;
+  BinsFps->setObjectName(QStringLiteral("BinsFps"));
+  BinsFps->setDecimals(1);
+  BinsFps->setRange(1, 60);
+  BinsFps->setValue(analysis.binsFps);
+  LockIn = new QCheckBox(QString::fromUtf8(
+      "Карты отклика на частоте тона (амплитуда и фаза каждого пикселя, синхронное "
+      "детектирование)"));
+  LockIn->setChecked(analysis.lockIn);
+  auto* allLayout = new QVBoxLayout(allBox);
+  allLayout->addWidget(PhaseBins);
+  auto* binsForm = new QFormLayout;
+  binsForm->addRow(QString::fromUtf8("Число корзин:"), Bins);
+  binsForm->addRow(QString::fromUtf8("Кадров в секунду в анимации:"), BinsFps);
+  allLayout->addLayout(binsForm);
+  allLayout->addWidget(LockIn);
+  const auto followBins = [this] {
+    Bins->setEnabled(PhaseBins->isChecked());
+    BinsFps->setEnabled(PhaseBins->isChecked());
+  };
+  connect(PhaseBins, &QCheckBox::toggled, this, followBins);
+  followBins();
+
   auto* note = new QLabel(QString::fromUtf8(
       "Действует со следующего запуска. Со стробоскопом снимок берёт кадр, освещённый "
       "вспышкой."));
@@ -75,6 +107,7 @@ StrobeDialog::StrobeDialog(const generator::StrobeSettings& strobe, FrameChoice 
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(strobeBox);
   layout->addWidget(choiceBox);
+  layout->addWidget(allBox);
   layout->addWidget(note);
   layout->addWidget(buttons);
 }
@@ -87,6 +120,14 @@ generator::StrobeSettings StrobeDialog::Strobe() const {
   strobe.widthMs = Width->value();
   strobe.level = Level->value() / 100.0;
   return strobe;
+}
+
+FrameAnalysisSettings StrobeDialog::Analysis() const {
+  FrameAnalysisSettings analysis;
+  analysis.phaseBins = PhaseBins->isChecked() ? Bins->value() : 0;
+  analysis.binsFps = BinsFps->value();
+  analysis.lockIn = LockIn->isChecked();
+  return analysis;
 }
 
 FrameChoice StrobeDialog::Choice() const {

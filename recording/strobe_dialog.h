@@ -5,8 +5,10 @@
 #include <QDialog>
 
 #include "generator/strobe.h"
+#include "recording/frame_analysis.h"
 #include "recording/frame_rule.h"
 
+class QCheckBox;
 class QDoubleSpinBox;
 class QRadioButton;
 class QSpinBox;
@@ -18,10 +20,11 @@ class StrobeDialog : public QDialog {
 
  public:
   StrobeDialog(const generator::StrobeSettings& strobe, FrameChoice choice,
-               QWidget* parent = nullptr);
+               const FrameAnalysisSettings& analysis = {}, QWidget* parent = nullptr);
 
   generator::StrobeSettings Strobe() const;
   FrameChoice Choice() const;
+  FrameAnalysisSettings Analysis() const;
 
   QRadioButton* StrobeOff;
   QRadioButton* StrobeEveryPeriod;
@@ -30,6 +33,11 @@ class StrobeDialog : public QDialog {
   QSpinBox* Level;        // % of full scale
   QRadioButton* Nearest;
   QRadioButton* ByPhase;
+  // Every frame of a run: phase bins (their number and the animation's rate), lock-in maps.
+  QCheckBox* PhaseBins;
+  QSpinBox* Bins;
+  QDoubleSpinBox* BinsFps;
+  QCheckBox* LockIn;
 };
 
 }  // namespace recording

@@ -294,6 +294,11 @@ TEST(StartupOptions, RunOptionsCarryTheTextsForTheWindowAndRefuseWhatItOffersNoB
       {"--strobe", "period"},  // a setting without a run
       {"--demo", "--scene-ambient", "1.5"},
       {"--demo", "--scene-ambient", "dim"},
+      {"--run", "5", "--phase-bins", "1"},
+      {"--run", "5", "--phase-bins", "121"},
+      {"--run", "5", "--phase-bins", "12", "--bins-fps", "0"},
+      {"--run", "5", "--bins-fps", "12"},  // an animation's rate without bins
+      {"--lock-in"},                       // a setting without a run
   };
   ExpectEachRefusedInOneLine(wrong);
 
@@ -304,6 +309,13 @@ TEST(StartupOptions, RunOptionsCarryTheTextsForTheWindowAndRefuseWhatItOffersNoB
   EXPECT_EQ(options->run->strobe, generator::StrobeMode::Instants);
   EXPECT_EQ(options->run->strobeWidthMs, 0.5);
   EXPECT_EQ(options->run->frameChoice, recording::FrameChoice::Phase);
+
+  options = app::ParseStartupOptions(
+      {"--run", "5", "--phase-bins", "36", "--bins-fps", "7.5", "--lock-in"}, QString(), &error);
+  ASSERT_TRUE(options) << error.toStdString();
+  EXPECT_EQ(options->run->phaseBins, 36);
+  EXPECT_EQ(options->run->binsFps, 7.5);
+  EXPECT_TRUE(options->run->lockIn);
 }
 
 TEST(StartupOptions, TheCalibrationTakesTheDeviceOptionsAndTheDemoSceneItsTiming) {
@@ -973,6 +985,49 @@ TEST(Run, SigintOrSigtermStopsItAsTheStopButtonDoesAndASecondSigintAtOnce) {
   ASSERT_TRUE(running.process.waitForFinished(30000));
   EXPECT_EQ(running.process.exitCode(), 130);
   ExpectAWholeRunFolder(run, false);
+}
+
+// A run that analyses every frame and is stopped by a signal still writes what its frames
+// gave: the bins' pictures and period, the maps and their arrays, and says so in run.json and
+// its summary. 29/4 Hz against 30 frames a second: the frames pass 120 phases, 12 bins fill.
+TEST(Run, StoppedByASignalItsEveryFrameAnalysisIsWritten) {
+  RunningProgram running(
+      {"--tone", "29/4", "--every", "2", "--phase-bins", "12", "--bins-fps", "6", "--lock-in"});
+  const QString run = running.WaitForPictures(30);  // 2 s: about 60 frames
+  ASSERT_FALSE(run.isEmpty());
+  ::kill(static_cast<pid_t>(running.process.processId()), SIGTERM);
+  ASSERT_TRUE(running.process.waitForFinished(30000));
+  EXPECT_EQ(running.process.exitCode(), 0) << running.process.readAllStandardError().toStdString();
+  const QString out = QString::fromLocal8Bit(running.process.readAllStandardOutput());
+  EXPECT_TRUE(out.contains(QStringLiteral("phase bins: 12 bins, 0 empty, written in bins/")))
+      << out.toStdString();
+  EXPECT_TRUE(out.contains(QStringLiteral("lock-in maps: written"))) << out.toStdString();
+  const QDir dir(run);
+  for (const char* name : {"amplitude.png", "phase-map.png", "amplitude.npy", "phase.npy",
+                           "offset.npy", "amplitude-sigma.npy", "phase-sigma.npy"})
+    EXPECT_TRUE(dir.exists(QLatin1String(name))) << name;
+  const QStringList bins =
+      QDir(dir.filePath(QStringLiteral("bins"))).entryList({QStringLiteral("bin-*.png")});
+  EXPECT_EQ(bins.size(), 12);
+  const testing_support::AviInfo avi =
+      testing_support::ReadAvi(dir.filePath(QStringLiteral("bins/period.avi")));
+  EXPECT_TRUE(avi.valid);
+  EXPECT_EQ(avi.totalFrames, 12u);
+  EXPECT_NEAR(avi.microSecPerFrame, 1e6 / 6, 1);
+  // Nothing left under a temporary name.
+  EXPECT_TRUE(dir.entryList({QStringLiteral(".*")}, QDir::Files | QDir::Hidden).isEmpty());
+  const QJsonObject record = RunRecordOf(run);
+  EXPECT_EQ(record[QStringLiteral("end")][QStringLiteral("how")].toString(),
+            QStringLiteral("signal"));
+  const QJsonObject settings = record[QStringLiteral("settings")].toObject();
+  EXPECT_EQ(settings[QStringLiteral("phase_bins")].toInt(), 12);
+  EXPECT_EQ(settings[QStringLiteral("phase_bins_fps")].toDouble(), 6);
+  EXPECT_TRUE(settings[QStringLiteral("lock_in")].toBool());
+  const QJsonObject all = record[QStringLiteral("all_frames")].toObject();
+  EXPECT_GT(all[QStringLiteral("frames")].toInt(), 30);
+  EXPECT_EQ(all[QStringLiteral("phase_bins")][QStringLiteral("empty")].toInt(), 0);
+  EXPECT_TRUE(all[QStringLiteral("lock_in")][QStringLiteral("written")].toBool());
+  EXPECT_GT(all[QStringLiteral("lock_in")][QStringLiteral("distinct_phases")].toInt(), 30);
 }
 
 // What GStreamer's own AVI reader makes of a file: the video frames it delivers and their rate.
