@@ -55,7 +55,13 @@ std::optional<std::array<double, 2>> LockIn::Weigh(const std::uint8_t* rows, int
   if (!rows || width != width_ || height != height_ || stride < width * bytesPerPixel ||
       width_ == 0 || !std::isfinite(phaseDeg) || !std::isfinite(exposurePeriods))
     return std::nullopt;
-  const double s = Smear(std::clamp(exposurePeriods, 0.0, 1.0));
+  // Beyond a period the box's response changes sign (the phase turns over) and fades: a frame
+  // that keeps too little of it would only add noise, divided up.
+  const double s = Smear(std::max(exposurePeriods, 0.0));
+  if (std::abs(s) < kLeastSmear) {
+    ++smeared_;
+    return std::nullopt;
+  }
   const double phase = phaseDeg * std::numbers::pi / 180;
   const double c = s * std::cos(phase);
   const double sn = s * std::sin(phase);
@@ -114,9 +120,24 @@ int LockIn::DistinctPhases() const {
   return count;
 }
 
+LockInRefusal LockIn::Refusal() const {
+  if (frames_ == 0) return smeared_ > 0 ? LockInRefusal::Smeared : LockInRefusal::NoFrames;
+  if (DistinctPhases() < 3) return LockInRefusal::FewPhases;
+  // The covariance of the weights (s cos φ, s sin φ) over the frames, and how round it is.
+  const double n = m_[0][0];
+  const double cc = m_[1][1] / n - (m_[0][1] / n) * (m_[0][1] / n);
+  const double ss = m_[2][2] / n - (m_[0][2] / n) * (m_[0][2] / n);
+  const double cs = m_[1][2] / n - (m_[0][1] / n) * (m_[0][2] / n);
+  const double half = (cc + ss) / 2;
+  const double radius = std::hypot((cc - ss) / 2, cs);
+  if (!(half - radius >= kLeastSpread * (half + radius))) return LockInRefusal::FewPhases;
+  if (!Inverse(m_)) return LockInRefusal::FewPhases;
+  return LockInRefusal::None;
+}
+
 std::optional<LockInMaps> LockIn::Result() const {
+  if (Refusal() != LockInRefusal::None) return std::nullopt;
   const int distinct = DistinctPhases();
-  if (distinct < 3) return std::nullopt;
   const std::optional<Matrix> inverse = Inverse(m_);
   if (!inverse) return std::nullopt;
   const Matrix& v = *inverse;

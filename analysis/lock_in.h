@@ -33,16 +33,33 @@ struct LockInMaps {
   int distinctPhases = 0;
 };
 
+// Why a fit gives no maps.
+enum class LockInRefusal {
+  None,
+  NoFrames,
+  // Fewer than three distinct phases, or phases bunched so that sine and cosine cannot be told
+  // apart (two phases with a little jitter, or a short run over a small arc).
+  FewPhases,
+  // Exposures over (about) whole periods of the tone average the response away.
+  Smeared,
+};
+
 class LockIn {
  public:
   // Degrees a phase is rounded to when the distinct phases are counted.
   static constexpr int kPhaseBins = 360;
+  // The least spread of the frames' phases a fit takes: the smaller over the larger variance
+  // of (cos φ, sin φ) along their principal axes (1: even over the circle; 0: one line).
+  static constexpr double kLeastSpread = 0.1;
+  // The least response an exposure may keep (|sin(πT) / (πT)|) for its frames to count.
+  static constexpr double kLeastSmear = 0.2;
 
   LockIn(int width, int height);
 
   // One grey frame of the size given (8-bit rows `stride` bytes apart), exposed around the
-  // tone's phase `phaseDeg` for `exposurePeriods` of its period (0: an instant; at most 1).
-  // A frame of another size, or whose phase is not a number, is refused (false).
+  // tone's phase `phaseDeg` for `exposurePeriods` of its period (0: an instant).
+  // A frame of another size, whose phase is not a number, or whose exposure keeps less than
+  // kLeastSmear of the response (counted as smeared) is refused (false).
   bool Add(const std::uint8_t* rows, int stride, int width, int height, double phaseDeg,
            double exposurePeriods);
   // The same for a 32-bit BGRx frame (as the camera delivers it), fitted on its luma
@@ -51,16 +68,20 @@ class LockIn {
                double exposurePeriods);
 
   std::size_t Frames() const { return frames_; }
+  // Frames refused because their exposure kept too little of the response.
+  std::size_t Smeared() const { return smeared_; }
   // Whole degrees among the frames' phases.
   int DistinctPhases() const;
-  // The maps; none with fewer than three distinct phases, or phases that cannot separate the
-  // sine from the cosine (the fit's matrix is singular).
+  // Why there are no maps (None: there are).
+  LockInRefusal Refusal() const;
+  // The maps; none when Refusal says why.
   std::optional<LockInMaps> Result() const;
   // Bytes held: the per-pixel sums.
   std::size_t RetainedBytes() const;
 
  private:
-  // The frame's weights (1, s cos φ, s sin φ) into the fit's matrix; none for a refused frame.
+  // The frame's weights (1, s cos φ, s sin φ) into the fit's matrix; none for a refused frame
+  // (one whose exposure averages the response away is counted as smeared).
   std::optional<std::array<double, 2>> Weigh(const std::uint8_t* rows, int stride, int width,
                                              int height, int bytesPerPixel, double phaseDeg,
                                              double exposurePeriods);
@@ -69,6 +90,7 @@ class LockIn {
 
   int width_, height_;
   std::size_t frames_ = 0;
+  std::size_t smeared_ = 0;
   // Per pixel: sum of I, I·s·cos φ, I·s·sin φ and I².
   std::vector<double> sum_i_, sum_ic_, sum_is_, sum_ii_;
   // The fit's matrix: sums of products of 1, s·cos φ and s·sin φ over the frames.

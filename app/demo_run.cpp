@@ -334,9 +334,12 @@ QString SetUpCamera(Form1& form, const RunSettings& run, bool scripted, DemoRunS
 // What the analysis of every frame did, for a scripted run's summary.
 QStringList AllFramesLines(const recording::FrameAnalysisResult& result) {
   QStringList lines;
-  lines << QStringLiteral("all frames: %1 analysed, %2 left out while busy, %3 outside the tone")
+  lines << QStringLiteral(
+               "all frames: %1 analysed, %2 left out while busy, %3 before the first picture's "
+               "instant, %4 outside the tone")
                .arg(result.frames)
                .arg(result.dropped)
+               .arg(result.beforeFirstInstant)
                .arg(result.outside);
   if (result.binFrames)
     lines << QStringLiteral("phase bins: %1 bins, %2 empty%3")

@@ -19,6 +19,7 @@
 #include "platform/gst/user_settings.h"
 #include "recording/analysis_files.h"
 #include "recording/durable_files.h"
+#include "recording/frame_rule.h"
 #include "recording/logging.h"
 #include "recording/picture_writer.h"
 
@@ -34,34 +35,70 @@ std::optional<FrameAnalysisSettings> forced_analysis;
 
 const QString kBinsFolder = QStringLiteral("bins");
 
-// Why the frames missed phases, and what helps: rates whose ratio repeats after a few frames
-// give only that many phases, however long the run.
-struct Reason {
+// Why the frames missed phases: rates whose ratio repeats after a few frames give only that
+// many phases however long the run (then `phases` is that number), else the run was short.
+struct Cause {
+  int phases = 0;  // 0: the run was too short
   QString russian, english;
 };
-Reason WhyPhasesMissed(const FrameAnalysisSetup& setup, int wanted) {
+Cause WhyPhasesMissed(const FrameAnalysisSetup& setup, int wanted) {
   const analysis::PhaseForecast forecast = analysis::ForecastPhaseErrors(
       setup.frameRate, setup.toneHz, setup.pictureIntervalS > 0 ? setup.pictureIntervalS : 1.0);
-  if (forecast.distinctPhases > 0 && forecast.distinctPhases < wanted) {
+  const int n = forecast.distinctPhases;
+  if (n > 0 && n < wanted) {
     const QLocale locale;
-    const int n = forecast.distinctPhases;
     return {
-        QString::fromUtf8("частота кадров (%1 кадр/с) и частота тона (%2 Гц) соизмеримы, "
-                          "число фаз, на которые приходятся кадры: %3. Сдвиньте частоту "
-                          "тона на долю герца или возьмите не больше %3 корзин.")
+        n,
+        QString::fromUtf8("Частота кадров (%1 кадр/с) и частота тона (%2 Гц) соизмеримы: "
+                          "кадры приходятся лишь на %3 %4 тона.")
             .arg(locale.toString(setup.frameRate, 'g', 6), locale.toString(setup.toneHz, 'g', 6))
-            .arg(n),
+            .arg(n)
+            .arg(RussianPhases(n)),
         QStringLiteral("the frame rate (%1/s) and the tone (%2 Hz) are commensurate: the "
-                       "frames take only %3 phases; move the tone by a fraction of a hertz "
-                       "or use at most %3 bins")
+                       "frames take only %3 phases of the tone")
             .arg(setup.frameRate, 0, 'g', 6)
             .arg(setup.toneHz, 0, 'g', 6)
             .arg(n)};
   }
-  return {QString::fromUtf8("запись слишком коротка, чтобы кадры прошли все фазы тона. "
-                            "Запишите дольше."),
-          QStringLiteral("the run was too short for the frames to pass every phase of the "
-                         "tone; record longer")};
+  return {0,
+          QString::fromUtf8("Запись слишком короткая: кадры не успели пройти фазы тона. "
+                            "Записывайте дольше."),
+          QStringLiteral("the run was too short for the frames to pass the tone's phases; "
+                         "record longer")};
+}
+
+// Why the lock-in gave no maps, and what helps.
+std::pair<QString, QString> WhyNoMaps(const FrameAnalysisSetup& setup,
+                                      const analysis::LockIn* lockIn) {
+  const analysis::LockInRefusal refusal =
+      lockIn ? lockIn->Refusal() : analysis::LockInRefusal::NoFrames;
+  if (refusal == analysis::LockInRefusal::NoFrames)
+    return {QString::fromUtf8("ни один кадр не пришёлся на звучание тона."),
+            QStringLiteral("no frame fell within the tone")};
+  if (refusal == analysis::LockInRefusal::Smeared)
+    return {QString::fromUtf8("экспозиция кадров охватывает почти целые периоды тона (%1 Гц), и "
+                              "отклик в них усредняется. Уменьшите экспозицию в свойствах "
+                              "камеры.")
+                .arg(QLocale().toString(setup.toneHz, 'g', 6)),
+            QStringLiteral("the frames' exposure spans nearly whole periods of the tone (%1 Hz) "
+                           "and averages the response away; shorten the exposure")
+                .arg(setup.toneHz, 0, 'g', 6)};
+  const Cause why = WhyPhasesMissed(setup, 3);
+  QString russian = QString::fromUtf8(
+                        "фазы кадров не различают синус и косинус отклика "
+                        "(различных фаз: %1). %2")
+                        .arg(lockIn->DistinctPhases())
+                        .arg(why.russian);
+  QString english = QStringLiteral(
+                        "the frames' phases cannot tell the response's sine from its "
+                        "cosine (%1 distinct phases): %2")
+                        .arg(lockIn->DistinctPhases())
+                        .arg(why.english);
+  if (why.phases > 0) {
+    russian += QString::fromUtf8(" Сдвиньте частоту тона на долю герца.");
+    english += QStringLiteral("; move the tone by a fraction of a hertz");
+  }
+  return {russian, english};
 }
 
 QImage ToImage(const std::vector<std::uint32_t>& bgrx, int width, int height) {
@@ -146,34 +183,39 @@ struct FrameAnalysis::Shared {
       std::lock_guard lock(mutex);
       ++result.outside;
     };
-    if (!now || now->timer || !frame.Bits() || !(setup.toneHz > 0)) return outside();
+    if (!now) {
+      // The tone's timeline comes with the run's first instant: a frame before it cannot be
+      // placed without keeping it until then.
+      std::lock_guard lock(mutex);
+      ++result.beforeFirstInstant;
+      return;
+    }
+    if (now->timer || !frame.Bits() || !(setup.toneHz > 0)) return outside();
     // The light a frame shows came the camera's delay and its exposure before its timestamp; an
-    // unknown exposure counts as a whole frame interval, as a camera in automatic exposure in a
-    // dim room takes.
-    const double exposureMs = now->exposureMs && *now->exposureMs > 0 ? *now->exposureMs
-                              : setup.frameRate > 0                   ? 1000 / setup.frameRate
-                                                                      : 0;
+    // unknown exposure is taken as an instant, as the log's exposure phase takes it.
+    const bool exposureKnown = now->exposureMs && *now->exposureMs > 0;
+    const double exposureMs = exposureKnown ? *now->exposureMs : 0;
     const std::int64_t endSteady =
         frame.CaptureNs() - std::llround(now->cameraDelayMs.value_or(0) * 1e6);
     const std::int64_t middleSteady = endSteady - std::llround(exposureMs / 2 * 1e6);
     const std::int64_t startLocal =
         endSteady - std::llround(exposureMs * 1e6) + now->steadyToLocalNs;
-    // Frames exposed before the tone's first sample or after its stop show the optics at rest.
+    // Frames exposed before the tone's first sample or after its stop show the optics at rest;
+    // a frame of another size than the first shows another set-up.
     if (endSteady > stop || now->tone.MsSinceT0(startLocal) < 0) return outside();
     const std::optional<double> phase = now->tone.PhaseAt(middleSteady + now->steadyToLocalNs);
     if (!phase) return outside();
-    bool taken = false;
-    if (bins)
-      taken = bins->Add(frame.Bits(), frame.Stride(), frame.Width(), frame.Height(), *phase);
+    if (!size) size = {frame.Width(), frame.Height()};
+    if (*size != std::pair{frame.Width(), frame.Height()}) return outside();
+    if (bins) bins->Add(frame.Bits(), frame.Stride(), frame.Width(), frame.Height(), *phase);
     if (setup.settings.lockIn) {
       if (!lockIn) lockIn.emplace(frame.Width(), frame.Height());
-      taken = lockIn->AddBgrx(frame.Bits(), frame.Stride(), frame.Width(), frame.Height(), *phase,
-                              exposureMs * setup.toneHz / 1000) ||
-              taken;
+      lockIn->AddBgrx(frame.Bits(), frame.Stride(), frame.Width(), frame.Height(), *phase,
+                      exposureMs * setup.toneHz / 1000);
     }
     std::lock_guard lock(mutex);
-    ++(taken ? result.frames : result.outside);
-    if (!now->exposureMs || !(*now->exposureMs > 0)) result.exposureAssumed = true;
+    ++result.frames;
+    if (!exposureKnown) result.exposureUnknown = true;
   }
 
   const FrameAnalysisSetup setup;
@@ -187,6 +229,7 @@ struct FrameAnalysis::Shared {
   // The analysis thread's alone until it has ended.
   std::optional<analysis::PhaseBins> bins;
   std::optional<analysis::LockIn> lockIn;
+  std::optional<std::pair<int, int>> size;  // of the first frame placed
 };
 
 FrameAnalysis::FrameAnalysis(const FrameAnalysisSetup& setup)
@@ -259,8 +302,15 @@ FrameAnalysisResult FrameAnalysis::Finish(const QString& folder) {
     bool written = made;
     for (int bin = 0; bin < bins.Count(); ++bin) {
       result.binFrames->push_back(bins.Frames(bin));
+      if (!made) continue;
       const std::vector<std::uint32_t> mean = bins.Mean(bin, setup.background.rgb() & 0xffffff);
-      if (mean.empty() || !made) continue;
+      if (mean.empty()) {
+        // The period keeps its pace: an empty bin is a blank picture that says it had no frame.
+        QImage blank(bins.Width(), bins.Height(), QImage::Format_RGB32);
+        blank.fill(setup.background);
+        period.push_back(StampBinPicture(blank, bins.PhaseOf(bin), 0));
+        continue;
+      }
       const QImage picture = StampBinPicture(ToImage(mean, bins.Width(), bins.Height()),
                                              bins.PhaseOf(bin), bins.Frames(bin));
       written = write(kBinsFolder + QStringLiteral("/bin-%1.png").arg(bin, digits, 10, QChar('0')),
@@ -271,28 +321,37 @@ FrameAnalysisResult FrameAnalysis::Finish(const QString& folder) {
     if (!made && result.failure.isEmpty())
       result.failure = dir.filePath(kBinsFolder) + QStringLiteral(": the folder could not be made");
     result.emptyBins = bins.EmptyBins();
-    if (!period.empty() && made) {
+    if (result.emptyBins < bins.Count() && made) {
       const QString name = kBinsFolder + QStringLiteral("/period.avi");
       QString why;
       if (gst::WriteImageAvi(dir.filePath(name), period, setup.settings.binsFps, &why)) {
         result.files << name;
       } else {
         written = false;
-        if (result.failure.isEmpty())
-          result.failure = dir.filePath(name) + QStringLiteral(": ") + why;
+        if (result.failure.isEmpty()) result.failure = why;  // it names the file
       }
     }
-    result.binsWritten = written && !period.empty();
+    result.binsWritten = written && result.emptyBins < bins.Count();
     if (result.emptyBins > 0) {
-      const Reason why = WhyPhasesMissed(setup, bins.Count());
-      notes << QString::fromUtf8("Фазовые корзины: %1 из %2 без кадров: %3")
-                   .arg(result.emptyBins)
-                   .arg(bins.Count())
-                   .arg(why.russian);
-      lines << QStringLiteral("phase bins: %1 of %2 got no frame: %3")
-                   .arg(result.emptyBins)
-                   .arg(bins.Count())
-                   .arg(why.english);
+      const Cause why = WhyPhasesMissed(setup, bins.Count());
+      QString russian = QString::fromUtf8("Фазовых интервалов без кадров: %1 из %2. %3")
+                            .arg(result.emptyBins)
+                            .arg(bins.Count())
+                            .arg(why.russian);
+      QString english = QStringLiteral("phase bins: %1 of %2 got no frame: %3")
+                            .arg(result.emptyBins)
+                            .arg(bins.Count())
+                            .arg(why.english);
+      if (why.phases > 0) {
+        russian += QString::fromUtf8(
+                       " Сдвиньте частоту тона на долю герца или возьмите не больше %1 "
+                       "интервалов.")
+                       .arg(why.phases);
+        english += QStringLiteral("; move the tone by a fraction of a hertz or use at most %1 bins")
+                       .arg(why.phases);
+      }
+      notes << russian;
+      lines << english;
     }
   }
 
@@ -301,17 +360,9 @@ FrameAnalysisResult FrameAnalysis::Finish(const QString& folder) {
     const std::optional<analysis::LockInMaps> maps =
         s.lockIn ? s.lockIn->Result() : std::optional<analysis::LockInMaps>();
     if (!maps) {
-      const Reason why = WhyPhasesMissed(setup, 3);
-      notes << QString::fromUtf8(
-                   "Карты отклика не построены: число различных фаз тона, на которые пришлись "
-                   "кадры: %1, нужно не меньше трёх; %2")
-                   .arg(*result.distinctPhases)
-                   .arg(why.russian);
-      lines << QStringLiteral(
-                   "lock-in maps not made: the frames took %1 distinct phases of the tone, at "
-                   "least three are needed; %2")
-                   .arg(*result.distinctPhases)
-                   .arg(why.english);
+      const auto [russian, english] = WhyNoMaps(setup, s.lockIn ? &*s.lockIn : nullptr);
+      notes << QString::fromUtf8("Карты отклика не построены: ") + russian;
+      lines << QStringLiteral("lock-in maps not made: ") + english;
     } else {
       const QString hz = locale.toString(setup.toneHz, 'g', 6);
       const QString frames = QString::number(maps->frames);
@@ -352,7 +403,7 @@ FrameAnalysisResult FrameAnalysis::Finish(const QString& folder) {
   if (!result.failure.isEmpty()) {
     qCWarning(lcRecording).noquote()
         << "the frames' analysis in" << folder << "was not all written:" << result.failure;
-    notes << QString::fromUtf8("Анализ кадров записан не весь: %1").arg(result.failure);
+    notes << QString::fromUtf8("Анализ кадров записан не полностью: %1").arg(result.failure);
     lines << QStringLiteral("the frames' analysis was not all written: %1").arg(result.failure);
   }
   if (result.dropped > 0)
@@ -362,6 +413,7 @@ FrameAnalysisResult FrameAnalysis::Finish(const QString& folder) {
   result.line = lines.join(QStringLiteral("; "));
   qCInfo(lcRecording).noquote() << "frames analysed:" << result.frames
                                 << "left out while busy:" << result.dropped
+                                << "before the first instant:" << result.beforeFirstInstant
                                 << "outside the tone:" << result.outside << result.line;
   return result;
 }

@@ -41,10 +41,11 @@ void ForceFrameAnalysis(const std::optional<FrameAnalysisSettings>& settings);
 
 // What the analysis of a run found and wrote, for its record and the operator.
 struct FrameAnalysisResult {
-  std::int64_t frames = 0;       // analysed
-  std::int64_t dropped = 0;      // handed over while the analysis was still busy with earlier ones
+  std::int64_t frames = 0;   // analysed
+  std::int64_t dropped = 0;  // handed over while the analysis was still busy with earlier ones
+  std::int64_t beforeFirstInstant = 0;  // the tone's timeline reaches the analysis with it
   std::int64_t outside = 0;      // before the tone's first sample, after its stop, of another size
-  bool exposureAssumed = false;  // the camera's exposure was unknown: a frame interval is taken
+  bool exposureUnknown = false;  // the camera did not say: taken as an instant, no smear corrected
   // Phase bins (none when off): frames in each bin, and whether the pictures were written.
   std::optional<std::vector<std::int64_t>> binFrames;
   int emptyBins = 0;

@@ -70,6 +70,8 @@ std::optional<double> PulseIn(const RunFrameChoice& run, const FrameTiming& timi
   return centre;
 }
 
+}  // namespace
+
 // "фаза", "фазы" or "фаз" after a count.
 QString RussianPhases(int count) {
   const int tens = count % 100;
@@ -78,8 +80,6 @@ QString RussianPhases(int count) {
   if (units >= 2 && units <= 4 && (tens < 12 || tens > 14)) return QString::fromUtf8("фазы");
   return QString::fromUtf8("фаз");
 }
-
-}  // namespace
 
 QString FrameChoiceName(FrameChoice choice) {
   return choice == FrameChoice::Phase ? QStringLiteral("phase") : QStringLiteral("nearest");

@@ -43,6 +43,9 @@ generator::StrobeSettings StrobeChosen();
 void ChooseStrobe(const generator::StrobeSettings& settings);
 void ForceStrobe(const generator::StrobeSettings& settings);
 
+// "фаза", "фазы" or "фаз": the word after a count of phases.
+QString RussianPhases(int count);
+
 // What a run chooses its pictures' frames by, fixed at its start.
 struct RunFrameChoice {
   FrameChoice choice = FrameChoice::Nearest;

@@ -219,8 +219,8 @@ void PictureRecorder::StartAllFrames(const generator::RunStart& start) {
   if (frame_choice_.intervalMs <= 0) {
     // The Timer 1 mode keeps no time since T0: a frame has no phase to be sorted by.
     const QString why = QString::fromUtf8(
-        "в режиме таймера у кадров нет фазы тона: анализ всех кадров "
-        "выключен на эту запись");
+        "В режиме таймера у кадров нет фазы тона: анализ всех кадров для этой "
+        "записи выключен.");
     qCInfo(lcRecording).noquote() << "all frames: not analysed in the timer mode";
     if (record_) {
       record_->allFramesRefused = QStringLiteral("the timer mode gives the frames no phase");
@@ -519,8 +519,7 @@ void PictureRecorder::Written(const WriterReport& report) {
       if (report.run != run_) return;
       all_frames_ = report.analysis;
       // Bins left empty, maps that could not be made: the operator learns why and what helps.
-      if (all_frames_ && !all_frames_->note.isEmpty())
-        controls_.Label1->setText(QStringLiteral(" ") + all_frames_->note);
+      if (all_frames_ && !all_frames_->note.isEmpty()) ShowSuccess(all_frames_->note);
       if (report.failure && !failure_reported_) {
         failure_reported_ = true;
         emit PictureFailed(report.failure);

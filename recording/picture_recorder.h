@@ -153,7 +153,8 @@ class PictureRecorder : public QObject {
   void QueuePicture(const generator::Instant& instant, PictureLogRow& row);
   // The writer's report, on the window's thread.
   void Written(const WriterReport& report);
-  // A success on the status line, unless it shows a camera error.
+  // A success (or the analysis's word at a run's end) on the status line, unless it shows a
+  // camera error.
   void ShowSuccess(const QString& text);
 
   RecordingControls controls_;

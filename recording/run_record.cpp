@@ -101,8 +101,9 @@ QByteArray RunRecord::ToJson() const {
     allFramesValue = QJsonObject{
         {QStringLiteral("frames"), static_cast<qint64>(r.frames)},
         {QStringLiteral("dropped"), static_cast<qint64>(r.dropped)},
+        {QStringLiteral("before_first_instant"), static_cast<qint64>(r.beforeFirstInstant)},
         {QStringLiteral("outside_tone"), static_cast<qint64>(r.outside)},
-        {QStringLiteral("exposure_assumed"), r.exposureAssumed},
+        {QStringLiteral("exposure_unknown"), r.exposureUnknown},
         {QStringLiteral("phase_bins"), bins},
         {QStringLiteral("lock_in"), lockIn},
         {QStringLiteral("files"), QJsonArray::fromStringList(r.files)},

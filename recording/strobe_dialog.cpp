@@ -65,7 +65,7 @@ StrobeDialog::StrobeDialog(const generator::StrobeSettings& strobe, FrameChoice 
 
   auto* allBox = new QGroupBox(QString::fromUtf8("Все кадры записи, по фазе экспозиции"));
   PhaseBins = new QCheckBox(
-      QString::fromUtf8("Фазовые корзины: средний снимок каждой фазы и анимация одного периода"));
+      QString::fromUtf8("Фазовые интервалы: средний снимок каждой фазы и анимация одного периода"));
   PhaseBins->setChecked(analysis.phaseBins > 0);
   Bins = new QSpinBox;
   Bins->setObjectName(QStringLiteral("Bins"));
@@ -83,7 +83,7 @@ StrobeDialog::StrobeDialog(const generator::StrobeSettings& strobe, FrameChoice 
   auto* allLayout = new QVBoxLayout(allBox);
   allLayout->addWidget(PhaseBins);
   auto* binsForm = new QFormLayout;
-  binsForm->addRow(QString::fromUtf8("Число корзин:"), Bins);
+  binsForm->addRow(QString::fromUtf8("Число интервалов:"), Bins);
   binsForm->addRow(QString::fromUtf8("Кадров в секунду в анимации:"), BinsFps);
   allLayout->addLayout(binsForm);
   allLayout->addWidget(LockIn);

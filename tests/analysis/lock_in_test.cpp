@@ -108,12 +108,41 @@ TEST(LockIn, FewerThanThreePhasesGiveNoMapsAndThreeGiveTheTruth) {
   }
   EXPECT_EQ(two.DistinctPhases(), 2);
   EXPECT_FALSE(two.Result());
+  EXPECT_EQ(two.Refusal(), analysis::LockInRefusal::FewPhases);
+
+  // A real camera's timestamps jitter: the same two phases then take several whole degrees
+  // each, yet still cannot tell sine from cosine. Nor can frames over a small arc.
+  LockIn jittered(kWidth, kHeight);
+  LockIn arc(kWidth, kHeight);
+  for (int k = 0; k < 100; ++k) {
+    const double phase = (k % 2 ? 180 : 0) + (k % 5 - 2) * 0.8;
+    const std::vector<std::uint8_t> frame = scene.Frame(phase, 0);
+    jittered.Add(frame.data(), kWidth, kWidth, kHeight, phase, 0);
+    const double near = 0.3 * k;  // 0..30°
+    const std::vector<std::uint8_t> arcFrame = scene.Frame(near, 0);
+    arc.Add(arcFrame.data(), kWidth, kWidth, kHeight, near, 0);
+  }
+  EXPECT_GE(jittered.DistinctPhases(), 3);
+  EXPECT_EQ(jittered.Refusal(), analysis::LockInRefusal::FewPhases);
+  EXPECT_GE(arc.DistinctPhases(), 3);
+  EXPECT_EQ(arc.Refusal(), analysis::LockInRefusal::FewPhases);
+
+  // An exposure of a whole period averages the response away: its frames are refused.
+  LockIn smeared(kWidth, kHeight);
+  for (const double phase : {0.0, 120.0, 240.0}) {
+    const std::vector<std::uint8_t> frame = scene.Frame(phase, 0);
+    EXPECT_FALSE(smeared.Add(frame.data(), kWidth, kWidth, kHeight, phase, 1.0));
+  }
+  EXPECT_EQ(smeared.Smeared(), 3u);
+  EXPECT_EQ(smeared.Refusal(), analysis::LockInRefusal::Smeared);
+  EXPECT_EQ(LockIn(kWidth, kHeight).Refusal(), analysis::LockInRefusal::NoFrames);
 
   LockIn three(kWidth, kHeight);
   for (const double phase : {0.0, 120.0, 240.0}) {
     const std::vector<std::uint8_t> frame = scene.Frame(phase, 0);
     three.Add(frame.data(), kWidth, kWidth, kHeight, phase, 0);
   }
+  EXPECT_EQ(three.Refusal(), analysis::LockInRefusal::None);
   const std::optional<LockInMaps> maps = three.Result();
   ASSERT_TRUE(maps);
   // Rounding to whole grey levels is the only error.

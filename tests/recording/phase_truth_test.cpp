@@ -423,8 +423,8 @@ TEST_F(PhaseTruthTest, EveryFrameSortedByPhaseAndFittedShowsTheScenesTruth) {
 
 // A run whose frames cannot resolve the response says why instead of writing maps: 15 Hz
 // against 30 frames a second meets the tone at two phases only; 12 bins then get two pictures
-// and the rest are said to be empty because the rates are commensurate. In the Timer 1 mode the
-// frames have no phase at all.
+// and the rest are said to be empty because the rates are commensurate. A run too short for the
+// frames to pass the tone's phases says so. In the Timer 1 mode the frames have no phase at all.
 TEST_F(PhaseTruthTest, FramesThatCannotResolveTheResponseSayWhyInsteadOfMaps) {
   recording::ForceFrameAnalysis(
       recording::FrameAnalysisSettings{.phaseBins = 12, .binsFps = 12, .lockIn = true});
@@ -450,11 +450,29 @@ TEST_F(PhaseTruthTest, FramesThatCannotResolveTheResponseSayWhyInsteadOfMaps) {
       QDir(folder.filePath(QStringLiteral("bins"))).entryList({QStringLiteral("*.png")}).size(),
       12 - result->emptyBins);
 
+  // 121/8 Hz: the frames step 181.5°, so a run of 0.4 s passes only two arcs of 18° — too
+  // short, though a long one would meet 240 phases.
+  form->Text4->setText(QStringLiteral("121"));
+  form->Text27->setText(QStringLiteral("8"));
+  form->Text7->setText(QStringLiteral("12"));
+  QTimer::singleShot(400, form->Command4, &QPushButton::click);
+  form->Generator().Command20_Click();
+  form->Recorder().WaitUntilWritten();
+  const std::optional<recording::FrameAnalysisResult>& brief = form->Recorder().AllFramesResult();
+  ASSERT_TRUE(brief);
+  EXPECT_GT(brief->frames, 3);
+  EXPECT_FALSE(brief->mapsWritten);
+  EXPECT_TRUE(form->Label1->text().contains(QString::fromUtf8("Запись слишком короткая")))
+      << form->Label1->text().toStdString();
+
+  QTest::qWait(1100);  // a run's folder is named by the second it starts in
   form->Option6->setChecked(true);
   form->Text20->setText(QStringLiteral("0.5"));
   QTimer::singleShot(1200, form->Command4, &QPushButton::click);
   form->Generator().Command20_Click();
-  EXPECT_TRUE(form->Label1->text().contains(QString::fromUtf8("в режиме таймера")))
+  EXPECT_TRUE(boxes.Calls().empty()) << boxes.Calls().front().text.toStdString();
+  EXPECT_TRUE(form->Generator().RunActive());
+  EXPECT_TRUE(form->Label1->text().contains(QString::fromUtf8("В режиме таймера")))
       << form->Label1->text().toStdString();
   WaitFor([&] { return !form->Generator().RunActive(); }, 5000);
   form->Recorder().WaitUntilWritten();
