@@ -55,6 +55,9 @@ std::optional<std::array<double, 2>> LockIn::Weigh(const std::uint8_t* rows, int
   if (!rows || width != width_ || height != height_ || stride < width * bytesPerPixel ||
       width_ == 0 || !std::isfinite(phaseDeg) || !std::isfinite(exposurePeriods))
     return std::nullopt;
+  // The phases the frames took, whether or not their exposure leaves a response to fit.
+  const long whole = std::lround(std::fmod(std::fmod(phaseDeg, 360.0) + 360.0, 360.0));
+  phases_seen_[static_cast<std::size_t>(whole % kPhaseBins)] = true;
   // Beyond a period the box's response changes sign (the phase turns over) and fades: a frame
   // that keeps too little of it would only add noise, divided up.
   const double s = Smear(std::max(exposurePeriods, 0.0));
@@ -68,8 +71,6 @@ std::optional<std::array<double, 2>> LockIn::Weigh(const std::uint8_t* rows, int
   const double row[3] = {1, c, sn};
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j) m_[i][j] += row[i] * row[j];
-  const long whole = std::lround(std::fmod(std::fmod(phaseDeg, 360.0) + 360.0, 360.0));
-  phases_seen_[static_cast<std::size_t>(whole % kPhaseBins)] = true;
   ++frames_;
   return std::array<double, 2>{c, sn};
 }
@@ -122,6 +123,7 @@ int LockIn::DistinctPhases() const {
 
 LockInRefusal LockIn::Refusal() const {
   if (frames_ == 0) return smeared_ > 0 ? LockInRefusal::Smeared : LockInRefusal::NoFrames;
+  // Phases of smeared frames count above but not in the fit: the fit's own frames decide.
   if (DistinctPhases() < 3) return LockInRefusal::FewPhases;
   // The covariance of the weights (s cos φ, s sin φ) over the frames, and how round it is.
   const double n = m_[0][0];

@@ -70,7 +70,7 @@ class LockIn {
   std::size_t Frames() const { return frames_; }
   // Frames refused because their exposure kept too little of the response.
   std::size_t Smeared() const { return smeared_; }
-  // Whole degrees among the frames' phases.
+  // Whole degrees among the frames' phases (smeared ones included).
   int DistinctPhases() const;
   // Why there are no maps (None: there are).
   LockInRefusal Refusal() const;

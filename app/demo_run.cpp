@@ -488,6 +488,9 @@ void Operate(Form1& form, const DemoRunSettings& settings, DemoRunSummary& summa
   if (QFile::exists(video)) summary.files << video;
   if (const std::optional<recording::FrameAnalysisResult>& all = form.Recorder().AllFramesResult())
     summary.allFrames = AllFramesLines(*all);
+  else if (!form.Recorder().AllFramesRefused().isEmpty())
+    summary.allFrames << QStringLiteral("all frames: not analysed: ") +
+                             form.Recorder().AllFramesRefused();
   if (form.Unloaded()) return;
   Pause(200);
   form.Command16->click();

@@ -496,7 +496,7 @@ QString UsageText() {
       "                     (2 to 120): bins/ of the run folder gets each bin's mean\n"
       "                     picture, stamped with its phase and frame count, and\n"
       "                     period.avi, one period of the motion\n"
-      "  --bins-fps F       the period animation's frames a second (default 12)\n"
+      "  --bins-fps F       the period animation's frames a second, 1 to 60 (default 12)\n"
       "  --lock-in          each pixel's response at the tone's frequency from every frame:\n"
       "                     amplitude.png, phase-map.png and the values as .npy arrays in\n"
       "                     the run folder\n"

@@ -73,8 +73,8 @@ std::pair<QString, QString> WhyNoMaps(const FrameAnalysisSetup& setup,
   const analysis::LockInRefusal refusal =
       lockIn ? lockIn->Refusal() : analysis::LockInRefusal::NoFrames;
   if (refusal == analysis::LockInRefusal::NoFrames)
-    return {QString::fromUtf8("ни один кадр не пришёлся на звучание тона."),
-            QStringLiteral("no frame fell within the tone")};
+    return {QString::fromUtf8("ни один кадр не проанализирован."),
+            QStringLiteral("no frame was analysed")};
   if (refusal == analysis::LockInRefusal::Smeared)
     return {QString::fromUtf8("экспозиция кадров охватывает почти целые периоды тона (%1 Гц), и "
                               "отклик в них усредняется. Уменьшите экспозицию в свойствах "
@@ -298,7 +298,8 @@ FrameAnalysisResult FrameAnalysis::Finish(const QString& folder) {
     result.binFrames.emplace();
     std::vector<QImage> period;
     const int digits = bins.Count() > 100 ? 3 : 2;
-    const bool made = dir.mkpath(kBinsFolder);
+    // No folder for bins that are all empty.
+    const bool made = bins.EmptyBins() < bins.Count() && dir.mkpath(kBinsFolder);
     bool written = made;
     for (int bin = 0; bin < bins.Count(); ++bin) {
       result.binFrames->push_back(bins.Frames(bin));
@@ -318,7 +319,7 @@ FrameAnalysisResult FrameAnalysis::Finish(const QString& folder) {
                 written;
       period.push_back(picture);
     }
-    if (!made && result.failure.isEmpty())
+    if (!made && bins.EmptyBins() < bins.Count() && result.failure.isEmpty())
       result.failure = dir.filePath(kBinsFolder) + QStringLiteral(": the folder could not be made");
     result.emptyBins = bins.EmptyBins();
     if (result.emptyBins < bins.Count() && made) {
@@ -399,6 +400,21 @@ FrameAnalysisResult FrameAnalysis::Finish(const QString& folder) {
       }
       result.mapsWritten = written;
     }
+  }
+  // The tone's timeline reaches the analysis with the first picture: a large NC0 leaves the
+  // frames before it out, which the operator can change.
+  if (result.beforeFirstInstant > 0 &&
+      4 * result.beforeFirstInstant >= result.frames + result.beforeFirstInstant) {
+    notes << QString::fromUtf8(
+                 "Кадров до первого снимка: %1 из %2, они не анализируются; "
+                 "с меньшим NC0 анализ начнётся раньше.")
+                 .arg(result.beforeFirstInstant)
+                 .arg(result.frames + result.beforeFirstInstant);
+    lines << QStringLiteral(
+                 "%1 of %2 frames came before the first picture's instant and were "
+                 "left out; a smaller NC0 starts the analysis sooner")
+                 .arg(result.beforeFirstInstant)
+                 .arg(result.frames + result.beforeFirstInstant);
   }
   if (!result.failure.isEmpty()) {
     qCWarning(lcRecording).noquote()

@@ -162,6 +162,7 @@ void PictureRecorder::BeginRun(const generator::RunStart& start) {
   frame_choice_ = RunFrameChoiceOf(start, FrameChoiceChosen());
   forecast_ = {};
   analysis_.reset();
+  all_frames_refused_.clear();
   // The record reads the controls as the operator left them; the exposure is held from here
   // to the run's end when the operator chose so, and the record's end shows the values held.
   if (start.recordPictures) record_ = StartRecord(start);
@@ -216,14 +217,23 @@ void PictureRecorder::SayForecast(const generator::RunStart& start) {
 void PictureRecorder::StartAllFrames(const generator::RunStart& start) {
   const FrameAnalysisSettings chosen = FrameAnalysisChosen();
   if (!chosen.On()) return;
-  if (frame_choice_.intervalMs <= 0) {
-    // The Timer 1 mode keeps no time since T0: a frame has no phase to be sorted by.
-    const QString why = QString::fromUtf8(
-        "В режиме таймера у кадров нет фазы тона: анализ всех кадров для этой "
-        "записи выключен.");
-    qCInfo(lcRecording).noquote() << "all frames: not analysed in the timer mode";
+  // The Timer 1 mode keeps no time since T0: a frame has no phase to be sorted by. A strobe
+  // lights each frame at its pulse's phase, not its exposure's.
+  const bool timer = frame_choice_.intervalMs <= 0;
+  if (timer || frame_choice_.strobe.on) {
+    const QString why = timer ? QString::fromUtf8(
+                                    "В режиме таймера у кадров нет фазы тона: анализ всех кадров "
+                                    "для этой записи выключен.")
+                              : QString::fromUtf8(
+                                    "Со стробоскопом кадры показывают фазу вспышки, а не "
+                                    "экспозиции: анализ всех кадров для этой записи выключен.");
+    all_frames_refused_ = timer ? QStringLiteral("the timer mode gives the frames no phase")
+                                : QStringLiteral(
+                                      "the strobe lights the frames at its pulses' "
+                                      "phase, not their exposure's");
+    qCInfo(lcRecording).noquote() << "all frames: not analysed:" << all_frames_refused_;
     if (record_) {
-      record_->allFramesRefused = QStringLiteral("the timer mode gives the frames no phase");
+      record_->allFramesRefused = all_frames_refused_;
       writer_->UpdateRecord(*record_);
     }
     controls_.Label1->setText(QStringLiteral(" ") + why);

@@ -117,6 +117,8 @@ class PictureRecorder : public QObject {
   const FrameForecastText& FrameChoiceForecastText() const { return forecast_; }
   // What the analysis of the last written run's every frame found; none when it was off.
   const std::optional<FrameAnalysisResult>& AllFramesResult() const { return all_frames_; }
+  // Why the current or last run that asked for it has no such analysis (empty: none refused).
+  const QString& AllFramesRefused() const { return all_frames_refused_; }
   // The picture window, loaded again should it be gone.
   Form6& PictureWindow();
   // The time source "now" is read from for names and the choice of a frame (the system's
@@ -179,6 +181,7 @@ class PictureRecorder : public QObject {
   // This run's analysis of every frame (none when off), and the last written run's findings.
   std::shared_ptr<FrameAnalysis> analysis_;
   std::optional<FrameAnalysisResult> all_frames_;
+  QString all_frames_refused_;
   // Last: its thread ends, the queue written, before the rest goes.
   std::unique_ptr<PictureWriter> writer_;
 };

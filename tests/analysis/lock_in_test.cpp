@@ -134,6 +134,7 @@ TEST(LockIn, FewerThanThreePhasesGiveNoMapsAndThreeGiveTheTruth) {
     EXPECT_FALSE(smeared.Add(frame.data(), kWidth, kWidth, kHeight, phase, 1.0));
   }
   EXPECT_EQ(smeared.Smeared(), 3u);
+  EXPECT_EQ(smeared.DistinctPhases(), 3);  // the phases they took, said with the refusal
   EXPECT_EQ(smeared.Refusal(), analysis::LockInRefusal::Smeared);
   EXPECT_EQ(LockIn(kWidth, kHeight).Refusal(), analysis::LockInRefusal::NoFrames);
 

@@ -424,7 +424,8 @@ TEST_F(PhaseTruthTest, EveryFrameSortedByPhaseAndFittedShowsTheScenesTruth) {
 // A run whose frames cannot resolve the response says why instead of writing maps: 15 Hz
 // against 30 frames a second meets the tone at two phases only; 12 bins then get two pictures
 // and the rest are said to be empty because the rates are commensurate. A run too short for the
-// frames to pass the tone's phases says so. In the Timer 1 mode the frames have no phase at all.
+// frames to pass the tone's phases says so. In the Timer 1 mode the frames have no phase at all,
+// and under a strobe only its pulses'.
 TEST_F(PhaseTruthTest, FramesThatCannotResolveTheResponseSayWhyInsteadOfMaps) {
   recording::ForceFrameAnalysis(
       recording::FrameAnalysisSettings{.phaseBins = 12, .binsFps = 12, .lockIn = true});
@@ -477,6 +478,20 @@ TEST_F(PhaseTruthTest, FramesThatCannotResolveTheResponseSayWhyInsteadOfMaps) {
   WaitFor([&] { return !form->Generator().RunActive(); }, 5000);
   form->Recorder().WaitUntilWritten();
   EXPECT_FALSE(form->Recorder().AllFramesResult());
+  EXPECT_FALSE(form->Recorder().AllFramesRefused().isEmpty());
+
+  // A strobe lights each frame at its pulse's phase, not its exposure's: no analysis either.
+  QTest::qWait(1100);
+  form->Option5->setChecked(true);
+  form->Generator().SetStrobe({generator::StrobeMode::EveryPeriod});
+  QTimer::singleShot(600, form->Command4, &QPushButton::click);
+  form->Generator().Command20_Click();
+  form->Generator().SetStrobe({});
+  EXPECT_TRUE(boxes.Calls().empty());
+  form->Recorder().WaitUntilWritten();
+  EXPECT_FALSE(form->Recorder().AllFramesResult());
+  EXPECT_TRUE(form->Recorder().AllFramesRefused().contains(QStringLiteral("strobe")))
+      << form->Recorder().AllFramesRefused().toStdString();
 }
 
 }  // namespace
