@@ -162,11 +162,7 @@ CalibrationOutcome CalibrateCamera(Form1& form, int seconds) {
     return outcome;
   }
   outcome.setup = gst::SetupOf(*camera);
-  const gst::CameraFormat& format = camera->Format();
-  const double fps = !format.rates.empty() ? format.rates.front().PerSecond()
-                     : camera->FrameIntervalNs() > 0
-                         ? 1e9 / static_cast<double>(camera->FrameIntervalNs())
-                         : 30;
+  const double fps = camera->FramesPerSecond() > 0 ? camera->FramesPerSecond() : 30;
   const std::array<double, 2> tones = analysis::CalibrationTones(fps);
   auto sink = std::make_shared<FrameSink>(std::vector<double>{tones[0], tones[1]});
   camera->SetFrameObserver([sink](const gst::FramePtr& frame) { sink->Take(*frame); });

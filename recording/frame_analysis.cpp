@@ -191,19 +191,15 @@ struct FrameAnalysis::Shared {
       return;
     }
     if (now->timer || !frame.Bits() || !(setup.toneHz > 0)) return outside();
-    // The light a frame shows came the camera's delay and its exposure before its timestamp; an
-    // unknown exposure is taken as an instant, as the log's exposure phase takes it.
+    // Placed as the log places a picture's frame: an unknown exposure is taken as an instant.
     const bool exposureKnown = now->exposureMs && *now->exposureMs > 0;
     const double exposureMs = exposureKnown ? *now->exposureMs : 0;
-    const std::int64_t endSteady =
-        frame.CaptureNs() - std::llround(now->cameraDelayMs.value_or(0) * 1e6);
-    const std::int64_t middleSteady = endSteady - std::llround(exposureMs / 2 * 1e6);
-    const std::int64_t startLocal =
-        endSteady - std::llround(exposureMs * 1e6) + now->steadyToLocalNs;
+    const ExposureSpan span = ExposureOf(frame.CaptureNs(), *now);
     // Frames exposed before the tone's first sample or after its stop show the optics at rest;
     // a frame of another size than the first shows another set-up.
-    if (endSteady > stop || now->tone.MsSinceT0(startLocal) < 0) return outside();
-    const std::optional<double> phase = now->tone.PhaseAt(middleSteady + now->steadyToLocalNs);
+    if (span.endLocalNs - now->steadyToLocalNs > stop || now->tone.MsSinceT0(span.startLocalNs) < 0)
+      return outside();
+    const std::optional<double> phase = now->tone.PhaseAt(span.middleLocalNs);
     if (!phase) return outside();
     if (!size) size = {frame.Width(), frame.Height()};
     if (*size != std::pair{frame.Width(), frame.Height()}) return outside();
@@ -251,10 +247,6 @@ FrameAnalysis::~FrameAnalysis() {
 void FrameAnalysis::Observe(gst::CameraPipeline& camera) {
   camera_ = &camera;
   camera.SetFrameObserver([shared = shared_](const gst::FramePtr& frame) { shared->Offer(frame); });
-}
-
-void FrameAnalysis::Offer(const gst::FramePtr& frame) {
-  shared_->Offer(frame);
 }
 
 void FrameAnalysis::Follow(const FrameTiming& timing) {

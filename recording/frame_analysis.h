@@ -19,8 +19,7 @@
 
 namespace gst {
 class CameraPipeline;
-class CameraFrame;
-}  // namespace gst
+}
 
 namespace recording {
 
@@ -94,9 +93,6 @@ class FrameAnalysis {
   // On the writer's thread, once Stop was called: waits for the frames handed over, then writes
   // the bins and maps into `folder`.
   FrameAnalysisResult Finish(const QString& folder);
-
-  // For tests and benchmarks: a frame as the camera's thread would hand it over.
-  void Offer(const std::shared_ptr<const gst::CameraFrame>& frame);
 
  private:
   struct Shared;

@@ -244,10 +244,7 @@ void PictureRecorder::StartAllFrames(const generator::RunStart& start) {
   FrameAnalysisSetup setup;
   setup.settings = chosen;
   setup.toneHz = start.toneHz;
-  setup.frameRate = !camera->Format().rates.empty() ? camera->Format().rates.front().PerSecond()
-                    : camera->FrameIntervalNs() > 0
-                        ? 1e9 / static_cast<double>(camera->FrameIntervalNs())
-                        : 0;
+  setup.frameRate = camera->FramesPerSecond();
   setup.pictureIntervalS = frame_choice_.intervalMs / 1000;
   forms::PictureBox& panel = *PictureWindow().Picture2;
   setup.picture = panel.Image().size();

@@ -53,6 +53,15 @@ QString FailureText(const std::exception_ptr& failure) {
   }
 }
 
+ExposureSpan ExposureOf(std::int64_t captureNs, const FrameTiming& timing) {
+  const std::int64_t captureLocal = captureNs + timing.steadyToLocalNs;
+  const double delayMs = timing.cameraDelayMs.value_or(0);
+  const double exposureMs = timing.exposureMs.value_or(0);
+  return {.startLocalNs = captureLocal - std::llround((delayMs + exposureMs) * 1e6),
+          .middleLocalNs = captureLocal - std::llround((delayMs + exposureMs / 2) * 1e6),
+          .endLocalNs = captureLocal - std::llround(delayMs * 1e6)};
+}
+
 void NoteFrame(const gst::CameraFrame& frame, const FrameTiming& timing, PictureLogRow& row) {
   row.frameNumber = frame.Number();
   const std::int64_t captureLocal = frame.CaptureNs() + timing.steadyToLocalNs;
@@ -60,15 +69,12 @@ void NoteFrame(const gst::CameraFrame& frame, const FrameTiming& timing, Picture
   if (!timing.timer) row.frameCaptureMs = timing.tone.MsSinceT0(captureLocal);
   if (const std::optional<double> phase = timing.tone.PhaseAt(captureLocal))
     row.framePhase = *phase;
-  // The light a frame shows came the camera's delay and half its exposure before its
-  // timestamp; without a calibration the delay counts as 0 and the source says so.
+  // Without a calibration the delay counts as 0 and the source says so.
   row.exposureTimeMs = timing.exposureMs;
   row.cameraDelayMs = timing.cameraDelayMs;
   row.cameraDelaySource =
       timing.cameraDelayMs ? QStringLiteral("calibrated") : QStringLiteral("none");
-  const double beforeNs =
-      (timing.cameraDelayMs.value_or(0) + timing.exposureMs.value_or(0) / 2) * 1e6;
-  const std::int64_t exposureMidLocal = captureLocal - std::llround(beforeNs);
+  const std::int64_t exposureMidLocal = ExposureOf(frame.CaptureNs(), timing).middleLocalNs;
   if (!timing.timer) row.exposureMidMs = timing.tone.MsSinceT0(exposureMidLocal);
   if (const std::optional<double> phase = timing.tone.PhaseAt(exposureMidLocal))
     row.exposurePhase = *phase;

@@ -50,6 +50,16 @@ struct FrameTiming {
   std::optional<double> exposureMs;
 };
 
+// Where the light a frame shows came from, on the time source: its exposure, which ended the
+// camera's delay (0 when not calibrated) before the frame's timestamp `captureNs` (steady
+// clock) and lasted its exposure time (0 when unknown).
+struct ExposureSpan {
+  std::int64_t startLocalNs = 0;
+  std::int64_t middleLocalNs = 0;
+  std::int64_t endLocalNs = 0;
+};
+ExposureSpan ExposureOf(std::int64_t captureNs, const FrameTiming& timing);
+
 // The frame's number, capture time, age at the due instant and tone phase, and its exposure's
 // middle and phase, into the row.
 void NoteFrame(const gst::CameraFrame& frame, const FrameTiming& timing, PictureLogRow& row);

@@ -284,6 +284,12 @@ std::int64_t IntervalOf(const std::deque<FramePtr>& frames) {
 
 }  // namespace
 
+double CameraPipeline::FramesPerSecond() const {
+  if (!format_.rates.empty()) return format_.rates.front().PerSecond();
+  const std::int64_t interval = FrameIntervalNs();
+  return interval > 0 ? 1e9 / static_cast<double>(interval) : 0;
+}
+
 std::int64_t CameraPipeline::FrameIntervalNs() const {
   std::lock_guard lock(slot_mutex_);
   return IntervalOf(recent_);

@@ -160,6 +160,8 @@ class CameraPipeline : public QObject {
                                              std::optional<FrameRule> rule = std::nullopt);
   // The time between frames, from the capture times of those kept (0 before two arrived).
   std::int64_t FrameIntervalNs() const;
+  // Frames a second: the format's rate, else what the kept frames show (0 when neither says).
+  double FramesPerSecond() const;
   // Frames delivered since the opening (a change of format is a new opening).
   std::uint64_t FrameCount() const { return frames_.load(); }
   // A playing camera that gave no frame for this long is frozen until its next frame.

@@ -84,7 +84,9 @@ class PhaseTruthTest : public testing_support::RecordingWindowFixture {
     gst::SetTestSceneSettings(saved_);
   }
 
+  // Switches the camera on in one back end, off first if it is on.
   void CameraOn(bool filterGraph) {
+    if (form->CameraOn() == 1) QTest::mouseClick(form->Command13, Qt::LeftButton);
     if (filterGraph) {
       form->Option8->click();
       QTest::mouseClick(form->Command11, Qt::LeftButton);
@@ -152,7 +154,6 @@ TEST_F(PhaseTruthTest, EachPicturesHandShowsItsRowsExposurePhaseOnceTheDelayIsKn
   for (const auto& [filterGraph, jpeg] : {std::pair{false, false}, {true, false}, {true, true}}) {
     SCOPED_TRACE(filterGraph ? (jpeg ? "filter graph, jpg" : "filter graph, bmp")
                              : "capture window");
-    if (form->CameraOn() == 1) QTest::mouseClick(form->Command13, Qt::LeftButton);
     CameraOn(filterGraph);
     if (HasFatalFailure()) return;
     const gst::CameraSetup setup = gst::SetupOf(form->Camera().RecordingCamera());
@@ -204,7 +205,6 @@ TEST_F(PhaseTruthTest, StrobedPicturesShowTheHandAtTheirPulsesPhase) {
        {std::tuple{false, generator::StrobeMode::EveryPeriod, 4},
         std::tuple{true, generator::StrobeMode::Instants, 7}}) {
     SCOPED_TRACE(filterGraph ? "filter graph, instants" : "capture window, every period");
-    if (form->CameraOn() == 1) QTest::mouseClick(form->Command13, Qt::LeftButton);
     form->Generator().SetStrobe({mode});
     CameraOn(filterGraph);
     if (HasFatalFailure()) return;
@@ -249,7 +249,6 @@ TEST_F(PhaseTruthTest, PicturesChosenByPhaseShowTheHandNearTheIdealPhase) {
   } lifted;
   for (const bool filterGraph : {false, true}) {
     SCOPED_TRACE(filterGraph ? "filter graph" : "capture window");
-    if (form->CameraOn() == 1) QTest::mouseClick(form->Command13, Qt::LeftButton);
     CameraOn(filterGraph);
     if (HasFatalFailure()) break;
     StoreSceneDelay(form->Camera().RecordingCamera(), 4);
@@ -346,7 +345,6 @@ TEST_F(PhaseTruthTest, EveryFrameSortedByPhaseAndFittedShowsTheScenesTruth) {
   } lifted;
   for (const bool filterGraph : {false, true}) {
     SCOPED_TRACE(filterGraph ? "filter graph" : "capture window");
-    if (form->CameraOn() == 1) QTest::mouseClick(form->Command13, Qt::LeftButton);
     CameraOn(filterGraph);
     if (HasFatalFailure()) break;
     StoreSceneDelay(form->Camera().RecordingCamera(), 4);
