@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 
 #include "platform/gst/camera_controls.h"
@@ -38,6 +39,64 @@ void PrepareSource(GstElement* source) {
 
 }  // namespace
 
+// ---- FrameConverter -------------------------------------------------------------------------
+
+// Turns frames of one raw format and size into BGRx rows of the same size, with the settings
+// the videoconvert element would use. One converter is shared by the frames of an opening,
+// which may be read on several threads: one conversion at a time.
+class FrameConverter {
+ public:
+  FrameConverter(const GstVideoInfo& from, std::shared_ptr<std::atomic<std::uint64_t>> count)
+      : from_(from), count_(std::move(count)) {
+    gst_video_info_set_format(&to_, GST_VIDEO_FORMAT_BGRx, GST_VIDEO_INFO_WIDTH(&from),
+                              GST_VIDEO_INFO_HEIGHT(&from));
+    // Only the pixels change: the converter refuses another rate, aspect or interlacing.
+    GST_VIDEO_INFO_FPS_N(&to_) = GST_VIDEO_INFO_FPS_N(&from);
+    GST_VIDEO_INFO_FPS_D(&to_) = GST_VIDEO_INFO_FPS_D(&from);
+    GST_VIDEO_INFO_PAR_N(&to_) = GST_VIDEO_INFO_PAR_N(&from);
+    GST_VIDEO_INFO_PAR_D(&to_) = GST_VIDEO_INFO_PAR_D(&from);
+    GST_VIDEO_INFO_INTERLACE_MODE(&to_) = GST_VIDEO_INFO_INTERLACE_MODE(&from);
+    to_caps_.reset(gst_video_info_to_caps(&to_));
+    converter_.reset(gst_video_converter_new(&from_, &to_, nullptr));
+  }
+  bool Valid() const { return converter_ != nullptr && to_caps_ != nullptr; }
+  bool Matches(const GstVideoInfo& info) const { return gst_video_info_is_equal(&info, &from_); }
+  const GstVideoInfo& To() const { return to_; }
+
+  // The sample's frame in BGRx rows, in a sample of its own (black where it cannot be read).
+  SamplePtr Convert(GstSample* sample) {
+    BufferPtr out(gst_buffer_new_allocate(nullptr, GST_VIDEO_INFO_SIZE(&to_), nullptr));
+    GstVideoFrame target;
+    if (!gst_video_frame_map(&target, &to_, out.get(), GST_MAP_WRITE)) return nullptr;
+    GstVideoFrame source;
+    GstBuffer* in = sample ? gst_sample_get_buffer(sample) : nullptr;
+    if (in && gst_video_frame_map(&source, &from_, in, GST_MAP_READ)) {
+      {
+        std::lock_guard lock(mutex_);
+        gst_video_converter_frame(converter_.get(), &source, &target);
+      }
+      gst_video_frame_unmap(&source);
+    } else {
+      std::memset(GST_VIDEO_FRAME_PLANE_DATA(&target, 0), 0, GST_VIDEO_INFO_SIZE(&to_));
+    }
+    gst_video_frame_unmap(&target);
+    if (in) gst_buffer_copy_into(out.get(), in, GST_BUFFER_COPY_TIMESTAMPS, 0, -1);
+    ++*count_;
+    return SamplePtr(gst_sample_new(out.get(), to_caps_.get(), nullptr, nullptr));
+  }
+
+ private:
+  struct ConverterFree {
+    void operator()(GstVideoConverter* converter) const { gst_video_converter_free(converter); }
+  };
+  GstVideoInfo from_;
+  GstVideoInfo to_{};
+  CapsPtr to_caps_;
+  std::shared_ptr<std::atomic<std::uint64_t>> count_;
+  std::mutex mutex_;
+  std::unique_ptr<GstVideoConverter, ConverterFree> converter_;
+};
+
 // ---- CameraFrame ----------------------------------------------------------------------------
 
 CameraFrame::CameraFrame(SamplePtr sample, int width, int height, int stride, std::uint64_t number,
@@ -56,11 +115,39 @@ CameraFrame::CameraFrame(SamplePtr sample, int width, int height, int stride, st
   }
 }
 
+CameraFrame::CameraFrame(SamplePtr sample, std::shared_ptr<FrameConverter> converter,
+                         std::uint64_t number, std::int64_t captureNs, std::int64_t arrivalNs)
+    : sample_(std::move(sample)),
+      converter_(std::move(converter)),
+      prepared_(false),
+      width_(GST_VIDEO_INFO_WIDTH(&converter_->To())),
+      height_(GST_VIDEO_INFO_HEIGHT(&converter_->To())),
+      stride_(GST_VIDEO_INFO_PLANE_STRIDE(&converter_->To(), 0)),
+      number_(number),
+      capture_ns_(captureNs),
+      arrival_ns_(arrivalNs) {}
+
 CameraFrame::~CameraFrame() {
   if (map_.data) gst_buffer_unmap(gst_sample_get_buffer(sample_.get()), &map_);
 }
 
+void CameraFrame::Prepare() const {
+  if (!Prepared()) std::call_once(convert_once_, [this] { Convert(); });
+}
+
+void CameraFrame::Convert() const {
+  SamplePtr converted = converter_->Convert(sample_.get());
+  converter_.reset();
+  // The camera's buffer goes back to it now; the rows are the frame's own.
+  sample_ = std::move(converted);
+  GstBuffer* buffer = sample_ ? gst_sample_get_buffer(sample_.get()) : nullptr;
+  if (!buffer || !gst_buffer_map(buffer, &map_, GST_MAP_READ)) map_ = GstMapInfo{};
+  own_memory_ = true;
+  prepared_.store(true, std::memory_order_release);
+}
+
 QImage CameraFrame::Image() const {
+  Prepare();
   if (!map_.data) return {};
   // The image holds a reference to the frame until the image and its copies are gone.
   auto keep = std::make_unique<FramePtr>(shared_from_this());
@@ -72,13 +159,17 @@ QImage CameraFrame::Image() const {
 }
 
 std::shared_ptr<const CameraFrame> CameraFrame::Detached() const {
+  Prepare();
+  if (own_memory_) return shared_from_this();
   GstBuffer* buffer = gst_sample_get_buffer(sample_.get());
   if (!buffer) return shared_from_this();
   BufferPtr copy(gst_buffer_copy_deep(buffer));
   SamplePtr sample(
       gst_sample_new(copy.get(), gst_sample_get_caps(sample_.get()), nullptr, nullptr));
-  return std::make_shared<const CameraFrame>(std::move(sample), width_, height_, stride_, number_,
-                                             capture_ns_, arrival_ns_);
+  auto detached = std::make_shared<CameraFrame>(std::move(sample), width_, height_, stride_,
+                                                number_, capture_ns_, arrival_ns_);
+  detached->own_memory_ = true;
+  return detached;
 }
 
 // ---- CameraPipeline ---------------------------------------------------------------------
@@ -113,6 +204,8 @@ bool CameraPipeline::Open(const CameraDevice& camera, const CameraFormat& format
   format_ = format;
   controls_notice_.clear();
   frames_ = 0;
+  converted_ = std::make_shared<std::atomic<std::uint64_t>>(0);
+  converter_.reset();
   last_arrival_ns_ = 0;
   {
     std::lock_guard lock(slot_mutex_);
@@ -132,11 +225,9 @@ bool CameraPipeline::Open(const CameraDevice& camera, const CameraFormat& format
   ElementMaker maker;
   ElementPtr source = Adopt(gst_device_create_element(camera.device.get(), "source"));
   ElementPtr chosen = maker.Make("capsfilter", "chosen");
+  ElementPtr decoder_made = format.IsJpeg() ? maker.Make("jpegdec", "decoder") : nullptr;
   ElementPtr tee = maker.Make("tee", "split");
   ElementPtr queue_made = maker.Make("queue", "preview_queue");
-  ElementPtr decoder_made = format.IsJpeg() ? maker.Make("jpegdec", "decoder") : nullptr;
-  ElementPtr convert_made = maker.Make("videoconvert", "convert");
-  ElementPtr bgrx_made = maker.Make("capsfilter", "bgrx");
   ElementPtr sink_made = maker.Make("appsink", "frames");
   ElementPtr tap_queue_made = maker.Make("queue", "tap_queue");
   ElementPtr tap_made = maker.Make("appsink", "tap");
@@ -145,17 +236,15 @@ bool CameraPipeline::Open(const CameraDevice& camera, const CameraFormat& format
   GstElement* bin = pipeline_.get();
   source_ = AddToBin(bin, std::move(source));
   chosen_ = AddToBin(bin, std::move(chosen));
+  GstElement* decoder = decoder_made ? AddToBin(bin, std::move(decoder_made)) : nullptr;
   tee_ = AddToBin(bin, std::move(tee));
   GstElement* queue = AddToBin(bin, std::move(queue_made));
-  GstElement* decoder = decoder_made ? AddToBin(bin, std::move(decoder_made)) : nullptr;
-  GstElement* convert = AddToBin(bin, std::move(convert_made));
-  GstElement* bgrx = AddToBin(bin, std::move(bgrx_made));
   GstElement* sink = AddToBin(bin, std::move(sink_made));
   GstElement* tap_queue = AddToBin(bin, std::move(tap_queue_made));
   GstElement* tap = AddToBin(bin, std::move(tap_made));
-  GstElement* chain[] = {source_, chosen_, tee_, queue, decoder, convert, bgrx, sink};
-  if (!source_ || !chosen_ || !tee_ || !queue || (format.IsJpeg() && !decoder) || !convert ||
-      !bgrx || !sink || !tap_queue || !tap)
+  GstElement* chain[] = {source_, chosen_, decoder, tee_, queue, sink};
+  if (!source_ || !chosen_ || !tee_ || !queue || (format.IsJpeg() && !decoder) || !sink ||
+      !tap_queue || !tap)
     return fail(QStringLiteral("не удаётся собрать конвейер камеры"));
   // Frame times are read as steady-clock times; a source that offers a clock of its own
   // (PipeWire's) must not become the pipeline's.
@@ -164,16 +253,17 @@ bool CameraPipeline::Open(const CameraDevice& camera, const CameraFormat& format
   PrepareSource(source_);
   CapsPtr caps(format.MakeCaps());
   g_object_set(chosen_, "caps", caps.get(), nullptr);
-  // The decoding side may stall for a moment (a busy machine): the frames of that moment wait
+  // The frames' side may stall for a moment (a busy machine): the frames of that moment wait
   // for it, as a picture may need the one nearest its instant, but never more than a quarter
   // of a second of them; older ones are dropped, so the preview never lags further behind.
   gst_util_set_object_arg(G_OBJECT(queue), "leaky", "downstream");
   g_object_set(queue, "max-size-buffers", 16u, "max-size-bytes", 0u, "max-size-time",
                guint64{250} * GST_MSECOND, nullptr);
-  CapsPtr bgrx_caps(gst_caps_from_string("video/x-raw,format=BGRx"));
-  g_object_set(bgrx, "caps", bgrx_caps.get(), nullptr);
-  g_object_set(sink, "max-buffers", 1u, "drop", TRUE, "sync", FALSE, "emit-signals", FALSE,
-               nullptr);
+  // Frames in the camera's (or the decoder's) own raw format, in plain memory: each is
+  // converted to BGRx only when read.
+  CapsPtr raw_caps(gst_caps_from_string("video/x-raw"));
+  g_object_set(sink, "caps", raw_caps.get(), "max-buffers", 1u, "drop", TRUE, "sync", FALSE,
+               "emit-signals", FALSE, nullptr);
   GstAppSinkCallbacks callbacks{};
   callbacks.new_sample = &CameraPipeline::OnNewSample;
   gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
@@ -253,7 +343,8 @@ void CameraPipeline::Close() {
     // Only the latest frame stays, in memory of its own.
     FramePtr latest = recent_.empty() ? nullptr : recent_.back()->Detached();
     recent_.clear();
-    if (latest) recent_.push_back(std::move(latest));
+    if (latest) recent_.push_back(latest);
+    latest_prepared_ = std::move(latest);
     waiting.swap(waiting_);
     waiting.insert(waiting.end(), to_detach_.begin(), to_detach_.end());
     to_detach_.clear();
@@ -272,6 +363,15 @@ QString CameraPipeline::TakeFirstError() {
 FramePtr CameraPipeline::LatestFrame() const {
   std::lock_guard lock(slot_mutex_);
   return recent_.empty() ? nullptr : recent_.back();
+}
+
+void CameraPipeline::SetPreviewEvery(std::int64_t intervalNs) {
+  preview_every_ns_ = intervalNs;
+}
+
+FramePtr CameraPipeline::LatestPreparedFrame() const {
+  std::lock_guard lock(slot_mutex_);
+  return latest_prepared_;
 }
 
 namespace {
@@ -445,6 +545,8 @@ bool CameraPipeline::ChangeFormat(const CameraFormat& format, QString* error) {
   format_ = format;
   // The streaming thread is stopped at READY: the next frame is the first of a new opening.
   frames_ = 0;
+  converted_ = std::make_shared<std::atomic<std::uint64_t>>(0);
+  converter_.reset();
   last_arrival_ns_ = 0;
   std::vector<std::weak_ptr<FrameRequest>> open;
   {
@@ -477,8 +579,14 @@ GstFlowReturn CameraPipeline::OnNewSample(GstAppSink* sink, gpointer data) {
   GstCaps* caps = gst_sample_get_caps(sample.get());
   if (!caps || !gst_video_info_from_caps(&info, caps)) return GST_FLOW_OK;
   GstBuffer* buffer = gst_sample_get_buffer(sample.get());
-  int stride = GST_VIDEO_INFO_PLANE_STRIDE(&info, 0);
-  if (const GstVideoMeta* meta = gst_buffer_get_video_meta(buffer)) stride = meta->stride[0];
+  if (!buffer) return GST_FLOW_OK;
+  if (!self->converter_ || !self->converter_->Matches(info)) {
+    self->converter_ = std::make_shared<FrameConverter>(info, self->converted_);
+    if (!self->converter_->Valid())
+      qCWarning(lcCamera) << "cannot convert the camera's frames:" << self->camera_.name
+                          << gst_video_format_to_string(GST_VIDEO_INFO_FORMAT(&info));
+  }
+  if (!self->converter_->Valid()) return GST_FLOW_OK;
   const std::int64_t arrival = SteadyNowNs();
   // The pipeline runs on the system's monotonic clock, the steady clock's own time base.
   std::int64_t capture = arrival;
@@ -491,9 +599,19 @@ GstFlowReturn CameraPipeline::OnNewSample(GstAppSink* sink, gpointer data) {
   const std::uint64_t number = ++self->frames_;
   self->last_arrival_ns_ = arrival;
   std::vector<std::weak_ptr<FrameRequest>> answered;
-  auto frame = std::make_shared<const CameraFrame>(std::move(sample), GST_VIDEO_INFO_WIDTH(&info),
-                                                   GST_VIDEO_INFO_HEIGHT(&info), stride, number,
+  auto frame = std::make_shared<const CameraFrame>(std::move(sample), self->converter_, number,
                                                    capture, arrival);
+  // The preview's frames are converted here, never on the window's thread; at 60 frames a
+  // second and a preview of 30, every other frame.
+  const std::int64_t every = self->preview_every_ns_.load();
+  const std::int64_t half_interval = self->FrameIntervalNs() / 2;
+  const bool for_preview =
+      every >= 0 && (self->last_prepared_ns_ == 0 ||
+                     capture - self->last_prepared_ns_ >= every - half_interval || number == 1);
+  if (for_preview) {
+    frame->Prepare();
+    self->last_prepared_ns_ = capture;
+  }
   {
     std::lock_guard lock(self->slot_mutex_);
     // The first frame of an opening starts the kept frames anew: the last one of an earlier
@@ -502,6 +620,7 @@ GstFlowReturn CameraPipeline::OnNewSample(GstAppSink* sink, gpointer data) {
     self->kept_current_ = true;
     self->recent_.push_back(frame);
     while (self->recent_.size() > kKeptFrames) self->recent_.pop_front();
+    if (for_preview) self->latest_prepared_ = frame;
     std::erase_if(self->waiting_, [&](const std::weak_ptr<FrameRequest>& waiting) {
       const std::shared_ptr<FrameRequest> request = waiting.lock();
       if (request && !request->Offer(frame)) {

@@ -1,8 +1,11 @@
 #pragma once
-// One open camera: `source ! capsfilter ! tee ! leaky queue ! [jpegdec] ! videoconvert !
-// BGRx appsink`. The appsink keeps the latest frame in a slot that the preview, the frame
-// grab, the BMP save and the clipboard copy all read. Frames and failures reach the GUI
-// thread as queued signals; the tee leaves room for a recording branch.
+// One open camera: `source ! capsfilter ! [jpegdec] ! tee ! leaky queue ! appsink`. An MJPEG
+// frame is decoded once, for the preview, the pictures and a recording alike. The appsink keeps
+// the latest frames in a slot that the preview, the frame requests, the frame grab, the BMP
+// save and the clipboard copy all read; each frame is turned into BGRx rows only when one of
+// them reads it, so a 60 frames/s camera costs no conversion for the frames nobody takes.
+// Frames and failures reach the GUI thread as queued signals; the tee leaves room for a
+// recording branch.
 
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
@@ -27,10 +30,18 @@
 
 namespace gst {
 
-// One decoded frame, 32-bit BGRx rows as the appsink delivered them; kept mapped while alive.
+class FrameConverter;
+
+// One decoded frame as 32-bit BGRx rows, kept mapped while alive. A frame of the camera's
+// pipeline comes in the camera's own pixel format and is converted when first read (Bits,
+// Image, Detached, Prepare), by whichever thread reads it first, into memory of its own.
 class CameraFrame : public std::enable_shared_from_this<CameraFrame> {
  public:
+  // A frame whose sample holds BGRx rows already.
   CameraFrame(SamplePtr sample, int width, int height, int stride, std::uint64_t number,
+              std::int64_t captureNs, std::int64_t arrivalNs);
+  // A frame in the format `converter` converts from, converted when first read.
+  CameraFrame(SamplePtr sample, std::shared_ptr<FrameConverter> converter, std::uint64_t number,
               std::int64_t captureNs, std::int64_t arrivalNs);
   ~CameraFrame();
   CameraFrame(const CameraFrame&) = delete;
@@ -38,8 +49,15 @@ class CameraFrame : public std::enable_shared_from_this<CameraFrame> {
 
   int Width() const { return width_; }
   int Height() const { return height_; }
-  int Stride() const { return stride_; }
-  const std::uint8_t* Bits() const { return map_.data; }
+  int Stride() const { return stride_; }  // of the BGRx rows
+  const std::uint8_t* Bits() const {
+    Prepare();
+    return map_.data;
+  }
+  // Converts it now if it is not yet; the rows then stay, in memory of its own.
+  void Prepare() const;
+  // Its BGRx rows exist (it was read, or delivered so).
+  bool Prepared() const { return prepared_.load(std::memory_order_acquire); }
   std::uint64_t Number() const { return number_; }  // 1 for the first frame of an opening
   // Steady-clock nanoseconds: when the camera took it (pipeline clock), and when it arrived.
   std::int64_t CaptureNs() const { return capture_ns_; }
@@ -47,12 +65,21 @@ class CameraFrame : public std::enable_shared_from_this<CameraFrame> {
   // The pixels as an RGB32 image without a copy; the frame lives as long as the image.
   QImage Image() const;
   // The same frame in memory of its own, so that keeping it holds nothing of the camera's
-  // pipeline (its buffer pool, and the pool's descriptors).
+  // pipeline (its buffer pool, and the pool's descriptors). A converted frame is its own
+  // already: no copy is made.
   std::shared_ptr<const CameraFrame> Detached() const;
 
  private:
-  SamplePtr sample_;
-  GstMapInfo map_{};
+  void Convert() const;
+
+  // Until the first read, the camera's sample and the converter; then the BGRx rows. The
+  // conversion runs once (convert_once_) and is what makes them readable.
+  mutable SamplePtr sample_;
+  mutable std::shared_ptr<FrameConverter> converter_;
+  mutable GstMapInfo map_{};
+  mutable std::once_flag convert_once_;
+  mutable std::atomic<bool> prepared_{true};
+  mutable bool own_memory_ = false;  // the rows were converted into a buffer of the frame's own
   int width_, height_, stride_;
   std::uint64_t number_;
   std::int64_t capture_ns_, arrival_ns_;
@@ -151,6 +178,13 @@ class CameraPipeline : public QObject {
   GstElement* Source() const { return source_; }
 
   FramePtr LatestFrame() const;
+  // The latest frame converted already, for a preview that must not convert on the window's
+  // thread: one at most every SetPreviewEvery's interval is converted for it as it arrives.
+  FramePtr LatestPreparedFrame() const;
+  // How often the preview shows a frame (0: every frame; negative: none is wanted). The frames
+  // it will show are converted by the streaming thread; the others only when something reads
+  // them.
+  void SetPreviewEvery(std::int64_t intervalNs);
   // The frame captured nearest `instantNs` (steady clock), from the frames of this opening
   // kept (the last few) and those still to come: answered at once when a kept frame was
   // captured after the instant, else by the first frame that is. Never blocks. A frame of an
@@ -164,6 +198,8 @@ class CameraPipeline : public QObject {
   double FramesPerSecond() const;
   // Frames delivered since the opening (a change of format is a new opening).
   std::uint64_t FrameCount() const { return frames_.load(); }
+  // Of them, those turned into BGRx rows so far, by any reader.
+  std::uint64_t FramesConverted() const { return converted_->load(); }
   // A playing camera that gave no frame for this long is frozen until its next frame.
   static constexpr std::int64_t kFrozenAfterNs = 1'000'000'000;
   bool IsFrozen() const { return frozen_; }
@@ -175,8 +211,8 @@ class CameraPipeline : public QObject {
   // Reconnects in another format: READY, new caps, PLAYING.
   bool ChangeFormat(const CameraFormat& format, QString* error = nullptr);
 
-  // Every frame as the camera delivers it (before decoding), handed to `tap` on a streaming
-  // thread; an empty function stops that. The tap branch is always there, so starting and
+  // Every frame as the camera delivers it (raw: an MJPEG camera's decoded), handed to `tap` on a
+  // streaming thread; an empty function stops that. The tap branch is always there, so starting and
   // stopping a recording never rebuilds the running pipeline.
   using Tap = std::function<void(GstSample* sample)>;
   void SetTap(Tap tap);
@@ -227,6 +263,13 @@ class CameraPipeline : public QObject {
   std::vector<std::weak_ptr<FrameRequest>> to_detach_;
   QString first_error_;
   std::atomic<std::uint64_t> frames_{0};
+  // Shared with the frames, which may be converted after the pipeline is gone.
+  std::shared_ptr<std::atomic<std::uint64_t>> converted_ =
+      std::make_shared<std::atomic<std::uint64_t>>(0);
+  std::shared_ptr<FrameConverter> converter_;  // the streaming thread's, for the current caps
+  FramePtr latest_prepared_;                   // guarded by slot_mutex_
+  std::int64_t last_prepared_ns_ = 0;          // the streaming thread's
+  std::atomic<std::int64_t> preview_every_ns_{-1};
   std::atomic<std::int64_t> last_arrival_ns_{0};  // of this opening's latest frame
   std::int64_t watched_since_ns_ = 0;
   bool frozen_ = false;

@@ -1,18 +1,22 @@
 #include "platform/gst/camera_preview.h"
 
 #include <QPainter>
+#include <algorithm>
 
 namespace gst {
 
 CameraPreview::CameraPreview(QWidget* parent) : QWidget(parent) {
   setAttribute(Qt::WA_OpaquePaintEvent);
   pending_.setSingleShot(true);
-  connect(&pending_, &QTimer::timeout, this, &CameraPreview::ShowLatest);
+  connect(&pending_, &QTimer::timeout, this, [this] { ShowLatest(); });
 }
 
 void CameraPreview::SetSource(CameraPipeline* pipeline) {
   for (auto& connection : connections_) disconnect(connection);
+  if (CameraPipeline* before = source_.data(); before && before != pipeline)
+    before->SetPreviewEvery(-1);
   source_ = pipeline;
+  TellSource();
   if (!pipeline) return;
   connections_[0] = connect(pipeline, &CameraPipeline::FrameArrived, this, &CameraPreview::OnFrame);
   connections_[1] = connect(pipeline, &CameraPipeline::Closed, this, [this] {
@@ -23,11 +27,22 @@ void CameraPreview::SetSource(CameraPipeline* pipeline) {
   });
 }
 
+void CameraPreview::SetInterval(int ms) {
+  interval_ms_ = ms;
+  TellSource();
+}
+
 void CameraPreview::SetLive(bool live) {
   live_ = live;
   pending_.stop();
+  TellSource();
   // Freezing takes the newest frame there is, so a grab right after sees a fresh picture.
-  if (!live) ShowLatest();
+  if (!live) ShowLatest(true);
+}
+
+void CameraPreview::TellSource() {
+  if (CameraPipeline* source = source_.data())
+    source->SetPreviewEvery(live_ ? std::int64_t{std::max(interval_ms_, 0)} * 1'000'000 : -1);
 }
 
 void CameraPreview::Clear() {
@@ -45,9 +60,9 @@ void CameraPreview::OnFrame() {
     ShowLatest();
 }
 
-void CameraPreview::ShowLatest() {
+void CameraPreview::ShowLatest(bool newest) {
   if (!source_) return;
-  FramePtr latest = source_->LatestFrame();
+  FramePtr latest = newest ? source_->LatestFrame() : source_->LatestPreparedFrame();
   if (!latest || latest == shown_) return;
   shown_ = std::move(latest);
   ++shown_count_;

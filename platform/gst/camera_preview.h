@@ -23,7 +23,7 @@ class CameraPreview : public QWidget {
   void SetSource(CameraPipeline* pipeline);
   CameraPipeline* Source() const { return source_; }
   // Milliseconds between shown frames; 0 or less shows every frame.
-  void SetInterval(int ms) { interval_ms_ = ms; }
+  void SetInterval(int ms);
   int Interval() const { return interval_ms_; }
   // On: follows the camera. Off: freezes on the latest frame, which stays shown.
   void SetLive(bool live);
@@ -44,7 +44,11 @@ class CameraPreview : public QWidget {
 
  private:
   void OnFrame();
-  void ShowLatest();
+  // The newest frame (converted here if it is not yet), or the latest one the camera prepared
+  // for the preview.
+  void ShowLatest(bool newest = false);
+  // Tells the camera which frames the preview will show, so that it prepares them.
+  void TellSource();
 
   QPointer<CameraPipeline> source_;
   QMetaObject::Connection connections_[2];

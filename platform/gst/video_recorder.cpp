@@ -146,16 +146,15 @@ bool VideoRecorder::Start(CameraPipeline& camera, const RecordingSettings& setti
     }
   }
 
-  const bool jpeg_source = camera.Format().IsJpeg();
+  // The tap gives raw frames: an MJPEG camera's are decoded once, by the camera's pipeline.
   // The frame rate the file gets: 1 000 000 / interval, kept exact as a fraction.
   const int rate_num = 1000000;
   const int rate_den = static_cast<int>(settings.microSecPerFrame);
   const QString description =
       QStringLiteral(
-          "appsrc name=rec_source format=time ! %1 videorate name=rec_rate ! "
-          "video/x-raw,framerate=%2/%3 ! videoconvert name=rec_convert ! %4 "
+          "appsrc name=rec_source format=time ! videorate name=rec_rate ! "
+          "video/x-raw,framerate=%1/%2 ! videoconvert name=rec_convert ! %3 "
           "avimux name=rec_mux ! filesink name=rec_file async=false")
-          .arg(jpeg_source ? QStringLiteral("jpegdec name=rec_decoder !") : QString())
           .arg(rate_num)
           .arg(rate_den)
           .arg(settings.motionJpeg

@@ -1,6 +1,6 @@
 #pragma once
 // An AVI recording of a camera while it previews: the camera's tap feeds a pipeline of its
-// own, `appsrc ! [jpegdec] ! videorate ! videoconvert ! [jpegenc] ! avimux ! filesink`, so
+// own, `appsrc ! videorate ! videoconvert ! [jpegenc] ! avimux ! filesink`, so
 // that a file that cannot be written never disturbs the camera. A stopped recording finishes
 // its file (the muxer writes the index at the end of the stream) behind the window's back.
 
