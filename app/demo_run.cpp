@@ -271,10 +271,10 @@ RunSettings DemoSettings(int seconds) {
 // will say what is wrong with the camera itself.
 QString FormatRefusal(const RunSettings& run, bool filterGraph) {
   std::vector<gst::CameraDevice> cameras = gst::ListCameras();
-  // The capture window's cameras are those with a raw format.
+  // The capture window's cameras are those with a format the camera pipeline opens.
   if (!filterGraph)
     cameras.erase(std::remove_if(cameras.begin(), cameras.end(),
-                                 [](const gst::CameraDevice& c) { return !c.HasRaw(); }),
+                                 [](const gst::CameraDevice& c) { return !c.HasOpenable(); }),
                   cameras.end());
   QStringList names;
   for (const gst::CameraDevice& camera : cameras) names << camera.name;

@@ -582,7 +582,7 @@ ControlListing ListControls(const QString& camera) {
   const gst::CameraDevice& device = cameras[static_cast<std::size_t>(row)];
   // Opened as a run would open it; the controls do not depend on the format.
   std::optional<gst::CameraFormat> format = gst::PreferredFormat(device);
-  if (!format && device.FirstRaw()) format = *device.FirstRaw();
+  if (!format && device.FirstRaw()) format = device.FirstRaw()->AtDefaultRate();
   if (!format && !device.formats.empty()) format = device.formats.front();
   if (!format) return fail(QStringLiteral("%1 offers no format to open").arg(device.name), 1);
   gst::CameraPipeline pipeline;

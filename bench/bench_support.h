@@ -10,9 +10,13 @@
 #include <QThread>
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <vector>
 
+#include "platform/gst/camera_devices.h"
+#include "platform/gst/test_scene.h"
 #include "platform/gst/virtual_devices.h"
 #include "platform/wave/wave_out.h"
 
@@ -73,6 +77,32 @@ inline int VirtualSoundDevice(const QString& wavPath) {
       return device;
   }
   return -2;
+}
+
+// The frame rate a bench's argument "fps=N" asks of the test cameras; 0 when none does.
+inline int FpsArgument(int argc, char* argv[]) {
+  for (int i = 1; i < argc; ++i)
+    if (std::strncmp(argv[i], "fps=", 4) == 0) return std::max(0, std::atoi(argv[i] + 4));
+  return 0;
+}
+
+// Registers the built-in test cameras offering exactly `fps` frames a second at every size, or
+// their usual rates (30 and 15) for 0. The scene's other settings stay as they are.
+inline void RegisterTestCameras(int fps) {
+  gst::SceneSettings scene = gst::TestSceneSettings();
+  scene.rates = fps > 0 ? std::vector<int>{fps} : std::vector<int>{};
+  gst::SetTestSceneSettings(scene);
+  gst::RegisterVirtualCameras();
+}
+
+// The format with `fps` moved first among its rates, when it offers that rate (a camera opens
+// at the first); else the format as it is.
+inline gst::CameraFormat AtRate(gst::CameraFormat format, int fps) {
+  const auto wanted = std::find_if(format.rates.begin(), format.rates.end(), [&](const auto& r) {
+    return r.numerator == fps * r.denominator;
+  });
+  if (wanted != format.rates.end()) std::rotate(format.rates.begin(), wanted, wanted + 1);
+  return format;
 }
 
 }  // namespace bench

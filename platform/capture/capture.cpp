@@ -40,14 +40,26 @@ CaptureWindow* Find(HWND handle) {
   return found->second.data();
 }
 
-// The cameras that can be drivers: those with a raw format, at most ten.
+// The cameras that can be drivers: those with a format the camera pipeline opens (raw, or
+// JPEG it decodes, as a webcam's driver does), at most ten.
 std::vector<gst::CameraDevice> Drivers() {
   std::vector<gst::CameraDevice> drivers;
   for (gst::CameraDevice& camera : gst::ListCameras()) {
     if (drivers.size() == kMaxDrivers) break;
-    if (camera.HasRaw()) drivers.push_back(std::move(camera));
+    if (camera.HasOpenable()) drivers.push_back(std::move(camera));
   }
   return drivers;
+}
+
+// The format a camera connects in when nothing is remembered or forced for it: raw 640 x 480,
+// else JPEG 640 x 480, else the first raw one, else the first JPEG one, at its default rate.
+std::optional<gst::CameraFormat> DefaultFormat(const gst::CameraDevice& camera) {
+  const gst::CameraFormat* format = camera.Find(true, 640, 480);
+  if (!format) format = camera.Find(false, 640, 480);
+  if (!format) format = camera.FirstRaw();
+  if (!format) format = camera.FirstJpeg();
+  if (!format) return std::nullopt;
+  return format->AtDefaultRate();
 }
 
 // Copies UTF-8 text into a byte buffer, cut at a character boundary to fit with its zero.
@@ -224,12 +236,11 @@ BOOL CaptureWindow::Connect(WPARAM index) {
   const std::vector<gst::CameraDevice> drivers = Drivers();
   if (index >= drivers.size()) return FALSE;
   const gst::CameraDevice& camera = drivers[index];
-  // The format remembered for the camera or forced for the run, where it is one this window
-  // takes (raw); else raw 640 x 480, else the first raw one.
-  std::optional<gst::CameraFormat> preferred = gst::PreferredFormat(camera);
-  if (preferred && !preferred->IsRaw()) preferred.reset();
-  const gst::CameraFormat* format = preferred ? &*preferred : camera.Find(true, 640, 480);
-  if (!format) format = camera.FirstRaw();
+  // The format remembered for the camera or forced for the run, whatever its compression;
+  // else the window's own default.
+  std::optional<gst::CameraFormat> format = gst::PreferredFormat(camera);
+  if (!format) format = DefaultFormat(camera);
+  if (!format) return FALSE;
   QString error;
   if (!pipeline_.Open(camera, *format, &error)) {
     OnFailed(error);

@@ -20,12 +20,13 @@ namespace capture {
 
 BOOL CaptureWindow::FormatDialog() {
   if (!Connected()) return FALSE;
-  std::vector<gst::CameraFormat> raw;
+  // Raw formats and MJPEG ones, which the camera pipeline decodes as a webcam's driver would.
+  std::vector<gst::CameraFormat> offered;
   for (const gst::CameraFormat& format : pipeline_.Camera().formats)
-    if (format.IsRaw()) raw.push_back(format);
+    if (format.IsRaw() || format.IsJpeg()) offered.push_back(format);
   const gst::CameraFormat current = pipeline_.Format();
   const gst::FrameRate* rate = current.rates.empty() ? nullptr : &current.rates.front();
-  gst::FormatDialog dialog(QStringLiteral("Формат видео"), raw, &current, rate, window());
+  gst::FormatDialog dialog(QStringLiteral("Формат видео"), offered, &current, rate, window());
   if (forms::ShowDialog(dialog) != QDialog::Accepted || !dialog.Chosen()) return FALSE;
   gst::CameraFormat chosen = *dialog.Chosen();
   const gst::FrameRate chosen_rate = *dialog.ChosenRate();

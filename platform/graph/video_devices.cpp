@@ -20,7 +20,7 @@ std::vector<gst::CameraFormat> PreferredOrder(const gst::CameraDevice& camera) {
   if (!preferred) preferred = camera.Find(true, 640, 480);
   if (!preferred) preferred = camera.FirstRaw();
   std::vector<gst::CameraFormat> formats;
-  if (preferred) formats.push_back(*preferred);
+  if (preferred) formats.push_back(preferred->AtDefaultRate());
   for (const gst::CameraFormat& format : camera.formats)
     if (&format != preferred) formats.push_back(format);
   return formats;

@@ -1,6 +1,7 @@
 #include "platform/gst/camera_devices.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <utility>
 
 #include "platform/gst/device_monitor.h"
@@ -109,6 +110,22 @@ GstCaps* CameraFormat::MakeCaps(const FrameRate* rate) const {
   return caps;
 }
 
+CameraFormat CameraFormat::AtDefaultRate() const {
+  auto usual = [](const FrameRate& r) {
+    return r.denominator > 0 && std::int64_t{r.numerator} <= 30 * std::int64_t{r.denominator};
+  };
+  // A usual rate beats one above 30; among usual ones the higher wins, among the rest the lower.
+  auto better = [&](const FrameRate& a, const FrameRate& b) {
+    if (usual(a) != usual(b)) return usual(a);
+    return usual(a) ? a.PerSecond() > b.PerSecond() : a.PerSecond() < b.PerSecond();
+  };
+  CameraFormat format = *this;
+  if (rates.empty()) return format;
+  const auto chosen = std::min_element(format.rates.begin(), format.rates.end(), better);
+  std::rotate(format.rates.begin(), chosen, chosen + 1);
+  return format;
+}
+
 std::vector<CameraFormat> FormatsOf(const GstCaps* caps) {
   std::vector<CameraFormat> formats;
   if (!caps || gst_caps_is_any(caps)) return formats;
@@ -145,6 +162,10 @@ std::vector<CameraFormat> FormatsOf(const GstCaps* caps) {
 
 bool CameraDevice::HasRaw() const {
   return FirstRaw() != nullptr;
+}
+
+bool CameraDevice::HasOpenable() const {
+  return HasRaw() || FirstJpeg() != nullptr;
 }
 
 const CameraFormat* CameraDevice::Find(bool raw, int width, int height) const {

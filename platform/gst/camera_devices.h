@@ -36,6 +36,10 @@ struct CameraFormat {
   QString Describe() const;
   // Caps for this format at the given rate (no rate: the first one).
   GstCaps* MakeCaps(const FrameRate* rate = nullptr) const;
+  // The same format with the rate a back end opens it at when nothing is chosen moved first:
+  // the highest not above 30 frames a second (the lowest when all are above), as a webcam
+  // driver's default is 30 fps. The other rates keep their order.
+  CameraFormat AtDefaultRate() const;
 };
 
 struct CameraDevice {
@@ -48,6 +52,8 @@ struct CameraDevice {
   bool viaPipeWire = false;  // served by the PipeWire server: no V4L2 node of its own to steer
 
   bool HasRaw() const;
+  // Has a format the camera pipeline opens: raw, or JPEG that it decodes.
+  bool HasOpenable() const;
   // The first format that matches, or null.
   const CameraFormat* Find(bool raw, int width, int height) const;
   const CameraFormat* FirstRaw() const;

@@ -29,9 +29,8 @@ struct SceneSettings {
   double exposureMs = 10;
   double delayMs = 0;   // from the end of the exposure to the frame's timestamp
   double jitterMs = 0;  // spread (standard deviation) of a random extra delay, zero-mean
-  // The frame rates (frames a second) the test cameras offer; empty: 30 and 15 (the first
-  // listed is the one a camera opens at, so 60 only when asked for). Read when the cameras are
-  // registered.
+  // The frame rates (frames a second) every format of the test cameras offers; empty: each
+  // format's own, as a webcam's (RegisterVirtualCameras). Read when the cameras are registered.
   std::vector<int> rates;
   // The light that reaches the scene besides a strobe's, as a fraction of full light, spread
   // evenly over the exposure. Only a scene lit by a strobe is dimmed to it.

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <QLoggingCategory>
-#include <QStringList>
 #include <QtEndian>
 #include <algorithm>
 #include <array>
@@ -18,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "platform/gst/gst_util.h"
@@ -47,6 +47,10 @@ std::vector<SoundEntry>& SoundEntries() {
   return entries;
 }
 bool& CamerasRegistered() {
+  static bool registered = false;
+  return registered;
+}
+bool& MjpegOnlyCameraRegistered() {
   static bool registered = false;
   return registered;
 }
@@ -494,32 +498,62 @@ void virtual_camera_device_init(VirtualCameraDevice* self) {
   self->jpeg = FALSE;
 }
 
-GstDevice* NewCamera(const char* name, bool jpeg) {
-  const char* sizes[] = {"width=640,height=480", "width=320,height=240", "width=1280,height=720",
-                         "width=1920,height=1080"};
+enum class CameraKind { Yuy2, Mjpeg, MjpegOnly };
+
+struct Rate {
+  int numerator;
+  int denominator;
+};
+
+// What the test cameras offer, as USB webcams do: JPEG at every size up to 60 frames a second
+// and 29.97 (30000/1001) beside 30, raw frames only as fast as the bus carries them, so the
+// large sizes only at low rates. Rates the scene's settings name apply to every format instead.
+std::vector<Rate> RatesOf(bool jpeg, int width, const std::vector<Rate>& asked) {
+  if (!asked.empty()) return asked;
+  if (jpeg || width <= 640) return {{60, 1}, {30, 1}, {30000, 1001}, {15, 1}};
+  if (width <= 1280) return {{10, 1}, {5, 1}};
+  return {{5, 1}};
+}
+
+void Offer(GstCaps* caps, bool jpeg, int width, int height, const std::vector<Rate>& rates) {
+  GstStructure* s =
+      jpeg ? gst_structure_new_empty("image/jpeg")
+           : gst_structure_new("video/x-raw", "format", G_TYPE_STRING, "YUY2", nullptr);
+  gst_structure_set(s, "width", G_TYPE_INT, width, "height", G_TYPE_INT, height, nullptr);
+  if (rates.size() == 1) {
+    gst_structure_set(s, "framerate", GST_TYPE_FRACTION, rates[0].numerator, rates[0].denominator,
+                      nullptr);
+  } else {
+    GValue list = G_VALUE_INIT;
+    g_value_init(&list, GST_TYPE_LIST);
+    for (const Rate& rate : rates) {
+      GValue fraction = G_VALUE_INIT;
+      g_value_init(&fraction, GST_TYPE_FRACTION);
+      gst_value_set_fraction(&fraction, rate.numerator, rate.denominator);
+      gst_value_list_append_and_take_value(&list, &fraction);
+    }
+    gst_structure_take_value(s, "framerate", &list);
+  }
+  gst_caps_append_structure(caps, s);  // takes the structure
+}
+
+GstDevice* NewCamera(const char* name, CameraKind kind) {
+  constexpr std::array<std::pair<int, int>, 4> kSizes{
+      {{640, 480}, {320, 240}, {1280, 720}, {1920, 1080}}};
   std::vector<int> offered = TestSceneSettings().rates;
   std::erase_if(offered, [](int rate) { return rate <= 0; });
-  if (offered.empty()) offered = {30, 15};  // 60 only when asked for: a pipeline opens at the first
   std::sort(offered.begin(), offered.end(), std::greater<>());
   offered.erase(std::unique(offered.begin(), offered.end()), offered.end());
-  QStringList fractions;
-  for (const int rate : offered) fractions << QStringLiteral("(fraction)%1/1").arg(rate);
-  const QString rates =
-      QStringLiteral("framerate={ %1 }").arg(fractions.join(QStringLiteral(", ")));
+  std::vector<Rate> asked;
+  asked.reserve(offered.size());
+  for (const int rate : offered) asked.push_back({rate, 1});
+  const bool jpeg = kind != CameraKind::Yuy2;
   const CapsPtr caps(gst_caps_new_empty());
-  for (const char* size : sizes) {
-    const QString structure = QStringLiteral("%1,%2,%3")
-                                  .arg(jpeg ? "image/jpeg" : "video/x-raw,format=YUY2")
-                                  .arg(size)
-                                  .arg(rates);
-    gst_caps_append(caps.get(), gst_caps_from_string(structure.toUtf8().constData()));
-  }
-  if (jpeg) {
-    gst_caps_append(caps.get(), gst_caps_from_string(QStringLiteral("video/x-raw,format=YUY2,%1,%2")
-                                                         .arg(sizes[0])
-                                                         .arg(rates)
-                                                         .toUtf8()
-                                                         .constData()));
+  for (const auto& [width, height] : kSizes)
+    Offer(caps.get(), jpeg, width, height, RatesOf(jpeg, width, asked));
+  if (kind == CameraKind::Mjpeg) {
+    const auto& [width, height] = kSizes[0];
+    Offer(caps.get(), false, width, height, RatesOf(false, width, asked));
   }
   StructurePtr properties(gst_structure_new("properties", "strobolux.driver-text", G_TYPE_STRING,
                                             kTestCameraDriver, nullptr));
@@ -557,9 +591,11 @@ GList* CurrentDevices() {
     devices = g_list_append(devices, gst_object_ref_sink(device));
   }
   if (CamerasRegistered()) {
-    devices = g_list_append(devices, NewCamera(kTestCameraYuy2, false));
-    devices = g_list_append(devices, NewCamera(kTestCameraMjpeg, true));
+    devices = g_list_append(devices, NewCamera(kTestCameraYuy2, CameraKind::Yuy2));
+    devices = g_list_append(devices, NewCamera(kTestCameraMjpeg, CameraKind::Mjpeg));
   }
+  if (MjpegOnlyCameraRegistered())
+    devices = g_list_append(devices, NewCamera(kTestCameraMjpegOnly, CameraKind::MjpegOnly));
   return devices;
 }
 
@@ -673,9 +709,17 @@ void RegisterVirtualCameras() {
   Republish();
 }
 
+void RegisterVirtualMjpegOnlyCamera() {
+  EnsureVirtualDeviceProvider();
+  std::lock_guard lock(EntriesMutex());
+  MjpegOnlyCameraRegistered() = true;
+  Republish();
+}
+
 void ClearVirtualCameras() {
   std::lock_guard lock(EntriesMutex());
   CamerasRegistered() = false;
+  MjpegOnlyCameraRegistered() = false;
   Republish();
 }
 

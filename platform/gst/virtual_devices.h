@@ -27,17 +27,22 @@ int VirtualDeviceProbes();
 // Removes every virtual sound device registered so far.
 void ClearVirtualSoundDevices();
 
-// The two test cameras, listed under "Video/Source" after any real camera:
-// "Test camera YUY2" (YUY2 at 640 x 480, 320 x 240, 1280 x 720 and 1920 x 1080, 30 and 15
-// fps, or the rates of TestSceneSettings() when it names some) and "Test camera MJPEG" (JPEG
-// at the same sizes, plus YUY2 640 x 480). They show the
-// scene of test_scene.h, in step with what the built-in sound output plays. Registering twice
-// lists them once.
+// The two test cameras, listed under "Video/Source" after any real camera, offering what USB
+// webcams do: "Test camera YUY2" (YUY2 at 640 x 480 and 320 x 240 at 60, 30, 29.97 and 15
+// fps, at 1280 x 720 at 10 and 5, at 1920 x 1080 at 5) and "Test camera MJPEG" (JPEG at
+// 640 x 480, 320 x 240, 1280 x 720 and 1920 x 1080, plus YUY2 640 x 480, each at 60, 30, 29.97
+// and 15 fps). When TestSceneSettings() names rates, every format and size offers just those.
+// They show the scene of test_scene.h, in step with what the built-in sound output plays.
+// Registering twice lists them once.
 void RegisterVirtualCameras();
+// A third test camera, "Test camera MJPEG only": the JPEG formats of the MJPEG camera and
+// nothing raw, as some webcams are; listed after the other two. Clearing clears it too.
+void RegisterVirtualMjpegOnlyCamera();
 void ClearVirtualCameras();
 
 inline constexpr const char* kTestCameraYuy2 = "Test camera YUY2";
 inline constexpr const char* kTestCameraMjpeg = "Test camera MJPEG";
+inline constexpr const char* kTestCameraMjpegOnly = "Test camera MJPEG only";
 // The driver text the test cameras report.
 inline constexpr const char* kTestCameraDriver = "Strobolux test camera driver 1.0";
 

@@ -120,10 +120,11 @@ TEST_F(CameraSettingsTest, FrameRateSetsThePreviewIntervalFromText40) {
 TEST_F(CameraSettingsTest, CaptureWindowFormatDialogReconnectsInTheChosenRawSize) {
   CaptureWindowOn();
   AnswerDialogs([](QDialog& dialog) {
-    // Only the raw formats of the connected camera are offered.
+    // The connected camera's formats, each at each of its rates: 640 x 480 and 320 x 240 at
+    // 60, 30, 29.97 and 15 fps, 1280 x 720 at 10 and 5, 1920 x 1080 at 5.
     auto* formats = dynamic_cast<gst::FormatDialog*>(&dialog);
     EXPECT_TRUE(formats);
-    EXPECT_EQ(formats ? formats->List()->count() : 0, 8);  // 4 sizes at 30 and 15 fps
+    EXPECT_EQ(formats ? formats->List()->count() : 0, 11);
     return ChooseFormat(dialog, "YUY2", 320, 240);
   });
   QTest::mouseClick(form->Command12, Qt::LeftButton);

@@ -127,7 +127,7 @@ class AviRepairTest : public ::testing::Test {
     const gst::CameraFormat* format = camera->Find(true, 640, 480);
     ASSERT_TRUE(format);
     gst::CameraPipeline pipeline;
-    ASSERT_TRUE(pipeline.Open(*camera, *format));
+    ASSERT_TRUE(pipeline.Open(*camera, format->AtDefaultRate()));
     gst::VideoRecorder recorder;
     gst::RecordingSettings settings;
     settings.path = files_.filePath(QStringLiteral("recording.avi"));

@@ -227,7 +227,7 @@ TEST(CameraControls, TestCamerasOfferTheirColourBalance) {
   const auto* camera = testing_support::FindCamera(list, gst::kTestCameraYuy2);
   ASSERT_TRUE(camera);
   gst::CameraPipeline pipeline;
-  ASSERT_TRUE(pipeline.Open(*camera, *camera->FirstRaw()));
+  ASSERT_TRUE(pipeline.Open(*camera, camera->FirstRaw()->AtDefaultRate()));
   const auto controls = gst::ControlsOf(pipeline);
   ASSERT_TRUE(controls);
   QStringList names;
@@ -406,7 +406,7 @@ TEST(CameraControls, TheLockHoldsATestCamerasAutomaticExposure) {
   const auto* camera = testing_support::FindCamera(list, gst::kTestCameraYuy2);
   ASSERT_TRUE(camera);
   gst::CameraPipeline pipeline;
-  ASSERT_TRUE(pipeline.Open(*camera, *camera->FirstRaw()));
+  ASSERT_TRUE(pipeline.Open(*camera, camera->FirstRaw()->AtDefaultRate()));
   const auto controls = gst::ControlsOf(pipeline);
   ASSERT_TRUE(controls);
   EXPECT_TRUE(gst::UnlockableParts(*controls).isEmpty());

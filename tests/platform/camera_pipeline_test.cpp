@@ -61,27 +61,52 @@ TEST(CameraList, TestCamerasAreListedWithTheirFormatsOnlyWhenRegistered) {
   const CameraDevice* mjpeg = FindCamera(list, gst::kTestCameraMjpeg);
   ASSERT_TRUE(yuy2 && mjpeg);
   EXPECT_LT(yuy2, mjpeg);  // YUY2 camera first, in the monitor's order
+  EXPECT_FALSE(FindCamera(list, gst::kTestCameraMjpegOnly));  // only when a test asks
   EXPECT_EQ(yuy2->version, QLatin1String(gst::kTestCameraDriver));
 
+  // As a USB webcam: 60 and 29.97 beside 30 and 15 where the bus carries them, highest first;
+  // raw frames of the large sizes only slowly.
+  using Rates = std::vector<gst::FrameRate>;
+  const Rates full{{60, 1}, {30, 1}, {30000, 1001}, {15, 1}};
   ASSERT_EQ(yuy2->formats.size(), 4u);
   for (const auto& format : yuy2->formats) {
     EXPECT_TRUE(format.IsRaw());
     EXPECT_EQ(format.format, QLatin1String("YUY2"));
-    ASSERT_EQ(format.rates.size(), 2u);
-    EXPECT_EQ(format.rates[0], (gst::FrameRate{30, 1}));  // highest first
-    EXPECT_EQ(format.rates[1], (gst::FrameRate{15, 1}));
   }
-  EXPECT_TRUE(yuy2->Find(true, 320, 240));
-  EXPECT_TRUE(yuy2->Find(true, 1280, 720));
-  EXPECT_TRUE(yuy2->Find(true, 1920, 1080));
+  ASSERT_TRUE(yuy2->Find(true, 640, 480) && yuy2->Find(true, 320, 240));
+  EXPECT_EQ(yuy2->Find(true, 640, 480)->rates, full);
+  EXPECT_EQ(yuy2->Find(true, 320, 240)->rates, full);
+  ASSERT_TRUE(yuy2->Find(true, 1280, 720) && yuy2->Find(true, 1920, 1080));
+  EXPECT_EQ(yuy2->Find(true, 1280, 720)->rates, (Rates{{10, 1}, {5, 1}}));
+  EXPECT_EQ(yuy2->Find(true, 1920, 1080)->rates, (Rates{{5, 1}}));
   EXPECT_FALSE(yuy2->FirstJpeg());
 
   ASSERT_EQ(mjpeg->formats.size(), 5u);
   EXPECT_TRUE(mjpeg->formats[0].IsJpeg());
   EXPECT_EQ(mjpeg->formats[0].Describe(), QStringLiteral("MJPEG 640 x 480"));
-  EXPECT_TRUE(mjpeg->Find(true, 640, 480));
+  for (const auto& [width, height] :
+       {std::pair{320, 240}, std::pair{1280, 720}, std::pair{1920, 1080}}) {
+    ASSERT_TRUE(mjpeg->Find(false, width, height));
+    EXPECT_EQ(mjpeg->Find(false, width, height)->rates, full);
+  }
+  ASSERT_TRUE(mjpeg->Find(true, 640, 480));
+  EXPECT_EQ(mjpeg->Find(true, 640, 480)->rates, full);
   EXPECT_FALSE(mjpeg->Find(true, 320, 240));
   EXPECT_TRUE(mjpeg->HasRaw());
+
+  // With nothing chosen a camera opens at 30, as a webcam driver's default; a format that
+  // offers nothing as slow opens at its slowest.
+  for (const gst::CameraFormat* format : {yuy2->Find(true, 640, 480), mjpeg->FirstJpeg()}) {
+    const gst::CameraFormat opened = format->AtDefaultRate();
+    EXPECT_EQ(opened.rates, (Rates{{30, 1}, {60, 1}, {30000, 1001}, {15, 1}}));
+    EXPECT_TRUE(opened.SameFormatAs(*format));
+  }
+  EXPECT_EQ(yuy2->Find(true, 1280, 720)->AtDefaultRate().rates, (Rates{{10, 1}, {5, 1}}));
+  gst::CameraFormat fast = *mjpeg->FirstJpeg();
+  fast.rates = {{120, 1}, {90, 1}, {60, 1}};
+  EXPECT_EQ(fast.AtDefaultRate().rates, (Rates{{60, 1}, {120, 1}, {90, 1}}));
+  fast.rates = {{60, 1}, {30000, 1001}};
+  EXPECT_EQ(fast.AtDefaultRate().rates.front(), (gst::FrameRate{30000, 1001}));
 }
 
 TEST(CameraPipeline, EachFormatDeliversFramesOfItsSizeThatChange) {

@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
+#include <QListWidget>
 #include <QTemporaryDir>
 #include <QWidget>
 #include <QtEndian>
@@ -17,9 +18,14 @@
 #include "platform/capture/capture.h"
 #include "platform/capture/capture_window.h"
 #include "platform/forms/clipboard.h"
+#include "platform/forms/dialog.h"
+#include "platform/gst/format_choice.h"
+#include "platform/gst/format_dialog.h"
 #include "platform/gst/gst_util.h"
 #include "platform/gst/virtual_devices.h"
+#include "tests/support/avi_file.h"
 #include "tests/support/camera_support.h"
+#include "tests/support/video_support.h"
 
 namespace {
 
@@ -60,15 +66,20 @@ class CaptureTest : public ::testing::Test {
   QWidget parent_;
 };
 
-TEST_F(CaptureTest, DriverListHoldsTheRawCamerasWithTheirTextsCutToTheBuffer) {
+TEST_F(CaptureTest, DriverListHoldsEveryCameraItOpensWithTheirTextsCutToTheBuffer) {
   std::array<char, 80> name{};
   std::array<char, 80> version{};
   ASSERT_EQ(capGetDriverDescriptionA(0, name.data(), 80, version.data(), 80), TRUE);
   EXPECT_STREQ(name.data(), gst::kTestCameraYuy2);
   EXPECT_STREQ(version.data(), gst::kTestCameraDriver);
   ASSERT_EQ(capGetDriverDescriptionA(1, name.data(), 80, version.data(), 80), TRUE);
-  EXPECT_STREQ(name.data(), gst::kTestCameraMjpeg);  // it offers YUY2 too
+  EXPECT_STREQ(name.data(), gst::kTestCameraMjpeg);
   EXPECT_EQ(capGetDriverDescriptionA(2, name.data(), 80, version.data(), 80), FALSE);
+  // A camera with nothing raw is a driver too, after the others: its JPEG is decoded.
+  gst::RegisterVirtualMjpegOnlyCamera();
+  ASSERT_EQ(capGetDriverDescriptionA(2, name.data(), 80, version.data(), 80), TRUE);
+  EXPECT_STREQ(name.data(), gst::kTestCameraMjpegOnly);
+  EXPECT_EQ(capGetDriverDescriptionA(3, name.data(), 80, version.data(), 80), FALSE);
   EXPECT_EQ(capGetDriverDescriptionA(10, name.data(), 80, version.data(), 80), FALSE);
 
   // A short buffer gets as much as fits, and its zero; nothing is written past it.
@@ -199,3 +210,114 @@ TEST_F(CaptureTest, ACameraFailureIsReportedOnceAndTheWindowKeepsItsLastFrame) {
 }
 
 }  // namespace
+
+// The frame rate the window reports to its caller, in microseconds a frame.
+DWORD MicroSecPerFrame(HWND window) {
+  CAPTUREPARMS parameters{};
+  SendMessageA(window, WM_CAP_GET_SEQUENCE_SETUP, sizeof parameters,
+               reinterpret_cast<LPARAM>(&parameters));
+  return parameters.dwRequestMicroSecPerFrame;
+}
+
+// Mean luminance of a picture, 0..255.
+double Luminance(const QImage& image) {
+  const QImage grey = image.convertToFormat(QImage::Format_Grayscale8);
+  double sum = 0;
+  for (int y = 0; y < grey.height(); ++y) {
+    const uchar* line = grey.constScanLine(y);
+    for (int x = 0; x < grey.width(); ++x) sum += line[x];
+  }
+  return sum / (grey.width() * grey.height());
+}
+
+// With nothing remembered a camera connects in 640 x 480 at 30 frames a second, raw where it
+// offers that, though it offers 60 too.
+TEST_F(CaptureTest, ACameraConnectsAt640x480At30FramesASecondRawBeforeJpeg) {
+  for (const WPARAM driver : {WPARAM{0}, WPARAM{1}}) {
+    SCOPED_TRACE(driver);
+    const HWND window =
+        capCreateCaptureWindowA("t", WS_CHILD | WS_VISIBLE, 0, 0, 640, 480, &parent_, 0);
+    ASSERT_EQ(SendMessageA(window, WM_CAP_DRIVER_CONNECT, driver, 0), TRUE);
+    const gst::CameraFormat& format = Window(window)->Pipeline().Format();
+    EXPECT_EQ(format.Describe(), QStringLiteral("YUY2 640 x 480"));
+    ASSERT_FALSE(format.rates.empty());
+    EXPECT_EQ(format.rates.front(), (gst::FrameRate{30, 1}));
+    EXPECT_EQ(MicroSecPerFrame(window), 33333u);
+    delete WindowOf(window);
+  }
+}
+
+// Webcams that give their large sizes (or everything) only as MJPEG: the window decodes them
+// as a driver would, and previews, saves, changes format and records as with raw frames.
+TEST_F(CaptureTest, AnMjpegOnlyCameraPreviewsSavesChangesFormatAndRecords) {
+  gst::RegisterVirtualMjpegOnlyCamera();
+  const HWND window =
+      capCreateCaptureWindowA("t", WS_CHILD | WS_VISIBLE, 0, 0, 640, 480, &parent_, 0);
+  ASSERT_EQ(SendMessageA(window, WM_CAP_DRIVER_CONNECT, 2, 0), TRUE);
+  ASSERT_EQ(Window(window)->Pipeline().Camera().name, QLatin1String(gst::kTestCameraMjpegOnly));
+  const gst::CameraFormat& connected = Window(window)->Pipeline().Format();
+  EXPECT_EQ(connected.Describe(), QStringLiteral("MJPEG 640 x 480"));
+  ASSERT_FALSE(connected.rates.empty());
+  EXPECT_EQ(connected.rates.front(), (gst::FrameRate{30, 1}));
+  EXPECT_EQ(MicroSecPerFrame(window), 33333u);
+  SendMessageA(window, WM_CAP_SET_PREVIEWRATE, 0, 0);
+  SendMessageA(window, WM_CAP_SET_PREVIEW, 1, 0);
+  ASSERT_TRUE(WaitFor([&] { return Shown(window) >= 2; }, 5000));
+  const gst::FramePtr frame = Window(window)->FrameBuffer();
+  ASSERT_TRUE(frame);
+  EXPECT_EQ(frame->Image().size(), QSize(640, 480));
+  EXPECT_GT(Luminance(frame->Image()), 40);  // the grey scene, not black
+
+  QTemporaryDir dir;
+  const QByteArray bmp = QFile::encodeName(dir.filePath(QStringLiteral("mjpeg.bmp")));
+  ASSERT_EQ(SendMessageA(window, WM_CAP_FILE_SAVEDIBA, 0, PathArg(bmp)), TRUE);
+  const QImage saved(QFile::decodeName(bmp));
+  EXPECT_EQ(saved.size(), QSize(640, 480));
+  EXPECT_GT(Luminance(saved), 40);
+
+  // The format dialog offers the MJPEG sizes at each rate; one taken opens at its rate.
+  int rows = 0;
+  int jpegRows = 0;
+  const forms::DialogFunction previous = forms::SetDialogFunction([&](QDialog& dialog) {
+    auto* formats = dynamic_cast<gst::FormatDialog*>(&dialog);
+    if (!formats) return int{QDialog::Rejected};
+    rows = formats->List()->count();
+    for (int row = 0; row < rows; ++row)
+      if (formats->List()->item(row)->text().startsWith(QLatin1String("MJPEG"))) ++jpegRows;
+    return formats->Select(QStringLiteral("MJPEG"), 1280, 720, {60, 1}) ? int{QDialog::Accepted}
+                                                                        : int{QDialog::Rejected};
+  });
+  const LRESULT chosen = SendMessageA(window, WM_CAP_DLG_VIDEOFORMAT, 0, 0);
+  forms::SetDialogFunction(previous);
+  EXPECT_EQ(rows, 16);  // four sizes at 60, 30, 29.97 and 15
+  EXPECT_EQ(jpegRows, 16);
+  ASSERT_EQ(chosen, TRUE);
+  ASSERT_TRUE(WaitFor([&] { return Window(window)->FrameBuffer()->Width() == 1280; }, 5000));
+  const std::optional<gst::CameraFormat> delivered =
+      gst::DeliveredFormat(Window(window)->Pipeline());
+  ASSERT_TRUE(delivered);
+  EXPECT_EQ(delivered->Describe(), QStringLiteral("MJPEG 1280 x 720"));
+  ASSERT_FALSE(delivered->rates.empty());
+  EXPECT_EQ(delivered->rates.front(), (gst::FrameRate{60, 1}));
+  EXPECT_EQ(MicroSecPerFrame(window), 16667u);
+
+  // A recording of the decoded frames, in the chosen size.
+  const QString avi = dir.filePath(QStringLiteral("mjpeg.avi"));
+  const QByteArray aviName = QFile::encodeName(avi);
+  ASSERT_EQ(SendMessageA(window, WM_CAP_FILE_SET_CAPTURE_FILEA, 0, PathArg(aviName)), TRUE);
+  QStringList failures;
+  SetRecordingErrorHandler(window, [&](const QString& reason) { failures << reason; });
+  ASSERT_EQ(SendMessageA(window, WM_CAP_SEQUENCE, 0, 0), TRUE);
+  const std::uint64_t start = Window(window)->Pipeline().FrameCount();
+  ASSERT_TRUE(WaitFor([&] { return Window(window)->Pipeline().FrameCount() >= start + 10; }, 5000));
+  ASSERT_EQ(SendMessageA(window, WM_CAP_STOP, 0, 0), TRUE);
+  ASSERT_TRUE(testing_support::WaitForFinishedFiles(Window(window)->Recorder()));
+  EXPECT_TRUE(failures.isEmpty()) << failures.join(QStringLiteral("; ")).toStdString();
+  const testing_support::AviInfo info = testing_support::ReadAvi(avi);
+  ASSERT_TRUE(info.valid);
+  EXPECT_EQ(info.videoStreams, 1);
+  EXPECT_GE(info.totalFrames, 2u);
+  EXPECT_EQ(info.width, 1280);
+  EXPECT_EQ(info.height, 720);
+  EXPECT_TRUE(info.hasIndex);
+}

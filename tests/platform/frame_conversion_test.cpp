@@ -94,7 +94,7 @@ TEST(FrameConversion, OnlyTheFramesReadAreConvertedAndTheirRowsAreVideoconvertsO
     ASSERT_TRUE(format);
     gst::CameraPipeline pipeline;
     QString error;
-    ASSERT_TRUE(pipeline.Open(*camera, *format, &error)) << error.toStdString();
+    ASSERT_TRUE(pipeline.Open(*camera, format->AtDefaultRate(), &error)) << error.toStdString();
     TappedSamples tapped(pipeline);
 
     // Nothing reads: nothing is converted.

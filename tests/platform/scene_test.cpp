@@ -1,6 +1,7 @@
 // The test cameras' scene: the record of what the built-in sound output played, the scene drawn
 // from it and its placement in saved pictures, and a camera filming it while a tone plays.
 
+#include <gst/app/gstappsink.h>
 #include <gst/app/gstappsrc.h>
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <numbers>
 #include <vector>
 
@@ -553,6 +555,63 @@ TEST(TestScene, TheCamerasOfferTheRatesTheSettingsName) {
   ASSERT_FALSE(camera->formats.empty());
   for (const gst::CameraFormat& format : camera->formats)
     EXPECT_EQ(format.rates, (std::vector<gst::FrameRate>{{60, 1}, {15, 1}}));
+}
+
+// A webcam's 29.97 is 30000/1001 exactly: the test cameras stamp each frame that far from the
+// last, its duration reaching the next one's stamp, at 60 too, in JPEG and raw alike.
+TEST(TestScene, TheCamerasStampFramesAtFractionalAndHighRatesExactly) {
+  testing_support::VirtualCameras cameras;
+  const std::vector<gst::CameraDevice> list = gst::ListCameras();
+  const auto* camera = testing_support::FindCamera(list, gst::kTestCameraMjpeg);
+  ASSERT_TRUE(camera);
+  struct Case {
+    bool raw;
+    int width, height;
+    gst::FrameRate rate;
+  };
+  for (const Case& c : {Case{false, 320, 240, {30000, 1001}}, Case{true, 640, 480, {60, 1}},
+                        Case{true, 640, 480, {30000, 1001}}}) {
+    SCOPED_TRACE(testing::Message()
+                 << (c.raw ? "raw " : "jpeg ") << c.rate.numerator << "/" << c.rate.denominator);
+    const gst::CameraFormat* format = camera->Find(c.raw, c.width, c.height);
+    ASSERT_TRUE(format);
+    const gst::ElementPtr pipeline = gst::NewPipeline("stamps");
+    GstElement* source = gst::AddToBin(
+        pipeline.get(), gst::Adopt(gst_device_create_element(camera->device.get(), nullptr)));
+    GstElement* filter =
+        gst::AddToBin(pipeline.get(), gst::Adopt(gst_element_factory_make("capsfilter", nullptr)));
+    GstElement* sink =
+        gst::AddToBin(pipeline.get(), gst::Adopt(gst_element_factory_make("appsink", nullptr)));
+    ASSERT_TRUE(source && filter && sink);
+    const gst::CapsPtr caps(format->MakeCaps(&c.rate));
+    g_object_set(filter, "caps", caps.get(), nullptr);
+    g_object_set(sink, "sync", FALSE, nullptr);
+    ASSERT_TRUE(gst_element_link_many(source, filter, sink, nullptr));
+    ASSERT_NE(gst_element_set_state(pipeline.get(), GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
+    std::vector<GstClockTime> stamps, durations;
+    for (int i = 0; i < 5; ++i) {
+      const gst::SamplePtr sample(gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 5 * GST_SECOND));
+      if (!sample) break;
+      const GstBuffer* buffer = gst_sample_get_buffer(sample.get());
+      stamps.push_back(GST_BUFFER_PTS(buffer));
+      durations.push_back(GST_BUFFER_DURATION(buffer));
+    }
+    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+    ASSERT_EQ(stamps.size(), 5u);
+    const auto interval = [&](std::size_t frames) {
+      return gst_util_uint64_scale(frames, GST_SECOND * static_cast<guint64>(c.rate.denominator),
+                                   static_cast<guint64>(c.rate.numerator));
+    };
+    for (std::size_t i = 1; i < stamps.size(); ++i) {
+      ASSERT_TRUE(GST_CLOCK_TIME_IS_VALID(stamps[i]) && GST_CLOCK_TIME_IS_VALID(durations[i - 1]));
+      EXPECT_EQ(stamps[i - 1] + durations[i - 1], stamps[i]) << i;
+      // Every frame on the rate's grid: no rounding that adds up.
+      EXPECT_LE(std::llabs(static_cast<long long>(stamps[i] - stamps[0]) -
+                           static_cast<long long>(interval(i))),
+                1)
+          << i;
+    }
+  }
 }
 
 // The test cameras take the setting when they are made: with it their frames hold the patches

@@ -69,7 +69,7 @@ TEST_F(StoredControls, WhatThePageSetComesBackAtEachOpeningOfThatCameraOnly) {
   const gst::CameraDevice* yuy2 = Camera(gst::kTestCameraYuy2);
   ASSERT_TRUE(yuy2);
   gst::CameraPipeline pipeline;
-  ASSERT_TRUE(pipeline.Open(*yuy2, *yuy2->FirstRaw()));
+  ASSERT_TRUE(pipeline.Open(*yuy2, yuy2->FirstRaw()->AtDefaultRate()));
   int chosen = 0;
   {
     gst::ControlsPage page(gst::ControlsOf(pipeline), &pipeline.Camera(), true);
@@ -86,7 +86,7 @@ TEST_F(StoredControls, WhatThePageSetComesBackAtEachOpeningOfThatCameraOnly) {
 
   // Off and on: a new source element, at its own defaults until the stored value comes.
   pipeline.Close();
-  ASSERT_TRUE(pipeline.Open(*yuy2, *yuy2->FirstRaw()));
+  ASSERT_TRUE(pipeline.Open(*yuy2, yuy2->FirstRaw()->AtDefaultRate()));
   EXPECT_EQ(ValueOf(pipeline, brightness_), chosen);
   EXPECT_TRUE(pipeline.ControlsNotice().isEmpty());
 
@@ -94,7 +94,7 @@ TEST_F(StoredControls, WhatThePageSetComesBackAtEachOpeningOfThatCameraOnly) {
   const gst::CameraDevice* mjpeg = FindCamera(list_, gst::kTestCameraMjpeg);
   ASSERT_TRUE(mjpeg);
   gst::CameraPipeline other;
-  ASSERT_TRUE(other.Open(*mjpeg, *mjpeg->FirstRaw()));
+  ASSERT_TRUE(other.Open(*mjpeg, mjpeg->FirstRaw()->AtDefaultRate()));
   const auto otherControls = gst::ControlsOf(other);
   ASSERT_TRUE(otherControls);
   const std::optional<gst::ControlInfo> otherInfo = ControlNamed(*otherControls, brightness_);
@@ -109,7 +109,7 @@ TEST_F(StoredControls, WhatThePageSetComesBackAtEachOpeningOfThatCameraOnly) {
   gst::RegisterVirtualCameras();
   const gst::CameraDevice* back = Camera(gst::kTestCameraYuy2);
   ASSERT_TRUE(back);
-  ASSERT_TRUE(pipeline.Open(*back, *back->FirstRaw()));
+  ASSERT_TRUE(pipeline.Open(*back, back->FirstRaw()->AtDefaultRate()));
   EXPECT_EQ(ValueOf(pipeline, brightness_), chosen);
 }
 
@@ -119,7 +119,7 @@ TEST_F(StoredControls, WhatTheCameraRefusesIsLeftOutAndToldAndTheCameraStillOpen
   const gst::CameraDevice* yuy2 = Camera(gst::kTestCameraYuy2);
   ASSERT_TRUE(yuy2);
   gst::CameraPipeline pipeline;
-  ASSERT_TRUE(pipeline.Open(*yuy2, *yuy2->FirstRaw()));
+  ASSERT_TRUE(pipeline.Open(*yuy2, yuy2->FirstRaw()->AtDefaultRate()));
   const auto controls = gst::ControlsOf(pipeline);
   ASSERT_TRUE(controls);
   const std::optional<gst::ControlInfo> brightness = ControlNamed(*controls, brightness_);
@@ -140,7 +140,8 @@ TEST_F(StoredControls, WhatTheCameraRefusesIsLeftOutAndToldAndTheCameraStillOpen
 
   testing_support::LogRecorder traces;
   QString error;
-  ASSERT_TRUE(pipeline.Open(*yuy2, *yuy2->FirstRaw(), &error)) << error.toStdString();
+  ASSERT_TRUE(pipeline.Open(*yuy2, yuy2->FirstRaw()->AtDefaultRate(), &error))
+      << error.toStdString();
   EXPECT_EQ(ValueOf(pipeline, QStringLiteral("Contrast")), contrast->minimum);
   EXPECT_EQ(ValueOf(pipeline, brightness_), brightness->defaultValue);
   const QString notice = pipeline.ControlsNotice();
@@ -153,7 +154,7 @@ TEST_F(StoredControls, WhatTheCameraRefusesIsLeftOutAndToldAndTheCameraStillOpen
 
   // A clean opening says nothing any more.
   gst::ForgetControls(identity);
-  ASSERT_TRUE(pipeline.Open(*yuy2, *yuy2->FirstRaw()));
+  ASSERT_TRUE(pipeline.Open(*yuy2, yuy2->FirstRaw()->AtDefaultRate()));
   EXPECT_TRUE(pipeline.ControlsNotice().isEmpty());
 }
 
@@ -172,7 +173,7 @@ TEST_F(StoredControls, AnUnreadableSettingsFileIsToldAndTheCameraStillOpens) {
   }
   testing_support::LogRecorder traces;
   gst::CameraPipeline pipeline;
-  const bool opened = pipeline.Open(*yuy2, *yuy2->FirstRaw());
+  const bool opened = pipeline.Open(*yuy2, yuy2->FirstRaw()->AtDefaultRate());
   const QString notice = pipeline.ControlsNotice();
   pipeline.Close();
   {
@@ -194,7 +195,7 @@ TEST_F(StoredControls, ACameraOpenedAgainDuringALockedRunKeepsTheLock) {
   gst::StoreControl(identity, QStringLiteral("auto_exposure"), V4L2_EXPOSURE_APERTURE_PRIORITY);
   const QString mode = QStringLiteral("Auto Exposure");
   gst::CameraPipeline first;
-  ASSERT_TRUE(first.Open(*yuy2, *yuy2->FirstRaw()));
+  ASSERT_TRUE(first.Open(*yuy2, yuy2->FirstRaw()->AtDefaultRate()));
   EXPECT_EQ(ValueOf(first, mode), V4L2_EXPOSURE_APERTURE_PRIORITY);
   const auto controls = gst::ControlsOf(first);
   ASSERT_TRUE(controls);
@@ -203,13 +204,13 @@ TEST_F(StoredControls, ACameraOpenedAgainDuringALockedRunKeepsTheLock) {
   first.Close();
   {
     gst::CameraPipeline again;
-    ASSERT_TRUE(again.Open(*yuy2, *yuy2->FirstRaw()));
+    ASSERT_TRUE(again.Open(*yuy2, yuy2->FirstRaw()->AtDefaultRate()));
     EXPECT_EQ(ValueOf(again, mode), V4L2_EXPOSURE_MANUAL);
     EXPECT_EQ(again.ControlsNotice(), QString());
   }
   lock.Restore(*controls);
   gst::CameraPipeline after;
-  ASSERT_TRUE(after.Open(*yuy2, *yuy2->FirstRaw()));
+  ASSERT_TRUE(after.Open(*yuy2, yuy2->FirstRaw()->AtDefaultRate()));
   EXPECT_EQ(ValueOf(after, mode), V4L2_EXPOSURE_APERTURE_PRIORITY);
 }
 
@@ -217,7 +218,7 @@ TEST_F(StoredControls, DefaultPutsTheCameraBackAndForgetsWhatWasStored) {
   const gst::CameraDevice* yuy2 = Camera(gst::kTestCameraYuy2);
   ASSERT_TRUE(yuy2);
   gst::CameraPipeline pipeline;
-  ASSERT_TRUE(pipeline.Open(*yuy2, *yuy2->FirstRaw()));
+  ASSERT_TRUE(pipeline.Open(*yuy2, yuy2->FirstRaw()->AtDefaultRate()));
   {
     gst::ControlsPage page(gst::ControlsOf(pipeline), &pipeline.Camera(), true);
     const std::optional<gst::ControlInfo> info = ControlNamed(*page.Controls(), brightness_);

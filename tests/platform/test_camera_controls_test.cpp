@@ -49,7 +49,7 @@ class RunningCamera {
     const auto* camera =
         testing_support::FindCamera(list, jpeg ? gst::kTestCameraMjpeg : gst::kTestCameraYuy2);
     const gst::CameraFormat* format = camera ? camera->Find(!jpeg, 320, 240) : nullptr;
-    open_ = format && pipeline_.Open(*camera, *format);
+    open_ = format && pipeline_.Open(*camera, format->AtDefaultRate());
     if (open_) controls_ = gst::TestCameraControlsOf(pipeline_.Source());
   }
   bool Ready() const { return open_ && controls_; }

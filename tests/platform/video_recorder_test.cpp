@@ -44,7 +44,7 @@ class VideoRecorderTest : public ::testing::Test {
     const gst::CameraFormat* format = camera->Find(true, 640, 480);
     ASSERT_TRUE(format);
     QString error;
-    ASSERT_TRUE(camera_.Open(*camera, *format, &error)) << error.toStdString();
+    ASSERT_TRUE(camera_.Open(*camera, format->AtDefaultRate(), &error)) << error.toStdString();
     ASSERT_TRUE(WaitFor([&] { return camera_.FrameCount() >= 2; }, 5000));
   }
 
