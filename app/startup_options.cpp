@@ -400,11 +400,6 @@ std::optional<StartupOptions> ParseStartupOptions(const QStringList& arguments,
   // The capture window saves its frames as BMP only.
   if (options.jpeg && !options.filterGraph)
     return fail(QStringLiteral("--format jpg needs --back-end graph"));
-  // The capture window opens raw formats only (its format dialog lists no other).
-  if (run.cameraFormat && run.cameraFormat->jpeg && !options.filterGraph)
-    return fail(QStringLiteral("--camera-format %1: the capture back end takes raw formats only; "
-                               "MJPEG needs --back-end graph")
-                    .arg(run.cameraFormat->Text()));
   // The filter graph records no video: its window offers no button for it.
   if (run.video && options.filterGraph)
     return fail(QStringLiteral("--video needs --back-end capture"));
