@@ -8,8 +8,9 @@
 // beside the bare chain of its own format.
 //   Usage: bench_picture_path [seconds] [WIDTHxHEIGHT ...] [capture|graph] [fps=60]
 //   (default 60 s; 640x480 1280x720 1920x1080, with fps=60 1280x720 1920x1080; both back
-//   ends). The capture window takes the YUY2 camera's raw frames and saves BMP pictures only;
-//   the filter graph takes the MJPEG camera's JPEG frames and saves BMP or JPEG.
+//   ends). The capture window takes the YUY2 camera's raw frames at 30 and the MJPEG camera's
+//   at 60, and saves BMP pictures only; the filter graph takes the MJPEG camera's JPEG frames
+//   and saves BMP or JPEG.
 
 #include <turbojpeg.h>
 #include <unistd.h>
@@ -33,6 +34,7 @@
 #include "app/app_style.h"
 #include "app/main_window.h"
 #include "bench/bench_support.h"
+#include "platform/capture/capture.h"
 #include "platform/capture/capture_window.h"
 #include "platform/forms/message_box.h"
 #include "platform/gst/virtual_devices.h"
@@ -273,14 +275,18 @@ gst::CameraPipeline* SetUp(app::Form1& form, const Case& c, QSize size, int rate
     camera = form.CameraState().FilterGraph->Camera();
   } else {
     form.Camera().Command11_Click();
+    // At 60 frames a second a webcam gives its large sizes only as MJPEG: the capture window
+    // takes the MJPEG camera (the second driver) then, the YUY2 one otherwise.
+    if (rate >= 60)
+      capture::SendMessageA(form.CameraState().CaptureWindow, capture::WM_CAP_DRIVER_CONNECT, 1, 0);
     camera =
         &static_cast<capture::CaptureWindow*>(capture::WindowOf(form.CameraState().CaptureWindow))
              ->Pipeline();
   }
-  // The same kind of format the camera runs in (raw for the capture window, JPEG for the
-  // MJPEG camera of the filter graph), at the size asked.
-  const gst::CameraFormat* format =
-      camera->Camera().Find(camera->Format().IsRaw(), size.width(), size.height());
+  // The same kind of format the camera runs in (raw for the capture window at 30, JPEG for
+  // the MJPEG camera), at the size asked.
+  const bool raw = !c.graph && rate < 60;
+  const gst::CameraFormat* format = camera->Camera().Find(raw, size.width(), size.height());
   if (!format || !camera->ChangeFormat(bench::AtRate(*format, rate))) return nullptr;
   bench::RunEventsFor(700);
   const int row = form.Combo1->findText(QStringLiteral("bench"));
