@@ -39,6 +39,18 @@
 
 namespace {
 
+// A 640 x 480 preview of the pipeline, live: every frame stretched over it (the filter graph's
+// video window) or one every `intervalMs` at the frame's own size (the capture window).
+void ShowPreview(gst::CameraPreview& preview, gst::CameraPipeline& pipeline, int intervalMs,
+                 bool stretch) {
+  preview.resize(640, 480);
+  preview.SetSource(&pipeline);
+  preview.SetInterval(intervalMs);
+  preview.SetStretch(stretch);
+  preview.SetLive(true);
+  preview.show();
+}
+
 // source ! capsfilter ! [jpegdec] ! videoconvert ! BGRx appsink, samples pulled and dropped:
 // the camera pipeline's own work without its tee, queue, frame slot and preview.
 double BareCpuPercent(const gst::CameraDevice& camera, const gst::CameraFormat& format,
@@ -267,12 +279,7 @@ int Run60(int seconds) {
     const double bare = BareCpuPercent(*camera, *format, previewSeconds);
     gst::CameraPipeline pipeline;
     gst::CameraPreview preview;
-    preview.resize(640, 480);
-    preview.SetSource(&pipeline);
-    preview.SetInterval(0);
-    preview.SetStretch(true);
-    preview.SetLive(true);
-    preview.show();
+    ShowPreview(preview, pipeline, 0, true);
     QString error;
     if (!pipeline.Open(*camera, *format, &error)) {
       std::printf("  the camera did not open: %s\n", qPrintable(error));
@@ -346,11 +353,7 @@ int main(int argc, char* argv[]) {
 
   gst::CameraPipeline pipeline;
   gst::CameraPreview preview;
-  preview.resize(640, 480);
-  preview.SetSource(&pipeline);
-  preview.SetInterval(33);
-  preview.SetLive(true);
-  preview.show();
+  ShowPreview(preview, pipeline, 33, false);
   QString error;
   if (!pipeline.Open(*camera, format, &error)) {
     std::fprintf(stderr, "camera did not open: %s\n", qPrintable(error));

@@ -208,8 +208,10 @@ TEST(CameraOptions, FormatsAndControlsAreListedAsTheCameraOffersThem) {
   const auto mjpeg = devices.out.indexOf(QStringLiteral("camera: Test camera MJPEG"));
   ASSERT_GE(mjpeg, 0) << Said(devices);
   const QStringList under = devices.out.mid(mjpeg + 1);
-  EXPECT_TRUE(under.contains(QStringLiteral("  MJPEG 1280 x 720 @ 60, 30, 29.97, 15 fps"))) << Said(devices);
-  EXPECT_TRUE(under.contains(QStringLiteral("  YUY2 640 x 480 @ 60, 30, 29.97, 15 fps"))) << Said(devices);
+  EXPECT_TRUE(under.contains(QStringLiteral("  MJPEG 1280 x 720 @ 60, 30, 29.97, 15 fps")))
+      << Said(devices);
+  EXPECT_TRUE(under.contains(QStringLiteral("  YUY2 640 x 480 @ 60, 30, 29.97, 15 fps")))
+      << Said(devices);
   // Without --formats, one line a device as before.
   const Finished plain = RunProgram({"--list-devices", "--demo"});
   EXPECT_FALSE(plain.out.join('\n').contains(QStringLiteral("fps")));
@@ -262,10 +264,13 @@ TEST(CameraOptions, TheFormatAndControlsGivenReachTheRunningCameraOnEitherBackEn
   for (const Case& c :
        {Case{
             "YUY2", "capture", "1280x720@10/yuy2", "YUY2 1280 x 720 @ 10 fps", {1280, 720}, "grey"},
-        Case{
-            "MJPEG", "graph", "320x240@15/mjpeg", "MJPEG 320 x 240 @ 15 fps", {320, 240}, "rgb"},
+        Case{"MJPEG", "graph", "320x240@15/mjpeg", "MJPEG 320 x 240 @ 15 fps", {320, 240}, "rgb"},
         // The capture window decodes an MJPEG camera too, at its full rate.
-        Case{"MJPEG", "capture", "1280x720@60/mjpeg", "MJPEG 1280 x 720 @ 60 fps", {1280, 720},
+        Case{"MJPEG",
+             "capture",
+             "1280x720@60/mjpeg",
+             "MJPEG 1280 x 720 @ 60 fps",
+             {1280, 720},
              "grey"}}) {
     SCOPED_TRACE(c.backEnd);
     const std::optional<Brightness> brightness = ListedBrightness(c.camera);

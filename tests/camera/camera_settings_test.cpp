@@ -25,6 +25,7 @@
 namespace {
 
 using testing_support::AviInfo;
+using testing_support::Luminance;
 using testing_support::RunEventsFor;
 using testing_support::VirtualCameras;
 using testing_support::WaitFor;
@@ -33,17 +34,6 @@ const QString kError = QStringLiteral("Ошибка в работе програ
 
 QString VideoFailure(const QString& reason) {
   return QStringLiteral(" Video capture failed: ") + reason;
-}
-
-// Mean luminance of a frame, 0..255.
-double Luminance(const QImage& image) {
-  const QImage grey = image.convertToFormat(QImage::Format_Grayscale8);
-  double sum = 0;
-  for (int y = 0; y < grey.height(); ++y) {
-    const uchar* line = grey.constScanLine(y);
-    for (int x = 0; x < grey.width(); ++x) sum += line[x];
-  }
-  return sum / (grey.width() * grey.height());
 }
 
 class CameraSettingsTest : public testing_support::MainWindowFixture {

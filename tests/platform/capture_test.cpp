@@ -30,6 +30,7 @@
 namespace {
 
 using namespace capture;
+using testing_support::Luminance;
 using testing_support::RunEventsFor;
 using testing_support::VirtualCameras;
 using testing_support::WaitFor;
@@ -217,17 +218,6 @@ DWORD MicroSecPerFrame(HWND window) {
   SendMessageA(window, WM_CAP_GET_SEQUENCE_SETUP, sizeof parameters,
                reinterpret_cast<LPARAM>(&parameters));
   return parameters.dwRequestMicroSecPerFrame;
-}
-
-// Mean luminance of a picture, 0..255.
-double Luminance(const QImage& image) {
-  const QImage grey = image.convertToFormat(QImage::Format_Grayscale8);
-  double sum = 0;
-  for (int y = 0; y < grey.height(); ++y) {
-    const uchar* line = grey.constScanLine(y);
-    for (int x = 0; x < grey.width(); ++x) sum += line[x];
-  }
-  return sum / (grey.width() * grey.height());
 }
 
 // With nothing remembered a camera connects in 640 x 480 at 30 frames a second, raw where it

@@ -71,4 +71,14 @@ CameraStall::~CameraStall() {
   gst_object_unref(pad_);
 }
 
+double Luminance(const QImage& image) {
+  const QImage grey = image.convertToFormat(QImage::Format_Grayscale8);
+  double sum = 0;
+  for (int y = 0; y < grey.height(); ++y) {
+    const uchar* line = grey.constScanLine(y);
+    for (int x = 0; x < grey.width(); ++x) sum += line[x];
+  }
+  return sum / (grey.width() * grey.height());
+}
+
 }  // namespace testing_support

@@ -34,6 +34,9 @@ gst::FramePtr SyntheticFrame(const QImage& image, std::uint64_t number, std::int
 // Runs the event loop for this long.
 void RunEventsFor(int ms);
 
+// Mean luminance of a picture, 0..255.
+double Luminance(const QImage& image);
+
 // A camera that stops delivering without an error, for the lifetime of an object: its source
 // goes on, but no frame of it passes on into the pipeline.
 class CameraStall {
