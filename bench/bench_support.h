@@ -86,8 +86,16 @@ inline int FpsArgument(int argc, char* argv[]) {
   return 0;
 }
 
+// The seconds a bench's first argument gives (when it is not "fps=N"), at least `least`;
+// `fallback` when none is given.
+inline int SecondsArgument(int argc, char* argv[], int fallback, int least) {
+  if (argc < 2 || std::strncmp(argv[1], "fps=", 4) == 0) return fallback;
+  return std::max(least, std::atoi(argv[1]));
+}
+
 // Registers the built-in test cameras offering exactly `fps` frames a second at every size, or
-// their usual rates (30 and 15) for 0. The scene's other settings stay as they are.
+// their usual rates, each format's own as a webcam's, for 0. The scene's other settings stay
+// as they are.
 inline void RegisterTestCameras(int fps) {
   gst::SceneSettings scene = gst::TestSceneSettings();
   scene.rates = fps > 0 ? std::vector<int>{fps} : std::vector<int>{};

@@ -243,9 +243,8 @@ const gst::CameraDevice* FindCamera(const std::vector<gst::CameraDevice>& camera
 // The microseconds a frame the program asks of the recorder for this format, as the capture
 // window works it out from the camera's rate.
 std::int64_t MicroSecPerFrame(const gst::CameraFormat& format) {
-  if (format.rates.empty() || format.rates.front().numerator <= 0) return 33333;
-  const gst::FrameRate& rate = format.rates.front();
-  return (1000000LL * rate.denominator + rate.numerator / 2) / rate.numerator;
+  const long long interval = format.rates.empty() ? 0 : format.rates.front().MicroSecondsPerFrame();
+  return interval > 0 ? interval : 33333;
 }
 
 // The seconds an uncompressed recording of `bytesPerSecond` may run with room left on the disk
@@ -327,8 +326,7 @@ int main(int argc, char* argv[]) {
   bench::UseOffscreenWithoutDisplay();
   QApplication application(argc, argv);
   const bool at60 = bench::FpsArgument(argc, argv) == 60;
-  const bool secondsGiven = argc > 1 && std::strncmp(argv[1], "fps=", 4) != 0;
-  const int seconds = secondsGiven ? std::max(1, std::atoi(argv[1])) : at60 ? 60 : 20;
+  const int seconds = bench::SecondsArgument(argc, argv, at60 ? 60 : 20, 1);
   bench::RegisterTestCameras(at60 ? 60 : 0);
   if (at60) {
     const int status = Run60(seconds);

@@ -25,7 +25,6 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <map>
 #include <set>
 #include <thread>
@@ -307,8 +306,7 @@ int main(int argc, char* argv[]) {
   app::ApplyApplicationStyle(application);
   // 60: the cameras offer 60 frames a second only, and the clock takes 60 instants a second.
   const bool at60 = bench::FpsArgument(argc, argv) == 60;
-  const bool secondsGiven = argc > 1 && std::strncmp(argv[1], "fps=", 4) != 0;
-  const int seconds = secondsGiven ? std::max(2, std::atoi(argv[1])) : 60;
+  const int seconds = bench::SecondsArgument(argc, argv, 60, 2);
   const int rate = at60 ? 60 : 30;
   // The targets of each rate: p99 lateness beside the clock alone, and CPU per picture beside
   // the bare chain (at 60, of the picture's own format; at 30, tjCompress2 for both).

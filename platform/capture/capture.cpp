@@ -215,10 +215,8 @@ CAPTUREPARMS CaptureWindow::DriverParameters() const {
   CAPTUREPARMS p{};
   p.dwRequestMicroSecPerFrame = 66667;  // 15 frames a second until a camera says otherwise
   if (pipeline_.IsOpen() && !pipeline_.Format().rates.empty()) {
-    const gst::FrameRate& rate = pipeline_.Format().rates.front();
-    if (rate.numerator > 0)
-      p.dwRequestMicroSecPerFrame =
-          static_cast<DWORD>((1000000LL * rate.denominator + rate.numerator / 2) / rate.numerator);
+    if (const long long interval = pipeline_.Format().rates.front().MicroSecondsPerFrame())
+      p.dwRequestMicroSecPerFrame = static_cast<DWORD>(interval);
   }
   p.wPercentDropForError = 10;
   p.dwIndexSize = 34952;

@@ -20,13 +20,12 @@ namespace capture {
 
 BOOL CaptureWindow::FormatDialog() {
   if (!Connected()) return FALSE;
-  // Raw formats and MJPEG ones, which the camera pipeline decodes as a webcam's driver would.
-  std::vector<gst::CameraFormat> offered;
-  for (const gst::CameraFormat& format : pipeline_.Camera().formats)
-    if (format.IsRaw() || format.IsJpeg()) offered.push_back(format);
+  // Every format the camera lists (raw and MJPEG, which the camera pipeline decodes as a
+  // webcam's driver would).
   const gst::CameraFormat current = pipeline_.Format();
   const gst::FrameRate* rate = current.rates.empty() ? nullptr : &current.rates.front();
-  gst::FormatDialog dialog(QStringLiteral("Формат видео"), offered, &current, rate, window());
+  gst::FormatDialog dialog(QStringLiteral("Формат видео"), pipeline_.Camera().formats, &current,
+                           rate, window());
   if (forms::ShowDialog(dialog) != QDialog::Accepted || !dialog.Chosen()) return FALSE;
   gst::CameraFormat chosen = *dialog.Chosen();
   const gst::FrameRate chosen_rate = *dialog.ChosenRate();

@@ -14,6 +14,10 @@ struct FrameRate {
   int numerator = 0;
   int denominator = 1;
   double PerSecond() const { return denominator ? double(numerator) / denominator : 0.0; }
+  // Microseconds between frames, rounded to the nearest; 0 for no rate.
+  long long MicroSecondsPerFrame() const {
+    return numerator > 0 ? (1000000LL * denominator + numerator / 2) / numerator : 0;
+  }
   bool operator==(const FrameRate&) const = default;
 };
 

@@ -604,10 +604,8 @@ GstFlowReturn CameraPipeline::OnNewSample(GstAppSink* sink, gpointer data) {
   // The preview's frames are converted here, never on the window's thread; at 60 frames a
   // second and a preview of 30, every other frame.
   const std::int64_t every = self->preview_every_ns_.load();
-  const std::int64_t half_interval = self->FrameIntervalNs() / 2;
-  const bool for_preview =
-      every >= 0 && (self->last_prepared_ns_ == 0 ||
-                     capture - self->last_prepared_ns_ >= every - half_interval || number == 1);
+  const bool for_preview = every >= 0 && (number == 1 || capture - self->last_prepared_ns_ >=
+                                                             every - self->FrameIntervalNs() / 2);
   if (for_preview) {
     frame->Prepare();
     self->last_prepared_ns_ = capture;
