@@ -8,8 +8,8 @@
 #include "app/help_window.h"
 #include "platform/forms/message_box.h"
 #include "platform/gst/delay_page.h"
-#include "recording/frame_rule.h"
 #include "recording/picture_window.h"
+#include "recording/wiring.h"
 
 namespace app {
 namespace {
@@ -63,28 +63,13 @@ Form1::~Form1() {
 }
 
 void Form1::ConnectHandlers() {
-  // What the subsystems tell each other goes up as signals: the recording follows the
-  // generator's runs, a picture the writer could not write ends the run's recording, the video
-  // stop ends the period clock.
-  recorder_->Follow(*generator_);
-  // The strobe is the generator's to play; the picture window's dialog chooses it.
-  generator_->SetStrobe(recording::StrobeChosen());
-  connect(recorder_.get(), &recording::PictureRecorder::StrobeSet, generator_.get(),
-          &generator::Generator::SetStrobe);
-  connect(recorder_.get(), &recording::PictureRecorder::PictureFailed, generator_.get(),
-          &generator::Generator::FailRecording);
-  connect(camera_.get(), &camera::CameraControl::ClockStopRequested, generator_.get(),
-          &generator::Generator::RequestStop);
+  // What the subsystems tell each other goes up as signals, wired as in the tests' windows.
+  recording::WireSubsystems(*generator_, *camera_, *recorder_, *Command24);
   // A calibration asked for in a camera's properties plays the tone: the window runs it.
   connect(&gst::CalibrationRequests::Instance(), &gst::CalibrationRequests::Requested, this,
           &Form1::CalibrateCamera_Click);
   connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
   connect(Command16, &QPushButton::clicked, this, &Form1::Command16_Click);
-  // The video's name comes from the recording's names, handed down with the click.
-  connect(Command24, &QPushButton::clicked, recorder_.get(),
-          [cam = camera_.get(), recorder = recorder_.get()] {
-            cam->Command24_Click(recorder->NameVideo());
-          });
 }
 
 void Form1::CreateControls() {
@@ -133,6 +118,7 @@ void Form1::CreateControls() {
   // The status lines reach right to the right column, over the free space below the preview,
   // so that the longest status text reads whole on one line.
   Label1 = Make<forms::StatusLabel>(w, "Label1", Str("Label1"), 302, 486, 354, 16);
+  Status = new forms::StatusLine(*Label1);  // owned by the label
   Label12 = Make<forms::StatusLabel>(w, "Label12", Str("Label12"), 302, 503, 354, 16);
   Label15 = Make<forms::StatusLabel>(w, "Label15", Str("Label15"), 302, 520, 354, 16);
   Frame1 = Make<QGroupBox>(w, "Frame1", Str("вид сигнала "), 8, 527, 290, 40);
@@ -212,16 +198,8 @@ void Form1::CalibrateCamera_Click(int seconds) {
 void Form1::Form_Load() {
   Picture1->resize(640, 480);
   Picture1->Refresh();
-  PictureWindow().Picture1->Scale(0, 3, 10, 0);
-  PictureWindow().Picture2->resize(640, 480);
-  PictureWindow().Picture2->Refresh();
-  Timer1->stop();
-  Timer2->start();
   generator_->Load(this);
-  Combo2->setEnabled(false);
-  Option10->setChecked(false);
-  Option10->setEnabled(false);
-  Command3->setEnabled(false);
+  recording::LoadSubsystems(*camera_, *recorder_);
 }
 
 void Form1::Command5_Click() {
@@ -234,8 +212,7 @@ void Form1::Command5_Click() {
 }
 
 void Form1::Command16_Click() {
-  generator_->Unload();
-  camera_->ShutdownAtExit();
+  recording::UnloadSubsystems(*generator_, *camera_);
   // Unload: hide now, destroy after the event loop has returned, so that a handler still
   // on the stack (the period clock) never touches a deleted window.
   unloaded_ = true;

@@ -18,6 +18,7 @@
 #include "generator/generator.h"
 #include "platform/forms/controls.h"
 #include "platform/forms/picture_box.h"
+#include "platform/forms/status_line.h"
 #include "recording/picture_recorder.h"
 
 namespace app {
@@ -126,6 +127,9 @@ class Form1 : public QWidget {
 
   QTimer* Timer1;
   QTimer* Timer2;
+
+  // The status line (Label1) as the subsystems write it: the window's, the label's child.
+  forms::StatusLine* Status;
 
  protected:
   // The title-bar close runs the exit sequence, so no hidden window or tone outlives it.

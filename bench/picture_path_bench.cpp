@@ -130,11 +130,11 @@ RunFigures ClockRun(app::Form1& form, bool record, int seconds) {
       &form.Generator(), &generator::Generator::PictureDue, &form,
       [&](const generator::Instant& instant, generator::Outcome& outcome) {
         figures.lateMs.push_back(instant.actualMs - instant.dueMs);
-        if (record) {
-          const double cpu = ThisThreadCpuSeconds();
-          outcome.Run([&] { form.Recorder().RecordPicture(instant); });
-          windowCpu += ThisThreadCpuSeconds() - cpu;
-        }
+        const double cpu = ThisThreadCpuSeconds();
+        outcome.Run([&] {
+          if (record) form.Recorder().RecordPicture(instant);
+        });
+        if (record) windowCpu += ThisThreadCpuSeconds() - cpu;
         if (bench::NowMs() - start > seconds * 1000.0 && form.Gen().StopRequested == 0)
           QMetaObject::invokeMethod(form.Command4, &QPushButton::click, Qt::QueuedConnection);
       });

@@ -30,23 +30,21 @@ QString VideoErrorText(const QString& reason) {
   return QStringLiteral(" Video capture failed: ") + reason;
 }
 
-void ClearFailureText(QLabel& status, bool camera, bool video) {
-  const QString& text = status.text();
-  if ((camera && text.startsWith(CameraErrorText(QString()))) ||
-      (video && text.startsWith(VideoErrorText(QString()))))
-    status.clear();
+void ClearFailureText(forms::StatusLine& status, bool camera, bool video) {
+  if (camera) status.ClearIfStartsWith(CameraErrorText(QString()));
+  if (video) status.ClearIfStartsWith(VideoErrorText(QString()));
 }
 
 QString ControlsNoticeText(const QString& notice) {
   return notice.isEmpty() ? QString() : kControlsNotice + notice;
 }
 
-void ClearControlsNotice(QLabel& status) {
-  if (status.text().startsWith(kControlsNotice)) status.clear();
+void ClearControlsNotice(forms::StatusLine& status) {
+  status.ClearIfStartsWith(kControlsNotice);
 }
 
 CameraControl::CameraControl(const CameraControls& controls)
-    : controls_(controls), vfw_(controls_, state_), directshow_(controls_, state_) {
+    : controls_(controls), vfw_(controls_, state_, *this), directshow_(controls_, state_, *this) {
   const CameraControls& c = controls_;
   connect(c.Option7, &QRadioButton::toggled, this, [this](bool on) {
     if (on) Option7_Click();
@@ -162,6 +160,12 @@ void CameraControl::Command13_Click() {
   if (controls_.Option7->isChecked()) vfw_.Disconnect();
   if (controls_.Option8->isChecked()) directshow_.SwitchOff();
   state_.CameraOn = 0;
+}
+
+void CameraControl::Load() {
+  controls_.Combo2->setEnabled(false);
+  controls_.Option10->setChecked(false);
+  controls_.Option10->setEnabled(false);
 }
 
 void CameraControl::ShutdownAtExit() {

@@ -4,14 +4,12 @@
 // takes the branch of the back end selected then.
 
 #include <QComboBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QObject>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QString>
 #include <QStringList>
-#include <QTimer>
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -20,6 +18,7 @@
 #include "camera/vfw_capture.h"
 #include "platform/forms/controls.h"
 #include "platform/forms/picture_box.h"
+#include "platform/forms/status_line.h"
 
 namespace gst {
 class CameraControls;
@@ -45,13 +44,10 @@ struct CameraControls {
   QPushButton* Command24 = nullptr;   // start video recording (its holder connects it: the
                                       // video's name comes with the click)
   forms::ComboBox* Combo2 = nullptr;  // DirectShow camera list
-  QLabel* Label1 = nullptr;           // camera status
   QLineEdit* Text40 = nullptr;        // frames per second of the preview
-  QTimer* Timer1 = nullptr;           // Timer 1 picture recording
-  QTimer* Timer2 = nullptr;           // date and time display
   forms::Shape* Shape1 = nullptr;
   forms::PictureBox* Picture1 = nullptr;  // preview area, parent of the capture window
-  forms::PictureBox* Picture2 = nullptr;  // DirectShow camera information
+  forms::StatusLine* Status = nullptr;    // the window's status line, for the camera's texts
 };
 
 // The view of a window that holds these controls under the main window's names.
@@ -71,13 +67,10 @@ CameraControls CameraControlsOf(Window& w) {
           .Command22 = w.Command22,
           .Command24 = w.Command24,
           .Combo2 = w.Combo2,
-          .Label1 = w.Label1,
           .Text40 = w.Text40,
-          .Timer1 = w.Timer1,
-          .Timer2 = w.Timer2,
           .Shape1 = w.Shape1,
           .Picture1 = w.Picture1,
-          .Picture2 = w.Picture2};
+          .Status = w.Status};
 }
 
 // The camera's state: only this subsystem changes it; the rest of the program reads it
@@ -105,13 +98,13 @@ void ReportCameraFailure(const char* where, const std::exception& error);
 QString VideoErrorText(const QString& reason);
 // A success ends what an earlier failure said: the status line loses a failure text of the
 // kinds given (CameraErrorText, VideoErrorText); any other text stays.
-void ClearFailureText(QLabel& status, bool camera, bool video);
+void ClearFailureText(forms::StatusLine& status, bool camera, bool video);
 // The status-line words of a switch-on whose camera did not take all of its remembered picture
 // controls (CameraPipeline::ControlsNotice): " Настройки камеры: " and the notice; empty for an
 // empty notice.
 QString ControlsNoticeText(const QString& notice);
 // The status line loses such words of an earlier switch-on; any other text stays.
-void ClearControlsNotice(QLabel& status);
+void ClearControlsNotice(forms::StatusLine& status);
 
 class CameraControl : public QObject {
   Q_OBJECT
@@ -138,6 +131,9 @@ class CameraControl : public QObject {
   void Command1_Click();
   // The camera step of the exit: only when a camera is on.
   void ShutdownAtExit();
+  // The camera's part of the window's loading: the graph's camera list and JPEG wait for the
+  // DirectShow back end.
+  void Load();
 
   DirectShowCapture& DirectShow() { return directshow_; }
   // The filter graph's current frame as a packed bitmap (DirectShowCapture::CurrentImage).
@@ -162,8 +158,15 @@ class CameraControl : public QObject {
   gst::CameraPipeline* OpenCamera() const;
 
  signals:
-  // The video stop also ends a running period clock.
+  // The video stop also ends a running period clock and Timer 1's pictures; emitted first.
   void ClockStopRequested();
+  // A video recording is about to start (the date and time display pauses for it), and one
+  // has stopped, by the stop button or by itself (the display runs again).
+  void VideoStarting();
+  void VideoStopped();
+  // The camera's information as printed on the signal panel (the graph's chosen camera and
+  // its pins), whose owner prints it.
+  void CameraInfoShown(const QString& info);
 
  private:
   friend struct CameraTestAccess;  // defined by the tests only

@@ -25,12 +25,13 @@ void DirectShowCapture::ListCameras() {
   }
   const graph::DeviceCollection& devices = *state_.VideoDevices;
   if (devices.DeviceCount() < 1) {
-    controls_.Label1->setText(QStringLiteral(" No cameras found!"));
+    qCWarning(lcCameraControl) << "the filter graph's camera list: no camera found";
+    controls_.Status->Say(QStringLiteral(" No cameras found!"));
     return;
   }
   for (std::int32_t i = 0; i < devices.DeviceCount(); ++i)
     controls_.Combo2->addItem(devices.DeviceItem(i)->DeviceName());
-  controls_.Label1->setText(QStringLiteral(" Ready for camera selection"));
+  controls_.Status->Say(QStringLiteral(" Ready for camera selection"));
   controls_.Combo2->setEditText(QStringLiteral("выберете вэбкамеру из списка"));
 }
 
@@ -45,7 +46,7 @@ void DirectShowCapture::BuildCameraGraph(std::int16_t row) {
     state_.FilterGraph = std::make_shared<graph::FilgraphManager>();
     graph::FilgraphManager& filterGraph = *state_.FilterGraph;
     filterGraph.SetErrorHandler([this](const QString& reason) { ShowFailure(reason); });
-    filterGraph.SetResumeHandler([this] { ClearFailureText(*controls_.Label1, true, false); });
+    filterGraph.SetResumeHandler([this] { ClearFailureText(*controls_.Status, true, false); });
     if (!state_.VideoDevices) forms::Raise(forms::kObjectVariableNotSet);
     const std::shared_ptr<graph::CaptureDevice> device = state_.VideoDevices->DeviceItem(row);
     state_.CameraInfo = device->DeviceName() + kCrLf;
@@ -56,12 +57,14 @@ void DirectShowCapture::BuildCameraGraph(std::int16_t row) {
       if (pin->Direction() != graph::PINDIR_OUTPUT) continue;
       state_.CameraInfo += kCapPin + QString::number(pin->Direction()) + kCrLf;
       state_.CameraInfo += kCapPin + pin->Name() + kCrLf;
-      controls_.Picture2->Print(state_.CameraInfo);
+      emit owner_.CameraInfoShown(state_.CameraInfo);
       AddDecompressorRenderAndPreview();
       return;
     }
     state_.CapturePin.reset();
-    controls_.Label1->setText(QStringLiteral(" Couldn't find capture pin!"));
+    qCWarning(lcCameraControl) << "the camera's graph:" << state_.CameraInfo.trimmed()
+                               << "has no output pin";
+    controls_.Status->Say(QStringLiteral(" Couldn't find capture pin!"));
   } catch (const forms::RuntimeError& error) {
     forms::LogFailure(lcCameraControl(), "the camera's graph", error);
     ReleaseGraph();
@@ -106,8 +109,8 @@ void DirectShowCapture::StartPreview() {
   window.SetWidth(640);
   window.SetHeight(480);
   const gst::CameraPipeline* camera = filterGraph.Camera();
-  controls_.Label1->setText(QStringLiteral(" Previewing camera") +
-                            ControlsNoticeText(camera ? camera->ControlsNotice() : QString()));
+  controls_.Status->Say(QStringLiteral(" Previewing camera") +
+                        ControlsNoticeText(camera ? camera->ControlsNotice() : QString()));
   state_.CameraOn = 1;
   previewing_ = true;
 }
@@ -152,7 +155,7 @@ void DirectShowCapture::ReleaseGraph() {
 }
 
 void DirectShowCapture::ShowFailure(const QString& reason) {
-  controls_.Label1->setText(CameraErrorText(reason));
+  controls_.Status->Say(CameraErrorText(reason));
 }
 
 forms::LongArray DirectShowCapture::CurrentImage() {

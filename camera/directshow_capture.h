@@ -11,13 +11,15 @@
 
 namespace camera {
 
+class CameraControl;
 struct CameraControls;
 struct CameraState;
 
 class DirectShowCapture {
  public:
-  DirectShowCapture(const CameraControls& controls, CameraState& state)
-      : controls_(controls), state_(state) {}
+  // `owner` tells the rest of the program what the graph shows of the camera.
+  DirectShowCapture(const CameraControls& controls, CameraState& state, CameraControl& owner)
+      : controls_(controls), state_(state), owner_(owner) {}
 
   // Step 4 of the switch-on: fills Combo2 and writes the status line.
   void ListCameras();
@@ -46,6 +48,7 @@ class DirectShowCapture {
 
   const CameraControls& controls_;
   CameraState& state_;
+  CameraControl& owner_;
   bool previewing_ = false;  // this back end's preview ran and set CameraOn
 };
 

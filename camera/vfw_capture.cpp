@@ -3,6 +3,8 @@
 #include <array>
 #include <cmath>
 
+#include <QPointer>
+
 #include "camera/camera_control.h"
 
 namespace camera {
@@ -39,34 +41,38 @@ void VfwCapture::SwitchOn() {
       "Take a Camera Shot", capture::WS_CHILD | capture::WS_VISIBLE, 0, 0, width, height,
       controls_.Picture1, 0);
   if (state_.CaptureWindow == 0) return;
-  QLabel* status = controls_.Label1;
-  QTimer* clock = controls_.Timer2;
+  // The capture window logs what it reports. Its handlers may outlive the window that holds
+  // the status line.
+  const QPointer<forms::StatusLine> status = controls_.Status;
+  const QPointer<CameraControl> owner = &owner_;
   capture::SetErrorHandler(state_.CaptureWindow, [status](const QString& reason) {
-    status->setText(CameraErrorText(reason));
+    if (status) status->Say(CameraErrorText(reason));
   });
-  capture::SetResumeHandler(state_.CaptureWindow,
-                            [status] { ClearFailureText(*status, true, false); });
+  capture::SetResumeHandler(state_.CaptureWindow, [status] {
+    if (status) ClearFailureText(*status, true, false);
+  });
   // A recording that ended by itself ends as the stop button ends it: the date and time
   // display, stopped for the recording, runs again.
-  capture::SetRecordingErrorHandler(state_.CaptureWindow, [status, clock](const QString& reason) {
-    status->setText(VideoErrorText(reason));
-    clock->start();
+  capture::SetRecordingErrorHandler(state_.CaptureWindow, [status, owner](const QString& reason) {
+    if (status) status->Say(VideoErrorText(reason));
+    if (owner) emit owner->VideoStopped();
   });
   // A file that could not be finished is told after its stop, perhaps during a new recording
   // that keeps the display stopped: the text only.
   capture::SetFinishErrorHandler(state_.CaptureWindow, [status](const QString& reason) {
-    status->setText(VideoErrorText(reason));
+    if (status) status->Say(VideoErrorText(reason));
   });
+  forms::StatusLine& line = *controls_.Status;
   if (capture::SendMessageA(state_.CaptureWindow, capture::WM_CAP_DRIVER_CONNECT, 0, 0)) {
-    ClearFailureText(*status, true, true);
+    ClearFailureText(line, true, true);
     // The switch-on has no text of its own: what the camera did not take of its remembered
     // controls is the status line's, and an earlier switch-on's word of it goes.
     const gst::CameraPipeline* camera = capture::CameraOf(state_.CaptureWindow);
     const QString notice = camera ? camera->ControlsNotice() : QString();
     if (notice.isEmpty())
-      ClearControlsNotice(*status);
+      ClearControlsNotice(line);
     else
-      status->setText(ControlsNoticeText(notice));
+      line.Say(ControlsNoticeText(notice));
   }
   capture::SendMessageA(state_.CaptureWindow, capture::WM_CAP_SET_PREVIEWRATE, 33, 0);
   capture::SendMessageA(state_.CaptureWindow, capture::WM_CAP_SET_PREVIEW,

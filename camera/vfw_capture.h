@@ -9,13 +9,15 @@
 
 namespace camera {
 
+class CameraControl;
 struct CameraControls;
 struct CameraState;
 
 class VfwCapture {
  public:
-  VfwCapture(const CameraControls& controls, CameraState& state)
-      : controls_(controls), state_(state) {}
+  // `owner` tells the rest of the program what the capture window reports on its own.
+  VfwCapture(const CameraControls& controls, CameraState& state, CameraControl& owner)
+      : controls_(controls), state_(state), owner_(owner) {}
 
   // The switch-on: driver list into CameraInfo, printed on Picture1; a new capture window
   // over Picture1, connected to driver 0 and previewing every 33 ms; CameraOn = 1.
@@ -29,6 +31,7 @@ class VfwCapture {
  private:
   const CameraControls& controls_;
   CameraState& state_;
+  CameraControl& owner_;
 };
 
 }  // namespace camera

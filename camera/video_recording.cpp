@@ -4,11 +4,12 @@
 #include <QFile>
 
 #include "camera/camera_control.h"
+#include "camera/logging.h"
 
 namespace camera {
 
 void CameraControl::Command24_Click(const QString& videoBase) {
-  controls_.Timer2->stop();
+  emit VideoStarting();
   const QByteArray file = QFile::encodeName(videoBase + QStringLiteral(".avi"));
   capture::SendMessageA(state_.CaptureWindow, capture::WM_CAP_FILE_SET_CAPTURE_FILEA, 0,
                         reinterpret_cast<capture::LPARAM>(file.constData()));
@@ -22,18 +23,19 @@ void CameraControl::Command24_Click(const QString& videoBase) {
                         sizeof(capture::CAPTUREPARMS),
                         reinterpret_cast<capture::LPARAM>(&parameters));
   if (capture::SendMessageA(state_.CaptureWindow, capture::WM_CAP_SEQUENCE, 0, 0))
-    ClearFailureText(*controls_.Label1, false, true);
+    ClearFailureText(*controls_.Status, false, true);
   // Without any capture window nothing could even report the failure.
-  if (!capture::WindowOf(state_.CaptureWindow))
-    controls_.Label1->setText(VideoErrorText(QStringLiteral("камера не включена")));
+  if (!capture::WindowOf(state_.CaptureWindow)) {
+    qCWarning(lcCameraControl) << "video recording not started: no capture window";
+    controls_.Status->Say(VideoErrorText(QStringLiteral("камера не включена")));
+  }
   QCoreApplication::processEvents();
 }
 
 void CameraControl::Command1_Click() {
   emit ClockStopRequested();
-  controls_.Timer1->stop();
   capture::SendMessageA(state_.CaptureWindow, capture::WM_CAP_STOP, 0, 0);
-  controls_.Timer2->start();
+  emit VideoStopped();
   QCoreApplication::processEvents();
 }
 

@@ -19,6 +19,7 @@
 #include "platform/forms/clock.h"
 #include "platform/forms/controls.h"
 #include "platform/forms/picture_box.h"
+#include "platform/forms/status_line.h"
 
 class QEvent;
 
@@ -27,31 +28,31 @@ namespace generator {
 // The main-window controls the generator reads and writes; it connects its handlers to them.
 struct GeneratorControls {
   forms::ComboBox* Combo1 = nullptr;
-  QLineEdit* Text15 = nullptr;        // sample rate
-  QLineEdit* Text4 = nullptr;         // frequency numerator
-  QLineEdit* Text27 = nullptr;        // frequency denominator
-  QLineEdit* Text5 = nullptr;         // amplitude, %
-  QLineEdit* Text7 = nullptr;         // NC0
-  QLineEdit* Text22 = nullptr;        // drawing time scale
-  QLineEdit* Text20 = nullptr;        // Timer 1 period, s
-  QLineEdit* Text1 = nullptr;         // picture number
-  QLineEdit* Text8 = nullptr;         // T0
-  QLineEdit* Text10 = nullptr;        // T - T0, s
-  QLineEdit* Text2 = nullptr;         // date
-  QLineEdit* Text3 = nullptr;         // time
-  QRadioButton* Option1 = nullptr;    // sine
-  QRadioButton* Option2 = nullptr;    // triangle
-  QRadioButton* Option3 = nullptr;    // phase 0
-  QRadioButton* Option4 = nullptr;    // phase 270
-  QRadioButton* Option5 = nullptr;    // clock mode
-  QRadioButton* Option6 = nullptr;    // Timer 1 mode
-  QAbstractButton* Check2 = nullptr;  // periodic recording
-  QAbstractButton* Check3 = nullptr;  // show the picture window
-  QAbstractButton* Check5 = nullptr;  // draw the signal
-  QPushButton* Command20 = nullptr;   // start
-  QPushButton* Command4 = nullptr;    // stop
-  QPushButton* Command3 = nullptr;    // apply Text20 to Timer1
-  QLabel* Label1 = nullptr;
+  QLineEdit* Text15 = nullptr;          // sample rate
+  QLineEdit* Text4 = nullptr;           // frequency numerator
+  QLineEdit* Text27 = nullptr;          // frequency denominator
+  QLineEdit* Text5 = nullptr;           // amplitude, %
+  QLineEdit* Text7 = nullptr;           // NC0
+  QLineEdit* Text22 = nullptr;          // drawing time scale
+  QLineEdit* Text20 = nullptr;          // Timer 1 period, s
+  QLineEdit* Text1 = nullptr;           // picture number
+  QLineEdit* Text8 = nullptr;           // T0
+  QLineEdit* Text10 = nullptr;          // T - T0, s
+  QLineEdit* Text2 = nullptr;           // date
+  QLineEdit* Text3 = nullptr;           // time
+  QRadioButton* Option1 = nullptr;      // sine
+  QRadioButton* Option2 = nullptr;      // triangle
+  QRadioButton* Option3 = nullptr;      // phase 0
+  QRadioButton* Option4 = nullptr;      // phase 270
+  QRadioButton* Option5 = nullptr;      // clock mode
+  QRadioButton* Option6 = nullptr;      // Timer 1 mode
+  QAbstractButton* Check2 = nullptr;    // periodic recording
+  QAbstractButton* Check3 = nullptr;    // show the picture window
+  QAbstractButton* Check5 = nullptr;    // draw the signal
+  QPushButton* Command20 = nullptr;     // start
+  QPushButton* Command4 = nullptr;      // stop
+  QPushButton* Command3 = nullptr;      // apply Text20 to Timer1
+  forms::StatusLine* Status = nullptr;  // the window's status line, for the format check
   QLabel* Label12 = nullptr;
   QLabel* Label15 = nullptr;
   forms::PictureBox* Picture2 = nullptr;
@@ -87,7 +88,7 @@ GeneratorControls GeneratorControlsOf(Window& w) {
           .Command20 = w.Command20,
           .Command4 = w.Command4,
           .Command3 = w.Command3,
-          .Label1 = w.Label1,
+          .Status = w.Status,
           .Label12 = w.Label12,
           .Label15 = w.Label15,
           .Picture2 = w.Picture2,
@@ -113,8 +114,8 @@ class Generator : public QObject {
   const QString& EndFailure() const { return end_failure_; }
   // A started run that has not been stopped yet.
   bool RunActive() const { return run_active_; }
-  // The generator's part of the window's loading: the device list and the window its
-  // notices go to.
+  // The generator's part of the window's loading: its timers (Timer 1 stopped, the date and
+  // time display running), the device list, the window its notices go to, Command3 off.
   void Load(QWidget* callbackWindow);
 
   // Device list and format check.
@@ -146,6 +147,8 @@ class Generator : public QObject {
   // shows it; after the stop it is shown alone. The tone plays on.
   void FailRecording(const std::exception_ptr& failure);
   void DrawGrid();
+  // The signal panel (Picture2) is the generator's: others' texts for it come here.
+  void PrintOnSignalPanel(const QString& text);
   void DrawSignalBuffer(const std::vector<std::int16_t>& buffer, int kind);
 
   // Streaming.
@@ -158,6 +161,13 @@ class Generator : public QObject {
   void RunClock();
   void Timer1_Timer();
   void Timer2_Timer();
+  // The date and time boxes: the display's each second, a picture's stamp at its instant.
+  void ShowDateTime(const QString& date, const QString& time);
+  // A video recording: its start pauses the date and time display; its stop ends a running
+  // period clock and Timer 1's pictures first, and the display runs again once it stopped.
+  void PauseDateDisplay();
+  void EndClockForVideo();
+  void ResumeDateDisplay();
   void Option5_Click();
   void Option6_Click();
   void Command3_Click();
@@ -181,8 +191,11 @@ class Generator : public QObject {
   void SetPreferredTimeBase(TimeBase base) { preferred_base_ = base; }
 
  signals:
-  // A start that passed its checks, before the device opens. Receivers are connected
-  // directly: they report into `outcome` before the start goes on.
+  // RunStarting and PictureDue are synchronous calls dressed as signals: each receiver is
+  // connected directly, runs on the window's thread while the generator waits, and answers
+  // through `outcome.Run` (a failure included) before the signal returns. A receiver that did
+  // not answer is a fault of its connection, logged as such.
+  // A start that passed its checks, before the device opens.
   void RunStarting(const generator::RunStart& start, generator::Outcome& outcome);
   // A picture is due: in the clock mode at an instant with Check2 ticked, at each Timer 1 tick.
   void PictureDue(const generator::Instant& instant, generator::Outcome& outcome);
@@ -193,8 +206,9 @@ class Generator : public QObject {
  private:
   friend struct GeneratorTestAccess;  // defined by the tests only
 
-  // The failure a receiver reported, raised again here.
-  static void Raise(const Outcome& outcome);
+  // The failure a receiver of `signal` (as SIGNAL() names it) reported, raised again here;
+  // a receiver that did not answer is logged as a fault of its connection.
+  void Raise(const Outcome& outcome, const char* signal) const;
   Instant MakeInstant(TimeBase base, double dueMs, double actualMs, std::int64_t dueLocalNs) const;
   // The trace of a failure caught in `where`, then the one message of a failed operation:
   // "Ошибка в работе программы", title "Strobolux".

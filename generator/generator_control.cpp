@@ -61,9 +61,12 @@ Generator::~Generator() {
 }
 
 void Generator::Load(QWidget* callbackWindow) {
+  controls_.Timer1->stop();
+  controls_.Timer2->start();
   state_.PictureNumber = 0;
   FillDeviceList();
   InstallCallbackWindow(callbackWindow);
+  controls_.Command3->setEnabled(false);
 }
 
 void Generator::Unload() {
@@ -72,7 +75,15 @@ void Generator::Unload() {
   start_waiting_ = false;
 }
 
-void Generator::Raise(const Outcome& outcome) {
+void Generator::Raise(const Outcome& outcome, const char* signal) const {
+  // A receiver that has not answered when the signal returns was not called directly: its
+  // part of the start or the instant is missing, and a failure of it would come too late.
+  if (const int connected = receivers(signal); outcome.answers < connected) {
+    qCCritical(lcGenerator).noquote()
+        << "signal" << (signal + 1) << ":" << connected - outcome.answers
+        << "receiver(s) did not answer: they must be connected "
+           "directly and answer through the outcome";
+  }
   if (outcome.failure) std::rethrow_exception(outcome.failure);
 }
 
@@ -252,7 +263,7 @@ void Generator::StartSequence() {
   // From here the receivers hold a run (its folder and record, the camera's lock): a start
   // that fails before the run is active ends it for them, with its failure, and then fails.
   try {
-    Raise(started);
+    Raise(started, SIGNAL(RunStarting(generator::RunStart, generator::Outcome&)));
     OpenStream();
     FillBuffer(state_, state_.Buffer1, CurrentShape());
     if (drawing) DrawSignalBuffer(state_.Buffer1, 1);
@@ -302,6 +313,10 @@ void Generator::DrawGrid() {
   const QColor axis = QColor::fromRgb(1, 0, 0);  // colour value 1
   box.Line(0, 4, 0, -4, axis);
   box.Line(0, 0, 4, 0, axis);
+}
+
+void Generator::PrintOnSignalPanel(const QString& text) {
+  controls_.Picture2->Print(text);
 }
 
 void Generator::DrawSignalBuffer(const std::vector<std::int16_t>& buffer, int kind) {

@@ -81,13 +81,17 @@ struct RunStart {
 };
 
 // What the receivers of a start or an instant report back through the signal: the first
-// failure of their part, which the generator raises once the signal has returned.
+// failure of their part, which the generator raises once the signal has returned. The
+// signal is a synchronous call: every receiver answers through Run before it returns, so
+// that a receiver connected otherwise than directly is found (Generator counts the answers).
 struct Outcome {
   std::exception_ptr failure;
+  int answers = 0;  // receivers that ran their part
   // Runs one receiver's part; what it throws is kept (the first only) instead of going
   // through the signal.
   template <class Step>
   void Run(Step&& step) {
+    ++answers;
     try {
       step();
     } catch (...) {

@@ -19,6 +19,7 @@ constexpr std::int64_t kMillisecond = 1000000;
 // The longest the clock sleeps between passes, so that played-buffer notices are handled on
 // time even when the next period is far away.
 constexpr std::int64_t kLongestSleep = 20 * kMillisecond;
+const char* const kPictureDue = SIGNAL(PictureDue(generator::Instant, generator::Outcome&));
 
 // Whole clock periods since T0, as a 32-bit count. A period that ends exactly on a tick is
 // counted on that tick: 1 / FreqNumerator is inexact in binary, and 15 / 1000 / 0.005 comes
@@ -177,7 +178,7 @@ void Generator::RunClock() {
         emit PictureDue(MakeInstant(base_, dueMs, static_cast<double>(elapsedNs) / kMillisecond,
                                     LocalAt(std::llround(dueMs * kMillisecond))),
                         recorded);
-        Raise(recorded);
+        Raise(recorded, kPictureDue);
       }
       state_.TickLast = state_.TickNow;
       forms::DoEvents();
@@ -211,7 +212,7 @@ void Generator::Timer1_Timer() {
   try {
     Outcome recorded;
     emit PictureDue(MakeInstant(TimeBase::Timer, 0, 0, time_->Nanoseconds()), recorded);
-    Raise(recorded);
+    Raise(recorded, kPictureDue);
   } catch (const std::exception& error) {
     // Not only the program's own errors: an allocation or library failure while saving
     // must not end the program either.
@@ -236,8 +237,25 @@ void Generator::FailRecording(const std::exception_ptr& failure) {
 
 void Generator::Timer2_Timer() {
   const QDateTime now = time_->Now();
-  controls_.Text2->setText(forms::DisplayDate(now));
-  controls_.Text3->setText(forms::DisplayTime(now));
+  ShowDateTime(forms::DisplayDate(now), forms::DisplayTime(now));
+}
+
+void Generator::ShowDateTime(const QString& date, const QString& time) {
+  controls_.Text2->setText(date);
+  controls_.Text3->setText(time);
+}
+
+void Generator::PauseDateDisplay() {
+  controls_.Timer2->stop();
+}
+
+void Generator::EndClockForVideo() {
+  RequestStop();
+  controls_.Timer1->stop();
+}
+
+void Generator::ResumeDateDisplay() {
+  controls_.Timer2->start();
 }
 
 void Generator::Option5_Click() {

@@ -147,8 +147,7 @@ void PictureRecorder::BeginRun(const generator::RunStart& start) {
   failure_reported_ = false;
   finishing_ = false;
   // What an earlier run's pictures said of the camera is no news of it now.
-  if (!camera_error_.isEmpty() && controls_.Label1->text() == camera_error_)
-    controls_.Label1->clear();
+  if (!camera_error_.isEmpty()) controls_.Status->ClearIfSaying(camera_error_);
   camera_error_.clear();
   timing_.reset();
   end_cause_.clear();
@@ -211,7 +210,7 @@ void PictureRecorder::SayForecast(const generator::RunStart& start) {
   }
   if (forecast_.status.isEmpty()) return;
   qCInfo(lcRecording).noquote() << forecast_.line;
-  controls_.Label1->setText(forecast_.status);
+  controls_.Status->Say(forecast_.status);
 }
 
 void PictureRecorder::StartAllFrames(const generator::RunStart& start) {
@@ -236,7 +235,7 @@ void PictureRecorder::StartAllFrames(const generator::RunStart& start) {
       record_->allFramesRefused = all_frames_refused_;
       writer_->UpdateRecord(*record_);
     }
-    controls_.Label1->setText(QStringLiteral(" ") + why);
+    controls_.Status->Say(QStringLiteral(" ") + why);
     return;
   }
   gst::CameraPipeline* camera = controls_.Camera ? controls_.Camera->OpenCamera() : nullptr;
@@ -312,12 +311,19 @@ const PictureRecorder::CameraTiming& PictureRecorder::TimingOf(const gst::Camera
 void PictureRecorder::ShowSuccess(const QString& text) {
   // A picture answered from what a camera gave before it failed says nothing of the camera
   // now: the camera's error stays on the status line.
-  if (!controls_.Label1->text().startsWith(camera::CameraErrorText(QString())))
-    controls_.Label1->setText(QStringLiteral(" ") + text);
+  if (!controls_.Status->Text().startsWith(camera::CameraErrorText(QString())))
+    controls_.Status->Say(QStringLiteral(" ") + text);
 }
 
 capture::HWND PictureRecorder::CaptureWindow() const {
   return controls_.Camera ? controls_.Camera->State().CaptureWindow : 0;
+}
+
+void PictureRecorder::Load() {
+  Form6& form6 = PictureWindow();
+  form6.Picture1->Scale(0, 3, 10, 0);
+  form6.Picture2->resize(640, 480);
+  form6.Picture2->Refresh();
 }
 
 void PictureRecorder::Command19_Click() {
@@ -362,7 +368,10 @@ std::shared_ptr<gdi::Picture> PictureRecorder::SnapDirectShowFrame(const QString
   imaging::DirectShowDIB& dib = imaging::SharedDirectShowDIB();
   std::shared_ptr<gdi::Picture> picture = dib.CreatePicture(frame);
   if (!picture) {
-    controls_.Label1->setText(QStringLiteral(" Snap failed.  Error: ") + dib.LastDescription);
+    qCWarning(lcRecording).noquote() << "snapshot failed: the graph's frame could not be made a "
+                                        "picture:"
+                                     << dib.LastDescription;
+    controls_.Status->Say(QStringLiteral(" Snap failed.  Error: ") + dib.LastDescription);
     return nullptr;
   }
   forms::PictureBox& panel = *PictureWindow().Picture2;
@@ -423,8 +432,7 @@ void PictureRecorder::QueuePicture(const generator::Instant& instant, PictureLog
   Form6& form6 = PictureWindow();
   forms::PictureBox& text = *form6.Picture1;
   text.Cls();
-  controls_.Text2->setText(forms::DisplayDate(instant.dateTime));
-  controls_.Text3->setText(forms::DisplayTime(instant.dateTime));
+  emit StampDated(forms::DisplayDate(instant.dateTime), forms::DisplayTime(instant.dateTime));
   const QStringList lines = StampLines(instant);
   PrintStampLine(text, 0.25, 3, lines[0]);
   PrintStampLine(text, 0.25, 1.5, lines[1]);
@@ -509,7 +517,7 @@ void PictureRecorder::Written(const WriterReport& report) {
         // A camera that gave no frame near the instant fails as one that failed outright.
         if (!report.cameraError.isEmpty()) {
           camera_error_ = camera::CameraErrorText(report.cameraError);
-          controls_.Label1->setText(camera_error_);
+          controls_.Status->Say(camera_error_);
         }
         emit PictureFailed(report.failure);
         return;

@@ -5,8 +5,6 @@
 // writer's thread and shown on the picture panel when it is written.
 
 #include <QAbstractButton>
-#include <QLabel>
-#include <QLineEdit>
 #include <QObject>
 #include <QRadioButton>
 #include <exception>
@@ -16,6 +14,7 @@
 #include "camera/camera_control.h"
 #include "generator/instant.h"
 #include "platform/forms/clock.h"
+#include "platform/forms/status_line.h"
 #include "platform/gdi/gdi.h"
 #include "recording/output_files.h"
 #include "recording/picture_window.h"
@@ -37,9 +36,7 @@ struct RecordingControls {
   QRadioButton* Option8 = nullptr;       // DirectShow
   QRadioButton* Option9 = nullptr;       // bmp
   QRadioButton* Option10 = nullptr;      // jpg
-  QLabel* Label1 = nullptr;
-  QLineEdit* Text2 = nullptr;  // date
-  QLineEdit* Text3 = nullptr;  // time
+  forms::StatusLine* Status = nullptr;   // the window's status line, for the pictures' texts
   camera::CameraControl* Camera = nullptr;
 };
 
@@ -52,9 +49,7 @@ RecordingControls RecordingControlsOf(Window& w, camera::CameraControl& camera) 
           .Option8 = w.Option8,
           .Option9 = w.Option9,
           .Option10 = w.Option10,
-          .Label1 = w.Label1,
-          .Text2 = w.Text2,
-          .Text3 = w.Text3,
+          .Status = w.Status,
           .Camera = &camera};
 }
 
@@ -72,6 +67,8 @@ class PictureRecorder : public QObject {
   // in their outcome.
   void Follow(const generator::Generator& generator);
 
+  // The recording's part of the window's loading: the picture window's panels set up.
+  void Load();
   void Command19_Click();
   // The frame of the filter graph as a picture, painted over the picture panel; null when
   // the conversion failed (Label1 then says why). Graph failures raise.
@@ -136,6 +133,9 @@ class PictureRecorder : public QObject {
   // The operator chose the strobe of the runs to come (the picture window's dialog): the
   // generator plays it from its next start.
   void StrobeSet(const generator::StrobeSettings& strobe);
+  // A picture's instant, as its stamp says it: the date and time boxes show it (they are the
+  // generator's). Emitted before the stamp is drawn.
+  void StampDated(const QString& date, const QString& time);
 
  private:
   const CameraTiming& TimingOf(const gst::CameraPipeline& camera);

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """The include check of scripts/lint.sh: every module includes only headers of the modules it
 links itself (a header only of those it links PUBLIC), and links PUBLIC only what its headers
-include, and links nothing none of its files includes; and the files of a folder declare in the
-namespace of its name. Modules are the libraries and executables that the CMakeLists.txt files of the
+include, and links nothing none of its files includes; the files of a folder declare in the
+namespace of its name; and each of the window's controls has one writer among the subsystems. Modules are the libraries and executables that the CMakeLists.txt files of the
 program's folders declare; tests and benchmarks are left out.
 
     scripts/check_links.py [project root]            the check
@@ -89,6 +89,47 @@ for module, paths in sorted(files.items()):
         problems.append(f"{module}: links {other} PUBLIC, but none of its headers includes it")
     for other in sorted(private[module] - included):
         problems.append(f"{module}: links {other}, but none of its files includes it")
+
+# One writer per control. The subsystems reach the window's controls through their views
+# (struct ...Controls in their headers) and write them as `controls_.Name->...`. A control in one
+# view is that subsystem's; one in several views is read by the others and written only by the
+# owner named here. The status line (Label1) is in no view: the subsystems write it through the
+# window's forms::StatusLine.
+shared_owner = {
+    "Text2": "generator", "Text3": "generator",      # date and time: the display and the stamp
+    "Timer1": "generator", "Timer2": "generator",    # stopped and started for the video too
+    "Picture2": "generator",                         # the signal panel, also the camera's info
+    "Check2": "generator", "Check3": "generator",
+    "Option7": "camera", "Option8": "camera", "Option9": "camera", "Option10": "camera",
+    "Command19": "recording",
+}
+views = {"generator": "generator/generator.h", "camera": "camera/camera_control.h",
+         "recording": "recording/picture_recorder.h"}
+listed = {}  # control -> subsystems whose view lists it
+for module, header in views.items():
+    for body in re.findall(r"struct \w+Controls \{(.*?)\n\};", (root / header).read_text(), re.S):
+        for control in re.findall(r"\*\s*(\w+)\s*=\s*nullptr", body):
+            if control in ("Status", "Camera", "MainWindow"):  # not controls of the window
+                continue
+            listed.setdefault(control, set()).add(module)
+if "Label1" in listed:
+    problems.append(f"the status line Label1 is in the view of {', '.join(sorted(listed['Label1']))}: "
+                    "write it through forms::StatusLine")
+for control, modules in sorted(listed.items()):
+    if len(modules) > 1 and control not in shared_owner:
+        problems.append(f"{control} is in the views of {', '.join(sorted(modules))}: name its one "
+                        "writer in check_links.py")
+writes = re.compile(r"controls_\.(\w+)\s*->\s*(?:set\w+|clear|start|stop|Print|Cls|SetPicture|"
+                    r"PaintPicture|Line|Scale|Refresh|resize|addItem|click|show|hide)\s*\(|"
+                    r"(?<!const )\w+&\s*\w+\s*=\s*\*controls_\.(\w+)\b")
+for module in views:
+    for path in sorted((root / module).glob("*.cpp")):
+        for match in writes.finditer(path.read_text()):
+            control = match.group(1) or match.group(2)
+            owner = shared_owner.get(control, module)
+            if owner != module:
+                problems.append(f"{path.relative_to(root)}: writes {control}, whose one writer is "
+                                f"{owner}")
 
 for problem in problems:
     print(problem)

@@ -41,9 +41,11 @@ TEST(RunEnd, APictureThatFailsAfterTheStopFailsTheRun) {
     app::Form1* form = TheWindow();
     ASSERT_TRUE(form);
     QObject::connect(&form->Generator(), &generator::Generator::PictureDue, form,
-                     [&, form](const generator::Instant&, generator::Outcome&) {
-                       if (++due == 2) stall.emplace(form->Camera().RecordingCamera());
-                       if (due == 3) QTimer::singleShot(0, form->Command4, &QPushButton::click);
+                     [&, form](const generator::Instant&, generator::Outcome& outcome) {
+                       outcome.Run([&] {
+                         if (++due == 2) stall.emplace(form->Camera().RecordingCamera());
+                         if (due == 3) QTimer::singleShot(0, form->Command4, &QPushButton::click);
+                       });
                      });
   });
   app::DemoRunSettings settings;

@@ -19,7 +19,7 @@
 #include "tests/support/avi_file.h"
 #include "tests/support/camera_support.h"
 #include "tests/support/gst_leak_check.h"
-#include "tests/support/main_window_fixture.h"
+#include "tests/support/recording_fixture.h"
 #include "tests/support/video_support.h"
 
 namespace {
@@ -36,11 +36,11 @@ QString VideoFailure(const QString& reason) {
   return QStringLiteral(" Video capture failed: ") + reason;
 }
 
-class CameraSettingsTest : public testing_support::MainWindowFixture {
+class CameraSettingsTest : public testing_support::RecordingWindowFixture {
  protected:
   void TearDown() override {
     forms::SetDialogFunction({});
-    testing_support::MainWindowFixture::TearDown();
+    testing_support::RecordingWindowFixture::TearDown();
   }
   capture::CaptureWindow* Window() {
     return static_cast<capture::CaptureWindow*>(
@@ -362,7 +362,7 @@ TEST_F(CameraSettingsTest, SwitchOffAndExitDuringARecordingLeavePlayableFiles) {
   RunEventsFor(1000);
   // The exit: the windows go as soon as the event loop has returned, and with them the
   // recorder, which finishes the file first.
-  form->Command16_Click();
+  form->Exit();
   form.reset();
   avi = testing_support::ReadAvi(second);
   EXPECT_TRUE(avi.valid && avi.totalFrames >= 20) << avi.totalFrames;

@@ -10,7 +10,6 @@
 #include <QTest>
 #include <optional>
 
-#include "app/main_window.h"
 #include "platform/capture/capture_window.h"
 #include "platform/forms/runtime_error.h"
 #include "platform/gst/camera_controls.h"
@@ -23,12 +22,13 @@
 #include "platform/gst/virtual_devices.h"
 #include "tests/support/camera_support.h"
 #include "tests/support/gst_leak_check.h"
+#include "tests/support/recording_window.h"
 #include "tests/support/state_access.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
-using app::Form1;
+using Form1 = testing_support::RecordingWindow;  // the camera with what it needs
 using testing_support::MessageBoxRecorder;
 using testing_support::VirtualCameras;
 using testing_support::WaitFor;
@@ -197,14 +197,14 @@ TEST_F(CameraSwitchTest, ACameraFailureShowsInTheStatusLineAndSwitchOffAndExitSt
   QTest::mouseClick(form_.Command13, Qt::LeftButton);
   EXPECT_EQ(form_.CameraOn(), 0);
   EXPECT_TRUE(boxes_.Calls().empty());
-  form_.Command16_Click();
+  form_.Exit();
   EXPECT_TRUE(form_.Unloaded());
 }
 
 TEST_F(CameraSwitchTest, ExitDisconnectsACameraThatIsOnAndTouchesNoneThatIsOff) {
   QTest::mouseClick(form_.Command11, Qt::LeftButton);
   capture::CaptureWindow* window = CaptureOf(form_);
-  form_.Command16_Click();
+  form_.Exit();
   EXPECT_FALSE(window->Connected());
   EXPECT_EQ(form_.CameraState().LastCapResult, 1);
   EXPECT_EQ(form_.CameraOn(), 1);  // the exit keeps the flag
@@ -213,7 +213,7 @@ TEST_F(CameraSwitchTest, ExitDisconnectsACameraThatIsOnAndTouchesNoneThatIsOff) 
   QTest::mouseClick(other.Command11, Qt::LeftButton);
   QTest::mouseClick(other.Command13, Qt::LeftButton);
   testing_support::WritableState(other.Camera()).LastCapResult = 77;
-  other.Command16_Click();
+  other.Exit();
   EXPECT_EQ(other.CameraState().LastCapResult, 77);
 }
 

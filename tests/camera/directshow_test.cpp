@@ -7,18 +7,18 @@
 #include <QTest>
 #include <QWheelEvent>
 
-#include "app/main_window.h"
 #include "platform/graph/video_window.h"
 #include "platform/gst/gst_util.h"
 #include "platform/gst/virtual_devices.h"
 #include "tests/support/camera_support.h"
 #include "tests/support/gst_leak_check.h"
+#include "tests/support/recording_window.h"
 #include "tests/support/state_access.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
-using app::Form1;
+using Form1 = testing_support::RecordingWindow;  // the camera with what it needs
 using testing_support::MessageBoxRecorder;
 using testing_support::VirtualCameras;
 using testing_support::WaitFor;
@@ -270,7 +270,7 @@ TEST_F(DirectShowTest, ExitStopsAndHidesThePreview) {
   SwitchOn();
   Choose(1);
   ASSERT_TRUE(Previewing());
-  form_.Command16_Click();
+  form_.Exit();
   std::int32_t state = -1;
   form_.CameraState().FilterGraph->GetState(100, &state);
   EXPECT_EQ(state, graph::State_Stopped);

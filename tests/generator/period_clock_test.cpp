@@ -298,6 +298,32 @@ TEST_F(PeriodClockTest, DateAndTimeDisplayFollowsTheTimeSource) {
 
 class TimerModeTest : public GeneratorFixture {};
 
+// An instant is a synchronous call: a receiver connected otherwise than directly has not
+// answered when the signal returns (queued, it never runs: its outcome would be gone). The
+// generator finds it and logs it, instead of losing that receiver's part in silence.
+TEST_F(TimerModeTest, AReceiverThatDidNotAnswerTheInstantIsLoggedAsAFaultOfItsConnection) {
+  int recordings = 0;
+  form->RecordWith([&](const generator::Instant&) { ++recordings; });
+  ChooseVirtualDevice();
+  testing_support::LogRecorder traces;
+  form->Generator().Command20_Click();
+  QTest::mouseClick(form->Command3, Qt::LeftButton);  // 20 ms
+  ASSERT_TRUE(QTest::qWaitFor([&] { return recordings >= 2; }, 5000));
+  EXPECT_TRUE(traces.Lines().filter(QStringLiteral("did not answer")).isEmpty());
+
+  const QMetaObject::Connection late = QObject::connect(
+      &form->Generator(), &generator::Generator::PictureDue, form.get(),
+      [](const generator::Instant&, generator::Outcome&) {}, Qt::QueuedConnection);
+  const int before = recordings;
+  ASSERT_TRUE(QTest::qWaitFor([&] { return recordings >= before + 2; }, 5000));
+  QObject::disconnect(late);
+  form->Generator().Command4_Click();
+  const QStringList faults = traces.Lines().filter(QStringLiteral("did not answer"));
+  ASSERT_GE(faults.size(), 2);
+  EXPECT_TRUE(faults[0].startsWith(QStringLiteral("strobolux.generator: signal PictureDue(")))
+      << faults[0].toStdString();
+}
+
 TEST_F(TimerModeTest, IntervalComesFromText20AndCommand3AppliesMilliseconds) {
   int recordings = 0;
   form->RecordWith([&](const generator::Instant&) { ++recordings; });

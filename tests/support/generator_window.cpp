@@ -57,6 +57,7 @@ GeneratorWindow::GeneratorWindow() {
   Command4 = Make<QPushButton>(w, "Command4", "Command4", 146, 18);
   Command3 = Make<QPushButton>(w, "Command3", "Command3", 224, 20);
   Label1 = Make<forms::StatusLabel>(w, "Label1", "Label1", 354, 16);
+  Status = new forms::StatusLine(*Label1);  // owned by the label
   Label12 = Make<forms::StatusLabel>(w, "Label12", "Label12", 354, 16);
   Label15 = Make<forms::StatusLabel>(w, "Label15", "Label15", 354, 16);
   Picture2 = Make<forms::PictureBox>(w, "Picture2", "", 332, 69);
@@ -64,10 +65,8 @@ GeneratorWindow::GeneratorWindow() {
   Timer2 = new QTimer(this);
   Timer2->setInterval(1000);
   Command20->setEnabled(false);  // until an audio device row is chosen
-  Command3->setEnabled(false);
 
   generator_ = std::make_unique<generator::Generator>(generator::GeneratorControlsOf(*this));
-  Timer2->start();
   generator_->Load(this);
 }
 
@@ -86,7 +85,7 @@ void GeneratorWindow::RecordWith(std::function<void(const generator::Instant&)> 
 }
 
 void GeneratorWindow::Exit() {
-  generator_->Unload();
+  UnloadSubsystems();
   unloaded_ = true;
   hide();
 }

@@ -15,6 +15,7 @@
 #include "generator/generator.h"
 #include "platform/forms/controls.h"
 #include "platform/forms/picture_box.h"
+#include "platform/forms/status_line.h"
 
 namespace testing_support {
 
@@ -34,7 +35,7 @@ class GeneratorWindow : public QWidget {
   // Each picture due goes to `record`, in place of the recording; what it throws goes back to
   // the generator as a failed recording. An empty one takes nothing.
   void RecordWith(std::function<void(const generator::Instant&)> record);
-  // The generator's part of the window's exit, and the window hidden.
+  // The subsystems' part of the window's exit, and the window hidden.
   void Exit();
   bool Unloaded() const { return unloaded_; }
 
@@ -69,6 +70,11 @@ class GeneratorWindow : public QWidget {
   forms::PictureBox* Picture2;
   QTimer* Timer1;
   QTimer* Timer2;
+  forms::StatusLine* Status;
+
+ protected:
+  // The generator's part of the exit; a window with more subsystems unloads them all.
+  virtual void UnloadSubsystems() { generator_->Unload(); }
 
  private:
   std::unique_ptr<generator::Generator> generator_;

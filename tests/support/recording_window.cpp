@@ -2,6 +2,8 @@
 
 #include <QGroupBox>
 
+#include "recording/wiring.h"
+
 namespace testing_support {
 namespace {
 
@@ -47,18 +49,13 @@ RecordingWindow::RecordingWindow() {
   camera_ = std::make_unique<camera::CameraControl>(camera::CameraControlsOf(*this));
   recorder_ =
       std::make_unique<recording::PictureRecorder>(recording::RecordingControlsOf(*this, *camera_));
-  recorder_->Follow(Generator());
-  connect(recorder_.get(), &recording::PictureRecorder::PictureFailed, &Generator(),
-          &generator::Generator::FailRecording);
-  connect(camera_.get(), &camera::CameraControl::ClockStopRequested, &Generator(),
-          &generator::Generator::RequestStop);
-  connect(Command24, &QPushButton::clicked, recorder_.get(),
-          [this] { camera_->Command24_Click(recorder_->NameVideo()); });
-  // The picture window as the main window's loading leaves it.
-  PictureWindow().Picture1->Scale(0, 3, 10, 0);
-  PictureWindow().Picture2->resize(640, 480);
-  Combo2->setEnabled(false);
-  Option10->setEnabled(false);
+  // The main window's own wiring and loading (the generator has loaded with this window).
+  recording::WireSubsystems(Generator(), *camera_, *recorder_, *Command24);
+  recording::LoadSubsystems(*camera_, *recorder_);
+}
+
+void RecordingWindow::UnloadSubsystems() {
+  recording::UnloadSubsystems(Generator(), *camera_);
 }
 
 // The recording and the camera go while the window that holds their controls still exists.

@@ -1,7 +1,7 @@
 #pragma once
 // The generator's window with the camera's and the recording's controls added and the three
-// subsystems on them, wired as the main window wires them: the recording's tests run without
-// the application.
+// subsystems on them, wired by the main window's own wiring: the recording's and the camera's
+// tests run without the application.
 
 #include <QPushButton>
 #include <QRadioButton>
@@ -41,6 +41,9 @@ class RecordingWindow : public GeneratorWindow {
   forms::ComboBox* Combo2;
   forms::PictureBox* Picture1;
   forms::Shape* Shape1;
+
+ protected:
+  void UnloadSubsystems() override;
 
  private:
   std::unique_ptr<camera::CameraControl> camera_;
