@@ -449,13 +449,19 @@ TEST_F(PhaseTruthTest, FramesThatCannotResolveTheResponseSayWhyInsteadOfMaps) {
       QDir(folder.filePath(QStringLiteral("bins"))).entryList({QStringLiteral("*.png")}).size(),
       12 - result->emptyBins);
 
-  // 121/8 Hz: the frames step 181.5°, so a run of 0.4 s passes only two arcs of 18° — too
-  // short, though a long one would meet 240 phases.
+  // 121/8 Hz: the frames step 181.5°, so a run of 0.3 s passes only two arcs of a few
+  // degrees — too short, though a long one would meet 240 phases. The stop comes at the third
+  // picture (0.3 s after T0), not at a time counted from the click: a start slowed by a busy
+  // machine would leave no frame after the first picture.
   form->Text4->setText(QStringLiteral("121"));
   form->Text27->setText(QStringLiteral("8"));
   form->Text7->setText(QStringLiteral("12"));
-  QTimer::singleShot(400, form->Command4, &QPushButton::click);
+  const QMetaObject::Connection third =
+      QObject::connect(form->Text1, &QLineEdit::textChanged, form.get(), [this](const QString& n) {
+        if (n == QStringLiteral("3")) QTimer::singleShot(0, form->Command4, &QPushButton::click);
+      });
   form->Generator().Command20_Click();
+  QObject::disconnect(third);
   form->Recorder().WaitUntilWritten();
   const std::optional<recording::FrameAnalysisResult>& brief = form->Recorder().AllFramesResult();
   ASSERT_TRUE(brief);
