@@ -2,13 +2,13 @@
 
 #include <QEventLoop>
 #include <QLocale>
-#include <QLoggingCategory>
 #include <QTimer>
 #include <cmath>
 #include <memory>
 #include <mutex>
 
 #include "analysis/delay_calibration.h"
+#include "app/logging.h"
 #include "app/main_window.h"
 #include "platform/forms/clock.h"
 #include "platform/forms/runtime_error.h"
@@ -18,7 +18,7 @@
 
 namespace app {
 
-Q_LOGGING_CATEGORY(lcCalibration, "strobolux.calibration")
+Q_LOGGING_CATEGORY(lcApp, "strobolux.app")
 
 namespace {
 
@@ -221,7 +221,7 @@ CalibrationOutcome CalibrateCamera(Form1& form, int seconds) {
         outcome.message =
             played ? QStringLiteral("Задержка камеры не измерена: тон остановился раньше времени.")
                    : QStringLiteral("Задержка камеры не измерена: тон не запустился.");
-        qCWarning(lcCalibration).noquote() << "camera calibration:" << outcome.message;
+        qCWarning(lcApp).noquote() << "camera calibration:" << outcome.message;
         return outcome;
       }
     }
@@ -234,7 +234,7 @@ CalibrationOutcome CalibrateCamera(Form1& form, int seconds) {
   const analysis::CalibrationResult result = sink->Finish(outcome.setup.exposureMs);
   if (result.failure != analysis::CalibrationResult::Failure::None) {
     outcome.message = FailureMessage(result.failure);
-    qCWarning(lcCalibration).noquote() << "camera calibration:" << outcome.message;
+    qCWarning(lcApp).noquote() << "camera calibration:" << outcome.message;
     return outcome;
   }
   gst::CameraDelay delay{.delayMs = result.delayMs,
@@ -244,8 +244,8 @@ CalibrationOutcome CalibrateCamera(Form1& form, int seconds) {
   outcome.delay = delay;
   outcome.stored = gst::StoreDelay(outcome.setup, delay);
   outcome.message = DelayMessage(outcome.setup, delay);
-  qCInfo(lcCalibration).noquote() << "camera calibration:" << outcome.frames << "frames;"
-                                  << outcome.message;
+  qCInfo(lcApp).noquote() << "camera calibration:" << outcome.frames << "frames;"
+                          << outcome.message;
   if (!outcome.stored)
     outcome.message += QStringLiteral(". Сохранить её не удалось: файл настроек недоступен.");
   return outcome;

@@ -179,130 +179,171 @@ bool TakesAValue(const QString& argument) {
   return false;
 }
 
-}  // namespace
+// Sets the line to print; false, for a step to return.
+bool Fail(QString* error, const QString& text) {
+  *error = text;
+  return false;
+}
 
-std::optional<StartupOptions> ParseStartupOptions(const QStringList& arguments,
-                                                  const QString& programFolderVariable,
-                                                  QString* error) {
-  auto fail = [&](const QString& text) -> std::optional<StartupOptions> {
-    *error = text;
-    return std::nullopt;
-  };
-  QCommandLineParser parser;
-  AddOptions(parser);
+// The command line as Qt's parser read it, asked by option name.
+class ParsedLine {
+ public:
+  explicit ParsedLine(const QCommandLineParser& parser) : parser_(parser) {}
+  bool Given(const char* name) const { return parser_.isSet(QString::fromLatin1(name)); }
+  // Every value of an option given twice is checked; the last one counts.
+  QStringList Values(const char* name) const { return parser_.values(QString::fromLatin1(name)); }
+
+ private:
+  const QCommandLineParser& parser_;
+};
+
+// Parses the arguments; false, with the line to print, for an unknown option or argument.
+bool ReadArguments(QCommandLineParser& parser, const QStringList& arguments, QString* error) {
   // "--" would end the options for Qt; nothing may follow it here.
   if (arguments.contains(QStringLiteral("--")))
-    return fail(QStringLiteral("unknown argument \"--\"; --help lists the options"));
+    return Fail(error, QStringLiteral("unknown argument \"--\"; --help lists the options"));
   // A value missing at the end is read as an empty one, so that the option's own check says
   // what it needs.
   QStringList read = arguments;
   if (!read.isEmpty() && TakesAValue(read.last())) read << QString();
   if (!parser.parse(QStringList{QStringLiteral("strobolux")} + read)) {
     const QStringList unknown = parser.unknownOptionNames();
-    if (unknown.isEmpty()) return fail(parser.errorText());
+    if (unknown.isEmpty()) return Fail(error, parser.errorText());
     const QString dashes = unknown.first().size() == 1 ? QStringLiteral("-") : QStringLiteral("--");
-    return fail(QStringLiteral("unknown option \"%1%2\"; --help lists the options")
-                    .arg(dashes, unknown.first()));
+    return Fail(error, QStringLiteral("unknown option \"%1%2\"; --help lists the options")
+                           .arg(dashes, unknown.first()));
   }
   if (!parser.positionalArguments().isEmpty())
-    return fail(QStringLiteral("unknown argument \"%1\"; --help lists the options")
-                    .arg(parser.positionalArguments().first()));
-  auto given = [&parser](const char* name) { return parser.isSet(QString::fromLatin1(name)); };
-  // Every value of an option given twice is checked; the last one counts.
-  auto values = [&parser](const char* name) { return parser.values(QString::fromLatin1(name)); };
+    return Fail(error, QStringLiteral("unknown argument \"%1\"; --help lists the options")
+                           .arg(parser.positionalArguments().first()));
+  return true;
+}
 
-  StartupOptions options;
-  options.demo = given("demo");
-  options.help = given("help");
-  options.version = given("version");
-  options.listDevices = given("list-devices");
-  options.checkDisplay = given("check-display");
-  for (const QString& file : values("repair-avi")) {
-    if (file.isEmpty()) return fail(QStringLiteral("--repair-avi needs a file"));
+// The commands and the program folder.
+bool ReadCommands(const ParsedLine& line, const QString& programFolderVariable,
+                  StartupOptions& options, QString* error) {
+  options.demo = line.Given("demo");
+  options.help = line.Given("help");
+  options.version = line.Given("version");
+  options.listDevices = line.Given("list-devices");
+  options.checkDisplay = line.Given("check-display");
+  for (const QString& file : line.Values("repair-avi")) {
+    if (file.isEmpty()) return Fail(error, QStringLiteral("--repair-avi needs a file"));
     options.repairAvi = file;
   }
   options.programFolder = programFolderVariable;
-  for (const QString& folder : values("program-folder")) {
-    if (folder.isEmpty()) return fail(QStringLiteral("--program-folder needs a folder"));
+  for (const QString& folder : line.Values("program-folder")) {
+    if (folder.isEmpty()) return Fail(error, QStringLiteral("--program-folder needs a folder"));
     options.programFolder = folder;
   }
+  return true;
+}
+
+// --demo-run and --calibrate-camera: their seconds.
+bool ReadSeconds(const ParsedLine& line, StartupOptions& options, QString* error) {
   for (const auto& [name, target, low, high] :
        {std::tuple{"demo-run", &options.demoRunSeconds, 1, 86400},
         std::tuple{"calibrate-camera", &options.calibrateSeconds, 6, 3600}}) {
-    for (const QString& text : values(name)) {
+    for (const QString& text : line.Values(name)) {
       bool number = false;
       *target = text.toInt(&number);
       if (!number || *target < low || *target > high)
-        return fail(QStringLiteral("--%1 needs a number of seconds from %2 to %3")
-                        .arg(QLatin1String(name))
-                        .arg(low)
-                        .arg(high));
+        return Fail(error, QStringLiteral("--%1 needs a number of seconds from %2 to %3")
+                               .arg(QLatin1String(name))
+                               .arg(low)
+                               .arg(high));
     }
   }
-  for (const auto& [name, target, high] :
-       {std::tuple{"scene-delay", &options.scene.delayMs, 1000.0},
-        std::tuple{"scene-exposure", &options.scene.exposureMs, 1000.0},
-        std::tuple{"scene-jitter", &options.scene.jitterMs, 100.0}}) {
-    for (const QString& text : values(name)) {
+  return true;
+}
+
+// The --scene options of the built-in cameras.
+bool ReadScene(const ParsedLine& line, SceneOptions& scene, QString* error) {
+  for (const auto& [name, target, high] : {std::tuple{"scene-delay", &scene.delayMs, 1000.0},
+                                           std::tuple{"scene-exposure", &scene.exposureMs, 1000.0},
+                                           std::tuple{"scene-jitter", &scene.jitterMs, 100.0}}) {
+    for (const QString& text : line.Values(name)) {
       *target = Milliseconds(name, text, 0, high, error);
-      if (!*target) return std::nullopt;
+      if (!*target) return false;
     }
   }
-  for (const QString& text : values("scene-ambient")) {
+  for (const QString& text : line.Values("scene-ambient")) {
     bool number = false;
     const double value = text.toDouble(&number);  // the C locale: a script's "0.05"
     if (!number || !(value >= 0 && value <= 1))
-      return fail(QStringLiteral("--scene-ambient is a fraction of full light from 0 to 1"));
-    options.scene.ambient = value;
+      return Fail(error, QStringLiteral("--scene-ambient is a fraction of full light from 0 to 1"));
+    scene.ambient = value;
   }
-  options.scene.patches = given("scene-patches");
-  for (const QString& text : values("scene-rate")) {
+  scene.patches = line.Given("scene-patches");
+  for (const QString& text : line.Values("scene-rate")) {
     if (text != QLatin1String("15") && text != QLatin1String("30") && text != QLatin1String("60"))
-      return fail(QStringLiteral("--scene-rate is 15, 30 or 60 frames a second"));
-    options.scene.rate = text.toInt();
+      return Fail(error, QStringLiteral("--scene-rate is 15, 30 or 60 frames a second"));
+    scene.rate = text.toInt();
   }
-  // Each takes one of two words; the second one switches the option on.
+  return true;
+}
+
+// --back-end and --format: each takes one of two words; the second one switches it on.
+bool ReadBackEnd(const ParsedLine& line, StartupOptions& options, QString* error) {
   for (const auto& [name, off, on, target] :
        {std::tuple{"back-end", "capture", "graph", &options.filterGraph},
         std::tuple{"format", "bmp", "jpg", &options.jpeg}}) {
-    for (const QString& text : values(name)) {
+    for (const QString& text : line.Values(name)) {
       const std::optional<bool> second =
           TwoWords(QStringLiteral("--") + QLatin1String(name), QLatin1String(off),
                    QLatin1String(on), text, error);
-      if (!second) return std::nullopt;
+      if (!second) return false;
       *target = *second;
     }
   }
+  return true;
+}
 
-  RunSettings run;
-  bool runSettingGiven = false;
-  bool otherThanCamera = false;  // a run setting beside --camera
+// Which of the run's settings the command line gives: any, and any beside --camera.
+struct RunSettingsGiven {
+  bool any = false;
+  bool otherThanCamera = false;
+};
+
+// The run options that carry a text for the window.
+bool ReadRunTexts(const ParsedLine& line, RunSettings& run, RunSettingsGiven& given,
+                  QString* error) {
   for (const auto& [name, kind] : kRunTextOptions) {
-    for (const QString& text : values(name)) {
+    for (const QString& text : line.Values(name)) {
       if (text.isEmpty())
-        return fail(QStringLiteral("--%1 needs a value").arg(QLatin1String(name)));
-      if (!SetRunText(run, kind, text, error)) return std::nullopt;
-      runSettingGiven = true;
-      otherThanCamera = otherThanCamera || kind != RunText::Camera;
+        return Fail(error, QStringLiteral("--%1 needs a value").arg(QLatin1String(name)));
+      if (!SetRunText(run, kind, text, error)) return false;
+      given.any = true;
+      given.otherThanCamera = given.otherThanCamera || kind != RunText::Camera;
     }
   }
-  run.showPictures = given("show-pictures");
-  run.video = given("video");
-  for (const QString& text : values("camera-format")) {
+  return true;
+}
+
+// What the run does with the camera: the pictures shown, the video, its format and controls.
+bool ReadCameraSettings(const ParsedLine& line, RunSettings& run, QString* error) {
+  run.showPictures = line.Given("show-pictures");
+  run.video = line.Given("video");
+  for (const QString& text : line.Values("camera-format")) {
     run.cameraFormat = gst::ParseFormatChoice(text, error);
-    if (!run.cameraFormat) return std::nullopt;
+    if (!run.cameraFormat) return false;
   }
-  for (const QString& text : values("control")) {
+  for (const QString& text : line.Values("control")) {
     const auto equals = text.indexOf(QLatin1Char('='));
     const QString name = text.left(equals).trimmed();
     const QString value = text.mid(equals + 1).trimmed();
     if (equals < 0 || name.isEmpty() || value.isEmpty())
-      return fail(QStringLiteral(
-          "--control is NAME=VALUE, a control as --list-controls prints it (brightness=10)"));
+      return Fail(error, QStringLiteral("--control is NAME=VALUE, a control as --list-controls "
+                                        "prints it (brightness=10)"));
     run.controls.emplace_back(name, value);
   }
-  run.lockExposure = given("lock-exposure");
-  for (const QString& text : values("frames")) {
+  run.lockExposure = line.Given("lock-exposure");
+  return true;
+}
+
+// --frames and the strobe: the files of the frames and the light they are taken in.
+bool ReadFramesAndStrobe(const ParsedLine& line, RunSettings& run, QString* error) {
+  for (const QString& text : line.Values("frames")) {
     // "none" overrides the picture window's choice for a script that wants no frames.
     if (text == QLatin1String("none")) {
       run.frames = recording::FrameFiles::None;
@@ -310,102 +351,160 @@ std::optional<StartupOptions> ParseStartupOptions(const QStringList& arguments,
     }
     const std::optional<bool> grey = TwoWords(QStringLiteral("--frames"), QLatin1String("rgb"),
                                               QLatin1String("grey"), text, error);
-    if (!grey) {
-      *error = QStringLiteral("--frames is rgb, grey or none");
-      return std::nullopt;
-    }
+    if (!grey) return Fail(error, QStringLiteral("--frames is rgb, grey or none"));
     run.frames = *grey ? recording::FrameFiles::Grey : recording::FrameFiles::Rgb;
   }
-  for (const QString& text : values("strobe")) {
+  for (const QString& text : line.Values("strobe")) {
     run.strobe = recording::ParseStrobeMode(text);
-    if (!run.strobe) return fail(QStringLiteral("--strobe is period, instants or off"));
+    if (!run.strobe) return Fail(error, QStringLiteral("--strobe is period, instants or off"));
   }
-  for (const QString& text : values("strobe-width")) {
+  for (const QString& text : line.Values("strobe-width")) {
     run.strobeWidthMs = Milliseconds("strobe-width", text, 0.01, 100, error);
-    if (!run.strobeWidthMs) return std::nullopt;
+    if (!run.strobeWidthMs) return false;
   }
   if (run.strobeWidthMs && (!run.strobe || *run.strobe == generator::StrobeMode::Off))
-    return fail(QStringLiteral("--strobe-width belongs to --strobe period|instants"));
-  for (const QString& text : values("frame-choice")) {
+    return Fail(error, QStringLiteral("--strobe-width belongs to --strobe period|instants"));
+  return true;
+}
+
+// Which frame a picture takes, the phase bins and the lock-in.
+bool ReadFrameChoice(const ParsedLine& line, RunSettings& run, QString* error) {
+  for (const QString& text : line.Values("frame-choice")) {
     run.frameChoice = recording::ParseFrameChoice(text);
-    if (!run.frameChoice) return fail(QStringLiteral("--frame-choice is nearest or phase"));
+    if (!run.frameChoice) return Fail(error, QStringLiteral("--frame-choice is nearest or phase"));
   }
-  for (const QString& text : values("phase-bins")) {
+  for (const QString& text : line.Values("phase-bins")) {
     bool number = false;
     run.phaseBins = text.toInt(&number);
     if (!number || *run.phaseBins < 2 || *run.phaseBins > 120)
-      return fail(QStringLiteral("--phase-bins needs a number of bins from 2 to 120"));
+      return Fail(error, QStringLiteral("--phase-bins needs a number of bins from 2 to 120"));
   }
-  for (const QString& text : values("bins-fps")) {
+  for (const QString& text : line.Values("bins-fps")) {
     bool number = false;
     run.binsFps = text.toDouble(&number);  // the C locale: a script's "12.5"
     if (!number || !(*run.binsFps >= 1 && *run.binsFps <= 60))
-      return fail(QStringLiteral("--bins-fps needs a number of frames a second from 1 to 60"));
+      return Fail(error,
+                  QStringLiteral("--bins-fps needs a number of frames a second from 1 to 60"));
   }
   if (run.binsFps && !run.phaseBins)
-    return fail(QStringLiteral("--bins-fps belongs to --phase-bins K"));
-  run.lockIn = given("lock-in");
-  otherThanCamera = otherThanCamera || run.showPictures || run.video || run.cameraFormat ||
-                    !run.controls.empty() || run.lockExposure || run.frames || run.strobe ||
-                    run.frameChoice || run.phaseBins || run.lockIn;
-  runSettingGiven = runSettingGiven || otherThanCamera;
-  const bool runGiven = given("run");
-  for (const QString& text : values("run")) {
+    return Fail(error, QStringLiteral("--bins-fps belongs to --phase-bins K"));
+  run.lockIn = line.Given("lock-in");
+  return true;
+}
+
+// The run's settings and its seconds; `given` says which settings were given.
+bool ReadRun(const ParsedLine& line, RunSettings& run, RunSettingsGiven& given, QString* error) {
+  if (!ReadRunTexts(line, run, given, error) || !ReadCameraSettings(line, run, error) ||
+      !ReadFramesAndStrobe(line, run, error) || !ReadFrameChoice(line, run, error))
+    return false;
+  given.otherThanCamera = given.otherThanCamera || run.showPictures || run.video ||
+                          run.cameraFormat || !run.controls.empty() || run.lockExposure ||
+                          run.frames || run.strobe || run.frameChoice || run.phaseBins ||
+                          run.lockIn;
+  given.any = given.any || given.otherThanCamera;
+  for (const QString& text : line.Values("run")) {
     bool number = false;
     run.seconds = text.toInt(&number);
     if (!number || run.seconds < 0)
-      return fail(QStringLiteral("--run needs a number of seconds (0: until stopped)"));
+      return Fail(error, QStringLiteral("--run needs a number of seconds (0: until stopped)"));
   }
+  return true;
+}
+
+// --list-controls goes with --camera and --demo only.
+bool CheckListControls(const ParsedLine& line, const StartupOptions& options,
+                       const RunSettingsGiven& given, QString* error) {
+  if (line.Given("run") || options.calibrateSeconds > 0 || options.demoRunSeconds > 0 ||
+      options.listDevices || !options.repairAvi.isEmpty() || given.otherThanCamera ||
+      line.Given("back-end") || line.Given("format"))
+    return Fail(error, QStringLiteral("--list-controls is a command of its own: only --camera "
+                                      "and --demo go with it"));
+  return true;
+}
+
+// The kinds of run exclude each other, and each takes the settings that belong to it.
+bool CheckRunKind(const ParsedLine& line, const StartupOptions& options, const RunSettings& run,
+                  const RunSettingsGiven& given, QString* error) {
+  const bool runGiven = line.Given("run");
   const bool calibrating = options.calibrateSeconds > 0;
-  options.listFormats = given("formats");
-  if (options.listFormats && !options.listDevices)
-    return fail(QStringLiteral("--formats belongs to --list-devices"));
-  options.listControls = given("list-controls");
-  if (options.listControls) {
-    if (runGiven || calibrating || options.demoRunSeconds > 0 || options.listDevices ||
-        !options.repairAvi.isEmpty() || otherThanCamera || given("back-end") || given("format"))
-      return fail(QStringLiteral(
-          "--list-controls is a command of its own: only --camera and --demo go with it"));
-    options.listControlsCamera = run.camera;
-    if (!options.programFolder.isEmpty())
-      options.programFolder = QFileInfo(options.programFolder).absoluteFilePath();
-    return options;
-  }
-  if (runSettingGiven && !runGiven && !calibrating)
-    return fail(QStringLiteral("the run's settings belong to --run SECONDS"));
+  if (given.any && !runGiven && !calibrating)
+    return Fail(error, QStringLiteral("the run's settings belong to --run SECONDS"));
   if (runGiven && options.demoRunSeconds > 0)
-    return fail(QStringLiteral("--run and --demo-run are two ways of one run: choose one"));
+    return Fail(error, QStringLiteral("--run and --demo-run are two ways of one run: choose one"));
   if (calibrating && (runGiven || options.demoRunSeconds > 0))
-    return fail(
-        QStringLiteral("--calibrate-camera is a run of its own: without --run or --demo-run"));
+    return Fail(error, QStringLiteral(
+                           "--calibrate-camera is a run of its own: without --run or --demo-run"));
   if (calibrating && (!run.numerator.isEmpty() || !run.every.isEmpty() || !run.timer.isEmpty() ||
                       run.video || run.showPictures || run.lockExposure || run.frames ||
                       run.strobe || run.frameChoice || run.phaseBins || run.lockIn))
-    return fail(QStringLiteral(
-        "--calibrate-camera chooses its own tones and takes no pictures: only the device, "
-        "amplitude, shape, phase, sample-rate, camera-format and control options go with it"));
-  const bool sceneGiven = options.scene.delayMs || options.scene.exposureMs ||
-                          options.scene.jitterMs || options.scene.rate || options.scene.ambient ||
-                          options.scene.patches;
+    return Fail(error, QStringLiteral("--calibrate-camera chooses its own tones and takes no "
+                                      "pictures: only the device, amplitude, shape, phase, "
+                                      "sample-rate, camera-format and control options go with it"));
+  const SceneOptions& scene = options.scene;
+  const bool sceneGiven = scene.delayMs || scene.exposureMs || scene.jitterMs || scene.rate ||
+                          scene.ambient || scene.patches;
   if (sceneGiven && !options.demo && options.demoRunSeconds == 0)
-    return fail(
-        QStringLiteral("the --scene options set the built-in cameras of --demo or --demo-run"));
+    return Fail(error, QStringLiteral(
+                           "the --scene options set the built-in cameras of --demo or --demo-run"));
   if (!run.every.isEmpty() && !run.timer.isEmpty())
-    return fail(QStringLiteral("--every (the clock) and --timer (Timer 1) exclude each other"));
-  if (runGiven || calibrating) options.run = run;
-  if (given("back-end") && options.demoRunSeconds == 0 && !runGiven && !calibrating)
-    return fail(QStringLiteral("--back-end belongs to --run, --demo-run or --calibrate-camera"));
-  if (given("format") && options.demoRunSeconds == 0 && !runGiven)
-    return fail(QStringLiteral("--back-end and --format belong to --run or --demo-run"));
+    return Fail(error,
+                QStringLiteral("--every (the clock) and --timer (Timer 1) exclude each other"));
+  return true;
+}
+
+// The back end and the picture format belong to a run, and to each other; --repair-avi is
+// alone.
+bool CheckBackEndAndRepair(const ParsedLine& line, const StartupOptions& options,
+                           const RunSettings& run, QString* error) {
+  const bool runGiven = line.Given("run");
+  const bool calibrating = options.calibrateSeconds > 0;
+  if (line.Given("back-end") && options.demoRunSeconds == 0 && !runGiven && !calibrating)
+    return Fail(error,
+                QStringLiteral("--back-end belongs to --run, --demo-run or --calibrate-camera"));
+  if (line.Given("format") && options.demoRunSeconds == 0 && !runGiven)
+    return Fail(error, QStringLiteral("--back-end and --format belong to --run or --demo-run"));
   // The capture window saves its frames as BMP only.
   if (options.jpeg && !options.filterGraph)
-    return fail(QStringLiteral("--format jpg needs --back-end graph"));
+    return Fail(error, QStringLiteral("--format jpg needs --back-end graph"));
   // The filter graph records no video: its window offers no button for it.
   if (run.video && options.filterGraph)
-    return fail(QStringLiteral("--video needs --back-end capture"));
+    return Fail(error, QStringLiteral("--video needs --back-end capture"));
   if (!options.repairAvi.isEmpty() &&
       (runGiven || calibrating || options.demoRunSeconds > 0 || options.listDevices))
-    return fail(QStringLiteral("--repair-avi is a command of its own: without a run"));
+    return Fail(error, QStringLiteral("--repair-avi is a command of its own: without a run"));
+  return true;
+}
+
+}  // namespace
+
+std::optional<StartupOptions> ParseStartupOptions(const QStringList& arguments,
+                                                  const QString& programFolderVariable,
+                                                  QString* error) {
+  QCommandLineParser parser;
+  AddOptions(parser);
+  if (!ReadArguments(parser, arguments, error)) return std::nullopt;
+  const ParsedLine line(parser);
+  StartupOptions options;
+  RunSettings run;
+  RunSettingsGiven given;
+  if (!ReadCommands(line, programFolderVariable, options, error) ||
+      !ReadSeconds(line, options, error) || !ReadScene(line, options.scene, error) ||
+      !ReadBackEnd(line, options, error) || !ReadRun(line, run, given, error))
+    return std::nullopt;
+  options.listFormats = line.Given("formats");
+  if (options.listFormats && !options.listDevices) {
+    *error = QStringLiteral("--formats belongs to --list-devices");
+    return std::nullopt;
+  }
+  options.listControls = line.Given("list-controls");
+  if (options.listControls) {
+    if (!CheckListControls(line, options, given, error)) return std::nullopt;
+    options.listControlsCamera = run.camera;
+  } else {
+    if (!CheckRunKind(line, options, run, given, error)) return std::nullopt;
+    if (line.Given("run") || options.calibrateSeconds > 0) options.run = run;
+    if (!CheckBackEndAndRepair(line, options, run, error)) return std::nullopt;
+  }
   if (!options.programFolder.isEmpty())
     options.programFolder = QFileInfo(options.programFolder).absoluteFilePath();
   return options;

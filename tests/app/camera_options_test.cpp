@@ -9,7 +9,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QListWidget>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <optional>
@@ -20,57 +19,21 @@
 #include "platform/gst/format_dialog.h"
 #include "platform/gst/user_settings.h"
 #include "platform/gst/virtual_devices.h"
+#include "tests/app/program_run.h"
 
 namespace {
 
-struct Finished {
-  int status = -1;
-  QStringList out;
-  QStringList err;
-};
-
-Finished RunProgram(const QStringList& arguments) {
-  QProcess process;
-  process.start(QStringLiteral(STROBOLUX_EXECUTABLE), arguments);
-  Finished result;
-  if (!process.waitForFinished(60000)) {
-    process.kill();
-    process.waitForFinished();
-    return result;
-  }
-  if (process.exitStatus() == QProcess::NormalExit) result.status = process.exitCode();
-  auto lines = [](const QByteArray& bytes) {
-    return QString::fromLocal8Bit(bytes).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-  };
-  result.out = lines(process.readAllStandardOutput());
-  result.err = lines(process.readAllStandardError());
-  return result;
-}
-
-QString Field(const QStringList& lines, const QString& name) {
-  for (const QString& line : lines)
-    if (line.startsWith(name + QStringLiteral(": "))) return line.mid(name.size() + 2);
-  return {};
-}
-
-QStringList Fields(const QStringList& lines, const QString& name) {
-  QStringList values;
-  for (const QString& line : lines)
-    if (line.startsWith(name + QStringLiteral(": "))) values << line.mid(name.size() + 2);
-  return values;
-}
+using testing_support::Field;
+using testing_support::Fields;
+using testing_support::Finished;
+using testing_support::RunProgram;
 
 std::string Said(const Finished& run) {
   return (run.out + run.err).join(QLatin1Char('\n')).toStdString();
 }
 
-// A program folder with its three recording folders; Runs() are the run folders made in it.
-struct ProgramFolder {
-  QTemporaryDir dir;
-  ProgramFolder() {
-    for (const char* name : {"Risunki", "SnapShot", "Video"})
-      QDir(dir.path()).mkdir(QString::fromLatin1(name));
-  }
+// A program folder with the options its runs share; Runs() are the run folders made in it.
+struct RunFolder : testing_support::ProgramFolder {
   QStringList Common() const {
     return {"--demo",
             "--program-folder",
@@ -275,7 +238,7 @@ TEST(CameraOptions, TheFormatAndControlsGivenReachTheRunningCameraOnEitherBackEn
     SCOPED_TRACE(c.backEnd);
     const std::optional<Brightness> brightness = ListedBrightness(c.camera);
     ASSERT_TRUE(brightness);
-    ProgramFolder folder;
+    RunFolder folder;
     const Finished run = RunProgram(
         QStringList{"--run", "2", "--camera", c.camera, "--back-end", c.backEnd, "--camera-format",
                     c.format, "--control", QStringLiteral("brightness=%1").arg(brightness->other),
@@ -333,7 +296,7 @@ TEST(CameraOptions, WhatTheCameraDoesNotOfferIsRefusedWithStatusTwoAndNoRunFolde
   for (const char* backEnd : {"capture", "graph"}) {
     for (const auto& [settings, text] : refused) {
       SCOPED_TRACE(QStringLiteral("%1 %2").arg(backEnd, settings.join(' ')).toStdString());
-      ProgramFolder folder;
+      RunFolder folder;
       const Finished run =
           RunProgram(QStringList{"--run", "2", "--camera", "YUY2", "--back-end", backEnd} +
                      settings + folder.Common());
@@ -397,14 +360,14 @@ TEST(CameraFormatChoice, ARunsCameraOpensInItsKeptFormatUnlessTheRunForcesAnothe
   const RememberedFormat kept(builtIn, QStringLiteral("320x240@15/yuy2"));
   for (const char* backEnd : {"capture", "graph"}) {
     SCOPED_TRACE(backEnd);
-    ProgramFolder folder;
+    RunFolder folder;
     const Finished run = RunProgram(
         QStringList{"--run", "1", "--camera", "YUY2", "--back-end", backEnd} + folder.Common());
     ASSERT_EQ(run.status, 0) << Said(run);
     EXPECT_EQ(Field(run.out, QStringLiteral("camera format")).toStdString(),
               "YUY2 320 x 240 @ 15 fps");
   }
-  ProgramFolder folder;
+  RunFolder folder;
   const Finished forced = RunProgram(
       QStringList{"--run", "1", "--camera", "YUY2", "--camera-format", "640x480@30/yuy2"} +
       folder.Common());

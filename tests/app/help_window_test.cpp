@@ -7,13 +7,7 @@
 #include "app/main_window.h"
 #include "tests/support/test_support.h"
 
-namespace {
-
-QString Str(const char* utf8) {
-  return QString::fromUtf8(utf8);
-}
-
-}  // namespace
+using testing_support::Str;
 
 TEST(HelpWindow, TextIsAssembledFromTheTitleAndSixParagraphs) {
   const QString text = app::BuildHelpText();

@@ -23,17 +23,16 @@
 
 #include "app/startup_options.h"
 #include "platform/gst/gst_util.h"
+#include "tests/app/program_run.h"
 #include "tests/support/avi_file.h"
 #include "tests/support/wav_file.h"
 
 namespace {
 
-struct Finished {
-  int status = -1;
-  bool crashed = false;
-  QStringList out;
-  QStringList err;
-};
+using testing_support::Field;
+using testing_support::Finished;
+using testing_support::ProgramFolder;
+using testing_support::RunProgram;
 
 // Root writes anywhere, so a check of a folder that cannot be written would pass unseen:
 // under root the program runs as "nobody", from a copy in a folder it may read, or from
@@ -78,45 +77,6 @@ void OpenToAll(const QString& path) {
   QFile::setPermissions(path, QFileDevice::Permissions(0x7777));
 }
 
-// Runs the program with these arguments; `environment` changes are applied on top of ours.
-// `command` is the program and its first arguments (default: the built program itself).
-Finished RunProgram(const QStringList& arguments,
-                    const std::vector<std::pair<QString, QString>>& environment = {},
-                    int timeoutMs = 60000,
-                    const QStringList& command = {QStringLiteral(STROBOLUX_EXECUTABLE)}) {
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  for (const auto& [name, value] : environment) {
-    if (value.isNull())
-      env.remove(name);
-    else
-      env.insert(name, value);
-  }
-  QProcess process;
-  process.setProcessEnvironment(env);
-  process.start(command.front(), command.mid(1) + arguments);
-  Finished result;
-  if (!process.waitForFinished(timeoutMs)) {
-    process.kill();
-    process.waitForFinished();
-    return result;
-  }
-  result.crashed = process.exitStatus() != QProcess::NormalExit;
-  result.status = process.exitCode();
-  auto lines = [](const QByteArray& bytes) {
-    return QString::fromLocal8Bit(bytes).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-  };
-  result.out = lines(process.readAllStandardOutput());
-  result.err = lines(process.readAllStandardError());
-  return result;
-}
-
-// Pulls "name: value" out of the demo run's summary.
-QString Field(const QStringList& lines, const QString& name) {
-  for (const QString& line : lines)
-    if (line.startsWith(name + QStringLiteral(": "))) return line.mid(name.size() + 2);
-  return QString();
-}
-
 QString NoValue() {
   return QString();
 }
@@ -136,16 +96,6 @@ QString UnusedDisplay() {
   }
   return QString();
 }
-
-// A program folder with the three folders the build puts beside the executable.
-struct ProgramFolder {
-  QTemporaryDir dir;
-  ProgramFolder() {
-    for (const char* name : {"Risunki", "SnapShot", "Video"})
-      QDir(dir.path()).mkdir(QString::fromLatin1(name));
-  }
-  QString Path() const { return dir.path(); }
-};
 
 // Each argument list is refused with one line that says why.
 void ExpectEachRefusedInOneLine(const std::vector<QStringList>& wrong) {

@@ -18,6 +18,7 @@
 #include "platform/gst/virtual_devices.h"
 #include "tests/support/avi_file.h"
 #include "tests/support/camera_support.h"
+#include "tests/support/camera_switch.h"
 #include "tests/support/gst_leak_check.h"
 #include "tests/support/recording_fixture.h"
 #include "tests/support/video_support.h"
@@ -46,19 +47,8 @@ class CameraSettingsTest : public testing_support::RecordingWindowFixture {
     return static_cast<capture::CaptureWindow*>(
         capture::WindowOf(form->CameraState().CaptureWindow));
   }
-  void CaptureWindowOn() {
-    QTest::mouseClick(form->Command11, Qt::LeftButton);
-    ASSERT_TRUE(Window());
-    ASSERT_TRUE(WaitFor([&] { return Window()->ShownCount() >= 2; }, 5000));
-  }
-  void FilterGraphOn(int row) {
-    form->Option8->click();
-    QTest::mouseClick(form->Command11, Qt::LeftButton);
-    testing_support::ClickListRow(form->Combo2, row);
-    ASSERT_EQ(form->CameraOn(), 1);
-    ASSERT_TRUE(WaitFor(
-        [&] { return form->CameraState().FilterGraph->Camera()->FrameCount() >= 2; }, 5000));
-  }
+  void CaptureWindowOn() { testing_support::CaptureWindowOn(*form); }
+  void FilterGraphOn(int row) { testing_support::FilterGraphOn(*form, row); }
   // Answers the next dialogs: `answer` looks at the dialog and returns its result.
   void AnswerDialogs(const std::function<int(QDialog&)>& answer) {
     dialogs_ = 0;

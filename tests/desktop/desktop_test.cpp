@@ -30,6 +30,7 @@
 #include "tests/desktop/desktop_session.h"
 #include "tests/support/avi_file.h"
 #include "tests/support/camera_support.h"
+#include "tests/support/camera_switch.h"
 #include "tests/support/main_window_fixture.h"
 #include "tests/support/video_support.h"
 
@@ -102,18 +103,9 @@ class DesktopTest : public testing_support::MainWindowFixture {
     return rows;
   }
 
-  void CaptureWindowOn() {
-    QTest::mouseClick(form->Command11, Qt::LeftButton);
-    ASSERT_EQ(form->CameraOn(), 1);
-  }
-  void FilterGraphOn() {
-    form->Option8->click();
-    QTest::mouseClick(form->Command11, Qt::LeftButton);
-    const int row = form->Combo2->findText(kCamera);
-    ASSERT_GE(row, 0);
-    testing_support::ClickListRow(form->Combo2, row);
-    ASSERT_EQ(form->CameraOn(), 1);
-  }
+  // The PipeWire camera on; its first frames are waited for where a test needs them.
+  void CaptureWindowOn() { testing_support::CaptureWindowOn(*form, 0); }
+  void FilterGraphOn() { testing_support::FilterGraphOn(*form, kCamera, 0); }
   // The clock mode at 10/2 Hz, a picture every 5 periods, with the tone on `soundRow`.
   void ClockSettings(int soundRow) {
     testing_support::ClickListRow(form->Combo1, soundRow);

@@ -9,12 +9,9 @@
 
 using testing_support::GeneratorFixture;
 using testing_support::ScopedLocale;
+using testing_support::Str;
 
 namespace {
-
-QString Str(const char* utf8) {
-  return QString::fromUtf8(utf8);
-}
 
 const QString kError = Str("Ошибка в работе программы");
 const QString kBelow2Hz = Str("Частота не может быть задана меньше 2 Гц");

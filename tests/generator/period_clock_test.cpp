@@ -14,12 +14,10 @@
 using testing_support::GeneratorFixture;
 using testing_support::ScopedLocale;
 using testing_support::SimulatedTime;
+using testing_support::Str;
 
 namespace {
 
-QString Str(const char* utf8) {
-  return QString::fromUtf8(utf8);
-}
 const QString kError = Str("Ошибка в работе программы");
 
 // What the recording saw at each instant.

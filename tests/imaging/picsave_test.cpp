@@ -6,15 +6,18 @@
 #include <QPainter>
 #include <QTemporaryDir>
 
-#include "imaging/PicSave.h"
+#include "imaging/pic_save.h"
 #include "platform/forms/runtime_error.h"
 #include "platform/gdi/gdi.h"
 #include "platform/gdiplus/gdiplus.h"
 #include "tests/imaging/missing_encoders.h"
+#include "tests/support/test_support.h"
 
 using imaging::PicSave;
 
 namespace {
+
+using testing_support::FileBytes;
 
 struct Raised {
   int number = 0;
@@ -51,11 +54,6 @@ void ExpectSamePixels(const QImage& read, const QImage& expected, int tolerance)
       ASSERT_LE(std::abs(qGreen(a) - qGreen(b)), tolerance) << x << "," << y;
       ASSERT_LE(std::abs(qBlue(a) - qBlue(b)), tolerance) << x << "," << y;
     }
-}
-
-QByteArray Contents(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 class PicSaveTest : public ::testing::Test {
@@ -155,6 +153,23 @@ TEST_F(PicSaveTest, MissingFolderRaisesTheStreamErrorWithItsCode) {
   EXPECT_EQ(raised.description, QStringLiteral("SHCreateStreamOnFile error -2147024893"));
 }
 
+TEST_F(PicSaveTest, FailuresLeaveTheFileAndTheReasonInTheLog) {
+  testing_support::LogRecorder traces;
+  PicSave saver;
+  const QString path = Path("no-such-folder/1.jpg");
+  RaisedBy([&] { saver.SavePicture(Blocks(8, 8), path, 1, 70); });
+  EXPECT_EQ(traces.Lines(),
+            QStringList{QStringLiteral("strobolux.imaging: cannot save ") + path +
+                        QStringLiteral(" - SHCreateStreamOnFile error -2147024893")});
+  // A start-up that failed is told once, when it fails.
+  testing_support::MissingEncoders() = {gdiplus::kPngEncoderText};
+  PicSave failed;
+  testing_support::MissingEncoders().clear();
+  ASSERT_EQ(traces.Lines().size(), 2);
+  EXPECT_TRUE(traces.Lines()[1].startsWith(QStringLiteral("strobolux.imaging: GDI+ did not start")))
+      << traces.Lines()[1].toStdString();
+}
+
 TEST_F(PicSaveTest, SavingOverAFileReplacesItsContent) {
   PicSave saver;
   QFile old(Path("1.png"));
@@ -170,19 +185,19 @@ TEST_F(PicSaveTest, SavingOverAFileReplacesItsContent) {
 TEST_F(PicSaveTest, FailedEncodeLeavesTheOldFileAndNoTemporaryFile) {
   PicSave saver;
   saver.SavePicture(Blocks(16, 16), Path("1.jpg"), 1, 70);
-  const QByteArray before = Contents(Path("1.jpg"));
+  const QByteArray before = FileBytes(Path("1.jpg"));
 
   // A picture wider than JPEG can describe.
   const auto tooWide = gdi::PictureFromImage(QImage(70000, 1, QImage::Format_RGB32));
   Raised raised = RaisedBy([&] { saver.SavePicture(tooWide, Path("1.jpg"), 1, 70); });
   EXPECT_EQ(raised.number, imaging::kErrSaveImage);
   EXPECT_EQ(raised.description, QStringLiteral("GdipSaveImageToStream error 1"));
-  EXPECT_EQ(Contents(Path("1.jpg")), before);
+  EXPECT_EQ(FileBytes(Path("1.jpg")), before);
 
   // The same for a GIF, wider than its screen can be.
   raised = RaisedBy([&] { saver.SavePicture(tooWide, Path("new.gif"), 0, 70); });
   EXPECT_EQ(raised.number, imaging::kErrSaveImage);
-  EXPECT_EQ(Contents(Path("1.jpg")), before);
+  EXPECT_EQ(FileBytes(Path("1.jpg")), before);
   EXPECT_EQ(Files(), QStringList{QStringLiteral("1.jpg")});  // no temporary file, no new.gif
 }
 

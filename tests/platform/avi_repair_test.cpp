@@ -20,11 +20,13 @@
 #include "platform/gst/virtual_devices.h"
 #include "tests/support/avi_file.h"
 #include "tests/support/camera_support.h"
+#include "tests/support/test_support.h"
 #include "tests/support/video_support.h"
 
 namespace {
 
 using Outcome = gst::AviRepairReport::Outcome;
+using testing_support::FileBytes;
 using testing_support::WaitFor;
 
 std::uint32_t U32(const QByteArray& bytes, qsizetype at) {
@@ -33,11 +35,6 @@ std::uint32_t U32(const QByteArray& bytes, qsizetype at) {
 
 void Put32(QByteArray& bytes, qsizetype at, std::uint32_t value) {
   qToLittleEndian<quint32>(value, bytes.data() + at);
-}
-
-QByteArray Read(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 bool Write(const QString& path, const QByteArray& bytes) {
@@ -86,7 +83,7 @@ Parsed Parse(const QByteArray& bytes) {
 // frame pointing at it, and the header's counts.
 void ExpectWhole(const QString& path, std::size_t frames) {
   SCOPED_TRACE(path.toStdString());
-  const QByteArray bytes = Read(path);
+  const QByteArray bytes = FileBytes(path);
   const Parsed parsed = Parse(bytes);
   ASSERT_GE(parsed.moviAt, 0);
   ASSERT_EQ(parsed.frames.size(), frames);
@@ -139,8 +136,8 @@ class AviRepairTest : public ::testing::Test {
     recorder.Stop();
     ASSERT_TRUE(testing_support::WaitForFinishedFiles(recorder));
     recordedInterval_ = testing_support::ReadAvi(settings.path).microSecPerFrame;
-    finished_ = Read(settings.path);
-    killed_ = Read(copy);
+    finished_ = FileBytes(settings.path);
+    killed_ = FileBytes(copy);
     ASSERT_FALSE(killed_.isEmpty());
   }
   QString Place(const char* name, const QByteArray& bytes) {
@@ -185,7 +182,7 @@ TEST_F(AviRepairTest, AKilledRecordingKeepsItsWholeFramesAndPlaysAfterTheRepair)
                                .arg(cut.size() - last));
   ExpectWhole(path, kept);
   // The frames are the ones recorded, byte for byte.
-  const QByteArray repaired = Read(path);
+  const QByteArray repaired = FileBytes(path);
   EXPECT_EQ(repaired.mid(killed.frames.front(), last - killed.frames.front()),
             cut.mid(killed.frames.front(), last - killed.frames.front()));
   // The frame interval and picture stay as recorded.
@@ -195,10 +192,10 @@ TEST_F(AviRepairTest, AKilledRecordingKeepsItsWholeFramesAndPlaysAfterTheRepair)
   // A sound file is left alone: the repaired one, and the one the recorder finished.
   const gst::AviRepairReport again = gst::RepairAvi(path);
   EXPECT_EQ(again.outcome, Outcome::Sound);
-  EXPECT_EQ(Read(path), repaired);
+  EXPECT_EQ(FileBytes(path), repaired);
   const QString finished = Place("finished.avi", finished_);
   EXPECT_EQ(gst::RepairAvi(finished).outcome, Outcome::Sound);
-  EXPECT_EQ(Read(finished), finished_);
+  EXPECT_EQ(FileBytes(finished), finished_);
   ExpectNoLeftovers({QStringLiteral("cut.avi"), QStringLiteral("finished.avi")});
 }
 
@@ -249,7 +246,7 @@ TEST_F(AviRepairTest, MalformedFilesAreRefusedOrCutWhereTheyStopBeingWholeAndNev
     EXPECT_EQ(report.outcome, Outcome::Failed);
     EXPECT_FALSE(report.reason.isEmpty());
     EXPECT_TRUE(report.Text().startsWith(QStringLiteral("cannot repair ") + path + ": "));
-    EXPECT_EQ(Read(path), bytes);
+    EXPECT_EQ(FileBytes(path), bytes);
   }
 
   // A chunk garbled in the middle, or one whose size runs past the end: the frames before it
@@ -272,7 +269,7 @@ TEST_F(AviRepairTest, MalformedFilesAreRefusedOrCutWhereTheyStopBeingWholeAndNev
     EXPECT_EQ(report.framesKept, kGood);
     EXPECT_EQ(report.bytesDropped, static_cast<std::uint64_t>(bytes.size() - at));
     ExpectWhole(path, kGood);
-    EXPECT_EQ(Read(path).mid(killed.frames[0], at - killed.frames[0]),
+    EXPECT_EQ(FileBytes(path).mid(killed.frames[0], at - killed.frames[0]),
               bytes.mid(killed.frames[0], at - killed.frames[0]));
   }
   names.sort();
@@ -357,7 +354,7 @@ TEST_F(AviRepairTest, ARecordingKilledPastOneGigabyteGetsTheIndexOfItsParts) {
   const std::size_t kept = killed.frames.size() - 1;  // the last one was cut
   EXPECT_EQ(report.framesKept, kept);
 
-  const QByteArray bytes = Read(path);
+  const QByteArray bytes = FileBytes(path);
   // The parts chain to the end of the file, each movi list up to its part's end.
   std::vector<qsizetype> parts = {0};
   for (qsizetype at = 0; at < bytes.size();) {
@@ -405,7 +402,7 @@ TEST_F(AviRepairTest, ARecordingKilledPastOneGigabyteGetsTheIndexOfItsParts) {
   const QByteArray unindexed = KilledPastOneGigabyte(killed_, killed, ends, false);
   const QString lacking = Place("unindexed.avi", unindexed);
   EXPECT_EQ(gst::RepairAvi(lacking).outcome, Outcome::Failed);
-  EXPECT_EQ(Read(lacking), unindexed);
+  EXPECT_EQ(FileBytes(lacking), unindexed);
 }
 
 // The start-up's scan of the Video folder: files another instance may still be recording
@@ -419,7 +416,7 @@ TEST_F(AviRepairTest, TheFolderScanRepairsWhatNeedsItAndSkipsFilesWrittenLately)
   const QString leftover = Place(".2026_01_02_10_00_00.avi.a1B2c3.repairing", killed_);
 
   EXPECT_TRUE(gst::RepairAviFolder(folder_.path(), std::chrono::hours(1)).empty());
-  EXPECT_EQ(Read(killed), killed_);
+  EXPECT_EQ(FileBytes(killed), killed_);
   EXPECT_TRUE(QFile::exists(leftover));
 
   const std::vector<gst::AviRepairReport> reports =
@@ -431,8 +428,8 @@ TEST_F(AviRepairTest, TheFolderScanRepairsWhatNeedsItAndSkipsFilesWrittenLately)
   EXPECT_EQ(reports[1].outcome, Outcome::Failed);
   ExpectWhole(killed, reports[0].framesKept);
   EXPECT_GE(reports[0].framesKept, 10u);
-  EXPECT_EQ(Read(finished), finished_);
-  EXPECT_EQ(Read(other), killed_);
+  EXPECT_EQ(FileBytes(finished), finished_);
+  EXPECT_EQ(FileBytes(other), killed_);
   EXPECT_FALSE(QFile::exists(leftover));
 }
 

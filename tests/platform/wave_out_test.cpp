@@ -82,28 +82,6 @@ std::vector<std::int16_t> Ramp(std::int16_t from) {
   return samples;
 }
 
-// Two 0.25 s buffers of 16-bit mono at 8 kHz with distinct ramps, so order and continuity
-// show in the file, and the receiver that plays them in turn.
-struct TwoRamps {
-  static constexpr std::uint32_t kRate = 8000;
-  std::vector<std::int16_t> one = Ramp(0);
-  std::vector<std::int16_t> two = Ramp(10000);
-  WAVEHDR h1{reinterpret_cast<char*>(one.data()), 4000, 0};
-  WAVEHDR h2{reinterpret_cast<char*>(two.data()), 4000, 0};
-  Receiver receiver;
-
-  // Opens the device with the receiver as its window; 0 when it cannot be opened.
-  HWAVEOUT Open(int device) {
-    const WAVEFORMATEX format = Pcm16Mono(kRate);
-    if (waveOutOpen(&receiver.handle, device, &format, &receiver, -1, CALLBACK_WINDOW) !=
-        MMSYSERR_NOERROR)
-      return 0;
-    receiver.first = &h1;
-    receiver.second = &h2;
-    return receiver.handle;
-  }
-};
-
 // A system clock that holds the thread reading it right after it took its time, when that
 // thread asked for it: what a reader preempted between two clock reads sees.
 thread_local int stalls_left = 0;
@@ -176,6 +154,40 @@ class WaveOutTest : public ::testing::Test {
   QTemporaryDir dir;
 };
 
+// Test output A opened with the receiver as its window, and two 0.25 s buffers of 16-bit mono
+// at 8 kHz with distinct ramps, so that order and continuity show in the file.
+class WaveOutRampsTest : public WaveOutTest {
+ protected:
+  static constexpr std::uint32_t kRate = 8000;
+
+  void SetUp() override {
+    WaveOutTest::SetUp();
+    if (HasFatalFailure()) return;
+    const int device = DeviceNumber(QStringLiteral("Test output A"));
+    ASSERT_GE(device, 0);
+    const WAVEFORMATEX format = Pcm16Mono(kRate);
+    if (waveOutOpen(&receiver.handle, device, &format, &receiver, -1, CALLBACK_WINDOW) ==
+        MMSYSERR_NOERROR)
+      handle = receiver.handle;
+    ASSERT_NE(handle, 0u);
+    receiver.first = &h1;
+    receiver.second = &h2;
+  }
+
+  // The sample at `index` of a file the ramps played in turn: h1, h2, h1, ...
+  std::int16_t RampSample(std::int64_t index) const {
+    const auto position = static_cast<size_t>(index % 4000);
+    return position < 2000 ? one[position] : two[position - 2000];
+  }
+
+  std::vector<std::int16_t> one = Ramp(0);
+  std::vector<std::int16_t> two = Ramp(10000);
+  WAVEHDR h1{reinterpret_cast<char*>(one.data()), 4000, 0};
+  WAVEHDR h2{reinterpret_cast<char*>(two.data()), 4000, 0};
+  Receiver receiver;
+  HWAVEOUT handle = 0;
+};
+
 }  // namespace
 
 TEST_F(WaveOutTest, ListsDevicesWithFullNamesAndAnswersFormatQueries) {
@@ -226,15 +238,7 @@ TEST_F(WaveOutTest, CallsWithoutAnOpenDeviceFailHarmlessly) {
   EXPECT_EQ(header.dwFlags, 0u);
 }
 
-TEST_F(WaveOutTest, QueuesHeadersInOrderAndRequeuesThemWithoutGaps) {
-  const int device = DeviceNumber(QStringLiteral("Test output A"));
-  ASSERT_GE(device, 0);
-  TwoRamps ramps;
-  const HWAVEOUT handle = ramps.Open(device);
-  ASSERT_NE(handle, 0u);
-  auto& [one, two, h1, h2, receiver] = ramps;
-  const std::uint32_t rate = TwoRamps::kRate;
-
+TEST_F(WaveOutRampsTest, QueuesHeadersInOrderAndRequeuesThemWithoutGaps) {
   EXPECT_EQ(waveOutWrite(handle, &h1, kWaveHdrSize), WAVERR_UNPREPARED);
   EXPECT_EQ(waveOutPrepareHeader(handle, &h1, kWaveHdrSize), MMSYSERR_NOERROR);
   EXPECT_EQ(waveOutPrepareHeader(handle, &h2, kWaveHdrSize), MMSYSERR_NOERROR);
@@ -251,7 +255,7 @@ TEST_F(WaveOutTest, QueuesHeadersInOrderAndRequeuesThemWithoutGaps) {
   // to it; the two queued at first play without the window's help.
   ToneTiming timing;
   ASSERT_TRUE(waveOutGetToneTiming(handle, &timing));
-  const std::int64_t position = (timing.clockNs - timing.firstSampleNs) * rate / 1'000'000'000;
+  const std::int64_t position = (timing.clockNs - timing.firstSampleNs) * kRate / 1'000'000'000;
   const auto ended = static_cast<size_t>(std::max<std::int64_t>(position / 2000, 2));
   QTRY_VERIFY_WITH_TIMEOUT(receiver.done.size() >= ended, 10000);
   const size_t doneBeforeReset = receiver.done.size();
@@ -271,7 +275,7 @@ TEST_F(WaveOutTest, QueuesHeadersInOrderAndRequeuesThemWithoutGaps) {
   ASSERT_TRUE(waveOutGetToneTiming(handle, &afterReset));
   // Where the device was when it stopped, in samples of the timeline before the reset.
   const std::int64_t stoppedAt =
-      (afterReset.clockNs - beforeReset.firstSampleNs) * rate / 1'000'000'000;
+      (afterReset.clockNs - beforeReset.firstSampleNs) * kRate / 1'000'000'000;
   WaitFor(50);
   // The reset returns both queued buffers as done, and both may now be unprepared.
   EXPECT_EQ(receiver.done.size(), doneBeforeReset + 2);
@@ -293,16 +297,13 @@ TEST_F(WaveOutTest, QueuesHeadersInOrderAndRequeuesThemWithoutGaps) {
 
   const testing_support::WavContent wav = testing_support::ReadWav(path);
   ASSERT_TRUE(wav.valid);
-  EXPECT_EQ(wav.sampleRate, rate);
+  EXPECT_EQ(wav.sampleRate, kRate);
   // Every sample continues the h1, h2, h1, ... sequence: no gap, no repeat, no loss; what
   // was still queued at the reset never plays (the device stops within a buffer).
   ASSERT_GE(wav.samples.size(), 2000u * doneBeforeReset);
   EXPECT_LE(static_cast<std::int64_t>(wav.samples.size()), stoppedAt + 2000);
-  for (size_t i = 0; i < wav.samples.size(); ++i) {
-    const size_t position = i % 4000;
-    const std::int16_t expected = position < 2000 ? one[position] : two[position - 2000];
-    ASSERT_EQ(wav.samples[i], expected) << "sample " << i;
-  }
+  for (size_t i = 0; i < wav.samples.size(); ++i)
+    ASSERT_EQ(wav.samples[i], RampSample(static_cast<std::int64_t>(i))) << "sample " << i;
 }
 
 TEST_F(WaveOutTest, SecondOpenOfTheSameDeviceAfterClose) {
@@ -360,21 +361,14 @@ TEST_F(WaveOutTest, CloseReturnsAtOnceWhileASlowSinkIsReleasedBehindIt) {
 // A run that is killed never closes the device: what its WAV file holds then must be readable
 // as it is. The header follows the samples while they play, never claiming more than the file
 // holds, and is exact once the device is closed.
-TEST_F(WaveOutTest, TheHeaderOfAPlayingFileClaimsOnlySamplesAlreadyInIt) {
-  const int device = DeviceNumber(QStringLiteral("Test output A"));
-  ASSERT_GE(device, 0);
-  TwoRamps ramps;
-  const HWAVEOUT handle = ramps.Open(device);
-  ASSERT_NE(handle, 0u);
-  auto& [one, two, h1, h2, receiver] = ramps;
-  const std::uint32_t rate = TwoRamps::kRate;
+TEST_F(WaveOutRampsTest, TheHeaderOfAPlayingFileClaimsOnlySamplesAlreadyInIt) {
   ASSERT_EQ(waveOutPrepareHeader(handle, &h1, kWaveHdrSize), MMSYSERR_NOERROR);
   ASSERT_EQ(waveOutPrepareHeader(handle, &h2, kWaveHdrSize), MMSYSERR_NOERROR);
   ASSERT_EQ(waveOutWrite(handle, &h1, kWaveHdrSize), MMSYSERR_NOERROR);
   ASSERT_EQ(waveOutWrite(handle, &h2, kWaveHdrSize), MMSYSERR_NOERROR);
   // Until two seconds have played (the window requeues the buffers when it gets to it).
   const QString path = dir.filePath("a.wav");
-  QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(path).size() > 4 * static_cast<qint64>(rate) + 44, 20000);
+  QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(path).size() > 4 * static_cast<qint64>(kRate) + 44, 20000);
 
   // What a kill would leave now: the file as it is while it plays.
   QByteArray bytes;
@@ -389,17 +383,15 @@ TEST_F(WaveOutTest, TheHeaderOfAPlayingFileClaimsOnlySamplesAlreadyInIt) {
   EXPECT_EQ(playing.riffSize, playing.dataOffset + playing.dataSize - 8);
   // The header follows within a second of samples (and the chunk or two written while the
   // file was read).
-  EXPECT_GE(playing.dataSize + 2 * rate + 1000, bytes.size() - playing.dataOffset)
+  EXPECT_GE(playing.dataSize + 2 * kRate + 1000, bytes.size() - playing.dataOffset)
       << "more than a second of the samples in the file is not claimed";
-  EXPECT_GE(playing.dataSize, 2 * rate) << "less than a second of the 2 s played is claimed";
+  EXPECT_GE(playing.dataSize, 2 * kRate) << "less than a second of the 2 s played is claimed";
   // What is claimed is the tone itself, from its start.
   const qint64 claimed = std::min<qint64>(playing.dataSize, bytes.size() - playing.dataOffset) / 2;
   for (qint64 i = 0; i < claimed; ++i) {
-    const qint64 position = i % 4000;
-    const std::int16_t expected = position < 2000 ? one[position] : two[position - 2000];
     std::int16_t sample = 0;
     std::memcpy(&sample, bytes.constData() + playing.dataOffset + 2 * i, 2);
-    ASSERT_EQ(sample, expected) << "sample " << i;
+    ASSERT_EQ(sample, RampSample(i)) << "sample " << i;
   }
 
   receiver.requeue = false;

@@ -22,12 +22,8 @@
 
 namespace {
 
+using testing_support::FileBytes;
 using testing_support::ScopedLocale;
-
-QByteArray Bytes(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // Every entry of the folder, hidden ones too: a temporary file left behind shows here.
 QStringList Entries(const QString& folder) {
@@ -53,7 +49,7 @@ TEST(AnalysisNpy, ReadsBackByteExactlyWithTheHeaderNumPyExpects) {
     const QString path = dir.filePath(QStringLiteral("map.npy"));
     QString error;
     ASSERT_TRUE(recording::WriteNpy(path, values, width, height, &error)) << error.toStdString();
-    const QByteArray bytes = Bytes(path);
+    const QByteArray bytes = FileBytes(path);
     SCOPED_TRACE(testing::Message() << width << " x " << height);
     ASSERT_GE(bytes.size(), 10);
     EXPECT_EQ(bytes.left(8), QByteArray("\x93NUMPY\x01\x00", 8));
@@ -303,7 +299,7 @@ TEST(AnalysisAnimation, PicturesMakeAnMjpegAviOfTheirRateInTheirOrder) {
   EXPECT_EQ(info.videoHandler, QStringLiteral("MJPG"));
   EXPECT_EQ(info.microSecPerFrame, 80000U);
   EXPECT_TRUE(info.hasIndex);
-  const std::vector<QImage> frames = VideoFrames(Bytes(path));
+  const std::vector<QImage> frames = VideoFrames(FileBytes(path));
   ASSERT_EQ(frames.size(), colours.size());
   for (std::size_t i = 0; i < frames.size(); ++i) {
     const QColor seen = frames[i].pixelColor(70, 50);  // away from the stamp

@@ -27,6 +27,7 @@
 #include "recording/output_files.h"
 #include "recording/picture_window.h"
 #include "tests/support/camera_support.h"
+#include "tests/support/camera_switch.h"
 #include "tests/support/recording_fixture.h"
 #include "tests/support/simulated_time.h"
 #include "tests/support/small_disk.h"
@@ -109,21 +110,8 @@ class RecordingTest : public testing_support::RecordingWindowFixture {
   // The writer's queue written and its reports shown.
   void Written() { form->Recorder().WaitUntilWritten(); }
 
-  void CaptureWindowOn() {
-    QTest::mouseClick(form->Command11, Qt::LeftButton);
-    auto* window =
-        static_cast<capture::CaptureWindow*>(capture::WindowOf(form->CameraState().CaptureWindow));
-    ASSERT_TRUE(window);
-    ASSERT_TRUE(WaitFor([&] { return window->ShownCount() >= 2; }, 5000));
-  }
-  void FilterGraphOn(int row = 0) {
-    form->Option8->click();
-    QTest::mouseClick(form->Command11, Qt::LeftButton);
-    testing_support::ClickListRow(form->Combo2, row);
-    ASSERT_EQ(form->CameraOn(), 1);
-    ASSERT_TRUE(WaitFor(
-        [&] { return form->CameraState().FilterGraph->Camera()->FrameCount() >= 2; }, 5000));
-  }
+  void CaptureWindowOn() { testing_support::CaptureWindowOn(*form); }
+  void FilterGraphOn(int row = 0) { testing_support::FilterGraphOn(*form, row); }
 
   // A clock-mode run (NC0 = 2 at 2/2 Hz: an instant a second) that records `pictures` and
   // keeps the stamp of each as the text panel showed it.

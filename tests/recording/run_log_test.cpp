@@ -21,6 +21,7 @@
 #include "recording/picture_writer.h"
 #include "recording/run_log.h"
 #include "tests/support/camera_support.h"
+#include "tests/support/camera_switch.h"
 #include "tests/support/recording_fixture.h"
 
 namespace {
@@ -555,12 +556,7 @@ TEST_F(RunLogRunTest, ClockRunLogsEachPictureInPhaseWithTheToneInEveryLocale) {
 
 // A picture that fails gets its row with the failure's text; the one before it its file.
 TEST_F(RunLogRunTest, FailedPictureHasItsRowWithTheFailure) {
-  form->Option8->click();
-  QTest::mouseClick(form->Command11, Qt::LeftButton);
-  testing_support::ClickListRow(form->Combo2, 0);
-  ASSERT_EQ(form->CameraOn(), 1);
-  ASSERT_TRUE(
-      WaitFor([&] { return form->CameraState().FilterGraph->Camera()->FrameCount() >= 2; }, 5000));
+  ASSERT_NO_FATAL_FAILURE(testing_support::FilterGraphOn(*form, 0));
   ChooseVirtualDevice();
   form->Check2->setChecked(true);
   form->Generator().Command20_Click();  // Timer 1 mode

@@ -3,22 +3,23 @@
 
 #include <gtest/gtest.h>
 
-#include <QFile>
 #include <QPainter>
 #include <QTemporaryDir>
 
-#include "imaging/PicSave.h"
+#include "imaging/pic_save.h"
 #include "platform/forms/bmp_file.h"
 #include "platform/forms/picture_box.h"
 #include "platform/gdi/gdi.h"
 #include "recording/picture_window.h"
 #include "recording/stamped_picture.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
 using recording::Backend;
 using recording::PictureFormat;
 using recording::PictureLayout;
+using testing_support::FileBytes;
 
 // Every pixel differs from its neighbours, so a stretch that picks the wrong source pixel shows.
 QImage Pattern(QSize size) {
@@ -40,11 +41,6 @@ QImage Stamp() {
 
 QImage Rgb(const QImage& image) {
   return image.convertToFormat(QImage::Format_RGB888);
-}
-
-QByteArray Bytes(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // The picture panel as the picture window has it, and the stamp on its text panel: composed
@@ -94,7 +90,7 @@ TEST(StampedPicture, IsWhatThePanelsComposedAndSavedForEachBackEndFrameSizeAndFo
           imaging::SharedPicSave().SavePicture(gdi::PictureFromImage(expected), path, 1,
                                                recording::kJpegQuality);
         }
-        EXPECT_EQ(*picture.file, Bytes(path));
+        EXPECT_EQ(*picture.file, FileBytes(path));
       }
     }
   }

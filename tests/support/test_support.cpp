@@ -3,6 +3,7 @@
 #include <QAbstractItemView>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QFile>
 #include <QTest>
 #include <cstdlib>
 
@@ -95,6 +96,11 @@ QStringList SplitCsvLine(const QString& line) {
   }
   cells << cell;
   return cells;
+}
+
+QByteArray FileBytes(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 }  // namespace testing_support

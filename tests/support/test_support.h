@@ -1,6 +1,7 @@
 #pragma once
 // Shared helpers of the test suites: a recording message box and a locale switch.
 
+#include <QByteArray>
 #include <QColor>
 #include <QComboBox>
 #include <QImage>
@@ -13,6 +14,11 @@
 #include "platform/forms/message_box.h"
 
 namespace testing_support {
+
+// A text as the program shows it, written in the test's source as UTF-8.
+inline QString Str(const char* utf8) {
+  return QString::fromUtf8(utf8);
+}
 
 // Replaces the message box for the lifetime of the object and records every call.
 class MessageBoxRecorder {
@@ -73,6 +79,9 @@ void ClickListRow(QComboBox* combo, int row);
 
 // One CSV line's cells, with "..." cells holding commas and doubled quotes.
 QStringList SplitCsvLine(const QString& line);
+
+// The whole of a file; empty when it cannot be read.
+QByteArray FileBytes(const QString& path);
 
 // Lets deferred deletions run, as returning to the event loop would.
 void FlushDeferredDeletes();
