@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "bench/bench_support.h"
-#include "imaging/DirectShowDIB.h"
+#include "imaging/direct_show_dib.h"
 #include "platform/graph/graph.h"
 #include "platform/graph/video_devices.h"
 #include "platform/gst/virtual_devices.h"

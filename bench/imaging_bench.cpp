@@ -11,8 +11,8 @@
 #include <cstring>
 #include <random>
 
-#include "imaging/DirectShowDIB.h"
-#include "imaging/PicSave.h"
+#include "imaging/direct_show_dib.h"
+#include "imaging/pic_save.h"
 #include "platform/gdiplus/encoders.h"
 
 namespace {

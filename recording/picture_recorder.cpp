@@ -1,5 +1,6 @@
 #include "recording/picture_recorder.h"
 
+#include "platform/forms/application.h"
 #include "platform/forms/dialog.h"
 #include "platform/gst/gst_util.h"
 #include "recording/logging.h"
@@ -13,7 +14,7 @@
 #include <limits>
 
 #include "generator/generator.h"
-#include "imaging/DirectShowDIB.h"
+#include "imaging/direct_show_dib.h"
 #include "platform/capture/capture.h"
 #include "platform/forms/message_box.h"
 #include "platform/forms/runtime_error.h"
@@ -143,6 +144,7 @@ void PictureRecorder::Follow(const generator::Generator& generator) {
 }
 
 void PictureRecorder::BeginRun(const generator::RunStart& start) {
+  forms::AssertWindowThread("PictureRecorder::BeginRun");
   ++run_;
   failure_reported_ = false;
   finishing_ = false;
@@ -398,6 +400,7 @@ QString TimeBaseName(generator::TimeBase base) {
 }  // namespace
 
 void PictureRecorder::RecordPicture(const generator::Instant& instant) {
+  forms::AssertWindowThread("PictureRecorder::RecordPicture");
   PictureLogRow row;
   row.picture = instant.number;
   row.timeBase = TimeBaseName(instant.base);
@@ -502,6 +505,7 @@ void PictureRecorder::QueuePicture(const generator::Instant& instant, PictureLog
 }
 
 void PictureRecorder::Written(const WriterReport& report) {
+  forms::AssertWindowThread("PictureRecorder::Written");  // the writer's report, queued
   switch (report.kind) {
     case WriterReport::Kind::Picture:
       if (report.failure) {

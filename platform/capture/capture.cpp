@@ -1,7 +1,6 @@
 #include "platform/capture/capture.h"
 
 #include <QFile>
-#include <QLoggingCategory>
 #include <QPointer>
 #include <algorithm>
 #include <cstring>
@@ -9,6 +8,8 @@
 #include <optional>
 
 #include "platform/capture/capture_window.h"
+#include "platform/capture/logging.h"
+#include "platform/forms/application.h"
 #include "platform/forms/bmp_file.h"
 #include "platform/forms/clipboard.h"
 #include "platform/gst/camera_devices.h"
@@ -162,6 +163,7 @@ gst::FramePtr CaptureWindow::FrameBuffer() const {
 }
 
 LRESULT CaptureWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+  forms::AssertWindowThread("CaptureWindow::Handle");
   switch (message) {
     case WM_CAP_DRIVER_CONNECT:
       return Connect(wParam);
@@ -285,11 +287,13 @@ BOOL CaptureWindow::StopSequence() {
 }
 
 void CaptureWindow::OnRecordingFailed(const QString& reason) {
+  forms::AssertWindowThread("CaptureWindow::OnRecordingFailed");
   qCWarning(lcCapture) << "video capture failed:" << reason;
   if (recording_error_handler_) recording_error_handler_(reason);
 }
 
 void CaptureWindow::OnFinishFailed(const QString& reason) {
+  forms::AssertWindowThread("CaptureWindow::OnFinishFailed");
   qCWarning(lcCapture) << "video file not finished:" << reason;
   if (finish_error_handler_) finish_error_handler_(reason);
 }
@@ -313,6 +317,7 @@ BOOL CaptureWindow::CopyToClipboard() {
 }
 
 void CaptureWindow::OnFailed(const QString& reason) {
+  forms::AssertWindowThread("CaptureWindow::OnFailed");
   qCWarning(lcCapture) << "capture driver failed:" << reason;
   if (error_handler_) error_handler_(reason);
   // A recording gets no more frames: its file is finished behind with what it has, index and

@@ -1,21 +1,24 @@
 #include "platform/forms/application.h"
 
+#include <QThread>
 #include <QVersionNumber>
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/forms/logging.h"
 #include "platform/forms/message_box.h"
 #include "platform/forms/runtime_error.h"
 
 namespace forms {
+
+Q_LOGGING_CATEGORY(lcForms, "strobolux.forms")
 
 bool Application::notify(QObject* receiver, QEvent* event) {
   try {
     return QApplication::notify(receiver, event);
   } catch (const std::exception& error) {
     // No handler caught it: the trace first, then the general message with what it was.
-    static const QLoggingCategory category("strobolux.forms");
-    LogFailure(category, "an event without a failure trap", error);
+    LogFailure(lcForms(), "an event without a failure trap", error);
     const auto* own = dynamic_cast<const RuntimeError*>(&error);
     const QString detail = own ? QStringLiteral("%1: %2").arg(own->Number()).arg(own->Description())
                                : QString::fromLocal8Bit(error.what());
@@ -33,6 +36,12 @@ bool Application::TeardownIsFaulty() {
 void Application::EndWithoutTeardown(int status) {
   std::fflush(nullptr);
   std::_Exit(status);
+}
+
+void AssertWindowThread([[maybe_unused]] const char* where) {
+  [[maybe_unused]] const QCoreApplication* application = QCoreApplication::instance();
+  Q_ASSERT_X(!application || QThread::currentThread() == application->thread(), where,
+             "not on the window's thread");
 }
 
 }  // namespace forms

@@ -21,4 +21,8 @@ class Application : public QApplication {
   [[noreturn]] static void EndWithoutTeardown(int status);
 };
 
+// Asserts, in a debug build, that a handler meant for the window's thread runs on it: widgets and
+// per-window state are touched only there. Nothing is checked before the application exists.
+void AssertWindowThread(const char* where);
+
 }  // namespace forms

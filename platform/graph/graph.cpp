@@ -1,9 +1,9 @@
 #include "platform/graph/graph.h"
 
-#include <QLoggingCategory>
 #include <cstring>
 
 #include "platform/forms/runtime_error.h"
+#include "platform/graph/logging.h"
 #include "platform/graph/video_window.h"
 
 namespace graph {

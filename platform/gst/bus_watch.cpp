@@ -71,6 +71,7 @@ GstBusSyncReply BusWatch::OnMessage(GstBus*, GstMessage* message, gpointer data)
     QMetaObject::invokeMethod(
         QCoreApplication::instance(),
         [shared, notice = NoticeOf(message, *kind)] {
+          AssertWindowThread("BusWatch notice");
           if (shared->alive) shared->onGui(notice);
         },
         Qt::QueuedConnection);

@@ -1,17 +1,15 @@
 #include "platform/gst/camera_delay.h"
 
-#include <QLoggingCategory>
 #include <QSettings>
 #include <cmath>
 
 #include "platform/gst/camera_controls.h"
 #include "platform/gst/camera_devices.h"
 #include "platform/gst/camera_pipeline.h"
+#include "platform/gst/logging.h"
 #include "platform/gst/user_settings.h"
 
 namespace gst {
-
-Q_DECLARE_LOGGING_CATEGORY(lcCamera)
 
 namespace {
 
@@ -24,8 +22,8 @@ QString GroupOf(const CameraSetup& setup) {
 
 bool Readable(const QSettings& settings) {
   if (settings.status() == QSettings::NoError) return true;
-  qCWarning(lcCamera).noquote() << "the settings file" << settings.fileName()
-                                << "cannot be read; no camera delay is used";
+  qCWarning(lcGst).noquote() << "the settings file" << settings.fileName()
+                             << "cannot be read; no camera delay is used";
   return false;
 }
 
@@ -65,9 +63,9 @@ std::optional<CameraDelay> StoredDelay(const CameraSetup& setup) {
   // A hand-edited or damaged entry is no delay at all rather than a wrong phase.
   if (!ok || !okUncertainty || !okExposure || !std::isfinite(delay.delayMs) ||
       std::abs(delay.delayMs) > 10'000 || !(delay.uncertaintyMs >= 0)) {
-    qCWarning(lcCamera).noquote() << "the stored camera delay of" << setup.camera << setup.format
-                                  << setup.exposure
-                                  << "is not a number of milliseconds; it is not used";
+    qCWarning(lcGst).noquote() << "the stored camera delay of" << setup.camera << setup.format
+                               << setup.exposure
+                               << "is not a number of milliseconds; it is not used";
     return std::nullopt;
   }
   return delay;
@@ -86,7 +84,7 @@ bool StoreDelay(const CameraSetup& setup, const CameraDelay& delay) {
   settings.endGroup();
   settings.sync();
   if (settings.status() == QSettings::NoError) return true;
-  qCWarning(lcCamera).noquote() << "the camera delay cannot be written into" << settings.fileName();
+  qCWarning(lcGst).noquote() << "the camera delay cannot be written into" << settings.fileName();
   return false;
 }
 

@@ -3,7 +3,6 @@
 #include <gst/app/gstappsink.h>
 #include <gst/video/video.h>
 
-#include <QLoggingCategory>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -14,11 +13,10 @@
 #include "platform/gst/camera_controls.h"
 #include "platform/gst/camera_identity.h"
 #include "platform/gst/device_monitor.h"
+#include "platform/gst/logging.h"
 #include "platform/gst/stored_controls.h"
 
 namespace gst {
-
-Q_LOGGING_CATEGORY(lcCamera, "strobolux.pipeline")
 
 namespace {
 
@@ -181,8 +179,9 @@ CameraPipeline::CameraPipeline(QObject* parent) : QObject(parent) {
   // A PipeWire camera whose node goes away leaves its source waiting without an error.
   connect(&DeviceMonitor::Instance(), &DeviceMonitor::DeviceRemoved, this,
           [this](const void* device) {
+            AssertWindowThread("CameraPipeline device removed");
             if (!pipeline_ || device != camera_.device.get()) return;
-            qCWarning(lcCamera) << "camera removed:" << camera_.name;
+            qCWarning(lcGst) << "camera removed:" << camera_.name;
             Close();
             emit Failed(QString::fromUtf8("камера отключена"));
           });
@@ -191,15 +190,47 @@ CameraPipeline::CameraPipeline(QObject* parent) : QObject(parent) {
 CameraPipeline::~CameraPipeline() {
   try {
     Close();
-  } catch (...) {
+  } catch (const std::exception& failure) {
     // Nothing may leave a destructor; the streaming threads are stopped by then.
-    qCWarning(lcCamera) << "closing the camera" << camera_.name << "failed";
+    qCWarning(lcGst) << "closing the camera" << camera_.name << "failed:" << failure.what();
+  } catch (...) {
+    qCWarning(lcGst) << "closing the camera" << camera_.name << "failed: an unknown exception";
   }
 }
+
+// The elements of an opening that the pipeline does not keep a pointer to, all owned by it.
+struct CameraPipeline::OpeningElements {
+  GstElement* decoder = nullptr;  // an MJPEG camera's only
+  GstElement* queue = nullptr;
+  GstElement* sink = nullptr;
+  GstElement* tapQueue = nullptr;
+  GstElement* tap = nullptr;
+};
 
 bool CameraPipeline::Open(const CameraDevice& camera, const CameraFormat& format, QString* error,
                           GstState state) {
   Close();
+  BeginOpening(camera, format);
+  if (!camera.device) return FailOpening(QStringLiteral("камера не найдена"), error);
+  OpeningElements elements;
+  if (const std::optional<QString> problem = MakeElements(elements))
+    return FailOpening(*problem, error);
+  ConfigureFrames(elements);
+  ConfigureTap(elements);
+  if (const std::optional<QString> problem = LinkElements(elements))
+    return FailOpening(*problem, error);
+  WatchBus();
+  if (gst_element_set_state(pipeline_.get(), state) == GST_STATE_CHANGE_FAILURE)
+    return FailOpening(QString(), error);
+  Watch(state == GST_STATE_PLAYING);
+  // What the operator set for this camera before, in both back ends and after a replug; what
+  // it refuses is only told, never a reason not to open.
+  if (const std::unique_ptr<CameraControls> controls = ControlsOf(*this))
+    controls_notice_ = ApplyStoredControls(CameraIdentity(camera_), *controls).Notice();
+  return true;
+}
+
+void CameraPipeline::BeginOpening(const CameraDevice& camera, const CameraFormat& format) {
   camera_ = camera;
   format_ = format;
   controls_notice_.clear();
@@ -207,88 +238,99 @@ bool CameraPipeline::Open(const CameraDevice& camera, const CameraFormat& format
   converted_ = std::make_shared<std::atomic<std::uint64_t>>(0);
   converter_.reset();
   last_arrival_ns_ = 0;
-  {
-    std::lock_guard lock(slot_mutex_);
-    first_error_.clear();
-    kept_current_ = false;
-  }
-  auto fail = [&](const QString& reason) {
-    const QString text = reason.isEmpty() ? TakeFirstError() : reason;
-    qCWarning(lcCamera) << "cannot open" << camera.name << format.Describe() << ":" << text;
-    Close();
-    if (error) *error = text.isEmpty() ? QStringLiteral("камера не запустилась") : text;
-    return false;
-  };
-  if (!camera.device) return fail(QStringLiteral("камера не найдена"));
+  std::lock_guard lock(slot_mutex_);
+  first_error_.clear();
+  kept_current_ = false;
+}
 
+bool CameraPipeline::FailOpening(const QString& reason, QString* error) {
+  const QString text = reason.isEmpty() ? TakeFirstError() : reason;
+  qCWarning(lcGst) << "cannot open" << camera_.name << format_.Describe() << ":" << text;
+  Close();
+  if (error) *error = text.isEmpty() ? QStringLiteral("камера не запустилась") : text;
+  return false;
+}
+
+std::optional<QString> CameraPipeline::MakeElements(OpeningElements& elements) {
   pipeline_ = NewPipeline("camera");
   ElementMaker maker;
-  ElementPtr source = Adopt(gst_device_create_element(camera.device.get(), "source"));
+  ElementPtr source = Adopt(gst_device_create_element(camera_.device.get(), "source"));
   ElementPtr chosen = maker.Make("capsfilter", "chosen");
-  ElementPtr decoder_made = format.IsJpeg() ? maker.Make("jpegdec", "decoder") : nullptr;
+  ElementPtr decoder = format_.IsJpeg() ? maker.Make("jpegdec", "decoder") : nullptr;
   ElementPtr tee = maker.Make("tee", "split");
-  ElementPtr queue_made = maker.Make("queue", "preview_queue");
-  ElementPtr sink_made = maker.Make("appsink", "frames");
-  ElementPtr tap_queue_made = maker.Make("queue", "tap_queue");
-  ElementPtr tap_made = maker.Make("appsink", "tap");
-  if (!pipeline_ || !maker.Missing().isEmpty()) return fail(maker.Missing());
-  if (!source) return fail(QStringLiteral("камера не даёт элемента GStreamer"));
+  ElementPtr queue = maker.Make("queue", "preview_queue");
+  ElementPtr sink = maker.Make("appsink", "frames");
+  ElementPtr tap_queue = maker.Make("queue", "tap_queue");
+  ElementPtr tap = maker.Make("appsink", "tap");
+  if (!pipeline_ || !maker.Missing().isEmpty()) return maker.Missing();
+  if (!source) return QStringLiteral("камера не даёт элемента GStreamer");
   GstElement* bin = pipeline_.get();
   source_ = AddToBin(bin, std::move(source));
   chosen_ = AddToBin(bin, std::move(chosen));
-  GstElement* decoder = decoder_made ? AddToBin(bin, std::move(decoder_made)) : nullptr;
+  elements.decoder = decoder ? AddToBin(bin, std::move(decoder)) : nullptr;
   tee_ = AddToBin(bin, std::move(tee));
-  GstElement* queue = AddToBin(bin, std::move(queue_made));
-  GstElement* sink = AddToBin(bin, std::move(sink_made));
-  GstElement* tap_queue = AddToBin(bin, std::move(tap_queue_made));
-  GstElement* tap = AddToBin(bin, std::move(tap_made));
-  GstElement* chain[] = {source_, chosen_, decoder, tee_, queue, sink};
-  if (!source_ || !chosen_ || !tee_ || !queue || (format.IsJpeg() && !decoder) || !sink ||
-      !tap_queue || !tap)
-    return fail(QStringLiteral("не удаётся собрать конвейер камеры"));
+  elements.queue = AddToBin(bin, std::move(queue));
+  elements.sink = AddToBin(bin, std::move(sink));
+  elements.tapQueue = AddToBin(bin, std::move(tap_queue));
+  elements.tap = AddToBin(bin, std::move(tap));
+  if (!source_ || !chosen_ || !tee_ || !elements.queue || (format_.IsJpeg() && !elements.decoder) ||
+      !elements.sink || !elements.tapQueue || !elements.tap)
+    return QStringLiteral("не удаётся собрать конвейер камеры");
+  return std::nullopt;
+}
+
+void CameraPipeline::ConfigureFrames(const OpeningElements& elements) {
   // Frame times are read as steady-clock times; a source that offers a clock of its own
   // (PipeWire's) must not become the pipeline's.
   const ClockPtr system(gst_system_clock_obtain());
   gst_pipeline_use_clock(GST_PIPELINE(pipeline_.get()), system.get());
   PrepareSource(source_);
-  CapsPtr caps(format.MakeCaps());
+  CapsPtr caps(format_.MakeCaps());
   g_object_set(chosen_, "caps", caps.get(), nullptr);
   // The frames' side may stall for a moment (a busy machine): the frames of that moment wait
   // for it, as a picture may need the one nearest its instant, but never more than a quarter
   // of a second of them; older ones are dropped, so the preview never lags further behind.
-  gst_util_set_object_arg(G_OBJECT(queue), "leaky", "downstream");
-  g_object_set(queue, "max-size-buffers", 16u, "max-size-bytes", 0u, "max-size-time",
+  gst_util_set_object_arg(G_OBJECT(elements.queue), "leaky", "downstream");
+  g_object_set(elements.queue, "max-size-buffers", 16u, "max-size-bytes", 0u, "max-size-time",
                guint64{250} * GST_MSECOND, nullptr);
   // Frames in the camera's (or the decoder's) own raw format, in plain memory: each is
   // converted to BGRx only when read.
   CapsPtr raw_caps(gst_caps_from_string("video/x-raw"));
-  g_object_set(sink, "caps", raw_caps.get(), "max-buffers", 1u, "drop", TRUE, "sync", FALSE,
-               "emit-signals", FALSE, nullptr);
+  g_object_set(elements.sink, "caps", raw_caps.get(), "max-buffers", 1u, "drop", TRUE, "sync",
+               FALSE, "emit-signals", FALSE, nullptr);
   GstAppSinkCallbacks callbacks{};
   callbacks.new_sample = &CameraPipeline::OnNewSample;
-  gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
+  gst_app_sink_set_callbacks(GST_APP_SINK(elements.sink), &callbacks, this, nullptr);
+}
 
+void CameraPipeline::ConfigureTap(const OpeningElements& elements) {
   // The tap: every frame, in its own thread, never holding up the camera (a recording that
   // falls a second behind loses frames rather than stalling the preview).
-  gst_util_set_object_arg(G_OBJECT(tap_queue), "leaky", "downstream");
-  g_object_set(tap_queue, "max-size-buffers", 30u, "max-size-bytes", 0u, "max-size-time",
+  gst_util_set_object_arg(G_OBJECT(elements.tapQueue), "leaky", "downstream");
+  g_object_set(elements.tapQueue, "max-size-buffers", 30u, "max-size-bytes", 0u, "max-size-time",
                guint64{0}, nullptr);
-  g_object_set(tap, "sync", FALSE, "emit-signals", FALSE, nullptr);
+  g_object_set(elements.tap, "sync", FALSE, "emit-signals", FALSE, nullptr);
   GstAppSinkCallbacks tap_callbacks{};
   tap_callbacks.new_sample = &CameraPipeline::OnTapSample;
-  gst_app_sink_set_callbacks(GST_APP_SINK(tap), &tap_callbacks, this, nullptr);
-  if (!gst_element_link_many(tee_, tap_queue, tap, nullptr))
-    return fail(QStringLiteral("не удаётся подключить запись к камере"));
+  gst_app_sink_set_callbacks(GST_APP_SINK(elements.tap), &tap_callbacks, this, nullptr);
+}
 
+std::optional<QString> CameraPipeline::LinkElements(const OpeningElements& elements) {
+  if (!gst_element_link_many(tee_, elements.tapQueue, elements.tap, nullptr))
+    return QStringLiteral("не удаётся подключить запись к камере");
+  GstElement* chain[] = {source_, chosen_, elements.decoder, tee_, elements.queue, elements.sink};
   GstElement* previous = nullptr;
   for (GstElement* element : chain) {
     if (!element) continue;
     if (previous && !gst_element_link(previous, element))
-      return fail(QStringLiteral("не удаётся соединить %1 с %2")
-                      .arg(GST_ELEMENT_NAME(previous), GST_ELEMENT_NAME(element)));
+      return QStringLiteral("не удаётся соединить %1 с %2")
+          .arg(GST_ELEMENT_NAME(previous), GST_ELEMENT_NAME(element));
     previous = element;
   }
+  return std::nullopt;
+}
 
+void CameraPipeline::WatchBus() {
   bus_ = std::make_unique<BusWatch>(
       pipeline_.get(), [this](const BusNotice& notice) { OnBus(notice); },
       [this](GstMessage* message) {
@@ -299,14 +341,6 @@ bool CameraPipeline::Open(const CameraDevice& camera, const CameraFormat& format
         std::lock_guard lock(slot_mutex_);
         if (first_error_.isEmpty()) first_error_ = ErrorText(owned.get());
       });
-  if (gst_element_set_state(pipeline_.get(), state) == GST_STATE_CHANGE_FAILURE)
-    return fail(QString());
-  Watch(state == GST_STATE_PLAYING);
-  // What the operator set for this camera before, in both back ends and after a replug; what
-  // it refuses is only told, never a reason not to open.
-  if (const std::unique_ptr<CameraControls> controls = ControlsOf(*this))
-    controls_notice_ = ApplyStoredControls(CameraIdentity(camera_), *controls).Notice();
-  return true;
 }
 
 void CameraPipeline::Watch(bool playing) {
@@ -323,7 +357,7 @@ void CameraPipeline::CheckFrozen() {
   const std::int64_t since = std::max(last_arrival_ns_.load(), watched_since_ns_);
   if (SteadyNowNs() - since < kFrozenAfterNs) return;
   frozen_ = true;
-  qCWarning(lcCamera) << "camera frozen:" << camera_.name << "gave no frame for a second";
+  qCWarning(lcGst) << "camera frozen:" << camera_.name << "gave no frame for a second";
   emit Frozen(QString::fromUtf8("камера не даёт кадров больше секунды"));
 }
 
@@ -563,7 +597,10 @@ bool CameraPipeline::ChangeFormat(const CameraFormat& format, QString* error) {
   CapsPtr caps(format.MakeCaps());
   g_object_set(chosen_, "caps", caps.get(), nullptr);
   if (gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
-    if (error) *error = TakeFirstError();
+    const QString reason = TakeFirstError();
+    qCWarning(lcGst) << "cannot change" << camera_.name << "to" << format.Describe() << ":"
+                     << reason;
+    if (error) *error = reason;
     Close();
     return false;
   }
@@ -583,8 +620,8 @@ GstFlowReturn CameraPipeline::OnNewSample(GstAppSink* sink, gpointer data) {
   if (!self->converter_ || !self->converter_->Matches(info)) {
     self->converter_ = std::make_shared<FrameConverter>(info, self->converted_);
     if (!self->converter_->Valid())
-      qCWarning(lcCamera) << "cannot convert the camera's frames:" << self->camera_.name
-                          << gst_video_format_to_string(GST_VIDEO_INFO_FORMAT(&info));
+      qCWarning(lcGst) << "cannot convert the camera's frames:" << self->camera_.name
+                       << gst_video_format_to_string(GST_VIDEO_INFO_FORMAT(&info));
   }
   if (!self->converter_->Valid()) return GST_FLOW_OK;
   const std::int64_t arrival = SteadyNowNs();
@@ -644,7 +681,7 @@ GstFlowReturn CameraPipeline::OnNewSample(GstAppSink* sink, gpointer data) {
           self->notify_pending_ = false;
           if (self->frozen_ && self->pipeline_) {
             self->frozen_ = false;
-            qCInfo(lcCamera) << "camera resumed:" << self->camera_.name;
+            qCInfo(lcGst) << "camera resumed:" << self->camera_.name;
             emit self->Resumed();
           }
           emit self->FrameArrived();
@@ -673,12 +710,13 @@ GstFlowReturn CameraPipeline::OnTapSample(GstAppSink* sink, gpointer data) {
 }
 
 void CameraPipeline::OnBus(const BusNotice& notice) {
+  AssertWindowThread("CameraPipeline::OnBus");
   if (notice.kind == BusNotice::Warning) {
-    qCWarning(lcCamera) << notice.source << notice.text << notice.debug;
+    qCWarning(lcGst) << notice.source << notice.text << notice.debug;
     return;
   }
   if (notice.kind != BusNotice::Error || !pipeline_) return;
-  qCWarning(lcCamera) << "camera failed:" << notice.source << notice.text << notice.debug;
+  qCWarning(lcGst) << "camera failed:" << notice.source << notice.text << notice.debug;
   Close();
   emit Failed(notice.text);
 }

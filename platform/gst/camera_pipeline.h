@@ -240,6 +240,15 @@ class CameraPipeline : public QObject {
   static GstFlowReturn OnTapSample(GstAppSink* sink, gpointer data);
   void OnBus(const BusNotice& notice);
   QString TakeFirstError();
+  // The steps of Open. A failure's reason may be empty: the bus's first error, if any, is it.
+  struct OpeningElements;
+  void BeginOpening(const CameraDevice& camera, const CameraFormat& format);
+  bool FailOpening(const QString& reason, QString* error);
+  std::optional<QString> MakeElements(OpeningElements& elements);
+  void ConfigureFrames(const OpeningElements& elements);
+  void ConfigureTap(const OpeningElements& elements);
+  std::optional<QString> LinkElements(const OpeningElements& elements);
+  void WatchBus();
   // Watches for frames while the pipeline plays (`playing`), from now.
   void Watch(bool playing);
   void CheckFrozen();

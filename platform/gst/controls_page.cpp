@@ -28,87 +28,109 @@ ControlsPage::ControlsPage(std::unique_ptr<CameraControls> controls, const Camer
   auto* form = new QFormLayout();
   layout->addLayout(form);
   if (!controls_) {
-    // A camera the PipeWire server serves has no V4L2 device of its own to steer here.
-    // A camera without a device of its own to open has its controls only while it streams.
-    const char* why = device && device->viaPipeWire
-                          ? "Эта камера работает через сервер PipeWire: её настройки "
-                            "изображения здесь недоступны."
-                      : !cameraOn ? "Камера отключена. Включите её, чтобы изменить настройки "
-                                    "изображения."
-                                  : "У этой камеры нет настроек изображения.";
-    auto* label = new QLabel(QString::fromUtf8(why), this);
-    label->setObjectName(QStringLiteral("NoControls"));
-    label->setWordWrap(true);
-    layout->addWidget(label);
-    AddExposureLock(*layout);
-    return;
+    AddNoControlsNote(*layout, device, cameraOn);
+  } else {
+    for (const ControlInfo& info : controls_->List()) AddControl(*form, info);
+    AddDefaultsButton(*layout);
   }
-  CameraControls* camera = controls_.get();
-  for (const ControlInfo& info : camera->List()) {
-    const std::uint32_t id = info.id;
-    const int current = camera->Get(id).value_or(info.defaultValue);
-    switch (info.type) {
-      case ControlInfo::Integer: {
-        auto* row = new QWidget(this);
-        auto* line = new QHBoxLayout(row);
-        line->setContentsMargins(0, 0, 0, 0);
-        auto* slider = new QSlider(Qt::Horizontal, row);
-        auto* number = new QSpinBox(row);
-        slider->setRange(info.minimum, info.maximum);
-        slider->setSingleStep(info.step);
-        slider->setValue(current);
-        number->setRange(info.minimum, info.maximum);
-        number->setSingleStep(info.step);
-        number->setValue(current);
-        slider->setObjectName(info.name);
-        line->addWidget(slider, 1);
-        line->addWidget(number);
-        connect(slider, &QSlider::valueChanged, number, &QSpinBox::setValue);
-        connect(number, &QSpinBox::valueChanged, slider, &QSlider::setValue);
-        connect(slider, &QSlider::valueChanged, this, [this, camera, id, name = info.name](int v) {
-          if (camera->Set(id, v)) Remember(name, v);
-        });
-        reset_.push_back([slider, value = info.defaultValue] { slider->setValue(value); });
-        form->addRow(info.name, row);
-        break;
-      }
-      case ControlInfo::Boolean: {
-        auto* box = new QCheckBox(this);
-        box->setObjectName(info.name);
-        box->setChecked(current != 0);
-        connect(box, &QCheckBox::toggled, this, [this, camera, id, name = info.name](bool on) {
-          if (camera->Set(id, on)) Remember(name, on);
-        });
-        reset_.push_back([box, value = info.defaultValue] { box->setChecked(value != 0); });
-        form->addRow(info.name, box);
-        break;
-      }
-      case ControlInfo::Menu: {
-        auto* list = new QComboBox(this);
-        list->setObjectName(info.name);
-        for (const auto& [value, name] : info.menu) list->addItem(name, value);
-        list->setCurrentIndex(std::max(0, list->findData(current)));
-        connect(list, &QComboBox::activated, this,
-                [this, camera, id, list, name = info.name](int row) {
-                  const int value = list->itemData(row).toInt();
-                  if (camera->Set(id, value)) Remember(name, value);
-                });
-        reset_.push_back([camera, id, list, value = info.defaultValue] {
-          list->setCurrentIndex(std::max(0, list->findData(value)));
-          camera->Set(id, value);
-        });
-        form->addRow(info.name, list);
-        break;
-      }
-      case ControlInfo::Button: {
-        auto* button = new QPushButton(info.name, this);
-        button->setObjectName(info.name);
-        connect(button, &QPushButton::clicked, this, [camera, id] { camera->Set(id, 1); });
-        form->addRow(QString(), button);
-        break;
-      }
+  AddExposureLock(*layout);
+}
+
+void ControlsPage::AddNoControlsNote(QVBoxLayout& layout, const CameraDevice* device,
+                                     bool cameraOn) {
+  // A camera the PipeWire server serves has no V4L2 device of its own to steer here.
+  // A camera without a device of its own to open has its controls only while it streams.
+  const char* why = device && device->viaPipeWire
+                        ? "Эта камера работает через сервер PipeWire: её настройки "
+                          "изображения здесь недоступны."
+                    : !cameraOn ? "Камера отключена. Включите её, чтобы изменить настройки "
+                                  "изображения."
+                                : "У этой камеры нет настроек изображения.";
+  auto* label = new QLabel(QString::fromUtf8(why), this);
+  label->setObjectName(QStringLiteral("NoControls"));
+  label->setWordWrap(true);
+  layout.addWidget(label);
+}
+
+void ControlsPage::AddControl(QFormLayout& form, const ControlInfo& info) {
+  const int current = controls_->Get(info.id).value_or(info.defaultValue);
+  switch (info.type) {
+    case ControlInfo::Integer:
+      AddSlider(form, info, current);
+      break;
+    case ControlInfo::Boolean:
+      AddCheckBox(form, info, current);
+      break;
+    case ControlInfo::Menu:
+      AddMenu(form, info, current);
+      break;
+    case ControlInfo::Button: {
+      auto* button = new QPushButton(info.name, this);
+      button->setObjectName(info.name);
+      connect(button, &QPushButton::clicked, this,
+              [camera = controls_.get(), id = info.id] { camera->Set(id, 1); });
+      form.addRow(QString(), button);
+      break;
     }
   }
+}
+
+void ControlsPage::AddSlider(QFormLayout& form, const ControlInfo& info, int current) {
+  auto* row = new QWidget(this);
+  auto* line = new QHBoxLayout(row);
+  line->setContentsMargins(0, 0, 0, 0);
+  auto* slider = new QSlider(Qt::Horizontal, row);
+  auto* number = new QSpinBox(row);
+  slider->setRange(info.minimum, info.maximum);
+  slider->setSingleStep(info.step);
+  slider->setValue(current);
+  number->setRange(info.minimum, info.maximum);
+  number->setSingleStep(info.step);
+  number->setValue(current);
+  slider->setObjectName(info.name);
+  line->addWidget(slider, 1);
+  line->addWidget(number);
+  connect(slider, &QSlider::valueChanged, number, &QSpinBox::setValue);
+  connect(number, &QSpinBox::valueChanged, slider, &QSlider::setValue);
+  connect(slider, &QSlider::valueChanged, this,
+          [this, camera = controls_.get(), id = info.id, name = info.name](int v) {
+            if (camera->Set(id, v)) Remember(name, v);
+          });
+  reset_.push_back([slider, value = info.defaultValue] { slider->setValue(value); });
+  form.addRow(info.name, row);
+}
+
+void ControlsPage::AddCheckBox(QFormLayout& form, const ControlInfo& info, int current) {
+  auto* box = new QCheckBox(this);
+  box->setObjectName(info.name);
+  box->setChecked(current != 0);
+  connect(box, &QCheckBox::toggled, this,
+          [this, camera = controls_.get(), id = info.id, name = info.name](bool on) {
+            if (camera->Set(id, on)) Remember(name, on);
+          });
+  reset_.push_back([box, value = info.defaultValue] { box->setChecked(value != 0); });
+  form.addRow(info.name, box);
+}
+
+void ControlsPage::AddMenu(QFormLayout& form, const ControlInfo& info, int current) {
+  auto* list = new QComboBox(this);
+  list->setObjectName(info.name);
+  for (const auto& [value, name] : info.menu) list->addItem(name, value);
+  list->setCurrentIndex(std::max(0, list->findData(current)));
+  CameraControls* camera = controls_.get();
+  connect(list, &QComboBox::activated, this,
+          [this, camera, id = info.id, list, name = info.name](int row) {
+            const int value = list->itemData(row).toInt();
+            if (camera->Set(id, value)) Remember(name, value);
+          });
+  reset_.push_back([camera, id = info.id, list, value = info.defaultValue] {
+    list->setCurrentIndex(std::max(0, list->findData(value)));
+    camera->Set(id, value);
+  });
+  form.addRow(info.name, list);
+}
+
+void ControlsPage::AddDefaultsButton(QVBoxLayout& layout) {
   auto* defaults = new QPushButton(QStringLiteral("По умолчанию"), this);
   defaults->setObjectName(QStringLiteral("Default"));
   connect(defaults, &QPushButton::clicked, this, [this] {
@@ -118,8 +140,7 @@ ControlsPage::ControlsPage(std::unique_ptr<CameraControls> controls, const Camer
     store_timer_.stop();
     ForgetControls(identity_);
   });
-  layout->addWidget(defaults, 0, Qt::AlignRight);
-  AddExposureLock(*layout);
+  layout.addWidget(defaults, 0, Qt::AlignRight);
 }
 
 ControlsPage::~ControlsPage() {

@@ -17,6 +17,9 @@
 #include "platform/gst/camera_controls.h"
 #include "platform/gst/camera_devices.h"
 
+class QFormLayout;
+class QVBoxLayout;
+
 namespace gst {
 
 class ControlsPage : public QWidget {
@@ -36,6 +39,14 @@ class ControlsPage : public QWidget {
   // slider's drag writes the settings file once.
   void Remember(const QString& name, int value);
   void StorePending();
+  // The steps of the page's making: a note where there are no controls, else a row for each
+  // control and "Default"; the exposure lock below either.
+  void AddNoControlsNote(QVBoxLayout& layout, const CameraDevice* device, bool cameraOn);
+  void AddControl(QFormLayout& form, const ControlInfo& info);
+  void AddSlider(QFormLayout& form, const ControlInfo& info, int current);
+  void AddCheckBox(QFormLayout& form, const ControlInfo& info, int current);
+  void AddMenu(QFormLayout& form, const ControlInfo& info, int current);
+  void AddDefaultsButton(QVBoxLayout& layout);
   void AddExposureLock(QLayout& layout);
 
   std::unique_ptr<CameraControls> controls_;

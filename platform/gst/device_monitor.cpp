@@ -1,13 +1,11 @@
 #include "platform/gst/device_monitor.h"
 
-#include <QLoggingCategory>
 #include <memory>
 
+#include "platform/gst/logging.h"
 #include "platform/gst/virtual_devices.h"
 
 namespace gst {
-
-Q_LOGGING_CATEGORY(lcDevices, "strobolux.devices")
 
 namespace {
 
@@ -114,7 +112,7 @@ void DeviceMonitor::Start() {
   if (started_) return;
   // False when no provider could start (no server, no udev): listings then probe instead.
   started_ = gst_device_monitor_start(monitor_.get());
-  if (!started_) qCInfo(lcDevices) << "no device provider could start; devices are probed";
+  if (!started_) qCInfo(lcGst) << "no device provider could start; devices are probed";
 }
 
 std::vector<KnownDevice> DeviceMonitor::Devices(Kind kind) {
@@ -161,7 +159,7 @@ GstBusSyncReply DeviceMonitor::OnMessage(GstBus*, GstMessage* message, gpointer 
     gst_message_parse_device_removed(message, &device);
     const DevicePtr owned(device);
     const void* identity = device;
-    qCInfo(lcDevices) << "device removed:" << ReportOf(device).name;
+    qCInfo(lcGst) << "device removed:" << ReportOf(device).name;
     QMetaObject::invokeMethod(
         self, [self, identity] { emit self->DeviceRemoved(identity); }, Qt::QueuedConnection);
   }

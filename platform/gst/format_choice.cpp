@@ -2,18 +2,16 @@
 
 #include <gst/video/video.h>
 
-#include <QLoggingCategory>
 #include <QRegularExpression>
 #include <cmath>
 
 #include "platform/gst/camera_identity.h"
 #include "platform/gst/camera_pipeline.h"
 #include "platform/gst/gst_util.h"
+#include "platform/gst/logging.h"
 #include "platform/gst/user_settings.h"
 
 namespace gst {
-
-Q_DECLARE_LOGGING_CATEGORY(lcCamera)
 
 namespace {
 
@@ -118,8 +116,8 @@ void RememberFormat(const CameraDevice& camera, const CameraFormat& format, cons
   settings.setValue(SettingsKey(camera), choice.Text());
   settings.sync();
   if (settings.status() != QSettings::NoError)
-    qCWarning(lcCamera).noquote() << "the camera's format cannot be written into"
-                                  << settings.fileName();
+    qCWarning(lcGst).noquote() << "the camera's format cannot be written into"
+                               << settings.fileName();
 }
 
 std::optional<FormatChoice> RememberedFormat(const CameraDevice& camera) {
@@ -131,8 +129,8 @@ std::optional<FormatChoice> RememberedFormat(const CameraDevice& camera) {
   std::optional<FormatChoice> choice = ParseFormatChoice(text, &why);
   // A hand-edited or damaged entry leaves the camera its default format.
   if (!choice)
-    qCWarning(lcCamera).noquote() << "the remembered format" << text << "of" << camera.name
-                                  << "is no WxH@FPS/COMPRESSION; it is not used";
+    qCWarning(lcGst).noquote() << "the remembered format" << text << "of" << camera.name
+                               << "is no WxH@FPS/COMPRESSION; it is not used";
   return choice;
 }
 
@@ -145,8 +143,8 @@ std::optional<CameraFormat> PreferredFormat(const CameraDevice& camera) {
     if (std::optional<CameraFormat> format = FindFormat(camera, *Forced())) return format;
   if (const std::optional<FormatChoice> remembered = RememberedFormat(camera)) {
     if (std::optional<CameraFormat> format = FindFormat(camera, *remembered)) return format;
-    qCInfo(lcCamera).noquote() << camera.name << "no longer offers its remembered format"
-                               << remembered->Text();
+    qCInfo(lcGst).noquote() << camera.name << "no longer offers its remembered format"
+                            << remembered->Text();
   }
   return std::nullopt;
 }

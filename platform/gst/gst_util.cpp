@@ -2,7 +2,11 @@
 
 #include <mutex>
 
+#include "platform/gst/logging.h"
+
 namespace gst {
+
+Q_LOGGING_CATEGORY(lcGst, "strobolux.gst")
 
 void EnsureInitialized() {
   static std::once_flag once;

@@ -4,8 +4,10 @@
 
 #include <gst/gst.h>
 
+#include <QCoreApplication>
 #include <QString>
 #include <QStringList>
+#include <QThread>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -14,6 +16,15 @@ namespace gst {
 
 // Initialises GStreamer once per process; safe to call from anywhere.
 void EnsureInitialized();
+
+// Asserts, in a debug build, that a handler meant for the window's thread runs on it (the
+// layer's bus notices and device news reach widgets and per-window state only there). Nothing
+// is checked before the application exists.
+inline void AssertWindowThread([[maybe_unused]] const char* where) {
+  Q_ASSERT_X(!QCoreApplication::instance() ||
+                 QThread::currentThread() == QCoreApplication::instance()->thread(),
+             where, "not on the window's thread");
+}
 
 // Owning pointers whose deleters are the libraries' own release functions. (Several of
 // those are static inline in the headers, so each gets a small deleter of its own.)

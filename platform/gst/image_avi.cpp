@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLoggingCategory>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -16,10 +15,9 @@
 #include <string>
 
 #include "platform/gst/gst_util.h"
+#include "platform/gst/logging.h"
 
 namespace gst {
-
-Q_DECLARE_LOGGING_CATEGORY(lcCamera)
 
 namespace {
 
@@ -170,7 +168,7 @@ bool WriteImageAvi(const QString& path, const std::vector<QImage>& pictures, dou
   auto fail = [&](const QString& why) {
     const QString text =
         QStringLiteral("не удаётся записать %1: %2").arg(QDir::toNativeSeparators(path), why);
-    qCWarning(lcCamera) << text;
+    qCWarning(lcGst) << text;
     if (error) *error = text;
     return false;
   };

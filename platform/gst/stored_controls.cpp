@@ -1,6 +1,5 @@
 #include "platform/gst/stored_controls.h"
 
-#include <QLoggingCategory>
 #include <QSettings>
 #include <algorithm>
 #include <map>
@@ -8,11 +7,10 @@
 
 #include "platform/gst/camera_controls.h"
 #include "platform/gst/exposure_lock.h"
+#include "platform/gst/logging.h"
 #include "platform/gst/user_settings.h"
 
 namespace gst {
-
-Q_DECLARE_LOGGING_CATEGORY(lcCamera)
 
 namespace {
 
@@ -42,8 +40,8 @@ void StoreControl(const QString& identity, const QString& key, int value) {
   settings.endGroup();
   settings.sync();
   if (settings.status() != QSettings::NoError)
-    qCWarning(lcCamera).noquote() << "the camera's control" << key << "cannot be kept in"
-                                  << settings.fileName();
+    qCWarning(lcGst).noquote() << "the camera's control" << key << "cannot be kept in"
+                               << settings.fileName();
 }
 
 void ForgetControls(const QString& identity) {
@@ -58,9 +56,9 @@ AppliedControls ApplyStoredControls(const QString& identity, CameraControls& con
   if (identity.isEmpty()) return applied;
   QSettings settings = UserSettings();
   if (settings.status() != QSettings::NoError) {
-    qCWarning(lcCamera).noquote() << "the settings file" << settings.fileName()
-                                  << "cannot be read; the stored controls of" << identity
-                                  << "are not applied";
+    qCWarning(lcGst).noquote() << "the settings file" << settings.fileName()
+                               << "cannot be read; the stored controls of" << identity
+                               << "are not applied";
     applied.unreadable = true;
     return applied;
   }
@@ -79,22 +77,22 @@ AppliedControls ApplyStoredControls(const QString& identity, CameraControls& con
   for (const QString& key : keys) {
     const auto found = byKey.find(key);
     if (found == byKey.end()) {
-      qCWarning(lcCamera).noquote() << "the stored control" << key << "of" << identity
-                                    << "is not one the camera has; it is not applied";
+      qCWarning(lcGst).noquote() << "the stored control" << key << "of" << identity
+                                 << "is not one the camera has; it is not applied";
       applied.skipped << key;
       continue;
     }
     // A camera opened again during a run whose lock holds this control keeps what it holds.
     if (HeldForRun(found->second.id)) {
-      qCInfo(lcCamera).noquote() << "the stored control" << key << "of" << identity
-                                 << "is left as the run's lock holds it";
+      qCInfo(lcGst).noquote() << "the stored control" << key << "of" << identity
+                              << "is left as the run's lock holds it";
       continue;
     }
     bool number = false;
     const int value = settings.value(key).toInt(&number);
     if (!number) {
-      qCWarning(lcCamera).noquote() << "the stored control" << key << "of" << identity
-                                    << "is not a number; it is not applied";
+      qCWarning(lcGst).noquote() << "the stored control" << key << "of" << identity
+                                 << "is not a number; it is not applied";
       applied.skipped << found->second.name;
       continue;
     }
@@ -107,8 +105,8 @@ AppliedControls ApplyStoredControls(const QString& identity, CameraControls& con
   std::stable_sort(values.begin(), values.end(), cameraOrder);
   for (const Stored& stored : modes)
     if (!controls.Set(stored.info.id, stored.value)) {
-      qCWarning(lcCamera).noquote() << "the camera" << identity << "refuses the stored value"
-                                    << stored.value << "of" << stored.info.name;
+      qCWarning(lcGst).noquote() << "the camera" << identity << "refuses the stored value"
+                                 << stored.value << "of" << stored.info.name;
       applied.skipped << stored.info.name;
     }
   std::map<std::uint32_t, bool> inactive;
@@ -117,12 +115,12 @@ AppliedControls ApplyStoredControls(const QString& identity, CameraControls& con
   for (const Stored& stored : values) {
     if (controls.Set(stored.info.id, stored.value)) continue;
     if (inactive[stored.info.id] || HeldByAutomaticMode(controls, stored.info.id)) {
-      qCInfo(lcCamera).noquote() << "the stored value of" << stored.info.name << "of" << identity
-                                 << "is left to the camera's automatic mode";
+      qCInfo(lcGst).noquote() << "the stored value of" << stored.info.name << "of" << identity
+                              << "is left to the camera's automatic mode";
       continue;
     }
-    qCWarning(lcCamera).noquote() << "the camera" << identity << "refuses the stored value"
-                                  << stored.value << "of" << stored.info.name;
+    qCWarning(lcGst).noquote() << "the camera" << identity << "refuses the stored value"
+                               << stored.value << "of" << stored.info.name;
     applied.skipped << stored.info.name;
   }
   return applied;

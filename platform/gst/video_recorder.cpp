@@ -5,7 +5,6 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QLoggingCategory>
 #include <QPointer>
 #include <QTimer>
 #include <algorithm>
@@ -14,11 +13,10 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "platform/gst/logging.h"
 #include "platform/gst/releaser.h"
 
 namespace gst {
-
-Q_DECLARE_LOGGING_CATEGORY(lcCamera)
 
 namespace {
 
@@ -45,6 +43,33 @@ struct StreamEnd {
   bool complete = false;  // the end of stream reached the file
   QString error;
 };
+
+// Says why a recording did not start, in the log with what GStreamer said (`cause`) if it did.
+bool FailStart(const QString& reason, QString* error, const QString& cause = {}) {
+  if (cause.isEmpty())
+    qCWarning(lcGst) << "recording did not start:" << reason;
+  else
+    qCWarning(lcGst) << "recording did not start:" << reason << "-" << cause;
+  if (error) *error = reason;
+  return false;
+}
+
+// The recording's elements: the tap gives raw frames (an MJPEG camera's are decoded once, by
+// the camera's pipeline), and the file gets the rate 1 000 000 / interval, kept exact as a
+// fraction.
+QString RecordingDescription(const RecordingSettings& settings) {
+  const int rate_num = 1000000;
+  const int rate_den = static_cast<int>(settings.microSecPerFrame);
+  return QStringLiteral(
+             "appsrc name=rec_source format=time ! videorate name=rec_rate ! "
+             "video/x-raw,framerate=%1/%2 ! videoconvert name=rec_convert ! %3 "
+             "avimux name=rec_mux ! filesink name=rec_file async=false")
+      .arg(rate_num)
+      .arg(rate_den)
+      .arg(settings.motionJpeg
+               ? QStringLiteral("jpegenc name=rec_encoder quality=%1 !").arg(settings.quality)
+               : QStringLiteral("video/x-raw,format={YUY2,I420,BGR,BGRx,UYVY} !"));
+}
 
 }  // namespace
 
@@ -97,8 +122,8 @@ VideoRecorder::~VideoRecorder() {
   for (const std::unique_ptr<Session>& session : finishing_) {
     const bool ended = session->AwaitEnd();
     if (!session->Failure().isEmpty())
-      qCWarning(lcCamera) << "the recording of" << session->path
-                          << "was not finished; its index may be missing";
+      qCWarning(lcGst) << "the recording of" << session->path
+                       << "was not finished; its index may be missing";
     session->bus.reset();
     // A stream still going may be stuck in its sink: it is taken down behind, as after a
     // finish that took too long. An ended one goes with its session.
@@ -125,17 +150,39 @@ std::uint64_t VideoRecorder::FramesWritten() const {
 bool VideoRecorder::Start(CameraPipeline& camera, const RecordingSettings& settings,
                           QString* error) {
   Stop();
-  auto fail = [&](const QString& reason) {
-    qCWarning(lcCamera) << "recording did not start:" << reason;
-    if (error) *error = reason;
-    return false;
-  };
-  if (!camera.IsOpen()) return fail(QStringLiteral("камера не подключена"));
+  if (!camera.IsOpen()) return FailStart(QStringLiteral("камера не подключена"), error);
   if (settings.microSecPerFrame <= 0)
-    return fail(QStringLiteral("не задан интервал между кадрами"));
+    return FailStart(QStringLiteral("не задан интервал между кадрами"), error);
+  const QString path = QFileInfo(settings.path).absoluteFilePath();
+  AwaitFinishOf(path);
+
+  GError* raw_error = nullptr;
+  GstElement* bin = gst_parse_bin_from_description(
+      RecordingDescription(settings).toUtf8().constData(), FALSE, &raw_error);
+  ErrorPtr parse_error(raw_error);
+  if (!bin) return FailStart(ErrorText(parse_error.get()), error);
+  std::unique_ptr<Session> session = MakeSession(bin, path, settings);
+  WatchSession(*session);
+  // The file is opened here: a missing folder fails now, not later.
+  if (gst_element_set_state(session->pipeline.get(), GST_STATE_PLAYING) ==
+      GST_STATE_CHANGE_FAILURE) {
+    QString cause;
+    {
+      std::lock_guard lock(session->end->mutex);
+      cause = session->end->error;
+    }
+    return FailStart(QStringLiteral("не удаётся записать %1").arg(settings.path), error, cause);
+  }
+  counters_ = session->counters;
+  recording_ = std::move(session);
+  camera_ = &camera;
+  TapCamera(camera);
+  return true;
+}
+
+void VideoRecorder::AwaitFinishOf(const QString& path) {
   // Two sinks must never write one file: a recording of the same name still finishing ends
   // first, within what is left of its time.
-  const QString path = QFileInfo(settings.path).absoluteFilePath();
   std::vector<std::uint64_t> same_file;
   for (const std::unique_ptr<Session>& finishing : finishing_)
     if (finishing->path == path) same_file.push_back(finishing->serial);
@@ -145,26 +192,10 @@ bool VideoRecorder::Start(CameraPipeline& camera, const RecordingSettings& setti
       EndFinish(finishing, finishing->Failure());
     }
   }
+}
 
-  // The tap gives raw frames: an MJPEG camera's are decoded once, by the camera's pipeline.
-  // The frame rate the file gets: 1 000 000 / interval, kept exact as a fraction.
-  const int rate_num = 1000000;
-  const int rate_den = static_cast<int>(settings.microSecPerFrame);
-  const QString description =
-      QStringLiteral(
-          "appsrc name=rec_source format=time ! videorate name=rec_rate ! "
-          "video/x-raw,framerate=%1/%2 ! videoconvert name=rec_convert ! %3 "
-          "avimux name=rec_mux ! filesink name=rec_file async=false")
-          .arg(rate_num)
-          .arg(rate_den)
-          .arg(settings.motionJpeg
-                   ? QStringLiteral("jpegenc name=rec_encoder quality=%1 !").arg(settings.quality)
-                   : QStringLiteral("video/x-raw,format={YUY2,I420,BGR,BGRx,UYVY} !"));
-  GError* raw_error = nullptr;
-  GstElement* bin =
-      gst_parse_bin_from_description(description.toUtf8().constData(), FALSE, &raw_error);
-  ErrorPtr parse_error(raw_error);
-  if (!bin) return fail(ErrorText(parse_error.get()));
+std::unique_ptr<VideoRecorder::Session> VideoRecorder::MakeSession(
+    GstElement* bin, const QString& path, const RecordingSettings& settings) {
   auto session = std::make_unique<Session>();
   session->serial = next_serial_++;
   session->path = path;
@@ -192,11 +223,14 @@ bool VideoRecorder::Start(CameraPipeline& camera, const RecordingSettings& setti
   // A recording never holds more than a second of frames in memory.
   g_object_set(session->appsrc, "max-buffers", guint64{30}, "block", FALSE, nullptr);
   gst_util_set_object_arg(G_OBJECT(session->appsrc), "leaky-type", "downstream");
-  const std::uint64_t serial = session->serial;
-  session->bus = std::make_unique<BusWatch>(
-      session->pipeline.get(),
-      [this, serial](const BusNotice& notice) { OnNotice(serial, notice); },
-      [end = session->end](GstMessage* message) {
+  return session;
+}
+
+void VideoRecorder::WatchSession(Session& session) {
+  session.bus = std::make_unique<BusWatch>(
+      session.pipeline.get(),
+      [this, serial = session.serial](const BusNotice& notice) { OnNotice(serial, notice); },
+      [end = session.end](GstMessage* message) {
         const GstMessageType type = GST_MESSAGE_TYPE(message);
         if (type != GST_MESSAGE_EOS && type != GST_MESSAGE_ERROR) return;
         QString text;
@@ -213,12 +247,9 @@ bool VideoRecorder::Start(CameraPipeline& camera, const RecordingSettings& setti
         end->error = text;
         end->changed.notify_all();
       });
-  // The file is opened here: a missing folder fails now, not later.
-  if (gst_element_set_state(session->pipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
-    return fail(QStringLiteral("не удаётся записать %1").arg(settings.path));
-  counters_ = session->counters;
-  recording_ = std::move(session);
-  camera_ = &camera;
+}
+
+void VideoRecorder::TapCamera(CameraPipeline& camera) {
   Session* tapped = recording_.get();  // outlives the tap: the stop removes the tap first
   camera.SetTap([tapped](GstSample* sample) {
     GstBuffer* buffer = gst_sample_get_buffer(sample);
@@ -234,7 +265,6 @@ bool VideoRecorder::Start(CameraPipeline& camera, const RecordingSettings& setti
     }
     gst_app_src_push_buffer(GST_APP_SRC(tapped->appsrc), copy);  // takes the copy
   });
-  return true;
 }
 
 void VideoRecorder::Stop() {
@@ -253,7 +283,7 @@ void VideoRecorder::Stop() {
     // this thread: the bus's own word on the posting thread decides.
     const QString failure = late->Failure();
     if (!failure.isEmpty())
-      qCWarning(lcCamera) << "the recording of" << late->path << "did not finish in time";
+      qCWarning(lcGst) << "the recording of" << late->path << "did not finish in time";
     EndFinish(late, failure);
   });
   // The muxer writes its index when the end of stream reaches it; the bus says when the file
@@ -264,7 +294,7 @@ void VideoRecorder::Stop() {
 void VideoRecorder::OnNotice(std::uint64_t serial, const BusNotice& notice) {
   if (recording_ && recording_->serial == serial) {
     if (notice.kind != BusNotice::Error) return;
-    qCWarning(lcCamera) << "recording failed:" << notice.source << notice.text << notice.debug;
+    qCWarning(lcGst) << "recording failed:" << notice.source << notice.text << notice.debug;
     ReleaseRecording();
     emit Failed(notice.text);
     return;
@@ -274,9 +304,8 @@ void VideoRecorder::OnNotice(std::uint64_t serial, const BusNotice& notice) {
   if (notice.kind == BusNotice::EndOfStream) {
     EndFinish(session, {});
   } else if (notice.kind == BusNotice::Error) {
-    qCWarning(lcCamera) << "the recording of" << session->path
-                        << "failed while finishing:" << notice.source << notice.text
-                        << notice.debug;
+    qCWarning(lcGst) << "the recording of" << session->path
+                     << "failed while finishing:" << notice.source << notice.text << notice.debug;
     EndFinish(session, IndexMissing() + QStringLiteral(": ") + notice.text);
   }
 }

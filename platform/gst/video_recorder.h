@@ -63,6 +63,12 @@ class VideoRecorder : public QObject {
  private:
   struct Counters;
   struct Session;
+  // The steps of Start.
+  void AwaitFinishOf(const QString& path);
+  std::unique_ptr<Session> MakeSession(GstElement* bin, const QString& path,
+                                       const RecordingSettings& settings);
+  void WatchSession(Session& session);
+  void TapCamera(CameraPipeline& camera);
   void OnNotice(std::uint64_t serial, const BusNotice& notice);
   Session* FindFinishing(std::uint64_t serial) const;
   // Ends a finish: the pipeline is taken down in the background; `failure` empty when the

@@ -1,6 +1,5 @@
 #include "platform/wave/wave_out.h"
 
-#include <QLoggingCategory>
 #include <QObject>
 #include <map>
 #include <memory>
@@ -8,11 +7,10 @@
 
 #include "platform/gst/device_monitor.h"
 #include "platform/gst/gst_util.h"
+#include "platform/wave/logging.h"
 #include "platform/wave/wave_stream.h"
 
 namespace wave {
-
-Q_DECLARE_LOGGING_CATEGORY(lcWave)
 
 const QEvent::Type WaveOutEvent::kType = static_cast<QEvent::Type>(QEvent::registerEventType());
 
@@ -122,6 +120,7 @@ void FollowRemovals() {
     QObject::connect(
         &gst::DeviceMonitor::Instance(), &gst::DeviceMonitor::DeviceRemoved,
         [](const void* removed) {
+          gst::AssertWindowThread("wave device removed");
           for (const auto& [handle, open] : OpenHandles().open) {
             if (open.device.get() != removed) continue;
             qCWarning(lcWave) << "the sound device of stream" << handle << "is gone";

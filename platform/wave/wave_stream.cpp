@@ -1,9 +1,9 @@
 #include "platform/wave/wave_stream.h"
 
 #include <gst/app/gstappsrc.h>
+#include <pthread.h>
 
 #include <QCoreApplication>
-#include <QLoggingCategory>
 #include <QPointer>
 #include <QtGlobal>
 #include <algorithm>
@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "platform/gst/releaser.h"
+#include "platform/wave/logging.h"
 
 namespace wave {
 
@@ -122,15 +123,22 @@ bool WaveOutStream::Start(GstElement* sink) {
   gst::ElementPtr feeder = maker.Make("appsrc");
   gst::ElementPtr converter = maker.Make("audioconvert");
   gst::ElementPtr resampler = maker.Make("audioresample");
-  if (!pipeline_ || !owned_sink || !maker.Missing().isEmpty()) {
-    if (!maker.Missing().isEmpty()) qCWarning(lcWave) << maker.Missing();
+  // Each way out says why the device did not start: the caller has only "busy or gone".
+  const auto fail = [](const char* why) {
+    qCWarning(lcWave) << "the sound device did not start:" << why;
+    return false;
+  };
+  if (!maker.Missing().isEmpty()) {
+    qCWarning(lcWave) << maker.Missing();
     return false;
   }
+  if (!pipeline_ || !owned_sink) return fail("no pipeline or no sink element");
   GstElement* bin = pipeline_.get();
   appsrc_ = gst::AddToBin(bin, std::move(feeder));
   GstElement* convert = gst::AddToBin(bin, std::move(converter));
   GstElement* resample = gst::AddToBin(bin, std::move(resampler));
-  if (!appsrc_ || !convert || !resample || !gst::AddToBin(bin, std::move(owned_sink))) return false;
+  if (!appsrc_ || !convert || !resample || !gst::AddToBin(bin, std::move(owned_sink)))
+    return fail("its elements cannot be put into one pipeline");
   // The sink must not wait for a first buffer to reach PLAYING: the clock's base time is
   // needed before anything is queued.
   if (g_object_class_find_property(G_OBJECT_GET_CLASS(sink), "async"))
@@ -139,7 +147,8 @@ bool WaveOutStream::Start(GstElement* sink) {
   g_object_set(appsrc_, "caps", caps.get(), "format", GST_FORMAT_TIME, "is-live", TRUE, "block",
                TRUE, "max-bytes", 4 * static_cast<guint64>(chunk_bytes_), "min-latency",
                static_cast<gint64>(0), nullptr);
-  if (!gst_element_link_many(appsrc_, convert, resample, sink, nullptr)) return false;
+  if (!gst_element_link_many(appsrc_, convert, resample, sink, nullptr))
+    return fail("its elements cannot be linked");
 
   // A device that fails while open (unplugged, its server gone) is told to the callback
   // window; the handler holds nothing of the stream, which may be released meanwhile.
@@ -158,12 +167,18 @@ bool WaveOutStream::Start(GstElement* sink) {
                     nullptr);
 
   if (gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
-    return false;
+    return fail("it refuses to play");
   GstState state = GST_STATE_NULL;
-  gst_element_get_state(pipeline_.get(), &state, nullptr, 2 * GST_SECOND);
-  if (state != GST_STATE_PLAYING) return false;
+  const GstStateChangeReturn reached =
+      gst_element_get_state(pipeline_.get(), &state, nullptr, 2 * GST_SECOND);
+  if (state != GST_STATE_PLAYING) {
+    qCWarning(lcWave) << "the sound device did not start: it is"
+                      << gst_element_state_get_name(state) << "after two seconds,"
+                      << gst_element_state_change_return_get_name(reached);
+    return false;
+  }
   clock_.reset(gst_element_get_clock(pipeline_.get()));
-  if (!clock_) return false;
+  if (!clock_) return fail("its pipeline has no clock");
   base_time_ = gst_element_get_base_time(pipeline_.get());
   const gst::QueryPtr query(gst_query_new_latency());
   if (gst_element_query(pipeline_.get(), query.get())) {
@@ -173,7 +188,11 @@ bool WaveOutStream::Start(GstElement* sink) {
     if (GST_CLOCK_TIME_IS_VALID(min_latency)) latency_ = min_latency;
   }
 
-  feeder_ = std::thread([this] { FeedLoop(); });
+  feeder_ = std::thread([this] {
+    // Named, so that a profile or `top -H` tells the tone's feeding from the window's time.
+    pthread_setname_np(pthread_self(), "sound feeder");
+    FeedLoop();
+  });
   return true;
 }
 

@@ -2,10 +2,11 @@
 
 #include <QImage>
 
-#include "imaging/DirectShowDIB.h"
+#include "imaging/direct_show_dib.h"
 #include "platform/forms/runtime_error.h"
 #include "platform/gdi/gdi.h"
 #include "tests/imaging/dib_builder.h"
+#include "tests/support/test_support.h"
 
 using imaging::DirectShowDIB;
 using testing_support::Header;
@@ -159,6 +160,16 @@ TEST(DirectShowDIB, FailuresAreReportedWithTheirTextAndLeaveNothingBehind) {
   EXPECT_NE(dib.CreatePicture(Pack(Header(1, 1, 24), {}, TrueColorRows(1, 1, 24, false))), nullptr);
   EXPECT_EQ(dib.LastError, 0);
   EXPECT_TRUE(dib.LastDescription.isEmpty());
+}
+
+TEST(DirectShowDIB, FailuresLeaveTheirReasonInTheLogAndSuccessesNothing) {
+  DirectShowDIB dib;
+  testing_support::LogRecorder traces;
+  EXPECT_EQ(dib.CreatePicture(Pack(Header(4, 4, 3), {}, std::vector<std::uint8_t>(64))), nullptr);
+  EXPECT_NE(dib.CreatePicture(Pack(Header(1, 1, 24), {}, TrueColorRows(1, 1, 24, false))), nullptr);
+  EXPECT_EQ(traces.Lines(), QStringList{QStringLiteral(
+                                "strobolux.imaging: converting the frame into a picture failed: "
+                                "CreateDIBSection error 0x00000057 (87)")});
 }
 
 TEST(DirectShowDIB, FailureTextsShowTheBitPatternAndTheSignedValue) {

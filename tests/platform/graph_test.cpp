@@ -6,7 +6,7 @@
 #include <QFile>
 #include <QWidget>
 
-#include "imaging/DirectShowDIB.h"
+#include "imaging/direct_show_dib.h"
 #include "platform/forms/runtime_error.h"
 #include "platform/graph/graph.h"
 #include "platform/graph/video_devices.h"

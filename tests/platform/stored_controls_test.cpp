@@ -149,7 +149,7 @@ TEST_F(StoredControls, WhatTheCameraRefusesIsLeftOutAndToldAndTheCameraStillOpen
   for (const char* part : {"Brightness", "zoom_absolute", "Saturation"})
     EXPECT_TRUE(notice.contains(QLatin1String(part))) << part;
   EXPECT_FALSE(notice.contains(QStringLiteral("Contrast")));
-  EXPECT_EQ(traces.Lines().filter(QStringLiteral("strobolux.pipeline:")).size(), 3)
+  EXPECT_EQ(traces.Lines().filter(QStringLiteral("strobolux.gst:")).size(), 3)
       << traces.Lines().join(QLatin1Char('\n')).toStdString();
 
   // A clean opening says nothing any more.

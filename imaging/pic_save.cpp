@@ -1,5 +1,6 @@
-#include "imaging/PicSave.h"
+#include "imaging/pic_save.h"
 
+#include "imaging/logging.h"
 #include "platform/forms/runtime_error.h"
 
 namespace imaging {
@@ -7,8 +8,12 @@ namespace {
 
 const QString kSource = QStringLiteral("PicSave");
 
-[[noreturn]] void RaiseWithCode(std::int32_t number, const char* text, std::int32_t code) {
-  forms::Raise(number, kSource, QString::fromLatin1(text) + QString::number(code));
+// Raises the numbered error for a file that was not saved, which the log keeps with its path.
+[[noreturn]] void RaiseWithCode(std::int32_t number, const char* text, std::int32_t code,
+                                const QString& path) {
+  const QString description = QString::fromLatin1(text) + QString::number(code);
+  qCWarning(lcImaging).noquote() << "cannot save" << path << "-" << description;
+  forms::Raise(number, kSource, description);
 }
 
 }  // namespace
@@ -19,7 +24,12 @@ PicSave::PicSave() {
   gdi::CLSIDFromString(QString::fromLatin1(gdiplus::kPngEncoderText), &png_encoder_);
   gdi::CLSIDFromString(QString::fromLatin1(gdiplus::kEncoderQualityText), &quality_parameter_);
   startup_input_.GdiplusVersion = 1;
-  if (gdiplus::GdiplusStartup(&token_, &startup_input_, nullptr) != gdiplus::Ok) token_ = 0;
+  if (const gdiplus::Status started = gdiplus::GdiplusStartup(&token_, &startup_input_, nullptr);
+      started != gdiplus::Ok) {
+    // Told here with its status; each save then raises "GDI+ failed to start".
+    qCWarning(lcImaging) << "GDI+ did not start: status" << static_cast<int>(started);
+    token_ = 0;
+  }
 }
 
 PicSave::~PicSave() {
@@ -41,7 +51,7 @@ void PicSave::SavePicture(const std::shared_ptr<gdi::Picture>& StdPicture, const
   const gdiplus::Status created =
       gdiplus::GdipCreateBitmapFromHBITMAP(StdPicture->Handle(), StdPicture->hPal(), &image);
   if (created != gdiplus::Ok)
-    RaiseWithCode(kErrCreateBitmap, "GdipCreateBitmapFromHBITMAP error ", created);
+    RaiseWithCode(kErrCreateBitmap, "GdipCreateBitmapFromHBITMAP error ", created, FileName);
 
   std::unique_ptr<gdiplus::FileStream> stream;  // released on every way out
   const gdi::HRESULT opened = gdiplus::SHCreateStreamOnFileW(
@@ -49,7 +59,7 @@ void PicSave::SavePicture(const std::shared_ptr<gdi::Picture>& StdPicture, const
       &stream);
   if (opened != gdi::S_OK) {
     gdiplus::GdipDisposeImage(image);
-    RaiseWithCode(kErrCreateStream, "SHCreateStreamOnFile error ", opened);
+    RaiseWithCode(kErrCreateStream, "SHCreateStreamOnFile error ", opened, FileName);
   }
 
   const gdi::GUID* encoder = Format == 0   ? &gif_encoder_
@@ -71,7 +81,7 @@ void PicSave::SavePicture(const std::shared_ptr<gdi::Picture>& StdPicture, const
   if (saved == gdiplus::Ok && stream->Commit() != gdi::S_OK) saved = gdiplus::Win32Error;
   if (saved != gdiplus::Ok) {
     gdiplus::GdipDisposeImage(image);
-    RaiseWithCode(kErrSaveImage, "GdipSaveImageToStream error ", saved);
+    RaiseWithCode(kErrSaveImage, "GdipSaveImageToStream error ", saved, FileName);
   }
   gdiplus::GdipDisposeImage(image);
 }

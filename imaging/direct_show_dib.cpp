@@ -1,10 +1,22 @@
-#include "imaging/DirectShowDIB.h"
+#include "imaging/direct_show_dib.h"
 
 #include <cstring>
 
+#include "imaging/logging.h"
 #include "platform/forms/runtime_error.h"
 
 namespace imaging {
+
+Q_LOGGING_CATEGORY(lcImaging, "strobolux.imaging")
+
+namespace {
+
+// The caller has only the report fields: the log keeps each failure with its reason.
+void LogConversionFailure(const QString& description) {
+  qCWarning(lcImaging).noquote() << "converting the frame into a picture failed:" << description;
+}
+
+}  // namespace
 
 QString FailureText(const QString& prefix, std::int32_t code) {
   return prefix +
@@ -29,6 +41,7 @@ std::shared_ptr<gdi::Picture> DirectShowDIB::CreatePicture(const forms::LongArra
   if (dc == 0) {
     LastError = static_cast<std::int32_t>(gdi::GetLastError());
     LastDescription = FailureText(QStringLiteral("CreateCompatibleDC error 0x"), LastError);
+    LogConversionFailure(LastDescription);
     return result;
   }
   const auto outOfRange = [dc] {
@@ -60,6 +73,7 @@ std::shared_ptr<gdi::Picture> DirectShowDIB::CreatePicture(const forms::LongArra
   if (section == 0) {
     LastError = static_cast<std::int32_t>(gdi::GetLastError());
     LastDescription = FailureText(QStringLiteral("CreateDIBSection error 0x"), LastError);
+    LogConversionFailure(LastDescription);
     gdi::DeleteDC(dc);
     return result;
   }
@@ -68,6 +82,7 @@ std::shared_ptr<gdi::Picture> DirectShowDIB::CreatePicture(const forms::LongArra
                      static_cast<std::size_t>(pixelBytes), bytes, infoBytes, mode) == 0) {
     LastError = static_cast<std::int32_t>(gdi::GetLastError());
     LastDescription = FailureText(QStringLiteral("SetDIBits error 0x"), LastError);
+    LogConversionFailure(LastDescription);
     gdi::DeleteObject(section);
     gdi::DeleteDC(dc);
     return result;
@@ -85,6 +100,7 @@ std::shared_ptr<gdi::Picture> DirectShowDIB::CreatePicture(const forms::LongArra
   }
   gdi::DeleteObject(section);
   LastDescription = FailureText(QStringLiteral("OleCreatePictureIndirect error 0x"), LastError);
+  LogConversionFailure(LastDescription);
   gdi::DeleteDC(dc);
   return nullptr;
 }
