@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "generator/generator.h"
+#include "platform/forms/application.h"
 #include "platform/forms/conversions.h"
 #include "platform/forms/events.h"
 #include "platform/forms/runtime_error.h"
@@ -222,6 +223,7 @@ void Generator::Timer1_Timer() {
 }
 
 void Generator::FailRecording(const std::exception_ptr& failure) {
+  forms::AssertWindowThread("Generator::FailRecording");
   if (!failure) return;
   if (clock_running_) {
     if (!recording_failure_) recording_failure_ = failure;

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "generator/generator.h"
+#include "platform/forms/application.h"
 #include "platform/forms/conversions.h"
 #include "platform/forms/runtime_error.h"
 
@@ -29,6 +30,7 @@ void Generator::InstallCallbackWindow(QWidget* window) {
 }
 
 bool Generator::WaveWindowProc(QObject* window, QEvent* event) {
+  forms::AssertWindowThread("Generator::WaveWindowProc");
   if (event->type() == wave::WaveOutEvent::kType) {
     switch (static_cast<wave::WaveOutEvent*>(event)->Message()) {
       case wave::MM_WOM_OPEN:
