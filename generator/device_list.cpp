@@ -64,6 +64,11 @@ void Generator::Combo1_Click(int row) {
   // With the strobe the format has two channels: a refusal may be the second one's alone.
   if (answer != wave::MMSYSERR_NOERROR && state_.WaveFormat.nChannels == 2)
     said += QString::fromUtf8(" (два канала: тон и стробоскоп)");
+  if (answer != wave::MMSYSERR_NOERROR)
+    qCWarning(lcGenerator).noquote()
+        << "the format check:" << controls_.Combo1->itemText(row) << "refused"
+        << state_.WaveFormat.nSamplesPerSec << "Hz," << state_.WaveFormat.nChannels
+        << "channel(s), answer" << answer;
   controls_.Status->Say(said);
   // A second start during a run would re-size the buffers the device is playing.
   if (!run_active_) controls_.Command20->setEnabled(true);

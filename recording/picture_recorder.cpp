@@ -597,8 +597,9 @@ void PictureRecorder::FinishRun() {
         if (const std::unique_ptr<gst::CameraControls> controls =
                 camera ? gst::ControlsOf(*camera) : nullptr)
           record->camera->controlsEnd = gst::ControlValues(*controls);
-      } catch (const std::exception&) {
+      } catch (const std::exception& error) {
         // A camera that cannot be asked has no values to give at the end.
+        forms::LogFailure(lcRecording(), "reading the camera's controls at the run's end", error);
       }
     }
   }

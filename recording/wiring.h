@@ -14,7 +14,7 @@ namespace recording {
 
 // Connects `camera` and `recorder` to `generator` and to each other; `videoStart` (Command24)
 // starts a video named by the recording's names at the click. Call once, after all three are
-// made, before the window loads.
+// made and before LoadSubsystems.
 void WireSubsystems(generator::Generator& generator, camera::CameraControl& camera,
                     PictureRecorder& recorder, QAbstractButton& videoStart);
 

@@ -99,7 +99,9 @@ shared_owner = {
     "Text2": "generator", "Text3": "generator",      # date and time: the display and the stamp
     "Timer1": "generator", "Timer2": "generator",    # stopped and started for the video too
     "Picture2": "generator",                         # the signal panel, also the camera's info
-    "Check2": "generator", "Check3": "generator",
+    # The operator's choices: the subsystems read them; only the window's own scripted run,
+    # typing as the operator would, sets them (the app is not a subsystem: it holds them).
+    "Check2": "the operator", "Check3": "the operator",
     "Option7": "camera", "Option8": "camera", "Option9": "camera", "Option10": "camera",
     "Command19": "recording",
 }
@@ -120,12 +122,21 @@ for control, modules in sorted(listed.items()):
         problems.append(f"{control} is in the views of {', '.join(sorted(modules))}: name its one "
                         "writer in check_links.py")
 writes = re.compile(r"controls_\.(\w+)\s*->\s*(?:set\w+|clear|start|stop|Print|Cls|SetPicture|"
-                    r"PaintPicture|Line|Scale|Refresh|resize|addItem|click|show|hide)\s*\(|"
-                    r"(?<!const )\w+&\s*\w+\s*=\s*\*controls_\.(\w+)\b")
+                    r"PaintPicture|Line|Scale|Refresh|resize|addItem|click|show|hide)\s*\(")
+# A control kept under another name writes through it: a non-const reference or pointer to it,
+# or a capture of it in a lambda.
+aliases = re.compile(r"(const\s+)?[\w:]+\s*[&*]\s*\w+\s*=\s*\*?controls_\.(\w+)\b|"
+                     r"\[[^\]]*=\s*controls_\.(\w+)[^\]]*\]")
 for module in views:
-    for path in sorted((root / module).glob("*.cpp")):
-        for match in writes.finditer(path.read_text()):
-            control = match.group(1) or match.group(2)
+    for path in sorted((root / module).rglob("*.cpp")):
+        text = path.read_text()
+        written = [m.group(1) for m in writes.finditer(text)]
+        for match in aliases.finditer(text):
+            if match.group(2) and not match.group(1):
+                written.append(match.group(2))
+            elif match.group(3):
+                written.append(match.group(3))
+        for control in written:
             owner = shared_owner.get(control, module)
             if owner != module:
                 problems.append(f"{path.relative_to(root)}: writes {control}, whose one writer is "

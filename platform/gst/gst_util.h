@@ -4,10 +4,8 @@
 
 #include <gst/gst.h>
 
-#include <QCoreApplication>
 #include <QString>
 #include <QStringList>
-#include <QThread>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -17,14 +15,11 @@ namespace gst {
 // Initialises GStreamer once per process; safe to call from anywhere.
 void EnsureInitialized();
 
-// Asserts, in a debug build, that a handler meant for the window's thread runs on it (the
-// layer's bus notices and device news reach widgets and per-window state only there). Nothing
-// is checked before the application exists.
-inline void AssertWindowThread([[maybe_unused]] const char* where) {
-  Q_ASSERT_X(!QCoreApplication::instance() ||
-                 QThread::currentThread() == QCoreApplication::instance()->thread(),
-             where, "not on the window's thread");
-}
+// Checks that a handler meant for the window's thread runs on it (the layer's bus notices and
+// device news reach widgets and per-window state only there): off it, a critical log line in
+// every build and an assertion in a debug one. Nothing is checked before the application
+// exists. The layer's own copy of forms::AssertWindowThread: it does not link that library.
+void AssertWindowThread(const char* where);
 
 // Owning pointers whose deleters are the libraries' own release functions. (Several of
 // those are static inline in the headers, so each gets a small deleter of its own.)
