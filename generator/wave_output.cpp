@@ -30,8 +30,8 @@ void Generator::InstallCallbackWindow(QWidget* window) {
 }
 
 bool Generator::WaveWindowProc(QObject* window, QEvent* event) {
-  forms::AssertWindowThread("Generator::WaveWindowProc");
   if (event->type() == wave::WaveOutEvent::kType) {
+    forms::AssertWindowThread("Generator::WaveWindowProc");  // the device's notices only
     switch (static_cast<wave::WaveOutEvent*>(event)->Message()) {
       case wave::MM_WOM_OPEN:
         controls_.Label12->setText(QString::fromUtf8("устройство открыто"));

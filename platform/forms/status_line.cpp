@@ -2,28 +2,24 @@
 
 namespace forms {
 
-StatusLine::StatusLine(QLabel& label) : QObject(&label), label_(&label) {
+StatusLine::StatusLine(QLabel& label) : QObject(&label), label_(label) {
   setObjectName(QStringLiteral("StatusLine"));
 }
 
 QString StatusLine::Text() const {
-  return label_ ? label_->text() : QString();
+  return label_.text();
 }
 
 void StatusLine::Say(const QString& text) {
-  if (label_) label_->setText(text);
-}
-
-void StatusLine::Clear() {
-  if (label_) label_->clear();
+  label_.setText(text);
 }
 
 void StatusLine::ClearIfSaying(const QString& text) {
-  if (label_ && label_->text() == text) label_->clear();
+  if (label_.text() == text) label_.clear();
 }
 
 void StatusLine::ClearIfStartsWith(const QString& prefix) {
-  if (label_ && label_->text().startsWith(prefix)) label_->clear();
+  if (label_.text().startsWith(prefix)) label_.clear();
 }
 
 }  // namespace forms

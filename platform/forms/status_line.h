@@ -6,7 +6,6 @@
 
 #include <QLabel>
 #include <QObject>
-#include <QPointer>
 #include <QString>
 
 namespace forms {
@@ -22,14 +21,13 @@ class StatusLine : public QObject {
   QString Text() const;
   // The line says `text` in place of what it said.
   void Say(const QString& text);
-  void Clear();
   // The line is cleared when it says `text` exactly: a later text of another kind stays.
   void ClearIfSaying(const QString& text);
   // The line is cleared when it begins with `prefix`; any other text stays.
   void ClearIfStartsWith(const QString& prefix);
 
  private:
-  QPointer<QLabel> label_;  // gone with the window at its end
+  QLabel& label_;  // its parent: this object goes with it
 };
 
 }  // namespace forms
