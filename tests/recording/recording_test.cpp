@@ -506,9 +506,11 @@ TEST_F(RecordingTest, CaptureWindowFrameSmallerThanThePanelSitsTopLeftUnderTheSt
   ASSERT_TRUE(boxes.Calls().empty());
   const QImage picture =
       Rgb(QImage(form->Recorder().Names().PictureFolder + QStringLiteral("/0.bmp")));
+  // The frame, unscaled, below the stamp. The window's frame is read after the picture was
+  // written: the camera may have moved on by a frame, a grey level or so.
   const QImage frame = Rgb(window->FrameBuffer()->Image());
-  EXPECT_EQ(picture.pixel(300, 220), frame.pixel(300, 220));  // the frame, unscaled
-  EXPECT_EQ(picture.pixel(100, 100), frame.pixel(100, 100));
+  const QRect below(0, 50, 320, 190);
+  EXPECT_LT(MeanDifference(picture.copy(below), frame.copy(below)), 3);
   const QRgb background = PictureWindow().Picture2->BackColor().rgb();
   EXPECT_EQ(picture.pixel(330, 10), background);
   EXPECT_EQ(picture.pixel(600, 400), background);
