@@ -21,8 +21,9 @@ class Application : public QApplication {
   [[noreturn]] static void EndWithoutTeardown(int status);
 };
 
-// Asserts, in a debug build, that a handler meant for the window's thread runs on it: widgets and
-// per-window state are touched only there. Nothing is checked before the application exists.
+// Checks that a handler meant for the window's thread runs on it: widgets and per-window state
+// are touched only there. Off it, a critical log line in every build and an assertion in a debug
+// one. Nothing is checked before the application exists.
 void AssertWindowThread(const char* where);
 
 }  // namespace forms

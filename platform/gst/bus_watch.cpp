@@ -4,6 +4,7 @@
 #include <QMetaObject>
 #include <optional>
 
+#include "platform/forms/application.h"
 #include "platform/gst/gst_util.h"
 
 namespace gst {
@@ -71,7 +72,7 @@ GstBusSyncReply BusWatch::OnMessage(GstBus*, GstMessage* message, gpointer data)
     QMetaObject::invokeMethod(
         QCoreApplication::instance(),
         [shared, notice = NoticeOf(message, *kind)] {
-          AssertWindowThread("BusWatch notice");
+          forms::AssertWindowThread("BusWatch notice");
           if (shared->alive) shared->onGui(notice);
         },
         Qt::QueuedConnection);

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/forms/application.h"
 #include "platform/gst/camera_controls.h"
 #include "platform/gst/camera_identity.h"
 #include "platform/gst/device_monitor.h"
@@ -179,7 +180,7 @@ CameraPipeline::CameraPipeline(QObject* parent) : QObject(parent) {
   // A PipeWire camera whose node goes away leaves its source waiting without an error.
   connect(&DeviceMonitor::Instance(), &DeviceMonitor::DeviceRemoved, this,
           [this](const void* device) {
-            AssertWindowThread("CameraPipeline device removed");
+            forms::AssertWindowThread("CameraPipeline device removed");
             if (!pipeline_ || device != camera_.device.get()) return;
             qCWarning(lcGst) << "camera removed:" << camera_.name;
             Close();
@@ -710,7 +711,7 @@ GstFlowReturn CameraPipeline::OnTapSample(GstAppSink* sink, gpointer data) {
 }
 
 void CameraPipeline::OnBus(const BusNotice& notice) {
-  AssertWindowThread("CameraPipeline::OnBus");
+  forms::AssertWindowThread("CameraPipeline::OnBus");
   if (notice.kind == BusNotice::Warning) {
     qCWarning(lcGst) << notice.source << notice.text << notice.debug;
     return;

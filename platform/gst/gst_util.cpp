@@ -1,7 +1,5 @@
 #include "platform/gst/gst_util.h"
 
-#include <QCoreApplication>
-#include <QThread>
 #include <mutex>
 
 #include "platform/gst/logging.h"
@@ -9,13 +7,6 @@
 namespace gst {
 
 Q_LOGGING_CATEGORY(lcGst, "strobolux.gst")
-
-void AssertWindowThread(const char* where) {
-  const QCoreApplication* application = QCoreApplication::instance();
-  if (!application || QThread::currentThread() == application->thread()) return;
-  qCCritical(lcGst) << where << "ran off the window's thread";
-  Q_ASSERT_X(false, where, "not on the window's thread");
-}
 
 void EnsureInitialized() {
   static std::once_flag once;

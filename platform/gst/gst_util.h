@@ -15,12 +15,6 @@ namespace gst {
 // Initialises GStreamer once per process; safe to call from anywhere.
 void EnsureInitialized();
 
-// Checks that a handler meant for the window's thread runs on it (the layer's bus notices and
-// device news reach widgets and per-window state only there): off it, a critical log line in
-// every build and an assertion in a debug one. Nothing is checked before the application
-// exists. The layer's own copy of forms::AssertWindowThread: it does not link that library.
-void AssertWindowThread(const char* where);
-
 // Owning pointers whose deleters are the libraries' own release functions. (Several of
 // those are static inline in the headers, so each gets a small deleter of its own.)
 #define STROBOLUX_GST_HANDLE(Name, Type, release)            \

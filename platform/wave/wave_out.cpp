@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/forms/application.h"
 #include "platform/gst/device_monitor.h"
 #include "platform/gst/gst_util.h"
 #include "platform/wave/logging.h"
@@ -120,7 +121,7 @@ void FollowRemovals() {
     QObject::connect(
         &gst::DeviceMonitor::Instance(), &gst::DeviceMonitor::DeviceRemoved,
         [](const void* removed) {
-          gst::AssertWindowThread("wave device removed");
+          forms::AssertWindowThread("wave device removed");
           for (const auto& [handle, open] : OpenHandles().open) {
             if (open.device.get() != removed) continue;
             qCWarning(lcWave) << "the sound device of stream" << handle << "is gone";
